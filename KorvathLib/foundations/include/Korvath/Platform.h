@@ -70,5 +70,12 @@ bool machineSecret(std::vector<std::uint8_t>& secret);
 // Administrators only). False when that cannot be done.
 bool restrictFileToOwner(const std::string& path);
 
+// Fills `size` bytes from the operating system's cryptographic random source
+// (BCryptGenRandom on Windows, getrandom natively). False when it fails.
+bool randomBytes(std::uint8_t* out, std::size_t size);
+
+// The agent registry's key as text, for log lines.
+extern const char* const kAgentRegistryKey;
+
 }  // namespace Platform
 }  // namespace Korvath

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "Korvath/Platform.h"
+
+namespace KvTest {
+
+// A clock that only moves when told to; sleeping advances it instead of waiting.
+class FakeClock : public Korvath::Platform::IClock {
+ public:
+  std::uint64_t nowFileTime() override {
+    return static_cast<std::uint64_t>(unixMs_.load() + 11644473600000LL) * 10000ULL;
+  }
+  std::int64_t nowUnixMs() override { return unixMs_.load(); }
+  std::int64_t monotonicMs() override { return monotonicMs_.load(); }
+  void sleepMs(std::uint32_t ms) override {
+    sleeps_.fetch_add(1);
+    monotonicMs_.fetch_add(ms);
+    unixMs_.fetch_add(ms);
+  }
+  void setUnixMs(std::int64_t ms) { unixMs_.store(ms); }
+  void advanceMs(std::int64_t ms) {
+    monotonicMs_.fetch_add(ms);
+    unixMs_.fetch_add(ms);
+  }
+  int sleeps() const { return sleeps_.load(); }
+
+ private:
+  std::atomic<std::int64_t> unixMs_{1700000000000LL};
+  std::atomic<std::int64_t> monotonicMs_{5000};
+  std::atomic<int> sleeps_{0};
+};
+
+// Installs a clock for the lifetime of the object.
+class ScopedClock {
+ public:
+  explicit ScopedClock(Korvath::Platform::IClock& c) { Korvath::Platform::setClock(&c); }
+  ~ScopedClock() { Korvath::Platform::setClock(nullptr); }
+};
+
+// An in-memory agent registry.
+class MemoryRegistry : public Korvath::Platform::IRegistry {
+ public:
+  bool getString(const std::string& name, std::string& value) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = values_.find(name);
+    if (it == values_.end()) return false;
+    value = it->second;
+    return true;
+  }
+  bool setString(const std::string& name, const std::string& value) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    values_[name] = value;
+    return true;
+  }
+  bool deleteValue(const std::string& name) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_.erase(name) == 1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> values_;
+};
+
+class ScopedRegistry {
+ public:
+  explicit ScopedRegistry(Korvath::Platform::IRegistry& r) { Korvath::Platform::setAgentRegistry(&r); }
+  ~ScopedRegistry() { Korvath::Platform::setAgentRegistry(nullptr); }
+};
+
+// The directory that KORVATH_ROOT names for this test process (native flavour); a
+// fresh temporary directory removed when the process ends. Empty on Windows.
+std::string testRoot();
+
+}  // namespace KvTest

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "Korvath/RequestId.h"
+#include "Korvath/Utils.h"
+
+using namespace Korvath;
+
+TEST(RandomId, UuidForm) {
+  const std::regex form("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    const std::string id = Utils::generateRandomId();
+    EXPECT_TRUE(std::regex_match(id, form)) << id;
+    EXPECT_TRUE(seen.insert(id).second) << "repeated " << id;
+  }
+}
+
+TEST(RequestId, OnePerAttempt) {
+  clearRequestId();
+  EXPECT_EQ(currentRequestId(), "");
+  const std::string first = ensureRequestId();
+  EXPECT_EQ(first.size(), 36u);
+  EXPECT_EQ(ensureRequestId(), first);
+  EXPECT_EQ(currentRequestId(), first);
+  clearRequestId();
+  EXPECT_EQ(currentRequestId(), "");
+  EXPECT_NE(ensureRequestId(), first);
+  clearRequestId();
+}
+
+TEST(RequestId, ConcurrentFirstUseGivesOneIdentifier) {
+  clearRequestId();
+  std::vector<std::string> got(8);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { got[i] = ensureRequestId(); });
+  for (auto& t : threads) t.join();
+  for (const auto& g : got) EXPECT_EQ(g, got[0]);
+  clearRequestId();
+}
+
+TEST(Text, Utf8WideRoundTrip) {
+  EXPECT_EQ(Utils::toUtf8(L""), "");
+  EXPECT_EQ(Utils::toWide(""), L"");
+  const std::string text = "A\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";  // A é € 😀 z
+  const std::wstring wide = Utils::toWide(text);
+  if (sizeof(wchar_t) == 2) {
+    ASSERT_EQ(wide.size(), 6u);  // the emoji is a surrogate pair
+    EXPECT_EQ(static_cast<unsigned>(wide[3]), 0xD83Du);
+  } else {
+    ASSERT_EQ(wide.size(), 5u);
+  }
+  EXPECT_EQ(static_cast<unsigned>(wide[1]), 0xE9u);
+  EXPECT_EQ(Utils::toUtf8(wide), text);
+}
+
+TEST(Text, MalformedInputBecomesReplacement) {
+  EXPECT_EQ(Utils::toWide("a\xff" "b"), std::wstring(L"a\xFFFD" L"b"));
+  EXPECT_EQ(Utils::toWide("\xe2\x82"), std::wstring(L"\xFFFD\xFFFD"));  // truncated sequence
+  EXPECT_EQ(Utils::toWide("\xc0\xaf"), std::wstring(L"\xFFFD\xFFFD"));  // overlong
+  std::wstring lone;
+  lone.push_back(static_cast<wchar_t>(0xD800));
+  EXPECT_EQ(Utils::toUtf8(lone), "\xef\xbf\xbd");
+}
+
+TEST(Text, EscapeQuotes) {
+  EXPECT_EQ(Utils::escapeQuotes(""), "");
+  EXPECT_EQ(Utils::escapeQuotes("no quotes"), "no quotes");
+  EXPECT_EQ(Utils::escapeQuotes("say \"hi\""), "say \\\"hi\\\"");
+}
