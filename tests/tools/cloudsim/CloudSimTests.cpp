@@ -1,0 +1,367 @@
+#include <CloudSim/Server.h>
+#include <CryptoSdk/SecurityService.h>
+
+#include "TlsClient.h"
+
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace CloudSimTest;
+
+namespace {
+
+const char* const kConfigPath = "/desktoplogon/accounts/AC1000000001/resources/4242/config";
+const char* const kTransactionPath2 = "/desktoplogon/accounts/AC1000000002/resources/4343/transaction";
+const char* const kPushPath =
+    "/v1/desktoplogon/accounts/AC1000000001/resources/4242/transactions/0b5c1d8e-6a2f-4c1e-9f3a-2d7b8e4f1a6c";
+const char* const kPolicyPath = "/v1/accounts/AC1000000001/resources/4242/policy";
+
+CryptoSdk::SealKey keyOf(const std::string& account, const std::string& resource, const std::string& integrationKey) {
+  CryptoSdk::SealKey key;
+  EXPECT_EQ(0, CryptoSdk::AgentSecurityService::deriveRequestKey(account, resource, integrationKey, key));
+  return key;
+}
+CryptoSdk::SealKey key1() { return keyOf("AC1000000001", "4242", "sim-integration-key-0001"); }
+CryptoSdk::SealKey key2() { return keyOf("AC1000000002", "4343", "sim-integration-key-0002"); }
+
+std::string sealedEnvelope(const CryptoSdk::SealKey& key, const std::string& plain) {
+  std::string sealed;
+  EXPECT_EQ(0, CryptoSdk::AgentSecurityService::seal(key, plain, sealed));
+  return "{\"data\":\"" + sealed + "\"}";
+}
+
+// The plain text of a {"data": sealed} reply, or "<unopened>".
+std::string openReply(const CryptoSdk::SealKey& key, const std::string& body) {
+  rapidjson::Document doc;
+  doc.Parse(body.c_str());
+  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("data") || !doc["data"].IsString()) return "<no envelope>";
+  std::string plain;
+  if (CryptoSdk::AgentSecurityService::open(key, doc["data"].GetString(), plain) != 0) return "<unopened>";
+  return plain;
+}
+
+std::string firstErrorCode(const std::string& body) {
+  rapidjson::Document doc;
+  doc.Parse(body.c_str());
+  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("errors") || !doc["errors"].IsArray() ||
+      doc["errors"].Empty() || !doc["errors"][0]["code"].IsString()) {
+    return "<no error list>";
+  }
+  return doc["errors"][0]["code"].GetString();
+}
+
+class CloudSimServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CloudSim::ServerOptions options;
+    options.certFile = certFile();
+    options.keyFile = keyFile();
+    std::string error;
+    ASSERT_TRUE(CloudSim::parseFixture(
+        R"({"accounts":[{"accountId":"AC1000000001","resourceId":"4242","integrationKey":"sim-integration-key-0001"},
+                        {"accountId":"AC1000000002","resourceId":4343,"integrationKey":"sim-integration-key-0002"}]})",
+        options.fixture, error))
+        << error;
+    ASSERT_TRUE(server.start(options, error)) << error;
+    ASSERT_NE(0, server.port());
+  }
+
+  Exchange post(const std::string& path, const std::string& body,
+                const std::vector<std::pair<std::string, std::string>>& headers = {}) {
+    return exchange(server.port(), buildRequest("POST", path, body, headers));
+  }
+  Exchange get(const std::string& path) { return exchange(server.port(), buildRequest("GET", path, "")); }
+  void control(const std::string& path, const std::string& json) {
+    Exchange e = post(path, json);
+    ASSERT_EQ(200, e.status) << e.body;
+  }
+
+  CloudSim::Server server;
+};
+
+TEST_F(CloudSimServer, OpensTheEnvelopeWithTheAccountKeyAndRecordsIt) {
+  const std::string plain = R"({"accountId":"AC1000000001","resourceId":4242,"machineName":"PC1"})";
+  const std::string body = sealedEnvelope(key1(), plain);
+  Exchange e = post(kConfigPath, body);
+  ASSERT_TRUE(e.handshake);
+  EXPECT_EQ(200, e.status);
+  EXPECT_EQ("{}", openReply(key1(), e.body));
+
+  std::vector<CloudSim::RecordedRequest> records = server.requests();
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ("POST", records[0].method);
+  EXPECT_EQ(kConfigPath, records[0].path);
+  EXPECT_EQ(body, records[0].body);
+  EXPECT_TRUE(records[0].opened);
+  EXPECT_EQ(plain, records[0].openedJson);
+}
+
+TEST_F(CloudSimServer, BodySealedUnderAnotherAccountsKeyIsRefusedAndRecordedUnopened) {
+  Exchange e = post(kConfigPath, sealedEnvelope(key2(), "{}"));
+  EXPECT_EQ(400, e.status);
+  EXPECT_EQ("201005002", firstErrorCode(e.body));
+  ASSERT_EQ(1u, server.requests().size());
+  EXPECT_FALSE(server.requests()[0].opened);
+
+  Exchange notEnvelope = post(kConfigPath, "{\"payload\":\"x\"}");
+  EXPECT_EQ(400, notEnvelope.status);
+}
+
+TEST_F(CloudSimServer, UnknownAccountOrResourceGives404WithAnErrorList) {
+  Exchange e = post("/desktoplogon/accounts/AC1000000001/resources/9999/config", sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(404, e.status);
+  EXPECT_EQ("201005012", firstErrorCode(e.body));
+  Exchange other = get("/v1/desktoplogon/accounts/NOPE/resources/4242/transactions/t");
+  EXPECT_EQ(404, other.status);
+  EXPECT_EQ("201005012", firstErrorCode(other.body));
+}
+
+TEST_F(CloudSimServer, UnknownPathAndWrongMethodAreRefusedButRecorded) {
+  Exchange e = post("/desktoplogon/accounts/AC1000000001/resources/4242/nothing", "{}");
+  EXPECT_EQ(404, e.status);
+  Exchange wrongMethod = get(kConfigPath);
+  EXPECT_EQ(405, wrongMethod.status);
+  ASSERT_EQ(2u, server.requests().size());
+  EXPECT_EQ("/desktoplogon/accounts/AC1000000001/resources/4242/nothing", server.requests()[0].path);
+}
+
+TEST_F(CloudSimServer, RecordsHeadersInWireOrder) {
+  const std::vector<std::pair<std::string, std::string>> headers = {
+      {"Request-Id", "4f1c2a9e-0000-4000-8000-000000000001"}, {"charset", "UTF-8"},
+      {"Cache-Control", "no-cache"}, {"Accept", "application/json"}, {"Content-Type", "application/json"},
+      {"X-Trailing", "z"}, {"Accept", "text/plain"}};
+  post(kConfigPath, sealedEnvelope(key1(), "{}"), headers);
+  std::vector<CloudSim::RecordedRequest> records = server.requests();
+  ASSERT_EQ(1u, records.size());
+  std::vector<std::pair<std::string, std::string>> expected = {{"Host", "localhost"}};
+  expected.insert(expected.end(), headers.begin(), headers.end());
+  expected.emplace_back("Content-Length", std::to_string(records[0].body.size()));
+  EXPECT_EQ(expected, records[0].headers);
+}
+
+TEST_F(CloudSimServer, RequestsListOfTheControlApiCarriesHeadersBodyAndOpenedText) {
+  post(kConfigPath, sealedEnvelope(key1(), "{\"a\":1}"), {{"Request-Id", "r1"}, {"B-Header", "2"}});
+  get(kPushPath);
+  Exchange e = get("/_sim/requests");
+  ASSERT_EQ(200, e.status);
+  rapidjson::Document doc;
+  doc.Parse(e.body.c_str());
+  ASSERT_TRUE(doc.IsArray()) << e.body;
+  ASSERT_EQ(2u, doc.Size());  // its own call is not recorded
+  EXPECT_STREQ("POST", doc[0]["method"].GetString());
+  EXPECT_STREQ(kConfigPath, doc[0]["path"].GetString());
+  const auto& headers = doc[0]["headers"];
+  ASSERT_TRUE(headers.IsArray());
+  ASSERT_EQ(4u, headers.Size());
+  EXPECT_STREQ("Request-Id", headers[1][0].GetString());
+  EXPECT_STREQ("r1", headers[1][1].GetString());
+  EXPECT_STREQ("B-Header", headers[2][0].GetString());
+  EXPECT_EQ(server.requests()[0].body, doc[0]["body"].GetString());
+  EXPECT_STREQ("{\"a\":1}", doc[0]["opened"].GetString());
+  EXPECT_STREQ("GET", doc[1]["method"].GetString());
+  EXPECT_TRUE(doc[1]["opened"].IsNull());
+}
+
+TEST_F(CloudSimServer, ProgrammedReplyIsSealedUnderTheAccountKey) {
+  control("/_sim/reply", R"({"route":"transaction","status":201,"json":{"transactionId":"t-1","n":[1,2]},"count":1})");
+  Exchange e = post(kTransactionPath2, sealedEnvelope(key2(), "{}"));
+  EXPECT_EQ(201, e.status);
+  EXPECT_EQ(R"({"transactionId":"t-1","n":[1,2]})", openReply(key2(), e.body));
+  EXPECT_EQ("<unopened>", openReply(key1(), e.body));
+  // Used up: the default answer follows.
+  Exchange next = post(kTransactionPath2, sealedEnvelope(key2(), "{}"));
+  EXPECT_EQ(200, next.status);
+  EXPECT_EQ("{}", openReply(key2(), next.body));
+}
+
+TEST_F(CloudSimServer, RepliesOfOneRouteAreUsedInTheOrderPosted) {
+  control("/_sim/reply", R"({"route":"pushresult","status":202,"json":{"state":"waiting"},"count":2})");
+  control("/_sim/reply", R"({"route":"pushresult","json":{"state":"approved"}})");
+  control("/_sim/reply", R"({"route":"policy","status":200,"json":{"other":true}})");
+  const int expectedStatus[] = {202, 202, 200, 200};
+  const char* expectedJson[] = {R"({"state":"waiting"})", R"({"state":"waiting"})", R"({"state":"approved"})",
+                                R"({"state":"approved"})"};
+  for (int i = 0; i < 4; ++i) {
+    Exchange e = get(kPushPath);
+    EXPECT_EQ(expectedStatus[i], e.status) << i;
+    EXPECT_EQ(expectedJson[i], openReply(key1(), e.body)) << i;
+  }
+}
+
+TEST_F(CloudSimServer, FaultAnswersStatusAndRawBodyAsGiven) {
+  control("/_sim/fault", R"({"route":"policy","status":500,"body":"{\"errors\":[{\"code\":\"201105006\"}]} <junk","count":1})");
+  Exchange e = post(kPolicyPath, sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(500, e.status);
+  EXPECT_EQ("{\"errors\":[{\"code\":\"201105006\"}]} <junk", e.body);
+  // The request was still recorded and opened.
+  ASSERT_EQ(1u, server.requests().size());
+  EXPECT_TRUE(server.requests()[0].opened);
+  EXPECT_EQ(200, post(kPolicyPath, sealedEnvelope(key1(), "{}")).status);
+}
+
+TEST_F(CloudSimServer, FaultWithBodyOnlyAnswers200AndEmptyStatusOnlyFaultAnswersEmptyBody) {
+  control("/_sim/fault", R"({"route":"config","body":"not json","count":1})");
+  control("/_sim/fault", R"({"route":"config","status":401,"count":1})");
+  Exchange first = post(kConfigPath, sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(200, first.status);
+  EXPECT_EQ("not json", first.body);
+  Exchange second = post(kConfigPath, sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(401, second.status);
+  EXPECT_EQ("", second.body);
+}
+
+TEST_F(CloudSimServer, CloseFaultDropsTheConnectionWithoutAnAnswer) {
+  control("/_sim/fault", R"({"route":"authentication","close":true})");
+  Exchange e = post("/desktoplogon/accounts/AC1000000001/resources/4242/authentication", sealedEnvelope(key1(), "{}"));
+  EXPECT_TRUE(e.handshake);
+  EXPECT_FALSE(e.answered);
+  EXPECT_EQ(1u, server.requests().size());
+}
+
+TEST_F(CloudSimServer, DelayFaultHoldsTheAnswerThenHandlesTheRequest) {
+  control("/_sim/fault", R"({"route":"config","delayMs":300,"count":1})");
+  const auto begin = std::chrono::steady_clock::now();
+  Exchange e = post(kConfigPath, sealedEnvelope(key1(), "{}"));
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(300));
+  EXPECT_EQ(200, e.status);
+  EXPECT_EQ("{}", openReply(key1(), e.body));
+}
+
+TEST_F(CloudSimServer, DelayedRequestDoesNotHoldBackTheControlApi) {
+  control("/_sim/fault", R"({"route":"config","delayMs":600000,"close":true})");
+  std::thread slow([this] { post(kConfigPath, "{}"); });
+  // The control API answers while the slow request still waits.
+  for (int i = 0; i < 200 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Exchange e = get("/_sim/requests");
+  EXPECT_EQ(200, e.status);
+  // stop() ends the wait instead of sitting out ten minutes.
+  server.stop();
+  slow.join();
+}
+
+TEST_F(CloudSimServer, WildcardFaultAppliesToEveryRouteUntilItsCountRunsOut) {
+  control("/_sim/fault", R"({"route":"*","status":503,"body":"busy","count":2})");
+  EXPECT_EQ(503, post(kConfigPath, sealedEnvelope(key1(), "{}")).status);
+  EXPECT_EQ(503, get(kPushPath).status);
+  EXPECT_EQ(200, get(kPushPath).status);
+}
+
+TEST_F(CloudSimServer, ResetClearsRecordsRepliesAndFaults) {
+  control("/_sim/reply", R"({"route":"config","status":201,"json":{"x":1}})");
+  control("/_sim/fault", R"({"route":"policy","status":500})");
+  post(kConfigPath, sealedEnvelope(key1(), "{}"));
+  ASSERT_EQ(1u, server.requests().size());
+
+  Exchange reset = post("/_sim/reset", "");
+  EXPECT_EQ(200, reset.status);
+  EXPECT_EQ("{\"ok\":true}", reset.body);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ("[]", get("/_sim/requests").body);
+  Exchange config = post(kConfigPath, sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(200, config.status);
+  EXPECT_EQ("{}", openReply(key1(), config.body));
+  EXPECT_EQ(200, post(kPolicyPath, sealedEnvelope(key1(), "{}")).status);
+}
+
+TEST_F(CloudSimServer, ControlApiRefusesMalformedOrders) {
+  const char* bad[] = {
+      R"({"route":"nosuch"})", R"({"status":200})", R"({"route":"config","status":99})",
+      R"({"route":"config","count":-1})", "not json"};
+  for (const char* body : bad) {
+    Exchange e = post("/_sim/reply", body);
+    EXPECT_EQ(400, e.status) << body;
+    EXPECT_NE(std::string::npos, e.body.find("\"error\"")) << body;
+  }
+  EXPECT_EQ(400, post("/_sim/fault", R"({"route":"*","close":"yes"})").status);
+  EXPECT_EQ(400, post("/_sim/fault", R"({"route":"*","body":5})").status);
+  EXPECT_EQ(405, get("/_sim/reset").status);
+  EXPECT_EQ(404, get("/_sim/other").status);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CloudSimServer, InProcessApiProgramsLikeTheControlApi) {
+  std::string error;
+  CloudSim::ProgrammedReply reply;
+  reply.route = "policyoffline";
+  reply.json = "[{\"hasPolicy\":true}]";
+  ASSERT_TRUE(server.addReply(reply, error)) << error;
+  CloudSim::Fault fault;
+  fault.route = "bogus";
+  EXPECT_FALSE(server.addFault(fault, error));
+  Exchange e = post("/v1/accounts/AC1000000001/resources/4242/policy/offline", sealedEnvelope(key1(), "{}"));
+  EXPECT_EQ(200, e.status);
+  EXPECT_EQ("[{\"hasPolicy\":true}]", openReply(key1(), e.body));
+  server.reset();
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CloudSimServer, MalformedAndOversizedRequestsAreRefused) {
+  Exchange chunked = exchange(server.port(),
+                              "POST /_sim/reset HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
+  EXPECT_EQ(501, chunked.status);
+  Exchange huge = exchange(server.port(), "POST /_sim/reset HTTP/1.1\r\nHost: x\r\nContent-Length: 2000000\r\n\r\n");
+  EXPECT_EQ(413, huge.status);
+  Exchange folded = exchange(server.port(), "GET /_sim/requests HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n");
+  EXPECT_EQ(400, folded.status);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CloudSimServer, RefusesTls11AndAcceptsTls12) {
+  Exchange old = exchange(server.port(), buildRequest("GET", "/_sim/requests", ""), TLS1_1_VERSION);
+  EXPECT_FALSE(old.handshake);
+  EXPECT_FALSE(old.answered);
+  // The same relaxed client speaks to it once TLS 1.2 is allowed.
+  Exchange current = exchange(server.port(), buildRequest("GET", "/_sim/requests", ""), TLS1_2_VERSION);
+  EXPECT_TRUE(current.handshake);
+  EXPECT_EQ(200, current.status);
+}
+
+TEST(CloudSimFixture, ReadsAccountsAndNormalisesResourceIds) {
+  CloudSim::Fixture fixture;
+  std::string error;
+  ASSERT_TRUE(CloudSim::parseFixture(
+      R"({"accounts":[{"accountId":"A","resourceId":"007","integrationKey":"abc","users":[]},
+                      {"accountId":"A","resourceId":4294967295,"integrationKey":"abcd"}],"later":{}})",
+      fixture, error))
+      << error;
+  ASSERT_EQ(2u, fixture.accounts.size());
+  EXPECT_EQ("7", fixture.accounts[0].resourceId);
+  EXPECT_EQ("4294967295", fixture.accounts[1].resourceId);
+  EXPECT_EQ("abcd", fixture.accounts[1].integrationKey);
+}
+
+TEST(CloudSimFixture, RefusesIncompleteOrRepeatedAccounts) {
+  const char* bad[] = {
+      R"([])",
+      R"({"accounts":{}})",
+      R"({"accounts":[{"resourceId":"1","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"4294967296","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"-1","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"1","integrationKey":"ab"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"1","integrationKey":"abc"},
+                      {"accountId":"A","resourceId":"01","integrationKey":"xyz"}]})",
+  };
+  for (const char* json : bad) {
+    CloudSim::Fixture fixture;
+    std::string error;
+    EXPECT_FALSE(CloudSim::parseFixture(json, fixture, error)) << json;
+    EXPECT_FALSE(error.empty()) << json;
+  }
+}
+
+TEST(CloudSimStart, ReportsAMissingCertificate) {
+  CloudSim::Server server;
+  CloudSim::ServerOptions options;
+  options.certFile = "/nonexistent/server.pem";
+  options.keyFile = keyFile();
+  std::string error;
+  EXPECT_FALSE(server.start(options, error));
+  EXPECT_NE(std::string::npos, error.find("/nonexistent/server.pem"));
+}
+
+}  // namespace

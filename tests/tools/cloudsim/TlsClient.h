@@ -1,0 +1,32 @@
+#pragma once
+
+// A bare TLS client for the simulator's tests: sends bytes exactly as given, so the tests
+// control the header order, and reads until the server closes.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace CloudSimTest {
+
+struct Exchange {
+  bool handshake = false;    // the TLS handshake completed
+  bool answered = false;     // at least one byte came back
+  int status = 0;
+  std::string body;
+  std::string raw;
+};
+
+// maxTlsVersion 0 = the library's default range; otherwise e.g. TLS1_1_VERSION.
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0);
+
+std::string caFile();
+std::string certFile();
+std::string keyFile();
+
+// A request with Host first, then the given headers, then Content-Length when there is a body.
+std::string buildRequest(const std::string& method, const std::string& path, const std::string& body,
+                         const std::vector<std::pair<std::string, std::string>>& headers = {});
+
+}  // namespace CloudSimTest

@@ -1,0 +1,89 @@
+#!/bin/sh
+# CTest fixture of the cloud simulator (see cmake/CloudSim.cmake):
+#   fixture.sh setup   <dir> <cloudsim executable> <fixture json> <store name>
+#   fixture.sh cleanup <dir> <store name>
+# setup makes a test CA in <dir>, trusts it in the host store for the run (WinHTTP under
+# Wine reads that store), starts the simulator and waits for its port file.
+# cleanup stops the simulator by its PID file and takes the CA out of the store again.
+set -eu
+
+store_dir=/usr/local/share/ca-certificates
+lock=/tmp/kv-cloudsim-ca-store.lock
+here="$(cd "$(dirname "$0")" && pwd)"
+
+# Several builds may run fixtures at once; update-ca-certificates rewrites one bundle.
+update_store() {
+  flock "$lock" update-ca-certificates >/dev/null 2>&1
+}
+
+# Stops the simulator named by <dir>/pid, but only if that process is the one started
+# for this directory (a recycled PID must never be killed).
+stop_simulator() {
+  dir="$1"
+  [ -f "$dir/pid" ] || return 0
+  pid="$(cat "$dir/pid" 2>/dev/null || true)"
+  rm -f "$dir/pid"
+  case "$pid" in ''|*[!0-9]*) return 0 ;; esac
+  if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF -- "--port-file $dir/port"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    i=0
+    while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do
+      sleep 0.1
+      i=$((i + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "cloudsim fixture: simulator $pid did not stop on SIGTERM; killing it" >&2
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
+  fi
+}
+
+case "${1:-}" in
+  setup)
+    [ $# -eq 5 ] || { echo "usage: $0 setup <dir> <exe> <fixture> <store name>" >&2; exit 2; }
+    dir="$2"; exe="$3"; fixture="$4"; name="$5"
+    mkdir -p "$dir"
+    stop_simulator "$dir"
+    if [ ! -x "$exe" ]; then
+      echo "cloudsim fixture: no simulator at $exe (build the linux flavour first, or set KV_CLOUDSIM_EXECUTABLE)" >&2
+      exit 1
+    fi
+    "$here/testca.sh" "$dir"
+    if cp "$dir/ca.pem" "$store_dir/$name.crt" 2>/dev/null && update_store; then
+      echo "cloudsim fixture: test CA trusted as $store_dir/$name.crt"
+    else
+      echo "cloudsim fixture: warning: cannot add the test CA to the host store; WinHTTP under Wine will not trust the simulator" >&2
+    fi
+    rm -f "$dir/port" "$dir/port.tmp"
+    nohup "$exe" --port 0 --cert "$dir/server.pem" --key "$dir/server.key" \
+      --fixture "$fixture" --port-file "$dir/port" >"$dir/cloudsim.log" 2>&1 </dev/null &
+    echo $! >"$dir/pid"
+    i=0
+    while [ ! -s "$dir/port" ]; do
+      if ! kill -0 "$(cat "$dir/pid")" 2>/dev/null || [ $i -ge 100 ]; then
+        echo "cloudsim fixture: the simulator did not start; its log:" >&2
+        cat "$dir/cloudsim.log" >&2 || true
+        stop_simulator "$dir"
+        exit 1
+      fi
+      sleep 0.1
+      i=$((i + 1))
+    done
+    echo "cloudsim fixture: simulator $(cat "$dir/pid") listening on port $(cat "$dir/port")"
+    ;;
+  cleanup)
+    [ $# -eq 3 ] || { echo "usage: $0 cleanup <dir> <store name>" >&2; exit 2; }
+    dir="$2"; name="$3"
+    stop_simulator "$dir"
+    rm -f "$dir/port" "$dir/port.tmp"
+    if [ -f "$store_dir/$name.crt" ]; then
+      rm -f "$store_dir/$name.crt"
+      update_store || echo "cloudsim fixture: warning: update-ca-certificates failed" >&2
+    fi
+    echo "cloudsim fixture: stopped; test CA removed from the host store"
+    ;;
+  *)
+    echo "usage: $0 setup|cleanup ..." >&2
+    exit 2
+    ;;
+esac
