@@ -1,0 +1,245 @@
+// Native HTTPS exchange with libcurl, reporting failures with the WinHTTP error numbers.
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "Korvath/HttpsExchange.h"
+#include "Korvath/Logger.h"
+
+namespace Korvath {
+namespace Cloud {
+
+namespace {
+
+std::mutex& anchorMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::string& anchorFile() {
+  static std::string file;
+  return file;
+}
+
+void globalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::uint32_t mapCurlError(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return kHttpsNoError;
+    case CURLE_OPERATION_TIMEDOUT:
+      return kHttpsErrorTimeout;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return kHttpsErrorInvalidUrl;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return kHttpsErrorNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kHttpsErrorCannotConnect;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return kHttpsErrorSecureFailure;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return kHttpsErrorConnectionError;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_FILESIZE_EXCEEDED:
+      return kHttpsErrorInvalidServerResponse;
+    case CURLE_OUT_OF_MEMORY:
+      return kHttpsErrorNotEnoughMemory;
+    default:
+      return kHttpsErrorInternal;
+  }
+}
+
+struct ReplySink {
+  std::string body;
+  bool tooLarge = false;
+};
+
+size_t writeReply(char* data, size_t size, size_t count, void* user) {
+  auto* sink = static_cast<ReplySink*>(user);
+  const size_t bytes = size * count;
+  if (bytes > HttpsExchange::kMaxReplyBytes - sink->body.size()) {
+    sink->tooLarge = true;
+    return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
+  }
+  sink->body.append(data, bytes);
+  return bytes;
+}
+
+}  // namespace
+
+struct HttpsExchange::Impl {
+  CURL* easy = nullptr;
+  curl_slist* headers = nullptr;
+  std::string method;
+
+  void release() {
+    if (headers != nullptr) {
+      curl_slist_free_all(headers);
+      headers = nullptr;
+    }
+    if (easy != nullptr) {
+      curl_easy_cleanup(easy);
+      easy = nullptr;
+    }
+  }
+};
+
+HttpsExchange::HttpsExchange() : impl_(new Impl) { globalInit(); }
+
+HttpsExchange::~HttpsExchange() { close(); }
+
+void HttpsExchange::close() { impl_->release(); }
+
+void HttpsExchange::addTrustAnchorFile(const std::string& pemFile) {
+  std::lock_guard<std::mutex> lock(anchorMutex());
+  anchorFile() = pemFile;
+}
+
+std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, const std::string& method,
+                                  const std::string& path, const std::vector<std::string>& headers) {
+  close();
+  if (method != "GET" && method != "POST") {
+    return kHttpsErrorInternal;
+  }
+  // A host or path that would change the shape of the URL is no valid request.
+  if (host.empty() || host.find_first_of("/?#@ \t\r\n") != std::string::npos || path.empty() || path[0] != '/' ||
+      path.find_first_of(" \t\r\n#?") != std::string::npos) {
+    KV_LOG_ERROR("Invalid URL. Error code: %d ", static_cast<int>(kHttpsErrorInvalidUrl));
+    return kHttpsErrorInvalidUrl;
+  }
+  impl_->easy = curl_easy_init();
+  if (impl_->easy == nullptr) {
+    KV_LOG_ERROR("%s Failed to create a HTTP session. Error code: %d ", "Korvath::RESTClient::createSessionHandle",
+                 static_cast<int>(kHttpsErrorInternal));
+    return kHttpsErrorInternal;
+  }
+  CURL* easy = impl_->easy;
+  const std::string url = "https://" + host + ":" + std::to_string(port) + path;
+  CURLcode rc = curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_USERAGENT, "Korvath");
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Resolution and connection (with the TLS handshake) within the connect timeout; a
+  // stalled send or receive ends once no byte has moved for as long.
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeoutMs));
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kTimeoutMs / 1000));
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(4 * kTimeoutMs));
+  if (rc != CURLE_OK) {
+    KV_LOG_ERROR("Failed to set HTTP timeouts. Error code: %d ", static_cast<int>(mapCurlError(rc)));
+    close();
+    return mapCurlError(rc);
+  }
+  rc = curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (rc == CURLE_OK) {
+    std::lock_guard<std::mutex> lock(anchorMutex());
+    if (!anchorFile().empty()) rc = curl_easy_setopt(easy, CURLOPT_CAINFO, anchorFile().c_str());
+  }
+  if (rc != CURLE_OK) {
+    KV_LOG_ERROR("Failed to set security protocol. Error code: %d ", static_cast<int>(mapCurlError(rc)));
+    close();
+    return mapCurlError(rc);
+  }
+  // One exchange per connection, as with keep-alive disabled.
+  rc = curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+  if (rc != CURLE_OK) {
+    KV_LOG_ERROR("Failed to disable the HTTP keep alive. Error code: %d ", static_cast<int>(mapCurlError(rc)));
+    close();
+    return mapCurlError(rc);
+  }
+  for (const auto& header : headers) {
+    curl_slist* next = curl_slist_append(impl_->headers, header.c_str());
+    if (next == nullptr) {
+      KV_LOG_ERROR("Failed adding %s header. Error code: %d", header.c_str(), static_cast<int>(kHttpsErrorNotEnoughMemory));
+      close();
+      return kHttpsErrorNotEnoughMemory;
+    }
+    impl_->headers = next;
+  }
+  // libcurl would otherwise add "Expect: 100-continue" to larger bodies.
+  curl_slist* next = curl_slist_append(impl_->headers, "Expect:");
+  if (next == nullptr) {
+    close();
+    return kHttpsErrorNotEnoughMemory;
+  }
+  impl_->headers = next;
+  rc = curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl_->headers);
+  if (rc != CURLE_OK) {
+    KV_LOG_ERROR("Failed adding %s header. Error code: %d", "request", static_cast<int>(mapCurlError(rc)));
+    close();
+    return mapCurlError(rc);
+  }
+  impl_->method = method;
+  return kHttpsNoError;
+}
+
+HttpsResult HttpsExchange::sendAndReceive(const std::string& body) {
+  HttpsResult result;
+  CURL* easy = impl_->easy;
+  if (easy == nullptr) {
+    result.transportError = kHttpsErrorInternal;
+    return result;
+  }
+  ReplySink sink;
+  CURLcode rc = CURLE_OK;
+  if (impl_->method == "POST") {
+    rc = curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+  } else {
+    rc = curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  }
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeReply);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  if (rc == CURLE_OK) rc = curl_easy_perform(easy);
+  if (sink.tooLarge) {
+    KV_LOG_ERROR("Error getting the response body. Error code: %d ", static_cast<int>(kHttpsErrorInvalidServerResponse));
+    result.transportError = kHttpsErrorInvalidServerResponse;
+    close();
+    return result;
+  }
+  if (rc != CURLE_OK) {
+    result.transportError = mapCurlError(rc);
+    KV_LOG_ERROR("Failed sending the HTTP request. Error code: %d ", static_cast<int>(result.transportError));
+    close();
+    return result;
+  }
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  result.httpStatus = static_cast<std::uint32_t>(status);
+  // The body is text: it ends at its first NUL byte, as the Windows reader keeps it.
+  const auto nul = sink.body.find('\0');
+  if (nul != std::string::npos) sink.body.resize(nul);
+  result.body = std::move(sink.body);
+  return result;
+}
+
+}  // namespace Cloud
+}  // namespace Korvath
