@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <rapidjson/document.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CryptoSdk/SecurityService.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Platform.h"
+#include "TestSupport.h"
+
+using namespace Korvath;
+
+namespace {
+
+std::string logPath() { return Platform::windowsDirectory() + "/kv-test-log.log"; }
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> records(const std::string& content) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = content.find("\r\n", start);
+    if (end == std::string::npos) break;
+    out.push_back(content.substr(start, end - start));
+    start = end + 2;
+  }
+  EXPECT_EQ(start, content.size()) << "every record ends with CR LF";
+  return out;
+}
+
+// Opens a sealed field with the log key derived from this machine's secret.
+std::string openField(const std::string& sealed) {
+  std::vector<std::uint8_t> secret;
+  EXPECT_TRUE(Platform::machineSecret(secret));
+  CryptoSdk::SealKey key;
+  EXPECT_EQ(CryptoSdk::LogSecurityService::deriveLogKey(secret, key), 0);
+  std::string plain;
+  EXPECT_EQ(CryptoSdk::LogSecurityService::open(key, sealed, plain), 0) << sealed;
+  return plain;
+}
+
+struct Opened {
+  std::string message, file, line, level, asctime;
+};
+
+Opened openRecord(const std::string& record) {
+  rapidjson::Document doc;
+  doc.Parse(record.c_str(), record.size());
+  EXPECT_FALSE(doc.HasParseError()) << record;
+  EXPECT_TRUE(doc.IsObject());
+  const char* const keys[] = {"message",   "service",     "component",   "level_name",
+                              "file_name", "line_number", "app_version", "asctime"};
+  EXPECT_EQ(doc.MemberCount(), 8u);
+  int i = 0;
+  for (auto it = doc.MemberBegin(); it != doc.MemberEnd() && i < 8; ++it, ++i) {
+    EXPECT_STREQ(it->name.GetString(), keys[i]);  // exactly these keys, in this order
+    EXPECT_TRUE(it->value.IsString());
+  }
+  EXPECT_STREQ(doc["service"].GetString(), "application");
+  EXPECT_STREQ(doc["component"].GetString(), "Pellora Agent for Windows");
+  EXPECT_STREQ(doc["app_version"].GetString(), "3.0.1.643");
+  Opened o;
+  o.level = doc["level_name"].GetString();
+  o.asctime = doc["asctime"].GetString();
+  o.message = openField(doc["message"].GetString());
+  o.file = openField(doc["file_name"].GetString());
+  o.line = openField(doc["line_number"].GetString());
+  return o;
+}
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Logger::close();
+    std::remove(logPath().c_str());
+    clock_.setUnixMs(1712345678901LL);
+  }
+  void TearDown() override {
+    Logger::close();
+    std::remove(logPath().c_str());
+  }
+  KvTest::FakeClock clock_;
+  KvTest::ScopedClock scoped_{clock_};
+};
+
+}  // namespace
+
+TEST_F(LoggerTest, SealedRecordHoldsEveryKeyAndValue) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  Logger::info(42, "src/Some/File.cpp", "%s - value %d", "Korvath::Thing::run", 7);
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 1u);
+  // Nothing in the clear: neither message, file nor line.
+  EXPECT_EQ(recs[0].find("Korvath::Thing"), std::string::npos);
+  EXPECT_EQ(recs[0].find("File.cpp"), std::string::npos);
+  const Opened o = openRecord(recs[0]);
+  EXPECT_EQ(o.message, "Korvath::Thing::run - value 7");
+  EXPECT_EQ(o.file, "src/Some/File.cpp");
+  EXPECT_EQ(o.line, "42");
+  EXPECT_EQ(o.level, "info");
+  EXPECT_EQ(o.asctime, "1712345678");
+}
+
+TEST_F(LoggerTest, FourLevelsAndWrite) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  KV_LOG_TRACE("t %d", 1);
+  KV_LOG_DEBUG("d %d", 2);
+  KV_LOG_INFO("i %d", 3);
+  KV_LOG_ERROR("e %d", 4);
+  Logger::write(9, "entry.cpp", "info", "Log opening");
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 5u);
+  const char* const levels[] = {"trace", "debug", "info", "error", "info"};
+  const char* const messages[] = {"t 1", "d 2", "i 3", "e 4", "Log opening"};
+  for (int i = 0; i < 5; ++i) {
+    const Opened o = openRecord(recs[i]);
+    EXPECT_EQ(o.level, levels[i]);
+    EXPECT_EQ(o.message, messages[i]);
+  }
+  EXPECT_NE(openRecord(recs[0]).file.find("LoggerTest.cpp"), std::string::npos);
+}
+
+TEST_F(LoggerTest, MessageCutAt4095Bytes) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  const std::string longText(5000, 'x');
+  Logger::debug(1, "f", "%s", longText.c_str());
+  Logger::debug(1, "f", "%s", std::string(4095, 'y').c_str());
+  // A cut never splits a UTF-8 sequence: 4094 bytes and a 2-byte character.
+  Logger::debug(1, "f", "%s\xc3\xa9", std::string(4094, 'z').c_str());
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(openRecord(recs[0]).message, std::string(4095, 'x'));
+  EXPECT_EQ(openRecord(recs[1]).message, std::string(4095, 'y'));
+  EXPECT_EQ(openRecord(recs[2]).message, std::string(4094, 'z'));
+}
+
+TEST_F(LoggerTest, NothingWhenNotOpen) {
+  KV_LOG_INFO("not written %d", 1);
+  Logger::write(1, "f", "info", "Closing log");
+  EXPECT_FALSE(Logger::isOpen());
+  std::ifstream in(logPath());
+  EXPECT_FALSE(in.good());
+}
+
+TEST_F(LoggerTest, OpenFailsForUnwritablePathWithoutThrowing) {
+  EXPECT_FALSE(Logger::open(Platform::windowsDirectory() + "/no/such/dir/x.log"));
+  EXPECT_FALSE(Logger::isOpen());
+  KV_LOG_ERROR("%s", "still no failure");
+}
+
+TEST_F(LoggerTest, AppendsToExistingFile) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  KV_LOG_INFO("first");
+  Logger::close();
+  ASSERT_TRUE(Logger::open(logPath()));
+  KV_LOG_INFO("second");
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(openRecord(recs[1]).message, "second");
+}
+
+TEST_F(LoggerTest, EntryAndExitLines) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  {
+    KV_TRACE_SCOPE("Korvath::KvService::initialize");
+    KV_TRACE_SCOPE_TIMED("Korvath::KvService::sync");
+  }
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 4u);
+  EXPECT_EQ(openRecord(recs[0]).message, "[IN] Korvath::KvService::initialize");
+  EXPECT_EQ(openRecord(recs[1]).message, "Korvath::KvService::sync [in] <05/04/2024 19:34:38>");
+  EXPECT_EQ(openRecord(recs[2]).message, "Korvath::KvService::sync [out] <05/04/2024 19:34:38>");
+  EXPECT_EQ(openRecord(recs[3]).message, "[OUT] Korvath::KvService::initialize");
+  EXPECT_EQ(openRecord(recs[0]).level, "trace");
+}
+
+TEST_F(LoggerTest, SecretsNeverReachTheFile) {
+  ASSERT_TRUE(Logger::open(logPath()));
+  KV_LOG_DEBUG("%s - request: %s", "Korvath::KvServiceOTP::checkOTP",
+               "{\"userLogin\":\"bob\",\"userPassword\":\"Hunter2!\",\"authData\":\"123456\"}");
+  KV_LOG_DEBUG("password: %s otp=%s", "Hunter2!", "654321");
+  Logger::close();
+  const auto recs = records(readAll(logPath()));
+  ASSERT_EQ(recs.size(), 2u);
+  const std::string first = openRecord(recs[0]).message;
+  EXPECT_EQ(first.find("Hunter2!"), std::string::npos);
+  EXPECT_EQ(first.find("123456"), std::string::npos);
+  EXPECT_NE(first.find("\"userLogin\":\"bob\""), std::string::npos);
+  EXPECT_EQ(openRecord(recs[1]).message, "password: *** otp=***");
+}
+
+TEST(LogEnabled, ExactlyEnabled) {
+  KvTest::MemoryRegistry reg;
+  KvTest::ScopedRegistry scoped(reg);
+  EXPECT_FALSE(isLogEnabled());
+  reg.setString("Log", "Enabled");
+  EXPECT_FALSE(isLogEnabled());
+  reg.setString("Log", "enabled ");
+  EXPECT_FALSE(isLogEnabled());
+  reg.setString("Log", "enabled");
+  EXPECT_TRUE(isLogEnabled());
+}
