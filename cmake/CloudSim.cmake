@@ -57,12 +57,11 @@ function(kv_use_cloudsim_fixture target name)
     # gtest_discover_tests names the tests only at build time; its include file leaves the
     # names in <target>_TESTS, and this file, included after it, adds the properties.
     set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_cloudsim_${name}.cmake)
-    string(REPLACE ";" "\\;" envText "${env}")
     file(WRITE ${file}
       "if(DEFINED ${target}_TESTS)\n"
       "  set_tests_properties(\${${target}_TESTS} PROPERTIES\n"
       "    FIXTURES_REQUIRED ${name} RESOURCE_LOCK ${name}\n"
-      "    ENVIRONMENT \"${envText}\")\n"
+      "    ENVIRONMENT \"${env}\")\n"
       "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
   endif()

@@ -26,7 +26,7 @@ std::string buildRequest(const std::string& method, const std::string& path, con
   return out;
 }
 
-Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion) {
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion, const std::string& trustedCa) {
   Exchange result;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return result;
@@ -42,7 +42,7 @@ Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVers
     return result;
   }
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-  SSL_CTX_load_verify_locations(ctx, caFile().c_str(), nullptr);
+  SSL_CTX_load_verify_locations(ctx, trustedCa.empty() ? caFile().c_str() : trustedCa.c_str(), nullptr);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
   if (maxTlsVersion != 0) {
     // Old protocol versions are only offered at security level 0.

@@ -19,7 +19,9 @@ struct Exchange {
 };
 
 // maxTlsVersion 0 = the library's default range; otherwise e.g. TLS1_1_VERSION.
-Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0);
+// trustedCa empty = the CA made for this suite.
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0,
+                  const std::string& trustedCa = "");
 
 std::string caFile();
 std::string certFile();
