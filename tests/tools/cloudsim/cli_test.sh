@@ -38,6 +38,12 @@ port="$(cat "$dir/port")"
 out="$(curl -sS --cacert "$dir/ca.pem" "https://localhost:$port/_sim/requests")"
 [ "$out" = "[]" ] || { kill -KILL $pid; fail "requests answered: $out"; }
 
+# A client that waits for "100 Continue" before its body is invited at once.
+curl -sS -v --cacert "$dir/ca.pem" -H "Expect: 100-continue" --data-binary @"$fixture" \
+  "https://localhost:$port/desktoplogon/accounts/AC1000000001/resources/4242/config" >"$dir/continue" 2>&1 || true
+grep -q "HTTP/1.1 100 Continue" "$dir/continue" || { kill -KILL $pid; fail "no 100 Continue: $(cat "$dir/continue")"; }
+grep -q "HTTP/1.1 400" "$dir/continue" || { kill -KILL $pid; fail "no final answer: $(cat "$dir/continue")"; }
+
 # A second simulator on the same port cannot start.
 expect_exit 2 --port "$port" --cert "$dir/server.pem" --key "$dir/server.key"
 

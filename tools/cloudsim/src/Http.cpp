@@ -111,6 +111,13 @@ HeadStatus parseHead(const std::string& head, Request& request) {
   return HeadStatus::Ok;
 }
 
+bool expectsContinue(const Request& request) {
+  for (const auto& header : request.headers) {
+    if (equalsIgnoreCase(header.first, "Expect") && equalsIgnoreCase(header.second, "100-continue")) return true;
+  }
+  return false;
+}
+
 std::string pathOf(const std::string& target) {
   return target.substr(0, target.find('?'));
 }

@@ -35,6 +35,9 @@ enum class HeadStatus {
 // (without the final CRLF CRLF). Fills method, target, headers and contentLength.
 HeadStatus parseHead(const std::string& head, Request& request);
 
+// True when the request carries "Expect: 100-continue".
+bool expectsContinue(const Request& request);
+
 // The target without its query part.
 std::string pathOf(const std::string& target);
 

@@ -79,6 +79,12 @@ ReadResult readRequest(SSL* ssl, Http::Request& request) {
     case Http::HeadStatus::Unsupported: return ReadResult::Unsupported;
   }
   request.body = buffer.substr(headEnd + 4);
+  // A client that asks to be invited (libcurl does for larger bodies) would otherwise wait
+  // a second before sending the body.
+  if (request.body.size() < request.contentLength && Http::expectsContinue(request) &&
+      !writeAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
+    return ReadResult::Closed;
+  }
   while (request.body.size() < request.contentLength) {
     int want = static_cast<int>(std::min<std::size_t>(sizeof chunk, request.contentLength - request.body.size()));
     int n = SSL_read(ssl, chunk, want);
