@@ -244,6 +244,30 @@ TEST_F(CloudSimServer, DelayedRequestDoesNotHoldBackTheControlApi) {
   slow.join();
 }
 
+TEST_F(CloudSimServer, DelayedRequestWhoseClientHungUpDoesNotUseLaterReplies) {
+  control("/_sim/fault", R"({"route":"config","delayMs":200,"count":1})");
+  ASSERT_TRUE(sendAndHangUp(server.port(), buildRequest("POST", kConfigPath, sealedEnvelope(key1(), "{}"))));
+  for (int i = 0; i < 200 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(1u, server.requests().size());
+  control("/_sim/reply", R"({"route":"config","status":201,"count":1})");
+  // The simulator's delay runs on the real clock; let it pass before the next request.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(201, post(kConfigPath, sealedEnvelope(key1(), "{}")).status);
+}
+
+TEST_F(CloudSimServer, RequestDelayedAcrossAResetIsDroppedAndUsesNoReply) {
+  control("/_sim/fault", R"({"route":"config","delayMs":300,"count":1})");
+  Exchange delayed;
+  std::thread slow([&] { delayed = post(kConfigPath, sealedEnvelope(key1(), "{}")); });
+  for (int i = 0; i < 200 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  control("/_sim/reset", "");
+  control("/_sim/reply", R"({"route":"config","status":201,"count":1})");
+  slow.join();
+  EXPECT_TRUE(delayed.handshake);
+  EXPECT_FALSE(delayed.answered);
+  EXPECT_EQ(201, post(kConfigPath, sealedEnvelope(key1(), "{}")).status);
+}
+
 TEST_F(CloudSimServer, WildcardFaultAppliesToEveryRouteUntilItsCountRunsOut) {
   control("/_sim/fault", R"({"route":"*","status":503,"body":"busy","count":2})");
   EXPECT_EQ(503, post(kConfigPath, sealedEnvelope(key1(), "{}")).status);

@@ -26,6 +26,31 @@ std::string buildRequest(const std::string& method, const std::string& path, con
   return out;
 }
 
+bool sendAndHangUp(std::uint16_t port, const std::string& request) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool sent = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_load_verify_locations(ctx, caFile().c_str(), nullptr);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "localhost");
+    sent = SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) ==
+                                        static_cast<int>(request.size());
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+  }
+  ERR_clear_error();
+  ::close(fd);
+  return sent;
+}
+
 Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion, const std::string& trustedCa) {
   Exchange result;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -23,6 +23,9 @@ struct Exchange {
 Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0,
                   const std::string& trustedCa = "");
 
+// Sends the request and closes the connection without waiting for an answer.
+bool sendAndHangUp(std::uint16_t port, const std::string& request);
+
 std::string caFile();
 std::string certFile();
 std::string keyFile();

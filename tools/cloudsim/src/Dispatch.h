@@ -5,6 +5,7 @@
 #include "Http.h"
 #include "State.h"
 
+#include <functional>
 #include <string>
 
 namespace CloudSim {
@@ -19,7 +20,9 @@ struct Response {
 Response handleControl(State& state, const Http::Request& request, const std::string& path);
 
 // Any other request: recorded, then faults, checks and the route's handler.
-Response handleCloud(State& state, const Http::Request& request, const std::string& path);
+// clientGone tells, after a delay, whether the client has hung up meanwhile.
+Response handleCloud(State& state, const Http::Request& request, const std::string& path,
+                     const std::function<bool()>& clientGone);
 
 inline bool isControlPath(const std::string& path) { return path.compare(0, 6, "/_sim/") == 0; }
 

@@ -58,6 +58,13 @@ bool writeAll(SSL* ssl, const std::string& data) {
   return true;
 }
 
+// The client sends one request and then only waits; a readable or hung-up socket means
+// it has closed its side.
+bool peerClosed(int fd) {
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 enum class ReadResult { Ok, Closed, Bad, TooLarge, Unsupported };
 
 ReadResult readRequest(SSL* ssl, Http::Request& request) {
@@ -146,7 +153,9 @@ void Server::Impl::serve(Connection& conn) {
     switch (readRequest(ssl, request)) {
       case ReadResult::Ok: {
         const std::string path = Http::pathOf(request.target);
-        response = isControlPath(path) ? handleControl(state, request, path) : handleCloud(state, request, path);
+        const int fd = conn.fd;
+        response = isControlPath(path) ? handleControl(state, request, path)
+                                       : handleCloud(state, request, path, [fd] { return peerClosed(fd); });
         answer = !response.drop;
         if (log) {
           std::cerr << "cloudsim: " << request.method << " " << path << " -> "

@@ -62,6 +62,12 @@ void State::reset() {
   records_.clear();
   replies_.clear();
   faults_.clear();
+  ++generation_;
+}
+
+unsigned State::generation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return generation_;
 }
 
 void State::addReply(const ProgrammedReply& reply) {

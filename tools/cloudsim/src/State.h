@@ -33,6 +33,8 @@ class State {
   std::string requestsJson() const;
 
   void reset();
+  // Counts resets, so a request delayed across one can tell that its test is over.
+  unsigned generation() const;
   void addReply(const ProgrammedReply& reply);
   void addFault(const Fault& fault);
   // The first entry for the route that has uses left, counted down by one.
@@ -48,6 +50,7 @@ class State {
   mutable std::mutex mutex_;
   std::condition_variable stopCv_;
   bool stopping_ = false;
+  unsigned generation_ = 0;
   std::vector<RecordedRequest> records_;
   struct ReplyEntry {
     ProgrammedReply reply;

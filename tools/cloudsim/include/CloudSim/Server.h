@@ -40,7 +40,9 @@ struct RecordedRequest {
 struct ProgrammedReply {
   std::string route;
   int status = 200;
-  std::string json = "{}";  // sealed under the account's key and wrapped as {"data":...}
+  // Sealed as given (the in-process API does not check that it is JSON) under the
+  // account's key and wrapped as {"data":...}.
+  std::string json = "{}";
   unsigned count = 0;       // 0 = until reset
 };
 
