@@ -158,8 +158,10 @@ void Server::Impl::serve(Connection& conn) {
                                        : handleCloud(state, request, path, [fd] { return peerClosed(fd); });
         answer = !response.drop;
         if (log) {
-          std::cerr << "cloudsim: " << request.method << " " << path << " -> "
-                    << (response.drop ? std::string("dropped") : std::to_string(response.status)) << std::endl;
+          // One write per line, so lines of parallel connections do not interleave.
+          const std::string line = "cloudsim: " + request.method + " " + path + " -> " +
+                                   (response.drop ? std::string("dropped") : std::to_string(response.status)) + "\n";
+          std::cerr << line << std::flush;
         }
         break;
       }
