@@ -1,0 +1,166 @@
+#pragma once
+
+// The agent's configuration document and its sealed file. The file and its backup are
+// read and written under the machine-wide mutex "Global\PELLORA_MUTEX_CFG" (10 s). A save
+// never leaves a torn or empty file, and it keeps the users that another process (or
+// another copy of the configuration in this process) saved since this copy last read or
+// wrote the file: the user lists are merged three ways against the file's current
+// content (see docs/model.md).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Korvath/KvCrypto.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Model/User.h"
+#include "Korvath/ServerConfig.h"
+
+namespace Korvath {
+
+// One login of the unknown-user whitelist.
+struct UnknownUserEntry {
+  std::string login;
+  bool authenticatedOnline = false;
+  bool operator==(const UnknownUserEntry& o) const { return login == o.login && authenticatedOnline == o.authenticatedOnline; }
+  std::string toJson() const;
+  std::uint16_t fillFromValue(const rapidjson::Value& obj);
+};
+
+class Config {
+ public:
+  static constexpr std::size_t kMaxUsers = 30;
+  static constexpr const char* kMutexName = "Global\\PELLORA_MUTEX_CFG";
+  static constexpr std::uint32_t kMutexTimeoutMs = 10000;
+
+  Config() = default;
+  explicit Config(KvCrypto* crypto) : kvCrypto_(crypto) {}
+  Config(const Config& other);
+  // Validated, in this order: region (5032), environment, accountAlias, resourceAlias,
+  // lastUser, machineName, platform (5021), serverConfig, usersConfig; the first refusal
+  // raises KvException (fields assigned before it keep their new values). Then, unchecked,
+  // the identifiers, master password, times, logonAppDisable and the crypto pointer.
+  Config& operator=(const Config& other);
+
+  // ---- fields
+  std::uint16_t setRegion(const std::string& v);  // 0 or 3..25, else 5032
+  const std::string& getRegion() const { return region_; }
+  std::uint16_t setEnvironment(const std::string& v);  // "", "dev", "qa", "staging", "prod", else 5033
+  const std::string& getEnvironment() const { return environment_; }
+  std::uint16_t setAccountAlias(const std::string& v);  // 0 or 3..255, else 5024
+  const std::string& getAccountAlias() const { return accountAlias_; }
+  void setAccountId(const std::string& v) { accountId_ = v; }
+  const std::string& getAccountId() const { return accountId_; }
+  std::uint16_t setResourceAlias(const std::string& v);  // 0 or 3..255, else 5026
+  const std::string& getResourceAlias() const { return resourceAlias_; }
+  void setResourceId(std::int32_t v) { resourceId_ = v; }
+  std::int32_t getResourceId() const { return resourceId_; }
+  // Unsigned decimal text, as sent to the service ("0" when not registered).
+  std::string getResourceIdText() const;
+  void setMasterPassword(const std::string& v) { masterPassword_ = v; }
+  const std::string& getMasterPassword() const { return masterPassword_; }
+  void setLastSync(std::uint64_t ft) { lastSync_ = ft; }
+  std::uint64_t getLastSync() const { return lastSync_; }
+  void setLastAuth(std::uint64_t ft) { lastAuth_ = ft; }
+  std::uint64_t getLastAuth() const { return lastAuth_; }
+  void setLastRun(std::uint64_t ft) { lastRun_ = ft; }
+  std::uint64_t getLastRun() const { return lastRun_; }
+  std::uint16_t setLastUser(const std::string& v);  // 0..100, else 5013
+  const std::string& getLastUser() const { return lastUser_; }
+  std::uint16_t setMachineName(const std::string& v);  // 0..255, else 5022
+  const std::string& getMachineName() const { return machineName_; }
+  std::uint16_t setPlatform(std::uint8_t v);  // 1 or 2, else 5021
+  std::uint8_t getPlatform() const { return platform_; }
+  void setLogonAppDisable(std::uint16_t v) { logonAppDisable_ = v; }
+  std::uint16_t getLogonAppDisable() const { return logonAppDisable_; }
+  std::uint16_t setServerConfig(const ServerConfig& v);  // 0 or its validate() code
+  ServerConfig getServerConfig() const { return serverConfig_; }
+  // Validates the whole list first; 0 (list replaced) or the first refused record's code
+  // (nothing replaced).
+  std::uint16_t setUsersConfig(const std::vector<Model::UserConfig>& users);
+  std::vector<Model::UserConfig> getUsersConfig() const { return usersConfig_; }
+  const std::vector<UnknownUserEntry>& getUnknownUsers() const { return unknownUsers_; }
+  void setKvCrypto(KvCrypto* crypto) { kvCrypto_ = crypto; }
+  KvCrypto* getKvCrypto() const { return kvCrypto_; }
+
+  // ---- users
+  // First stored user whose login, else whose e-mail, equals `login` ignoring case; -1.
+  int getUserIndex(const std::string& login) const;
+  // "EMAIL" when `login` equals a stored user's e-mail ignoring case, else "USERNAME".
+  std::string getLoginType(const std::string& login) const;
+
+  // ---- merges (in memory; a failure leaves the configuration as it was)
+  // Takes the reply's identities, aliases, master password and server settings (with
+  // timeDifference from its serverTime) and adds or updates each user. The reply must be
+  // for `resourceId` (a reply naming another non-zero resource gives 5039).
+  std::uint16_t mergeResponseConfig(const Model::ResponseConfig& response, std::uint32_t resourceId);
+  // 5103 for a user not stored; else copies the policy into the record, writes "push",
+  // "qrcode" and "otp" into `factors`, clears logonAppDisable and saves (the save's code).
+  std::uint16_t mergeUserPolicy(const Model::UserPolicy& policy, Model::AuthFactorMap& factors);
+  std::uint16_t mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login);
+  // Keeps the 30 most recently authenticated users; saves when it removed any.
+  std::uint16_t removeExtraUsers();
+  // Removes the least recently authenticated user and saves.
+  std::uint16_t removeLastAuthUser();
+  // Removes the user (login or e-mail) and saves; 5103 when not stored.
+  std::uint16_t removeDeletedUserFromPellora(const std::string& login);
+  // The unknown-user rule; see docs/model.md.
+  bool shouldBypassMfaForNonPelloraUser(const std::string& login, bool online);
+
+  // ---- file
+  // 0, 5101 (no file), 5138 (a file that may not be opened, or the mutex not taken in
+  // 10 s), 5005 (not sealed under this machine's key) or the fill code of the first
+  // refused key. Reads the main file, else the backup. Empty path: the default path.
+  std::uint16_t readFile(const std::string& path = std::string());
+  // 0, 5004 (sealing failed) or 5102 (writing failed, the mutex not taken in 10 s, or no
+  // path). Writes where the last readFile read (default path when none).
+  std::uint16_t writeFile();
+  const std::string& getFilePath() const { return filePath_; }
+  void setFilePath(const std::string& path) { filePath_ = path; }
+  // The backup path of a configuration path: "<name>bkp<.ext>".
+  static std::string backupPathFor(const std::string& path);
+
+  std::string toJson() const;
+  std::uint16_t fillFromJson(const std::string& json);
+
+ private:
+  std::string mainPath() const;
+  void commitFrom(Config& other);
+
+  std::string region_;
+  std::string environment_;
+  std::string accountAlias_;
+  std::string accountId_;
+  std::string resourceAlias_;
+  std::int32_t resourceId_ = 0;
+  std::string masterPassword_;
+  std::uint64_t lastSync_ = 0;
+  std::uint64_t lastAuth_ = 0;
+  std::uint64_t lastRun_ = 0;
+  std::string lastUser_;
+  std::string machineName_;
+  std::uint8_t platform_ = 1;
+  std::uint16_t logonAppDisable_ = 0;
+  ServerConfig serverConfig_;
+  std::vector<Model::UserConfig> usersConfig_;
+  std::vector<UnknownUserEntry> unknownUsers_;
+  KvCrypto* kvCrypto_ = nullptr;
+
+  // What this copy last read from or wrote to the file: the base of the three-way merge.
+  std::vector<Model::UserConfig> baseUsers_;
+  std::vector<UnknownUserEntry> baseUnknownUsers_;
+  std::string filePath_;
+};
+
+// Writing of sealed files: temporary file, flush, then replace. Tests may replace the
+// final replace step to show that a failure there leaves the previous file in place.
+namespace ConfigFile {
+using ReplaceFunction = bool (*)(const std::string& from, const std::string& to);
+void setReplaceFunction(ReplaceFunction f);  // nullptr restores the real one
+// Writes `content` to `path` through "<path>.tmp"; the file gets owner-only permissions.
+bool writeAtomically(const std::string& path, const std::string& content);
+// 0, 5101 (missing) or 5138 (present but not readable, or implausibly large).
+std::uint16_t readWhole(const std::string& path, std::string& content);
+}  // namespace ConfigFile
+
+}  // namespace Korvath

@@ -1,0 +1,581 @@
+#include "Korvath/Config.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "Korvath/KvException.h"
+#include "Korvath/Platform.h"
+#include "Korvath/ResultCodes.h"
+
+namespace Korvath {
+
+using Model::UserConfig;
+namespace J = Model::Json;
+
+namespace {
+
+// Threads of one process also wait for one another: the named mutex is the machine-wide
+// guard, this one keeps two threads of the process from sharing one lock handle.
+std::mutex& processFileMutex() {
+  static std::mutex m;
+  return m;
+}
+
+constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
+const char* const kFactors[] = {"push", "qrcode", "otp"};
+
+bool realReplace(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::rename(std::filesystem::u8path(from), std::filesystem::u8path(to), ec);
+  return !ec;
+}
+
+std::atomic<ConfigFile::ReplaceFunction> g_replace{nullptr};
+
+bool flushToDisk(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+#if defined(_WIN32)
+  return _commit(_fileno(f)) == 0;
+#else
+  return ::fsync(fileno(f)) == 0;
+#endif
+}
+
+bool boolOf(const Model::AuthFactorMap& m, const char* key) {
+  auto it = m.find(key);
+  return it != m.end() && it->second;
+}
+
+// Three-way merge of a keyed list: `mine` against the file's current `disk` content,
+// both descended from `base`. A local change wins; an entry unchanged here takes the
+// file's version (or goes when the file dropped it); entries that only the file has and
+// that were not dropped here are kept.
+template <typename T, typename Key, typename Same>
+std::vector<T> mergeThreeWay(const std::vector<T>& base, const std::vector<T>& mine, const std::vector<T>& disk, Key key,
+                             Same same) {
+  std::map<std::string, const T*> baseByKey, diskByKey, mineByKey;
+  for (const auto& e : base) baseByKey.emplace(key(e), &e);
+  for (const auto& e : disk) diskByKey.emplace(key(e), &e);
+  for (const auto& e : mine) mineByKey.emplace(key(e), &e);
+  std::vector<T> out;
+  for (const auto& m : mine) {
+    auto b = baseByKey.find(key(m));
+    auto d = diskByKey.find(key(m));
+    if (b != baseByKey.end() && same(*b->second, m)) {
+      if (d != diskByKey.end()) out.push_back(*d->second);
+    } else {
+      out.push_back(m);
+    }
+  }
+  for (const auto& d : disk) {
+    std::string k = key(d);
+    if (mineByKey.count(k) != 0 || baseByKey.count(k) != 0) continue;
+    out.push_back(d);
+  }
+  return out;
+}
+
+std::string userKey(const UserConfig& u) { return J::toLower(u.getUserLogin()); }
+bool sameUser(const UserConfig& a, const UserConfig& b) { return a.toJson() == b.toJson(); }
+std::string entryKey(const UnknownUserEntry& e) { return J::toLower(e.login); }
+bool sameEntry(const UnknownUserEntry& a, const UnknownUserEntry& b) { return a == b; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- ConfigFile
+
+namespace ConfigFile {
+
+void setReplaceFunction(ReplaceFunction f) { g_replace.store(f); }
+
+bool writeAtomically(const std::string& path, const std::string& content) {
+  const std::string tmp = path + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) return false;
+  // Restricted before the secret goes in, so it is never readable by others.
+  bool ok = Platform::restrictFileToOwner(tmp);
+  ok = ok && std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  ok = ok && flushToDisk(f);
+  ok = (std::fclose(f) == 0) && ok;
+  if (ok) {
+    ReplaceFunction replace = g_replace.load();
+    ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
+  }
+  if (!ok) std::remove(tmp.c_str());
+  return ok;
+}
+
+std::uint16_t readWhole(const std::string& path, std::string& content) {
+  content.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::u8path(path), ec)) return KV_ERROR_CONFIG_FILE_NOT_FOUND;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+  std::string data;
+  char buffer[8192];
+  std::size_t n = 0;
+  bool tooLarge = false;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    if (data.size() + n > kMaxFileSize) {
+      tooLarge = true;
+      break;
+    }
+    data.append(buffer, n);
+  }
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+  // An implausibly large file is not a configuration: it reads as empty and fails to open.
+  if (!tooLarge) content.swap(data);
+  return KV_SUCCESS;
+}
+
+}  // namespace ConfigFile
+
+// ---------------------------------------------------------------- UnknownUserEntry
+
+std::string UnknownUserEntry::toJson() const {
+  J::Writer w;
+  w.startObject().field("login", login).field("authenticatedOnline", authenticatedOnline).endObject();
+  return w.str();
+}
+
+std::uint16_t UnknownUserEntry::fillFromValue(const rapidjson::Value& obj) {
+  if (!obj.IsObject()) return KV_ERROR_FILL_UNKNOWN_USER_FROM_JSON;
+  UnknownUserEntry e;
+  if (!J::getString(obj, "login", e.login, 1, 100)) return KV_ERROR_FILL_UNKNOWN_USER_LOGIN_FROM_JSON;
+  if (!J::getBool(obj, "authenticatedOnline", e.authenticatedOnline)) return KV_ERROR_FILL_UNKNOWN_USER_AUTHENTICATED_ONLINE_FROM_JSON;
+  *this = e;
+  return KV_SUCCESS;
+}
+
+// ---------------------------------------------------------------- Config: fields
+
+Config::Config(const Config& other) { *this = other; }
+
+Config& Config::operator=(const Config& other) {
+  if (this == &other) return *this;
+  auto check = [](std::uint16_t code) {
+    if (code != 0) throw Exception::KvException(code);
+  };
+  check(setRegion(other.region_));
+  check(setEnvironment(other.environment_));
+  check(setAccountAlias(other.accountAlias_));
+  check(setResourceAlias(other.resourceAlias_));
+  check(setLastUser(other.lastUser_));
+  check(setMachineName(other.machineName_));
+  check(setPlatform(other.platform_));
+  check(setServerConfig(other.serverConfig_));
+  check(setUsersConfig(other.usersConfig_));
+  unknownUsers_ = other.unknownUsers_;
+  accountId_ = other.accountId_;
+  resourceId_ = other.resourceId_;
+  masterPassword_ = other.masterPassword_;
+  lastSync_ = other.lastSync_;
+  lastAuth_ = other.lastAuth_;
+  lastRun_ = other.lastRun_;
+  logonAppDisable_ = other.logonAppDisable_;
+  kvCrypto_ = other.kvCrypto_;
+  baseUsers_ = other.baseUsers_;
+  baseUnknownUsers_ = other.baseUnknownUsers_;
+  filePath_ = other.filePath_;
+  return *this;
+}
+
+void Config::commitFrom(Config& o) {
+  region_ = std::move(o.region_);
+  environment_ = std::move(o.environment_);
+  accountAlias_ = std::move(o.accountAlias_);
+  accountId_ = std::move(o.accountId_);
+  resourceAlias_ = std::move(o.resourceAlias_);
+  resourceId_ = o.resourceId_;
+  masterPassword_ = std::move(o.masterPassword_);
+  lastSync_ = o.lastSync_;
+  lastAuth_ = o.lastAuth_;
+  lastRun_ = o.lastRun_;
+  lastUser_ = std::move(o.lastUser_);
+  machineName_ = std::move(o.machineName_);
+  platform_ = o.platform_;
+  logonAppDisable_ = o.logonAppDisable_;
+  serverConfig_ = o.serverConfig_;
+  usersConfig_ = std::move(o.usersConfig_);
+  unknownUsers_ = std::move(o.unknownUsers_);
+}
+
+std::uint16_t Config::setRegion(const std::string& v) {
+  if (!(v.empty() || (v.size() >= 3 && v.size() <= 25))) return KV_ERROR_INVALID_REGION_LENGTH;
+  region_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setEnvironment(const std::string& v) {
+  if (v != "" && v != "dev" && v != "qa" && v != "staging" && v != "prod") return KV_ERROR_INVALID_ENVIRONMENT_TYPE;
+  environment_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setAccountAlias(const std::string& v) {
+  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH;
+  accountAlias_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setResourceAlias(const std::string& v) {
+  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH;
+  resourceAlias_ = v;
+  return KV_SUCCESS;
+}
+
+std::string Config::getResourceIdText() const { return std::to_string(static_cast<std::uint32_t>(resourceId_)); }
+
+std::uint16_t Config::setLastUser(const std::string& v) {
+  if (v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
+  lastUser_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setMachineName(const std::string& v) {
+  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
+  machineName_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setPlatform(std::uint8_t v) {
+  if (v != 1 && v != 2) return KV_ERROR_INVALID_PLATFORM;
+  platform_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setServerConfig(const ServerConfig& v) {
+  std::uint16_t code = v.validate();
+  if (code != 0) return code;
+  serverConfig_ = v;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setUsersConfig(const std::vector<UserConfig>& users) {
+  for (const auto& u : users) {
+    std::uint16_t code = u.validate();
+    if (code != 0) return code;
+  }
+  usersConfig_ = users;
+  return KV_SUCCESS;
+}
+
+// ---------------------------------------------------------------- Config: users
+
+int Config::getUserIndex(const std::string& login) const {
+  for (std::size_t i = 0; i < usersConfig_.size(); ++i)
+    if (J::equalsIgnoreCase(usersConfig_[i].getUserLogin(), login)) return static_cast<int>(i);
+  if (login.empty()) return -1;
+  for (std::size_t i = 0; i < usersConfig_.size(); ++i)
+    if (J::equalsIgnoreCase(usersConfig_[i].getEmail(), login)) return static_cast<int>(i);
+  return -1;
+}
+
+std::string Config::getLoginType(const std::string& login) const {
+  if (!login.empty())
+    for (const auto& u : usersConfig_)
+      if (J::equalsIgnoreCase(u.getEmail(), login)) return "EMAIL";
+  return "USERNAME";
+}
+
+// ---------------------------------------------------------------- Config: merges
+
+std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response, std::uint32_t resourceId) {
+  if (response.getResourceId() != 0 && response.getResourceId() != resourceId) return KV_ERROR_INVALID_CONFIG;
+  try {
+    Config next;
+    next = *this;
+    std::uint16_t code = next.setAccountAlias(response.getAccountAlias());
+    if (code == 0) code = next.setResourceAlias(response.getResourceAlias());
+    if (code != 0) return code;
+    next.accountId_ = response.getAccountId();
+    next.resourceId_ = static_cast<std::int32_t>(resourceId);
+    next.masterPassword_ = response.getMasterPassword();
+    ServerConfig settings = response.getServerConfig();
+    std::int64_t difference = 0;
+    if (response.getServerTime() != 0) difference = response.getServerTime() - Platform::clock().nowUnixMs() / 1000;
+    settings.setTimeDifference(difference);
+    code = next.setServerConfig(settings);
+    if (code != 0) return code;
+    for (const auto& user : response.getUsers()) {
+      auto it = std::find_if(next.usersConfig_.begin(), next.usersConfig_.end(), [&](const UserConfig& u) {
+        return J::equalsIgnoreCase(u.getUserLogin(), user.getUserLogin());
+      });
+      if (it != next.usersConfig_.end()) {
+        code = it->updateFromUser(user);
+        if (code != 0) return code;
+      } else {
+        code = user.User::validate();
+        if (code != 0) return code;
+        next.usersConfig_.emplace_back(user);
+      }
+    }
+    commitFrom(next);
+    return KV_SUCCESS;
+  } catch (const Exception::KvException& e) {
+    return e.code();
+  } catch (const std::exception&) {
+    return KV_ERROR_INVALID_CONFIG;
+  }
+}
+
+std::uint16_t Config::mergeUserPolicy(const Model::UserPolicy& policy, Model::AuthFactorMap& factors) {
+  int index = policy.username.empty() ? -1 : getUserIndex(policy.username);
+  if (index < 0 && !policy.email.empty()) index = getUserIndex(policy.email);
+  if (index < 0) return KV_ERROR_USER_NOT_FOUND;
+  try {
+    UserConfig user = usersConfig_[static_cast<std::size_t>(index)];
+    Model::AuthFactorMap types;
+    for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+    user.setAuthTypes(types);
+    user.setHasPolicy(policy.hasPolicy);
+    user.setBlocked(policy.isBlocked);
+    user.setOverAllocated(policy.isOverallocated);
+    user.setQuarantine(policy.isInQuarantine);
+    user.setPolicyAllowsAuthentication(policy.isAllowedToAuthenticate);
+    usersConfig_[static_cast<std::size_t>(index)] = user;
+    for (const char* f : kFactors) factors[f] = types[f];
+  } catch (const Exception::KvException& e) {
+    return e.code();
+  }
+  logonAppDisable_ = 0;
+  return writeFile();
+}
+
+std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login) {
+  int index = getUserIndex(login);
+  if (index < 0) return KV_ERROR_USER_NOT_FOUND;
+  try {
+    UserConfig user = usersConfig_[static_cast<std::size_t>(index)];
+    Model::AuthFactorMap types;
+    for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+    user.setAuthTypes(types);
+    user.setHasPolicy(policy.hasPolicy);
+    user.setPolicyAllowsAuthentication(policy.policyAllowsAuthentication);
+    usersConfig_[static_cast<std::size_t>(index)] = user;
+  } catch (const Exception::KvException& e) {
+    return e.code();
+  }
+  logonAppDisable_ = 0;
+  return writeFile();
+}
+
+std::uint16_t Config::removeExtraUsers() {
+  if (usersConfig_.size() <= kMaxUsers) return KV_SUCCESS;
+  std::vector<std::size_t> order(usersConfig_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return usersConfig_[a].getLastAuthTime() > usersConfig_[b].getLastAuthTime();
+  });
+  std::vector<bool> keep(usersConfig_.size(), false);
+  for (std::size_t i = 0; i < kMaxUsers; ++i) keep[order[i]] = true;
+  std::vector<UserConfig> kept;
+  for (std::size_t i = 0; i < usersConfig_.size(); ++i)
+    if (keep[i]) kept.push_back(std::move(usersConfig_[i]));
+  usersConfig_ = std::move(kept);
+  return writeFile();
+}
+
+std::uint16_t Config::removeLastAuthUser() {
+  if (usersConfig_.empty()) return KV_SUCCESS;
+  auto oldest = std::min_element(usersConfig_.begin(), usersConfig_.end(), [](const UserConfig& a, const UserConfig& b) {
+    return a.getLastAuthTime() < b.getLastAuthTime();
+  });
+  usersConfig_.erase(oldest);
+  return writeFile();
+}
+
+std::uint16_t Config::removeDeletedUserFromPellora(const std::string& login) {
+  int index = getUserIndex(login);
+  if (index < 0) return KV_ERROR_USER_NOT_FOUND;
+  usersConfig_.erase(usersConfig_.begin() + index);
+  return writeFile();
+}
+
+bool Config::shouldBypassMfaForNonPelloraUser(const std::string& login, bool online) {
+  if (serverConfig_.getAllowUnknownUsers() == 0) return false;
+  if (login.empty() || login.size() > Model::User::kLoginMaxLength) return false;
+  if (getUserIndex(login) >= 0) return false;
+  auto it = std::find_if(unknownUsers_.begin(), unknownUsers_.end(),
+                         [&](const UnknownUserEntry& e) { return J::equalsIgnoreCase(e.login, login); });
+  if (!online) return it != unknownUsers_.end() && it->authenticatedOnline;
+  if (it == unknownUsers_.end()) {
+    unknownUsers_.push_back(UnknownUserEntry{login, true});
+  } else {
+    it->authenticatedOnline = true;
+  }
+  writeFile();
+  return true;
+}
+
+// ---------------------------------------------------------------- Config: JSON
+
+std::string Config::toJson() const {
+  J::Writer w;
+  w.startObject()
+      .field("region", region_)
+      .field("environment", environment_)
+      .field("accountAlias", accountAlias_)
+      .field("accountId", accountId_)
+      .field("resourceAlias", resourceAlias_)
+      .field("resourceId", resourceId_)
+      .field("masterPassword", masterPassword_)
+      .field("lastSync", lastSync_)
+      .field("lastAuth", lastAuth_)
+      .field("lastRun", lastRun_)
+      .field("lastUser", lastUser_)
+      .field("machineName", machineName_)
+      .field("platform", platform_)
+      .field("logonAppDisable", logonAppDisable_);
+  w.key("serverConfig").raw(serverConfig_.toJson());
+  w.key("usersConfig").startArray();
+  for (const auto& u : usersConfig_) w.raw(u.toJson());
+  w.endArray();
+  w.key("unknownUsers").startArray();
+  for (const auto& e : unknownUsers_) w.raw(e.toJson());
+  w.endArray();
+  w.endObject();
+  return w.str();
+}
+
+std::uint16_t Config::fillFromJson(const std::string& json) {
+  rapidjson::Document doc;
+  if (!J::parseObject(json, doc)) return KV_ERROR_FILL_CONFIG_FROM_JSON;
+  Config t;
+  std::string text;
+  if (!J::getString(doc, "region", text) || t.setRegion(text) != 0) return KV_ERROR_FILL_CONFIG_REGION_FROM_JSON;
+  if (!J::getString(doc, "environment", text) || t.setEnvironment(text) != 0) return KV_ERROR_FILL_CONFIG_ENVIRONMENT_FROM_JSON;
+  if (!J::getString(doc, "accountAlias", text) || t.setAccountAlias(text) != 0) return KV_ERROR_FILL_CONFIG_ACCOUNT_ALIAS_FROM_JSON;
+  if (!J::getString(doc, "accountId", t.accountId_)) return KV_ERROR_FILL_CONFIG_ACCOUNT_ID_FROM_JSON;
+  if (!J::getString(doc, "resourceAlias", text) || t.setResourceAlias(text) != 0)
+    return KV_ERROR_FILL_CONFIG_RESOURCE_ALIAS_FROM_JSON;
+  if (!J::getInt32(doc, "resourceId", t.resourceId_)) return KV_ERROR_FILL_CONFIG_RESOURCE_ID_FROM_JSON;
+  if (!J::getString(doc, "masterPassword", t.masterPassword_)) return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON;
+  if (!J::getUint64(doc, "lastSync", t.lastSync_)) return KV_ERROR_FILL_CONFIG_LAST_SYNC_FROM_JSON;
+  if (!J::getUint64(doc, "lastAuth", t.lastAuth_)) return KV_ERROR_FILL_CONFIG_LAST_AUTH_FROM_JSON;
+  if (!J::getUint64(doc, "lastRun", t.lastRun_)) return KV_ERROR_FILL_CONFIG_LAST_RUN_FROM_JSON;
+  if (!J::getString(doc, "lastUser", text) || t.setLastUser(text) != 0) return KV_ERROR_FILL_CONFIG_LAST_USER_FROM_JSON;
+  if (!J::getString(doc, "machineName", text) || t.setMachineName(text) != 0) return KV_ERROR_FILL_CONFIG_MACHINE_NAME_FROM_JSON;
+  std::uint8_t platform = 0;
+  if (!J::getUint8(doc, "platform", platform) || t.setPlatform(platform) != 0) return KV_ERROR_FILL_CONFIG_PLATFORM_FROM_JSON;
+  if (!J::getUint16(doc, "logonAppDisable", t.logonAppDisable_)) return KV_ERROR_FILL_CONFIG_LOGON_APP_DISABLE_FROM_JSON;
+  const rapidjson::Value* sc = J::member(doc, "serverConfig");
+  if (sc == nullptr || !sc->IsObject()) return KV_ERROR_FILL_CONFIG_SERVER_CONFIG_FROM_JSON;
+  std::uint16_t code = t.serverConfig_.fillFromValue(*sc);
+  if (code != 0) return code;
+  const rapidjson::Value* users = J::member(doc, "usersConfig");
+  if (users == nullptr || !users->IsArray()) return KV_ERROR_FILL_CONFIG_USERS_CONFIG_FROM_JSON;
+  for (const auto& e : users->GetArray()) {
+    t.usersConfig_.emplace_back();
+    code = t.usersConfig_.back().fillFromValue(e);
+    if (code != 0) return code;
+  }
+  const rapidjson::Value* unknown = J::member(doc, "unknownUsers");
+  if (unknown == nullptr || !unknown->IsArray()) return KV_ERROR_FILL_CONFIG_UNKNOWN_USERS_FROM_JSON;
+  for (const auto& e : unknown->GetArray()) {
+    t.unknownUsers_.emplace_back();
+    code = t.unknownUsers_.back().fillFromValue(e);
+    if (code != 0) return code;
+  }
+  commitFrom(t);
+  return KV_SUCCESS;
+}
+
+// ---------------------------------------------------------------- Config: file
+
+std::string Config::backupPathFor(const std::string& path) {
+  std::size_t slash = path.find_last_of("/\\");
+  std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "bkp";
+  return path.substr(0, dot) + "bkp" + path.substr(dot);
+}
+
+std::string Config::mainPath() const { return filePath_.empty() ? Platform::configFilePath() : filePath_; }
+
+namespace {
+// Reads, opens and fills one file into `into`; keeps the sealed text in `raw`.
+std::uint16_t loadFile(const std::string& path, KvCrypto& crypto, Config& into, std::string& raw) {
+  std::uint16_t code = ConfigFile::readWhole(path, raw);
+  if (code != 0) return code;
+  std::string plain;
+  code = crypto.openConfig(raw, plain);
+  if (code != 0) return code;
+  return into.fillFromJson(plain);
+}
+}  // namespace
+
+std::uint16_t Config::readFile(const std::string& path) {
+  if (kvCrypto_ == nullptr) return KV_ERROR_DECRYPT_CONFIG_FILE;
+  const std::string main = path.empty() ? Platform::configFilePath() : path;
+  if (main.empty()) return KV_ERROR_CONFIG_FILE_NOT_FOUND;
+  // Later saves go where this read looked, whether or not a file was there.
+  filePath_ = path;
+  std::lock_guard<std::mutex> inProcess(processFileMutex());
+  Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
+  if (!lock.acquired()) return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+
+  Config loaded;
+  std::string raw;
+  std::uint16_t code = loadFile(main, *kvCrypto_, loaded, raw);
+  if (code != 0) {
+    Config fromBackup;
+    std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackup, raw);
+    if (backupCode != 0) return code == KV_ERROR_CONFIG_FILE_NOT_FOUND ? backupCode : code;
+    loaded.commitFrom(fromBackup);
+  }
+  commitFrom(loaded);
+  baseUsers_ = usersConfig_;
+  baseUnknownUsers_ = unknownUsers_;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::writeFile() {
+  if (kvCrypto_ == nullptr) return KV_ERROR_ENCRYPT_CONFIG_FILE;
+  const std::string main = mainPath();
+  if (main.empty()) return KV_ERROR_WRITE_CONFIG_FILE;
+  std::lock_guard<std::mutex> inProcess(processFileMutex());
+  Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
+  if (!lock.acquired()) return KV_ERROR_WRITE_CONFIG_FILE;
+  try {
+    // What the file holds now, to keep what others saved since this copy last saw it.
+    Config onDisk;
+    std::string mainRaw, backupRaw;
+    const bool mainValid = loadFile(main, *kvCrypto_, onDisk, mainRaw) == 0;
+    const bool haveDisk = mainValid || loadFile(backupPathFor(main), *kvCrypto_, onDisk, backupRaw) == 0;
+
+    Config snapshot;
+    snapshot = *this;
+    if (haveDisk) {
+      snapshot.usersConfig_ = mergeThreeWay(baseUsers_, usersConfig_, onDisk.usersConfig_, userKey, sameUser);
+      snapshot.unknownUsers_ = mergeThreeWay(baseUnknownUsers_, unknownUsers_, onDisk.unknownUsers_, entryKey, sameEntry);
+    }
+    std::string sealed;
+    std::uint16_t code = kvCrypto_->sealConfig(snapshot.toJson(), sealed);
+    if (code != 0) return code;
+    // The previous file becomes the backup, but only when it is a good one: a damaged main
+    // file must not overwrite the backup that still holds a readable configuration.
+    if (mainValid && !ConfigFile::writeAtomically(backupPathFor(main), mainRaw)) return KV_ERROR_WRITE_CONFIG_FILE;
+    if (!ConfigFile::writeAtomically(main, sealed)) return KV_ERROR_WRITE_CONFIG_FILE;
+    usersConfig_ = std::move(snapshot.usersConfig_);
+    unknownUsers_ = std::move(snapshot.unknownUsers_);
+    baseUsers_ = usersConfig_;
+    baseUnknownUsers_ = unknownUsers_;
+    return KV_SUCCESS;
+  } catch (const std::exception&) {
+    return KV_ERROR_WRITE_CONFIG_FILE;
+  }
+}
+
+}  // namespace Korvath
