@@ -1,0 +1,425 @@
+#include "AuthenticationSdk/OfflineAuthentication.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <mutex>
+
+#include "AuthenticationSdk/AuthenticationException.h"
+#include "AuthenticationSdk/AuthenticatorBlob.h"
+#include "AuthenticationSdk/ChallengeData.h"
+#include "AuthenticationSdk/Hotp.h"
+#include "AuthenticationSdk/Ocra.h"
+#include "BlobCodec.h"
+#include "Commons/Encoding.h"
+#include "CryptoSdk/Primitives.h"
+
+namespace AuthenticationSdk {
+
+const char kQrCodeSuite[] = "OCRA-1:HOTP-SHA256-6:QH40-T1M";
+const char kForgotTokenSuite[] = "OCRA-1:HOTP-SHA256-6:QH64";
+
+using namespace Exception;
+using CryptoSdk::Bytes;
+
+namespace {
+
+const char kCommandPrefix[] = "KVQR1";
+const char kEmergencyLabel[] = "KvCredProv emergency authenticator v1";
+constexpr std::size_t kQuestionDigits = 40;
+constexpr std::size_t kMaxTransactionJson = 4096;
+constexpr std::size_t kMaxTransactionId = 64;
+constexpr std::uint32_t kMaxLookAhead = 1000;
+constexpr std::uint32_t kMaxTimeWindow = 60;
+constexpr std::size_t kMaxLogin = 100;
+constexpr std::size_t kMaxChallenge = 10;
+
+std::mutex gClockMutex;
+std::function<std::int64_t()> gClock;
+
+void appendLengthPrefixed(Bytes& out, const std::string& text) {
+  const std::uint32_t n = static_cast<std::uint32_t>(text.size());
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(n >> shift));
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+bool isDigits(const std::string& text, std::size_t length) {
+  if (text.size() != length) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool codesEqual(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         CryptoSdk::constantTimeEqual(reinterpret_cast<const std::uint8_t*>(a.data()),
+                                      reinterpret_cast<const std::uint8_t*>(b.data()), a.size());
+}
+
+std::uint64_t clampTime(std::int64_t now) { return now < 0 ? 0 : static_cast<std::uint64_t>(now); }
+
+std::uint16_t checkTransaction(std::uint8_t type, const std::string& transactionId, const std::string& json) {
+  if (type != kDesktopLogonTransaction) return AUTH_ERROR_INVALID_TRANSACTION_TYPE;
+  if (json.empty() || json.size() > kMaxTransactionJson) return AUTH_ERROR_INVALID_TRANSACTION_DATA;
+  if (transactionId.size() > kMaxTransactionId) return AUTH_ERROR_INVALID_TRANSACTION_ID;
+  for (char c : transactionId)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_'))
+      return AUTH_ERROR_INVALID_TRANSACTION_ID;
+  return 0;
+}
+
+// Decodes a blob and checks that it belongs to the settings' account.
+std::uint16_t openRecord(const std::string& blob, const AuthenticationSettings& settings, Detail::BlobRecord& record,
+                         CryptoSdk::SealKey& key) {
+  std::uint16_t rc = Detail::decode(blob, record);
+  if (rc != 0) return rc;
+  rc = Detail::blobKey(settings.accountId, settings.integrationKey, key);
+  if (rc != 0) return rc;
+  return Detail::verifyTag(record, key);
+}
+
+// A block whose automatic release time has come is lifted; true when it was.
+bool releaseBlock(Detail::BlobRecord& record, const AuthenticationSettings& settings, std::uint64_t now) {
+  if (!record.blocked() || settings.autoUnblockTime == 0) return false;
+  const std::uint64_t release = record.blockedAt + static_cast<std::uint64_t>(settings.autoUnblockTime) * 60u;
+  if (now < release) return false;
+  record.setBlocked(false, 0);
+  record.failedAttempts = 0;
+  return true;
+}
+
+void countFailure(Detail::BlobRecord& record, const AuthenticationSettings& settings, std::uint64_t now) {
+  if (record.failedAttempts < 0xFF) ++record.failedAttempts;
+  if (settings.authenticationAttempts != 0 && record.failedAttempts >= settings.authenticationAttempts)
+    record.setBlocked(true, now);
+}
+
+// Stores the record's new state in the caller's blob; the blob is left as it was if
+// the record cannot be written.
+std::uint16_t store(Detail::BlobRecord& record, const CryptoSdk::SealKey& key, std::string& blob, std::uint16_t result) {
+  std::string text;
+  const std::uint16_t rc = Detail::encode(record, key, text);
+  if (rc != 0) return rc;
+  blob.swap(text);
+  return result;
+}
+
+bool readDeviceId(const char (&field)[10], std::uint32_t& id) {
+  std::size_t n = 0;
+  while (n < sizeof(field) && field[n] != '\0') ++n;
+  for (std::size_t i = n; i < sizeof(field); ++i)
+    if (field[i] != '\0') return false;
+  if (n == 0) return false;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (field[i] < '0' || field[i] > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(field[i] - '0');
+  }
+  if (value > std::numeric_limits<std::uint32_t>::max()) return false;
+  id = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+std::uint16_t emergencyKey(const std::string& accountId, const std::string& integrationKey, Bytes& key) {
+  if (integrationKey.empty()) return AUTH_ERROR_ACCOUNT_KEY_MISSING;
+  Bytes context;
+  appendLengthPrefixed(context, accountId);
+  Bytes input(integrationKey.begin(), integrationKey.end());
+  const std::uint16_t rc = CryptoSdk::Kdf::deriveKey(input, kEmergencyLabel, context, 32, key);
+  CryptoSdk::wipe(input);
+  return rc;
+}
+
+std::uint16_t readChallenge(const std::string& json, ChallengeData& challenge) {
+  if (challenge.fillFromJson(json) != 0) return AUTH_ERROR_INVALID_CHALLENGE;
+  if (challenge.getAccountId().empty() || challenge.getUserLogin().empty() ||
+      challenge.getUserLogin().size() > kMaxLogin || challenge.getChallenge().empty() ||
+      challenge.getChallenge().size() > kMaxChallenge)
+    return AUTH_ERROR_INVALID_CHALLENGE;
+  return 0;
+}
+
+}  // namespace
+
+std::string makeQrQuestion(std::uint8_t transactionType, const std::string& transactionId,
+                           const std::string& transactionJson) {
+  Bytes message{transactionType};
+  appendLengthPrefixed(message, transactionId);
+  appendLengthPrefixed(message, transactionJson);
+  Bytes digest;
+  if (CryptoSdk::Hash::compute(CryptoSdk::HashAlgorithm::Sha256, message, digest) != 0) return std::string();
+  return Commons::Hex::encode(digest).substr(0, kQuestionDigits);
+}
+
+std::uint16_t parseQrCommand(const std::string& text, QrCommand& command) {
+  static const char* const kKeys[] = {"s", "q", "d", "tt", "ti", "td"};
+  std::vector<std::string> values;
+  std::size_t start = 0;
+  std::size_t index = 0;
+  bool first = true;
+  for (;;) {
+    const std::size_t end = text.find(';', start);
+    const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (first) {
+      if (part != kCommandPrefix) return AUTH_ERROR_INVALID_QR_COMMAND;
+      first = false;
+    } else {
+      const std::size_t eq = part.find('=');
+      if (index >= 6 || eq == std::string::npos || part.substr(0, eq) != kKeys[index]) return AUTH_ERROR_INVALID_QR_COMMAND;
+      values.push_back(part.substr(eq + 1));
+      ++index;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  if (values.size() != 6) return AUTH_ERROR_INVALID_QR_COMMAND;
+  QrCommand c;
+  c.suite = values[0];
+  c.question = values[1];
+  std::size_t pos = 0;
+  const std::string& ids = values[2];
+  while (pos <= ids.size()) {
+    const std::size_t comma = std::min(ids.find(',', pos), ids.size());
+    const std::string id = ids.substr(pos, comma - pos);
+    if (id.empty() || id.size() > 10 || !isDigits(id, id.size()) || std::stoull(id) > 0xFFFFFFFFull)
+      return AUTH_ERROR_INVALID_QR_COMMAND;
+    c.deviceIds.push_back(static_cast<std::uint32_t>(std::stoull(id)));
+    pos = comma + 1;
+  }
+  if (values[3].empty() || values[3].size() > 3 || !isDigits(values[3], values[3].size()) || std::stoul(values[3]) > 255)
+    return AUTH_ERROR_INVALID_QR_COMMAND;
+  c.transactionType = static_cast<std::uint8_t>(std::stoul(values[3]));
+  c.transactionId = values[4];
+  Bytes json;
+  if (!Commons::Base64::decode(values[5], json)) return AUTH_ERROR_INVALID_QR_COMMAND;
+  c.transactionJson.assign(json.begin(), json.end());
+  if (c.suite != kQrCodeSuite || checkTransaction(c.transactionType, c.transactionId, c.transactionJson) != 0 ||
+      c.question != makeQrQuestion(c.transactionType, c.transactionId, c.transactionJson))
+    return AUTH_ERROR_INVALID_QR_COMMAND;
+  command = c;
+  return 0;
+}
+
+namespace Offline {
+
+std::uint16_t checkOtp(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                       std::int64_t now) {
+  Detail::BlobRecord record;
+  CryptoSdk::SealKey key;
+  std::uint16_t rc = openRecord(blob, settings, record, key);
+  if (rc != 0) return rc;
+  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
+  const std::uint64_t t = clampTime(now);
+  const bool released = releaseBlock(record, settings, t);
+  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  if (!isDigits(otp, record.otpDigits))
+    return released ? store(record, key, blob, AUTH_ERROR_INVALID_CODE_FORMAT) : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+
+  Bytes secret;
+  rc = Detail::openSecret(record, key, secret);
+  if (rc != 0) return rc;
+  const std::uint32_t window = std::min(settings.syncTime, kMaxLookAhead);
+  bool found = false;
+  std::uint64_t matched = 0;
+  for (std::uint32_t i = 0; i <= window && !found; ++i) {
+    if (record.counter > std::numeric_limits<std::uint64_t>::max() - i - 1) break;
+    std::string expected;
+    rc = Hotp::generate(secret, record.counter + i, record.otpDigits, record.otpAlgorithm, expected);
+    if (rc != 0) {
+      CryptoSdk::wipe(secret);
+      return rc;
+    }
+    if (codesEqual(expected, otp)) {
+      found = true;
+      matched = record.counter + i;
+    }
+  }
+  CryptoSdk::wipe(secret);
+  if (found) {
+    record.counter = matched + 1;
+    record.failedAttempts = 0;
+    return store(record, key, blob, AUTH_OK);
+  }
+  countFailure(record, settings, t);
+  return store(record, key, blob, AUTH_ERROR_CODE_REJECTED);
+}
+
+std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
+                            const std::string& transactionJson, const std::string& code,
+                            const AuthenticationSettings& settings, std::int64_t now) {
+  std::uint16_t rc = checkTransaction(transactionType, transactionId, transactionJson);
+  if (rc != 0) return rc;
+  Detail::BlobRecord record;
+  rc = Detail::decode(blob, record);
+  if (rc != 0) return rc;
+  if (record.model != MODEL_MOBILE_AUTHENTICATOR) return AUTH_ERROR_UNSUPPORTED_MODEL;
+  CryptoSdk::SealKey key;
+  rc = openRecord(blob, settings, record, key);
+  if (rc != 0) return rc;
+  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
+  const std::uint64_t t = clampTime(now);
+  const bool released = releaseBlock(record, settings, t);
+  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  Ocra::Suite suite;
+  rc = Ocra::parseSuite(kQrCodeSuite, suite);
+  if (rc != 0) return rc;
+  if (!isDigits(code, suite.digits))
+    return released ? store(record, key, blob, AUTH_ERROR_INVALID_CODE_FORMAT) : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+
+  Bytes secret;
+  rc = Detail::openSecret(record, key, secret);
+  if (rc != 0) return rc;
+  Ocra::Inputs inputs;
+  inputs.question = makeQrQuestion(transactionType, transactionId, transactionJson);
+  const std::uint64_t step = t / suite.timeStepSeconds;
+  const std::int64_t window = static_cast<std::int64_t>(std::min(settings.timeWindow, kMaxTimeWindow));
+  bool found = false;
+  for (std::int64_t d = -window; d <= window && !found; ++d) {
+    if ((d < 0 && step < static_cast<std::uint64_t>(-d))) continue;
+    inputs.timeSteps = step + static_cast<std::uint64_t>(d);
+    std::string expected;
+    rc = Ocra::compute(suite, secret, inputs, expected);
+    if (rc != 0) {
+      CryptoSdk::wipe(secret);
+      return rc;
+    }
+    found = codesEqual(expected, code);
+  }
+  CryptoSdk::wipe(secret);
+  if (found) {
+    record.failedAttempts = 0;
+    return store(record, key, blob, AUTH_OK);
+  }
+  countFailure(record, settings, t);
+  return store(record, key, blob, AUTH_ERROR_CODE_REJECTED);
+}
+
+std::uint16_t generateQrCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
+                                const std::string& transactionId, const std::string& transactionJson,
+                                std::string& command) {
+  command.clear();
+  const std::uint16_t rc = checkTransaction(transactionType, transactionId, transactionJson);
+  if (rc != 0) return rc;
+  std::string ids;
+  bool malformed = false;
+  for (const MobileAuthenticatorEntry& entry : entries) {
+    const std::size_t length = std::find(entry.blob, entry.blob + sizeof(entry.blob), '\0') - entry.blob;
+    std::uint32_t id = 0;
+    if (length != Blob::kMobileLength || !readDeviceId(entry.deviceId, id)) {
+      malformed = true;
+      continue;
+    }
+    AuthenticatorInfo info;
+    if (Blob::inspect(std::string(entry.blob, length), info) != 0 || info.model != MODEL_MOBILE_AUTHENTICATOR) {
+      malformed = true;
+      continue;
+    }
+    if (info.active != 1) continue;
+    if (!ids.empty()) ids += ',';
+    ids += std::to_string(id);
+  }
+  if (ids.empty())
+    return static_cast<std::uint16_t>(malformed ? AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY
+                                                : AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR);
+  command = std::string(kCommandPrefix) + ";s=" + kQrCodeSuite +
+            ";q=" + makeQrQuestion(transactionType, transactionId, transactionJson) + ";d=" + ids +
+            ";tt=" + std::to_string(transactionType) + ";ti=" + transactionId +
+            ";td=" + Commons::Base64::encode(transactionJson);
+  return 0;
+}
+
+std::uint16_t checkForgotTokenCode(const std::string& challengeJson, const std::string& code,
+                                   const AuthenticationSettings& settings) {
+  if (settings.integrationKey.empty()) return AUTH_ERROR_ACCOUNT_KEY_MISSING;
+  ChallengeData challenge;
+  std::uint16_t rc = readChallenge(challengeJson, challenge);
+  if (rc != 0) return rc;
+  const std::string account = settings.accountId.empty() ? challenge.getAccountId() : settings.accountId;
+  if (!isDigits(code, 6)) return AUTH_ERROR_INVALID_CODE_FORMAT;
+  std::string expected;
+  rc = Issuer::computeForgotTokenCode(challengeJson, account, settings.integrationKey, expected);
+  if (rc != 0) return rc;
+  return codesEqual(expected, code) ? AUTH_OK : AUTH_ERROR_CODE_REJECTED;
+}
+
+}  // namespace Offline
+
+namespace Issuer {
+
+std::uint16_t computeOtp(const std::string& blob, const std::string& accountId, const std::string& integrationKey,
+                         std::uint64_t counter, std::string& otp) {
+  otp.clear();
+  AuthenticatorInfo info;
+  std::uint16_t rc = Blob::inspect(blob, info);
+  if (rc != 0) return rc;
+  Bytes secret;
+  rc = Blob::openSecret(blob, accountId, integrationKey, secret);
+  if (rc != 0) return rc;
+  rc = Hotp::generate(secret, counter, info.otpDigits, static_cast<CryptoSdk::HashAlgorithm>(info.otpAlgorithm), otp);
+  CryptoSdk::wipe(secret);
+  return rc;
+}
+
+std::uint16_t computeQrAnswer(const std::string& blob, const std::string& accountId,
+                              const std::string& integrationKey, const std::string& command, std::int64_t unixTime,
+                              std::string& answer) {
+  answer.clear();
+  QrCommand parsed;
+  std::uint16_t rc = parseQrCommand(command, parsed);
+  if (rc != 0) return rc;
+  Ocra::Suite suite;
+  rc = Ocra::parseSuite(parsed.suite, suite);
+  if (rc != 0) return rc;
+  Bytes secret;
+  rc = Blob::openSecret(blob, accountId, integrationKey, secret);
+  if (rc != 0) return rc;
+  Ocra::Inputs inputs;
+  inputs.question = parsed.question;
+  inputs.timeSteps = clampTime(unixTime) / suite.timeStepSeconds;
+  rc = Ocra::compute(suite, secret, inputs, answer);
+  CryptoSdk::wipe(secret);
+  return rc;
+}
+
+std::uint16_t computeForgotTokenCode(const std::string& challengeJson, const std::string& accountId,
+                                     const std::string& integrationKey, std::string& code) {
+  code.clear();
+  if (integrationKey.empty()) return AUTH_ERROR_ACCOUNT_KEY_MISSING;
+  ChallengeData challenge;
+  std::uint16_t rc = readChallenge(challengeJson, challenge);
+  if (rc != 0) return rc;
+  if (challenge.getAccountId() != accountId) return AUTH_ERROR_CHALLENGE_ACCOUNT_MISMATCH;
+  // The record is written again so that the code does not depend on how the caller
+  // spaced or ordered its JSON.
+  Bytes digest;
+  rc = CryptoSdk::Hash::compute(CryptoSdk::HashAlgorithm::Sha256, challenge.toJson(), digest);
+  if (rc != 0) return rc;
+  Ocra::Suite suite;
+  rc = Ocra::parseSuite(kForgotTokenSuite, suite);
+  if (rc != 0) return rc;
+  Bytes key;
+  rc = emergencyKey(accountId, integrationKey, key);
+  if (rc != 0) return rc;
+  Ocra::Inputs inputs;
+  inputs.question = Commons::Hex::encode(digest);
+  rc = Ocra::compute(suite, key, inputs, code);
+  CryptoSdk::wipe(key);
+  return rc;
+}
+
+}  // namespace Issuer
+
+std::int64_t currentUnixTime() {
+  std::function<std::int64_t()> source;
+  {
+    std::lock_guard<std::mutex> lock(gClockMutex);
+    source = gClock;
+  }
+  if (source) return source();
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void setUnixTimeSource(std::function<std::int64_t()> source) {
+  std::lock_guard<std::mutex> lock(gClockMutex);
+  gClock = std::move(source);
+}
+
+}  // namespace AuthenticationSdk

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "AuthenticationSdk/AuthenticationSettings.h"
+#include "AuthenticationSdk/AuthenticatorBlob.h"
+
+namespace Fixtures {
+
+inline const std::string kAccount = "acc-100";
+inline const std::string kIntegrationKey = "ik-7f3c1e9a55";
+// The RFC 4226 test secret, so that the codes of Appendix D apply to these blobs.
+inline const CryptoSdk::Bytes kSecret{'1', '2', '3', '4', '5', '6', '7', '8', '9', '0',
+                                      '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+inline const char* const kRfcCodes[] = {"755224", "287082", "359152", "969429", "338314",
+                                        "254676", "287922", "162583", "399871", "520489"};
+
+inline AuthenticationSdk::AuthenticationSettings settings() {
+  AuthenticationSdk::AuthenticationSettings s;
+  s.accountId = kAccount;
+  s.integrationKey = kIntegrationKey;
+  s.authenticationAttempts = 3;
+  s.autoUnblockTime = 10;  // minutes
+  s.syncTime = 5;
+  s.timeWindow = 2;
+  return s;
+}
+
+inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret = kSecret, bool active = true,
+                            std::uint64_t counter = 0) {
+  AuthenticationSdk::Blob::Definition d;
+  d.model = model;
+  d.secret = secret;
+  d.active = active;
+  d.counter = counter;
+  std::string blob;
+  EXPECT_EQ(0, AuthenticationSdk::Blob::create(d, kAccount, kIntegrationKey, blob));
+  return blob;
+}
+
+}  // namespace Fixtures

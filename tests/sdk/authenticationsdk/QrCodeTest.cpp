@@ -1,0 +1,163 @@
+// Offline QR-code command and OCRA answer, both sides.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "AuthenticationSdk/AuthenticationException.h"
+#include "AuthenticationSdk/OstraSdkService.h"
+#include "Fixtures.h"
+
+using namespace AuthenticationSdk;
+using namespace AuthenticationSdk::Exception;
+using namespace Fixtures;
+
+namespace {
+
+const std::int64_t kNow = 1767225600;
+const std::string kTransaction =
+    "{\"type\":3,\"timestamp\":1767225600,\"user\":\"alice\",\"data\":{\"platform\":1,\"location\":\"\","
+    "\"osVersion\":\"Windows 11 Pro\",\"computer\":\"PC-01\",\"domain\":\"CORP\",\"clientIp\":\"10.1.2.3\","
+    "\"resourceName\":\"desk\"}}";
+
+MobileAuthenticatorEntry entry(const std::string& blob, const std::string& deviceId) {
+  MobileAuthenticatorEntry e;
+  std::memset(&e, 0, sizeof(e));
+  std::memcpy(e.blob, blob.data(), std::min(blob.size(), sizeof(e.blob) - 1));
+  std::memcpy(e.deviceId, deviceId.data(), std::min(deviceId.size(), sizeof(e.deviceId)));
+  return e;
+}
+
+std::string command(const std::vector<MobileAuthenticatorEntry>& entries, const std::string& transactionId = "") {
+  std::string text;
+  EXPECT_EQ(0, OstraSdkService::generateQRCodeCommand(entries, 3, transactionId, kTransaction, text));
+  return text;
+}
+
+std::string answer(const std::string& blob, const std::string& commandText, std::int64_t when) {
+  std::string code;
+  EXPECT_EQ(0, Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, commandText, when, code));
+  return code;
+}
+
+}  // namespace
+
+TEST(QrCode, CommandCarriesSuiteQuestionDevicesAndTransaction) {
+  const std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string text = command({entry(blob, "4001"), entry(makeBlob(10, kSecret, false), "4002"),
+                                    entry(makeBlob(10), "4294967295")});
+  QrCommand parsed;
+  ASSERT_EQ(0, parseQrCommand(text, parsed));
+  EXPECT_EQ(kQrCodeSuite, parsed.suite);
+  EXPECT_EQ(40u, parsed.question.size());
+  EXPECT_EQ((std::vector<std::uint32_t>{4001, 4294967295u}), parsed.deviceIds);  // the inactive one is left out
+  EXPECT_EQ(3, parsed.transactionType);
+  EXPECT_EQ("", parsed.transactionId);
+  EXPECT_EQ(kTransaction, parsed.transactionJson);
+  EXPECT_EQ(0u, text.find("KVQR1;s=OCRA-1:HOTP-SHA256-6:QH40-T1M;q="));
+  EXPECT_EQ(std::string::npos, text.find(blob.substr(0, 40)));
+}
+
+TEST(QrCode, AnswerFromTheCommandVerifies) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string txId = "5f0c8a7e-1b2d-4c3e-9f40-112233445566";
+  const std::string text = command({entry(blob, "77")}, txId);
+  const std::string code = answer(blob, text, kNow);
+  ASSERT_EQ(6u, code.size());
+  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
+}
+
+TEST(QrCode, WrongAnswerFailsAndCounts) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
+  const std::string wrong = code == "000000" ? "000001" : "000000";
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", kTransaction, wrong, settings(), kNow));
+  AuthenticatorInfo info;
+  ASSERT_EQ(0, Blob::inspect(blob, info));
+  EXPECT_EQ(1, info.failedAttempts);
+  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
+  ASSERT_EQ(0, Blob::inspect(blob, info));
+  EXPECT_EQ(0, info.failedAttempts);
+}
+
+TEST(QrCode, AnswerIsBoundToItsTransaction) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
+  std::string other = kTransaction;
+  other.replace(other.find("alice"), 5, "mallo");
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", other, code, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "tx-1", kTransaction, code, settings(), kNow));
+}
+
+TEST(QrCode, ClockToleranceFollowsTimeWindow) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string text = command({entry(blob, "77")});
+  const std::string twoMinutesAgo = answer(blob, text, kNow - 120);
+  const std::string threeMinutesAgo = answer(blob, text, kNow - 180);
+  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, "", kTransaction, twoMinutesAgo, settings(), kNow));
+  // Secret, question and minute are fixed, so these answers are too.
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED,
+            Offline::checkQrAnswer(blob, 3, "", kTransaction, threeMinutesAgo, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED,
+            Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, kNow + 180), settings(), kNow));
+  // The service-side entry point corrects the local clock by the time difference.
+  setUnixTimeSource([] { return kNow - 3600; });
+  EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction,
+                                                                           answer(blob, text, kNow), settings(), 3600));
+  setUnixTimeSource(nullptr);
+}
+
+TEST(QrCode, BlockedAuthenticatorRefusesTheRightAnswer) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
+  for (const char* wrong : {"000000", "000001", "000002"})
+    if (code != wrong) Offline::checkQrAnswer(blob, 3, "", kTransaction, wrong, settings(), kNow);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
+            Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
+}
+
+TEST(QrCode, RefusesWhatCannotTakePart) {
+  std::string command;
+  const std::string active = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_TYPE,
+            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 2, "", kTransaction, command));
+  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_DATA,
+            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 3, "", "", command));
+  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_ID,
+            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 3, "a;b", kTransaction, command));
+  EXPECT_EQ(AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR,
+            OstraSdkService::generateQRCodeCommand({}, 3, "", kTransaction, command));
+  EXPECT_EQ(AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR,
+            OstraSdkService::generateQRCodeCommand({entry(makeBlob(10, kSecret, false), "1")}, 3, "", kTransaction,
+                                                   command));
+  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
+            OstraSdkService::generateQRCodeCommand({entry(active, "12a")}, 3, "", kTransaction, command));
+  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
+            OstraSdkService::generateQRCodeCommand({entry(active.substr(0, 279), "1")}, 3, "", kTransaction, command));
+  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
+            OstraSdkService::generateQRCodeCommand({entry(active, "4294967296")}, 3, "", kTransaction, command));
+  MobileAuthenticatorEntry unterminated = entry(active, "1");
+  unterminated.blob[280] = 'A';
+  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
+            OstraSdkService::generateQRCodeCommand({unterminated}, 3, "", kTransaction, command));
+  EXPECT_TRUE(command.empty());
+
+  std::string hardware = makeBlob(11);
+  EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL, Offline::checkQrAnswer(hardware, 3, "", kTransaction, "123456", settings(), kNow));
+  std::string device = makeBlob(MODEL_MARLET_DEVICE);
+  EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL, Offline::checkQrAnswer(device, 3, "", kTransaction, "123456", settings(), kNow));
+}
+
+TEST(QrCode, TamperedCommandIsRefusedByTheAuthenticatorSide) {
+  const std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  std::string text = command({entry(blob, "77")});
+  QrCommand parsed;
+  std::string changed = text;
+  const std::size_t q = changed.find(";q=") + 3;
+  changed[q] = changed[q] == '0' ? '1' : '0';
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand(changed, parsed));
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand(text.substr(0, text.size() - 4), parsed));
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand("KVQR1;q=00;s=x;d=1;tt=3;ti=;td=", parsed));
+  std::string code = "x";
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, changed, kNow, code));
+  EXPECT_TRUE(code.empty());
+}

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "AuthenticationSdk/AuthenticationException.h"
+#include "AuthenticationSdk/OstraSdkService.h"
+#include "Commons/CommonsException.h"
+
+using namespace AuthenticationSdk;
+
+TEST(ChallengeData, KeysInTheirOrder) {
+  ChallengeData data;
+  data.setType(0);
+  data.setAccountId("acc-1");
+  data.setUserLogin("alice@corp");
+  data.setTime(12);
+  data.setChallenge("918273");
+  EXPECT_EQ("{\"tp\":0,\"ac\":\"acc-1\",\"ul\":\"alice@corp\",\"ti\":12,\"ch\":\"918273\"}", data.toJson());
+  ChallengeData back;
+  ASSERT_EQ(0, back.fillFromJson(data.toJson()));
+  EXPECT_EQ(data.toJson(), back.toJson());
+  EXPECT_EQ(Commons::Exception::COMMONS_ERROR_INVALID_JSON, back.fillFromJson("[1]"));
+  EXPECT_EQ(Commons::Exception::COMMONS_ERROR_JSON_FIELD, back.fillFromJson("{\"tp\":0,\"ac\":1}"));
+}
+
+TEST(AuthenticationSettings, ToJsonLeavesTheIntegrationKeyOut) {
+  AuthenticationSettings s;
+  s.accountId = "acc-1";
+  s.loginAttempts = 4;
+  s.authenticationAttempts = 6;
+  s.autoUnblockTime = 30;
+  s.syncTime = 20;
+  s.timeWindow = 3;
+  s.integrationKey = "ik-top-secret";
+  const std::string json = s.toJson();
+  EXPECT_EQ(
+      "{\"accountId\":\"acc-1\",\"loginAttempts\":4,\"authenticationAttempts\":6,\"autoUnblockTime\":30,"
+      "\"syncTime\":20,\"timeWindow\":3}",
+      json);
+  EXPECT_EQ(std::string::npos, json.find("ik-top-secret"));
+  AuthenticationSettings back;
+  back.integrationKey = "kept";
+  ASSERT_EQ(0, back.fillFromJson(json));
+  EXPECT_EQ(json, back.toJson());
+  EXPECT_EQ("kept", back.integrationKey);
+  EXPECT_EQ(Commons::Exception::COMMONS_ERROR_JSON_FIELD, back.fillFromJson("{\"accountId\":\"a\"}"));
+  EXPECT_EQ("a", std::string("a"));
+  EXPECT_EQ("acc-1", back.accountId);  // unchanged by the refused fill
+}
+
+TEST(RandomNumber, StaysWithinBoundsAndCoversThem) {
+  std::set<std::uint16_t> seen;
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint16_t n = generateRandomNumber(100, 999);
+    ASSERT_GE(n, 100);
+    ASSERT_LE(n, 999);
+    const std::uint16_t small = generateRandomNumber(7, 3);
+    ASSERT_GE(small, 3);
+    ASSERT_LE(small, 7);
+    seen.insert(small);
+  }
+  EXPECT_EQ(5u, seen.size());
+  EXPECT_EQ(42, generateRandomNumber(42, 42));
+  std::set<std::uint16_t> wide;
+  for (int i = 0; i < 64; ++i) wide.insert(generateRandomNumber(0, 65535));
+  EXPECT_GT(wide.size(), 60u);
+}
+
+TEST(ErrorTexts, EveryRangeIsRouted) {
+  EXPECT_EQ("The authenticator blob has an invalid length.", OstraSdkService::getErrorMessage(8));
+  EXPECT_EQ("The text is not valid Base64.", OstraSdkService::getErrorMessage(8001));
+  EXPECT_EQ("The sealed text does not match the key or was altered.", OstraSdkService::getErrorMessage(9014));
+  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(5000));
+  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(9999));
+  EXPECT_EQ("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(999));
+  for (std::uint16_t code = 1; code <= 21; ++code)
+    EXPECT_NE("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(code)) << code;
+}
