@@ -4,7 +4,8 @@
 #include "CryptoSdk/CryptoException.h"
 
 TEST(ErrorTables, CommonsTexts) {
-  EXPECT_EQ("The text is not valid Base64.", Commons::Exception::getErrorMessage(8001));
+  EXPECT_EQ("The text is not a valid JSON object.", Commons::Exception::getErrorMessage(8001));
+  EXPECT_EQ("A JSON field is missing or has the wrong type.", Commons::Exception::getErrorMessage(8002));
   EXPECT_EQ("Unknown error.", Commons::Exception::getErrorMessage(8999));
   EXPECT_EQ("Unknown error.", Commons::Exception::getErrorMessage(9001));
 }
