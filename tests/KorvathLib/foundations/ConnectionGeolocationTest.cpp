@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "Korvath/ConnectionUtils.h"
+#include "Korvath/KvGeolocator.h"
+#include "TestSupport.h"
+
+using namespace Korvath;
+using namespace Korvath::Utils::ConnectionUtils;
+using Korvath::Geolocation::GeolocationBusiness;
+using Korvath::Geolocation::ILocationSource;
+using Korvath::Geolocation::KvGeolocator;
+using Korvath::Geolocation::Position;
+
+namespace {
+class ScriptedSource : public IRemoteAddressSource {
+ public:
+  std::wstring eventLog, session, tcp;
+  int calls = 0;
+  std::wstring fromEventLog() override { ++calls; return eventLog; }
+  std::wstring fromSessionInformation() override { ++calls; return session; }
+  std::wstring fromTcpTable() override { ++calls; return tcp; }
+};
+}  // namespace
+
+TEST(RemoteAddress, SourcesInOrder) {
+  ScriptedSource s;
+  s.eventLog = L"192.0.2.10";
+  s.session = L"192.0.2.20";
+  s.tcp = L"192.0.2.30";
+  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.10");
+  EXPECT_EQ(s.calls, 1);
+  s.eventLog.clear();
+  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.20");
+  s.session.clear();
+  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.30");
+  s.tcp.clear();
+  EXPECT_EQ(getRemoteClientIpAddress(s), L"");
+}
+
+#ifndef _WIN32
+TEST(RemoteAddress, NativelyThereIsNoRemoteSession) { EXPECT_EQ(getRemoteClientIpAddress(), L""); }
+#endif
+
+TEST(RemoteAddress, EventXml) {
+  EXPECT_EQ(addressFromEventXml("<Event><EventData><Data Name='ClientIP'>192.0.2.7:50123</Data></EventData></Event>"),
+            "192.0.2.7");
+  EXPECT_EQ(addressFromEventXml("<Data Name=\"ClientIP\">[2001:db8::5]:3390</Data>"), "2001:db8::5");
+  EXPECT_EQ(addressFromEventXml("<UserData><EventXML><Param1>bob</Param1><Param3>198.51.100.4</Param3></EventXML>"),
+            "198.51.100.4");
+  EXPECT_EQ(addressFromEventXml("<Address>203.0.113.9</Address>"), "203.0.113.9");
+  EXPECT_EQ(addressFromEventXml("<Param3>LOCAL</Param3>"), "");
+  EXPECT_EQ(addressFromEventXml("<Param3>1.2.3.4.5</Param3>"), "");
+  EXPECT_EQ(addressFromEventXml("<Param3>256.1.1.1</Param3>"), "");
+  EXPECT_EQ(addressFromEventXml("<Param3>192.0.2.1"), "");  // unterminated
+  EXPECT_EQ(addressFromEventXml(""), "");
+}
+
+TEST(RemoteAddress, IpText) {
+  EXPECT_TRUE(isIpAddressText("10.0.0.1"));
+  EXPECT_TRUE(isIpAddressText("fe80::1%12"));
+  EXPECT_FALSE(isIpAddressText("10.0.0"));
+  EXPECT_FALSE(isIpAddressText("a.b.c.d"));
+  EXPECT_FALSE(isIpAddressText("<script>"));
+  EXPECT_FALSE(isIpAddressText(""));
+}
+
+TEST(RemoteAddress, TcpTable) {
+  std::vector<TcpRow> rows = {
+      {2, 0, 3389, 0, 0},                        // listening
+      {5, 0x0A000001, 3389, 0x7F000001, 50000},  // loopback peer
+      {5, 0x0A000001, 443, 0xC0000202, 50001},   // another port
+      {5, 0x0A000001, 3389, 0xC0000263, 50002},  // the client: 192.0.2.99
+  };
+  EXPECT_EQ(rdpPeerFromTcpTable(rows, 3389), "192.0.2.99");
+  EXPECT_EQ(rdpPeerFromTcpTable(rows, 3390), "");
+  EXPECT_EQ(rdpPeerFromTcpTable({}, 3389), "");
+}
+
+TEST(RemoteLogonFlag, Shared) {
+  Utils::setRemoteLogonFlag(1);
+  EXPECT_TRUE(Utils::isRemoteLogon());
+  Utils::setRemoteLogonFlag(2);
+  EXPECT_FALSE(Utils::isRemoteLogon());
+  Utils::setRemoteLogonFlag(0);
+}
+
+TEST(GeolocationRule, RegistryAndRemoteSession) {
+  KvTest::MemoryRegistry reg;
+  KvTest::ScopedRegistry scoped(reg);
+  Utils::setRemoteLogonFlag(0);
+  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
+  reg.setString("Geolocation", "Enabled");
+  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
+  reg.setString("Geolocation", "enabled");
+  EXPECT_FALSE(GeolocationBusiness::shouldIgnoreGeolocation());
+  Utils::setRemoteLogonFlag(1);
+  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
+  Utils::setRemoteLogonFlag(0);
+}
+
+namespace {
+
+// A source whose position a test sets; optionally slow to close.
+class TestSource : public ILocationSource {
+ public:
+  struct Shared {
+    std::mutex mutex;
+    bool has = false;
+    Position position;
+    std::atomic<int> opens{0};
+    std::atomic<int> closes{0};
+    std::atomic<bool> available{true};
+  };
+  explicit TestSource(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
+  bool open() override {
+    ++s_->opens;
+    return s_->available.load();
+  }
+  bool latest(Position& p) override {
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    if (s_->has) p = s_->position;
+    return s_->has;
+  }
+  void close() override { ++s_->closes; }
+
+ private:
+  std::shared_ptr<Shared> s_;
+};
+
+class GeolocationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_.setString("Geolocation", "enabled");
+    Utils::setRemoteLogonFlag(0);
+  }
+  std::shared_ptr<TestSource::Shared> shared_ = std::make_shared<TestSource::Shared>();
+  KvTest::MemoryRegistry registry_;
+  KvTest::ScopedRegistry scopedRegistry_{registry_};
+  KvTest::FakeClock clock_;
+  KvTest::ScopedClock scopedClock_{clock_};
+  Korvath::Geolocation::LocationSourceFactory factory() {
+    auto s = shared_;
+    return [s] { return std::unique_ptr<ILocationSource>(new TestSource(s)); };
+  }
+};
+
+}  // namespace
+
+TEST_F(GeolocationTest, DefaultsWhenIgnored) {
+  registry_.setString("Geolocation", "disabled");
+  KvGeolocator g(factory());
+  shared_->has = true;
+  shared_->position = Position{48.1f, 11.5f, 30.0f};
+  g.startGeolocationProcessing();
+  float lat = 1, lon = 1, acc = 1;
+  g.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(lat, 0.0f);
+  EXPECT_EQ(lon, 0.0f);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 0);
+  EXPECT_TRUE(g.stopGeolocationProcessing());
+}
+
+TEST_F(GeolocationTest, KeepsTheLatestPosition) {
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->has = true;
+    shared_->position = Position{48.1f, 11.5f, 30.0f};
+  }
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  g.startGeolocationProcessing();  // once per process
+  float lat = 0, lon = 0, acc = 0;
+  // The fake clock's steps cost nothing; the task publishes within a few steps.
+  for (int i = 0; i < 1000 && acc <= 0; ++i) g.getGeolocation(lat, lon, acc);
+  EXPECT_FLOAT_EQ(lat, 48.1f);
+  EXPECT_FLOAT_EQ(lon, 11.5f);
+  EXPECT_FLOAT_EQ(acc, 30.0f);
+  EXPECT_TRUE(g.stopGeolocationProcessing());
+  EXPECT_FALSE(g.isRunning());
+  EXPECT_EQ(shared_->opens.load(), 1);
+  EXPECT_EQ(shared_->closes.load(), 1);
+}
+
+TEST_F(GeolocationTest, WaitsFifteenSecondsForAFirstPosition) {
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  float lat = 1, lon = 1, acc = 1;
+  g.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 150);  // 15000 ms in 100 ms steps
+  EXPECT_TRUE(g.stopGeolocationProcessing());
+}
+
+TEST_F(GeolocationTest, NoSourceMeansNoWait) {
+  shared_->available = false;
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  while (g.isRunning() && !g.stopGeolocationProcessing()) {
+  }
+  float lat = 1, lon = 1, acc = 1;
+  g.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 0);
+}
+
+TEST_F(GeolocationTest, StopIsCooperativeAndBounded) {
+  // The task polls once a second; a stop must not wait for that poll.
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  while (shared_->opens.load() == 0) std::this_thread::yield();
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_TRUE(g.stopGeolocationProcessing());
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(KvGeolocator::kPollMs));
+  EXPECT_FALSE(g.isRunning());
+}
+
+namespace {
+// A source that blocks in latest() until released, standing for a slow platform call.
+class StuckSource : public ILocationSource {
+ public:
+  explicit StuckSource(std::shared_ptr<std::atomic<int>> state) : state_(std::move(state)) {}
+  bool open() override { return true; }
+  bool latest(Position&) override {
+    *state_ = 1;
+    while (*state_ != 2) std::this_thread::yield();
+    return false;
+  }
+  void close() override {}
+
+ private:
+  std::shared_ptr<std::atomic<int>> state_;
+};
+}  // namespace
+
+TEST_F(GeolocationTest, SlowTaskIsLeftToFinishNotKilled) {
+  auto state = std::make_shared<std::atomic<int>>(0);
+  KvGeolocator g([state] { return std::unique_ptr<ILocationSource>(new StuckSource(state)); });
+  g.startGeolocationProcessing();
+  while (*state != 1) std::this_thread::yield();
+  EXPECT_FALSE(g.stopGeolocationProcessing(10));  // bounded: gives up waiting
+  EXPECT_TRUE(g.isRunning());                       // and the thread is still alive
+  *state = 2;                                       // the slow call returns
+  EXPECT_TRUE(g.stopGeolocationProcessing(60000));
+  EXPECT_FALSE(g.isRunning());
+}

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Korvath/Timer.h"
+#include "Korvath/TimeUtils.h"
+#include "TestSupport.h"
+
+using namespace Korvath;
+using Korvath::Utils::AutoTokenCancellationRelease;
+using Korvath::Utils::Timer;
+
+TEST(Token, SharedRecordCountsHolders) {
+  AutoTokenCancellationRelease a;
+  EXPECT_EQ(a.holders(), 1);
+  {
+    AutoTokenCancellationRelease b(a);
+    EXPECT_EQ(a.holders(), 2);
+    AutoTokenCancellationRelease c;
+    c = b;
+    EXPECT_EQ(a.holders(), 3);
+    c.cancel();
+    EXPECT_TRUE(a.isCancelled());
+  }
+  EXPECT_EQ(a.holders(), 1);
+  AutoTokenCancellationRelease d;
+  d = a;
+  d = d;  // self-assignment keeps the record
+  EXPECT_EQ(a.holders(), 2);
+}
+
+TEST(Timer, TimerReleasesItsToken) {
+  AutoTokenCancellationRelease token;
+  {
+    Timer timer(token);
+    EXPECT_EQ(token.holders(), 2);
+  }
+  EXPECT_EQ(token.holders(), 1);
+}
+
+TEST(Timer, WithoutTokenSleepsOneStepPerCall) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  Timer timer;
+  timer.start(1000, 300);
+  int calls = 0;
+  while (!timer.isTimeOut()) ++calls;
+  EXPECT_EQ(calls, 4);  // 0, 300, 600, 900 ms: not yet; 1200 ms: out
+  EXPECT_EQ(clock.sleeps(), 4);
+}
+
+TEST(Timer, WithTokenSleepsInSlicesOfAtMost100ms) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  AutoTokenCancellationRelease token;
+  Timer timer(token);
+  timer.start(2000, 2000);
+  const std::int64_t before = clock.monotonicMs();
+  EXPECT_FALSE(timer.isTimeOut());
+  EXPECT_EQ(clock.monotonicMs() - before, 2000);
+  EXPECT_EQ(clock.sleeps(), 20);
+  EXPECT_TRUE(timer.isTimeOut());
+}
+
+TEST(Timer, CancelledTokenEndsTheStepAtOnce) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  AutoTokenCancellationRelease token;
+  Timer timer(token);
+  timer.start(60000, 30000);
+  token.cancel();
+  EXPECT_FALSE(timer.isTimeOut());
+  EXPECT_EQ(clock.sleeps(), 0);
+  EXPECT_TRUE(timer.isCancelled());
+}
+
+TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  Timer timer;
+  timer.start(1000, 500);
+  clock.setUnixMs(clock.nowUnixMs() - 3600 * 1000);  // an hour back
+  EXPECT_FALSE(timer.isTimeOut());
+  EXPECT_FALSE(timer.isTimeOut());
+  EXPECT_TRUE(timer.isTimeOut());
+}
+
+namespace {
+// The real clock, counting its sleeps.
+class CountingClock : public Platform::IClock {
+ public:
+  std::uint64_t nowFileTime() override { return 0; }
+  std::int64_t nowUnixMs() override { return 0; }
+  std::int64_t monotonicMs() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void sleepMs(std::uint32_t ms) override {
+    slept += 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+  std::atomic<int> slept{0};
+};
+}  // namespace
+
+TEST(Timer, CancelFromAnotherThreadEndsTheWaitWithinOneSlice) {
+  CountingClock clock;
+  KvTest::ScopedClock scoped(clock);
+  AutoTokenCancellationRelease token;
+  std::atomic<int> slicesAtCancel{-1};
+  std::thread canceller([&] {
+    while (clock.slept.load() < 2) std::this_thread::yield();  // the wait is under way
+    slicesAtCancel = clock.slept.load();
+    token.cancel();
+  });
+  Timer timer(token);
+  timer.start(600000, 300000);  // a five-minute step
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_FALSE(timer.isTimeOut());
+  const auto took = std::chrono::steady_clock::now() - begin;
+  canceller.join();
+  // At most the slice that was running when the token was set.
+  EXPECT_LE(clock.slept.load() - slicesAtCancel.load(), 1);
+  EXPECT_LT(took, std::chrono::seconds(60));
+  EXPECT_TRUE(timer.isCancelled());
+}
+
+TEST(TimeUtils, FileTimeText) {
+  using Korvath::Utils::TimeUtils::fileTimeToString;
+  EXPECT_EQ(fileTimeToString(0), "01/01/1601 00:00:00");
+  EXPECT_EQ(fileTimeToString(116444736000000000ULL), "01/01/1970 00:00:00");
+  // 2024-02-29 23:59:59 UTC = 1709251199 s.
+  EXPECT_EQ(fileTimeToString((1709251199ULL + 11644473600ULL) * 10000000ULL + 9999999ULL), "29/02/2024 23:59:59");
+  EXPECT_EQ(fileTimeToString((4102444800ULL + 11644473600ULL) * 10000000ULL), "01/01/2100 00:00:00");
+}
+
+TEST(TimeUtils, CurrentTimeFromTheClock) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  clock.setUnixMs(1000000000000LL);  // 2001-09-09 01:46:40 UTC
+  EXPECT_EQ(Korvath::Utils::TimeUtils::getCurrentTimeString(), "09/09/2001 01:46:40");
+}

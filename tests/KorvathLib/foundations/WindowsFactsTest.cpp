@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Korvath/WindowsFacts.h"
+
+using namespace Korvath::Utils;
+
+namespace {
+
+void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void putU64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// A packed certificate logon whose smart-card data names `reader`.
+std::vector<std::uint8_t> certificateLogon(std::uint32_t messageType, const std::u16string& reader) {
+  std::vector<std::uint8_t> csp(40, 0);
+  // Card name "c", then the reader name, both NUL-terminated UTF-16 in bBuffer.
+  const std::u16string names = std::u16string(u"c") + u'\0' + reader + u'\0';
+  for (char16_t ch : names) {
+    csp.push_back(static_cast<std::uint8_t>(ch & 0xFF));
+    csp.push_back(static_cast<std::uint8_t>(ch >> 8));
+  }
+  putU32(csp, 0, static_cast<std::uint32_t>(csp.size()));  // dwCspInfoLen
+  putU32(csp, 4, 1);
+  putU32(csp, 24, 0);  // card name at 0
+  putU32(csp, 28, 2);  // reader name after "c\0"
+  std::vector<std::uint8_t> b(72 + csp.size(), 0);
+  putU32(b, 0, messageType);
+  putU32(b, 60, static_cast<std::uint32_t>(csp.size()));
+  putU64(b, 64, 72);
+  for (std::size_t i = 0; i < csp.size(); ++i) b[72 + i] = csp[i];
+  return b;
+}
+
+}  // namespace
+
+TEST(HelloLogon, RecognisesHelloReaders) {
+  EXPECT_TRUE(isWindowsHelloCertificateLogon(certificateLogon(13, u"Windows Hello for Business 1")));
+  EXPECT_TRUE(isWindowsHelloCertificateLogon(certificateLogon(15, u"Microsoft Windows Hello reader")));
+  EXPECT_FALSE(isWindowsHelloCertificateLogon(certificateLogon(13, u"Gemalto USB Smart Card Reader 0")));
+  EXPECT_FALSE(isWindowsHelloCertificateLogon(certificateLogon(2, u"Windows Hello")));  // password logon
+  EXPECT_FALSE(isWindowsHelloCertificateLogon(nullptr, 100));
+}
+
+TEST(HelloLogon, EveryTruncationIsRejected) {
+  const std::vector<std::uint8_t> whole = certificateLogon(13, u"Windows Hello");
+  ASSERT_TRUE(isWindowsHelloCertificateLogon(whole));
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    // A copy of exactly n bytes, so the sanitizers see any read past it.
+    std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_FALSE(isWindowsHelloCertificateLogon(cut.data(), cut.size())) << n;
+  }
+}
+
+TEST(HelloLogon, HostileOffsetsAndLengthsAreRejected) {
+  const std::vector<std::uint8_t> good = certificateLogon(13, u"Windows Hello");
+  auto with = [&](std::size_t at, std::uint64_t v, bool wide) {
+    std::vector<std::uint8_t> b = good;
+    if (wide) putU64(b, at, v); else putU32(b, at, static_cast<std::uint32_t>(v));
+    return isWindowsHelloCertificateLogon(b);
+  };
+  EXPECT_FALSE(with(64, ~0ULL, true));                 // CSP offset wraps around
+  EXPECT_FALSE(with(64, good.size(), true));           // CSP offset at the end
+  EXPECT_FALSE(with(64, 1ULL << 40, true));            // far away
+  EXPECT_FALSE(with(60, 0xFFFFFFFFu, false));          // CSP length too large
+  EXPECT_FALSE(with(60, 39, false));                   // CSP shorter than its header
+  EXPECT_FALSE(with(72 + 0, 0xFFFFFFFFu, false));      // CSP record claims too much
+  EXPECT_FALSE(with(72 + 28, 0x7FFFFFFFu, false));     // reader offset far past the end
+  EXPECT_FALSE(with(72 + 28, 0xFFFFFFFFu, false));     // reader offset overflow
+  // A reader name without its terminating NUL.
+  std::vector<std::uint8_t> b = good;
+  b.resize(b.size() - 2);
+  putU32(b, 60, static_cast<std::uint32_t>(b.size() - 72));
+  putU32(b, 72, static_cast<std::uint32_t>(b.size() - 72));
+  EXPECT_FALSE(isWindowsHelloCertificateLogon(b));
+}
+
+TEST(HelloLogon, GarbageNeverCrashes) {
+  std::mt19937 rng(12345);
+  const std::vector<std::uint8_t> good = certificateLogon(15, u"Windows Hello");
+  int accepted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<std::uint8_t> b;
+    if (round % 2 == 0) {
+      b.resize(rng() % 200);
+      for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+      if (b.size() >= 4) putU32(b, 0, 13 + 2 * (rng() % 2));  // get past the first check
+    } else {
+      b = good;  // mutate a valid one
+      const int flips = 1 + static_cast<int>(rng() % 8);
+      for (int f = 0; f < flips; ++f) b[rng() % b.size()] = static_cast<std::uint8_t>(rng());
+      b.resize(rng() % (b.size() + 1));
+    }
+    accepted += isWindowsHelloCertificateLogon(b.data(), b.size()) ? 1 : 0;
+  }
+  EXPECT_LT(accepted, 20000);
+}
+
+TEST(WindowsVersion, ElevenRule) {
+  EXPECT_EQ(windowsVersionName("Windows 10 Pro", 19045), "Windows 10 Pro");
+  EXPECT_EQ(windowsVersionName("Windows 10 Pro", 22000), "Windows 11 Pro");
+  EXPECT_EQ(windowsVersionName("Windows 10 Enterprise", 22631), "Windows 11 Enterprise");
+  EXPECT_EQ(windowsVersionName("Windows Server 2022 Datacenter", 20348), "Windows Server 2022 Datacenter");
+  EXPECT_EQ(windowsVersionName("Windows Server 2025 Datacenter", 26100), "Windows Server 2025 Datacenter");
+  EXPECT_EQ(windowsVersionName("Windows Server 2010", 26100), "Windows Server 2010");
+  EXPECT_EQ(windowsVersionName("", 26100), "");
+}
+
+TEST(WindowsVersion, Windows8Or2012) {
+  EXPECT_TRUE(isWindows8OrServer2012Name("Windows 8.1 Pro"));
+  EXPECT_TRUE(isWindows8OrServer2012Name("Windows Server 2012 R2 Standard"));
+  EXPECT_FALSE(isWindows8OrServer2012Name("Windows 10 Pro"));
+  EXPECT_FALSE(isWindows8OrServer2012Name("Windows 7 Professional"));
+}
+
+TEST(MachineFacts, ComputerNameAndLocalDomain) {
+  const std::string name = getComputerName();
+  ASSERT_FALSE(name.empty());
+  EXPECT_TRUE(isLocalDomain("."));
+  EXPECT_TRUE(isLocalDomain(name));
+  std::string other = name;
+  for (char& c : other) c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
+  EXPECT_TRUE(isLocalDomain(other));
+  EXPECT_FALSE(isLocalDomain("CORP"));
+  EXPECT_FALSE(isLocalDomain(""));
+  EXPECT_FALSE(getWindowsVersionName().empty());
+#ifdef _WIN32
+  EXPECT_NE(getWindowsVersionName().find("Windows"), std::string::npos);
+  EXPECT_NE(getSystemPrimaryLanguageId(), 0);
+#else
+  EXPECT_EQ(getDnsDomainName(), "");
+  EXPECT_EQ(getSystemPrimaryLanguageId(), 9);
+#endif
+}
