@@ -83,6 +83,8 @@ std::uint16_t decode(const std::string& text, BlobRecord& record) {
   if (!Commons::Base64::decode(text, r.raw)) return AUTH_ERROR_BLOB_MALFORMED;
   const Bytes& b = r.raw;
   const std::size_t size = b.size();
+  // A padded Base64 text of an allowed length decodes to fewer bytes than any record.
+  if (size != kMobileBytes && !isHardwareSize(size)) return AUTH_ERROR_BLOB_MALFORMED;
   const std::uint32_t stored = (static_cast<std::uint32_t>(b[size - 4]) << 24) |
                                (static_cast<std::uint32_t>(b[size - 3]) << 16) |
                                (static_cast<std::uint32_t>(b[size - 2]) << 8) | b[size - 1];

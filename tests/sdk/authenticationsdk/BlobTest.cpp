@@ -97,6 +97,10 @@ TEST(Blob, DamageAndForgeryAreDetected) {
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(forge(blob, 0), info));   // version
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(forge(blob, 1), info));   // model 11 in a 280 blob
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(forge(blob, 23), info));  // reserved
+  // Base64 with padding has an allowed length but holds too few bytes.
+  const std::string padded = Commons::Base64::encode(Bytes(208, 0));
+  ASSERT_EQ(280u, padded.size());
+  EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(padded, info));
   std::string notBase64 = blob;
   notBase64[10] = '*';
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(notBase64, info));
