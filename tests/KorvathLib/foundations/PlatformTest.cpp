@@ -195,3 +195,95 @@ TEST(RestrictFile, AppliesToExistingFile) {
   std::remove(path.c_str());
   EXPECT_FALSE(restrictFileToOwner(path));
 }
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+TEST(NamedMutex, ExcludesAnotherProcess) {
+  int toParent[2], toChild[2];
+  ASSERT_EQ(::pipe(toParent), 0);
+  ASSERT_EQ(::pipe(toChild), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 1;
+    {
+      NamedMutexLock lock("Global\\KV_TEST_MUTEX_PROC", 1000);
+      if (lock.acquired() && agentRegistry().setString("KvChildValue", "from child")) {
+        char c = 'h';
+        if (::write(toParent[1], &c, 1) == 1 && ::read(toChild[0], &c, 1) == 1) status = 0;
+      }
+    }
+    ::_exit(status);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+  {
+    NamedMutexLock blocked("Global\\KV_TEST_MUTEX_PROC", 50);
+    EXPECT_FALSE(blocked.acquired());  // a timed-out wait fails
+  }
+  std::string value;
+  EXPECT_TRUE(agentRegistry().getString("KvChildValue", value));
+  EXPECT_EQ(value, "from child");
+  c = 'r';
+  ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+  NamedMutexLock after("Global\\KV_TEST_MUTEX_PROC", 10000);
+  EXPECT_TRUE(after.acquired());
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) ::close(fd);
+}
+#endif
+
+#ifdef _WIN32
+#include <windows.h>
+
+// Run as a second process by NamedMutex.ExcludesAnotherProcess: holds the mutex until
+// told to let go. Does nothing in an ordinary run.
+TEST(NamedMutexChild, HoldWhenAsked) {
+  if (GetEnvironmentVariableW(L"KV_MUTEX_CHILD", nullptr, 0) == 0) return;
+  HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"KvTestMutexHeld");
+  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, L"KvTestMutexRelease");
+  ASSERT_TRUE(held != nullptr && release != nullptr);
+  NamedMutexLock lock("Global\\KV_TEST_MUTEX_PROC", 5000);
+  ASSERT_TRUE(lock.acquired());
+  SetEvent(held);
+  ASSERT_EQ(WaitForSingleObject(release, 60000), WAIT_OBJECT_0);
+  CloseHandle(held);
+  CloseHandle(release);
+}
+
+TEST(NamedMutex, ExcludesAnotherProcess) {
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"KvTestMutexHeld");
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"KvTestMutexRelease");
+  ASSERT_TRUE(held != nullptr && release != nullptr);
+  wchar_t exe[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  std::wstring command = std::wstring(L"\"") + exe + L"\" --gtest_filter=NamedMutexChild.HoldWhenAsked";
+  SetEnvironmentVariableW(L"KV_MUTEX_CHILD", L"1");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableW(L"KV_MUTEX_CHILD", nullptr);
+  ASSERT_TRUE(started);
+  ASSERT_EQ(WaitForSingleObject(held, 60000), WAIT_OBJECT_0);
+  {
+    NamedMutexLock blocked("Global\\KV_TEST_MUTEX_PROC", 50);
+    EXPECT_FALSE(blocked.acquired());
+  }
+  SetEvent(release);
+  NamedMutexLock after("Global\\KV_TEST_MUTEX_PROC", 10000);
+  EXPECT_TRUE(after.acquired());
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  CloseHandle(held);
+  CloseHandle(release);
+}
+#endif
