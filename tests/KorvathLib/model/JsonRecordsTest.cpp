@@ -1,0 +1,618 @@
+// Every record round-trips through its JSON, and every key that is missing or of the wrong
+// type gives its own fill code (nested keys included, by path).
+
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include <rapidjson/document.h>
+#include <rapidjson/pointer.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "Korvath/ResultCodes.h"
+#include "ModelTestSupport.h"
+
+using namespace Korvath;
+using namespace Korvath::Model;
+using namespace Korvath::Service;
+using namespace KvModelTest;
+
+namespace {
+
+using Filler = std::function<std::uint16_t(const std::string& json, std::string& rewritten)>;
+
+template <typename T>
+Filler filler() {
+  return [](const std::string& json, std::string& out) {
+    T record;
+    std::uint16_t code = record.fillFromJson(json);
+    out = record.toJson();
+    return code;
+  };
+}
+
+struct KeyCase {
+  const char* path;  // JSON pointer without the leading slash
+  std::uint16_t code;
+};
+
+struct RecordCase {
+  std::string name;
+  std::string json;
+  Filler fill;
+  std::uint16_t documentCode;
+  std::vector<KeyCase> keys;
+};
+
+std::string write(const rapidjson::Document& doc) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+  doc.Accept(w);
+  return buffer.GetString();
+}
+
+// The same text with the value at `path` removed, or replaced by a value of another type.
+std::string edit(const std::string& json, const std::string& path, bool remove) {
+  rapidjson::Document doc;
+  doc.Parse(json.c_str());
+  std::string parentPath = "/" + path;
+  std::size_t slash = parentPath.find_last_of('/');
+  std::string key = parentPath.substr(slash + 1);
+  rapidjson::Value* parent = slash == 0 ? &doc : rapidjson::Pointer(parentPath.substr(0, slash).c_str()).Get(doc);
+  if (parent == nullptr || !parent->IsObject() || !parent->HasMember(key.c_str())) {
+    ADD_FAILURE() << "no key " << path << " in " << json;
+    return json;
+  }
+  if (remove) {
+    parent->RemoveMember(key.c_str());
+  } else {
+    rapidjson::Value& v = (*parent)[key.c_str()];
+    if (v.IsString())
+      v.SetBool(true);
+    else
+      v.SetString("wrong type", doc.GetAllocator());
+  }
+  return write(doc);
+}
+
+RequestTransaction sampleRequestTransaction() {
+  RequestTransaction r;
+  EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
+  EXPECT_EQ(0, r.setAuthenticationFactor("qrcode"));
+  r.setClientIp("10.0.0.9");
+  r.setIsRdp(true);
+  GeolocationData g{38.7, -9.1, 25.0};
+  r.setGeolocationData(g.toJson());
+  UserTransaction u;
+  EXPECT_EQ(0, u.setLoginType("EMAIL"));
+  EXPECT_EQ(0, u.setLogin("alice@example.test"));
+  EXPECT_EQ(0, u.setTransactionData(sampleTransactionData()));
+  EXPECT_EQ(0, r.setUserTransaction(u));
+  return r;
+}
+
+UserAuthentication sampleUserAuthentication() {
+  UserAuthentication u;
+  EXPECT_EQ(0, u.setLoginType("email"));
+  EXPECT_EQ(0, u.setLogin("alice"));
+  EXPECT_EQ(0, u.setAuthenticationData("123456"));
+  EXPECT_EQ(0, u.setTransactionId(std::string(36, 'f')));
+  return u;
+}
+
+ActivationData sampleActivation() {
+  ActivationData a;
+  EXPECT_EQ(0, a.setLogin("alice"));
+  EXPECT_EQ(0, a.setChallenge("123456"));
+  EXPECT_EQ(0, a.setAuthenticationCode("654321"));
+  EXPECT_EQ(0, a.setPeriod("48"));
+  return a;
+}
+
+void fillResponseBase(ServiceResponseBase& r) {
+  EXPECT_EQ(0, r.setUserLogin("alice"));
+  EXPECT_EQ(0, r.setUserPassword("secret"));
+  r.setCheckRememberPassword(false);
+  r.setAuthTypes({{"otp", true}, {"push", false}});
+  EXPECT_EQ(0, r.setLastAuthType("QRCODE"));
+  r.setAutoSendPush(false);
+  r.setPolicyAllowsAuthentication(true);
+}
+
+std::vector<RecordCase> allRecords() {
+  std::vector<RecordCase> c;
+  c.push_back({"AuthenticatorRecord", sampleAuthenticator().toJson(), filler<AuthenticatorRecord>(),
+               KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON,
+               {{"model", KV_ERROR_FILL_AUTHENTICATOR_MODEL_FROM_JSON},
+                {"serialNumber", KV_ERROR_FILL_AUTHENTICATOR_SERIAL_NUMBER_FROM_JSON},
+                {"blob", KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON},
+                {"deviceId", KV_ERROR_FILL_AUTHENTICATOR_DEVICE_ID_FROM_JSON}}});
+  std::vector<KeyCase> userKeys = {
+      {"login", KV_ERROR_FILL_USER_LOGIN_FROM_JSON},
+      {"email", KV_ERROR_FILL_USER_EMAIL_FROM_JSON},
+      {"overAllocated", KV_ERROR_FILL_USER_OVER_ALLOCATED_FROM_JSON},
+      {"quarantine", KV_ERROR_FILL_USER_QUARANTINE_FROM_JSON},
+      {"blocked", KV_ERROR_FILL_USER_BLOCKED_FROM_JSON},
+      {"hasPolicy", KV_ERROR_FILL_USER_HAS_POLICY_FROM_JSON},
+      {"authTypes", KV_ERROR_FILL_USER_AUTH_TYPES_FROM_JSON},
+      {"authTypes/otp", KV_ERROR_FILL_USER_AUTH_TYPES_FROM_JSON},
+      {"authenticators", KV_ERROR_FILL_USER_AUTHENTICATORS_FROM_JSON},
+      {"authenticators/1/blob", KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON},
+      {"authenticatorForgottenExpiryTimestamp", KV_ERROR_FILL_USER_AUTHENTICATOR_FORGOTTEN_EXPIRY_TIMESTAMP_FROM_JSON}};
+  c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON, userKeys});
+  std::vector<KeyCase> userConfigKeys = userKeys;
+  userConfigKeys.insert(userConfigKeys.end(),
+                        {{"password", KV_ERROR_FILL_USER_CONFIG_PASSWORD_FROM_JSON},
+                         {"fallbackExpiration", KV_ERROR_FILL_USER_CONFIG_FALLBACK_EXPIRATION_FROM_JSON},
+                         {"lastAuthType", KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TYPE_FROM_JSON},
+                         {"autoSendPush", KV_ERROR_FILL_USER_CONFIG_AUTO_SEND_PUSH_FROM_JSON},
+                         {"policyAllowsAuthentication", KV_ERROR_FILL_USER_CONFIG_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON},
+                         {"lastAuthTime", KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TIME_FROM_JSON}});
+  c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON,
+               userConfigKeys});
+  std::vector<KeyCase> serverKeys = {
+      {"pushTimeout", KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON},
+      {"offline", KV_ERROR_FILL_SERVER_CONFIG_OFFLINE_FROM_JSON},
+      {"syncInterval", KV_ERROR_FILL_SERVER_CONFIG_SYNC_INTERVAL_FROM_JSON},
+      {"supportMessage", KV_ERROR_FILL_SERVER_CONFIG_SUPPORT_MESSAGE_FROM_JSON},
+      {"enableRememberPassword", KV_ERROR_FILL_SERVER_CONFIG_ENABLE_REMEMBER_PASSWORD_FROM_JSON},
+      {"enableForgotAuthenticator", KV_ERROR_FILL_SERVER_CONFIG_ENABLE_FORGOT_AUTHENTICATOR_FROM_JSON},
+      {"integrationKey", KV_ERROR_FILL_SERVER_CONFIG_INTEGRATION_KEY_FROM_JSON},
+      {"latestVersionKorvath", KV_ERROR_FILL_SERVER_CONFIG_LATEST_VERSION_KORVATH_FROM_JSON},
+      {"timeDifference", KV_ERROR_FILL_SERVER_CONFIG_TIME_DIFFERENCE_FROM_JSON},
+      {"authenticationSettings", KV_ERROR_FILL_SERVER_CONFIG_AUTHENTICATION_SETTINGS_FROM_JSON},
+      {"authenticationSettings/accountId", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_ACCOUNT_ID_FROM_JSON},
+      {"authenticationSettings/loginAttempts", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_LOGIN_ATTEMPTS_FROM_JSON},
+      {"authenticationSettings/authenticationAttempts", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_AUTHENTICATION_ATTEMPTS_FROM_JSON},
+      {"authenticationSettings/autoUnblockTime", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_AUTO_UNBLOCK_TIME_FROM_JSON},
+      {"authenticationSettings/syncTime", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_SYNC_TIME_FROM_JSON},
+      {"authenticationSettings/timeWindow", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_TIME_WINDOW_FROM_JSON},
+      {"allowUnknownUsers", KV_ERROR_FILL_SERVER_CONFIG_ALLOW_UNKNOWN_USERS_FROM_JSON}};
+  c.push_back({"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON,
+               serverKeys});
+  {
+    Config cfg;
+    EXPECT_EQ(0, cfg.setRegion("eu1"));
+    EXPECT_EQ(0, cfg.setEnvironment("qa"));
+    EXPECT_EQ(0, cfg.setAccountAlias("ACME"));
+    cfg.setAccountId("acct-1");
+    EXPECT_EQ(0, cfg.setResourceAlias("Front desk"));
+    cfg.setResourceId(77);
+    cfg.setMasterPassword("master");
+    cfg.setLastSync(1);
+    cfg.setLastAuth(2);
+    cfg.setLastRun(3);
+    EXPECT_EQ(0, cfg.setLastUser("alice"));
+    EXPECT_EQ(0, cfg.setMachineName("DESKTOP-01"));
+    cfg.setLogonAppDisable(5108);
+    EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
+    EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
+    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser("guest", true));  // adds a whitelist entry (save fails: no file)
+    c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON,
+                 {{"region", KV_ERROR_FILL_CONFIG_REGION_FROM_JSON},
+                  {"environment", KV_ERROR_FILL_CONFIG_ENVIRONMENT_FROM_JSON},
+                  {"accountAlias", KV_ERROR_FILL_CONFIG_ACCOUNT_ALIAS_FROM_JSON},
+                  {"accountId", KV_ERROR_FILL_CONFIG_ACCOUNT_ID_FROM_JSON},
+                  {"resourceAlias", KV_ERROR_FILL_CONFIG_RESOURCE_ALIAS_FROM_JSON},
+                  {"resourceId", KV_ERROR_FILL_CONFIG_RESOURCE_ID_FROM_JSON},
+                  {"masterPassword", KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON},
+                  {"lastSync", KV_ERROR_FILL_CONFIG_LAST_SYNC_FROM_JSON},
+                  {"lastAuth", KV_ERROR_FILL_CONFIG_LAST_AUTH_FROM_JSON},
+                  {"lastRun", KV_ERROR_FILL_CONFIG_LAST_RUN_FROM_JSON},
+                  {"lastUser", KV_ERROR_FILL_CONFIG_LAST_USER_FROM_JSON},
+                  {"machineName", KV_ERROR_FILL_CONFIG_MACHINE_NAME_FROM_JSON},
+                  {"platform", KV_ERROR_FILL_CONFIG_PLATFORM_FROM_JSON},
+                  {"logonAppDisable", KV_ERROR_FILL_CONFIG_LOGON_APP_DISABLE_FROM_JSON},
+                  {"serverConfig", KV_ERROR_FILL_CONFIG_SERVER_CONFIG_FROM_JSON},
+                  {"serverConfig/offline", KV_ERROR_FILL_SERVER_CONFIG_OFFLINE_FROM_JSON},
+                  {"usersConfig", KV_ERROR_FILL_CONFIG_USERS_CONFIG_FROM_JSON},
+                  {"usersConfig/1/password", KV_ERROR_FILL_USER_CONFIG_PASSWORD_FROM_JSON},
+                  {"unknownUsers", KV_ERROR_FILL_CONFIG_UNKNOWN_USERS_FROM_JSON},
+                  {"unknownUsers/0/login", KV_ERROR_FILL_UNKNOWN_USER_LOGIN_FROM_JSON},
+                  {"unknownUsers/0/authenticatedOnline", KV_ERROR_FILL_UNKNOWN_USER_AUTHENTICATED_ONLINE_FROM_JSON}}});
+  }
+  {
+    InstallConfig ic;
+    EXPECT_EQ(0, ic.setRegion("eu1"));
+    EXPECT_EQ(0, ic.setEnvironment("prod"));
+    ic.setAccountId("acct-1");
+    ic.setResourceId(77);
+    EXPECT_EQ(0, ic.setIntegrationKey("integration-key-1"));
+    ic.setAllowUnknownUsers(1);
+    c.push_back({"InstallConfig", ic.toJson(), filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
+                 {{"region", KV_ERROR_FILL_INSTALL_CONFIG_REGION_FROM_JSON},
+                  {"environment", KV_ERROR_FILL_INSTALL_CONFIG_ENVIRONMENT_FROM_JSON},
+                  {"accountId", KV_ERROR_FILL_INSTALL_CONFIG_ACCOUNT_ID_FROM_JSON},
+                  {"resourceId", KV_ERROR_FILL_INSTALL_CONFIG_RESOURCE_ID_FROM_JSON},
+                  {"integrationKey", KV_ERROR_FILL_INSTALL_CONFIG_INTEGRATION_KEY_FROM_JSON},
+                  {"allowUnknownUsers", KV_ERROR_FILL_INSTALL_CONFIG_ALLOW_UNKNOWN_USERS_FROM_JSON}}});
+  }
+  std::vector<KeyCase> reqBase = {{"userLogin", KV_ERROR_FILL_SERVICE_REQUEST_BASE_USER_LOGIN_FROM_JSON},
+                                  {"userPassword", KV_ERROR_FILL_SERVICE_REQUEST_BASE_USER_PASSWORD_FROM_JSON},
+                                  {"checkRememberPassword", KV_ERROR_FILL_SERVICE_REQUEST_BASE_CHECK_REMEMBER_PASSWORD_FROM_JSON}};
+  {
+    ServiceRequestBase r;
+    EXPECT_EQ(0, r.setUserLogin("alice"));
+    EXPECT_EQ(0, r.setUserPassword("secret"));
+    r.setCheckRememberPassword(true);
+    c.push_back({"ServiceRequestBase", r.toJson(), filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
+                 reqBase});
+    ServiceRequestAuthOTP o;
+    EXPECT_EQ(0, o.setUserLogin("alice"));
+    o.setAuthData("123456");
+    auto keys = reqBase;
+    keys.push_back({"authData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_AUTH_DATA_FROM_JSON});
+    c.push_back({"ServiceRequestAuthOTP", o.toJson(), filler<ServiceRequestAuthOTP>(),
+                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON, keys});
+    ServiceRequestAuthQRCode q;
+    EXPECT_EQ(0, q.setUserLogin("alice"));
+    q.setAuthData("123456");
+    q.setCommand("cmd-text");
+    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'a')));
+    q.setOnLine(false);
+    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
+    keys = reqBase;
+    keys.insert(keys.end(), {{"authData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_AUTH_DATA_FROM_JSON},
+                             {"command", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_COMMAND_FROM_JSON},
+                             {"transactionId", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_TRANSACTION_ID_FROM_JSON},
+                             {"onLine", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_ON_LINE_FROM_JSON},
+                             {"transactionData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_TRANSACTION_DATA_FROM_JSON},
+                             {"transactionData/timestamp", KV_ERROR_FILL_TRANSACTION_DATA_TIMESTAMP_FROM_JSON}});
+    c.push_back({"ServiceRequestAuthQRCode", q.toJson(), filler<ServiceRequestAuthQRCode>(),
+                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON, keys});
+    ServiceRequestActiveForgotAuthenticator f;
+    EXPECT_EQ(0, f.setUserLogin("alice"));
+    f.setTime(48);
+    f.setChallenge("123456");
+    f.setAuthData("654321");
+    keys = reqBase;
+    keys.insert(keys.end(), {{"time", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_TIME_FROM_JSON},
+                             {"challenge", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_CHALLENGE_FROM_JSON},
+                             {"authData", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_AUTH_DATA_FROM_JSON}});
+    c.push_back({"ServiceRequestActiveForgotAuthenticator", f.toJson(), filler<ServiceRequestActiveForgotAuthenticator>(),
+                 KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
+  }
+  std::vector<KeyCase> respBase = {
+      {"userLogin", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_USER_LOGIN_FROM_JSON},
+      {"userPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_USER_PASSWORD_FROM_JSON},
+      {"checkRememberPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_CHECK_REMEMBER_PASSWORD_FROM_JSON},
+      {"enableRememberPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_ENABLE_REMEMBER_PASSWORD_FROM_JSON},
+      {"enableForgotAuthenticator", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_ENABLE_FORGOT_AUTHENTICATOR_FROM_JSON},
+      {"authTypes", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_AUTH_TYPES_FROM_JSON},
+      {"lastAuthType", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_LAST_AUTH_TYPE_FROM_JSON},
+      {"autoSendPush", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_AUTO_SEND_PUSH_FROM_JSON},
+      {"policyAllowsAuthentication", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON}};
+  {
+    ServiceResponseBase b;
+    fillResponseBase(b);
+    c.push_back({"ServiceResponseBase", b.toJson(), filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
+                 respBase});
+    ServiceResponseAuthOTP o;
+    fillResponseBase(o);
+    o.setAuthDataSize(8);
+    auto keys = respBase;
+    keys.push_back({"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_AUTH_DATA_SIZE_FROM_JSON});
+    c.push_back({"ServiceResponseAuthOTP", o.toJson(), filler<ServiceResponseAuthOTP>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON, keys});
+    ServiceResponseAuthQRCode q;
+    fillResponseBase(q);
+    q.setCommand("cmd");
+    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'b')));
+    q.setOnLine(true);
+    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
+    keys = respBase;
+    keys.insert(keys.end(), {{"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_AUTH_DATA_SIZE_FROM_JSON},
+                             {"command", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_COMMAND_FROM_JSON},
+                             {"transactionId", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_TRANSACTION_ID_FROM_JSON},
+                             {"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_ON_LINE_FROM_JSON},
+                             {"transactionData", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_TRANSACTION_DATA_FROM_JSON},
+                             {"transactionData/data/computer", KV_ERROR_FILL_TRANSACTION_DATA_DATA_COMPUTER_FROM_JSON}});
+    c.push_back({"ServiceResponseAuthQRCode", q.toJson(), filler<ServiceResponseAuthQRCode>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON, keys});
+    ServiceResponseActiveForgotAuthenticator a;
+    fillResponseBase(a);
+    a.setTime(12);
+    a.setChallenge("482913");
+    a.setOnLine(false);
+    keys = respBase;
+    keys.insert(keys.end(), {{"time", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_TIME_FROM_JSON},
+                             {"challenge", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_CHALLENGE_FROM_JSON},
+                             {"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_ON_LINE_FROM_JSON},
+                             {"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_AUTH_DATA_SIZE_FROM_JSON}});
+    c.push_back({"ServiceResponseActiveForgotAuthenticator", a.toJson(), filler<ServiceResponseActiveForgotAuthenticator>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
+    ServiceResponseAuthForgotAuthenticator f;
+    fillResponseBase(f);
+    f.setOnLine(false);
+    keys = respBase;
+    keys.push_back({"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_ON_LINE_FROM_JSON});
+    c.push_back({"ServiceResponseAuthForgotAuthenticator", f.toJson(), filler<ServiceResponseAuthForgotAuthenticator>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
+  }
+  {
+    ServiceResponseAbout about;
+    about.region = "eu1";
+    about.environment = "qa";
+    about.accountAlias = "ACME";
+    about.resourceAlias = "Front desk";
+    about.machineName = "DESKTOP-01";
+    about.latestVersionKorvath = "3.0.1.643 - Release - x64";
+    about.supportMessage = "Call";
+    about.version = "3.0.1.643";
+    about.platform = "x64";
+    about.build = "Release";
+    about.pushTimeout = 30;
+    about.syncInterval = 12;
+    about.offlineAuthentication = true;
+    about.enableRememberPassword = false;
+    about.enableForgotAuthenticator = false;
+    about.timeDifference = -5;
+    const char* names[] = {"region", "environment", "accountAlias", "resourceAlias", "machineName", "latestVersionKorvath",
+                           "supportMessage", "version", "platform", "build", "pushTimeout", "syncInterval",
+                           "offlineAuthentication", "enableRememberPassword", "enableForgotAuthenticator", "timeDifference"};
+    std::vector<KeyCase> keys;
+    for (int i = 0; i < 16; ++i)
+      keys.push_back({names[i], static_cast<std::uint16_t>(KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_REGION_FROM_JSON + i)});
+    c.push_back({"ServiceResponseAbout", about.toJson(), filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
+                 keys});
+  }
+  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(), KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON,
+               {{"type", 5470},
+                {"timestamp", 5471},
+                {"user", 5472},
+                {"data", 5473},
+                {"data/platform", 5490},
+                {"data/location", 5491},
+                {"data/osVersion", 5492},
+                {"data/computer", 5493},
+                {"data/domain", 5494},
+                {"data/clientIp", 5495},
+                {"data/resourceName", 5496}}});
+  c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497,
+               {{"platform", 5490}, {"location", 5491}, {"osVersion", 5492}, {"computer", 5493}, {"domain", 5494},
+                {"clientIp", 5495}, {"resourceName", 5496}}});
+  {
+    RequestConfig r;
+    r.setAccountId("acct-1");
+    r.setResourceId(77);
+    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
+    EXPECT_EQ(0, r.setUserLogins({"alice", "bob"}));
+    c.push_back({"RequestConfig", r.toJson(), filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
+                 {{"accountId", KV_ERROR_FILL_REQUEST_CONFIG_ACCOUNT_ID_FROM_JSON},
+                  {"resourceId", KV_ERROR_FILL_REQUEST_CONFIG_RESOURCE_ID_FROM_JSON},
+                  {"machineName", KV_ERROR_FILL_REQUEST_CONFIG_MACHINE_NAME_FROM_JSON},
+                  {"userLogins", KV_ERROR_FILL_REQUEST_CONFIG_USER_LOGINS_FROM_JSON},
+                  {"platform", KV_ERROR_FILL_REQUEST_CONFIG_PLATFORM_FROM_JSON}}});
+  }
+  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(), KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON,
+               {{"accountId", KV_ERROR_FILL_RESPONSE_CONFIG_ACCOUNT_ID_FROM_JSON},
+                {"accountAlias", KV_ERROR_FILL_RESPONSE_CONFIG_ACCOUNT_ALIAS_FROM_JSON},
+                {"resourceId", KV_ERROR_FILL_RESPONSE_CONFIG_RESOURCE_ID_FROM_JSON},
+                {"resourceAlias", KV_ERROR_FILL_RESPONSE_CONFIG_RESOURCE_ALIAS_FROM_JSON},
+                {"masterPassword", KV_ERROR_FILL_RESPONSE_CONFIG_MASTER_PASSWORD_FROM_JSON},
+                {"serverTime", KV_ERROR_FILL_RESPONSE_CONFIG_SERVER_TIME_FROM_JSON},
+                {"serverConfig", KV_ERROR_FILL_RESPONSE_CONFIG_SERVER_CONFIG_FROM_JSON},
+                {"serverConfig/pushTimeout", KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON},
+                {"users", KV_ERROR_FILL_RESPONSE_CONFIG_USERS_FROM_JSON},
+                {"users/1/login", KV_ERROR_FILL_USER_LOGIN_FROM_JSON}}});
+  std::vector<KeyCase> txBase = {
+      {"machineName", KV_ERROR_FILL_REQUEST_TRANSACTION_MACHINE_NAME_FROM_JSON},
+      {"platform", KV_ERROR_FILL_REQUEST_TRANSACTION_PLATFORM_FROM_JSON},
+      {"authenticationFactor", KV_ERROR_FILL_REQUEST_TRANSACTION_AUTHENTICATION_FACTOR_FROM_JSON},
+      {"clientIp", KV_ERROR_FILL_REQUEST_TRANSACTION_CLIENT_IP_FROM_JSON},
+      {"isRdp", KV_ERROR_FILL_REQUEST_TRANSACTION_IS_RDP_FROM_JSON},
+      {"geolocationData", KV_ERROR_FILL_REQUEST_TRANSACTION_GEOLOCATION_DATA_FROM_JSON},
+      {"userTransaction", KV_ERROR_FILL_REQUEST_TRANSACTION_USER_TRANSACTION_FROM_JSON},
+      {"userTransaction/loginType", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_TYPE_FROM_JSON},
+      {"userTransaction/login", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_FROM_JSON},
+      {"userTransaction/transactionData", KV_ERROR_FILL_USER_TRANSACTION_TRANSACTION_DATA_FROM_JSON},
+      {"userTransaction/transactionData/user", KV_ERROR_FILL_TRANSACTION_DATA_USER_FROM_JSON}};
+  c.push_back({"RequestTransaction", sampleRequestTransaction().toJson(), filler<RequestTransaction>(),
+               KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON, txBase});
+  c.push_back({"UserTransaction", sampleRequestTransaction().getUserTransaction().toJson(), filler<UserTransaction>(),
+               KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON,
+               {{"loginType", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_TYPE_FROM_JSON},
+                {"login", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_FROM_JSON},
+                {"transactionData", KV_ERROR_FILL_USER_TRANSACTION_TRANSACTION_DATA_FROM_JSON}}});
+  {
+    ResponseTransaction r;
+    r.setTransactionStatus("PENDING");
+    r.setTransactionId(std::string(36, 'c'));
+    r.setCommand("qr-command");
+    c.push_back({"ResponseTransaction", r.toJson(), filler<ResponseTransaction>(), 5500,
+                 {{"transactionStatus", 5501}, {"transactionId", 5502}, {"command", 5503}}});
+  }
+  {
+    RequestAuthentication r;
+    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
+    EXPECT_EQ(0, r.setAuthenticationFactor("otp"));
+    r.setClientIp("10.0.0.9");
+    EXPECT_EQ(0, r.setUserAuthentication(sampleUserAuthentication()));
+    c.push_back({"RequestAuthentication", r.toJson(), filler<RequestAuthentication>(), KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON,
+                 {{"machineName", KV_ERROR_FILL_REQUEST_AUTHENTICATION_MACHINE_NAME_FROM_JSON},
+                  {"platform", KV_ERROR_FILL_REQUEST_AUTHENTICATION_PLATFORM_FROM_JSON},
+                  {"authenticationFactor", KV_ERROR_FILL_REQUEST_AUTHENTICATION_AUTHENTICATION_FACTOR_FROM_JSON},
+                  {"clientIp", KV_ERROR_FILL_REQUEST_AUTHENTICATION_CLIENT_IP_FROM_JSON},
+                  {"isRdp", KV_ERROR_FILL_REQUEST_AUTHENTICATION_IS_RDP_FROM_JSON},
+                  {"geolocationData", KV_ERROR_FILL_REQUEST_AUTHENTICATION_GEOLOCATION_DATA_FROM_JSON},
+                  {"userAuthentication", KV_ERROR_FILL_REQUEST_AUTHENTICATION_USER_AUTHENTICATION_FROM_JSON},
+                  {"userAuthentication/authenticationData", KV_ERROR_FILL_USER_AUTHENTICATION_AUTHENTICATION_DATA_FROM_JSON}}});
+  }
+  c.push_back({"UserAuthentication", sampleUserAuthentication().toJson(), filler<UserAuthentication>(),
+               KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON,
+               {{"loginType", KV_ERROR_FILL_USER_AUTHENTICATION_LOGIN_TYPE_FROM_JSON},
+                {"login", KV_ERROR_FILL_USER_AUTHENTICATION_LOGIN_FROM_JSON},
+                {"authenticationData", KV_ERROR_FILL_USER_AUTHENTICATION_AUTHENTICATION_DATA_FROM_JSON},
+                {"transactionId", KV_ERROR_FILL_USER_AUTHENTICATION_TRANSACTION_ID_FROM_JSON}}});
+  {
+    RequestForgotTokenAuthenticationCode r;
+    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
+    r.setClientIp("10.0.0.9");
+    r.setIsRdp(true);
+    r.setActivationData(sampleActivation());
+    c.push_back({"RequestForgotTokenAuthenticationCode", r.toJson(), filler<RequestForgotTokenAuthenticationCode>(),
+                 KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON,
+                 {{"machineName", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_MACHINE_NAME_FROM_JSON},
+                  {"platform", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_PLATFORM_FROM_JSON},
+                  {"clientIp", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_CLIENT_IP_FROM_JSON},
+                  {"isRdp", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_IS_RDP_FROM_JSON},
+                  {"activationData", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_ACTIVATION_DATA_FROM_JSON},
+                  {"activationData/period", KV_ERROR_FILL_ACTIVATION_DATA_PERIOD_FROM_JSON}}});
+  }
+  c.push_back({"ActivationData", sampleActivation().toJson(), filler<ActivationData>(), KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON,
+               {{"login", KV_ERROR_FILL_ACTIVATION_DATA_LOGIN_FROM_JSON},
+                {"challenge", KV_ERROR_FILL_ACTIVATION_DATA_CHALLENGE_FROM_JSON},
+                {"authenticationCode", KV_ERROR_FILL_ACTIVATION_DATA_AUTHENTICATION_CODE_FROM_JSON},
+                {"period", KV_ERROR_FILL_ACTIVATION_DATA_PERIOD_FROM_JSON}}});
+  {
+    RequestGetUserPolicy r;
+    EXPECT_EQ(0, r.setLoginType("EMAIL"));
+    r.setClientVersion("3.0.1.643");
+    r.setClientType("desktop");
+    r.setClientIp("10.0.0.9");
+    r.setIsRdp(true);
+    EXPECT_EQ(0, r.setUserLogins({"alice"}));
+    r.setGeolocationData(GeolocationData{1.5, 2.5, 3.5}.toJson());
+    c.push_back({"RequestGetUserPolicy", r.toJson(), filler<RequestGetUserPolicy>(), KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON,
+                 {{"loginType", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_LOGIN_TYPE_FROM_JSON},
+                  {"clientVersion", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_VERSION_FROM_JSON},
+                  {"clientType", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_TYPE_FROM_JSON},
+                  {"clientIp", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_IP_FROM_JSON},
+                  {"isRdp", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_IS_RDP_FROM_JSON},
+                  {"userLogins", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_USER_LOGINS_FROM_JSON},
+                  {"geolocationData", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_GEOLOCATION_DATA_FROM_JSON}}});
+  }
+  {
+    UserPolicy p;
+    p.username = "alice";
+    p.email = "alice@example.test";
+    p.hasPolicy = true;
+    p.isAllowedToAuthenticate = true;
+    p.isInForgotToken = true;
+    p.authTypes = {{"push", true}, {"otp", false}};
+    ResponseGetUserPolicy r;
+    r.setUserPolicies({p, p});
+    const char* names[] = {"username", "email", "hasPolicy", "isAllowedToAuthenticate", "isInSafeLocation",
+                           "isInForgotToken", "isBlocked", "isOverallocated", "isInQuarantine", "authTypes"};
+    std::vector<KeyCase> keys;
+    static std::vector<std::string> paths;
+    for (int i = 0; i < 10; ++i) paths.push_back(std::string("1/") + names[i]);
+    for (int i = 0; i < 10; ++i)
+      keys.push_back({paths[paths.size() - 10 + i].c_str(),
+                      static_cast<std::uint16_t>(KV_ERROR_FILL_USER_POLICY_USERNAME_FROM_JSON + i)});
+    c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
+                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON, keys});
+  }
+  {
+    RequestGetUserPolicyOffline r;
+    r.setAccountId("acct-1");
+    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
+    r.setResourceId("77");
+    EXPECT_EQ(0, r.setUserLogin("alice"));
+    c.push_back({"RequestGetUserPolicyOffline", r.toJson(), filler<RequestGetUserPolicyOffline>(),
+                 KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
+                 {{"accountId", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_ACCOUNT_ID_FROM_JSON},
+                  {"machineName", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_MACHINE_NAME_FROM_JSON},
+                  {"resourceId", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_RESOURCE_ID_FROM_JSON},
+                  {"platform", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_PLATFORM_FROM_JSON},
+                  {"userLogin", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_USER_LOGIN_FROM_JSON}}});
+  }
+  {
+    UserPolicyOffline p;
+    p.hasPolicy = true;
+    p.policyAllowsAuthentication = true;
+    p.authTypes = {{"qrcode", true}};
+    ResponseGetUserPolicyOffline r;
+    r.setPolicies({p});
+    c.push_back({"ResponseGetUserPolicyOffline", r.toJson(), filler<ResponseGetUserPolicyOffline>(),
+                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
+                 {{"0/hasPolicy", KV_ERROR_FILL_USER_POLICY_OFFLINE_HAS_POLICY_FROM_JSON},
+                  {"0/policyAllowsAuthentication", KV_ERROR_FILL_USER_POLICY_OFFLINE_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON},
+                  {"0/authTypes", KV_ERROR_FILL_USER_POLICY_OFFLINE_AUTH_TYPES_FROM_JSON}}});
+  }
+  c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
+               KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON,
+               {{"latitude", KV_ERROR_FILL_GEOLOCATION_DATA_LATITUDE_FROM_JSON},
+                {"longitude", KV_ERROR_FILL_GEOLOCATION_DATA_LONGITUDE_FROM_JSON},
+                {"accuracy", KV_ERROR_FILL_GEOLOCATION_DATA_ACCURACY_FROM_JSON}}});
+  return c;
+}
+
+}  // namespace
+
+TEST(JsonRecords, EveryRecordRoundTrips) {
+  for (const auto& rc : allRecords()) {
+    SCOPED_TRACE(rc.name);
+    std::string again;
+    ASSERT_EQ(0, rc.fill(rc.json, again)) << rc.json;
+    EXPECT_EQ(rc.json, again);
+  }
+}
+
+TEST(JsonRecords, EveryMissingKeyGivesItsOwnFillCode) {
+  for (const auto& rc : allRecords()) {
+    SCOPED_TRACE(rc.name);
+    std::set<std::uint16_t> seen;
+    for (const auto& k : rc.keys) {
+      SCOPED_TRACE(k.path);
+      // A factor missing from a factor map is allowed: it reads as off.
+      if (std::string(k.path).rfind("authTypes/", 0) == 0) continue;
+      std::string out;
+      EXPECT_EQ(k.code, rc.fill(edit(rc.json, k.path, true), out));
+      if (std::string(k.path).find('/') == std::string::npos) {
+        EXPECT_TRUE(seen.insert(k.code).second) << "shared code";
+      }
+    }
+  }
+}
+
+TEST(JsonRecords, EveryMistypedKeyGivesItsOwnFillCode) {
+  for (const auto& rc : allRecords()) {
+    SCOPED_TRACE(rc.name);
+    for (const auto& k : rc.keys) {
+      SCOPED_TRACE(k.path);
+      std::string out;
+      EXPECT_EQ(k.code, rc.fill(edit(rc.json, k.path, false), out));
+    }
+  }
+}
+
+TEST(JsonRecords, TextThatIsNotTheRecordGivesTheDocumentCode) {
+  for (const auto& rc : allRecords()) {
+    SCOPED_TRACE(rc.name);
+    std::string out;
+    EXPECT_EQ(rc.documentCode, rc.fill("", out));
+    EXPECT_EQ(rc.documentCode, rc.fill("{\"a\":", out));
+    EXPECT_EQ(rc.documentCode, rc.fill(rc.json + "x", out));
+    const bool isArray = rc.json[0] == '[';
+    EXPECT_EQ(rc.documentCode, rc.fill(isArray ? "{}" : "[]", out));
+  }
+}
+
+TEST(JsonRecords, FailedFillLeavesTheRecordUnchanged) {
+  ServiceResponseAuthQRCode r;
+  ASSERT_EQ(0, r.setUserLogin("kept"));
+  std::string json = r.toJson();
+  ServiceResponseAuthQRCode other;
+  ASSERT_EQ(0, other.setUserLogin("other"));
+  std::string broken = other.toJson();
+  broken.replace(broken.find("\"onLine\""), 8, "\"onLime\"");
+  EXPECT_EQ(KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_ON_LINE_FROM_JSON, r.fillFromJson(broken));
+  EXPECT_EQ(json, r.toJson());
+}
+
+TEST(JsonRecords, LimitsAreFillCodesToo) {
+  UserConfig u = sampleUser("alice");
+  std::string json = u.toJson();
+  std::string longLogin = json;
+  longLogin.replace(longLogin.find("\"alice\""), 7, "\"" + std::string(101, 'x') + "\"");
+  UserConfig target;
+  EXPECT_EQ(KV_ERROR_FILL_USER_LOGIN_FROM_JSON, target.fillFromJson(longLogin));
+  std::string shortBlob = json;
+  shortBlob.replace(shortBlob.find(std::string(280, 'A')), 280, std::string(236, 'A'));
+  EXPECT_EQ(KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON, target.fillFromJson(shortBlob));
+  ServerConfig s;
+  EXPECT_EQ(KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON,
+            s.fillFromJson(std::string(sampleServerConfig().toJson()).replace(15, 2, "100")));
+}
