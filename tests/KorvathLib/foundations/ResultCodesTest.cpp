@@ -127,6 +127,33 @@ TEST(ResultCodes, SuccessAndUnknownCodes) {
 
 TEST(ResultCodes, FillCodesAreNamed) {
   EXPECT_EQ(getResultName(5600), "KV_ERROR_FILL_RESPONSE_DATA_FROM_JSON");
+  // The fill codes the product's documents give by number.
+  for (std::uint16_t code : {5470, 5471, 5472, 5473, 5490, 5491, 5492, 5493, 5494, 5495, 5496, 5497, 5500,
+                             5501, 5502, 5503}) {
+    EXPECT_EQ(getResultName(code).rfind("KV_ERROR_FILL_", 0), 0u) << code;
+  }
+}
+
+TEST(ResultCodes, BothTablesTogetherHaveUniqueCodesAndNames) {
+  struct Entry {
+    std::uint16_t code;
+    const char* name;
+  };
+  const Entry all[] = {
+#define KV_RESULT_CODE(value, name) {value, #name},
+#include "Korvath/ResultCodes.def"
+#include "Korvath/FillCodes.def"
+#undef KV_RESULT_CODE
+  };
+  std::set<std::uint16_t> codes;
+  std::set<std::string> names;
+  for (const Entry& e : all) {
+    EXPECT_TRUE(codes.insert(e.code).second) << "code used twice: " << e.code;
+    EXPECT_TRUE(names.insert(e.name).second) << "name used twice: " << e.name;
+    EXPECT_GE(e.code, 5000);
+    EXPECT_LT(e.code, 8000);
+    EXPECT_EQ(getResultName(e.code), e.name);
+  }
 }
 
 TEST(ResultCodes, TextChosenByRange) {
