@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 
 #include "Korvath/HttpsExchange.h"
@@ -88,6 +89,35 @@ size_t writeReply(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Sending and receiving time out as WinHTTP's send and receive timeouts do: once connected,
+// an exchange ends when no byte has moved either way for kTimeoutMs.
+struct IdleWatch {
+  CURL* easy = nullptr;
+  curl_off_t lastDown = -1;
+  curl_off_t lastUp = -1;
+  std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
+  bool timedOut = false;
+};
+
+int watchIdle(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
+  auto* watch = static_cast<IdleWatch*>(user);
+  const auto now = std::chrono::steady_clock::now();
+  curl_off_t connected = 0;
+  curl_easy_getinfo(watch->easy, CURLINFO_APPCONNECT_TIME_T, &connected);
+  if (connected == 0 || downNow != watch->lastDown || upNow != watch->lastUp) {
+    // Until the TLS connection stands the connect timeout applies.
+    watch->lastDown = downNow;
+    watch->lastUp = upNow;
+    watch->lastMove = now;
+    return 0;
+  }
+  if (now - watch->lastMove >= std::chrono::milliseconds(HttpsExchange::kTimeoutMs)) {
+    watch->timedOut = true;
+    return 1;  // makes libcurl stop with CURLE_ABORTED_BY_CALLBACK
+  }
+  return 0;
+}
+
 }  // namespace
 
 struct HttpsExchange::Impl {
@@ -144,10 +174,9 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   // Resolution and connection (with the TLS handshake) within the connect timeout; a
-  // stalled send or receive ends once no byte has moved for as long.
+  // stalled send or receive ends once no byte has moved for as long (IdleWatch), and the
+  // whole exchange never takes longer than the four timeouts together.
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeoutMs));
-  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kTimeoutMs / 1000));
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(4 * kTimeoutMs));
   if (rc != CURLE_OK) {
     KV_LOG_ERROR("Failed to set HTTP timeouts. Error code: %d ", static_cast<int>(mapCurlError(rc)));
@@ -208,12 +237,16 @@ HttpsResult HttpsExchange::sendAndReceive(const std::string& body) {
     return result;
   }
   ReplySink sink;
-  CURLcode rc = CURLE_OK;
+  IdleWatch watch;
+  watch.easy = easy;
+  CURLcode rc = curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, watchIdle);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &watch);
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   if (impl_->method == "POST") {
-    rc = curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_POST, 1L);
     if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
-  } else {
+  } else if (rc == CURLE_OK) {
     rc = curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   }
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeReply);
@@ -226,7 +259,7 @@ HttpsResult HttpsExchange::sendAndReceive(const std::string& body) {
     return result;
   }
   if (rc != CURLE_OK) {
-    result.transportError = mapCurlError(rc);
+    result.transportError = watch.timedOut ? kHttpsErrorTimeout : mapCurlError(rc);
     KV_LOG_ERROR("Failed sending the HTTP request. Error code: %d ", static_cast<int>(result.transportError));
     close();
     return result;

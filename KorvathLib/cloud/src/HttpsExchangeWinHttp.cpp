@@ -23,9 +23,12 @@ bool toWide(const std::string& text, std::wstring& wide) {
   return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], length) == length;
 }
 
-// The failing call's error number; never 0, which would read as "no error".
+// The failing call's error number; never 0, which would read as "no error". Some WinHTTP
+// implementations (Wine's) let a receive timeout through as the socket's WSAETIMEDOUT; it is
+// the same event as ERROR_WINHTTP_TIMEOUT and is reported as that.
 int lastError() {
   const DWORD error = GetLastError();
+  if (error == WSAETIMEDOUT) return static_cast<int>(kHttpsErrorTimeout);
   return error != 0 ? static_cast<int>(error) : static_cast<int>(kHttpsErrorInternal);
 }
 
@@ -112,6 +115,16 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
   if (impl_->request == nullptr) {
     const int error = lastError();
     KV_LOG_ERROR("Failed to create HTTP request handle. Error code: %d ", error);
+    close();
+    return static_cast<std::uint32_t>(error);
+  }
+  // Waiting for the answer's headers has a timeout of its own (90 s unless set); it gets the
+  // same 4000 ms so that a server that accepts and stays silent ends the exchange as quickly.
+  DWORD responseTimeout = kTimeoutMs;
+  if (!WinHttpSetOption(impl_->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                        sizeof(responseTimeout))) {
+    const int error = lastError();
+    KV_LOG_ERROR("Failed to set HTTP timeouts. Error code: %d ", error);
     close();
     return static_cast<std::uint32_t>(error);
   }

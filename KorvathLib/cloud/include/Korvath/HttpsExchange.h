@@ -28,6 +28,7 @@ enum HttpsError : std::uint32_t {
   kHttpsErrorCannotConnect = 12029,        // ERROR_WINHTTP_CANNOT_CONNECT
   kHttpsErrorConnectionError = 12030,      // ERROR_WINHTTP_CONNECTION_ERROR
   kHttpsErrorInvalidServerResponse = 12152,  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+  kHttpsErrorSecureChannel = 12157,        // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
   kHttpsErrorSecureFailure = 12175,        // ERROR_WINHTTP_SECURE_FAILURE
 };
 

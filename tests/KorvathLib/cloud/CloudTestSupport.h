@@ -1,0 +1,69 @@
+#pragma once
+
+// Test support for the cloud client against the simulator: the simulator's port and CA from
+// the CTest fixture, the simulator's control API over our own HTTPS layer, sealing with the
+// fixture account's request key and deployment values pointing at the simulator.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Korvath/HttpsExchange.h"
+#include "Korvath/Platform.h"
+
+namespace CloudTest {
+
+// The first account of the simulator's default fixture.
+extern const char* const kAccountId;
+extern const char* const kResourceId;
+extern const char* const kIntegrationKey;
+
+class MapRegistry : public Korvath::Platform::IRegistry {
+ public:
+  bool getString(const std::string& name, std::string& value) override;
+  bool setString(const std::string& name, const std::string& value) override;
+  bool deleteValue(const std::string& name) override;
+  std::map<std::string, std::string> values;
+};
+
+// Reads a decimal port from the file named by the environment variable; 0 when it cannot.
+std::uint16_t portFromFileNamedBy(const char* variable);
+std::string environmentValue(const char* variable);
+// A loopback port on which nothing listens (bound and released again).
+std::uint16_t closedPort();
+
+struct Recorded {
+  std::string method;
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  bool hasOpened = false;
+  std::string opened;
+};
+
+class SimControl {
+ public:
+  explicit SimControl(std::uint16_t port) : port_(port) {}
+  // Each returns false (and a reason in lastError()) unless the simulator answered 200.
+  bool reset();
+  bool reply(const std::string& route, int status, const std::string& json, unsigned count = 0);
+  // `faultJson` is the whole control object, e.g. {"route":"config","status":500,"body":""}.
+  bool fault(const std::string& faultJson);
+  bool requests(std::vector<Recorded>& out);
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  bool call(const std::string& method, const std::string& path, const std::string& body, std::string& reply);
+  std::uint16_t port_;
+  std::string lastError_;
+};
+
+// Sealing and opening under the fixture account's request key.
+std::string seal(const std::string& plain);
+std::string open(const std::string& sealed);
+// A JSON string literal of `text` (quotes and escapes), for control bodies.
+std::string quote(const std::string& text);
+
+}  // namespace CloudTest
