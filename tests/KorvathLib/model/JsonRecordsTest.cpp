@@ -2,6 +2,7 @@
 // type gives its own fill code (nested keys included, by path).
 
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -615,4 +616,55 @@ TEST(JsonRecords, LimitsAreFillCodesToo) {
   ServerConfig s;
   EXPECT_EQ(KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON,
             s.fillFromJson(std::string(sampleServerConfig().toJson()).replace(15, 2, "100")));
+}
+
+// Truncated and mutated texts never crash a parser; a strict prefix of a record is always
+// refused, and whatever a mutated text fills reads back the same way it writes.
+TEST(JsonRecords, TruncatedAndMutatedTextsNeverCrashAParser) {
+#if defined(_WIN32)
+  const int mutationsPerRecord = 25;
+#else
+  const int mutationsPerRecord = 150;
+#endif
+  std::mt19937 rng(20261206);
+  const std::string alphabet = "{}[]\":,0123456789-.eE truefalsnul\\u00Ax";
+  int accepted = 0, total = 0;
+  for (const auto& rc : allRecords()) {
+    SCOPED_TRACE(rc.name);
+    std::string out;
+    for (std::size_t n = 0; n < rc.json.size(); ++n) {
+      EXPECT_NE(0, rc.fill(rc.json.substr(0, n), out)) << n;
+    }
+    for (int i = 0; i < mutationsPerRecord; ++i) {
+      std::string text = rc.json;
+      int edits = 1 + static_cast<int>(rng() % 4);
+      for (int e = 0; e < edits && !text.empty(); ++e) {
+        std::size_t at = rng() % text.size();
+        switch (rng() % 4) {
+          case 0:
+            text[at] = alphabet[rng() % alphabet.size()];
+            break;
+          case 1:
+            text.erase(at, 1 + rng() % 8);
+            break;
+          case 2:
+            text.insert(at, text.substr(rng() % text.size(), 1 + rng() % 16));
+            break;
+          default:
+            text.insert(at, std::string(1 + rng() % 3, static_cast<char>(rng() % 256)));
+            break;
+        }
+      }
+      ++total;
+      std::string written;
+      if (rc.fill(text, written) == 0) {
+        ++accepted;
+        std::string again;
+        EXPECT_EQ(0, rc.fill(written, again)) << text;
+        EXPECT_EQ(written, again);
+      }
+    }
+  }
+  EXPECT_GT(total, 0);
+  EXPECT_LT(accepted, total);
 }

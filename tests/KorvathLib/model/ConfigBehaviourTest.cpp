@@ -1,0 +1,362 @@
+// Setters, users, merges, the user cap and the unknown-user rule of Config; KvCrypto.
+
+#include "Korvath/KvException.h"
+#include "Korvath/Platform.h"
+#include "Korvath/ResultCodes.h"
+#include "ModelTestSupport.h"
+
+using namespace Korvath;
+using namespace Korvath::Model;
+using namespace KvModelTest;
+
+namespace {
+
+class ConfigBehaviourTest : public TempRootTest {
+ protected:
+  void SetUp() override {
+    TempRootTest::SetUp();
+    config_.setKvCrypto(&crypto_);
+    config_.setFilePath(path("kvconfig.cfg"));
+    ASSERT_EQ(0, config_.setServerConfig(sampleServerConfig()));
+  }
+  Config reread() {
+    Config c(&crypto_);
+    EXPECT_EQ(0, c.readFile(path("kvconfig.cfg")));
+    return c;
+  }
+  KvCrypto crypto_;
+  Config config_;
+};
+
+UserConfig userAt(const std::string& login, std::uint64_t lastAuth) {
+  UserConfig u = sampleUser(login);
+  u.setLastAuthTime(lastAuth);
+  return u;
+}
+
+class FixedClock : public Platform::IClock {
+ public:
+  std::uint64_t nowFileTime() override { return 0; }
+  std::int64_t nowUnixMs() override { return 1700000000000; }
+  std::int64_t monotonicMs() override { return 0; }
+  void sleepMs(std::uint32_t) override {}
+};
+
+}  // namespace
+
+TEST_F(ConfigBehaviourTest, SettersRefuseAndKeepTheOldValue) {
+  EXPECT_EQ(0, config_.setEnvironment("staging"));
+  EXPECT_EQ(KV_ERROR_INVALID_ENVIRONMENT_TYPE, config_.setEnvironment("Prod"));
+  EXPECT_EQ("staging", config_.getEnvironment());
+  EXPECT_EQ(0, config_.setAccountAlias(""));
+  EXPECT_EQ(KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH, config_.setAccountAlias("ab"));
+  EXPECT_EQ(KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH, config_.setResourceAlias(std::string(256, 'r')));
+  EXPECT_EQ(0, config_.setResourceAlias(std::string(255, 'r')));
+  EXPECT_EQ(0, config_.setLastUser(std::string(100, 'u')));
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, config_.setLastUser(std::string(101, 'u')));
+  EXPECT_EQ(std::string(100, 'u'), config_.getLastUser());
+  EXPECT_EQ(KV_ERROR_INVALID_MACHINE_NAME_LENGTH, config_.setMachineName(std::string(256, 'm')));
+  EXPECT_EQ(KV_ERROR_INVALID_REGION_LENGTH, config_.setRegion("eu"));
+  EXPECT_EQ(0, config_.setRegion(std::string(25, 'r')));
+  EXPECT_EQ(KV_ERROR_INVALID_PLATFORM, config_.setPlatform(3));
+  config_.setResourceId(-2);
+  EXPECT_EQ("4294967294", config_.getResourceIdText());
+}
+
+TEST_F(ConfigBehaviourTest, LongLoginIsRefusedNotCut) {
+  UserConfig u;
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, u.setUserLogin(std::string(101, 'a')));
+  EXPECT_EQ("", u.getUserLogin());
+  Service::ServiceRequestBase req;
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, req.setUserLogin(std::string(101, 'a')));
+  EXPECT_EQ("", req.getUserLogin());
+  EXPECT_EQ(0, req.setUserLogin(std::string(100, 'a')));
+  Service::ServiceResponseBase resp;
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, resp.setUserLogin(std::string(101, 'a')));
+}
+
+TEST_F(ConfigBehaviourTest, UserRecordsValidateOnCopy) {
+  UserConfig bad = sampleUser("alice");
+  EXPECT_EQ(KV_ERROR_INVALID_USER_PASSWORD_LENGTH, bad.setPassword(std::string(301, 'p')));
+  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, bad.setLastAuthType("sms"));
+  EXPECT_EQ("otp", bad.getLastAuthType());
+  EXPECT_EQ(0, bad.setLastAuthType("QRCODE"));
+  EXPECT_EQ("qrcode", bad.getLastAuthType());
+  UserConfig empty;
+  try {
+    UserConfig copy(empty);
+    FAIL() << "a user without a login was copied";
+  } catch (const Exception::KvException& e) {
+    EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, e.code());
+  }
+  AuthenticatorRecord a = sampleAuthenticator();
+  AuthenticatorRecord b;
+  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATOR_MODEL, b.setModel(8));
+  EXPECT_EQ(KV_ERROR_INVALID_SERIAL_NUMBER_LENGTH, b.setSerialNumber(std::string(33, 's')));
+  EXPECT_EQ(KV_ERROR_INVALID_BLOB_LENGTH, b.setBlob(blob(236)));
+  EXPECT_THROW(a = b, Exception::KvException);
+  UserConfig u = sampleUser("alice");
+  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATOR_MODEL, u.setAuthenticators({sampleAuthenticator(), b}));
+  EXPECT_EQ(2u, u.getAuthenticators().size());
+}
+
+TEST_F(ConfigBehaviourTest, SetUsersConfigValidatesTheWholeListFirst) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
+  UserConfig broken;  // no login
+  std::vector<UserConfig> list;
+  list.push_back(sampleUser("bob"));
+  list.emplace_back(std::move(broken));
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, config_.setUsersConfig(list));
+  ASSERT_EQ(1u, config_.getUsersConfig().size());
+  EXPECT_EQ("alice", config_.getUsersConfig()[0].getUserLogin());
+}
+
+TEST_F(ConfigBehaviourTest, ValidatedAssignmentStopsAtTheFirstRefusal) {
+  Config source;
+  ASSERT_EQ(0, source.setRegion("eu1"));
+  ASSERT_EQ(0, source.setMachineName("DESKTOP"));
+  source.setAccountId("acct");
+  Config target;
+  target = source;
+  EXPECT_EQ("acct", target.getAccountId());
+  EXPECT_EQ("DESKTOP", target.getMachineName());
+}
+
+TEST_F(ConfigBehaviourTest, UserLookupByLoginThenEmailIgnoringCase) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice", "a@x.test"), sampleUser("bob", "ALICE")}));
+  EXPECT_EQ(0, config_.getUserIndex("ALICE"));
+  EXPECT_EQ(0, config_.getUserIndex("A@X.TEST"));
+  EXPECT_EQ(1, config_.getUserIndex("Bob"));
+  EXPECT_EQ(-1, config_.getUserIndex("carol"));
+  EXPECT_EQ(-1, config_.getUserIndex(""));
+  EXPECT_EQ("EMAIL", config_.getLoginType("a@X.test"));
+  EXPECT_EQ("USERNAME", config_.getLoginType("bob"));
+}
+
+TEST_F(ConfigBehaviourTest, MergeResponseConfigAddsAndUpdatesUsers) {
+  FixedClock clock;
+  Platform::setClock(&clock);
+  UserConfig alice = sampleUser("Alice");
+  ASSERT_EQ(0, alice.setPassword("remembered"));
+  ASSERT_EQ(0, config_.setUsersConfig({alice}));
+  ResponseConfig reply = sampleResponseConfig();  // alice and bob
+  reply.setServerTime(1700000000 + 30);
+  ASSERT_EQ(0, config_.mergeResponseConfig(reply, 77));
+  Platform::setClock(nullptr);
+  auto users = config_.getUsersConfig();
+  ASSERT_EQ(2u, users.size());
+  EXPECT_EQ("alice", users[0].getUserLogin()) << "the service's spelling";
+  EXPECT_EQ("remembered", users[0].getPassword()) << "stored-only fields are kept";
+  EXPECT_EQ("bob", users[1].getUserLogin());
+  EXPECT_EQ("ACME", config_.getAccountAlias());
+  EXPECT_EQ(77, config_.getResourceId());
+  EXPECT_EQ("master", config_.getMasterPassword());
+  EXPECT_EQ(30, config_.getServerConfig().getTimeDifference());
+  EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg"))) << "the merge does not save";
+}
+
+TEST_F(ConfigBehaviourTest, FailedMergeLeavesTheConfigurationAsItWas) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("carol")}));
+  const std::string before = config_.toJson();
+  ResponseConfig reply = sampleResponseConfig();
+  EXPECT_EQ(KV_ERROR_INVALID_CONFIG, config_.mergeResponseConfig(reply, 78)) << "a reply for another resource";
+  EXPECT_EQ(before, config_.toJson());
+  // A user that breaks a rule half-way through the list: nothing is taken over.
+  std::vector<User> users;
+  users.push_back(sampleUser("dave"));
+  User badLogin = sampleUser("erin");
+  users.push_back(badLogin);
+  ASSERT_EQ(0, reply.setUsers(users));
+  std::string json = reply.toJson();
+  json.replace(json.find(std::string(172, 'B'), json.find("erin")), 172, std::string(236, 'B'));
+  ResponseConfig broken;
+  EXPECT_EQ(KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON, broken.fillFromJson(json));
+  EXPECT_EQ(before, config_.toJson());
+}
+
+TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
+  config_.setLogonAppDisable(5108);
+  UserPolicy p;
+  p.username = "ALICE";
+  p.hasPolicy = true;
+  p.isAllowedToAuthenticate = true;
+  p.authTypes = {{"push", false}, {"otp", true}};
+  AuthFactorMap factors{{"push", true}, {"qrcode", true}, {"otp", false}};
+  ASSERT_EQ(0, config_.mergeUserPolicy(p, factors));
+  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), factors);
+  Config back = reread();
+  EXPECT_EQ(0, back.getLogonAppDisable());
+  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), back.getUsersConfig()[0].getAuthTypes());
+  p.username = "nobody";
+  p.email = "";
+  AuthFactorMap untouched = factors;
+  EXPECT_EQ(KV_ERROR_USER_NOT_FOUND, config_.mergeUserPolicy(p, factors));
+  EXPECT_EQ(untouched, factors);
+}
+
+TEST_F(ConfigBehaviourTest, MergeUserPolicyOfflineCopiesFlagsAndSaves) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
+  UserPolicyOffline p;
+  p.hasPolicy = false;
+  p.policyAllowsAuthentication = false;
+  p.authTypes = {{"qrcode", true}};
+  EXPECT_EQ(KV_ERROR_USER_NOT_FOUND, config_.mergeUserPolicyOffline(p, "bob"));
+  ASSERT_EQ(0, config_.mergeUserPolicyOffline(p, "alice@example.test"));
+  UserConfig u = reread().getUsersConfig()[0];
+  EXPECT_FALSE(u.getHasPolicy());
+  EXPECT_FALSE(u.getPolicyAllowsAuthentication());
+  EXPECT_TRUE(u.isAuthTypeEnabled("qrcode"));
+  EXPECT_FALSE(u.isAuthTypeEnabled("push"));
+}
+
+TEST_F(ConfigBehaviourTest, RemoveExtraUsersKeepsTheThirtyMostRecent) {
+  std::vector<UserConfig> users;
+  for (int i = 0; i < 33; ++i) users.push_back(userAt("user" + std::to_string(i), 1000 + (i * 7) % 33));
+  ASSERT_EQ(0, config_.setUsersConfig(users));
+  ASSERT_EQ(0, config_.removeExtraUsers());
+  auto kept = reread().getUsersConfig();
+  ASSERT_EQ(30u, kept.size());
+  for (const auto& u : kept) EXPECT_GE(u.getLastAuthTime(), 1003u);
+  EXPECT_EQ("user1", kept[0].getUserLogin()) << "stored order is kept";
+}
+
+TEST_F(ConfigBehaviourTest, RemoveLastAuthUserRemovesTheOldest) {
+  ASSERT_EQ(0, config_.setUsersConfig({userAt("a", 5), userAt("b", 2), userAt("c", 9)}));
+  ASSERT_EQ(0, config_.removeLastAuthUser());
+  Config back = reread();
+  EXPECT_EQ(-1, back.getUserIndex("b"));
+  EXPECT_EQ(2u, back.getUsersConfig().size());
+  ASSERT_EQ(0, config_.removeDeletedUserFromPellora("C"));
+  EXPECT_EQ(-1, reread().getUserIndex("c"));
+}
+
+TEST_F(ConfigBehaviourTest, UnknownUserRule) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
+  ServerConfig s = sampleServerConfig();
+  s.setAllowUnknownUsers(0);
+  ASSERT_EQ(0, config_.setServerConfig(s));
+  EXPECT_FALSE(config_.shouldBypassMfaForNonPelloraUser("guest", true)) << "rule off";
+  s.setAllowUnknownUsers(1);
+  ASSERT_EQ(0, config_.setServerConfig(s));
+  EXPECT_FALSE(config_.shouldBypassMfaForNonPelloraUser("alice", true)) << "a stored user never bypasses";
+  EXPECT_FALSE(config_.shouldBypassMfaForNonPelloraUser("guest", false)) << "first sign-in must be online";
+  EXPECT_TRUE(config_.shouldBypassMfaForNonPelloraUser("guest", true));
+  EXPECT_TRUE(reread().shouldBypassMfaForNonPelloraUser("GUEST", false)) << "whitelisted and saved";
+  EXPECT_FALSE(config_.shouldBypassMfaForNonPelloraUser(std::string(101, 'g'), true));
+}
+
+TEST_F(ConfigBehaviourTest, ServerConfigAssignmentValidates) {
+  ServerConfig s;
+  EXPECT_EQ(KV_ERROR_INVALID_CONFIG, s.setPushTimeout(9));
+  EXPECT_EQ(KV_ERROR_INVALID_CONFIG, s.setPushTimeout(100));
+  EXPECT_EQ(60, s.getPushTimeout());
+  EXPECT_EQ(KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH, s.setIntegrationKey("ab"));
+  EXPECT_EQ("integration-key-1", sampleServerConfig().getAuthenticationSettings().integrationKey);
+}
+
+TEST_F(ConfigBehaviourTest, KvCryptoSealsRequestsForTheServiceKey) {
+  KvCrypto c;
+  c.setAccountId("acct-1");
+  c.setResourceId("77");
+  ASSERT_EQ(0, c.setIntegrationKey("integration-key-1"));
+  std::string sealed, plain;
+  ASSERT_EQ(0, c.encryptRequest("{\"a\":1}", sealed));
+  CryptoSdk::SealKey serviceKey;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveRequestKey("acct-1", "77", "integration-key-1", serviceKey));
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(serviceKey, sealed, plain));
+  EXPECT_EQ("{\"a\":1}", plain);
+  EXPECT_EQ(0, c.decryptResponse(sealed, plain));
+  EXPECT_EQ(KV_ERROR_DECRYPT_RESPONSE, c.decryptResponse("not sealed", plain));
+  EXPECT_EQ("", plain);
+}
+
+TEST_F(ConfigBehaviourTest, KvCryptoDerivesAgainWhenAnInputChanges) {
+  KvCrypto c;
+  c.setAccountId("acct-1");
+  c.setResourceId("77");
+  ASSERT_EQ(0, c.setIntegrationKey("integration-key-1"));
+  std::string sealed, plain;
+  ASSERT_EQ(0, c.encryptRequest("{}", sealed));
+  c.setResourceId("78");
+  EXPECT_EQ(KV_ERROR_DECRYPT_RESPONSE, c.decryptResponse(sealed, plain));
+  c.setResourceId("77");
+  EXPECT_EQ(0, c.decryptResponse(sealed, plain));
+  ASSERT_EQ(0, c.setIntegrationKey("integration-key-2"));
+  EXPECT_EQ(KV_ERROR_DECRYPT_RESPONSE, c.decryptResponse(sealed, plain));
+  EXPECT_EQ(KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH, c.setIntegrationKey("xy"));
+  EXPECT_EQ("integration-key-2", c.getIntegrationKey());
+  KvCrypto copy;
+  copy = c;
+  EXPECT_EQ("78", (copy.setResourceId("78"), copy.getResourceId()));
+  EXPECT_EQ("integration-key-2", copy.getIntegrationKey());
+}
+
+TEST_F(ConfigBehaviourTest, ConfigurationKeyIsBoundToTheMachineSecret) {
+  KvCrypto c;
+  std::string sealed1, sealed2, plain;
+  ASSERT_EQ(0, c.sealConfig("{\"k\":1}", sealed1));
+  ASSERT_EQ(0, c.sealConfig("{\"k\":1}", sealed2));
+  EXPECT_NE(sealed1, sealed2) << "a fresh IV each time";
+  std::vector<std::uint8_t> secret;
+  ASSERT_TRUE(Platform::machineSecret(secret));
+  CryptoSdk::SealKey expected;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(secret, expected));
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(expected, sealed1, plain));
+  EXPECT_EQ("{\"k\":1}", plain);
+  std::vector<std::uint8_t> constant(secret.size(), 0);
+  CryptoSdk::SealKey other;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(constant, other));
+  EXPECT_NE(0, CryptoSdk::AgentSecurityService::open(other, sealed1, plain));
+}
+
+TEST_F(ConfigBehaviourTest, CloudRecordSettersFollowTheirRules) {
+  RequestTransaction t;
+  EXPECT_EQ("PUSH", t.getAuthenticationFactor());
+  EXPECT_EQ(0, t.setAuthenticationFactor("QrCode"));
+  EXPECT_EQ("QRCODE", t.getAuthenticationFactor());
+  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, t.setAuthenticationFactor("password"));
+  UserTransaction ut;
+  EXPECT_EQ(KV_ERROR_INVALID_LOGIN_TYPE, ut.setLoginType("USERNAME"));
+  EXPECT_EQ(KV_ERROR_INVALID_LOGIN_TYPE, ut.setLoginType("email"));
+  EXPECT_EQ("LOGIN", ut.getLoginType());
+  EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, ut.setTransactionData(TransactionData()));
+  UserAuthentication ua;
+  EXPECT_EQ(0, ua.setLoginType("email"));
+  EXPECT_EQ("EMAIL", ua.getLoginType());
+  EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_ID_LENGTH, ua.setTransactionId(std::string(35, 't')));
+  EXPECT_EQ(0, ua.setTransactionId(std::string(37, 't')));
+  RequestAuthentication ra;
+  UserAuthentication src;
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, ra.setUserAuthentication(src)) << "empty login stops the copy";
+  ASSERT_EQ(0, src.setLogin("alice"));
+  EXPECT_EQ(0, ra.setUserAuthentication(src));
+  RequestForgotTokenAuthenticationCode f;
+  ActivationData a;
+  ASSERT_EQ(0, a.setLogin("alice"));
+  ASSERT_EQ(0, a.setChallenge("123456"));
+  ASSERT_EQ(0, a.setPeriod("999"));
+  EXPECT_NO_THROW(f.setActivationData(a));
+  EXPECT_EQ(KV_ERROR_INVALID_PERIOD_LENGTH, a.setPeriod("1000"));
+  ActivationData shortChallenge;
+  ASSERT_EQ(0, shortChallenge.setLogin("bob"));
+  try {
+    f.setActivationData(shortChallenge);
+    FAIL() << "no exception";
+  } catch (const Exception::KvException& e) {
+    EXPECT_EQ(KV_ERROR_INVALID_CHALLENGE_LENGTH, e.code());
+  }
+  EXPECT_EQ("alice", f.getActivationData().getLogin()) << "refused data leaves the record";
+  RequestGetUserPolicy p;
+  EXPECT_EQ("USERNAME", p.getLoginType());
+  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, p.setUserLogins({"a", ""}));
+  EXPECT_TRUE(p.getUserLogins().empty());
+  EXPECT_EQ("", (GeolocationData{1, 2, -1}).toJson());
+  Service::ServiceResponseAuthQRCode q;
+  EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_ID_LENGTH, q.setTransactionId(std::string(37, 'x')));
+  EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, q.setTransactionData(TransactionData()));
+  Service::ServiceResponseBase b;
+  EXPECT_EQ("push", b.getLastAuthType());
+  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, b.setLastAuthType("password"));
+  EXPECT_EQ("push", b.getLastAuthType());
+}

@@ -1,0 +1,219 @@
+// The sealed configuration file: round trip, fallback to the backup, foreign key, torn
+// writes, the named mutex and the file permissions.
+
+#include <fstream>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+#include "CryptoSdk/SecurityService.h"
+#include "Korvath/Platform.h"
+#include "Korvath/ResultCodes.h"
+#include "ModelTestSupport.h"
+
+using namespace Korvath;
+using namespace KvModelTest;
+
+namespace {
+
+class ConfigFileTest : public TempRootTest {
+ protected:
+  Config registered(KvCrypto* crypto) {
+    Config c(crypto);
+    c.setFilePath(path("kvconfig.cfg"));
+    EXPECT_EQ(0, c.setRegion("eu1"));
+    c.setAccountId("acct-1");
+    c.setResourceId(77);
+    EXPECT_EQ(0, c.setServerConfig(sampleServerConfig()));
+    EXPECT_EQ(0, c.setUsersConfig({sampleUser("alice")}));
+    return c;
+  }
+  std::string readText(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  void writeText(const std::string& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+};
+
+bool failingReplace(const std::string&, const std::string& to) {
+  // Only the replacement of the main file fails (the backup is written before it).
+  if (to.find("bkp") != std::string::npos) {
+    std::error_code ec;
+    std::filesystem::rename(to + ".tmp", to, ec);
+    return !ec;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  std::string sealed = readText(path("kvconfig.cfg"));
+  EXPECT_EQ(std::string::npos, sealed.find("alice")) << "the file is sealed";
+  KvCrypto other;
+  Config back(&other);
+  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ(c.toJson(), back.toJson());
+}
+
+TEST_F(ConfigFileTest, MissingFileGives5101) {
+  KvCrypto crypto;
+  Config c(&crypto);
+  EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile(path("kvconfig.cfg")));
+}
+
+TEST_F(ConfigFileTest, SecondSaveKeepsThePreviousFileAsBackup) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  const std::string first = readText(path("kvconfig.cfg"));
+  ASSERT_EQ(0, c.setLastUser("alice"));
+  ASSERT_EQ(0, c.writeFile());
+  EXPECT_EQ(first, readText(path("kvconfigbkp.cfg")));
+  EXPECT_NE(first, readText(path("kvconfig.cfg")));
+}
+
+TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  ASSERT_EQ(0, c.setLastUser("alice"));
+  ASSERT_EQ(0, c.writeFile());  // backup: first save; main: second save
+  std::string sealed = readText(path("kvconfig.cfg"));
+  sealed[sealed.size() / 2] = sealed[sealed.size() / 2] == 'A' ? 'B' : 'A';
+  writeText(path("kvconfig.cfg"), sealed);
+  Config back(&crypto);
+  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ("", back.getLastUser()) << "the backup holds the first save";
+  EXPECT_EQ(0, back.getUserIndex("alice"));
+  // An empty main file (as a torn write would leave) falls back the same way.
+  writeText(path("kvconfig.cfg"), "");
+  Config again(&crypto);
+  EXPECT_EQ(0, again.readFile(path("kvconfig.cfg")));
+}
+
+TEST_F(ConfigFileTest, DamagedMainFileIsNotRotatedOverAGoodBackup) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  ASSERT_EQ(0, c.writeFile());
+  const std::string goodBackup = readText(path("kvconfigbkp.cfg"));
+  writeText(path("kvconfig.cfg"), "garbage");
+  ASSERT_EQ(0, c.writeFile());
+  EXPECT_EQ(goodBackup, readText(path("kvconfigbkp.cfg")));
+}
+
+TEST_F(ConfigFileTest, FileSealedUnderAnotherKeyGives5005) {
+  std::vector<std::uint8_t> otherSecret(32, 0x5A);
+  CryptoSdk::SealKey otherKey;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(otherSecret, otherKey));
+  KvCrypto crypto;
+  std::string sealed;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::seal(otherKey, registered(&crypto).toJson(), sealed));
+  writeText(path("kvconfig.cfg"), sealed);
+  Config c(&crypto);
+  EXPECT_EQ(KV_ERROR_DECRYPT_CONFIG_FILE, c.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ(-1, c.getUserIndex("alice")) << "nothing was taken over";
+}
+
+TEST_F(ConfigFileTest, RefusedKeyGivesItsFillCodeAndKeepsTheConfiguration) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  std::string json = c.toJson();
+  json.replace(json.find("\"eu1\""), 5, "\"e\"");
+  std::string sealed;
+  ASSERT_EQ(0, crypto.sealConfig(json, sealed));
+  writeText(path("kvconfig.cfg"), sealed);
+  Config back(&crypto);
+  ASSERT_EQ(0, back.setMachineName("kept"));
+  EXPECT_EQ(KV_ERROR_FILL_CONFIG_REGION_FROM_JSON, back.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ("kept", back.getMachineName());
+}
+
+TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  const std::string before = readText(path("kvconfig.cfg"));
+  ASSERT_EQ(0, c.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
+  ConfigFile::setReplaceFunction(failingReplace);
+  EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, c.writeFile());
+  ConfigFile::setReplaceFunction(nullptr);
+  EXPECT_EQ(before, readText(path("kvconfig.cfg")));
+  EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg.tmp")));
+  Config back(&crypto);
+  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ(0, back.getUserIndex("alice"));
+  EXPECT_EQ(-1, back.getUserIndex("bob"));
+}
+
+#if !defined(_WIN32)
+TEST_F(ConfigFileTest, FilesHoldingSecretsAreOwnerOnly) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  ASSERT_EQ(0, c.writeFile());
+  ASSERT_EQ(0, c.writeFile());
+  for (const char* name : {"kvconfig.cfg", "kvconfigbkp.cfg"}) {
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(path(name).c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 077u) << name;
+  }
+}
+
+TEST_F(ConfigFileTest, SaveThatCannotTakeTheMutexFailsAndWritesNothing) {
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  Platform::NamedMutexLock held(Config::kMutexName, 1000);
+  ASSERT_TRUE(held.acquired());
+  // The lock is held by this thread's own handle; writeFile opens another and must wait it out.
+  EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, c.writeFile());
+  EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg")));
+  EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg.tmp")));
+}
+#endif
+
+TEST_F(ConfigFileTest, DefaultPathIsThePlatformPath) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the default path is the real Windows directory of the prefix";
+#else
+  KvCrypto crypto;
+  Config c(&crypto);
+  EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile());
+  ASSERT_EQ(0, c.setRegion("eu1"));
+  ASSERT_EQ(0, c.writeFile());
+  EXPECT_TRUE(std::filesystem::exists(Platform::configFilePath()));
+  Config back(&crypto);
+  EXPECT_EQ(0, back.readFile());
+  EXPECT_EQ("eu1", back.getRegion());
+#endif
+}
+
+TEST_F(ConfigFileTest, BackupPathInsertsBkpBeforeTheExtension) {
+  EXPECT_EQ("/x/kvconfigbkp.cfg", Config::backupPathFor("/x/kvconfig.cfg"));
+  EXPECT_EQ("/x.d/kvconfigbkp", Config::backupPathFor("/x.d/kvconfig"));
+}
+
+TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
+  KvCrypto crypto;
+  InstallConfig ic(&crypto);
+  EXPECT_EQ(KV_ERROR_INSTALL_CONFIG_FILE_NOT_FOUND, ic.readFile(path("install.cfg")));
+  ASSERT_EQ(0, ic.setRegion("eu1"));
+  ASSERT_EQ(0, ic.setEnvironment("staging"));
+  ic.setAccountId("acct-1");
+  ic.setResourceId(77);
+  ASSERT_EQ(0, ic.setIntegrationKey("integration-key-1"));
+  ASSERT_EQ(0, ic.writeFile(path("install.cfg")));
+  InstallConfig back(&crypto);
+  ASSERT_EQ(0, back.readFile(path("install.cfg")));
+  EXPECT_EQ(ic.toJson(), back.toJson());
+  writeText(path("install.cfg"), "not sealed");
+  EXPECT_EQ(KV_ERROR_DECRYPT_CONFIG_FILE, back.readFile(path("install.cfg")));
+}
