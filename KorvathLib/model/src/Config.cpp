@@ -14,6 +14,7 @@
 #endif
 
 #include "Korvath/KvException.h"
+#include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
 
@@ -293,6 +294,7 @@ std::string Config::getLoginType(const std::string& login) const {
 // ---------------------------------------------------------------- Config: merges
 
 std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response, std::uint32_t resourceId) {
+  KV_TRACE_SCOPE("Korvath::Config::mergeResponseConfig");
   if (response.getResourceId() != 0 && response.getResourceId() != resourceId) return KV_ERROR_INVALID_CONFIG;
   try {
     Config next;
@@ -332,6 +334,7 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
 }
 
 std::uint16_t Config::mergeUserPolicy(const Model::UserPolicy& policy, Model::AuthFactorMap& factors) {
+  KV_TRACE_SCOPE("Korvath::Config::mergeUserPolicy");
   int index = policy.username.empty() ? -1 : getUserIndex(policy.username);
   if (index < 0 && !policy.email.empty()) index = getUserIndex(policy.email);
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
@@ -355,6 +358,7 @@ std::uint16_t Config::mergeUserPolicy(const Model::UserPolicy& policy, Model::Au
 }
 
 std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login) {
+  KV_TRACE_SCOPE("Korvath::Config::mergeUserPolicyOffline");
   int index = getUserIndex(login);
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
   try {
@@ -373,6 +377,7 @@ std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& pol
 }
 
 std::uint16_t Config::removeExtraUsers() {
+  KV_TRACE_SCOPE("Korvath::Config::removeExtraUsers");
   if (usersConfig_.size() <= kMaxUsers) return KV_SUCCESS;
   std::vector<std::size_t> order(usersConfig_.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -389,6 +394,7 @@ std::uint16_t Config::removeExtraUsers() {
 }
 
 std::uint16_t Config::removeLastAuthUser() {
+  KV_TRACE_SCOPE("Korvath::Config::removeLastAuthUser");
   if (usersConfig_.empty()) return KV_SUCCESS;
   auto oldest = std::min_element(usersConfig_.begin(), usersConfig_.end(), [](const UserConfig& a, const UserConfig& b) {
     return a.getLastAuthTime() < b.getLastAuthTime();
@@ -398,6 +404,7 @@ std::uint16_t Config::removeLastAuthUser() {
 }
 
 std::uint16_t Config::removeDeletedUserFromPellora(const std::string& login) {
+  KV_TRACE_SCOPE("Korvath::Config::removeDeletedUserFromPellora");
   int index = getUserIndex(login);
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
   usersConfig_.erase(usersConfig_.begin() + index);
@@ -405,6 +412,7 @@ std::uint16_t Config::removeDeletedUserFromPellora(const std::string& login) {
 }
 
 bool Config::shouldBypassMfaForNonPelloraUser(const std::string& login, bool online) {
+  KV_TRACE_SCOPE("Korvath::Config::shouldBypassMfaForNonPelloraUser");
   if (serverConfig_.getAllowUnknownUsers() == 0) return false;
   if (login.empty() || login.size() > Model::User::kLoginMaxLength) return false;
   if (getUserIndex(login) >= 0) return false;
@@ -517,6 +525,7 @@ std::uint16_t loadFile(const std::string& path, KvCrypto& crypto, Config& into, 
 }  // namespace
 
 std::uint16_t Config::readFile(const std::string& path) {
+  KV_TRACE_SCOPE("Korvath::Config::readFile");
   if (kvCrypto_ == nullptr) return KV_ERROR_DECRYPT_CONFIG_FILE;
   const std::string main = path.empty() ? Platform::configFilePath() : path;
   if (main.empty()) return KV_ERROR_CONFIG_FILE_NOT_FOUND;
@@ -524,7 +533,10 @@ std::uint16_t Config::readFile(const std::string& path) {
   filePath_ = path;
   std::lock_guard<std::mutex> inProcess(processFileMutex());
   Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
-  if (!lock.acquired()) return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+  if (!lock.acquired()) {
+    KV_LOG_ERROR("Korvath::Config::readFile - configuration mutex not taken");
+    return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+  }
 
   Config loaded;
   std::string raw;
@@ -532,7 +544,12 @@ std::uint16_t Config::readFile(const std::string& path) {
   if (code != 0) {
     Config fromBackup;
     std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackup, raw);
-    if (backupCode != 0) return code == KV_ERROR_CONFIG_FILE_NOT_FOUND ? backupCode : code;
+    if (backupCode != 0) {
+      std::uint16_t result = code == KV_ERROR_CONFIG_FILE_NOT_FOUND ? backupCode : code;
+      KV_LOG_ERROR("Korvath::Config::readFile - main file: %d, backup: %d", code, backupCode);
+      return result;
+    }
+    KV_LOG_ERROR("Korvath::Config::readFile - main file refused (%d), read the backup", code);
     loaded.commitFrom(fromBackup);
   }
   commitFrom(loaded);
@@ -542,12 +559,16 @@ std::uint16_t Config::readFile(const std::string& path) {
 }
 
 std::uint16_t Config::writeFile() {
+  KV_TRACE_SCOPE("Korvath::Config::writeFile");
   if (kvCrypto_ == nullptr) return KV_ERROR_ENCRYPT_CONFIG_FILE;
   const std::string main = mainPath();
   if (main.empty()) return KV_ERROR_WRITE_CONFIG_FILE;
   std::lock_guard<std::mutex> inProcess(processFileMutex());
   Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
-  if (!lock.acquired()) return KV_ERROR_WRITE_CONFIG_FILE;
+  if (!lock.acquired()) {
+    KV_LOG_ERROR("Korvath::Config::writeFile - configuration mutex not taken, nothing written");
+    return KV_ERROR_WRITE_CONFIG_FILE;
+  }
   try {
     // What the file holds now, to keep what others saved since this copy last saw it.
     Config onDisk;
@@ -566,8 +587,15 @@ std::uint16_t Config::writeFile() {
     if (code != 0) return code;
     // The previous file becomes the backup, but only when it is a good one: a damaged main
     // file must not overwrite the backup that still holds a readable configuration.
-    if (mainValid && !ConfigFile::writeAtomically(backupPathFor(main), mainRaw)) return KV_ERROR_WRITE_CONFIG_FILE;
-    if (!ConfigFile::writeAtomically(main, sealed)) return KV_ERROR_WRITE_CONFIG_FILE;
+    if (mainValid && !ConfigFile::writeAtomically(backupPathFor(main), mainRaw)) {
+      KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
+      return KV_ERROR_WRITE_CONFIG_FILE;
+    }
+    if (!ConfigFile::writeAtomically(main, sealed)) {
+      KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
+      return KV_ERROR_WRITE_CONFIG_FILE;
+    }
+    KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(usersConfig_.size()));
     usersConfig_ = std::move(snapshot.usersConfig_);
     unknownUsers_ = std::move(snapshot.unknownUsers_);
     baseUsers_ = usersConfig_;
