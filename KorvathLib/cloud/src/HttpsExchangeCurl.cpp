@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "HttpsTarget.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/Logger.h"
 
@@ -154,9 +155,7 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
   if (method != "GET" && method != "POST") {
     return kHttpsErrorInternal;
   }
-  // A host or path that would change the shape of the URL is no valid request.
-  if (host.empty() || host.find_first_of("/?#@ \t\r\n") != std::string::npos || path.empty() || path[0] != '/' ||
-      path.find_first_of(" \t\r\n#?") != std::string::npos) {
+  if (!Detail::isSafeTarget(host, path)) {
     KV_LOG_ERROR("Invalid URL. Error code: %d ", static_cast<int>(kHttpsErrorInvalidUrl));
     return kHttpsErrorInvalidUrl;
   }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "HttpsTarget.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/Logger.h"
 
@@ -72,8 +73,8 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
   std::wstring wideHost;
   std::wstring widePath;
   std::wstring wideMethod;
-  if (!toWide(host, wideHost) || !toWide(path, widePath) || !toWide(method, wideMethod) || host.empty() ||
-      path.empty() || path[0] != L'/') {
+  if (!Detail::isSafeTarget(host, path) || !toWide(host, wideHost) || !toWide(path, widePath) ||
+      !toWide(method, wideMethod)) {
     KV_LOG_ERROR("Invalid URL. Error code: %d ", static_cast<int>(kHttpsErrorInvalidUrl));
     return kHttpsErrorInvalidUrl;
   }

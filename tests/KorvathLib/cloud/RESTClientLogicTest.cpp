@@ -338,3 +338,20 @@ TEST(RESTClientOutcome, EmptyOrUnreadableErrorBodyIsACommunicationFailure) {
     }
   }
 }
+
+TEST(RESTClientWire, TargetsThatWouldChangeTheUrlAreRefusedBeforeSending) {
+  Korvath::Cloud::HttpsExchange exchange;
+  for (const char* host : {"", "a.example:99", "a.example/x", "user@a.example", "a.example?q", "[::1]", "a b"}) {
+    EXPECT_EQ(exchange.open(host, 443, "GET", "/x", {}), 12005u) << host;
+  }
+  for (const char* path : {"", "x", "/x?y=1", "/x#f", "/x y", "/x\\y"}) {
+    EXPECT_EQ(exchange.open("a.invalid", 443, "GET", path, {}), 12005u) << path;
+  }
+  RegistryScope scope;
+  scope.registry.values = {{"DomainSuffix", ""}, {"DesktopLogonHostPrefix", ""}};
+  RESTClient client("127.0.0.1:1/", "prod");
+  std::string reply;
+  EXPECT_EQ(client.postConfig("AC1", "42", "s", reply).getResultCode(), 5116);
+  RESTClient other("r", "prod");
+  EXPECT_EQ(other.postConfig("AC1?x=", "42", "s", reply).getResultCode(), 5116);
+}
