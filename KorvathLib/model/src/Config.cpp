@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -338,42 +339,53 @@ std::uint16_t Config::mergeUserPolicy(const Model::UserPolicy& policy, Model::Au
   int index = policy.username.empty() ? -1 : getUserIndex(policy.username);
   if (index < 0 && !policy.email.empty()) index = getUserIndex(policy.email);
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
-  try {
-    UserConfig user = usersConfig_[static_cast<std::size_t>(index)];
-    Model::AuthFactorMap types;
-    for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+  Model::AuthFactorMap types;
+  for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+  std::uint16_t code = updateUserAndSave(static_cast<std::size_t>(index), [&](UserConfig& user) {
     user.setAuthTypes(types);
     user.setHasPolicy(policy.hasPolicy);
     user.setBlocked(policy.isBlocked);
     user.setOverAllocated(policy.isOverallocated);
     user.setQuarantine(policy.isInQuarantine);
     user.setPolicyAllowsAuthentication(policy.isAllowedToAuthenticate);
-    usersConfig_[static_cast<std::size_t>(index)] = user;
+  });
+  if (code == 0)
     for (const char* f : kFactors) factors[f] = types[f];
-  } catch (const Exception::KvException& e) {
-    return e.code();
-  }
-  logonAppDisable_ = 0;
-  return writeFile();
+  return code;
 }
 
 std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login) {
   KV_TRACE_SCOPE("Korvath::Config::mergeUserPolicyOffline");
   int index = getUserIndex(login);
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
-  try {
-    UserConfig user = usersConfig_[static_cast<std::size_t>(index)];
-    Model::AuthFactorMap types;
-    for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+  Model::AuthFactorMap types;
+  for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
+  return updateUserAndSave(static_cast<std::size_t>(index), [&](UserConfig& user) {
     user.setAuthTypes(types);
     user.setHasPolicy(policy.hasPolicy);
     user.setPolicyAllowsAuthentication(policy.policyAllowsAuthentication);
-    usersConfig_[static_cast<std::size_t>(index)] = user;
+  });
+}
+
+// Changes one stored user, clears the logon-disabled state and saves; when the save fails
+// both changes are undone, so a failed merge leaves the configuration as it was.
+std::uint16_t Config::updateUserAndSave(std::size_t index, const std::function<void(UserConfig&)>& change) {
+  try {
+    UserConfig before = usersConfig_[index];
+    UserConfig user = before;
+    change(user);
+    const std::uint16_t disableBefore = logonAppDisable_;
+    usersConfig_[index] = user;
+    logonAppDisable_ = 0;
+    std::uint16_t code = writeFile();
+    if (code != 0) {
+      usersConfig_[index] = before;
+      logonAppDisable_ = disableBefore;
+    }
+    return code;
   } catch (const Exception::KvException& e) {
     return e.code();
   }
-  logonAppDisable_ = 0;
-  return writeFile();
 }
 
 std::uint16_t Config::removeExtraUsers() {

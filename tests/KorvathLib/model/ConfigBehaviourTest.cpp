@@ -195,6 +195,27 @@ TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
   EXPECT_EQ(untouched, factors);
 }
 
+namespace {
+bool refuseReplace(const std::string&, const std::string&) { return false; }
+}  // namespace
+
+TEST_F(ConfigBehaviourTest, PolicyMergeWhoseSaveFailsLeavesEverythingAsItWas) {
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
+  config_.setLogonAppDisable(5108);
+  const std::string before = config_.toJson();
+  UserPolicy p;
+  p.username = "alice";
+  p.hasPolicy = false;
+  AuthFactorMap factors{{"push", true}};
+  ConfigFile::setReplaceFunction(refuseReplace);
+  EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, config_.mergeUserPolicy(p, factors));
+  UserPolicyOffline offline;
+  EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, config_.mergeUserPolicyOffline(offline, "alice"));
+  ConfigFile::setReplaceFunction(nullptr);
+  EXPECT_EQ(before, config_.toJson());
+  EXPECT_EQ((AuthFactorMap{{"push", true}}), factors);
+}
+
 TEST_F(ConfigBehaviourTest, MergeUserPolicyOfflineCopiesFlagsAndSaves) {
   ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
   UserPolicyOffline p;

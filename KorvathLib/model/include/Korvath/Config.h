@@ -8,6 +8,7 @@
 // content (see docs/model.md).
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,7 @@ class Config {
  private:
   std::string mainPath() const;
   void commitFrom(Config& other);
+  std::uint16_t updateUserAndSave(std::size_t index, const std::function<void(Model::UserConfig&)>& change);
 
   std::string region_;
   std::string environment_;
