@@ -668,3 +668,16 @@ TEST(JsonRecords, TruncatedAndMutatedTextsNeverCrashAParser) {
   EXPECT_GT(total, 0);
   EXPECT_LT(accepted, total);
 }
+
+TEST(JsonRecords, DeeplyNestedTextIsRefusedWithoutExhaustingTheStack) {
+  std::string arrays(200000, '[');
+  std::string objects;
+  for (int i = 0; i < 50000; ++i) objects += "{\"a\":";
+  ResponseGetUserPolicy policies;
+  EXPECT_EQ(KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON, policies.fillFromJson(arrays));
+  EXPECT_EQ(KV_ERROR_FILL_USER_POLICY_FROM_JSON, policies.fillFromJson(arrays + std::string(200000, ']')));
+  Config config;
+  EXPECT_EQ(KV_ERROR_FILL_CONFIG_FROM_JSON, config.fillFromJson(objects));
+  std::string closed = "{\"region\":" + arrays + std::string(200000, ']') + "}";
+  EXPECT_EQ(KV_ERROR_FILL_CONFIG_REGION_FROM_JSON, config.fillFromJson(closed));
+}
