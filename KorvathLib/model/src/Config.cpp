@@ -44,6 +44,22 @@ bool realReplace(const std::string& from, const std::string& to) {
 
 std::atomic<ConfigFile::ReplaceFunction> g_replace{nullptr};
 
+// Paths are UTF-8; Windows needs the wide form to open a non-ASCII one.
+std::FILE* openFile(const std::string& path, const wchar_t* wideMode, const char* mode) {
+#if defined(_WIN32)
+  (void)mode;
+  return _wfopen(std::filesystem::u8path(path).c_str(), wideMode);
+#else
+  (void)wideMode;
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+void removeFile(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(std::filesystem::u8path(path), ec);
+}
+
 bool flushToDisk(std::FILE* f) {
   if (std::fflush(f) != 0) return false;
 #if defined(_WIN32)
@@ -102,7 +118,7 @@ void setReplaceFunction(ReplaceFunction f) { g_replace.store(f); }
 
 bool writeAtomically(const std::string& path, const std::string& content) {
   const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  std::FILE* f = openFile(tmp, L"wb", "wb");
   if (f == nullptr) return false;
   // Restricted before the secret goes in, so it is never readable by others.
   bool ok = Platform::restrictFileToOwner(tmp);
@@ -113,7 +129,7 @@ bool writeAtomically(const std::string& path, const std::string& content) {
     ReplaceFunction replace = g_replace.load();
     ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
   }
-  if (!ok) std::remove(tmp.c_str());
+  if (!ok) removeFile(tmp);
   return ok;
 }
 
@@ -121,7 +137,7 @@ std::uint16_t readWhole(const std::string& path, std::string& content) {
   content.clear();
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::u8path(path), ec)) return KV_ERROR_CONFIG_FILE_NOT_FOUND;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = openFile(path, L"rb", "rb");
   if (f == nullptr) return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
   std::string data;
   char buffer[8192];

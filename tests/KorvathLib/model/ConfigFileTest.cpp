@@ -217,3 +217,17 @@ TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
   writeText(path("install.cfg"), "not sealed");
   EXPECT_EQ(KV_ERROR_DECRYPT_CONFIG_FILE, back.readFile(path("install.cfg")));
 }
+
+TEST_F(ConfigFileTest, PathsAreUtf8) {
+  const std::string dir = (dir_ / std::filesystem::u8path(u8"Se\u00f1or")).u8string();
+  ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(dir)));
+  KvCrypto crypto;
+  Config c = registered(&crypto);
+  c.setFilePath(dir + "/kvconfig.cfg");
+  ASSERT_EQ(0, c.writeFile());
+  ASSERT_EQ(0, c.writeFile());
+  Config back(&crypto);
+  ASSERT_EQ(0, back.readFile(dir + "/kvconfig.cfg"));
+  EXPECT_EQ(c.toJson(), back.toJson());
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(dir + "/kvconfigbkp.cfg")));
+}
