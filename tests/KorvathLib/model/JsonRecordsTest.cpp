@@ -189,7 +189,7 @@ std::vector<RecordCase> allRecords() {
     cfg.setLogonAppDisable(5108);
     EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
     EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
-    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser("guest", true));  // adds a whitelist entry (save fails: no file)
+    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser("guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
     c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON,
                  {{"region", KV_ERROR_FILL_CONFIG_REGION_FROM_JSON},
                   {"environment", KV_ERROR_FILL_CONFIG_ENVIRONMENT_FROM_JSON},
