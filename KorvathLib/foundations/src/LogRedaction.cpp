@@ -126,7 +126,8 @@ std::string redactJson(const std::string& s, int depth);
 std::string redactNested(const std::string& s, std::size_t contentBegin, std::size_t contentEnd,
                          int depth) {
   const std::string raw = s.substr(contentBegin, contentEnd - contentBegin);
-  if (depth >= 4 || raw.find("\\\"") == std::string::npos) return raw;
+  if (raw.find("\\\"") == std::string::npos) return raw;
+  if (depth >= 4) return kMask;  // nested deeper than any record of ours: not scanned, not kept
   const std::string inner = unescape(s, contentBegin, contentEnd);
   const std::string redacted = redactJson(inner, depth + 1);
   return redacted == inner ? raw : escape(redacted);
@@ -192,43 +193,54 @@ std::string redactJson(const std::string& s, int depth) {
 
 bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-// "password: x", "OTP=123456", "authData : 'abc'" in free text.
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Quotes and backslashes around a key or a value: the same key may come as free text,
+// as JSON, or as JSON escaped inside another string.
+bool isQuoting(char c) { return c == '"' || c == '\'' || c == '\\'; }
+
+bool startsWithWord(const std::string& s, std::size_t at, const char* word) {
+  const std::size_t n = std::strlen(word);
+  return s.compare(at, n, word) == 0 && (at + n >= s.size() || !isWordChar(s[at + n]));
+}
+
+// "password: x", "OTP=123456", "verification code: 123", "authData : 'abc'", and the
+// same keys in JSON that the JSON pass could not read (escaped, single-quoted). The
+// value runs to the end of the message: a password may hold blanks, commas, quotes,
+// anything, and a cut that keeps its tail would leak it.
 std::string redactFreeText(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
   std::size_t i = 0;
+  std::string previous;  // the word before, when only blanks stand between them
   while (i < s.size()) {
     if (!isWordChar(s[i])) {
-      out.push_back(s[i++]);
+      if (!isBlank(s[i])) previous.clear();
+      ++i;
       continue;
     }
     std::size_t wordEnd = i;
     while (wordEnd < s.size() && isWordChar(s[wordEnd])) ++wordEnd;
-    out.append(s, i, wordEnd - i);
     const std::string word = s.substr(i, wordEnd - i);
+    // "verification code", "OTP code", "authentication code" name a secret as two words.
+    const bool sensitive = isSensitiveKey(word) ||
+                           (!previous.empty() && lower(word) == "code" &&
+                            (isSensitiveKey(previous) || isSensitiveKey(previous + word)));
+    previous = word;
     i = wordEnd;
-    if (!isSensitiveKey(word)) continue;
+    if (!sensitive) continue;
     std::size_t sep = i;
-    while (sep < s.size() && s[sep] == ' ') ++sep;
+    while (sep < s.size() && (isBlank(s[sep]) || isQuoting(s[sep]))) ++sep;
     if (sep >= s.size() || (s[sep] != ':' && s[sep] != '=')) continue;
-    std::size_t valueStart = sep + 1;
-    while (valueStart < s.size() && s[valueStart] == ' ') ++valueStart;
-    if (valueStart >= s.size()) continue;
-    std::size_t valueEnd = valueStart;
-    const char q = s[valueStart];
-    if (q == '"' || q == '\'') {
-      if (s.compare(valueStart, 5, "\"***\"") == 0) continue;  // already masked JSON member
-      valueEnd = s.find(q, valueStart + 1);
-      valueEnd = valueEnd == std::string::npos ? s.size() : valueEnd + 1;
-    } else {
-      while (valueEnd < s.size() && std::strchr(" \t\r\n,;)}]", s[valueEnd]) == nullptr) ++valueEnd;
+    std::size_t value = sep + 1;
+    while (value < s.size() && (std::isspace(static_cast<unsigned char>(s[value])) || isQuoting(s[value]))) ++value;
+    if (value >= s.size()) continue;
+    // Already masked by the JSON pass, or a switch ("otp": true in a factor map).
+    if (s.compare(value, 3, kMask) == 0 || startsWithWord(s, value, "true") ||
+        startsWithWord(s, value, "false") || startsWithWord(s, value, "null")) {
+      continue;
     }
-    if (valueEnd == valueStart) continue;
-    out.append(s, i, valueStart - i);
-    out += kMask;
-    i = valueEnd;
+    return s.substr(0, sep + 1) + (s[sep + 1] == ' ' ? " " : "") + kMask;
   }
-  return out;
+  return s;
 }
 
 bool isBase64Char(char c) {

@@ -34,18 +34,41 @@ TEST(LogRedaction, DataEnvelopeAndNestedJsonText) {
   // A record nested as text keeps its shape and loses its secrets.
   EXPECT_EQ(redactSecrets("{\"t\":\"{\\\"user\\\":\\\"bob\\\",\\\"password\\\":\\\"pw\\\"}\"}"),
             "{\"t\":\"{\\\"user\\\":\\\"bob\\\",\\\"password\\\":\\\"***\\\"}\"}");
+  // Text nested deeper than any record of ours is dropped rather than passed unscanned.
+  std::string deep = "{\"password\":\"pw\"}";
+  for (int level = 0; level < 6; ++level) {
+    std::string escaped;
+    for (char c : deep) {
+      if (c == '"' || c == '\\') escaped.push_back('\\');
+      escaped.push_back(c);
+    }
+    deep = "{\"t\":\"" + escaped + "\"}";
+  }
+  EXPECT_EQ(redactSecrets(deep).find("pw"), std::string::npos);
   // The transaction's data object is not an envelope.
   const std::string tx = "{\"data\":{\"platform\":1,\"computer\":\"PC1\"}}";
   EXPECT_EQ(redactSecrets(tx), tx);
 }
 
 TEST(LogRedaction, FreeText) {
-  EXPECT_EQ(redactSecrets("Password: hunter2 next"), "Password: *** next");
-  EXPECT_EQ(redactSecrets("OTP=123456, user=bob"), "OTP=***, user=bob");
+  // The value runs to the end of the message: a password may hold anything.
+  EXPECT_EQ(redactSecrets("Password: hunter2 next"), "Password: ***");
+  EXPECT_EQ(redactSecrets("userPassword = pa ss,wo;rd)x \"y\" z"), "userPassword = ***");
+  EXPECT_EQ(redactSecrets("OTP=123456, user=bob"), "OTP=***");
   EXPECT_EQ(redactSecrets("authData : 'a b c'"), "authData : ***");
+  EXPECT_EQ(redactSecrets("password:\n hunter2"), "password:***");
+  // Two-word names of a code.
+  EXPECT_EQ(redactSecrets("verification code: 123456"), "verification code: ***");
+  EXPECT_EQ(redactSecrets("OTP code=654321"), "OTP code=***");
+  // JSON the JSON pass cannot read: escaped, or single-quoted.
+  EXPECT_EQ(redactSecrets("request: {\\\"user\\\":\\\"bob\\\",\\\"password\\\":\\\"x y\\\"}"),
+            "request: {\\\"user\\\":\\\"bob\\\",\\\"password\\\":***");
+  EXPECT_EQ(redactSecrets("{'pin':'1234'}"), "{'pin':***");
+  // Ordinary lines stay whole.
   EXPECT_EQ(redactSecrets("Was MasterPassword wrote successfully: true"),
             "Was MasterPassword wrote successfully: true");
-  EXPECT_EQ(redactSecrets("Error code: 12002"), "Error code: 12002");
+  EXPECT_EQ(redactSecrets("Error code: 12002 - result code: 5113"), "Error code: 12002 - result code: 5113");
+  EXPECT_EQ(redactSecrets("The OTP code was authenticated online"), "The OTP code was authenticated online");
 }
 
 TEST(LogRedaction, LongEncodedRuns) {

@@ -10,7 +10,8 @@ namespace Korvath {
 //     authData, authenticationCode, blob, key, integrationKey, secret...) keep their key
 //     and get the string value "***", whatever the value's type; so does a string
 //     member "data" (the sealed body envelope).
-//  2. Free text "<sensitive key>: value" or "<sensitive key>=value" gets "***" as value.
+//  2. Free text "<sensitive key>: value" or "<sensitive key>=value" (also "verification
+//     code: value") loses everything from the value to the end of the message.
 //  3. Any run of 40 or more Base64/hex characters holding both a letter and a digit
 //     (sealed bodies, blobs, keys, digests) becomes "***".
 std::string redactSecrets(const std::string& message);
