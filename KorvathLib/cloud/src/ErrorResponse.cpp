@@ -1,5 +1,8 @@
 #include "Korvath/Model/ErrorResponse.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <limits>
 
 #include "JsonReader.h"
@@ -77,6 +80,26 @@ std::uint16_t ErrorResponse::fillFromJson(const std::string& json) {
   }
   errors_ = std::move(entries);
   return KV_SUCCESS;
+}
+
+std::string ErrorResponse::toJson() const {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("errors");
+  writer.StartArray();
+  for (const Error& error : errors_) {
+    const std::string code = std::to_string(error.getCode());
+    writer.StartObject();
+    writer.Key("code");
+    writer.String(code.c_str(), static_cast<rapidjson::SizeType>(code.size()));
+    writer.Key("message");
+    writer.String(error.getMessage().c_str(), static_cast<rapidjson::SizeType>(error.getMessage().size()));
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 }  // namespace Model

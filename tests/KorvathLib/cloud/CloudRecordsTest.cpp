@@ -76,3 +76,15 @@ TEST(ErrorResponse, RefusalCodes) {
   ASSERT_EQ(record.getErrors().size(), 1u);
   EXPECT_EQ(record.getErrors()[0].getCode(), 42);
 }
+
+TEST(ErrorResponse, WritesWhatItReads) {
+  // The simulator writes its error lists with this; the client must read them back alike.
+  const ErrorResponse written({Korvath::Model::Error(201015008, "User \"x\" not found"), Korvath::Model::Error(-3, "")});
+  EXPECT_EQ(written.toJson(),
+            R"({"errors":[{"code":"201015008","message":"User \"x\" not found"},{"code":"-3","message":""}]})");
+  ErrorResponse read;
+  ASSERT_EQ(read.fillFromJson(written.toJson()), 0);
+  ASSERT_EQ(read.getErrors().size(), 2u);
+  EXPECT_EQ(read.getErrors()[0].getMessage(), "User \"x\" not found");
+  EXPECT_EQ(read.getErrors()[1].getCode(), -3);
+}

@@ -335,6 +335,17 @@ TEST_F(CloudSimServer, MalformedAndOversizedRequestsAreRefused) {
   EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(CloudSimServer, DeeplyNestedJsonIsRefusedWithoutCrashing) {
+  const std::string deep = std::string(400000, '[') + std::string(400000, ']');
+  EXPECT_EQ(400, post(kConfigPath, deep).status);
+  EXPECT_EQ(400, post("/_sim/reply", "{\"route\":\"config\",\"json\":" + deep + "}").status);
+  // Still serving, and nothing was programmed.
+  EXPECT_EQ("{}", openReply(key1(), post(kConfigPath, sealedEnvelope(key1(), "{}")).body));
+  CloudSim::Fixture fixture;
+  std::string error;
+  EXPECT_FALSE(CloudSim::parseFixture("{\"accounts\":" + deep + "}", fixture, error));
+}
+
 TEST_F(CloudSimServer, RefusesTls11AndAcceptsTls12) {
   Exchange old = exchange(server.port(), buildRequest("GET", "/_sim/requests", ""), TLS1_1_VERSION);
   EXPECT_FALSE(old.handshake);

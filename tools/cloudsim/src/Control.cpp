@@ -24,9 +24,8 @@ bool knownRoute(const std::string& route) {
 }
 
 bool parseObject(const std::string& body, rapidjson::Document& doc, std::string& why) {
-  doc.Parse(body.data(), body.size());
-  if (doc.HasParseError() || !doc.IsObject()) {
-    why = "the body must be a JSON object";
+  if (!Json::parseObject(body, doc)) {
+    why = "the body must be a JSON object of at most " + std::to_string(Json::kMaxDepth) + " levels";
     return false;
   }
   return true;

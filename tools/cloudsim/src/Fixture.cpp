@@ -1,5 +1,7 @@
 #include <CloudSim/Server.h>
 
+#include "Json.h"
+
 #include <rapidjson/document.h>
 
 #include <cstdint>
@@ -32,9 +34,8 @@ bool readResourceId(const rapidjson::Value& value, std::string& out) {
 
 bool parseFixture(const std::string& json, Fixture& fixture, std::string& error) {
   rapidjson::Document doc;
-  doc.Parse(json.data(), json.size());
-  if (doc.HasParseError() || !doc.IsObject()) {
-    error = "fixture is not a JSON object";
+  if (!Json::parseObject(json, doc)) {
+    error = "fixture is not a JSON object (of at most " + std::to_string(Json::kMaxDepth) + " levels)";
     return false;
   }
   Fixture result;

@@ -1,11 +1,45 @@
 #include "Json.h"
 
-#include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "Korvath/Model/ErrorResponse.h"
+
 namespace CloudSim {
 namespace Json {
+namespace {
+
+bool withinDepth(const std::string& text) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > kMaxDepth) return false;
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseObject(const std::string& text, rapidjson::Document& doc) {
+  if (!withinDepth(text)) return false;
+  doc.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
+  return !doc.HasParseError() && doc.IsObject();
+}
 
 std::string quote(const std::string& text) {
   rapidjson::StringBuffer buffer;
@@ -14,22 +48,8 @@ std::string quote(const std::string& text) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-bool unwrapEnvelope(const std::string& body, std::string& sealed) {
-  rapidjson::Document doc;
-  doc.Parse(body.data(), body.size());
-  if (doc.HasParseError() || !doc.IsObject()) return false;
-  auto it = doc.FindMember("data");
-  if (it == doc.MemberEnd() || !it->value.IsString()) return false;
-  sealed.assign(it->value.GetString(), it->value.GetStringLength());
-  return true;
-}
-
-std::string wrapEnvelope(const std::string& sealed) {
-  return "{\"data\":" + quote(sealed) + "}";
-}
-
-std::string errorList(const std::string& code, const std::string& message) {
-  return "{\"errors\":[{\"code\":" + quote(code) + ",\"message\":" + quote(message) + "}]}";
+std::string errorList(std::int32_t code, const std::string& message) {
+  return Korvath::Model::ErrorResponse({Korvath::Model::Error(code, message)}).toJson();
 }
 
 std::string controlError(const std::string& message) {

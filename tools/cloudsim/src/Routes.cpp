@@ -7,6 +7,8 @@
 
 #include <CryptoSdk/SecurityService.h>
 
+#include "Korvath/Model/ResponseData.h"
+
 #include <vector>
 
 namespace CloudSim {
@@ -29,9 +31,11 @@ Response sealedReply(RouteContext& ctx) {
   std::string sealed;
   std::uint16_t code = CryptoSdk::AgentSecurityService::seal(ctx.account.requestKey, reply.json, sealed);
   if (code != 0 || sealed.empty()) {
-    return {false, 500, Json::errorList("201005002", "The reply could not be sealed")};
+    return {false, 500, Json::errorList(201005002, "The reply could not be sealed")};
   }
-  return {false, reply.status, Json::wrapEnvelope(sealed)};
+  Korvath::Model::ResponseData envelope;
+  envelope.setData(sealed);
+  return {false, reply.status, envelope.toJson()};
 }
 
 Response handleConfig(RouteContext& ctx) { return sealedReply(ctx); }
@@ -143,10 +147,10 @@ Response handleCloud(State& state, const Http::Request& request, const std::stri
   record.headers = request.headers;
   record.body = request.body;
   if (account != nullptr && wantsBody && request.method == "POST") {
-    std::string sealed;
+    Korvath::Model::ResponseData envelope;
     std::string plain;
-    if (Json::unwrapEnvelope(request.body, sealed) &&
-        CryptoSdk::AgentSecurityService::open(account->requestKey, sealed, plain) == 0) {
+    if (envelope.fillFromJson(request.body) == 0 &&
+        CryptoSdk::AgentSecurityService::open(account->requestKey, envelope.getData(), plain) == 0) {
       record.opened = true;
       record.openedJson = plain;
     }
@@ -155,7 +159,7 @@ Response handleCloud(State& state, const Http::Request& request, const std::stri
   const std::string openedJson = record.openedJson;
   state.record(std::move(record));
 
-  if (match.route < 0) return {false, 404, Json::errorList("404", "No such route")};
+  if (match.route < 0) return {false, 404, Json::errorList(404, "No such route")};
   const RouteDef& def = kRoutes[match.route];
   const std::string route = def.name;
 
@@ -174,11 +178,11 @@ Response handleCloud(State& state, const Http::Request& request, const std::stri
   }
 
   if (request.method != def.method) {
-    return {false, 405, Json::errorList("405", "Method not allowed")};
+    return {false, 405, Json::errorList(405, "Method not allowed")};
   }
-  if (account == nullptr) return {false, 404, Json::errorList("201005012", "Resource not found")};
+  if (account == nullptr) return {false, 404, Json::errorList(201005012, "Resource not found")};
   if (wantsBody && !opened) {
-    return {false, 400, Json::errorList("201005002", "Request body could not be opened")};
+    return {false, 400, Json::errorList(201005002, "Request body could not be opened")};
   }
   RouteContext ctx{state, request, *account, route, openedJson, match.transactionId};
   return def.handler(ctx);

@@ -166,9 +166,9 @@ void Server::Impl::serve(Connection& conn) {
         break;
       }
       case ReadResult::Closed: answer = false; break;
-      case ReadResult::Bad: response = {false, 400, Json::errorList("400", "Malformed request")}; break;
-      case ReadResult::TooLarge: response = {false, 413, Json::errorList("413", "Request too large")}; break;
-      case ReadResult::Unsupported: response = {false, 501, Json::errorList("501", "Not supported")}; break;
+      case ReadResult::Bad: response = {false, 400, Json::errorList(400, "Malformed request")}; break;
+      case ReadResult::TooLarge: response = {false, 413, Json::errorList(413, "Request too large")}; break;
+      case ReadResult::Unsupported: response = {false, 501, Json::errorList(501, "Not supported")}; break;
     }
     if (answer && writeAll(ssl, Http::buildResponse(response.status, response.body))) {
       clean = true;

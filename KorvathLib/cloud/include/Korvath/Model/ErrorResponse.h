@@ -27,6 +27,9 @@ class Error {
 // A cloud error body: {"errors":[{"code":"...","message":"..."}, ...]}.
 class ErrorResponse {
  public:
+  ErrorResponse() = default;
+  explicit ErrorResponse(std::vector<Error> errors) : errors_(std::move(errors)) {}
+
   const std::vector<Error>& getErrors() const { return errors_; }
 
   // 0 when `json` is an object holding a non-empty "errors" array whose every entry is an
@@ -35,6 +38,8 @@ class ErrorResponse {
   // (KV_ERROR_FILL_ERROR_RESPONSE_FROM_JSON, ..._ERRORS_FROM_JSON, KV_ERROR_FILL_ERROR_FROM_JSON,
   // ..._CODE_FROM_JSON, ..._MESSAGE_FROM_JSON) and the record is unchanged.
   std::uint16_t fillFromJson(const std::string& json);
+  // The form the cloud sends: every code as decimal text, every entry with its message.
+  std::string toJson() const;
 
  private:
   std::vector<Error> errors_;
