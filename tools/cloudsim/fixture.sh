@@ -1,10 +1,11 @@
 #!/bin/sh
 # CTest fixture of the cloud simulator (see cmake/CloudSim.cmake):
-#   fixture.sh setup   <dir> <cloudsim executable> <fixture json> <store name>
-#   fixture.sh cleanup <dir> <store name>
-# setup makes a test CA in <dir>, trusts it in the host store for the run (WinHTTP under
-# Wine reads that store), starts the simulator and waits for its port file.
-# cleanup stops the simulator by its PID file and takes the CA out of the store again.
+#   fixture.sh setup   <dir> <cloudsim executable> <fixture json> <store name|->
+#   fixture.sh cleanup <dir> <store name|->
+# setup makes a test CA in <dir>, trusts it in the host store for the run when a store name
+# is given (WinHTTP under Wine reads that store; native tests hand the CA file to libcurl and
+# pass "-", so the host never trusts their CA), starts the simulator and waits for its port
+# file. cleanup stops the simulator by its PID file and takes the CA out of the store again.
 set -eu
 
 store_dir=/usr/local/share/ca-certificates
@@ -49,7 +50,9 @@ case "${1:-}" in
       exit 1
     fi
     "$here/testca.sh" "$dir"
-    if cp "$dir/ca.pem" "$store_dir/$name.crt" 2>/dev/null && update_store; then
+    if [ "$name" = - ]; then
+      echo "cloudsim fixture: test CA trusted through $dir/ca.pem only"
+    elif cp "$dir/ca.pem" "$store_dir/$name.crt" 2>/dev/null && update_store; then
       echo "cloudsim fixture: test CA trusted as $store_dir/$name.crt"
     else
       echo "cloudsim fixture: warning: cannot add the test CA to the host store; WinHTTP under Wine will not trust the simulator" >&2
@@ -76,11 +79,11 @@ case "${1:-}" in
     dir="$2"; name="$3"
     stop_simulator "$dir"
     rm -f "$dir/port" "$dir/port.tmp"
-    if [ -f "$store_dir/$name.crt" ]; then
+    if [ "$name" != - ] && [ -f "$store_dir/$name.crt" ]; then
       rm -f "$store_dir/$name.crt"
       update_store || echo "cloudsim fixture: warning: update-ca-certificates failed" >&2
     fi
-    echo "cloudsim fixture: stopped; test CA removed from the host store"
+    echo "cloudsim fixture: stopped; no test CA left in the host store"
     ;;
   *)
     echo "usage: $0 setup|cleanup ..." >&2
