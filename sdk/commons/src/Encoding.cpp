@@ -70,11 +70,6 @@ std::string encode(const std::string& data) {
   return encode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
 }
 
-std::size_t decodedSize(const std::string& text) {
-  Bytes out;
-  return decode(text, out) ? out.size() : 0;
-}
-
 bool decode(const std::string& text, Bytes& out) {
   out.clear();
   if (text.size() % 4 != 0) return false;
@@ -146,6 +141,12 @@ bool decode(const std::string& text, Bytes& out) {
 }
 
 }  // namespace Hex
+
+void appendLengthPrefixed(Bytes& out, const std::string& text) {
+  const std::uint32_t n = static_cast<std::uint32_t>(text.size());
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(n >> shift));
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 namespace Crc32 {
 

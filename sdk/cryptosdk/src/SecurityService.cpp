@@ -30,27 +30,6 @@ const char kConfigLabel[] = "KvCredProv configuration key v1";
 const char kLogLabel[] = "KvCredProv log key v1";
 constexpr std::size_t kMinimumMachineSecret = 16;
 
-void appendField(Bytes& out, const std::string& text) {
-  const std::uint32_t n = static_cast<std::uint32_t>(text.size());
-  out.push_back(static_cast<std::uint8_t>(n >> 24));
-  out.push_back(static_cast<std::uint8_t>(n >> 16));
-  out.push_back(static_cast<std::uint8_t>(n >> 8));
-  out.push_back(static_cast<std::uint8_t>(n));
-  out.insert(out.end(), text.begin(), text.end());
-}
-
-std::uint16_t deriveInto(const Bytes& input, const char* label, const Bytes& context, SealKey& key) {
-  wipe(key.encryptionKey);
-  wipe(key.macKey);
-  Bytes material;
-  const std::uint16_t rc = Kdf::deriveKey(input, label, context, 2 * kKeySize, material);
-  if (rc != 0) return rc;
-  key.encryptionKey.assign(material.begin(), material.begin() + kKeySize);
-  key.macKey.assign(material.begin() + kKeySize, material.end());
-  wipe(material);
-  return CRYPTO_OK;
-}
-
 bool validKey(const SealKey& key) { return key.encryptionKey.size() == kKeySize && key.macKey.size() == kKeySize; }
 
 std::uint16_t sealWith(Purpose purpose, const SealKey& key, const std::string& plain, std::string& sealed) {
@@ -103,6 +82,18 @@ std::uint16_t openWith(Purpose purpose, const SealKey& key, const std::string& s
 
 }  // namespace
 
+std::uint16_t deriveSealKey(const Bytes& input, const char* label, const Bytes& context, SealKey& key) {
+  wipe(key.encryptionKey);
+  wipe(key.macKey);
+  Bytes material;
+  const std::uint16_t rc = Kdf::deriveKey(input, label, context, 2 * kKeySize, material);
+  if (rc != 0) return rc;
+  key.encryptionKey.assign(material.begin(), material.begin() + kKeySize);
+  key.macKey.assign(material.begin() + kKeySize, material.end());
+  wipe(material);
+  return CRYPTO_OK;
+}
+
 std::uint16_t AgentSecurityService::deriveRequestKey(const std::string& accountId, const std::string& resourceId,
                                                      const std::string& integrationKey, SealKey& key) {
   if (integrationKey.empty()) {
@@ -111,10 +102,10 @@ std::uint16_t AgentSecurityService::deriveRequestKey(const std::string& accountI
     return CRYPTO_ERROR_KDF_INPUT;
   }
   Bytes context;
-  appendField(context, accountId);
-  appendField(context, resourceId);
+  Commons::appendLengthPrefixed(context, accountId);
+  Commons::appendLengthPrefixed(context, resourceId);
   Bytes input(integrationKey.begin(), integrationKey.end());
-  const std::uint16_t rc = deriveInto(input, kRequestLabel, context, key);
+  const std::uint16_t rc = deriveSealKey(input, kRequestLabel, context, key);
   wipe(input);
   return rc;
 }
@@ -125,7 +116,7 @@ std::uint16_t AgentSecurityService::deriveConfigKey(const std::vector<std::uint8
     wipe(key.macKey);
     return CRYPTO_ERROR_KDF_INPUT;
   }
-  return deriveInto(machineSecret, kConfigLabel, Bytes(), key);
+  return deriveSealKey(machineSecret, kConfigLabel, Bytes(), key);
 }
 
 std::uint16_t AgentSecurityService::seal(const SealKey& key, const std::string& plain, std::string& sealed) {
@@ -142,7 +133,7 @@ std::uint16_t LogSecurityService::deriveLogKey(const std::vector<std::uint8_t>& 
     wipe(key.macKey);
     return CRYPTO_ERROR_KDF_INPUT;
   }
-  return deriveInto(machineSecret, kLogLabel, Bytes(), key);
+  return deriveSealKey(machineSecret, kLogLabel, Bytes(), key);
 }
 
 std::uint16_t LogSecurityService::seal(const SealKey& key, const std::string& plain, std::string& sealed) {

@@ -17,8 +17,6 @@ std::string encode(const std::string& data);
 // whitespace, and unused bits of the last group must be zero. Returns false
 // (and leaves `out` empty) for anything else.
 bool decode(const std::string& text, Bytes& out);
-// Decoded size of a well-formed text, without decoding it; 0 when malformed.
-std::size_t decodedSize(const std::string& text);
 }  // namespace Base64
 
 // Lower-case hexadecimal; decoding accepts either case.
@@ -28,6 +26,10 @@ std::string encode(const Bytes& data);
 std::string encode(const std::string& data);
 bool decode(const std::string& text, Bytes& out);
 }  // namespace Hex
+
+// Appends the 32-bit big-endian byte length of `text`, then its bytes: fields joined
+// this way never read as another split of the same bytes.
+void appendLengthPrefixed(Bytes& out, const std::string& text);
 
 // CRC-32 of IEEE 802.3 (reflected polynomial 0xEDB88320, as in zlib and PNG).
 namespace Crc32 {

@@ -18,6 +18,12 @@ struct SealKey {
   bool empty() const { return encryptionKey.empty() || macKey.empty(); }
 };
 
+// A SealKey from 64 bytes of Kdf::deriveKey(input, label, context): the first 32 the
+// AES-256 key, the last 32 the HMAC-SHA-256 key. Every sealing key of the SDK is made
+// this way, each with its own label. The key is left empty on failure.
+std::uint16_t deriveSealKey(const std::vector<std::uint8_t>& input, const char* label,
+                            const std::vector<std::uint8_t>& context, SealKey& key);
+
 class AgentSecurityService {
  public:
   // Key for request and response bodies, from the account's identity. The cloud
