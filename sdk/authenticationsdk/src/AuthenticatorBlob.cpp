@@ -111,21 +111,11 @@ std::uint16_t blobKey(const std::string& accountId, const std::string& integrati
   key = CryptoSdk::SealKey();
   if (integrationKey.empty()) return AUTH_ERROR_ACCOUNT_KEY_MISSING;
   Bytes context;
-  const std::uint32_t n = static_cast<std::uint32_t>(accountId.size());
-  context.push_back(static_cast<std::uint8_t>(n >> 24));
-  context.push_back(static_cast<std::uint8_t>(n >> 16));
-  context.push_back(static_cast<std::uint8_t>(n >> 8));
-  context.push_back(static_cast<std::uint8_t>(n));
-  context.insert(context.end(), accountId.begin(), accountId.end());
+  Commons::appendLengthPrefixed(context, accountId);
   Bytes input(integrationKey.begin(), integrationKey.end());
-  Bytes material;
-  const std::uint16_t rc = CryptoSdk::Kdf::deriveKey(input, kBlobLabel, context, 64, material);
+  const std::uint16_t rc = CryptoSdk::deriveSealKey(input, kBlobLabel, context, key);
   CryptoSdk::wipe(input);
-  if (rc != 0) return rc;
-  key.encryptionKey.assign(material.begin(), material.begin() + 32);
-  key.macKey.assign(material.begin() + 32, material.end());
-  CryptoSdk::wipe(material);
-  return 0;
+  return rc;
 }
 
 std::uint16_t verifyTag(const BlobRecord& record, const CryptoSdk::SealKey& key) {
@@ -136,6 +126,12 @@ std::uint16_t verifyTag(const BlobRecord& record, const CryptoSdk::SealKey& key)
   if (rc != 0) return rc;
   return CryptoSdk::constantTimeEqual(tag.data(), record.raw.data() + tagAt, kTagSize) ? 0
                                                                                         : AUTH_ERROR_BLOB_AUTHENTICATION;
+}
+
+std::uint16_t authenticate(const BlobRecord& record, const std::string& accountId, const std::string& integrationKey,
+                           CryptoSdk::SealKey& key) {
+  const std::uint16_t rc = blobKey(accountId, integrationKey, key);
+  return rc != 0 ? rc : verifyTag(record, key);
 }
 
 std::uint16_t openSecret(const BlobRecord& record, const CryptoSdk::SealKey& key, Bytes& secret) {
@@ -255,9 +251,7 @@ std::uint16_t openSecret(const std::string& blob, const std::string& accountId, 
   std::uint16_t rc = Detail::decode(blob, record);
   if (rc != 0) return rc;
   CryptoSdk::SealKey key;
-  rc = Detail::blobKey(accountId, integrationKey, key);
-  if (rc != 0) return rc;
-  rc = Detail::verifyTag(record, key);
+  rc = Detail::authenticate(record, accountId, integrationKey, key);
   if (rc != 0) return rc;
   return Detail::openSecret(record, key, secret);
 }

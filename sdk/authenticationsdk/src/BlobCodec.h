@@ -31,6 +31,10 @@ std::uint16_t decode(const std::string& text, BlobRecord& record);
 // Key for the secret and the tag of an account's blobs.
 std::uint16_t blobKey(const std::string& accountId, const std::string& integrationKey, CryptoSdk::SealKey& key);
 std::uint16_t verifyTag(const BlobRecord& record, const CryptoSdk::SealKey& key);
+// The account's blob key, and the record's tag checked with it: 0, 9 (another account
+// or altered), 17 (no integration key) or a CryptoSdk code.
+std::uint16_t authenticate(const BlobRecord& record, const std::string& accountId, const std::string& integrationKey,
+                           CryptoSdk::SealKey& key);
 std::uint16_t openSecret(const BlobRecord& record, const CryptoSdk::SealKey& key, CryptoSdk::Bytes& secret);
 // Writes the header fields back, recomputes tag and checksum, and gives the Base64 text.
 std::uint16_t encode(BlobRecord& record, const CryptoSdk::SealKey& key, std::string& text);

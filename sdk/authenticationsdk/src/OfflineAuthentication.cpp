@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -37,12 +38,6 @@ constexpr std::size_t kMaxChallenge = 10;
 std::mutex gClockMutex;
 std::function<std::int64_t()> gClock;
 
-void appendLengthPrefixed(Bytes& out, const std::string& text) {
-  const std::uint32_t n = static_cast<std::uint32_t>(text.size());
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(n >> shift));
-  out.insert(out.end(), text.begin(), text.end());
-}
-
 bool isDigits(const std::string& text, std::size_t length) {
   if (text.size() != length) return false;
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -69,11 +64,8 @@ std::uint16_t checkTransaction(std::uint8_t type, const std::string& transaction
 // Decodes a blob and checks that it belongs to the settings' account.
 std::uint16_t openRecord(const std::string& blob, const AuthenticationSettings& settings, Detail::BlobRecord& record,
                          CryptoSdk::SealKey& key) {
-  std::uint16_t rc = Detail::decode(blob, record);
-  if (rc != 0) return rc;
-  rc = Detail::blobKey(settings.accountId, settings.integrationKey, key);
-  if (rc != 0) return rc;
-  return Detail::verifyTag(record, key);
+  const std::uint16_t rc = Detail::decode(blob, record);
+  return rc != 0 ? rc : Detail::authenticate(record, settings.accountId, settings.integrationKey, key);
 }
 
 // A block whose automatic release time has come is lifted; true when it was.
@@ -88,8 +80,9 @@ bool releaseBlock(Detail::BlobRecord& record, const AuthenticationSettings& sett
 
 void countFailure(Detail::BlobRecord& record, const AuthenticationSettings& settings, std::uint64_t now) {
   if (record.failedAttempts < 0xFF) ++record.failedAttempts;
-  if (settings.authenticationAttempts != 0 && record.failedAttempts >= settings.authenticationAttempts)
-    record.setBlocked(true, now);
+  // The blob counts up to 255; a larger limit blocks there rather than never.
+  const std::uint32_t limit = std::min<std::uint32_t>(settings.authenticationAttempts, 0xFF);
+  if (limit != 0 && record.failedAttempts >= limit) record.setBlocked(true, now);
 }
 
 // Stores the record's new state in the caller's blob; the blob is left as it was if
@@ -121,7 +114,7 @@ bool readDeviceId(const char (&field)[10], std::uint32_t& id) {
 std::uint16_t emergencyKey(const std::string& accountId, const std::string& integrationKey, Bytes& key) {
   if (integrationKey.empty()) return AUTH_ERROR_ACCOUNT_KEY_MISSING;
   Bytes context;
-  appendLengthPrefixed(context, accountId);
+  Commons::appendLengthPrefixed(context, accountId);
   Bytes input(integrationKey.begin(), integrationKey.end());
   const std::uint16_t rc = CryptoSdk::Kdf::deriveKey(input, kEmergencyLabel, context, 32, key);
   CryptoSdk::wipe(input);
@@ -139,11 +132,20 @@ std::uint16_t readChallenge(const std::string& json, ChallengeData& challenge) {
 
 }  // namespace
 
+bool makeMobileAuthenticatorEntry(const std::string& blob, std::uint32_t deviceId, MobileAuthenticatorEntry& entry) {
+  std::memset(&entry, 0, sizeof(entry));
+  if (blob.size() >= sizeof(entry.blob)) return false;
+  std::memcpy(entry.blob, blob.data(), blob.size());
+  const std::string id = std::to_string(deviceId);  // at most 10 digits, the whole field
+  std::memcpy(entry.deviceId, id.data(), id.size());
+  return true;
+}
+
 std::string makeQrQuestion(std::uint8_t transactionType, const std::string& transactionId,
                            const std::string& transactionJson) {
   Bytes message{transactionType};
-  appendLengthPrefixed(message, transactionId);
-  appendLengthPrefixed(message, transactionJson);
+  Commons::appendLengthPrefixed(message, transactionId);
+  Commons::appendLengthPrefixed(message, transactionJson);
   Bytes digest;
   if (CryptoSdk::Hash::compute(CryptoSdk::HashAlgorithm::Sha256, message, digest) != 0) return std::string();
   return Commons::Hex::encode(digest).substr(0, kQuestionDigits);
@@ -252,7 +254,7 @@ std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, con
   if (rc != 0) return rc;
   if (record.model != MODEL_MOBILE_AUTHENTICATOR) return AUTH_ERROR_UNSUPPORTED_MODEL;
   CryptoSdk::SealKey key;
-  rc = openRecord(blob, settings, record, key);
+  rc = Detail::authenticate(record, settings.accountId, settings.integrationKey, key);
   if (rc != 0) return rc;
   if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
   const std::uint64_t t = clampTime(now);
@@ -347,13 +349,16 @@ namespace Issuer {
 std::uint16_t computeOtp(const std::string& blob, const std::string& accountId, const std::string& integrationKey,
                          std::uint64_t counter, std::string& otp) {
   otp.clear();
-  AuthenticatorInfo info;
-  std::uint16_t rc = Blob::inspect(blob, info);
+  Detail::BlobRecord record;
+  std::uint16_t rc = Detail::decode(blob, record);
+  if (rc != 0) return rc;
+  CryptoSdk::SealKey key;
+  rc = Detail::authenticate(record, accountId, integrationKey, key);
   if (rc != 0) return rc;
   Bytes secret;
-  rc = Blob::openSecret(blob, accountId, integrationKey, secret);
+  rc = Detail::openSecret(record, key, secret);
   if (rc != 0) return rc;
-  rc = Hotp::generate(secret, counter, info.otpDigits, static_cast<CryptoSdk::HashAlgorithm>(info.otpAlgorithm), otp);
+  rc = Hotp::generate(secret, counter, record.otpDigits, record.otpAlgorithm, otp);
   CryptoSdk::wipe(secret);
   return rc;
 }

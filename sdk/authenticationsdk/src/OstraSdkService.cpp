@@ -1,5 +1,7 @@
 #include "AuthenticationSdk/OstraSdkService.h"
 
+#include <limits>
+
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "Commons/CommonsException.h"
 #include "CryptoSdk/CryptoException.h"
@@ -11,7 +13,16 @@ using namespace AuthenticationSdk::Exception;
 
 namespace {
 
-std::int64_t serviceNow(std::int64_t timeDifference) { return currentUnixTime() + timeDifference; }
+// The service's clock. The time difference comes from the configuration; one so large
+// that the sum would overflow saturates instead.
+std::int64_t serviceNow(std::int64_t timeDifference) {
+  const std::int64_t local = currentUnixTime();
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  if (timeDifference > 0 && local > kMax - timeDifference) return kMax;
+  if (timeDifference < 0 && local < kMin - timeDifference) return kMin;
+  return local + timeDifference;
+}
 
 std::uint16_t readInfo(const std::string& blob, bool lengthOk, bool (*modelOk)(std::uint8_t),
                        AuthenticatorInfo& info) {

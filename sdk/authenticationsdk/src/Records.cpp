@@ -14,8 +14,9 @@ using Commons::Exception::COMMONS_ERROR_JSON_FIELD;
 
 namespace {
 
+// Iterative parsing: a deeply nested text cannot exhaust the stack.
 bool parseObject(const std::string& json, rapidjson::Document& doc) {
-  doc.Parse(json.c_str(), json.size());
+  doc.Parse<rapidjson::kParseIterativeFlag>(json.c_str(), json.size());
   return !doc.HasParseError() && doc.IsObject();
 }
 
@@ -53,20 +54,6 @@ std::string AuthenticationSettings::toJson() const {
   writer.Uint(timeWindow);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-std::uint16_t AuthenticationSettings::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!parseObject(json, doc)) return COMMONS_ERROR_INVALID_JSON;
-  AuthenticationSettings read;
-  if (!readString(doc, "accountId", read.accountId) || !readUint(doc, "loginAttempts", read.loginAttempts) ||
-      !readUint(doc, "authenticationAttempts", read.authenticationAttempts) ||
-      !readUint(doc, "autoUnblockTime", read.autoUnblockTime) || !readUint(doc, "syncTime", read.syncTime) ||
-      !readUint(doc, "timeWindow", read.timeWindow))
-    return COMMONS_ERROR_JSON_FIELD;
-  read.integrationKey = integrationKey;
-  *this = read;
-  return 0;
 }
 
 std::string ChallengeData::toJson() const {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "AuthenticationSdk/AuthenticationSettings.h"
 #include "AuthenticationSdk/AuthenticatorBlob.h"
+#include "AuthenticationSdk/OfflineAuthentication.h"
 
 namespace Fixtures {
 
@@ -39,5 +42,16 @@ inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret =
   EXPECT_EQ(0, AuthenticationSdk::Blob::create(d, kAccount, kIntegrationKey, blob));
   return blob;
 }
+
+// Routes the SDK's local clock for one test and gives the system clock back after it,
+// also when an assertion ends the test early.
+class ClockOverride {
+ public:
+  explicit ClockOverride(std::int64_t fixed) : ClockOverride([fixed] { return fixed; }) {}
+  explicit ClockOverride(std::function<std::int64_t()> source) { AuthenticationSdk::setUnixTimeSource(std::move(source)); }
+  ~ClockOverride() { AuthenticationSdk::setUnixTimeSource(nullptr); }
+  ClockOverride(const ClockOverride&) = delete;
+  ClockOverride& operator=(const ClockOverride&) = delete;
+};
 
 }  // namespace Fixtures

@@ -1,6 +1,8 @@
 // Offline OTP checks: counter, look-ahead, attempts, block and automatic unblock.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Fixtures.h"
@@ -112,6 +114,18 @@ TEST(OfflineOtp, ZeroAttemptsNeverBlocks) {
   EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], s, kNow));
 }
 
+TEST(OfflineOtp, LimitAboveWhatTheBlobCountsStillBlocks) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  AuthenticationSettings s = settings();
+  s.authenticationAttempts = 1000;
+  s.syncTime = 0;
+  for (int i = 0; i < 254; ++i) ASSERT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "000000", s, kNow));
+  EXPECT_EQ(0, infoOf(blob).blocked);
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "000000", s, kNow));
+  EXPECT_EQ(1, infoOf(blob).blocked);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], s, kNow));
+}
+
 TEST(OfflineOtp, MalformedCodeIsRefusedWithoutCounting) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   const std::string before = blob;
@@ -141,7 +155,7 @@ TEST(OfflineOtp, InactiveForeignOrKeylessBlobsAreRefusedUnchanged) {
 
 TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifference) {
   std::int64_t clock = kNow;
-  setUnixTimeSource([&clock] { return clock; });
+  const ClockOverride source([&clock] { return clock; });
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   const AuthenticationSettings s = settings();
   for (const char* wrong : {"000000", "111111", "222222"})
@@ -151,8 +165,19 @@ TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifference) {
   clock = kNow + 9 * 60;
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, 0));
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, 60));
-  setUnixTimeSource(nullptr);
-  EXPECT_GT(currentUnixTime(), kNow - 86400 * 365 * 10);
+}
+
+TEST(OfflineOtp, ExtremeTimeDifferenceSaturatesTheClock) {
+  const ClockOverride clock(kNow);
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const AuthenticationSettings s = settings();
+  const std::int64_t far = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, far));
+  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[1], s, std::numeric_limits<std::int64_t>::min()));
+  for (const char* wrong : {"000000", "111111", "222222"})
+    EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, OstraSdkService::checkOtpLogonApp(blob, wrong, s, far));
+  EXPECT_EQ(static_cast<std::uint64_t>(far), infoOf(blob).blockedAt);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[2], s, far));
 }
 
 TEST(OfflineOtp, IssuerComputesTheTokenCodes) {

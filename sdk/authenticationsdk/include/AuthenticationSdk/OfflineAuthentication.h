@@ -33,6 +33,10 @@ struct MobileAuthenticatorEntry {
 };
 static_assert(sizeof(MobileAuthenticatorEntry) == 291, "fixed record of 291 bytes");
 
+// The entry of one mobile-authenticator record, for whoever hands entries to
+// generateQRCodeCommand. False, with an all-zero entry, for a blob longer than 280.
+bool makeMobileAuthenticatorEntry(const std::string& blob, std::uint32_t deviceId, MobileAuthenticatorEntry& entry);
+
 struct QrCommand {
   std::string suite;
   std::string question;
