@@ -113,15 +113,18 @@ std::uint16_t runCipher(bool encrypting, Aes::Mode mode, const Bytes& key, const
   if (!NT_SUCCESS(BCryptGetProperty(provider.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize),
                                     sizeof(objectSize), &got, 0)))
     return CRYPTO_ERROR_CIPHER;
+  // The key object holds the expanded key; it is wiped once the key handle is gone
+  // (locals are destroyed in reverse order), on every path out.
   Bytes keyObject(objectSize);
+  struct Wiper {
+    Bytes& bytes;
+    ~Wiper() { wipe(bytes); }
+  } wiper{keyObject};
   KeyHandle handle;
   if (!NT_SUCCESS(BCryptGenerateSymmetricKey(provider.get(), handle.put(), keyObject.data(), objectSize,
                                              const_cast<PUCHAR>(key.data()), static_cast<ULONG>(key.size()), 0)))
     return CRYPTO_ERROR_CIPHER;
-  if (input.empty()) {
-    wipe(keyObject);
-    return CRYPTO_OK;
-  }
+  if (input.empty()) return CRYPTO_OK;
   Bytes ivCopy(iv);  // CNG overwrites the IV buffer with the chaining state
   PUCHAR ivp = mode == Aes::Mode::Cbc ? ivCopy.data() : nullptr;
   ULONG ivSize = mode == Aes::Mode::Cbc ? static_cast<ULONG>(ivCopy.size()) : 0;
