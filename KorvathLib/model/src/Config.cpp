@@ -357,17 +357,15 @@ std::uint16_t Config::mergeUserPolicy(const Model::UserPolicy& policy, Model::Au
   if (index < 0) return KV_ERROR_USER_NOT_FOUND;
   Model::AuthFactorMap types;
   for (const char* f : kFactors) types[f] = boolOf(policy.authTypes, f);
-  std::uint16_t code = updateUserAndSave(static_cast<std::size_t>(index), [&](UserConfig& user) {
+  return updateUserAndSave(static_cast<std::size_t>(index), [&](UserConfig& user) {
     user.setAuthTypes(types);
     user.setHasPolicy(policy.hasPolicy);
     user.setBlocked(policy.isBlocked);
     user.setOverAllocated(policy.isOverallocated);
     user.setQuarantine(policy.isInQuarantine);
     user.setPolicyAllowsAuthentication(policy.isAllowedToAuthenticate);
-  });
-  if (code == 0)
     for (const char* f : kFactors) factors[f] = types[f];
-  return code;
+  });
 }
 
 std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login) {
@@ -383,25 +381,18 @@ std::uint16_t Config::mergeUserPolicyOffline(const Model::UserPolicyOffline& pol
   });
 }
 
-// Changes one stored user, clears the logon-disabled state and saves; when the save fails
-// both changes are undone, so a failed merge leaves the configuration as it was.
+// Changes one stored user, clears the logon-disabled state and saves. A failed save keeps
+// the change in memory: it is what the service says now, and the next save writes it.
 std::uint16_t Config::updateUserAndSave(std::size_t index, const std::function<void(UserConfig&)>& change) {
   try {
-    UserConfig before = usersConfig_[index];
-    UserConfig user = before;
+    UserConfig user = usersConfig_[index];
     change(user);
-    const std::uint16_t disableBefore = logonAppDisable_;
-    usersConfig_[index] = user;
-    logonAppDisable_ = 0;
-    std::uint16_t code = writeFile();
-    if (code != 0) {
-      usersConfig_[index] = before;
-      logonAppDisable_ = disableBefore;
-    }
-    return code;
+    usersConfig_[index] = std::move(user);
   } catch (const Exception::KvException& e) {
     return e.code();
   }
+  logonAppDisable_ = 0;
+  return writeFile();
 }
 
 std::uint16_t Config::removeExtraUsers() {
