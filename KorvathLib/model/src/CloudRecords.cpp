@@ -13,9 +13,6 @@ bool validLogins(const std::vector<std::string>& logins) {
   return true;
 }
 bool validPlatform(std::uint8_t p) { return p == 1 || p == 2; }
-std::uint16_t parseDoc(const std::string& json, rapidjson::Document& doc, std::uint16_t docCode) {
-  return Json::parseObject(json, doc) ? static_cast<std::uint16_t>(KV_SUCCESS) : docCode;
-}
 }  // namespace
 
 // ---------------------------------------------------------------- RequestConfig
@@ -48,7 +45,7 @@ std::string RequestConfig::toJson() const {
 
 std::uint16_t RequestConfig::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON;
   RequestConfig r;
   if (!Json::getString(doc, "accountId", r.accountId_)) return KV_ERROR_FILL_REQUEST_CONFIG_ACCOUNT_ID_FROM_JSON;
   if (!Json::getUint32(doc, "resourceId", r.resourceId_)) return KV_ERROR_FILL_REQUEST_CONFIG_RESOURCE_ID_FROM_JSON;
@@ -110,7 +107,7 @@ std::string ResponseConfig::toJson() const {
 
 std::uint16_t ResponseConfig::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON;
   ResponseConfig r;
   std::string text;
   if (!Json::getString(doc, "accountId", r.accountId_)) return KV_ERROR_FILL_RESPONSE_CONFIG_ACCOUNT_ID_FROM_JSON;
@@ -192,7 +189,7 @@ std::string UserTransaction::toJson() const {
 
 std::uint16_t UserTransaction::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON;
   return fillFromValue(doc);
 }
 
@@ -278,7 +275,7 @@ std::uint16_t RequestTransaction::fillFromJson(const std::string& json) {
       KV_ERROR_FILL_REQUEST_TRANSACTION_AUTHENTICATION_FACTOR_FROM_JSON, KV_ERROR_FILL_REQUEST_TRANSACTION_CLIENT_IP_FROM_JSON,
       KV_ERROR_FILL_REQUEST_TRANSACTION_IS_RDP_FROM_JSON, KV_ERROR_FILL_REQUEST_TRANSACTION_GEOLOCATION_DATA_FROM_JSON};
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON;
   RequestTransaction r;
   std::uint16_t code = r.readBase(doc, codes);
   if (code != 0) return code;
@@ -304,7 +301,7 @@ std::string ResponseTransaction::toJson() const {
 
 std::uint16_t ResponseTransaction::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_RESPONSE_TRANSACTION_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_RESPONSE_TRANSACTION_FROM_JSON;
   ResponseTransaction r;
   if (!Json::getString(doc, "transactionStatus", r.transactionStatus_))
     return KV_ERROR_FILL_RESPONSE_TRANSACTION_TRANSACTION_STATUS_FROM_JSON;
@@ -358,7 +355,7 @@ std::string UserAuthentication::toJson() const {
 
 std::uint16_t UserAuthentication::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON;
   return fillFromValue(doc);
 }
 
@@ -407,7 +404,7 @@ std::uint16_t RequestAuthentication::fillFromJson(const std::string& json) {
       KV_ERROR_FILL_REQUEST_AUTHENTICATION_CLIENT_IP_FROM_JSON, KV_ERROR_FILL_REQUEST_AUTHENTICATION_IS_RDP_FROM_JSON,
       KV_ERROR_FILL_REQUEST_AUTHENTICATION_GEOLOCATION_DATA_FROM_JSON};
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON;
   RequestAuthentication r;
   std::uint16_t code = r.readBase(doc, codes);
   if (code != 0) return code;
@@ -462,7 +459,7 @@ std::string ActivationData::toJson() const {
 
 std::uint16_t ActivationData::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON;
   return fillFromValue(doc);
 }
 
@@ -513,7 +510,7 @@ std::string RequestForgotTokenAuthenticationCode::toJson() const {
 
 std::uint16_t RequestForgotTokenAuthenticationCode::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON;
   RequestForgotTokenAuthenticationCode r;
   std::string text;
   if (!Json::getString(doc, "machineName", text) || r.setMachineName(text) != 0)
@@ -560,7 +557,7 @@ std::string RequestGetUserPolicy::toJson() const {
 
 std::uint16_t RequestGetUserPolicy::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON;
   RequestGetUserPolicy r;
   std::string text;
   if (!Json::getString(doc, "loginType", text) || r.setLoginType(text) != 0)
@@ -672,7 +669,7 @@ std::string RequestGetUserPolicyOffline::toJson() const {
 
 std::uint16_t RequestGetUserPolicyOffline::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON;
   RequestGetUserPolicyOffline r;
   std::string text;
   if (!Json::getString(doc, "accountId", r.accountId_)) return KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_ACCOUNT_ID_FROM_JSON;
@@ -745,7 +742,7 @@ std::string GeolocationData::toJson() const {
 
 std::uint16_t GeolocationData::fillFromJson(const std::string& json) {
   rapidjson::Document doc;
-  if (parseDoc(json, doc, 1) != 0) return KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON;
+  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON;
   GeolocationData g;
   if (!Json::getDouble(doc, "latitude", g.latitude)) return KV_ERROR_FILL_GEOLOCATION_DATA_LATITUDE_FROM_JSON;
   if (!Json::getDouble(doc, "longitude", g.longitude)) return KV_ERROR_FILL_GEOLOCATION_DATA_LONGITUDE_FROM_JSON;

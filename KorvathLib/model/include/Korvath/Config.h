@@ -161,7 +161,8 @@ using ReplaceFunction = bool (*)(const std::string& from, const std::string& to)
 void setReplaceFunction(ReplaceFunction f);  // nullptr restores the real one
 // Writes `content` to `path` through "<path>.tmp"; the file gets owner-only permissions.
 bool writeAtomically(const std::string& path, const std::string& content);
-// 0, 5101 (missing) or 5138 (present but not readable, or implausibly large).
+// 0, 5101 (missing) or 5138 (present but not readable). An implausibly large file reads as
+// empty, so that it fails to open like any other damaged file.
 std::uint16_t readWhole(const std::string& path, std::string& content);
 }  // namespace ConfigFile
 
