@@ -148,6 +148,16 @@ std::uint16_t openSecret(const BlobRecord& record, const CryptoSdk::SealKey& key
   return 0;
 }
 
+std::uint16_t openBlob(const std::string& text, const std::string& accountId, const std::string& integrationKey,
+                       BlobRecord& record, Bytes& secret) {
+  secret.clear();
+  std::uint16_t rc = decode(text, record);
+  if (rc != 0) return rc;
+  CryptoSdk::SealKey key;
+  rc = authenticate(record, accountId, integrationKey, key);
+  return rc != 0 ? rc : openSecret(record, key, secret);
+}
+
 std::uint16_t encode(BlobRecord& record, const CryptoSdk::SealKey& key, std::string& text) {
   Bytes& b = record.raw;
   b[1] = record.model;
@@ -246,14 +256,8 @@ std::uint16_t inspect(const std::string& blob, AuthenticatorInfo& info) {
 
 std::uint16_t openSecret(const std::string& blob, const std::string& accountId, const std::string& integrationKey,
                          Bytes& secret) {
-  secret.clear();
   Detail::BlobRecord record;
-  std::uint16_t rc = Detail::decode(blob, record);
-  if (rc != 0) return rc;
-  CryptoSdk::SealKey key;
-  rc = Detail::authenticate(record, accountId, integrationKey, key);
-  if (rc != 0) return rc;
-  return Detail::openSecret(record, key, secret);
+  return Detail::openBlob(blob, accountId, integrationKey, record, secret);
 }
 
 }  // namespace Blob

@@ -36,6 +36,10 @@ std::uint16_t verifyTag(const BlobRecord& record, const CryptoSdk::SealKey& key)
 std::uint16_t authenticate(const BlobRecord& record, const std::string& accountId, const std::string& integrationKey,
                            CryptoSdk::SealKey& key);
 std::uint16_t openSecret(const BlobRecord& record, const CryptoSdk::SealKey& key, CryptoSdk::Bytes& secret);
+// decode, authenticate and openSecret in one: the record and its secret for a holder of
+// the account's integration key.
+std::uint16_t openBlob(const std::string& text, const std::string& accountId, const std::string& integrationKey,
+                       BlobRecord& record, CryptoSdk::Bytes& secret);
 // Writes the header fields back, recomputes tag and checksum, and gives the Base64 text.
 std::uint16_t encode(BlobRecord& record, const CryptoSdk::SealKey& key, std::string& text);
 void fillInfo(const BlobRecord& record, AuthenticatorInfo& info);

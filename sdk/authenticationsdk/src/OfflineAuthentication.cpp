@@ -350,13 +350,8 @@ std::uint16_t computeOtp(const std::string& blob, const std::string& accountId, 
                          std::uint64_t counter, std::string& otp) {
   otp.clear();
   Detail::BlobRecord record;
-  std::uint16_t rc = Detail::decode(blob, record);
-  if (rc != 0) return rc;
-  CryptoSdk::SealKey key;
-  rc = Detail::authenticate(record, accountId, integrationKey, key);
-  if (rc != 0) return rc;
   Bytes secret;
-  rc = Detail::openSecret(record, key, secret);
+  std::uint16_t rc = Detail::openBlob(blob, accountId, integrationKey, record, secret);
   if (rc != 0) return rc;
   rc = Hotp::generate(secret, counter, record.otpDigits, record.otpAlgorithm, otp);
   CryptoSdk::wipe(secret);

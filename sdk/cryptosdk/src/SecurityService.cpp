@@ -80,6 +80,13 @@ std::uint16_t openWith(Purpose purpose, const SealKey& key, const std::string& s
   return CRYPTO_OK;
 }
 
+std::uint16_t deriveFromMachineSecret(const Bytes& machineSecret, const char* label, SealKey& key) {
+  if (machineSecret.size() >= kMinimumMachineSecret) return deriveSealKey(machineSecret, label, Bytes(), key);
+  wipe(key.encryptionKey);
+  wipe(key.macKey);
+  return CRYPTO_ERROR_KDF_INPUT;
+}
+
 }  // namespace
 
 std::uint16_t deriveSealKey(const Bytes& input, const char* label, const Bytes& context, SealKey& key) {
@@ -111,12 +118,7 @@ std::uint16_t AgentSecurityService::deriveRequestKey(const std::string& accountI
 }
 
 std::uint16_t AgentSecurityService::deriveConfigKey(const std::vector<std::uint8_t>& machineSecret, SealKey& key) {
-  if (machineSecret.size() < kMinimumMachineSecret) {
-    wipe(key.encryptionKey);
-    wipe(key.macKey);
-    return CRYPTO_ERROR_KDF_INPUT;
-  }
-  return deriveSealKey(machineSecret, kConfigLabel, Bytes(), key);
+  return deriveFromMachineSecret(machineSecret, kConfigLabel, key);
 }
 
 std::uint16_t AgentSecurityService::seal(const SealKey& key, const std::string& plain, std::string& sealed) {
@@ -128,12 +130,7 @@ std::uint16_t AgentSecurityService::open(const SealKey& key, const std::string& 
 }
 
 std::uint16_t LogSecurityService::deriveLogKey(const std::vector<std::uint8_t>& machineSecret, SealKey& key) {
-  if (machineSecret.size() < kMinimumMachineSecret) {
-    wipe(key.encryptionKey);
-    wipe(key.macKey);
-    return CRYPTO_ERROR_KDF_INPUT;
-  }
-  return deriveSealKey(machineSecret, kLogLabel, Bytes(), key);
+  return deriveFromMachineSecret(machineSecret, kLogLabel, key);
 }
 
 std::uint16_t LogSecurityService::seal(const SealKey& key, const std::string& plain, std::string& sealed) {
