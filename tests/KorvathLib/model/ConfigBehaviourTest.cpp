@@ -112,10 +112,11 @@ TEST_F(ConfigBehaviourTest, SetUsersConfigValidatesTheWholeListFirst) {
 }
 
 TEST_F(ConfigBehaviourTest, UserLookupByLoginThenEmailIgnoringCase) {
-  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice", "a@x.test"), sampleUser("bob", "ALICE")}));
-  EXPECT_EQ(0, config_.getUserIndex("ALICE"));
-  EXPECT_EQ(0, config_.getUserIndex("A@X.TEST"));
-  EXPECT_EQ(1, config_.getUserIndex("Bob"));
+  // bob's e-mail comes first in the list, but a login match wins over an e-mail match.
+  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("bob", "ALICE"), sampleUser("alice", "a@x.test")}));
+  EXPECT_EQ(1, config_.getUserIndex("ALICE"));
+  EXPECT_EQ(1, config_.getUserIndex("A@X.TEST"));
+  EXPECT_EQ(0, config_.getUserIndex("Bob"));
   EXPECT_EQ(-1, config_.getUserIndex("carol"));
   EXPECT_EQ(-1, config_.getUserIndex(""));
   EXPECT_EQ("EMAIL", config_.getLoginType("a@X.test"));
@@ -141,6 +142,9 @@ TEST_F(ConfigBehaviourTest, MergeResponseConfigAddsAndUpdatesUsers) {
   EXPECT_EQ(77, config_.getResourceId());
   EXPECT_EQ("master", config_.getMasterPassword());
   EXPECT_EQ(30, config_.getServerConfig().getTimeDifference());
+  reply.setServerTime(0);  // no time reference: the reply's own timeDifference is not taken either
+  ASSERT_EQ(0, config_.mergeResponseConfig(reply, 77));
+  EXPECT_EQ(0, config_.getServerConfig().getTimeDifference());
   EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg"))) << "the merge does not save";
 }
 
@@ -288,7 +292,8 @@ TEST_F(ConfigBehaviourTest, KvCryptoDerivesAgainWhenAnInputChanges) {
   EXPECT_EQ("integration-key-2", c.getIntegrationKey());
   KvCrypto copy;
   copy = c;
-  EXPECT_EQ("78", (copy.setResourceId("78"), copy.getResourceId()));
+  EXPECT_EQ("acct-1", copy.getAccountId());
+  EXPECT_EQ("77", copy.getResourceId());
   EXPECT_EQ("integration-key-2", copy.getIntegrationKey());
 }
 
