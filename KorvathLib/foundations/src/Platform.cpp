@@ -1,7 +1,9 @@
-// The replaceable parts of the platform layer; each flavour supplies the real ones.
+// The portable parts of the platform layer: the replaceable registry and clock, and the
+// files laid out under each flavour's Windows directory.
 #include "Korvath/Platform.h"
 
 #include <atomic>
+#include <string>
 
 #include "PlatformDetail.h"
 
@@ -28,6 +30,21 @@ IClock& clock() {
 }
 
 void setClock(IClock* c) { g_clock.store(c); }
+
+std::string configFilePath() {
+  const std::string w = windowsDirectory();
+  return w.empty() ? w : w + "/system32/drivers/etc/kvconfig.cfg";
+}
+
+std::string configBackupFilePath() {
+  const std::string w = windowsDirectory();
+  return w.empty() ? w : w + "/system32/drivers/etc/kvconfigbkp.cfg";
+}
+
+std::string installConfigFilePath() {
+  const std::string w = windowsDirectory();
+  return w.empty() ? w : w + "/system32/kvconfig.cfg";
+}
 
 }  // namespace Platform
 }  // namespace Korvath

@@ -250,21 +250,6 @@ std::string windowsDirectory() {
   return dir;
 }
 
-std::string configFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/drivers/etc/kvconfig.cfg";
-}
-
-std::string configBackupFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/drivers/etc/kvconfigbkp.cfg";
-}
-
-std::string installConfigFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/kvconfig.cfg";
-}
-
 std::string logFilePath() {
   const std::string r = root();
   return r.empty() ? r : r + "/PelloraAgentForWindows.log";

@@ -104,10 +104,23 @@ bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
   return ok;
 }
 
-bool writeFileBytesAtomic(const std::wstring& path, const std::vector<std::uint8_t>& data) {
+// Full access for LocalSystem and Administrators only, not inherited from the folder.
+const wchar_t* const kOwnerOnlySddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Writes a file that only LocalSystem and Administrators may open. The descriptor is
+// given when the file is created (and kept by the rename), so there is no moment in
+// which the folder's wider access applies to the secret.
+bool writeOwnerOnlyFileAtomic(const std::wstring& path, const std::vector<std::uint8_t>& data) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kOwnerOnlySddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
   const std::wstring temp = path + L".tmp";
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  LocalFree(descriptor);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
@@ -168,21 +181,6 @@ std::string windowsDirectory() {
   return Utils::toUtf8(std::wstring(buffer, n));
 }
 
-std::string configFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/drivers/etc/kvconfig.cfg";
-}
-
-std::string configBackupFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/drivers/etc/kvconfigbkp.cfg";
-}
-
-std::string installConfigFilePath() {
-  const std::string w = windowsDirectory();
-  return w.empty() ? w : w + "/system32/kvconfig.cfg";
-}
-
 std::string logFilePath() { return "C:/PelloraAgentForWindows.log"; }
 
 bool randomBytes(std::uint8_t* out, std::size_t size) {
@@ -198,10 +196,9 @@ bool randomBytes(std::uint8_t* out, std::size_t size) {
 }
 
 bool restrictFileToOwner(const std::string& path) {
-  // Protected DACL: full access for LocalSystem and Administrators only.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)",
-                                                            SDDL_REVISION_1, &descriptor, nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kOwnerOnlySddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
     return false;
   }
   BOOL present = FALSE;
@@ -279,11 +276,10 @@ bool machineSecret(std::vector<std::uint8_t>& secret) {
   }
   blob.assign(out.pbData, out.pbData + out.cbData);
   LocalFree(out.pbData);
-  if (!writeFileBytesAtomic(path, blob)) {
+  if (!writeOwnerOnlyFileAtomic(path, blob)) {
     SecureZeroMemory(fresh.data(), fresh.size());
     return false;
   }
-  restrictFileToOwner(Utils::toUtf8(path));
   cache = fresh;
   SecureZeroMemory(fresh.data(), fresh.size());
   secret = cache;
