@@ -1,6 +1,7 @@
 #include "Korvath/KvGeolocator.h"
 
 #include <chrono>
+#include <exception>
 #include <string>
 
 #include "Korvath/ConnectionUtils.h"
@@ -38,7 +39,13 @@ void KvGeolocator::startGeolocationProcessing() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (started_) return;
   started_ = true;
-  thread_ = std::thread([this] { runGeolocationProcessing(); });
+  try {
+    thread_ = std::thread([this] { runGeolocationProcessing(); });
+  } catch (const std::exception& e) {
+    // No task: positions are never coming, so nobody should wait for one.
+    finished_ = true;
+    KV_LOG_ERROR("%s - the geolocation task could not start: %s", kClass, e.what());
+  }
 }
 
 void KvGeolocator::publish(const Position& position) {
@@ -89,8 +96,9 @@ bool KvGeolocator::stopGeolocationProcessing(std::uint32_t waitMs) {
     KV_LOG_ERROR("%s -geolocation thread is taking longer than normal.", kClass);
     return false;
   }
-  lock.unlock();
-  thread_.join();
+  // The task needs the mutex no more once it is finished, so joining under it is quick;
+  // a caller that waited beside another may find the thread already joined.
+  if (thread_.joinable()) thread_.join();
   return true;
 }
 

@@ -250,3 +250,15 @@ TEST_F(GeolocationTest, SlowTaskIsLeftToFinishNotKilled) {
   EXPECT_TRUE(g.stopGeolocationProcessing(60000));
   EXPECT_FALSE(g.isRunning());
 }
+
+TEST_F(GeolocationTest, TwoStopsAtOnceBothSucceed) {
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  while (shared_->opens.load() == 0) std::this_thread::yield();
+  std::atomic<int> stopped{0};
+  std::thread other([&] { stopped += g.stopGeolocationProcessing() ? 1 : 0; });
+  stopped += g.stopGeolocationProcessing() ? 1 : 0;
+  other.join();
+  EXPECT_EQ(stopped.load(), 2);
+  EXPECT_FALSE(g.isRunning());
+}
