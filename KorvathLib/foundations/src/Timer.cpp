@@ -61,7 +61,8 @@ bool Timer::isCancelled() const { return token_ != nullptr && token_->isCancelle
 
 bool Timer::isTimeOut() {
   Platform::IClock& c = Platform::clock();
-  if (c.monotonicMs() >= starTime_ + waitingTime_ms_) {
+  // Elapsed time against the waiting time: no sum that a huge waiting time could overflow.
+  if (c.monotonicMs() - starTime_ >= waitingTime_ms_) {
     return true;
   }
   if (stepTime_ms_ <= 0) {
@@ -73,9 +74,9 @@ bool Timer::isTimeOut() {
   }
   // Slices are measured against the monotonic clock so that a slow wake-up does not
   // add up over a long step.
-  const std::int64_t stepEnd = c.monotonicMs() + stepTime_ms_;
+  const std::int64_t stepStart = c.monotonicMs();
   while (!token_->isCancelled()) {
-    const std::int64_t left = stepEnd - c.monotonicMs();
+    const std::int64_t left = stepTime_ms_ - (c.monotonicMs() - stepStart);
     if (left <= 0) break;
     c.sleepMs(static_cast<std::uint32_t>(std::min<std::int64_t>(left, kSliceMs)));
   }

@@ -87,6 +87,19 @@ TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
   EXPECT_TRUE(timer.isTimeOut());
 }
 
+TEST(Timer, HugeTimesDoNotOverflow) {
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped(clock);
+  AutoTokenCancellationRelease token;
+  Timer timer(token);
+  timer.start(INT64_MAX, INT64_MAX);
+  token.cancel();
+  EXPECT_FALSE(timer.isTimeOut());
+  Timer plain;
+  plain.start(INT64_MAX, 10);
+  EXPECT_FALSE(plain.isTimeOut());
+}
+
 namespace {
 // The real clock, counting its sleeps.
 class CountingClock : public Platform::IClock {
