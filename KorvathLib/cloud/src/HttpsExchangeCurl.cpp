@@ -59,9 +59,11 @@ std::uint32_t mapCurlError(CURLcode code) {
       return kHttpsErrorSecureFailure;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
       return kHttpsErrorConnectionError;
+    // A connection closed without a single byte of answer: WinHTTP calls that an invalid
+    // server response.
+    case CURLE_GOT_NOTHING:
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_HTTP2:
     case CURLE_BAD_CONTENT_ENCODING:

@@ -44,16 +44,6 @@ TEST(CloudErrorMapping, CodesWithoutARowGive9999) {
   }
 }
 
-TEST(CloudErrorMapping, ReadErrorListSortsHighestFirst) {
-  auto list = RESTClient::readErrorList(
-      R"({"errors":[{"code":"201015008","message":"a"},{"code":"202002011","message":"b"},{"code":"5","message":"c"}]})");
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].getCode(), 202002011);
-  EXPECT_EQ(list[0].getMessage(), "b");
-  EXPECT_EQ(list[1].getCode(), 201015008);
-  EXPECT_EQ(list[2].getCode(), 5);
-}
-
 TEST(CloudErrorMapping, ReadErrorListEmptyBodyThrows9999) {
   try {
     RESTClient::readErrorList("");
@@ -64,18 +54,20 @@ TEST(CloudErrorMapping, ReadErrorListEmptyBodyThrows9999) {
 }
 
 TEST(CloudErrorMapping, ReadErrorListUnreadableBodyGivesEmptyList) {
-  for (const char* body : {"not json", "{}", R"({"errors":[]})", R"({"errors":{}})", R"([{"code":"1"}])",
-                           R"({"errors":[{"message":"no code"}]})", R"({"errors":[{"code":"12x"}]})",
-                           R"({"errors":[{"code":"99999999999"}]})", R"({"errors":[{"code":true}]})",
-                           R"({"errors":[{"code":"1"}]} trailing)", "<html>Bad gateway</html>"}) {
+  // Every refusal of the record is an empty list (the refusals themselves: CloudRecordsTest).
+  for (const char* body : {"<html>Bad gateway</html>", R"({"errors":[]})", R"({"errors":[{"code":"12x"}]})"}) {
     EXPECT_TRUE(RESTClient::readErrorList(body).empty()) << body;
   }
 }
 
 TEST(CloudErrorMapping, HigherCodeIsLookedAtFirst) {
-  auto list = RESTClient::readErrorList(R"({"errors":[{"code":"201015008","message":""},{"code":"202002011","message":""}]})");
-  ASSERT_FALSE(list.empty());
-  EXPECT_EQ(list.front().getCode(), 202002011);
+  auto list = RESTClient::readErrorList(
+      R"({"errors":[{"code":"201015008","message":"a"},{"code":"202002011","message":"b"},{"code":"5","message":"c"}]})");
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].getCode(), 202002011);
+  EXPECT_EQ(list[0].getMessage(), "b");
+  EXPECT_EQ(list[1].getCode(), 201015008);
+  EXPECT_EQ(list[2].getCode(), 5);
   EXPECT_EQ(RESTClient::getErrorResponse(list, 5219), 5117);
 }
 

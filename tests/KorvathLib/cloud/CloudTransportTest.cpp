@@ -355,9 +355,12 @@ TEST_F(CloudTransport, EmptyOrUnreadableErrorBody) {
 
 TEST_F(CloudTransport, InvalidTransactionIdentifierIsNotSent) {
   RESTClient client("localhost", "prod");
-  std::string out;
+  std::string out = "stale";
   const KvResult result = client.getPushResult(CloudTest::kAccountId, CloudTest::kResourceId, "../../config", out);
   EXPECT_EQ(result.getResultCode(), 5154);
+  EXPECT_EQ(result.getCloudErrorCode(), 0);
+  EXPECT_EQ(result.getRequestId(), client.getRequestId());
+  EXPECT_EQ(out, "");
   EXPECT_TRUE(recorded().empty());
 }
 
@@ -398,6 +401,23 @@ TEST_F(CloudTransport, SilentServerTimesOut) {
   const Korvath::Cloud::HttpsResult timedOut = exchange.sendAndReceive(RESTClient::wrapDataBody(CloudTest::seal("{}")));
   EXPECT_EQ(timedOut.transportError, static_cast<std::uint32_t>(Korvath::Cloud::kHttpsErrorTimeout));
   EXPECT_EQ(timedOut.httpStatus, 0u);
+}
+
+// Both transports name each failure with the same WinHTTP number.
+TEST_F(CloudTransport, TransportNumbersOfBothFlavours) {
+  Korvath::Cloud::HttpsExchange exchange;
+  const auto numberOf = [&](const std::string& host, std::uint16_t port) {
+    EXPECT_EQ(exchange.open(host, port, "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
+                            RESTClient::requestHeaders("x")),
+              0u);
+    const Korvath::Cloud::HttpsResult result = exchange.sendAndReceive("");
+    EXPECT_EQ(result.httpStatus, 0u);
+    return result.transportError;
+  };
+  EXPECT_EQ(numberOf("localhost", CloudTest::closedPort()), 12029u);
+  EXPECT_EQ(numberOf("localhost.kv-test.invalid", port_), 12007u);
+  fault(R"({"route":"pushresult","close":true,"count":1})");
+  EXPECT_EQ(numberOf("localhost", port_), 12152u);
 }
 
 TEST_F(CloudTransport, DroppedConnectionIsAnError) {
