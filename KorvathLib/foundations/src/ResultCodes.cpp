@@ -1,8 +1,5 @@
 #include "Korvath/ResultCodes.h"
 
-#include <algorithm>
-#include <iterator>
-
 namespace Korvath {
 
 namespace {
@@ -12,34 +9,14 @@ struct NamedCode {
   const char* name;
 };
 
-// Sorted by code (both tables are kept ascending), so a lookup is a binary search.
-const NamedCode kOwnCodes[] = {
+// Both tables in one; names are looked up only for log lines, so a plain search will do
+// and neither file has to keep any order.
+const NamedCode kNamedCodes[] = {
 #define KV_RESULT_CODE(value, name) {value, #name},
 #include "Korvath/ResultCodes.def"
-#undef KV_RESULT_CODE
-};
-
-const NamedCode kFillCodes[] = {
-    {0, nullptr},  // keeps the array non-empty while the fill table has no entry
-#define KV_RESULT_CODE(value, name) {value, #name},
 #include "Korvath/FillCodes.def"
 #undef KV_RESULT_CODE
 };
-
-const char* findName(const NamedCode* begin, const NamedCode* end, std::uint16_t code) {
-  const NamedCode* it = std::lower_bound(
-      begin, end, code, [](const NamedCode& entry, std::uint16_t value) { return entry.code < value; });
-  if (it != end && it->code == code) {
-    return it->name;
-  }
-  // The fill table may be written in any order: fall back to a linear search.
-  for (const NamedCode* p = begin; p != end; ++p) {
-    if (p->code == code && p->name != nullptr) {
-      return p->name;
-    }
-  }
-  return nullptr;
-}
 
 }  // namespace
 
@@ -48,12 +25,8 @@ std::string getResultName(std::uint16_t code) {
     return "The operation was performed successfully.";
   }
   if (code >= 5000 && code < 8000) {
-    const char* name = findName(std::begin(kOwnCodes), std::end(kOwnCodes), code);
-    if (name == nullptr) {
-      name = findName(std::begin(kFillCodes) + 1, std::end(kFillCodes), code);
-    }
-    if (name != nullptr) {
-      return name;
+    for (const NamedCode& entry : kNamedCodes) {
+      if (entry.code == code) return entry.name;
     }
   }
   return "Unexpected error.";
