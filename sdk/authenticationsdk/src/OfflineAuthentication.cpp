@@ -13,6 +13,7 @@
 #include "AuthenticationSdk/Ocra.h"
 #include "BlobCodec.h"
 #include "Commons/Encoding.h"
+#include "CryptoSdk/CryptoException.h"
 #include "CryptoSdk/Primitives.h"
 
 namespace AuthenticationSdk {
@@ -321,8 +322,10 @@ std::uint16_t generateQrCommand(const std::vector<MobileAuthenticatorEntry>& ent
   if (ids.empty())
     return static_cast<std::uint16_t>(malformed ? AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY
                                                 : AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR);
-  command = std::string(kCommandPrefix) + ";s=" + kQrCodeSuite +
-            ";q=" + makeQrQuestion(transactionType, transactionId, transactionJson) + ";d=" + ids +
+  // An empty question means the hash failed; a command without one is never handed out.
+  const std::string question = makeQrQuestion(transactionType, transactionId, transactionJson);
+  if (question.empty()) return CryptoSdk::Exception::CRYPTO_ERROR_HASH;
+  command = std::string(kCommandPrefix) + ";s=" + kQrCodeSuite + ";q=" + question + ";d=" + ids +
             ";tt=" + std::to_string(transactionType) + ";ti=" + transactionId +
             ";td=" + Commons::Base64::encode(transactionJson);
   return 0;
