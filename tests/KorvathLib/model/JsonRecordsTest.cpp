@@ -34,7 +34,7 @@ Filler filler() {
 }
 
 struct KeyCase {
-  const char* path;  // JSON pointer without the leading slash
+  std::string path;  // JSON pointer without the leading slash
   std::uint16_t code;
 };
 
@@ -497,11 +497,8 @@ std::vector<RecordCase> allRecords() {
     const char* names[] = {"username", "email", "hasPolicy", "isAllowedToAuthenticate", "isInSafeLocation",
                            "isInForgotToken", "isBlocked", "isOverallocated", "isInQuarantine", "authTypes"};
     std::vector<KeyCase> keys;
-    static std::vector<std::string> paths;
-    for (int i = 0; i < 10; ++i) paths.push_back(std::string("1/") + names[i]);
     for (int i = 0; i < 10; ++i)
-      keys.push_back({paths[paths.size() - 10 + i].c_str(),
-                      static_cast<std::uint16_t>(KV_ERROR_FILL_USER_POLICY_USERNAME_FROM_JSON + i)});
+      keys.push_back({std::string("1/") + names[i], static_cast<std::uint16_t>(KV_ERROR_FILL_USER_POLICY_USERNAME_FROM_JSON + i)});
     c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
                  KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON, keys});
   }
@@ -558,10 +555,10 @@ TEST(JsonRecords, EveryMissingKeyGivesItsOwnFillCode) {
     for (const auto& k : rc.keys) {
       SCOPED_TRACE(k.path);
       // A factor missing from a factor map is allowed: it reads as off.
-      if (std::string(k.path).rfind("authTypes/", 0) == 0) continue;
+      if (k.path.rfind("authTypes/", 0) == 0) continue;
       std::string out;
       EXPECT_EQ(k.code, rc.fill(edit(rc.json, k.path, true), out));
-      if (std::string(k.path).find('/') == std::string::npos) {
+      if (k.path.find('/') == std::string::npos) {
         EXPECT_TRUE(seen.insert(k.code).second) << "shared code";
       }
     }
