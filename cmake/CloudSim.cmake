@@ -1,7 +1,7 @@
 # CTest fixtures that run the cloud simulator (tools/cloudsim) for integration tests.
 # See docs/cloudsim.md.
 #
-#   kv_add_cloudsim_fixture(<name> [FIXTURE_FILE <json>])
+#   kv_add_cloudsim_fixture(<name> [FIXTURE_FILE <json>] [UNTRUSTED])
 #   kv_use_cloudsim_fixture(<test-target> <name>)   # after kv_add_test(<test-target> ...)
 
 set(KV_CLOUDSIM_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../tools/cloudsim)
@@ -11,7 +11,8 @@ set(KV_CLOUDSIM_EXECUTABLE "${CMAKE_SOURCE_DIR}/build/linux/tools/cloudsim/cloud
     CACHE FILEPATH "Native cloudsim executable used by the tests of a cross build")
 
 function(kv_add_cloudsim_fixture name)
-  cmake_parse_arguments(CS "" "FIXTURE_FILE" "" ${ARGN})
+  # UNTRUSTED: the CA goes into no store, for tests that a client refuses the simulator.
+  cmake_parse_arguments(CS "UNTRUSTED" "FIXTURE_FILE" "" ${ARGN})
   if(NOT CS_FIXTURE_FILE)
     set(CS_FIXTURE_FILE ${KV_CLOUDSIM_SOURCE_DIR}/fixtures/default.json)
   endif()
@@ -22,7 +23,7 @@ function(kv_add_cloudsim_fixture name)
     set(exe ${KV_CLOUDSIM_EXECUTABLE})
   endif()
   set(dir ${CMAKE_BINARY_DIR}/cloudsim/${name})
-  if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_CROSSCOMPILING AND NOT CS_UNTRUSTED)
     # WinHTTP under Wine trusts the host store only. One name per build tree and fixture: a
     # rerun replaces its own CA, never another build's.
     string(MD5 hash "${CMAKE_BINARY_DIR}")
@@ -30,6 +31,7 @@ function(kv_add_cloudsim_fixture name)
     set(store kv-cloudsim-${name}-${hash})
   else()
     # Native tests hand the CA file to libcurl; the host store is left alone.
+    # (An untrusted fixture's tests do not hand it over either.)
     set(store -)
   endif()
   set(script ${KV_CLOUDSIM_SOURCE_DIR}/fixture.sh)

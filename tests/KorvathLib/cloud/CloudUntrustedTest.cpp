@@ -11,8 +11,8 @@ using Korvath::RESTClient;
 using Korvath::Model::KvResult;
 
 TEST(CloudUntrusted, UntrustedCertificateIsNeverSuccess) {
-  const std::uint16_t port = CloudTest::portFromFileNamedBy("KV_UNTRUSTED_CLOUDSIM_PORT_FILE");
-  ASSERT_NE(port, 0) << "KV_UNTRUSTED_CLOUDSIM_PORT_FILE does not name a port file";
+  const std::uint16_t port = CloudTest::portFromFileNamedBy("KV_CLOUDSIM_PORT_FILE");
+  ASSERT_NE(port, 0) << "KV_CLOUDSIM_PORT_FILE does not name a port file";
   CloudTest::MapRegistry registry;
   registry.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""},
                      {"Port", std::to_string(port)}};
