@@ -174,6 +174,8 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_USERAGENT, "Korvath");
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
   if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // HTTP/1.1 as WinHTTP speaks it, so that the service sees the same request from both.
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   // Resolution and connection (with the TLS handshake) within the connect timeout; a
   // stalled send or receive ends once no byte has moved for as long (IdleWatch), and the
   // whole exchange never takes longer than the four timeouts together.
