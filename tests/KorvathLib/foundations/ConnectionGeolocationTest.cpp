@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -177,8 +178,13 @@ TEST_F(GeolocationTest, KeepsTheLatestPosition) {
   g.startGeolocationProcessing();
   g.startGeolocationProcessing();  // once per process
   float lat = 0, lon = 0, acc = 0;
-  // The fake clock's steps cost nothing; the task publishes within a few steps.
-  for (int i = 0; i < 1000 && acc <= 0; ++i) g.getGeolocation(lat, lon, acc);
+  // The fake clock's steps cost nothing, so one call may end before the task's thread
+  // has even started; ask again until it has published (bounded in real time).
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (acc <= 0 && std::chrono::steady_clock::now() < giveUp) {
+    g.getGeolocation(lat, lon, acc);
+    std::this_thread::yield();
+  }
   EXPECT_FLOAT_EQ(lat, 48.1f);
   EXPECT_FLOAT_EQ(lon, 11.5f);
   EXPECT_FLOAT_EQ(acc, 30.0f);

@@ -106,14 +106,6 @@ TEST(ResultCodes, CodesGivenByNumberHaveDistinctNames) {
   }
 }
 
-TEST(ResultCodes, EnumValuesMatch) {
-  EXPECT_EQ(KV_SUCCESS, 0);
-  EXPECT_EQ(KV_ALERT_NEW_VERSION_AVAILABLE, 5000);
-  EXPECT_EQ(KV_ERROR_BYPASS_UNKNOWN_USER, 7000);
-  EXPECT_EQ(KV_ERROR_UPDATE_AUTO_SEND_PUSH_OPTION, 6000);
-  EXPECT_EQ(KV_ERROR_UNKNOWN_CLOUD_CODE, 9999);
-}
-
 TEST(ResultCodes, SuccessAndUnknownCodes) {
   EXPECT_EQ(getResultName(0), "The operation was performed successfully.");
   EXPECT_EQ(getResultName(5001), "Unexpected error.");
