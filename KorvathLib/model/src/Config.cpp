@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -74,31 +75,37 @@ bool boolOf(const Model::AuthFactorMap& m, const char* key) {
   return it != m.end() && it->second;
 }
 
-// Three-way merge of a keyed list: `mine` against the file's current `disk` content,
-// both descended from `base`. A local change wins; an entry unchanged here takes the
-// file's version (or goes when the file dropped it); entries that only the file has and
-// that were not dropped here are kept.
+// Three-way merge of a keyed list: `held` (this copy's) against the file's current `disk`
+// content, both descended from `base`. Returns what the file is to hold: a local change
+// wins; an entry unchanged here takes the file's version, or goes when the file dropped it;
+// entries that only the file has are added unless this copy removed them.
+// `held` becomes what this copy holds from now on: its entries stay at their positions
+// (refreshed from the file where unchanged here, and kept, though not written, where the
+// file dropped them), so an index a caller took before the save still names the same
+// user; the entries that only the file had follow.
 template <typename T, typename Key, typename Same>
-std::vector<T> mergeThreeWay(const std::vector<T>& base, const std::vector<T>& mine, const std::vector<T>& disk, Key key,
-                             Same same) {
-  std::map<std::string, const T*> baseByKey, diskByKey, mineByKey;
+std::vector<T> mergeThreeWay(const std::vector<T>& base, std::vector<T>& held, const std::vector<T>& disk, Key key, Same same) {
+  std::map<std::string, const T*> baseByKey, diskByKey;
+  std::set<std::string> heldKeys;
   for (const auto& e : base) baseByKey.emplace(key(e), &e);
   for (const auto& e : disk) diskByKey.emplace(key(e), &e);
-  for (const auto& e : mine) mineByKey.emplace(key(e), &e);
+  for (const auto& e : held) heldKeys.insert(key(e));
   std::vector<T> out;
-  for (const auto& m : mine) {
-    auto b = baseByKey.find(key(m));
-    auto d = diskByKey.find(key(m));
-    if (b != baseByKey.end() && same(*b->second, m)) {
-      if (d != diskByKey.end()) out.push_back(*d->second);
-    } else {
-      out.push_back(m);
+  for (auto& h : held) {
+    auto b = baseByKey.find(key(h));
+    auto d = diskByKey.find(key(h));
+    if (b == baseByKey.end() || !same(*b->second, h)) {
+      out.push_back(h);
+    } else if (d != diskByKey.end()) {
+      h = *d->second;
+      out.push_back(h);
     }
   }
   for (const auto& d : disk) {
     std::string k = key(d);
-    if (mineByKey.count(k) != 0 || baseByKey.count(k) != 0) continue;
+    if (heldKeys.count(k) != 0 || baseByKey.count(k) != 0) continue;
     out.push_back(d);
+    held.push_back(d);
   }
   return out;
 }
@@ -597,9 +604,11 @@ std::uint16_t Config::writeFile() {
 
     Config snapshot;
     snapshot = *this;
+    std::vector<UserConfig> heldUsers = usersConfig_;
+    std::vector<UnknownUserEntry> heldUnknown = unknownUsers_;
     if (haveDisk) {
-      snapshot.usersConfig_ = mergeThreeWay(baseUsers_, usersConfig_, onDisk.usersConfig_, userKey, sameUser);
-      snapshot.unknownUsers_ = mergeThreeWay(baseUnknownUsers_, unknownUsers_, onDisk.unknownUsers_, entryKey, sameEntry);
+      snapshot.usersConfig_ = mergeThreeWay(baseUsers_, heldUsers, onDisk.usersConfig_, userKey, sameUser);
+      snapshot.unknownUsers_ = mergeThreeWay(baseUnknownUsers_, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry);
     }
     std::string sealed;
     std::uint16_t code = kvCrypto_->sealConfig(snapshot.toJson(), sealed);
@@ -614,9 +623,9 @@ std::uint16_t Config::writeFile() {
       KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
       return KV_ERROR_WRITE_CONFIG_FILE;
     }
-    KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(usersConfig_.size()));
-    usersConfig_ = std::move(snapshot.usersConfig_);
-    unknownUsers_ = std::move(snapshot.unknownUsers_);
+    KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(snapshot.usersConfig_.size()));
+    usersConfig_ = std::move(heldUsers);
+    unknownUsers_ = std::move(heldUnknown);
     baseUsers_ = usersConfig_;
     baseUnknownUsers_ = unknownUsers_;
     return KV_SUCCESS;

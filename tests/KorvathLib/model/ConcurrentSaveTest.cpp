@@ -139,3 +139,32 @@ TEST_F(ConcurrentSaveTest, TwoCopiesInOneProcessKeepEachOthersUsers) {
   EXPECT_GE(back.getUserIndex("carol"), 0);
   EXPECT_EQ(back.toJson(), dialog.toJson()) << "the saving copy now holds the merged list";
 }
+
+TEST_F(ConcurrentSaveTest, SaveKeepsTheIndicesThisCopyHoldsAndDoesNotBringBackARemovedUser) {
+  KvCrypto crypto;
+  Config session1(&crypto);
+  session1.setFilePath(path("kvconfig.cfg"));
+  ASSERT_EQ(0, session1.setUsersConfig({sampleUser("alice"), sampleUser("bob"), sampleUser("carol")}));
+  ASSERT_EQ(0, session1.writeFile());
+  Config session2(&crypto);
+  ASSERT_EQ(0, session2.readFile(path("kvconfig.cfg")));
+  ASSERT_EQ(0, session2.removeDeletedUserFromPellora("alice"));
+
+  const int carol = session1.getUserIndex("carol");
+  ASSERT_EQ(2, carol);
+  session1.setLastAuth(7);
+  ASSERT_EQ(0, session1.writeFile());  // a save in between, e.g. after a cloud exchange
+  auto users = session1.getUsersConfig();
+  ASSERT_LT(static_cast<std::size_t>(carol), users.size());
+  ASSERT_EQ("carol", users[static_cast<std::size_t>(carol)].getUserLogin()) << "the index still names carol";
+  users[static_cast<std::size_t>(carol)].setLastAuthTime(99);
+  ASSERT_EQ(0, session1.setUsersConfig(users));
+  ASSERT_EQ(0, session1.writeFile());
+
+  Config back(&crypto);
+  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  EXPECT_EQ(-1, back.getUserIndex("alice")) << "removed by the other session, unchanged here";
+  ASSERT_EQ(2u, back.getUsersConfig().size());
+  EXPECT_EQ(99u, back.getUsersConfig()[static_cast<std::size_t>(back.getUserIndex("carol"))].getLastAuthTime());
+  EXPECT_EQ(7u, back.getLastAuth());
+}

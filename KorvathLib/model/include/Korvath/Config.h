@@ -5,7 +5,8 @@
 // never leaves a torn or empty file, and it keeps the users that another process (or
 // another copy of the configuration in this process) saved since this copy last read or
 // wrote the file: the user lists are merged three ways against the file's current
-// content (see docs/model.md).
+// content (see docs/model.md). A save never moves a user this copy holds, so an index
+// taken before it stays valid.
 
 #include <cstdint>
 #include <functional>
