@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
+#include "CloudTestSupport.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RESTClient.h"
 #include "Korvath/ResultCodes.h"
@@ -17,27 +17,11 @@ using Op = Korvath::RESTClient::Operation;
 
 namespace {
 
-class MapRegistry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override {
-    auto it = values.find(name);
-    if (it == values.end()) return false;
-    value = it->second;
-    return true;
-  }
-  bool setString(const std::string& name, const std::string& value) override {
-    values[name] = value;
-    return true;
-  }
-  bool deleteValue(const std::string& name) override { return values.erase(name) > 0; }
-  std::map<std::string, std::string> values;
-};
-
 class RegistryScope {
  public:
   RegistryScope() { Korvath::Platform::setAgentRegistry(&registry); }
   ~RegistryScope() { Korvath::Platform::setAgentRegistry(nullptr); }
-  MapRegistry registry;
+  CloudTest::MapRegistry registry;
 };
 
 HttpsResult answer(std::uint32_t status, const std::string& body) {

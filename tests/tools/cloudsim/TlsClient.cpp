@@ -51,7 +51,7 @@ bool sendAndHangUp(std::uint16_t port, const std::string& request) {
   return sent;
 }
 
-Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion, const std::string& trustedCa) {
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion) {
   Exchange result;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return result;
@@ -67,7 +67,7 @@ Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVers
     return result;
   }
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-  SSL_CTX_load_verify_locations(ctx, trustedCa.empty() ? caFile().c_str() : trustedCa.c_str(), nullptr);
+  SSL_CTX_load_verify_locations(ctx, caFile().c_str(), nullptr);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
   if (maxTlsVersion != 0) {
     // Old protocol versions are only offered at security level 0.

@@ -18,10 +18,9 @@ struct Exchange {
   std::string raw;
 };
 
-// maxTlsVersion 0 = the library's default range; otherwise e.g. TLS1_1_VERSION.
-// trustedCa empty = the CA made for this suite.
-Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0,
-                  const std::string& trustedCa = "");
+// Trusts the CA made for this suite. maxTlsVersion 0 = the library's default range;
+// otherwise e.g. TLS1_1_VERSION.
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion = 0);
 
 // Sends the request and closes the connection without waiting for an answer.
 bool sendAndHangUp(std::uint16_t port, const std::string& request);
