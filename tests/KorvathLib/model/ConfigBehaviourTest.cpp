@@ -95,6 +95,15 @@ TEST_F(ConfigBehaviourTest, UserRecordsValidateOnCopy) {
   EXPECT_EQ(KV_ERROR_INVALID_SERIAL_NUMBER_LENGTH, b.setSerialNumber(std::string(33, 's')));
   EXPECT_EQ(KV_ERROR_INVALID_BLOB_LENGTH, b.setBlob(blob(236)));
   EXPECT_THROW(a = b, Exception::KvException);
+  const TransactionData unstamped;  // timestamp 0
+  TransactionData stamped = sampleTransactionData();
+  try {
+    stamped = unstamped;
+    FAIL() << "a transaction without a timestamp was assigned";
+  } catch (const Exception::KvException& e) {
+    EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, e.code());
+  }
+  EXPECT_EQ(sampleTransactionData().toJson(), stamped.toJson());
   UserConfig u = sampleUser("alice");
   EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATOR_MODEL, u.setAuthenticators({sampleAuthenticator(), b}));
   EXPECT_EQ(2u, u.getAuthenticators().size());
