@@ -81,6 +81,9 @@ case "${1:-}" in
     rm -f "$dir/port" "$dir/port.tmp"
     if [ "$name" != - ] && [ -f "$store_dir/$name.crt" ]; then
       rm -f "$store_dir/$name.crt"
+      # update-ca-certificates rebuilds the bundle without it but leaves its links behind.
+      flock "$lock" find /etc/ssl/certs -maxdepth 1 -type l \
+        \( -lname "$store_dir/$name.crt" -o -lname "$name.pem" \) -exec rm -f {} + 2>/dev/null || true
       update_store || echo "cloudsim fixture: warning: update-ca-certificates failed" >&2
     fi
     echo "cloudsim fixture: stopped; no test CA left in the host store"
