@@ -282,22 +282,6 @@ TEST_F(CloudTransport, PolicyStatusesUseTheTable) {
   }
 }
 
-TEST_F(CloudTransport, UnknownResourceIsReportedByTheService) {
-  RESTClient client("localhost", "prod");
-  std::string out;
-  // The simulator answers 404 with 201005012 for an account it does not know.
-  KvResult result = client.postConfig("AC9", "1", CloudTest::seal("{}"), out);
-  EXPECT_EQ(result.getResultCode(), 5108);
-  EXPECT_EQ(result.getCloudErrorCode(), 201005012);
-  result = client.postGetUserPolicy("AC9", "1", CloudTest::seal("{}"), out);
-  EXPECT_EQ(result.getResultCode(), 5108);
-  EXPECT_EQ(result.getCloudErrorCode(), 201005012);
-  // A body sealed under another key is refused with 400 and 201005002.
-  result = client.postTransaction(CloudTest::kAccountId, CloudTest::kResourceId, "not-sealed", out);
-  EXPECT_EQ(result.getResultCode(), 5114);
-  EXPECT_EQ(result.getCloudErrorCode(), 201005002);
-}
-
 TEST_F(CloudTransport, ErrorListEdgeCases) {
   RESTClient client("localhost", "prod");
   std::string out;
@@ -403,7 +387,8 @@ TEST_F(CloudTransport, SilentServerTimesOut) {
   EXPECT_EQ(timedOut.httpStatus, 0u);
 }
 
-// Both transports name each failure with the same WinHTTP number.
+// Both transports name each failure with the same WinHTTP number (their outcomes:
+// RESTClientLogicTest's TransportErrors).
 TEST_F(CloudTransport, TransportNumbersOfBothFlavours) {
   Korvath::Cloud::HttpsExchange exchange;
   const auto numberOf = [&](const std::string& host, std::uint16_t port) {
@@ -418,17 +403,6 @@ TEST_F(CloudTransport, TransportNumbersOfBothFlavours) {
   EXPECT_EQ(numberOf("localhost.kv-test.invalid", port_), 12007u);
   fault(R"({"route":"pushresult","close":true,"count":1})");
   EXPECT_EQ(numberOf("localhost", port_), 12152u);
-}
-
-TEST_F(CloudTransport, DroppedConnectionIsAnError) {
-  fault(R"({"route":"*","close":true})");
-  RESTClient client("localhost", "prod");
-  std::string out;
-  for (const Call& call : everyOperation()) {
-    const KvResult result = call.run(client, CloudTest::seal("{}"), out);
-    EXPECT_EQ(result.getResultCode(), 5114) << call.route;
-    EXPECT_EQ(result.getCloudErrorCode(), 0);
-  }
 }
 
 TEST_F(CloudTransport, OversizedReplyIsAnError) {
