@@ -1,0 +1,45 @@
+#pragma once
+
+// The one-time password typed in the OTP panel: checked by the cloud service (online) or on
+// this machine against the user's stored authenticator blobs (offline), and the reply that
+// the OTP service hands back to the dialog. Keeps no state between calls; the caller decides
+// which check runs and saves the user's record afterwards.
+
+#include <cstdint>
+#include <string>
+
+#include "Korvath/Business/KvBusiness.h"
+#include "Korvath/Config.h"
+#include "Korvath/KvCrypto.h"
+#include "Korvath/KvResult.h"
+#include "Korvath/Model/User.h"
+
+namespace Korvath {
+namespace Business {
+
+class KvBusinessOTP {
+ public:
+  // All three are borrowed from the service that creates this object.
+  KvBusinessOTP(Config* config, KvCrypto* kvCrypto, KvBusiness* kvBusiness);
+
+  // Response type 2 and a ServiceResponseAuthOTP as JSON; 0, or 5215 when building failed.
+  std::uint16_t genResponseAuthOTP(std::string userLogin, std::string userPassword, std::uint8_t checkRememberPassword,
+                                   Model::AuthFactorMap authFactors, std::uint16_t* responseType,
+                                   std::string& response);
+
+  // Tries the code against each stored authenticator in order; the SDK's updated state of the
+  // blobs is written into `user` (not saved). 0 when one accepted it, otherwise the SDK's code
+  // of the last one tried, or 5218 (no authenticator, or a failure; `user` then unchanged).
+  std::uint16_t offlineAuthenticateOtp(Model::UserConfig& user, std::string otp);
+
+  // Asks the service to check the code. Always ends with KvBusiness::disableKorvath.
+  Model::KvResult onlineAuthenticateOtp(std::string userLogin, std::string otp);
+
+ private:
+  Config* config_;
+  KvCrypto* kvCrypto_;
+  KvBusiness* kvBusiness_;
+};
+
+}  // namespace Business
+}  // namespace Korvath

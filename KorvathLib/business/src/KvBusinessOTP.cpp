@@ -1,0 +1,185 @@
+// OTP authentication: the online check by the cloud service, the offline check against the
+// user's stored authenticator blobs, and the reply to the dialog.
+
+#include "Korvath/Business/KvBusinessOTP.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "AuthenticationSdk/OstraSdkService.h"
+#include "Korvath/ConnectionUtils.h"
+#include "Korvath/KvGeolocator.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/RESTClient.h"
+#include "Korvath/ResultCodes.h"
+#include "Korvath/Service/ServiceMessages.h"
+#include "Korvath/WindowsFacts.h"
+
+namespace Korvath {
+namespace Business {
+
+namespace {
+
+const char* exceptionText(const std::exception& e) {
+  const char* text = e.what();
+  return (text != nullptr && *text != '\0') ? text : "Unknown exception";
+}
+
+}  // namespace
+
+KvBusinessOTP::KvBusinessOTP(Config* config, KvCrypto* kvCrypto, KvBusiness* kvBusiness)
+    : config_(config), kvCrypto_(kvCrypto), kvBusiness_(kvBusiness) {}
+
+std::uint16_t KvBusinessOTP::genResponseAuthOTP(std::string userLogin, std::string userPassword,
+                                                std::uint8_t checkRememberPassword, Model::AuthFactorMap authFactors,
+                                                std::uint16_t* responseType, std::string& response) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::genResponseAuthOTP";
+  KV_TRACE_SCOPE(kName);
+  try {
+    Service::ServiceResponseAuthOTP record;
+    record.setAuthDataSize(6);
+    record.setPolicyAllowsAuthentication(false);
+    if (userLogin.size() <= 100) record.setUserLogin(userLogin);
+    if (userPassword.size() <= 300) record.setUserPassword(userPassword);
+    record.setCheckRememberPassword(checkRememberPassword != 0);
+    const ServerConfig serverConfig = config_->getServerConfig();
+    record.setEnableRememberPassword(serverConfig.getEnableRememberPassword() != 0);
+    record.setEnableForgotAuthenticator(serverConfig.getEnableForgotAuthenticator() != 0);
+    // Looking the three factors up adds any that is missing, switched off.
+    KV_LOG_DEBUG("%s - authFactors otp %d push %d qrcode %d", kName, authFactors[AUTH_FACTOR_OTP] ? 1 : 0,
+                 authFactors[AUTH_FACTOR_PUSH] ? 1 : 0, authFactors[AUTH_FACTOR_QRCODE] ? 1 : 0);
+    record.setAuthTypes(authFactors);
+    record.setLastAuthType(AUTH_FACTOR_OTP);
+    if (responseType != nullptr) *responseType = RESPONSE_TYPE_OTP;
+    response = record.toJson();
+    return KV_SUCCESS;
+  } catch (const std::exception& e) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+  }
+  return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
+}
+
+std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std::string otp) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::offlineAuthenticateOtp";
+  KV_TRACE_SCOPE(kName);
+  std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+  try {
+    const ServerConfig serverConfig = config_->getServerConfig();
+    AuthenticationSdk::AuthenticationSettings settings = serverConfig.getAuthenticationSettings();
+    // The blobs are keyed by the account; settings delivered without it belong to this one.
+    if (settings.accountId.empty()) settings.accountId = config_->getAccountId();
+    KV_LOG_DEBUG("%s - authenticationSettings %s", kName, settings.toJson().c_str());
+
+    const std::vector<Model::AuthenticatorRecord> original = user.getAuthenticators();
+    if (original.empty()) {
+      KV_LOG_ERROR("%s - the user has no authenticator", kName);
+      return result;
+    }
+    std::vector<Model::AuthenticatorRecord> tried;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+      Model::AuthenticatorRecord record = original[i];
+      std::string blob = record.getBlob();
+      const std::int64_t timeDifference = serverConfig.getTimeDifference();
+      KV_LOG_DEBUG("%s - authenticator %u: model %u, blob of %u characters, timeDifference %s", kName,
+                   static_cast<unsigned>(i), static_cast<unsigned>(record.getModel()),
+                   static_cast<unsigned>(blob.size()), std::to_string(timeDifference).c_str());
+      result = OstraSdkService::checkOtpLogonApp(blob, otp, settings, timeDifference);
+      KV_LOG_DEBUG("%s - checkOtpLogonApp result %d: %s", kName, result,
+                   OstraSdkService::getErrorMessage(result).c_str());
+      // Anything that is not a blob of a known length is not stored.
+      if (record.setBlob(blob) != KV_SUCCESS) {
+        KV_LOG_ERROR("%s - the SDK returned a blob of %u characters; the stored one is kept", kName,
+                     static_cast<unsigned>(blob.size()));
+      }
+      if (result == KV_SUCCESS) {
+        // Only the authenticator that accepted the code keeps its new state.
+        std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
+        list[i] = record;
+        user.setAuthenticators(list);
+        KV_LOG_INFO("%s - The OTP code was authenticated offline", kName);
+        return KV_SUCCESS;
+      }
+      tried.push_back(record);
+    }
+    // Every authenticator refused: each keeps what the SDK counted against it.
+    std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
+    for (std::size_t i = 0; i < list.size() && i < tried.size(); ++i) list[i] = tried[i];
+    user.setAuthenticators(list);
+    KV_LOG_INFO("%s - Failure to authenticate the OTP offline: %d", kName, result);
+    return result;
+  } catch (const std::exception& e) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+  }
+  return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+}
+
+Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std::string otp) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::onlineAuthenticateOtp";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result(KV_ERROR_FAIL_REQUEST_AUTHENTICATION, 0, std::string());
+  try {
+    kvBusiness_->setKvCryptoInputs();
+    RESTClient restClient(config_->getRegion(), config_->getEnvironment());
+
+    Model::UserAuthentication userAuthentication;
+    userAuthentication.setLoginType(config_->getLoginType(userLogin));
+    userAuthentication.setLogin(userLogin);
+    userAuthentication.setAuthenticationData(otp);
+
+    float latitude = 0.0f;
+    float longitude = 0.0f;
+    float accuracy = -1.0f;
+    Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
+    Model::GeolocationData geolocation;
+    geolocation.latitude = latitude;
+    geolocation.longitude = longitude;
+    geolocation.accuracy = accuracy;
+
+    Model::RequestAuthentication request;
+    const std::string machineName = Utils::getComputerName();
+    if (machineName.size() <= 255) request.setMachineName(machineName);
+    request.setPlatform(1);
+    request.setAuthenticationFactor(AUTH_FACTOR_OTP);
+    const std::string& clientIp = kvBusiness_->getClientIp();
+    if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
+    request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
+    request.setGeolocationData(geolocation.toJson());
+    const std::uint16_t userCode = request.setUserAuthentication(userAuthentication);
+    if (userCode != KV_SUCCESS) {
+      KV_LOG_ERROR("%s - user authentication refused: %d", kName, userCode);
+    }
+
+    std::string sealed;
+    const std::uint16_t sealCode = kvCrypto_->encryptRequest(request.toJson(), sealed);
+    if (sealCode != KV_SUCCESS) {
+      KV_LOG_ERROR("%s - the request could not be sealed: %d", kName, sealCode);
+      result.setResultCode(sealCode);
+    } else {
+      std::string reply;
+      result = restClient.postAuthentication(config_->getAccountId(), config_->getResourceIdText(), sealed, reply);
+      // The reply carries nothing the agent needs; it stays sealed.
+    }
+    if (result.getResultCode() == KV_SUCCESS) {
+      KV_LOG_INFO("%s - The OTP code was authenticated online", kName);
+    } else {
+      KV_LOG_INFO("%s - Failure to authenticate the OTP online", kName);
+    }
+  } catch (const std::exception& e) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
+  }
+  kvBusiness_->disableKorvath(result.getResultCode());
+  return result;
+}
+
+}  // namespace Business
+}  // namespace Korvath
