@@ -1,0 +1,456 @@
+// QR-code factor: the command (from the service or made here), its check (at the service
+// or against the stored blobs) and the replies to the dialog.
+
+#include "Korvath/Business/KvBusinessQRCode.h"
+
+#include <exception>
+#include <vector>
+
+#include "AuthenticationSdk/OstraSdkService.h"
+#include "Korvath/ConnectionUtils.h"
+#include "Korvath/KvGeolocator.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/RESTClient.h"
+#include "Korvath/ResultCodes.h"
+#include "Korvath/Service/ServiceMessages.h"
+#include "Korvath/WindowsFacts.h"
+
+namespace Korvath {
+namespace Business {
+
+namespace {
+
+void logException(const char* name, const std::exception& e) {
+  const char* text = e.what();
+  KV_LOG_ERROR("%s - exception - e.what(): %s", name, (text != nullptr && *text != '\0') ? text : "Unknown exception");
+}
+
+void logUnknownException(const char* name) { KV_LOG_ERROR("%s - exception - e.what(): %s", name, "Unknown exception"); }
+
+Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
+
+// The geolocation of the request as its JSON text (empty when there is no position).
+std::string geolocationJson() {
+  float latitude = 0.0f;
+  float longitude = 0.0f;
+  float accuracy = -1.0f;
+  Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
+  Model::GeolocationData geolocation;
+  geolocation.latitude = latitude;
+  geolocation.longitude = longitude;
+  geolocation.accuracy = accuracy;
+  return geolocation.toJson();
+}
+
+// The outer fields shared by the transaction and the authentication request. A value that a
+// setter refuses leaves the field at its default; the request goes out all the same.
+void fillRequestBase(Model::RequestBaseFields& request, const KvBusiness& business) {
+  const std::string machineName = Utils::getComputerName();
+  if (!machineName.empty() && machineName.size() <= 255) request.setMachineName(machineName);
+  request.setPlatform(1);
+  request.setAuthenticationFactor(AUTH_FACTOR_QRCODE);
+  const std::string& clientIp = business.getClientIp();
+  if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
+  request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
+  request.setGeolocationData(geolocationJson());
+}
+
+// The factor map of a reply: the map given, with any of the three factors it lacks as off.
+Model::AuthFactorMap completeFactors(Model::AuthFactorMap factors) {
+  for (const char* factor : {AUTH_FACTOR_OTP, AUTH_FACTOR_PUSH, AUTH_FACTOR_QRCODE}) {
+    if (factors.find(factor) == factors.end()) factors[factor] = false;
+  }
+  return factors;
+}
+
+void fillResponseBase(Service::ServiceResponseBase& response, const Config& config, const std::string& userLogin,
+                      const std::string& userPassword, std::uint8_t checkRememberPassword,
+                      const Model::AuthFactorMap& authFactors) {
+  // Setters refuse a login over 100 or a password over 300 characters; the field stays empty.
+  response.setUserLogin(userLogin);
+  response.setUserPassword(userPassword);
+  response.setCheckRememberPassword(checkRememberPassword != 0);
+  const ServerConfig serverConfig = config.getServerConfig();
+  response.setEnableRememberPassword(serverConfig.getEnableRememberPassword() != 0);
+  response.setEnableForgotAuthenticator(serverConfig.getEnableForgotAuthenticator() != 0);
+  response.setAuthTypes(completeFactors(authFactors));
+  response.setLastAuthType(AUTH_FACTOR_QRCODE);
+  response.setPolicyAllowsAuthentication(false);
+}
+
+}  // namespace
+
+KvBusinessQRCode::KvBusinessQRCode(Config* config, KvCrypto* kvCrypto, KvBusiness* kvBusiness)
+    : config_(config), kvCrypto_(kvCrypto), kvBusiness_(kvBusiness) {}
+
+// ---------------------------------------------------------------- command
+
+Model::KvResult KvBusinessQRCode::generateCommandQRCode(std::string userLogin, std::string& transactionId,
+                                                        std::string& jsonTransactionData, std::string& commandQRcode,
+                                                        std::uint8_t& online) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCode";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  try {
+    if (userLogin.empty()) {
+      transactionId.clear();
+      commandQRcode.clear();
+      online = 0;
+      return result;
+    }
+    const int index = config_->getUserIndex(userLogin);
+    if (index < 0) {
+      online = 1;
+      result = onlineGenerateCommandQRCode(userLogin, transactionId, jsonTransactionData, commandQRcode);
+    } else {
+      const std::vector<Model::UserConfig> users = config_->getUsersConfig();
+      const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
+      result = generateCommandQRCode(user, transactionId, jsonTransactionData, commandQRcode, online);
+    }
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  }
+  return result;
+}
+
+Model::KvResult KvBusinessQRCode::generateCommandQRCode(Model::UserConfig user, std::string& transactionId,
+                                                        std::string& jsonTransactionData, std::string& commandQRcode,
+                                                        std::uint8_t& online) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCode";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  try {
+    if (kvBusiness_->areAllAuthenticatorsBlocked(user)) {
+      online = 1;
+      result = onlineGenerateCommandQRCode(user.getUserLogin(), transactionId, jsonTransactionData, commandQRcode);
+      if (!isServerReachable(result.getResultCode())) {
+        result.setResultCode(KV_ERROR_ALL_TOKENS_BLOCKED_AND_NO_INTERNET_ACCESS);
+      }
+      return result;
+    }
+    if (config_->getServerConfig().getOffline() == 0) {
+      online = 1;
+      return onlineGenerateCommandQRCode(user.getUserLogin(), transactionId, jsonTransactionData, commandQRcode);
+    }
+    online = 0;
+    for (const Model::AuthenticatorRecord& authenticator : user.getAuthenticators()) {
+      if (kvBusiness_->hasMobileAuthenticatorActive(authenticator)) {
+        result = preset(offlineGenerateCommandQRCode(user, transactionId, jsonTransactionData, commandQRcode));
+        return result;
+      }
+    }
+    KV_LOG_INFO("%s - User has no one active mobile token. QR Code couldn't be generated.", kName);
+    result = preset(KV_ERROR_AUTHENTICATOR_NOT_FOUND);
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  }
+  return result;
+}
+
+Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(std::string userLogin, std::string& transactionId,
+                                                              std::string& jsonTransactionData,
+                                                              std::string& commandQRcode, std::uint8_t& online) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCodeOnline";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  try {
+    if (userLogin.empty()) {
+      transactionId.clear();
+      commandQRcode.clear();
+      online = 0;
+      return result;
+    }
+    const int index = config_->getUserIndex(userLogin);
+    if (index < 0) {
+      online = 1;
+      result = onlineGenerateCommandQRCode(userLogin, transactionId, jsonTransactionData, commandQRcode);
+    } else {
+      const std::vector<Model::UserConfig> users = config_->getUsersConfig();
+      const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
+      result = generateCommandQRCodeOnline(user, transactionId, jsonTransactionData, commandQRcode, online);
+    }
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  }
+  return result;
+}
+
+Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(Model::UserConfig user, std::string& transactionId,
+                                                              std::string& jsonTransactionData,
+                                                              std::string& commandQRcode, std::uint8_t& online) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCodeOnline";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  try {
+    online = 1;
+    result = onlineGenerateCommandQRCode(user.getUserLogin(), transactionId, jsonTransactionData, commandQRcode);
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
+  }
+  return result;
+}
+
+Model::KvResult KvBusinessQRCode::onlineGenerateCommandQRCode(std::string userLogin, std::string& transactionId,
+                                                              std::string& jsonTransactionData,
+                                                              std::string& commandQRcode) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::onlineGenerateCommandQRCode";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
+  try {
+    kvBusiness_->setKvCryptoInputs();
+    RESTClient client(config_->getRegion(), config_->getEnvironment());
+
+    Model::RequestTransaction request;
+    fillRequestBase(request, *kvBusiness_);
+
+    Model::UserTransaction userTransaction;
+    // "USERNAME" is refused by the record, which then keeps "LOGIN".
+    userTransaction.setLoginType(config_->getLoginType(userLogin));
+    if (userTransaction.setLogin(userLogin) != KV_SUCCESS) {
+      KV_LOG_ERROR("%s - the login is not 1 to 100 characters; it is sent empty", kName);
+    }
+    const Model::TransactionData transactionData = kvBusiness_->getTransactionData(userLogin);
+    const std::uint16_t dataCode = userTransaction.setTransactionData(transactionData);
+    if (dataCode != KV_SUCCESS) KV_LOG_ERROR("%s - transaction data refused: %d", kName, dataCode);
+    jsonTransactionData = transactionData.toJson();
+    request.setUserTransaction(userTransaction);
+
+    std::string sealed;
+    const std::uint16_t sealCode = kvCrypto_->encryptRequest(request.toJson(), sealed);
+    if (sealCode != KV_SUCCESS) {
+      result.setResultCode(sealCode);
+    } else {
+      std::string reply;
+      result = client.postTransaction(config_->getAccountId(), config_->getResourceIdText(), sealed, reply);
+      if (result.getResultCode() == KV_SUCCESS) {
+        // A reply that cannot be opened or read is a failure of the exchange: answering 0
+        // here would hand the panel an empty command as if it were one.
+        std::string plain;
+        std::uint16_t code = kvCrypto_->decryptResponse(reply, plain);
+        Model::ResponseTransaction response;
+        if (code == KV_SUCCESS) code = response.fillFromJson(plain);
+        if (code == KV_SUCCESS) {
+          transactionId = response.getTransactionId();
+          commandQRcode = response.getCommand();
+          KV_LOG_DEBUG("%s - transactionId %s", kName, transactionId.c_str());
+        } else {
+          KV_LOG_ERROR("%s - the transaction reply could not be read: %d", kName, code);
+          result.setResultCode(code);
+        }
+      }
+    }
+    if (result.getResultCode() != KV_SUCCESS) KV_LOG_TRACE("%s Fail to generate QR code command online", kName);
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
+  }
+  kvBusiness_->disableKorvath(result.getResultCode());
+  return result;
+}
+
+std::uint16_t KvBusinessQRCode::offlineGenerateCommandQRCode(Model::UserConfig user, std::string transactionId,
+                                                             std::string& jsonTransactionData,
+                                                             std::string& commandQRcode) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineGenerateCommandQRCode";
+  KV_TRACE_SCOPE(kName);
+  std::uint16_t result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
+  try {
+    jsonTransactionData = kvBusiness_->getTransactionData(user.getUserLogin()).toJson();
+    // Blocked authenticators are listed too: the SDK leaves out those that cannot answer.
+    std::vector<OstraSdkService::MobileAuthenticatorEntry> entries;
+    for (const Model::AuthenticatorRecord& authenticator : user.getAuthenticators()) {
+      if (authenticator.getModel() != Model::AuthenticatorRecord::kModelMobile) continue;
+      OstraSdkService::MobileAuthenticatorEntry entry{};
+      if (!AuthenticationSdk::makeMobileAuthenticatorEntry(authenticator.getBlob(), authenticator.getDeviceId(), entry)) {
+        KV_LOG_ERROR("%s - a mobile authenticator's blob does not fit an entry", kName);
+      }
+      entries.push_back(entry);
+    }
+    result = OstraSdkService::generateQRCodeCommand(entries, Model::TransactionData::kTypeDesktopLogon, transactionId,
+                                                    jsonTransactionData, commandQRcode);
+    if (result != KV_SUCCESS) {
+      KV_LOG_ERROR("%s - %d %s", kName, result, OstraSdkService::getErrorMessage(result).c_str());
+    }
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
+  } catch (...) {
+    logUnknownException(kName);
+    result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- check
+
+Model::KvResult KvBusinessQRCode::onlineAuthenticateQRCode(std::string userLogin, std::string transactionId,
+                                                           std::string authenticationCode) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::onlineAuthenticateQRCode";
+  KV_TRACE_SCOPE(kName);
+  Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
+  try {
+    kvBusiness_->setKvCryptoInputs();
+    RESTClient client(config_->getRegion(), config_->getEnvironment());
+
+    Model::UserAuthentication userAuthentication;
+    userAuthentication.setLoginType(config_->getLoginType(userLogin));
+    userAuthentication.setLogin(userLogin);
+    userAuthentication.setAuthenticationData(authenticationCode);
+    userAuthentication.setTransactionId(transactionId);
+
+    Model::RequestAuthentication request;
+    fillRequestBase(request, *kvBusiness_);
+    // The record keeps the fields it accepted before a refusal; the request goes out anyway.
+    request.setUserAuthentication(userAuthentication);
+
+    std::string sealed;
+    const std::uint16_t sealCode = kvCrypto_->encryptRequest(request.toJson(), sealed);
+    if (sealCode != KV_SUCCESS) {
+      result.setResultCode(sealCode);
+    } else {
+      std::string reply;
+      result = client.postAuthentication(config_->getAccountId(), config_->getResourceIdText(), sealed, reply);
+      KV_LOG_DEBUG("%s - reply %s", kName, reply.c_str());
+    }
+    if (result.getResultCode() == KV_SUCCESS) {
+      KV_LOG_INFO("%s - QR code authenticated online", kName);
+    } else {
+      KV_LOG_INFO("%s - Failure to authenticate the QR code online", kName);
+    }
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
+  } catch (...) {
+    logUnknownException(kName);
+    result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
+  }
+  kvBusiness_->disableKorvath(result.getResultCode());
+  return result;
+}
+
+std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& user, std::string transactionId,
+                                                          std::string jsonTransactionData,
+                                                          std::string authenticationCode) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineAuthenticateQRCode";
+  KV_TRACE_SCOPE(kName);
+  std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+  try {
+    if (kvBusiness_->areAllAuthenticatorsBlocked(user)) {
+      KV_LOG_DEBUG("%s - All authenticators are blocked offline, trying online", kName);
+      return onlineAuthenticateQRCode(user.getUserLogin(), transactionId, authenticationCode).getResultCode();
+    }
+    const AuthenticationSdk::AuthenticationSettings settings = config_->getServerConfig().getAuthenticationSettings();
+    const std::vector<Model::AuthenticatorRecord> authenticators = user.getAuthenticators();
+    // What each record becomes when no authenticator accepts the code.
+    std::vector<Model::AuthenticatorRecord> setAside = authenticators;
+
+    for (std::size_t i = 0; i < authenticators.size(); ++i) {
+      if (authenticators[i].getModel() != Model::AuthenticatorRecord::kModelMobile) continue;
+      Model::AuthenticatorRecord updated = authenticators[i];
+      std::string blob = updated.getBlob();
+      const std::int64_t timeDifference = config_->getServerConfig().getTimeDifference();
+      result = OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, Model::TransactionData::kTypeDesktopLogon,
+                                                                    transactionId, jsonTransactionData,
+                                                                    authenticationCode, settings, timeDifference);
+      KV_LOG_DEBUG("%s - authenticator %u: %d %s", kName, static_cast<unsigned>(i), result,
+                   OstraSdkService::getErrorMessage(result).c_str());
+      if (Model::AuthenticatorRecord::isValidBlobLength(blob.size())) updated.setBlob(blob);
+      if (result == KV_SUCCESS) {
+        std::vector<Model::AuthenticatorRecord> fresh = user.getAuthenticators();
+        fresh[i] = updated;
+        const std::uint16_t storeCode = user.setAuthenticators(fresh);
+        if (storeCode != KV_SUCCESS) KV_LOG_ERROR("%s - the updated authenticator was refused: %d", kName, storeCode);
+        return KV_SUCCESS;
+      }
+      setAside[i] = updated;
+    }
+
+    std::vector<Model::AuthenticatorRecord> fresh = user.getAuthenticators();
+    for (std::size_t i = 0; i < fresh.size() && i < setAside.size(); ++i) fresh[i] = setAside[i];
+    const std::uint16_t storeCode = user.setAuthenticators(fresh);
+    if (storeCode != KV_SUCCESS) KV_LOG_ERROR("%s - the updated authenticators were refused: %d", kName, storeCode);
+  } catch (const std::exception& e) {
+    logException(kName, e);
+    result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+  } catch (...) {
+    logUnknownException(kName);
+    result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- replies
+
+std::uint16_t KvBusinessQRCode::genResponseGenCmdQRCode(std::string userLogin, std::string userPassword,
+                                                        std::uint8_t checkRememberPassword,
+                                                        Model::AuthFactorMap authFactors, std::uint16_t& responseType,
+                                                        std::string& response) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::genResponseGenCmdQRCode";
+  KV_TRACE_SCOPE(kName);
+  try {
+    Service::ServiceResponseBase reply;
+    fillResponseBase(reply, *config_, userLogin, userPassword, checkRememberPassword, authFactors);
+    responseType = RESPONSE_TYPE_QRCODE_COMMAND;
+    response = reply.toJson();
+    return KV_SUCCESS;
+  } catch (const std::exception& e) {
+    logException(kName, e);
+  } catch (...) {
+    logUnknownException(kName);
+  }
+  return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
+}
+
+std::uint16_t KvBusinessQRCode::genResponseAuthQRCode(std::string userLogin, std::string userPassword,
+                                                      std::uint8_t checkRememberPassword,
+                                                      Model::AuthFactorMap authFactors, std::string transactionId,
+                                                      std::string jsonTransactionData, std::string command,
+                                                      std::uint8_t onLine, std::uint16_t& responseType,
+                                                      std::string& response) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::genResponseAuthQRCode";
+  KV_TRACE_SCOPE(kName);
+  try {
+    Service::ServiceResponseAuthQRCode reply;
+    fillResponseBase(reply, *config_, userLogin, userPassword, checkRememberPassword, authFactors);
+    reply.setAuthDataSize(6);
+    reply.setCommand(command);
+    Model::TransactionData transactionData;
+    if (transactionData.fillFromJson(jsonTransactionData) == KV_SUCCESS) {
+      // A record the setter refuses leaves the reply's default record.
+      reply.setTransactionData(transactionData);
+    }
+    reply.setTransactionId(transactionId);  // kept only when empty or 36 characters
+    reply.setOnLine(onLine != 0);
+    responseType = RESPONSE_TYPE_QRCODE;
+    response = reply.toJson();
+    return KV_SUCCESS;
+  } catch (const std::exception& e) {
+    logException(kName, e);
+  } catch (...) {
+    logUnknownException(kName);
+  }
+  return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
+}
+
+}  // namespace Business
+}  // namespace Korvath
