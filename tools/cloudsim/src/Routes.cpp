@@ -1,7 +1,8 @@
-// The cloud routes of both APIs. Each operation has its own handler so that the
-// business behaviour of later features (users, pushes, OTP, policies) can grow per route;
-// today every route answers with the programmed reply or an empty object, sealed.
+// The cloud routes of both APIs: matching, recording, faults and checks, then the route's
+// handler (BusinessRoutes.h). Routes without business behaviour yet answer with the
+// programmed reply or an empty object, sealed.
 
+#include "BusinessRoutes.h"
 #include "Dispatch.h"
 #include "Json.h"
 
@@ -14,37 +15,12 @@
 namespace CloudSim {
 namespace {
 
-struct RouteContext {
-  State& state;
-  const Http::Request& request;
-  const AccountState& account;
-  const std::string& route;
-  const std::string& openedJson;      // the plain request body (empty for GET)
-  const std::string& transactionId;   // pushresult only
-};
-
 using Handler = Response (*)(RouteContext&);
 
-Response sealedReply(RouteContext& ctx) {
-  ProgrammedReply reply;
-  if (!ctx.state.takeReply(ctx.route, reply)) reply = ProgrammedReply{};
-  std::string sealed;
-  std::uint16_t code = CryptoSdk::AgentSecurityService::seal(ctx.account.requestKey, reply.json, sealed);
-  if (code != 0 || sealed.empty()) {
-    return {false, 500, Json::errorList(201005002, "The reply could not be sealed")};
-  }
-  Korvath::Model::ResponseData envelope;
-  envelope.setData(sealed);
-  return {false, reply.status, envelope.toJson()};
-}
-
-Response handleConfig(RouteContext& ctx) { return sealedReply(ctx); }
 Response handleTransaction(RouteContext& ctx) { return sealedReply(ctx); }
 Response handleAuthentication(RouteContext& ctx) { return sealedReply(ctx); }
 Response handleAuthenticationCode(RouteContext& ctx) { return sealedReply(ctx); }
 Response handlePushResult(RouteContext& ctx) { return sealedReply(ctx); }
-Response handlePolicy(RouteContext& ctx) { return sealedReply(ctx); }
-Response handlePolicyOffline(RouteContext& ctx) { return sealedReply(ctx); }
 
 struct RouteDef {
   const char* name;
@@ -124,6 +100,30 @@ Match matchRoute(const std::string& path) {
 }
 
 }  // namespace
+
+Response sealedJson(RouteContext& ctx, int status, const std::string& json) {
+  std::string sealed;
+  std::uint16_t code = CryptoSdk::AgentSecurityService::seal(ctx.account.requestKey, json, sealed);
+  if (code != 0 || sealed.empty()) {
+    return {false, 500, Json::errorList(201005002, "The reply could not be sealed")};
+  }
+  Korvath::Model::ResponseData envelope;
+  envelope.setData(sealed);
+  return {false, status, envelope.toJson()};
+}
+
+bool takeProgrammedReply(RouteContext& ctx, Response& out) {
+  ProgrammedReply reply;
+  if (!ctx.state.takeReply(ctx.route, reply)) return false;
+  out = sealedJson(ctx, reply.status, reply.json);
+  return true;
+}
+
+Response sealedReply(RouteContext& ctx, int status, const std::string& json) {
+  Response programmed;
+  if (takeProgrammedReply(ctx, programmed)) return programmed;
+  return sealedJson(ctx, status, json);
+}
 
 const std::vector<std::string>& routeNames() {
   static const std::vector<std::string> names = [] {

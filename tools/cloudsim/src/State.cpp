@@ -2,7 +2,44 @@
 
 #include "Json.h"
 
+#include <AuthenticationSdk/AuthenticatorBlob.h>
+
+#include <cctype>
+
 namespace CloudSim {
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+bool makeBlobs(const Account& account, std::vector<SimUser>& users, std::string& error) {
+  for (SimUser& user : users) {
+    for (SimAuthenticator& a : user.authenticators) {
+      AuthenticationSdk::Blob::Definition definition;
+      definition.model = a.model;
+      definition.secret.assign(a.secret.begin(), a.secret.end());
+      definition.otpAlgorithm = static_cast<CryptoSdk::HashAlgorithm>(a.otpAlgorithm);
+      definition.otpDigits = a.otpDigits;
+      definition.counter = a.counter;
+      definition.active = a.active;
+      const std::uint16_t code =
+          AuthenticationSdk::Blob::create(definition, account.accountId, account.integrationKey, a.blob);
+      if (code != 0 || a.blob.empty()) {
+        error = "cannot make the blob of authenticator " + a.serialNumber + " of user " + user.login + " (code " +
+                std::to_string(code) + ")";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 bool State::load(const Fixture& fixture, std::string& error) {
   std::vector<AccountState> accounts;
@@ -16,9 +53,13 @@ bool State::load(const Fixture& fixture, std::string& error) {
               std::to_string(code) + ")";
       return false;
     }
+    if (!makeBlobs(state.account, state.account.users, error)) return false;
     accounts.push_back(std::move(state));
   }
   accounts_ = std::move(accounts);
+  std::lock_guard<std::mutex> lock(mutex_);
+  users_.clear();
+  for (const AccountState& state : accounts_) users_.push_back(state.account.users);
   return true;
 }
 
@@ -27,6 +68,44 @@ const AccountState* State::findAccount(const std::string& accountId, const std::
     if (state.account.accountId == accountId && state.account.resourceId == resourceId) return &state;
   }
   return nullptr;
+}
+
+std::size_t State::indexOf(const AccountState& account) const {
+  return static_cast<std::size_t>(&account - accounts_.data());
+}
+
+std::vector<SimUser> State::users(const AccountState& account) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return users_.at(indexOf(account));
+}
+
+bool State::findUser(const AccountState& account, const std::string& loginOrEmail, SimUser& user) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::vector<SimUser>& list = users_.at(indexOf(account));
+  for (const SimUser& u : list) {
+    if (equalsIgnoringCase(u.login, loginOrEmail)) {
+      user = u;
+      return true;
+    }
+  }
+  for (const SimUser& u : list) {
+    if (!u.email.empty() && equalsIgnoringCase(u.email, loginOrEmail)) {
+      user = u;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool State::updateUser(const AccountState& account, const SimUser& user) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (SimUser& u : users_.at(indexOf(account))) {
+    if (equalsIgnoringCase(u.login, user.login)) {
+      u = user;
+      return true;
+    }
+  }
+  return false;
 }
 
 void State::record(RecordedRequest request) {
@@ -62,6 +141,8 @@ void State::reset() {
   records_.clear();
   replies_.clear();
   faults_.clear();
+  users_.clear();
+  for (const AccountState& state : accounts_) users_.push_back(state.account.users);
   ++generation_;
 }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <list>
 #include <mutex>
 #include <string>
@@ -17,16 +18,24 @@
 namespace CloudSim {
 
 struct AccountState {
-  Account account;
+  Account account;  // as loaded: the fixture's users with their blobs (the state a reset restores)
   CryptoSdk::SealKey requestKey;
 };
 
 class State {
  public:
-  // Derives every account's request key; false with a reason when one cannot be derived.
+  // Derives every account's request key and makes its users' blobs; false with a reason
+  // when one cannot be made.
   bool load(const Fixture& fixture, std::string& error);
 
   const AccountState* findAccount(const std::string& accountId, const std::string& resourceId) const;
+
+  // The account's users as they are now (a reset restores the fixture's). Logins and
+  // e-mails are compared ignoring case; the login is tried on every user first.
+  std::vector<SimUser> users(const AccountState& account) const;
+  bool findUser(const AccountState& account, const std::string& loginOrEmail, SimUser& user) const;
+  // Replaces the user with the same login (ignoring case); false when there is none.
+  bool updateUser(const AccountState& account, const SimUser& user);
 
   void record(RecordedRequest request);
   std::vector<RecordedRequest> requests() const;
@@ -46,12 +55,15 @@ class State {
   void setStopping(bool stopping);
 
  private:
+  std::size_t indexOf(const AccountState& account) const;
+
   std::vector<AccountState> accounts_;  // fixed after load()
   mutable std::mutex mutex_;
   std::condition_variable stopCv_;
   bool stopping_ = false;
   unsigned generation_ = 0;
   std::vector<RecordedRequest> records_;
+  std::vector<std::vector<SimUser>> users_;  // per account, in accounts_ order
   struct ReplyEntry {
     ProgrammedReply reply;
     unsigned left;  // 0 with an unlimited entry means "forever"

@@ -5,6 +5,7 @@
 // described in docs/cloudsim.md.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,10 +13,63 @@
 
 namespace CloudSim {
 
+// One authenticator of a simulated user. The fixture gives the token secret; the blob the
+// service would hand out is made from it when the simulator loads (Blob::create under the
+// account's identifier and integration key), so each run has fresh blobs of the same secret.
+struct SimAuthenticator {
+  std::uint8_t model = 10;             // 9 Marlet device, 10 mobile, 11-13 OATH hardware tokens
+  std::string serialNumber;            // 1 to 32 characters
+  std::uint32_t deviceId = 0;
+  std::vector<std::uint8_t> secret;    // 16 to 64 bytes (hexadecimal in the fixture)
+  std::uint8_t otpAlgorithm = 1;       // 1 SHA-1, 2 SHA-256, 3 SHA-512
+  unsigned otpDigits = 6;              // 6 or 8
+  std::uint64_t counter = 0;           // next HOTP counter the token will use
+  bool active = true;
+  std::string blob;                    // made at load
+};
+
+// A user of an account, with what the policy API says about them.
+struct SimUser {
+  std::string login;  // 1 to 100 characters
+  std::string email;
+  bool blocked = false;
+  bool overAllocated = false;
+  bool quarantine = false;
+  bool hasPolicy = true;
+  bool isAllowedToAuthenticate = true;
+  bool isInSafeLocation = false;
+  bool isInForgotToken = false;
+  std::map<std::string, bool> authTypes = {{"otp", true}, {"qrcode", true}, {"push", true}};
+  std::uint64_t authenticatorForgottenExpiryTimestamp = 0;  // Unix ms, 0 = none
+  std::vector<SimAuthenticator> authenticators;
+};
+
+// The settings delivered with every configuration reply (the server configuration).
+struct SimSettings {
+  std::uint16_t pushTimeout = 60;  // 10 to 99
+  std::uint8_t offline = 1;
+  std::uint64_t syncInterval = 24;  // hours
+  std::string supportMessage;
+  std::uint8_t enableRememberPassword = 1;
+  std::uint8_t enableForgotAuthenticator = 1;
+  std::string latestVersionKorvath;
+  std::uint8_t allowUnknownUsers = 0;
+  std::uint32_t loginAttempts = 5;
+  std::uint32_t authenticationAttempts = 5;
+  std::uint32_t autoUnblockTime = 15;
+  std::uint32_t syncTime = 10;
+  std::uint32_t timeWindow = 2;
+};
+
 struct Account {
   std::string accountId;
   std::string resourceId;  // unsigned decimal text without leading zeros
   std::string integrationKey;
+  std::string accountAlias;   // empty or 3 to 255 characters
+  std::string resourceAlias;  // empty or 3 to 255 characters
+  std::string masterPassword;
+  SimSettings settings;
+  std::vector<SimUser> users;
 };
 
 struct Fixture {

@@ -1,0 +1,37 @@
+#pragma once
+
+// What a route handler gets and the helpers it answers with. Each business area keeps its
+// handlers in its own file; Routes.cpp binds them to the route table.
+//
+// A test-programmed reply (/_sim/reply) always wins over the business state. A request whose
+// opened body is not that operation's request record gets the plain empty answer ({} sealed),
+// so transport tests can send any body.
+
+#include "Dispatch.h"
+
+#include <string>
+
+namespace CloudSim {
+
+struct RouteContext {
+  State& state;
+  const Http::Request& request;
+  const AccountState& account;
+  const std::string& route;
+  const std::string& openedJson;      // the plain request body (empty for GET)
+  const std::string& transactionId;   // pushresult only
+};
+
+// The programmed reply of the route if there is one, else `json` (plain text, sealed under
+// the account's request key) with `status`.
+Response sealedReply(RouteContext& ctx, int status = 200, const std::string& json = "{}");
+// True (with the reply in `out`) when a test programmed a reply for this route.
+bool takeProgrammedReply(RouteContext& ctx, Response& out);
+// `json` sealed under the account's request key and wrapped as {"data":...}.
+Response sealedJson(RouteContext& ctx, int status, const std::string& json);
+
+Response handleConfig(RouteContext& ctx);
+Response handlePolicy(RouteContext& ctx);
+Response handlePolicyOffline(RouteContext& ctx);
+
+}  // namespace CloudSim
