@@ -9,6 +9,8 @@
 
 #include "Dispatch.h"
 
+#include "Korvath/Model/CloudRecords.h"
+
 #include <string>
 
 namespace CloudSim {
@@ -33,5 +35,19 @@ Response sealedJson(RouteContext& ctx, int status, const std::string& json);
 Response handleConfig(RouteContext& ctx);
 Response handlePolicy(RouteContext& ctx);
 Response handlePolicyOffline(RouteContext& ctx);
+
+// Push and OTP (PushOtpRoutes.cpp): a push transaction, the poll of its result, the online
+// OTP check; and their control operations POST /_sim/push and GET /_sim/pushes.
+Response handlePushTransaction(RouteContext& ctx, const Korvath::Model::RequestTransaction& request);
+Response handlePushResult(RouteContext& ctx);
+Response handleOtpAuthentication(RouteContext& ctx, const Korvath::Model::RequestAuthentication& request);
+Response programPush(State& state, const std::string& body);
+Response pushesJson(State& state);
+
+// QR code and forgot token (QrForgotRoutes.cpp): the factor "QRCODE" of the transaction and
+// authentication routes, and the authenticationcode route.
+Response handleQrTransaction(RouteContext& ctx, const Korvath::Model::RequestTransaction& request);
+Response handleQrAuthentication(RouteContext& ctx, const Korvath::Model::RequestAuthentication& request);
+Response handleAuthenticationCode(RouteContext& ctx);
 
 }  // namespace CloudSim

@@ -1,6 +1,7 @@
 // The control API under /_sim/: tests reset the simulator, read what it received and
 // program replies and faults. Its own requests are never recorded.
 
+#include "BusinessRoutes.h"
 #include "Dispatch.h"
 #include "Json.h"
 
@@ -119,7 +120,7 @@ Response handleControl(State& state, const Http::Request& request, const std::st
     const char* method;
   };
   static const Op ops[] = {{"/_sim/reset", "POST"}, {"/_sim/requests", "GET"}, {"/_sim/reply", "POST"},
-                           {"/_sim/fault", "POST"}};
+                           {"/_sim/fault", "POST"}, {"/_sim/push", "POST"}, {"/_sim/pushes", "GET"}};
   for (const Op& op : ops) {
     if (path != op.path) continue;
     if (request.method != op.method) {
@@ -131,6 +132,8 @@ Response handleControl(State& state, const Http::Request& request, const std::st
     }
     if (path == "/_sim/requests") return {false, 200, state.requestsJson()};
     if (path == "/_sim/reply") return programReply(state, request.body);
+    if (path == "/_sim/push") return programPush(state, request.body);
+    if (path == "/_sim/pushes") return pushesJson(state);
     return programFault(state, request.body);
   }
   return {false, 404, Json::controlError("no such control operation")};

@@ -17,10 +17,27 @@ namespace {
 
 using Handler = Response (*)(RouteContext&);
 
-Response handleTransaction(RouteContext& ctx) { return sealedReply(ctx); }
-Response handleAuthentication(RouteContext& ctx) { return sealedReply(ctx); }
-Response handleAuthenticationCode(RouteContext& ctx) { return sealedReply(ctx); }
-Response handlePushResult(RouteContext& ctx) { return sealedReply(ctx); }
+// The transaction and authentication routes serve every factor; each factor's behaviour
+// lives in its area's file. A body that is not the operation's request gets {} sealed.
+Response handleTransaction(RouteContext& ctx) {
+  Response programmed;
+  if (takeProgrammedReply(ctx, programmed)) return programmed;
+  Korvath::Model::RequestTransaction request;
+  if (request.fillFromJson(ctx.openedJson) != 0) return sealedJson(ctx, 200, "{}");
+  if (request.getAuthenticationFactor() == "PUSH") return handlePushTransaction(ctx, request);
+  if (request.getAuthenticationFactor() == "QRCODE") return handleQrTransaction(ctx, request);
+  return sealedJson(ctx, 200, "{}");
+}
+
+Response handleAuthentication(RouteContext& ctx) {
+  Response programmed;
+  if (takeProgrammedReply(ctx, programmed)) return programmed;
+  Korvath::Model::RequestAuthentication request;
+  if (request.fillFromJson(ctx.openedJson) != 0) return sealedJson(ctx, 200, "{}");
+  if (request.getAuthenticationFactor() == "OTP") return handleOtpAuthentication(ctx, request);
+  if (request.getAuthenticationFactor() == "QRCODE") return handleQrAuthentication(ctx, request);
+  return sealedJson(ctx, 200, "{}");
+}
 
 struct RouteDef {
   const char* name;

@@ -143,6 +143,7 @@ void State::reset() {
   faults_.clear();
   users_.clear();
   for (const AccountState& state : accounts_) users_.push_back(state.account.users);
+  pushBook_.reset();
   ++generation_;
 }
 

@@ -11,11 +11,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace CloudSim {
+
+struct PushBook;  // the push transactions (PushOtpRoutes.cpp)
 
 struct AccountState {
   Account account;  // as loaded: the fixture's users with their blobs (the state a reset restores)
@@ -50,6 +53,10 @@ class State {
   bool takeReply(const std::string& route, ProgrammedReply& reply);
   bool takeFault(const std::string& route, Fault& fault);
 
+  // The push transactions and the decisions planned for them (PushOtpRoutes.cpp); a reset
+  // starts a new, empty book.
+  std::shared_ptr<PushBook> pushBook();
+
   // Waits, but returns early (false) once the server stops.
   bool waitUnlessStopping(std::chrono::milliseconds delay);
   void setStopping(bool stopping);
@@ -64,6 +71,7 @@ class State {
   unsigned generation_ = 0;
   std::vector<RecordedRequest> records_;
   std::vector<std::vector<SimUser>> users_;  // per account, in accounts_ order
+  std::shared_ptr<PushBook> pushBook_;
   struct ReplyEntry {
     ProgrammedReply reply;
     unsigned left;  // 0 with an unlimited entry means "forever"
