@@ -359,7 +359,9 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
       KV_LOG_DEBUG("%s - All authenticators are blocked offline, trying online", kName);
       return onlineAuthenticateQRCode(user.getUserLogin(), transactionId, authenticationCode).getResultCode();
     }
-    const AuthenticationSdk::AuthenticationSettings settings = config_->getServerConfig().getAuthenticationSettings();
+    AuthenticationSdk::AuthenticationSettings settings = config_->getServerConfig().getAuthenticationSettings();
+    // The blobs belong to this configuration's account.
+    if (settings.accountId.empty()) settings.accountId = config_->getAccountId();
     const std::vector<Model::AuthenticatorRecord> authenticators = user.getAuthenticators();
     // What each record becomes when no authenticator accepts the code.
     std::vector<Model::AuthenticatorRecord> setAside = authenticators;

@@ -36,6 +36,7 @@ constexpr std::size_t kMaxOpenTransactions = 1000;
 
 struct QrTransaction {
   const AccountState* account = nullptr;
+  unsigned generation = 0;      // State::generation() when it was made: a reset ends it
   std::string transactionId;
   std::string login;            // as stored for the user
   std::string transactionJson;  // what the command's question was made from
@@ -94,11 +95,12 @@ bool factorAllowed(const SimUser& user, const std::string& factor) {
 }
 
 // Takes the open transaction out of the book: an answer is checked once, right or wrong.
-bool takeTransaction(const AccountState& account, const std::string& transactionId, QrTransaction& out) {
+bool takeTransaction(const State& state, const AccountState& account, const std::string& transactionId,
+                     QrTransaction& out) {
   QrBook& book = qrBook();
   std::lock_guard<std::mutex> lock(book.mutex);
   for (auto it = book.open.begin(); it != book.open.end(); ++it) {
-    if (it->account == &account && it->transactionId == transactionId) {
+    if (it->account == &account && it->transactionId == transactionId && it->generation == state.generation()) {
       out = *it;
       book.open.erase(it);
       return true;
@@ -129,6 +131,7 @@ Response handleQrTransaction(RouteContext& ctx, const Korvath::Model::RequestTra
 
   QrTransaction transaction;
   transaction.account = &ctx.account;
+  transaction.generation = ctx.state.generation();
   transaction.transactionId = newTransactionId();
   if (transaction.transactionId.empty()) return errorAnswer(500, kCodeTransactionNotFound, "No transaction identifier");
   transaction.login = user.login;
@@ -160,7 +163,7 @@ Response handleQrAuthentication(RouteContext& ctx, const Korvath::Model::Request
     return errorAnswer(404, kCodeUserNotFound, "User not found");
   }
   QrTransaction transaction;
-  if (!takeTransaction(ctx.account, authentication.getTransactionId(), transaction) ||
+  if (!takeTransaction(ctx.state, ctx.account, authentication.getTransactionId(), transaction) ||
       transaction.login != user.login) {
     return errorAnswer(404, kCodeTransactionNotFound, "Transaction not found");
   }
