@@ -589,6 +589,7 @@ std::uint16_t KvBusiness::saveConfigUserByUserConfig(Model::UserConfig& user, st
     const std::uint16_t stored = config.setUsersConfig(users);
     if (stored != KV_SUCCESS) {
       KV_LOG_ERROR("%s::%s - user list refused: %d", kClass, __func__, static_cast<int>(stored));
+      return stored;
     }
     config.setLastAuth(now);
     config.setLastUser(user.getUserLogin());

@@ -23,7 +23,11 @@ extern const char* const kIntegrationKey;
 class FakeClock : public Korvath::Platform::IClock {
  public:
   static constexpr std::uint64_t kStart = 134044736000000000ull;
-  std::uint64_t nowFileTime() override { return fileTime_.load(); }
+  std::uint64_t nowFileTime() override {
+    ++reads_;
+    return fileTime_.load();
+  }
+  unsigned reads() const { return reads_.load(); }
   std::int64_t nowUnixMs() override {
     return static_cast<std::int64_t>(fileTime_.load() / 10000ull) - 11644473600000LL;
   }
@@ -33,6 +37,7 @@ class FakeClock : public Korvath::Platform::IClock {
 
  private:
   std::atomic<std::uint64_t> fileTime_{kStart};
+  std::atomic<unsigned> reads_{0};
 };
 
 // A temporary directory that is removed again; natively the process's KORVATH_ROOT points at

@@ -442,7 +442,9 @@ TEST_F(KvBusinessLogic, ClockBefore2018IsARollbackAndAnUnregisteredAgentIsNeverC
   store({a});
   clock_.set(Korvath::Business::kTimeTamperFloorFileTime - 1);
   config_.setResourceId(0);
+  const unsigned reads = clock_.reads();
   EXPECT_FALSE(business_.timeTamperDetect());
+  EXPECT_EQ(reads, clock_.reads());
   EXPECT_EQ(999u, stored("alice").getFallbackExpiration());
   EXPECT_FALSE(fileExists());
   config_.setResourceId(kResourceId);
