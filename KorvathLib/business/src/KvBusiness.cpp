@@ -71,8 +71,8 @@ std::uint16_t KvBusiness::loadUserConfig(std::string userLogin, Service::Service
       result = genResponseBase(userLogin, user.getPassword(), true, authFactor, authFactors, user.getAutoSendPush(),
                                response);
     } else {
-      result = genResponseBase(userLogin, std::string(), false, authFactor, authFactors, user.getAutoSendPush(),
-                               response);
+      result =
+          genResponseBase(userLogin, std::string(), false, authFactor, authFactors, user.getAutoSendPush(), response);
     }
     response.setPolicyAllowsAuthentication(user.getPolicyAllowsAuthentication());
     return result;
@@ -205,7 +205,7 @@ bool KvBusiness::hasOathHardwareTokenActive(Model::AuthenticatorRecord authentic
     return false;
   }
   return isActive<AuthenticationSdk::HardwareTokenInfo>(authenticator, OstraSdkService::readHardwareTokenInfo,
-                                                         __func__);
+                                                        __func__);
 }
 
 bool KvBusiness::hasMarletAuthenticatorActive(Model::AuthenticatorRecord authenticator) {
@@ -388,7 +388,8 @@ namespace {
 std::uint16_t checkLoginLengths(const std::vector<std::string>& userLogins) {
   for (const std::string& login : userLogins) {
     if (!isValidLoginLength(login)) {
-      KV_LOG_ERROR("Korvath::Business::KvBusiness - user login of %u characters refused", static_cast<unsigned>(login.size()));
+      KV_LOG_ERROR("Korvath::Business::KvBusiness - user login of %u characters refused",
+                   static_cast<unsigned>(login.size()));
       return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
     }
   }
@@ -402,8 +403,9 @@ Model::KvResult KvBusiness::updateConfigListUser(std::vector<std::string> userLo
   try {
     Config& config = KV_BUSINESS_CONFIG();
     Model::RequestConfig request;
-    std::uint16_t code = mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
-                                                config.getServerConfig().getIntegrationKey(), request);
+    std::uint16_t code =
+        mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
+                               config.getServerConfig().getIntegrationKey(), request);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     code = checkLoginLengths(userLogins);
     if (code != KV_SUCCESS) return Model::KvResult(code);
@@ -420,17 +422,18 @@ Model::KvResult KvBusiness::updateConfigListUser(std::vector<std::string> userLo
 Model::KvResult KvBusiness::updateConfigUser(std::string userLogin, std::string userPassword,
                                              bool checkRememberPassword, std::string authType,
                                              bool resetForgotTokenExpiration, std::int32_t autoSendPush) {
-  KV_LOG_INFO("%s::%s - userLogin %s, password %s, checkRememberPassword %d, authType %s, "
-              "resetForgotTokenExpiration %d, autoSendPush %d",
-              kClass, __func__, userLogin.c_str(), userPassword.empty() ? "(empty)" : "(given)",
-              checkRememberPassword ? 1 : 0, authType.c_str(), resetForgotTokenExpiration ? 1 : 0,
-              static_cast<int>(autoSendPush));
+  KV_LOG_INFO(
+      "%s::%s - userLogin %s, password %s, checkRememberPassword %d, authType %s, "
+      "resetForgotTokenExpiration %d, autoSendPush %d",
+      kClass, __func__, userLogin.c_str(), userPassword.empty() ? "(empty)" : "(given)", checkRememberPassword ? 1 : 0,
+      authType.c_str(), resetForgotTokenExpiration ? 1 : 0, static_cast<int>(autoSendPush));
   Model::KvResult result(KV_ERROR_FAIL_REQUEST_CONFIG);
   try {
     Config& config = KV_BUSINESS_CONFIG();
     Model::RequestConfig request;
-    std::uint16_t code = mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
-                                                config.getServerConfig().getIntegrationKey(), request);
+    std::uint16_t code =
+        mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
+                               config.getServerConfig().getIntegrationKey(), request);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     std::vector<std::string> userLogins;
     mountUserLogins(userLogins, std::string());
@@ -457,8 +460,9 @@ Model::KvResult KvBusiness::updateConfigAddUser(std::string userLogin, std::stri
   try {
     Config& config = KV_BUSINESS_CONFIG();
     Model::RequestConfig request;
-    std::uint16_t code = mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
-                                                config.getServerConfig().getIntegrationKey(), request);
+    std::uint16_t code =
+        mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
+                               config.getServerConfig().getIntegrationKey(), request);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     std::vector<std::string> userLogins;
     mountUserLogins(userLogins, std::string());
@@ -466,8 +470,8 @@ Model::KvResult KvBusiness::updateConfigAddUser(std::string userLogin, std::stri
     code = checkLoginLengths(userLogins);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     request.setUserLogins(userLogins);
-    result = postConfigSaveAddUser(request, userLogin, userPassword, checkRememberPassword, authType, true,
-                                   autoSendPush);
+    result =
+        postConfigSaveAddUser(request, userLogin, userPassword, checkRememberPassword, authType, true, autoSendPush);
   } catch (const std::exception& e) {
     logException(__func__, &e);
   } catch (...) {
@@ -553,8 +557,7 @@ std::uint16_t KvBusiness::saveConfigUserByUserLogin(std::string userLogin, std::
                  static_cast<int>(autoSendPush));
     const int index = config.getUserIndex(userLogin);
     if (index < 0) {
-      KV_LOG_INFO("%s::%s - user %s not in the configuration; saving it as it is", kClass, __func__,
-                  userLogin.c_str());
+      KV_LOG_INFO("%s::%s - user %s not in the configuration; saving it as it is", kClass, __func__, userLogin.c_str());
       return config.writeFile();
     }
     const std::vector<Model::UserConfig> users = config.getUsersConfig();

@@ -28,7 +28,9 @@ class KvBusinessLogic : public ::testing::Test {
  protected:
   void SetUp() override {
     Korvath::Platform::setClock(&clock_);
-    registry_.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""},
+    registry_.values = {{"DesktopLogonHostPrefix", ""},
+                        {"PolicyHostPrefix", ""},
+                        {"DomainSuffix", ""},
                         {"Port", std::to_string(CloudTest::closedPort())}};
     Korvath::Platform::setAgentRegistry(&registry_);
     configPath_ = dir_.file("kvconfig.cfg");

@@ -53,8 +53,8 @@ class KvBusinessSim : public ::testing::Test {
   }
 
   void pointAt(std::uint16_t port) {
-    registry_.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""},
-                        {"Port", std::to_string(port)}};
+    registry_.values = {
+        {"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""}, {"Port", std::to_string(port)}};
   }
   void store(const std::vector<UserConfig>& users) { ASSERT_EQ(0, config_.setUsersConfig(users)); }
   UserConfig stored(const std::string& login) {
@@ -211,7 +211,8 @@ TEST_F(KvBusinessSim, AUserTheServiceDoesNotBringIsNotAddedButTheConfigurationIs
 
 TEST_F(KvBusinessSim, EachKindOfAnswerMovesTheLogonDisabledStateAsItShould) {
   store({makeUser("bob", true, true, true)});
-  fault(R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"gone\"}]}","count":2})");
+  fault(
+      R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"gone\"}]}","count":2})");
   EXPECT_EQ(5108, business_.updateConfig("").getResultCode());
   EXPECT_EQ(5108, readBackConfig().getLogonAppDisable());
   clock_.set(FakeClock::kStart + 10);
@@ -224,7 +225,8 @@ TEST_F(KvBusinessSim, EachKindOfAnswerMovesTheLogonDisabledStateAsItShould) {
   EXPECT_EQ(5108, readBackConfig().getLogonAppDisable());
 
   pointAt(port_);
-  fault(R"({"route":"config","status":400,"body":"{\"errors\":[{\"code\":\"202001001\",\"message\":\"x\"}]}","count":1})");
+  fault(
+      R"({"route":"config","status":400,"body":"{\"errors\":[{\"code\":\"202001001\",\"message\":\"x\"}]}","count":1})");
   EXPECT_EQ(5107, business_.updateConfig("").getResultCode());
   EXPECT_EQ(0, readBackConfig().getLogonAppDisable());
 }

@@ -38,7 +38,8 @@ std::string sealedEnvelope(const std::string& plain) {
 std::string openReply(const std::string& body) {
   rapidjson::Document doc;
   doc.Parse(body.c_str());
-  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("data") || !doc["data"].IsString()) return "<no envelope>";
+  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("data") || !doc["data"].IsString())
+    return "<no envelope>";
   std::string plain;
   if (CryptoSdk::AgentSecurityService::open(key1(), doc["data"].GetString(), plain) != 0) return "<unopened>";
   return plain;
@@ -216,7 +217,8 @@ TEST(CloudSimBusinessState, FixtureRefusesBadUsersAndSettings) {
   CloudSim::Fixture fixture;
   std::string error;
   ASSERT_TRUE(CloudSim::parseFixture(
-      head + R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]}]})",
+      head +
+          R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]}]})",
       fixture, error))
       << error;
   ASSERT_EQ(1u, fixture.accounts[0].users.size());

@@ -20,8 +20,8 @@ struct RouteContext {
   const Http::Request& request;
   const AccountState& account;
   const std::string& route;
-  const std::string& openedJson;      // the plain request body (empty for GET)
-  const std::string& transactionId;   // pushresult only
+  const std::string& openedJson;     // the plain request body (empty for GET)
+  const std::string& transactionId;  // pushresult only
 };
 
 // The programmed reply of the route if there is one, else `json` (plain text, sealed under

@@ -69,8 +69,8 @@ class KvBusiness {
   std::uint16_t loadUserConfig(std::string userLogin, Service::ServiceResponseBase& response);
   // 0 or 5215; refused values leave the response's fields as they were.
   std::uint16_t genResponseBase(std::string userLogin, std::string userPassword, bool checkRememberPassword,
-                                std::string authFactorPredominant, Model::AuthFactorMap authFactors,
-                                bool autoSendPush, Service::ServiceResponseBase& response);
+                                std::string authFactorPredominant, Model::AuthFactorMap authFactors, bool autoSendPush,
+                                Service::ServiceResponseBase& response);
   // "qrcode" 4, "otp" 2, anything else 5 (exact, case-sensitive).
   std::uint16_t genResponseType(std::string authFactor);
 
