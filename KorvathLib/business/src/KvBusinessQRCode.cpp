@@ -330,7 +330,8 @@ Model::KvResult KvBusinessQRCode::onlineAuthenticateQRCode(std::string userLogin
     } else {
       std::string reply;
       result = client.postAuthentication(config_->getAccountId(), config_->getResourceIdText(), sealed, reply);
-      KV_LOG_DEBUG("%s - reply %s", kName, reply.c_str());
+      // The reply carries nothing the agent needs; it stays sealed and only its size is logged.
+      KV_LOG_DEBUG("%s - reply of %u characters", kName, static_cast<unsigned>(reply.size()));
     }
     if (result.getResultCode() == KV_SUCCESS) {
       KV_LOG_INFO("%s - QR code authenticated online", kName);
