@@ -50,8 +50,7 @@ void fillForgotResponse(Service::ServiceResponseBase& response, const std::strin
 
 }  // namespace
 
-KvBusinessForgotAuthenticator::KvBusinessForgotAuthenticator(Config* config, KvCrypto* kvCrypto,
-                                                             KvBusiness* kvBusiness)
+KvBusinessForgotAuthenticator::KvBusinessForgotAuthenticator(Config* config, KvCrypto* kvCrypto, KvBusiness* kvBusiness)
     : config_(config), kvCrypto_(kvCrypto), kvBusiness_(kvBusiness) {}
 
 std::string KvBusinessForgotAuthenticator::generateChallenge() {
@@ -265,18 +264,14 @@ std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorBy
                                                        true);
 }
 
-std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorByUserConfig(Model::UserConfig& user,
-                                                                                           std::uint16_t userIndex,
-                                                                                           std::int32_t hours,
-                                                                                           std::string lastAuthType,
-                                                                                           bool online) {
+std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorByUserConfig(
+    Model::UserConfig& user, std::uint16_t userIndex, std::int32_t hours, std::string lastAuthType, bool online) {
   static const char* const kName =
       "Korvath::Business::KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorByUserConfig";
   KV_TRACE_SCOPE(kName);
   if (!online) {
     user.setFallbackExpiration(fallbackExpirationAfter(Platform::clock().nowFileTime(), hours));
-    KV_LOG_DEBUG("%s - fallbackExpiration %llu", kName,
-                 static_cast<unsigned long long>(user.getFallbackExpiration()));
+    KV_LOG_DEBUG("%s - fallbackExpiration %llu", kName, static_cast<unsigned long long>(user.getFallbackExpiration()));
   }
   return kvBusiness_->saveConfigUserByUserConfig(user, userIndex, std::string(), false, lastAuthType, false);
 }
@@ -303,8 +298,8 @@ std::uint16_t KvBusinessForgotAuthenticator::loadUser(std::string userLogin, std
 
 std::uint16_t KvBusinessForgotAuthenticator::genResponse(std::string userLogin, std::string userPassword,
                                                          bool checkRememberPassword, std::string lastAuthType,
-                                                         Model::AuthFactorMap authFactors,
-                                                         std::uint16_t& responseType, std::string& response) {
+                                                         Model::AuthFactorMap authFactors, std::uint16_t& responseType,
+                                                         std::string& response) {
   static const char* const kName = "Korvath::Business::KvBusinessForgotAuthenticator::genResponse";
   KV_TRACE_SCOPE(kName);
   if (lastAuthType == AUTH_FACTOR_QRCODE) {
@@ -325,12 +320,10 @@ std::uint16_t KvBusinessForgotAuthenticator::genResponse(std::string userLogin, 
   }
   if (lastAuthType == AUTH_FACTOR_OTP) {
     KvBusinessOTP otp(config_, kvCrypto_, kvBusiness_);
-    return otp.genResponseAuthOTP(userLogin, userPassword, checkRememberPassword, authFactors, &responseType,
-                                  response);
+    return otp.genResponseAuthOTP(userLogin, userPassword, checkRememberPassword, authFactors, &responseType, response);
   }
   KvBusinessPush push(config_, kvCrypto_, kvBusiness_);
-  return push.genResponseSendPush(userLogin, userPassword, checkRememberPassword, authFactors, &responseType,
-                                  response);
+  return push.genResponseSendPush(userLogin, userPassword, checkRememberPassword, authFactors, &responseType, response);
 }
 
 }  // namespace Business

@@ -281,7 +281,8 @@ std::uint16_t KvBusinessQRCode::offlineGenerateCommandQRCode(Model::UserConfig u
     for (const Model::AuthenticatorRecord& authenticator : user.getAuthenticators()) {
       if (authenticator.getModel() != Model::AuthenticatorRecord::kModelMobile) continue;
       OstraSdkService::MobileAuthenticatorEntry entry{};
-      if (!AuthenticationSdk::makeMobileAuthenticatorEntry(authenticator.getBlob(), authenticator.getDeviceId(), entry)) {
+      if (!AuthenticationSdk::makeMobileAuthenticatorEntry(authenticator.getBlob(), authenticator.getDeviceId(),
+                                                           entry)) {
         KV_LOG_ERROR("%s - a mobile authenticator's blob does not fit an entry", kName);
       }
       entries.push_back(entry);

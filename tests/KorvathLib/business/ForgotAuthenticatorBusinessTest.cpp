@@ -106,7 +106,8 @@ TEST_F(ForgotAuthenticatorBusiness, ActivationScreenOffersNeitherRememberedPassw
 TEST_F(ForgotAuthenticatorBusiness, AuthenticationScreenKeepsThePushDefaultForAPasswordFactor) {
   std::uint16_t type = 0;
   std::string text;
-  ASSERT_EQ(forgot_->genResponseAuthForgotAuthenticator(std::string(101, 'a'), "pw", true, "password", {}, type, text), 0);
+  ASSERT_EQ(forgot_->genResponseAuthForgotAuthenticator(std::string(101, 'a'), "pw", true, "password", {}, type, text),
+            0);
   EXPECT_EQ(type, 7);
   Korvath::Service::ServiceResponseAuthForgotAuthenticator reply;
   ASSERT_EQ(reply.fillFromJson(text), 0) << text;

@@ -181,7 +181,8 @@ TEST_F(QrCodeBusiness, OfflineCheckPassesOverHardwareTokensAndUpdatesOnlyTheMobi
   std::string json;
   const std::string command = offlineCommand(user, json);
 
-  const std::uint16_t code = qr_->offlineAuthenticateQRCode(user, "", json, otherThan(answerFor(mobile.getBlob(), command)));
+  const std::uint16_t code =
+      qr_->offlineAuthenticateQRCode(user, "", json, otherThan(answerFor(mobile.getBlob(), command)));
   EXPECT_EQ(code, 1);  // the SDK's "wrong code", passed on unchanged
   ASSERT_EQ(user.getAuthenticators().size(), 2u);
   EXPECT_EQ(user.getAuthenticators()[0], token);

@@ -68,8 +68,8 @@ class QrForgotSim : public BusinessTest {
   }
 
   void pointAt(std::uint16_t port) {
-    registry_.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""},
-                        {"Port", std::to_string(port)}};
+    registry_.values = {
+        {"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""}, {"Port", std::to_string(port)}};
   }
 
   std::vector<CloudTest::Recorded> recorded() {
@@ -229,7 +229,9 @@ TEST_F(QrForgotSim, OfflineCheckWithEveryAuthenticatorBlockedAsksTheServiceAndKe
 }
 
 TEST_F(QrForgotSim, ServiceSayingTheResourceIsGoneDisablesTheLogonApp) {
-  fault("{\"route\":\"transaction\",\"status\":404,\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005012\\\",\\\"message\\\":\\\"gone\\\"}]}\",\"count\":1}");
+  fault(
+      "{\"route\":\"transaction\",\"status\":404,\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005012\\\","
+      "\\\"message\\\":\\\"gone\\\"}]}\",\"count\":1}");
   std::string transactionId;
   std::string json;
   std::string command;
@@ -261,8 +263,10 @@ TEST_F(QrForgotSim, OnlineActivationIsAcceptedAndTheServicesExpiryIsStored) {
   const std::int64_t before = AuthenticationSdk::currentUnixTime() * 1000;
   ASSERT_EQ(forgot_->updateConfigUserForgotAuthenticator("alice@sim.example", 8, "otp").getResultCode(), 0);
   const UserConfig saved = stored("alice");
-  EXPECT_GE(saved.getAuthenticatorForgottenExpiryTimestamp(), static_cast<std::uint64_t>(before + 8 * 3600000LL - 1000));
-  EXPECT_LE(saved.getAuthenticatorForgottenExpiryTimestamp(), static_cast<std::uint64_t>(before + 8 * 3600000LL + 60000));
+  EXPECT_GE(saved.getAuthenticatorForgottenExpiryTimestamp(),
+            static_cast<std::uint64_t>(before + 8 * 3600000LL - 1000));
+  EXPECT_LE(saved.getAuthenticatorForgottenExpiryTimestamp(),
+            static_cast<std::uint64_t>(before + 8 * 3600000LL + 60000));
   EXPECT_EQ(saved.getLastAuthType(), "otp");
   EXPECT_EQ(saved.getPassword(), "");
   EXPECT_EQ(saved.getFallbackExpiration(), 0u);

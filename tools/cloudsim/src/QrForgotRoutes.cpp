@@ -36,7 +36,7 @@ constexpr std::size_t kMaxOpenTransactions = 1000;
 
 struct QrTransaction {
   const AccountState* account = nullptr;
-  unsigned generation = 0;      // State::generation() when it was made: a reset ends it
+  unsigned generation = 0;  // State::generation() when it was made: a reset ends it
   std::string transactionId;
   std::string login;            // as stored for the user
   std::string transactionJson;  // what the command's question was made from
@@ -138,9 +138,9 @@ Response handleQrTransaction(RouteContext& ctx, const Korvath::Model::RequestTra
   transaction.transactionJson = userTransaction.getTransactionData().toJson();
 
   std::string command;
-  const std::uint16_t code = AuthenticationSdk::Offline::generateQrCommand(
-      entries, userTransaction.getTransactionData().getType(), transaction.transactionId, transaction.transactionJson,
-      command);
+  const std::uint16_t code =
+      AuthenticationSdk::Offline::generateQrCommand(entries, userTransaction.getTransactionData().getType(),
+                                                    transaction.transactionId, transaction.transactionJson, command);
   if (code != 0) return errorAnswer(404, kCodeAuthenticatorNotFound, "No command for these authenticators");
 
   {

@@ -57,8 +57,7 @@ class KvBusinessForgotAuthenticator {
   // The service checks the code. Ends with KvBusiness::disableKorvath unless the request
   // record refuses the login or the challenge (KvException, nothing sent).
   Model::KvResult onlineAuthenticateActiveForgotAuthenticator(std::string userLogin, std::int32_t hours,
-                                                              std::string challenge,
-                                                              std::string authenticationCode);
+                                                              std::string challenge, std::string authenticationCode);
 
   // After an accepted online activation: synchronizes the configuration (which brings the
   // service's forgot-token expiry) and saves the user's record.

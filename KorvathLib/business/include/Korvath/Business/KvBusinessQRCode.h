@@ -76,9 +76,8 @@ class KvBusinessQRCode {
   // flag; 0 or 5215.
   std::uint16_t genResponseAuthQRCode(std::string userLogin, std::string userPassword,
                                       std::uint8_t checkRememberPassword, Model::AuthFactorMap authFactors,
-                                      std::string transactionId, std::string jsonTransactionData,
-                                      std::string command, std::uint8_t onLine, std::uint16_t& responseType,
-                                      std::string& response);
+                                      std::string transactionId, std::string jsonTransactionData, std::string command,
+                                      std::uint8_t onLine, std::uint16_t& responseType, std::string& response);
 
  private:
   Config* config_;
