@@ -190,6 +190,11 @@ bool Sim::planPush(const std::string& login, const std::string& decision, unsign
               reply);
 }
 
+bool Sim::control(const std::string& path, const std::string& body) {
+  std::string reply;
+  return call("POST", path, body, reply);
+}
+
 bool Sim::pushes(std::vector<PushEntry>& out) {
   out.clear();
   std::string reply;

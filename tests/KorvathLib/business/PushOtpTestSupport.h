@@ -101,6 +101,8 @@ class Sim {
   // after `afterPolls` polls were answered "still waiting".
   bool planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0);
   bool pushes(std::vector<PushEntry>& out);
+  // Any control order; false unless the simulator answered 200.
+  bool control(const std::string& path, const std::string& body);
   bool requests(std::vector<Recorded>& out);
   // The recorded requests whose path ends with `suffix` (or contains "/transactions/" for
   // "pushresult").
