@@ -61,8 +61,8 @@ TEST_F(OfflineOtp, TheSecondAuthenticatorAcceptsOnlyItsBlobChangesAndTheThirdIsN
   const std::string first = makeBlob(10, kOtherSecretHex);
   const std::string second = makeBlob(11, kAliceSecretHex);
   const std::string third = makeBlob(10, kAliceSecretHex);
-  UserConfig user = userWith({authenticator(10, "MOB-1", first), authenticator(11, "HW-1", second),
-                              authenticator(10, "MOB-2", third)});
+  UserConfig user = userWith(
+      {authenticator(10, "MOB-1", first), authenticator(11, "HW-1", second), authenticator(10, "MOB-2", third)});
 
   KvBusinessOTP otp(&config_, &crypto_, &business_);
   EXPECT_EQ(0, otp.offlineAuthenticateOtp(user, hotp(kAliceSecretHex, 0)));

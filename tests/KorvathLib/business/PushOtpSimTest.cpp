@@ -218,8 +218,8 @@ TEST_F(PushOtpSim, APushDecidedByItsIdentifierWhileTheAgentWaits) {
     ASSERT_EQ(1u, list.size());
     EXPECT_EQ("alice", list[0].login);
     EXPECT_EQ("pending", list[0].status);
-    EXPECT_TRUE(sim_.control("/_sim/push", "{\"transactionId\":\"" + list[0].transactionId +
-                                               "\",\"decision\":\"deny\"}"))
+    EXPECT_TRUE(
+        sim_.control("/_sim/push", "{\"transactionId\":\"" + list[0].transactionId + "\",\"decision\":\"deny\"}"))
         << sim_.lastError();
   });
   KvBusinessPush push(&config_, &crypto_, &business_);

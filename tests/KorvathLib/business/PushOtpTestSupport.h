@@ -69,8 +69,7 @@ void removeTree(const std::string& path);
 void fillSimConfig(Korvath::Config& config, const std::string& configPath, std::uint16_t pushTimeout = 60);
 
 // A blob of a test authenticator of the default account (model 10: mobile; 11: OATH token).
-std::string makeBlob(std::uint8_t model, const std::string& secretHex, std::uint64_t counter = 0,
-                     bool active = true);
+std::string makeBlob(std::uint8_t model, const std::string& secretHex, std::uint64_t counter = 0, bool active = true);
 // The code a token with this secret shows at `counter` (6 digits, SHA-1).
 std::string hotp(const std::string& secretHex, std::uint64_t counter);
 
