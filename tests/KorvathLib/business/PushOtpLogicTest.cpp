@@ -119,17 +119,6 @@ TEST_F(OfflineOtp, SettingsWithoutAnAccountUseTheConfiguredAccount) {
   EXPECT_EQ(0, otp.offlineAuthenticateOtp(user, hotp(kAliceSecretHex, 0)));
 }
 
-TEST_F(OfflineOtp, BlobsOfAnotherIntegrationKeyAreRefusedAndKept) {
-  Korvath::ServerConfig server = config_.getServerConfig();
-  ASSERT_EQ(0, server.setIntegrationKey("another-integration-key"));
-  ASSERT_EQ(0, config_.setServerConfig(server));
-  const std::string blob = makeBlob(10, kAliceSecretHex);
-  UserConfig user = userWith({authenticator(10, "MOB-1", blob)});
-  KvBusinessOTP otp(&config_, &crypto_, &business_);
-  EXPECT_EQ(9, otp.offlineAuthenticateOtp(user, hotp(kAliceSecretHex, 0)));
-  EXPECT_EQ(blob, user.getAuthenticators()[0].getBlob());
-}
-
 TEST_F(OfflineOtp, TheSettingsOfTheServerConfigurationBlockAfterTheirAttempts) {
   Korvath::ServerConfig server = config_.getServerConfig();
   AuthenticationSdk::AuthenticationSettings settings = server.getAuthenticationSettings();
