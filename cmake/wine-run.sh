@@ -12,14 +12,18 @@ export WINEPREFIX="$KV_WINEPREFIX"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# wineboot writes system.reg long before the prefix is usable, so readiness is a marker
+# written only after wineboot and its wineserver have finished.
+ready="$WINEPREFIX/.kv-prefix-ready"
+if [ ! -f "$ready" ]; then
   mkdir -p "$WINEPREFIX"
-  # Tests start in parallel: only one of them creates the prefix.
+  # Tests start in parallel: only one of them creates the prefix, the others wait for it.
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if [ ! -f "$ready" ]; then
       wineboot -i >/dev/null 2>&1 || true
       wineserver -w || true
+      touch "$ready"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
