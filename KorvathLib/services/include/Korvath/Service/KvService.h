@@ -1,0 +1,137 @@
+#pragma once
+
+// The agent state of one sign-in attempt: configuration, crypto object, business object,
+// the session's client address, the user's factors as the service last reported them and
+// the futures of the push tasks. The MFA dialog creates one per attempt, sets the client
+// address and calls initialize(); the per-factor services and the dispatcher then work on
+// it (or, for a push task, on a copy of it).
+//
+// Threads. A copy made for a push task shares the source's Config and KvCrypto through its
+// business object's pointers, so the two threads reach the same objects. Every access to
+// them in memory is made under the state mutex (stateMutex(), lockState()), which a copy
+// shares with its source. Rules:
+//   - take it before anything that touches the Config or KvCrypto in memory or their files
+//     (it is taken before the in-process file mutex and the named configuration mutex that
+//     Config takes itself, never after them);
+//   - never hold it across a cloud exchange, a Timer wait or a sleep: release it before a
+//     business operation that talks to the service;
+//   - it is recursive, so an operation of this class may be called with it held.
+// The futures queue is changed only on the dialog thread.
+//
+// Every operation presets its result to a failure code of its own, catches the standard
+// exceptions (KvException included), logs them and returns that code; nothing is thrown,
+// except by the constructors, whose validating assignments raise KvException.
+
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Korvath/Business/KvBusiness.h"
+#include "Korvath/Config.h"
+#include "Korvath/KvCrypto.h"
+#include "Korvath/KvResult.h"
+#include "Korvath/Model/User.h"
+#include "Korvath/Service/ServiceMessages.h"
+
+namespace Korvath {
+namespace Service {
+
+// The build configuration logged by every service constructor.
+std::string getBuildConfiguration();
+// The platform logged by every service constructor.
+constexpr const char* kBuildPlatform = "x64";
+// The client version shown by the About dialog.
+constexpr const char* kClientVersion = "3.0.1.643";
+// Position of "no push task" in the futures queue.
+constexpr std::uint8_t kNoTaskIndex = 255;
+
+class KvService {
+ public:
+  using FutureQueue = std::deque<std::future<Model::KvResult>>;
+  using StateMutex = std::recursive_mutex;
+
+  KvService();
+  // The copy gets an empty futures queue, a zero kvResult and an empty factor map. Its
+  // business object keeps the source's Config and KvCrypto pointers, and it shares the
+  // source's state mutex. Raises KvException when the copied state breaks a rule.
+  KvService(const KvService& other);
+  KvService& operator=(const KvService&) = delete;
+  // Waits for every push task still in the queue (front to back) before the members go.
+  ~KvService();
+
+  // ------------------------------------------------------------ start-up (dialog thread)
+
+  // Reads the configuration or registers the agent, stores the master-password digest,
+  // trims the user list, guards against a clock set back and synchronizes when due.
+  // responseType and response exist for the log.
+  Model::KvResult initialize(std::uint16_t& responseType, std::string& response);
+
+  // ------------------------------------------------------------ shared small operations
+
+  // The user's view of the configuration: 0, 5103 (not stored) or 5200.
+  std::uint16_t loadUserConfig(const std::string& userLogin, ServiceResponseBase& response);
+  // The factors to offer and the first panel's factor.
+  void getUserAuthFactors(const std::string& userLogin, Model::AuthFactorMap& factors, std::string& lastAuthType,
+                          bool online);
+  Model::AuthFactorMap getAuthFactors() const;
+  // 1 when the user (typed as login, e-mail or login@domain) is stored, userLogin then
+  // rewritten to the stored login; 0 otherwise (a full list then loses its least recently
+  // authenticated user).
+  int getPelloraUsernameFromConfigFile(std::string& userLogin);
+  // Waits for and removes the push task at taskIndex; taskIndex becomes 255.
+  void eraseFutureTaskByIndex(std::uint8_t& taskIndex);
+  // The stored logonAppDisable value as a result (0 = enabled, 5108 = resource gone).
+  Model::KvResult checkLogonAppDisabled();
+
+  // ------------------------------------------------------------ user policies and status
+
+  // Online policy (retried with the part before "@"), then the stored policy; userName may
+  // be rewritten to the form the service knows.
+  Model::KvResult updateUserPolicies(std::string& userName, bool isRdpSession);
+  // From the stored configuration alone; never contacts the service.
+  Model::KvResult getUserStatus(std::string& userName);
+  Model::KvResult updateOnlineUserPolicy(const std::string& userName, bool isRdp);
+  Model::KvResult updateOfflineUserPolicy(const std::string& userName);
+  // The service could not be reached: a disabled agent answers its code; an unknown user
+  // passes through the whitelist (7000) or is refused (5134).
+  void validateBypassWithNoInternet(bool found, const std::string& userName, Model::KvResult& result);
+  // The service answered 5103: a stored user is removed; the whitelist may turn it into 7000.
+  void validateBypassWithInternet(bool found, const std::string& userName, bool reachable, Model::KvResult& result);
+
+  // ------------------------------------------------------------ members
+
+  Config& getConfig() { return config_; }
+  const Config& getConfig() const { return config_; }
+  KvCrypto& getKvCrypto() { return kvCrypto_; }
+  Business::KvBusiness& getKvBusiness() { return kvBusiness_; }
+  const Business::KvBusiness& getKvBusiness() const { return kvBusiness_; }
+  // Dialog thread only: authenticateAsync appends, eraseFutureTaskByIndex removes.
+  FutureQueue& getFutures() { return futures_; }
+  const Model::KvResult& getKvResult() const { return kvResult_; }
+  void setClientIpAddress(const std::string& clientIp) { clientIpAddress_ = clientIp; }
+  const std::string& getClientIpAddress() const { return clientIpAddress_; }
+
+  // The mutex guarding the shared Config and KvCrypto in memory (see the top of the file).
+  const std::shared_ptr<StateMutex>& stateMutex() const { return stateMutex_; }
+  std::unique_lock<StateMutex> lockState() const { return std::unique_lock<StateMutex>(*stateMutex_); }
+
+ private:
+  void waitForFuture(std::future<Model::KvResult>& future);
+  Model::KvResult registerAgent();
+
+  FutureQueue futures_;
+  KvCrypto kvCrypto_;
+  Config config_;
+  Business::KvBusiness kvBusiness_;
+  Model::KvResult kvResult_;
+  std::string clientIpAddress_;
+  Model::AuthFactorMap authFactors_;
+  std::shared_ptr<StateMutex> stateMutex_;
+};
+
+}  // namespace Service
+}  // namespace Korvath
