@@ -1,5 +1,7 @@
 #include "Korvath/Business/KvBusiness.h"
 
+#include "BusinessSupport.h"
+
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -20,8 +22,7 @@ namespace {
 const char* const kClass = "Korvath::Business::KvBusiness";
 
 void logException(const char* function, const std::exception* e) {
-  const char* text = (e != nullptr && e->what() != nullptr && e->what()[0] != '\0') ? e->what() : "Unknown exception";
-  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, text);
+  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, Detail::exceptionText(e));
 }
 
 bool isValidLoginLength(const std::string& login) {

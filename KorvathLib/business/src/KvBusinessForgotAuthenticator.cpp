@@ -3,6 +3,8 @@
 
 #include "Korvath/Business/KvBusinessForgotAuthenticator.h"
 
+#include "BusinessSupport.h"
+
 #include <limits>
 #include <vector>
 
@@ -134,7 +136,7 @@ std::uint16_t KvBusinessForgotAuthenticator::offlineAuthenticateActiveForgotAuth
   KV_LOG_DEBUG("%s - challenge %s", kName, challengeJson.c_str());
 
   const ServerConfig serverConfig = config_->getServerConfig();
-  const AuthenticationSdk::AuthenticationSettings settings = serverConfig.getAuthenticationSettings();
+  const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
   const std::int64_t timeDifference = serverConfig.getTimeDifference();
   const std::uint16_t result = OstraSdkService::checkForgotTokenAuthenticationCodeLogonApp(
       challengeJson, authenticationCode, settings, timeDifference);

@@ -3,13 +3,14 @@
 
 #include "Korvath/Business/KvBusinessOTP.h"
 
+#include "BusinessSupport.h"
+
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Korvath/ConnectionUtils.h"
-#include "Korvath/KvGeolocator.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/RESTClient.h"
@@ -19,15 +20,6 @@
 
 namespace Korvath {
 namespace Business {
-
-namespace {
-
-const char* exceptionText(const std::exception& e) {
-  const char* text = e.what();
-  return (text != nullptr && *text != '\0') ? text : "Unknown exception";
-}
-
-}  // namespace
 
 KvBusinessOTP::KvBusinessOTP(Config* config, KvCrypto* kvCrypto, KvBusiness* kvBusiness)
     : config_(config), kvCrypto_(kvCrypto), kvBusiness_(kvBusiness) {}
@@ -56,9 +48,9 @@ std::uint16_t KvBusinessOTP::genResponseAuthOTP(std::string userLogin, std::stri
     response = record.toJson();
     return KV_SUCCESS;
   } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }
@@ -69,9 +61,7 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
   std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
   try {
     const ServerConfig serverConfig = config_->getServerConfig();
-    AuthenticationSdk::AuthenticationSettings settings = serverConfig.getAuthenticationSettings();
-    // The blobs are keyed by the account; settings delivered without it belong to this one.
-    if (settings.accountId.empty()) settings.accountId = config_->getAccountId();
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
     KV_LOG_DEBUG("%s - authenticationSettings %s", kName, settings.toJson().c_str());
 
     const std::vector<Model::AuthenticatorRecord> original = user.getAuthenticators();
@@ -112,9 +102,9 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
     KV_LOG_INFO("%s - Failure to authenticate the OTP offline: %d", kName, result);
     return result;
   } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
   }
   return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
 }
@@ -132,15 +122,6 @@ Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std:
     userAuthentication.setLogin(userLogin);
     userAuthentication.setAuthenticationData(otp);
 
-    float latitude = 0.0f;
-    float longitude = 0.0f;
-    float accuracy = -1.0f;
-    Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
-    Model::GeolocationData geolocation;
-    geolocation.latitude = latitude;
-    geolocation.longitude = longitude;
-    geolocation.accuracy = accuracy;
-
     Model::RequestAuthentication request;
     const std::string machineName = Utils::getComputerName();
     if (machineName.size() <= 255) request.setMachineName(machineName);
@@ -149,7 +130,7 @@ Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std:
     const std::string& clientIp = kvBusiness_->getClientIp();
     if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
     request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
-    request.setGeolocationData(geolocation.toJson());
+    request.setGeolocationData(Detail::geolocationJson());
     const std::uint16_t userCode = request.setUserAuthentication(userAuthentication);
     if (userCode != KV_SUCCESS) {
       KV_LOG_ERROR("%s - user authentication refused: %d", kName, userCode);
@@ -171,10 +152,10 @@ Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std:
       KV_LOG_INFO("%s - Failure to authenticate the OTP online", kName);
     }
   } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
     result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
     result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   }
   kvBusiness_->disableKorvath(result.getResultCode());

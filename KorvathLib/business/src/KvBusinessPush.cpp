@@ -3,11 +3,12 @@
 
 #include "Korvath/Business/KvBusinessPush.h"
 
+#include "BusinessSupport.h"
+
 #include <exception>
 #include <memory>
 
 #include "Korvath/ConnectionUtils.h"
-#include "Korvath/KvGeolocator.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/Platform.h"
@@ -21,11 +22,6 @@ namespace Korvath {
 namespace Business {
 
 namespace {
-
-const char* exceptionText(const std::exception& e) {
-  const char* text = e.what();
-  return (text != nullptr && *text != '\0') ? text : "Unknown exception";
-}
 
 bool tokenCancelled(const Utils::AutoTokenCancellationRelease* token) {
   return token != nullptr && token->isCancelled();
@@ -55,15 +51,7 @@ Model::RequestTransaction buildPushRequest(Config& config, KvBusiness& business,
   if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
   request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
 
-  float latitude = 0.0f;
-  float longitude = 0.0f;
-  float accuracy = -1.0f;
-  Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
-  Model::GeolocationData geolocation;
-  geolocation.latitude = latitude;
-  geolocation.longitude = longitude;
-  geolocation.accuracy = accuracy;
-  request.setGeolocationData(geolocation.toJson());
+  request.setGeolocationData(Detail::geolocationJson());
 
   const std::uint16_t userCode = request.setUserTransaction(userTransaction);
   if (userCode != KV_SUCCESS) {
@@ -136,9 +124,9 @@ Model::KvResult KvBusinessPush::authenticatePush(std::string userLogin, Utils::A
     }
     return result;
   } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
   }
   result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   kvBusiness_->disableKorvath(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
@@ -216,9 +204,9 @@ std::uint16_t KvBusinessPush::genResponseSendPush(std::string userLogin, std::st
     response = record.toJson();
     return KV_SUCCESS;
   } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, exceptionText(e));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, "Unknown exception");
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }

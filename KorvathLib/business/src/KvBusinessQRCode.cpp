@@ -3,12 +3,13 @@
 
 #include "Korvath/Business/KvBusinessQRCode.h"
 
+#include "BusinessSupport.h"
+
 #include <exception>
 #include <vector>
 
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Korvath/ConnectionUtils.h"
-#include "Korvath/KvGeolocator.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/RESTClient.h"
@@ -22,26 +23,14 @@ namespace Business {
 namespace {
 
 void logException(const char* name, const std::exception& e) {
-  const char* text = e.what();
-  KV_LOG_ERROR("%s - exception - e.what(): %s", name, (text != nullptr && *text != '\0') ? text : "Unknown exception");
+  KV_LOG_ERROR("%s - exception - e.what(): %s", name, Detail::exceptionText(&e));
 }
 
-void logUnknownException(const char* name) { KV_LOG_ERROR("%s - exception - e.what(): %s", name, "Unknown exception"); }
+void logUnknownException(const char* name) {
+  KV_LOG_ERROR("%s - exception - e.what(): %s", name, Detail::exceptionText(nullptr));
+}
 
 Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
-
-// The geolocation of the request as its JSON text (empty when there is no position).
-std::string geolocationJson() {
-  float latitude = 0.0f;
-  float longitude = 0.0f;
-  float accuracy = -1.0f;
-  Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
-  Model::GeolocationData geolocation;
-  geolocation.latitude = latitude;
-  geolocation.longitude = longitude;
-  geolocation.accuracy = accuracy;
-  return geolocation.toJson();
-}
 
 // The outer fields shared by the transaction and the authentication request. A value that a
 // setter refuses leaves the field at its default; the request goes out all the same.
@@ -53,7 +42,7 @@ void fillRequestBase(Model::RequestBaseFields& request, const KvBusiness& busine
   const std::string& clientIp = business.getClientIp();
   if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
   request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
-  request.setGeolocationData(geolocationJson());
+  request.setGeolocationData(Detail::geolocationJson());
 }
 
 // The factor map of a reply: the map given, with any of the three factors it lacks as off.
@@ -361,9 +350,7 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
       KV_LOG_DEBUG("%s - All authenticators are blocked offline, trying online", kName);
       return onlineAuthenticateQRCode(user.getUserLogin(), transactionId, authenticationCode).getResultCode();
     }
-    AuthenticationSdk::AuthenticationSettings settings = config_->getServerConfig().getAuthenticationSettings();
-    // The blobs belong to this configuration's account.
-    if (settings.accountId.empty()) settings.accountId = config_->getAccountId();
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
     const std::vector<Model::AuthenticatorRecord> authenticators = user.getAuthenticators();
     // What each record becomes when no authenticator accepts the code.
     std::vector<Model::AuthenticatorRecord> setAside = authenticators;
