@@ -9,7 +9,10 @@
 
 #include "Dispatch.h"
 
+#include "AuthenticationSdk/AuthenticationSettings.h"
 #include "Korvath/Model/CloudRecords.h"
+
+#include <cstdint>
 
 #include <string>
 
@@ -31,6 +34,17 @@ Response sealedReply(RouteContext& ctx, int status = 200, const std::string& jso
 bool takeProgrammedReply(RouteContext& ctx, Response& out);
 // `json` sealed under the account's request key and wrapped as {"data":...}.
 Response sealedJson(RouteContext& ctx, int status, const std::string& json);
+
+// Shared by the handlers of every business area (BusinessRoutes.cpp).
+// An error answer of the service: `status` with {"errors":[{code, message}]}.
+Response errorAnswer(int status, std::int32_t code, const std::string& message);
+std::int64_t unixSecondsNow();
+// A version-4 UUID in lower-case 8-4-4-4-12 form; empty when the random source fails.
+std::string newTransactionId();
+// The account's settings of the authenticator checks, its integration key included.
+AuthenticationSdk::AuthenticationSettings settingsOf(const Account& account);
+// Whether the user's factor map switches `factor` ("push", "otp", "qrcode") on.
+bool factorAllowed(const SimUser& user, const std::string& factor);
 
 Response handleConfig(RouteContext& ctx);
 Response handlePolicy(RouteContext& ctx);

@@ -8,7 +8,6 @@
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/ServerConfig.h"
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,14 +27,8 @@ Korvath::ServerConfig serverConfigOf(const Account& account) {
   config.setIntegrationKey(account.integrationKey);
   config.setLatestVersionKorvath(s.latestVersionKorvath);
   config.setAllowUnknownUsers(s.allowUnknownUsers);
-  AuthenticationSdk::AuthenticationSettings settings;
-  settings.accountId = account.accountId;
-  settings.loginAttempts = s.loginAttempts;
-  settings.authenticationAttempts = s.authenticationAttempts;
-  settings.autoUnblockTime = s.autoUnblockTime;
-  settings.syncTime = s.syncTime;
-  settings.timeWindow = s.timeWindow;
-  config.setAuthenticationSettings(settings);
+  // The settings' copy of the integration key is dropped: it goes out once, above.
+  config.setAuthenticationSettings(settingsOf(account));
   return config;
 }
 
@@ -59,10 +52,6 @@ bool toModelUser(const SimUser& u, Korvath::Model::User& user) {
   if (user.setAuthenticators(records) != 0) return false;
   user.setAuthenticatorForgottenExpiryTimestamp(u.authenticatorForgottenExpiryTimestamp);
   return true;
-}
-
-std::int64_t unixSecondsNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 // The users that `logins` name (login or e-mail, ignoring case), each once, in request order.

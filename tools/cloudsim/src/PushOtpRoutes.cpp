@@ -7,7 +7,6 @@
 #include "Json.h"
 
 #include <AuthenticationSdk/OfflineAuthentication.h>
-#include <CryptoSdk/Primitives.h>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -16,8 +15,6 @@
 #include "Korvath/Model/CloudRecords.h"
 
 #include <cctype>
-#include <chrono>
-#include <cstdio>
 #include <list>
 #include <mutex>
 
@@ -98,26 +95,6 @@ bool parseDecision(const std::string& text, PushStatus& out) {
   return true;
 }
 
-// A version-4 UUID in lower-case 8-4-4-4-12 form.
-std::string newTransactionId() {
-  CryptoSdk::Bytes bytes;
-  if (CryptoSdk::Random::bytes(16, bytes) != 0 || bytes.size() != 16) return std::string();
-  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
-  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
-  std::string id;
-  char hex[3];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) id += '-';
-    std::snprintf(hex, sizeof(hex), "%02x", bytes[i]);
-    id += hex;
-  }
-  return id;
-}
-
-Response errorAnswer(int status, std::int32_t code, const std::string& message) {
-  return {false, status, Json::errorList(code, message)};
-}
-
 std::string transactionJson(const std::string& status, const std::string& transactionId) {
   Korvath::Model::ResponseTransaction reply;
   reply.setTransactionStatus(status);
@@ -130,11 +107,6 @@ bool hasActiveMobileAuthenticator(const SimUser& user) {
     if (a.model == 10 && a.active) return true;
   }
   return false;
-}
-
-bool factorAllowed(const SimUser& user, const std::string& factor) {
-  auto it = user.authTypes.find(factor);
-  return it != user.authTypes.end() && it->second;
 }
 
 }  // namespace
@@ -217,16 +189,8 @@ Response handleOtpAuthentication(RouteContext& ctx, const Korvath::Model::Reques
   }
 
   const Account& account = ctx.account.account;
-  AuthenticationSdk::AuthenticationSettings settings;
-  settings.accountId = account.accountId;
-  settings.integrationKey = account.integrationKey;
-  settings.loginAttempts = account.settings.loginAttempts;
-  settings.authenticationAttempts = account.settings.authenticationAttempts;
-  settings.autoUnblockTime = account.settings.autoUnblockTime;
-  settings.syncTime = account.settings.syncTime;
-  settings.timeWindow = account.settings.timeWindow;
-  const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const AuthenticationSdk::AuthenticationSettings settings = settingsOf(account);
+  const std::int64_t now = unixSecondsNow();
 
   bool accepted = false;
   for (SimAuthenticator& a : user.authenticators) {
