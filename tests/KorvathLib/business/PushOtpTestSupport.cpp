@@ -38,20 +38,6 @@ void FakeClock::onSleep(std::function<void(std::int64_t)> hook) {
   hook_ = std::move(hook);
 }
 
-bool MapRegistry::getString(const std::string& name, std::string& value) {
-  auto it = values.find(name);
-  if (it == values.end()) return false;
-  value = it->second;
-  return true;
-}
-
-bool MapRegistry::setString(const std::string& name, const std::string& value) {
-  values[name] = value;
-  return true;
-}
-
-bool MapRegistry::deleteValue(const std::string& name) { return values.erase(name) > 0; }
-
 std::string makeTempDir() {
   std::random_device rd;
   const auto base = std::filesystem::temp_directory_path();

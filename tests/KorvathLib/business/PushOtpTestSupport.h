@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CloudTestSupport.h"
 #include "Korvath/Config.h"
 #include "Korvath/KvCrypto.h"
 #include "Korvath/Platform.h"
@@ -51,13 +52,7 @@ class ScopedClock {
   ~ScopedClock() { Korvath::Platform::setClock(nullptr); }
 };
 
-class MapRegistry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override;
-  bool setString(const std::string& name, const std::string& value) override;
-  bool deleteValue(const std::string& name) override;
-  std::map<std::string, std::string> values;
-};
+using MapRegistry = CloudTest::MapRegistry;
 
 // A temporary directory; natively also the process's KORVATH_ROOT (machine key, locks).
 std::string makeTempDir();

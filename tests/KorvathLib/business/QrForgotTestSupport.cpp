@@ -15,20 +15,6 @@ const char* const kIntegrationKey = "sim-integration-key-0001";
 const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
 const char* const kOtherSecretHex = "0102030405060708090a0b0c0d0e0f1011121314";
 
-bool MapRegistry::getString(const std::string& name, std::string& value) {
-  auto it = values.find(name);
-  if (it == values.end()) return false;
-  value = it->second;
-  return true;
-}
-
-bool MapRegistry::setString(const std::string& name, const std::string& value) {
-  values[name] = value;
-  return true;
-}
-
-bool MapRegistry::deleteValue(const std::string& name) { return values.erase(name) > 0; }
-
 std::string makeBlob(std::uint8_t model, const std::string& secretHex, bool active) {
   AuthenticationSdk::Blob::Definition definition;
   definition.model = model;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Korvath/Business/KvBusiness.h"
+#include "CloudTestSupport.h"
 #include "Korvath/Config.h"
 #include "Korvath/KvCrypto.h"
 #include "Korvath/Platform.h"
@@ -37,13 +38,7 @@ class FixedClock : public Korvath::Platform::IClock {
   std::int64_t unixMs = 1760000000000LL;
 };
 
-class MapRegistry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override;
-  bool setString(const std::string& name, const std::string& value) override;
-  bool deleteValue(const std::string& name) override;
-  std::map<std::string, std::string> values;
-};
+using MapRegistry = CloudTest::MapRegistry;
 
 // A blob of a test authenticator of the default account (model 10 mobile, 11 OATH token).
 std::string makeBlob(std::uint8_t model, const std::string& secretHex, bool active = true);
