@@ -1,21 +1,268 @@
+// User policies, status and the bypass rules of KvService: what the signing-in user may do
+// before the dialog shows a panel.
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "Korvath/KvGeolocator.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/KvService.h"
+#include "ServiceLog.h"
 
 namespace Korvath {
 namespace Service {
 
-Model::KvResult KvService::updateUserPolicies(std::string&, bool) {
-  return Model::KvResult(KV_ERROR_FAIL_SERVICE_INITIAL_KORVATH);
+namespace {
+
+const char* const kClass = "Korvath::Service::KvService";
+
+// Pause after a policy request that did not reach the service.
+constexpr std::uint32_t kUnreachablePauseMs = 200;
+
+bool isUnknownToService(std::uint16_t code) {
+  return code == KV_ERROR_USER_NOT_FOUND || code == KV_ERROR_FIRST_LOGIN_OFFLINE;
 }
-Model::KvResult KvService::getUserStatus(std::string&) { return Model::KvResult(KV_ERROR_FAIL_SERVICE_INITIAL_KORVATH); }
-Model::KvResult KvService::updateOnlineUserPolicy(const std::string&, bool) {
-  return Model::KvResult(KV_ERROR_FAIL_SERVICE_INITIAL_KORVATH);
+
+const char* yesNo(bool value) { return value ? "True" : "False"; }
+
+}  // namespace
+
+Model::KvResult KvService::updateUserPolicies(std::string& userName, bool isRdpSession) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::updateUserPolicies");
+  Model::KvResult result(KV_SUCCESS);
+  Model::KvResult onlineResult(KV_SUCCESS);
+  Model::KvResult offlineResult(KV_SUCCESS);
+  bool hasInternet = true;
+  const int attempts = 1;
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    KV_LOG_DEBUG("%s::%s - Attempt #%d", kClass, __func__, attempt);
+    onlineResult = updateOnlineUserPolicy(userName, isRdpSession);
+
+    std::string prefix;
+    bool skipReachability = false;
+    const std::size_t at = userName.find('@');
+    if (isUnknownToService(onlineResult.getResultCode()) && at != std::string::npos) {
+      // login@domain: the service may know the user by the login alone.
+      prefix = userName.substr(0, at);
+      onlineResult = updateOnlineUserPolicy(prefix, isRdpSession);
+      if (isUnknownToService(onlineResult.getResultCode())) {
+        prefix.clear();
+        skipReachability = true;
+      }
+    }
+    if (!skipReachability) {
+      hasInternet = isServerReachable(onlineResult.getResultCode());
+      if (!hasInternet) Platform::clock().sleepMs(kUnreachablePauseMs);
+    }
+    if (!prefix.empty()) userName = prefix;
+  }
+
+  offlineResult = updateOfflineUserPolicy(userName);
+
+  if (!hasInternet && offlineResult.getResultCode() == KV_ERROR_USER_IS_NOT_ALLOWED_TO_AUTHENTICATE) {
+    result = Model::KvResult(KV_ERROR_USER_IS_NOT_ALLOWED_TO_AUTHENTICATE);
+  } else {
+    result = onlineResult;
+  }
+  KV_LOG_INFO("%s::%s - hasInternet %s, online %d, offline %d, result %d", kClass, __func__, yesNo(hasInternet),
+              onlineResult.getResultCode(), offlineResult.getResultCode(), result.getResultCode());
+  return result;
 }
-Model::KvResult KvService::updateOfflineUserPolicy(const std::string&) {
-  return Model::KvResult(KV_ERROR_FAIL_SERVICE_INITIAL_KORVATH);
+
+Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, bool isRdp) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::updateOnlineUserPolicy");
+  Model::KvResult result(KV_SUCCESS);
+  try {
+    Model::RequestGetUserPolicy request;
+    request.setUserLogins(std::vector<std::string>{userName});  // a refused name leaves the list empty
+    request.setIsRdp(isRdp);
+    std::string clientIp;
+    {
+      auto lock = lockState();
+      clientIp = kvBusiness_.getClientIp();
+    }
+    request.setClientIp(clientIp);
+    KV_LOG_DEBUG("%s::%s - IP used to authenticate = %s", kClass, __func__, clientIp.c_str());
+    KV_LOG_DEBUG("%s::%s - Is an RDP authentication? = %s", kClass, __func__, yesNo(isRdp));
+    Model::GeolocationData geolocation;
+    float latitude = 0.0f, longitude = 0.0f, accuracy = -1.0f;
+    Geolocation::KvGeolocator::instance().getGeolocation(latitude, longitude, accuracy);
+    KV_LOG_DEBUG("%s::%s - Location: Lat %f, Long %f, Accuracy %f", kClass, __func__, latitude, longitude, accuracy);
+    geolocation.latitude = latitude;
+    geolocation.longitude = longitude;
+    geolocation.accuracy = accuracy;
+    request.setGeolocationData(geolocation.toJson());
+
+    bool found;
+    {
+      auto lock = lockState();
+      found = config_.getUserIndex(userName) >= 0;
+    }
+    if (!found) {
+      result = kvBusiness_.updateConfig(userName);
+      auto lock = lockState();
+      found = config_.getUserIndex(userName) >= 0;
+    }
+
+    if (result.getResultCode() == KV_SUCCESS) {
+      Model::AuthFactorMap factors;
+      {
+        auto lock = lockState();
+        if (found) request.setLoginType(config_.getLoginType(userName));
+        factors = authFactors_;
+      }
+      result = kvBusiness_.postUserPolicy(request, factors);
+      auto lock = lockState();
+      authFactors_ = factors;
+    }
+
+    const bool reachable = isServerReachable(result.getResultCode());
+    if (!reachable) {
+      validateBypassWithNoInternet(found, userName, result);
+    } else if (result.getResultCode() == KV_ERROR_USER_NOT_FOUND) {
+      validateBypassWithInternet(found, userName, reachable, result);
+    }
+
+    if (isServerReachable(result.getResultCode())) {
+      auto lock = lockState();
+      const int index = config_.getUserIndex(userName);
+      if (index >= 0) {
+        std::vector<Model::UserConfig> users = config_.getUsersConfig();
+        Model::UserConfig& user = users.at(static_cast<std::size_t>(index));
+        const std::uint16_t code = result.getResultCode();
+        user.setBlocked(code == KV_ERROR_USER_IS_BLOCKED);
+        user.setOverAllocated(code == KV_ERROR_USER_IS_OVERALLOCATED);
+        user.setQuarantine(code == KV_ERROR_USER_IS_IN_QUARANTINE);
+        const std::uint16_t stored = config_.setUsersConfig(users);
+        const std::uint16_t saved = stored == KV_SUCCESS ? config_.writeFile() : stored;
+        KV_LOG_DEBUG("%s::%s - user state stored: %d", kClass, __func__, saved);
+      }
+    }
+  } catch (const std::exception& e) {
+    logServiceException(kClass, __func__, &e);
+    result = Model::KvResult(KV_ERROR_FAIL_REQUEST_GET_USER_POLICY);
+  }
+  KV_LOG_DEBUG("%s::%s - result %d", kClass, __func__, result.getResultCode());
+  return result;
 }
-void KvService::validateBypassWithNoInternet(bool, const std::string&, Model::KvResult&) {}
-void KvService::validateBypassWithInternet(bool, const std::string&, bool, Model::KvResult&) {}
+
+void KvService::validateBypassWithNoInternet(bool found, const std::string& userName, Model::KvResult& result) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::validateBypassWithNoInternet");
+  auto lock = lockState();
+  const std::uint16_t disabled = config_.getLogonAppDisable();
+  if (disabled != 0) {
+    result.setResultCode(disabled);
+  } else if (!found) {
+    if (config_.shouldBypassMfaForNonPelloraUser(userName, false)) {
+      KV_LOG_INFO("%s The user is trying to login without an Internet connection and is in the whitelist!", kClass);
+      result.setResultCode(KV_ERROR_BYPASS_UNKNOWN_USER);
+    } else {
+      KV_LOG_INFO("%s The user is trying to do the first login without an Internet connection!", kClass);
+      result.setResultCode(KV_ERROR_FIRST_LOGIN_OFFLINE);
+    }
+  }
+}
+
+void KvService::validateBypassWithInternet(bool found, const std::string& userName, bool reachable,
+                                           Model::KvResult& result) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::validateBypassWithInternet");
+  auto lock = lockState();
+  if (found && config_.getUserIndex(userName) >= 0) {
+    // The service no longer knows this user: its record goes.
+    const std::uint16_t saved = config_.removeDeletedUserFromPellora(userName);
+    KV_LOG_INFO("user %s removed from local machine", userName.c_str());
+    if (saved == KV_SUCCESS) {
+      KV_LOG_INFO("config file saved");
+    } else {
+      KV_LOG_ERROR("%s::%s - config file not saved: %d", kClass, __func__, saved);
+    }
+  }
+  if (config_.shouldBypassMfaForNonPelloraUser(userName, reachable)) {
+    result.setResultCode(KV_ERROR_BYPASS_UNKNOWN_USER);
+  }
+}
+
+Model::KvResult KvService::updateOfflineUserPolicy(const std::string& userName) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::updateOfflineUserPolicy");
+  Model::KvResult result(KV_SUCCESS);
+  try {
+    bool found;
+    {
+      auto lock = lockState();
+      found = config_.getUserIndex(userName) >= 0;
+    }
+    if (!found) {
+      result = kvBusiness_.updateConfig(userName);
+      auto lock = lockState();
+      found = config_.getUserIndex(userName) >= 0;
+    }
+
+    if (result.getResultCode() == KV_SUCCESS) {
+      Model::RequestGetUserPolicyOffline request;
+      if (found) {
+        auto lock = lockState();
+        request.setAccountId(config_.getAccountId());
+        request.setMachineName(config_.getMachineName());
+        request.setResourceId(config_.getResourceIdText());
+        request.setPlatform(config_.getPlatform());
+        request.setUserLogin(userName);
+      }
+      result = kvBusiness_.postUserPolicyOffline(request);
+    }
+
+    if (found) {
+      ServiceResponseBase response;
+      loadUserConfig(userName, response);
+      if (!response.getPolicyAllowsAuthentication()) result.setResultCode(KV_ERROR_USER_IS_NOT_ALLOWED_TO_AUTHENTICATE);
+    }
+  } catch (const std::exception& e) {
+    logServiceException(kClass, __func__, &e);
+    result = Model::KvResult(KV_ERROR_FAIL_REQUEST_GET_USER_POLICY);
+  }
+  KV_LOG_DEBUG("%s::%s - result %d", kClass, __func__, result.getResultCode());
+  return result;
+}
+
+Model::KvResult KvService::getUserStatus(std::string& userName) {
+  KV_TRACE_SCOPE("Korvath::Service::KvService::getUserStatus");
+  Model::KvResult result(KV_ERROR_USER_NOT_FOUND);
+  try {
+    auto lock = lockState();
+    int index = config_.getUserIndex(userName);
+    const std::size_t at = userName.find('@');
+    if (index < 0 && at != std::string::npos) {
+      KV_LOG_DEBUG("%s::%s - Updating username %s", kClass, __func__, userName.c_str());
+      userName = userName.substr(0, at);
+      KV_LOG_DEBUG("%s::%s - Updated username %s", kClass, __func__, userName.c_str());
+      index = config_.getUserIndex(userName);
+    }
+    if (index >= 0) {
+      const Model::UserConfig user = config_.getUsersConfig().at(static_cast<std::size_t>(index));
+      std::uint16_t code = KV_SUCCESS;
+      if (user.isBlocked()) {
+        code = KV_ERROR_USER_IS_BLOCKED;
+      } else if (user.isOverAllocated()) {
+        code = KV_ERROR_USER_IS_OVERALLOCATED;
+      } else if (user.isQuarantine()) {
+        code = KV_ERROR_USER_IS_IN_QUARANTINE;
+      } else if (!user.getHasPolicy()) {
+        code = KV_ERROR_USER_HAS_NO_POLICY;
+      } else if (!user.getPolicyAllowsAuthentication()) {
+        code = KV_ERROR_POLICY_DOES_NOT_ALLOW_AUTHENTICATIONS;
+      }
+      result = Model::KvResult(code);
+    }
+  } catch (const std::exception& e) {
+    logServiceException(kClass, __func__, &e);
+    result = Model::KvResult(KV_ERROR_FAIL_REQUEST_GET_USER_POLICY);
+  }
+  KV_LOG_DEBUG("%s::%s - result %d", kClass, __func__, result.getResultCode());
+  return result;
+}
 
 }  // namespace Service
 }  // namespace Korvath

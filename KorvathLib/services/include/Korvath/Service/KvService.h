@@ -32,6 +32,7 @@
 
 #include "Korvath/Business/KvBusiness.h"
 #include "Korvath/Config.h"
+#include "Korvath/InstallConfig.h"
 #include "Korvath/KvCrypto.h"
 #include "Korvath/KvResult.h"
 #include "Korvath/Model/User.h"
@@ -121,7 +122,8 @@ class KvService {
 
  private:
   void waitForFuture(std::future<Model::KvResult>& future);
-  Model::KvResult registerAgent();
+  // The first registration, tried again while the service cannot be reached (10 s).
+  Model::KvResult registerAgent(const InstallConfig& install);
 
   FutureQueue futures_;
   KvCrypto kvCrypto_;
