@@ -36,6 +36,21 @@ bool factorOf(const Model::AuthFactorMap& factors, const char* factor) {
 
 std::uint64_t nowFileTime() { return Platform::clock().nowFileTime(); }
 
+// One sealed exchange on a client that lives for it alone: seal `requestJson`, send it with
+// `post` (client, sealed request, out sealed reply), open the reply into `plain`. The result
+// is the first failure, or the post's result with code 0; `reply` keeps the sealed reply.
+template <typename Post>
+Model::KvResult sealedExchange(Config& config, KvCrypto& crypto, const std::string& requestJson, Post post,
+                               std::string& reply, std::string& plain) {
+  RESTClient client(config.getRegion(), config.getEnvironment());
+  std::string sealed;
+  const std::uint16_t sealCode = crypto.encryptRequest(requestJson, sealed);
+  if (sealCode != KV_SUCCESS) return Model::KvResult(sealCode);
+  Model::KvResult result = post(client, sealed, reply);
+  if (result.isSuccess()) result.setResultCode(crypto.decryptResponse(reply, plain));
+  return result;
+}
+
 }  // namespace
 
 // Every operation that reaches the configuration or the crypto object goes through these, so
@@ -488,30 +503,23 @@ Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) {
     KvCrypto& crypto = KV_BUSINESS_CRYPTO();
     const std::string requestJson = request.toJson();
     KV_LOG_DEBUG("%s::%s - requestConfig: %s", kClass, __func__, requestJson.c_str());
+    std::string reply;
+    std::string plain;
+    result = sealedExchange(
+        config, crypto, requestJson,
+        [&](RESTClient& client, const std::string& sealed, std::string& out) {
+          return client.postConfig(request.getAccountId(), std::to_string(request.getResourceId()), sealed, out);
+        },
+        reply, plain);
+    KV_LOG_DEBUG("%s::%s - result %d, encryptedResponseConfig %s", kClass, __func__,
+                 static_cast<int>(result.getResultCode()), reply.c_str());
     Model::ResponseConfig response;
-    // The client lives for this one exchange only.
-    [&] {
-      RESTClient client(config.getRegion(), config.getEnvironment());
-      std::string sealed;
-      std::uint16_t code = crypto.encryptRequest(requestJson, sealed);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      std::string reply;
-      result = client.postConfig(request.getAccountId(), std::to_string(request.getResourceId()), sealed, reply);
-      KV_LOG_DEBUG("%s::%s - result %d, encryptedResponseConfig %s", kClass, __func__,
-                   static_cast<int>(result.getResultCode()), reply.c_str());
-      if (!result.isSuccess()) return;
-      std::string plain;
-      code = crypto.decryptResponse(reply, plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      code = response.fillFromJson(plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
+    if (result.isSuccess()) result.setResultCode(response.fillFromJson(plain));
+    if (result.isSuccess()) {
       const std::uint64_t now = nowFileTime();
       if (now > config.getLastSync()) config.setLastSync(now);
       result.setResultCode(config.mergeResponseConfig(response, request.getResourceId()));
-    }();
+    }
   } catch (const std::exception& e) {
     logException(__func__, &e);
     result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
@@ -689,29 +697,18 @@ Model::KvResult KvBusiness::postUserPolicy(Model::RequestGetUserPolicy request, 
     const std::string requestJson = request.toJson();
     KV_LOG_DEBUG("%s::%s - requestGetUserPolicy: %s", kClass, __func__, requestJson.c_str());
     setKvCryptoInputs();
+    std::string reply;
+    std::string plain;
+    result = sealedExchange(
+        config, crypto, requestJson,
+        [&](RESTClient& client, const std::string& sealed, std::string& out) {
+          return client.postGetUserPolicy(config.getAccountId(), config.getResourceIdText(), sealed, out);
+        },
+        reply, plain);
+    KV_LOG_DEBUG("%s::%s - encryptedResponseGetUserPolicy %s", kClass, __func__, reply.c_str());
     Model::ResponseGetUserPolicy response;
-    bool decided = false;
-    [&] {
-      RESTClient client(config.getRegion(), config.getEnvironment());
-      std::string sealed;
-      std::uint16_t code = crypto.encryptRequest(requestJson, sealed);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      std::string reply;
-      result = client.postGetUserPolicy(config.getAccountId(), config.getResourceIdText(), sealed, reply);
-      KV_LOG_DEBUG("%s::%s - result %d, encryptedResponseGetUserPolicy %s", kClass, __func__,
-                   static_cast<int>(result.getResultCode()), reply.c_str());
-      if (!result.isSuccess()) return;
-      std::string plain;
-      code = crypto.decryptResponse(reply, plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      code = response.fillFromJson(plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      decided = true;
-    }();
-    if (decided) {
+    if (result.isSuccess()) result.setResultCode(response.fillFromJson(plain));
+    if (result.isSuccess()) {
       const std::vector<Model::UserPolicy>& policies = response.getUserPolicies();
       if (policies.empty()) {
         result.setResultCode(KV_ERROR_USER_NOT_FOUND);
@@ -761,28 +758,18 @@ Model::KvResult KvBusiness::postUserPolicyOffline(Model::RequestGetUserPolicyOff
     const std::string requestJson = request.toJson();
     KV_LOG_DEBUG("%s::%s - requestGetUserPolicyOffline: %s", kClass, __func__, requestJson.c_str());
     setKvCryptoInputs();
+    std::string reply;
+    std::string plain;
+    result = sealedExchange(
+        config, crypto, requestJson,
+        [&](RESTClient& client, const std::string& sealed, std::string& out) {
+          return client.postGetUserPolicyOffline(config.getAccountId(), config.getResourceIdText(), sealed, out);
+        },
+        reply, plain);
+    KV_LOG_DEBUG("%s::%s - encryptedResponseGetUserPolicyOffline - %s", kClass, __func__, reply.c_str());
     Model::ResponseGetUserPolicyOffline response;
-    bool answered = false;
-    [&] {
-      RESTClient client(config.getRegion(), config.getEnvironment());
-      std::string sealed;
-      std::uint16_t code = crypto.encryptRequest(requestJson, sealed);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      std::string reply;
-      result = client.postGetUserPolicyOffline(config.getAccountId(), config.getResourceIdText(), sealed, reply);
-      KV_LOG_DEBUG("%s::%s - encryptedResponseGetUserPolicyOffline - %s", kClass, __func__, reply.c_str());
-      if (!result.isSuccess()) return;
-      std::string plain;
-      code = crypto.decryptResponse(reply, plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      code = response.fillFromJson(plain);
-      result.setResultCode(code);
-      if (code != KV_SUCCESS) return;
-      answered = true;
-    }();
-    if (answered) {
+    if (result.isSuccess()) result.setResultCode(response.fillFromJson(plain));
+    if (result.isSuccess()) {
       if (response.getPolicies().empty()) {
         result.setResultCode(KV_ERROR_USER_NOT_FOUND);
       } else {
