@@ -1,12 +1,8 @@
 #include "PushOtpTestSupport.h"
 
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "AuthenticationSdk/AuthenticatorBlob.h"
@@ -91,18 +87,6 @@ std::string hotp(const std::string& secretHex, std::uint64_t counter) {
 
 namespace {
 
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
-}
-
-std::string quote(const std::string& text) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
-  return std::string(buffer.GetString(), buffer.GetSize());
-}
-
 std::string textOf(const rapidjson::Value& obj, const char* name) {
   auto it = obj.FindMember(name);
   if (it == obj.MemberEnd() || !it->value.IsString()) return std::string();
@@ -112,21 +96,20 @@ std::string textOf(const rapidjson::Value& obj, const char* name) {
 }  // namespace
 
 bool Sim::attach(std::string& why) {
-  const std::string portFile = environmentValue("KV_CLOUDSIM_PORT_FILE");
-  const std::string ca = environmentValue("KV_TEST_CA_FILE");
-  if (portFile.empty() || ca.empty()) {
-    why = "KV_CLOUDSIM_PORT_FILE or KV_TEST_CA_FILE is not set (run through ctest)";
+  port_ = CloudTest::portFromFileNamedBy("KV_CLOUDSIM_PORT_FILE");
+  const std::string ca = CloudTest::environmentValue("KV_TEST_CA_FILE");
+  if (port_ == 0 || ca.empty()) {
+    why = "no simulator port or CA (KV_CLOUDSIM_PORT_FILE, KV_TEST_CA_FILE): run through ctest";
     return false;
   }
-  std::ifstream in(portFile);
-  unsigned long port = 0;
-  if (!(in >> port) || port == 0 || port > 65535) {
-    why = "no port in " + portFile;
-    return false;
-  }
-  port_ = static_cast<std::uint16_t>(port);
+  control_ = CloudTest::SimControl(port_);
   Korvath::Cloud::HttpsExchange::addTrustAnchorFile(ca);
   return true;
+}
+
+bool Sim::delegated(bool answered) {
+  if (!answered) lastError_ = control_.lastError();
+  return answered;
 }
 
 bool Sim::call(const std::string& method, const std::string& path, const std::string& body, std::string& reply) {
@@ -150,28 +133,10 @@ bool Sim::call(const std::string& method, const std::string& path, const std::st
   return true;
 }
 
-bool Sim::reset() {
-  std::string reply;
-  return call("POST", "/_sim/reset", "{}", reply);
-}
-
-bool Sim::reply(const std::string& route, int status, const std::string& json, unsigned count) {
-  std::string reply;
-  return call("POST", "/_sim/reply",
-              "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) + ",\"json\":" + json +
-                  ",\"count\":" + std::to_string(count) + "}",
-              reply);
-}
-
-bool Sim::fault(const std::string& faultJson) {
-  std::string reply;
-  return call("POST", "/_sim/fault", faultJson, reply);
-}
-
 bool Sim::planPush(const std::string& login, const std::string& decision, unsigned afterPolls) {
   std::string reply;
   return call("POST", "/_sim/push",
-              "{\"login\":" + quote(login) + ",\"decision\":" + quote(decision) +
+              "{\"login\":" + CloudTest::quote(login) + ",\"decision\":" + CloudTest::quote(decision) +
                   ",\"afterPolls\":" + std::to_string(afterPolls) + "}",
               reply);
 }
@@ -203,34 +168,10 @@ bool Sim::pushes(std::vector<PushEntry>& out) {
   return true;
 }
 
-bool Sim::requests(std::vector<Recorded>& out) {
-  out.clear();
-  std::string reply;
-  if (!call("GET", "/_sim/requests", "", reply)) return false;
-  rapidjson::Document doc;
-  doc.Parse(reply.c_str(), reply.size());
-  if (doc.HasParseError() || !doc.IsArray()) {
-    lastError_ = "records are not a JSON array: " + reply;
-    return false;
-  }
-  for (const auto& item : doc.GetArray()) {
-    Recorded record;
-    record.method = textOf(item, "method");
-    record.path = textOf(item, "path");
-    auto opened = item.FindMember("opened");
-    if (opened != item.MemberEnd() && opened->value.IsString()) {
-      record.hasOpened = true;
-      record.opened.assign(opened->value.GetString(), opened->value.GetStringLength());
-    }
-    out.push_back(record);
-  }
-  return true;
-}
-
 std::vector<Recorded> Sim::requestsTo(const std::string& route) {
   std::vector<Recorded> all;
   std::vector<Recorded> matching;
-  if (!requests(all)) return matching;
+  if (!delegated(control_.requests(all))) return matching;
   for (const Recorded& r : all) {
     const bool isPoll = r.path.find("/transactions/") != std::string::npos;
     if (route == "pushresult") {

@@ -68,12 +68,7 @@ std::string makeBlob(std::uint8_t model, const std::string& secretHex, std::uint
 // The code a token with this secret shows at `counter` (6 digits, SHA-1).
 std::string hotp(const std::string& secretHex, std::uint64_t counter);
 
-struct Recorded {
-  std::string method;
-  std::string path;
-  bool hasOpened = false;
-  std::string opened;
-};
+using Recorded = CloudTest::Recorded;
 
 struct PushEntry {
   std::string transactionId;
@@ -88,24 +83,28 @@ class Sim {
   // Reads the port and trusts the CA; false with a reason when the fixture is missing.
   bool attach(std::string& why);
   std::uint16_t port() const { return port_; }
-  bool reset();
-  bool reply(const std::string& route, int status, const std::string& json, unsigned count = 0);
-  bool fault(const std::string& faultJson);
+  bool reset() { return delegated(control_.reset()); }
+  bool reply(const std::string& route, int status, const std::string& json, unsigned count = 0) {
+    return delegated(control_.reply(route, status, json, count));
+  }
+  bool fault(const std::string& faultJson) { return delegated(control_.fault(faultJson)); }
   // A standing decision for the pushes of `login`: "approve", "deny" or "pending", given
   // after `afterPolls` polls were answered "still waiting".
   bool planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0);
   bool pushes(std::vector<PushEntry>& out);
   // Any control order; false unless the simulator answered 200.
   bool control(const std::string& path, const std::string& body);
-  bool requests(std::vector<Recorded>& out);
+  bool requests(std::vector<Recorded>& out) { return delegated(control_.requests(out)); }
   // The recorded requests whose path ends with `suffix` (or contains "/transactions/" for
   // "pushresult").
   std::vector<Recorded> requestsTo(const std::string& route);
   const std::string& lastError() const { return lastError_; }
 
  private:
+  bool delegated(bool answered);
   bool call(const std::string& method, const std::string& path, const std::string& body, std::string& reply);
   std::uint16_t port_ = 0;
+  CloudTest::SimControl control_{0};
   std::string lastError_;
 };
 
