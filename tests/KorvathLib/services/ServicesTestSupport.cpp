@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Korvath/HttpsExchange.h"
 #include "Korvath/InstallConfig.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
@@ -76,6 +77,49 @@ void ServiceTestBase::fillService(Korvath::Service::KvService& service,
   BizCoreTest::fillSimConfig(config, dir_.file("kvconfig.cfg"));
   ASSERT_EQ(0, config.setUsersConfig(users));
   service.getKvBusiness() = Korvath::Business::KvBusiness(&config, &service.getKvCrypto());
+}
+
+void ServiceSimTestBase::SetUp() {
+  ServiceTestBase::SetUp();
+  port_ = CloudTest::portFromFileNamedBy("KV_CLOUDSIM_PORT_FILE");
+  ASSERT_NE(port_, 0) << "KV_CLOUDSIM_PORT_FILE does not name the simulator's port file";
+  const std::string ca = CloudTest::environmentValue("KV_TEST_CA_FILE");
+  ASSERT_FALSE(ca.empty()) << "KV_TEST_CA_FILE is not set";
+  Korvath::Cloud::HttpsExchange::addTrustAnchorFile(ca);
+  pointAt(port_);
+  sim_.reset(new CloudTest::SimControl(port_));
+  ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+}
+
+void ServiceSimTestBase::reply(const std::string& route, int status, const std::string& json, unsigned count) {
+  ASSERT_TRUE(sim_->reply(route, status, json, count)) << sim_->lastError();
+}
+
+std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded() {
+  std::vector<CloudTest::Recorded> records;
+  EXPECT_TRUE(sim_->requests(records)) << sim_->lastError();
+  return records;
+}
+
+std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded(const std::string& part) {
+  std::vector<CloudTest::Recorded> matching;
+  for (const CloudTest::Recorded& r : recorded()) {
+    if (r.path.size() >= part.size() && r.path.compare(r.path.size() - part.size(), part.size(), part) == 0) {
+      matching.push_back(r);
+    }
+  }
+  return matching;
+}
+
+std::vector<Korvath::Model::RequestGetUserPolicy> ServiceSimTestBase::policyRequests() {
+  std::vector<Korvath::Model::RequestGetUserPolicy> requests;
+  for (const CloudTest::Recorded& r : recorded("/policy")) {
+    Korvath::Model::RequestGetUserPolicy request;
+    EXPECT_TRUE(r.hasOpened) << r.path;
+    EXPECT_EQ(0, request.fillFromJson(r.opened)) << r.opened;
+    requests.push_back(request);
+  }
+  return requests;
 }
 
 Korvath::Model::UserConfig user(const std::string& login, bool push, bool qrcode, bool otp,

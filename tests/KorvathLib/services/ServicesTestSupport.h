@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "CloudTestSupport.h"
 #include "Korvath/Config.h"
 #include "Korvath/KvCrypto.h"
+#include "Korvath/Model/CloudRecords.h"
 #include "Korvath/Model/User.h"
 #include "Korvath/Service/KvService.h"
 
@@ -44,6 +46,21 @@ class ServiceTestBase : public ::testing::Test {
   BizCoreTest::FakeClock clock_;
   CloudTest::MapRegistry registry_;
   Korvath::KvCrypto crypto_;
+};
+
+// The same against the simulator of the test's CTest fixture (reset before each test).
+class ServiceSimTestBase : public ServiceTestBase {
+ protected:
+  void SetUp() override;
+  void reply(const std::string& route, int status, const std::string& json, unsigned count = 1);
+  std::vector<CloudTest::Recorded> recorded();
+  // Recorded requests whose path contains `part` ("/config", "/policy/offline"...), in order.
+  std::vector<CloudTest::Recorded> recorded(const std::string& part);
+  // The opened bodies of the online policy requests (not the offline ones).
+  std::vector<Korvath::Model::RequestGetUserPolicy> policyRequests();
+
+  std::uint16_t port_ = 0;
+  std::unique_ptr<CloudTest::SimControl> sim_;
 };
 
 Korvath::Model::UserConfig user(const std::string& login, bool push, bool qrcode, bool otp,
