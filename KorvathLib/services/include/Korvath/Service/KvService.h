@@ -7,15 +7,18 @@
 // it (or, for a push task, on a copy of it).
 //
 // Threads. A copy made for a push task shares the source's Config and KvCrypto through its
-// business object's pointers, so the two threads reach the same objects. Every access to
-// them in memory is made under the state mutex (stateMutex(), lockState()), which a copy
-// shares with its source. Rules:
-//   - take it before anything that touches the Config or KvCrypto in memory or their files
-//     (it is taken before the in-process file mutex and the named configuration mutex that
-//     Config takes itself, never after them);
-//   - never hold it across a cloud exchange, a Timer wait or a sleep: release it before a
-//     business operation that talks to the service;
+// business object's pointers, so two threads can reach the same objects. A copy shares its
+// source's state mutex (stateMutex(), lockState()). Rules:
+//   - take it around every access to the Config or KvCrypto in memory or to their files (it
+//     comes before the in-process file mutex and the named configuration mutex that Config
+//     takes itself, never after them);
+//   - never hold it across a cloud exchange, a Timer wait or a sleep, nor while waiting for a
+//     push task's future; a business operation that talks to the service is called without it;
+//   - a task that talks to the service for long (the push task) binds the business objects of
+//     its copy to the copy's own Config and KvCrypto; the copy itself is made under the lock;
 //   - it is recursive, so an operation of this class may be called with it held.
+// The operations of this class that call the service (initialize, the policy refresh) run on
+// the dialog thread before any panel, and so before any push task of the attempt, exists.
 // The futures queue is changed only on the dialog thread.
 //
 // Every operation presets its result to a failure code of its own, catches the standard
