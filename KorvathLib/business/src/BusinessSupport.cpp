@@ -1,7 +1,10 @@
 #include "BusinessSupport.h"
 
+#include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
-#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Logger.h"
+#include "Korvath/ResultCodes.h"
+#include "Korvath/WindowsFacts.h"
 
 namespace Korvath {
 namespace Business {
@@ -17,6 +20,42 @@ std::string geolocationJson() {
   geolocation.longitude = longitude;
   geolocation.accuracy = accuracy;
   return geolocation.toJson();
+}
+
+void fillSignInRequest(Model::RequestBaseFields& request, const KvBusiness& business, const char* factor) {
+  const std::string machineName = Utils::getComputerName();
+  if (!machineName.empty() && machineName.size() <= 255) request.setMachineName(machineName);
+  request.setPlatform(1);
+  request.setAuthenticationFactor(factor);
+  const std::string& clientIp = business.getClientIp();
+  if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
+  request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
+  request.setGeolocationData(geolocationJson());
+}
+
+Model::UserTransaction userTransactionFor(const Config& config, KvBusiness& business, const std::string& userLogin,
+                                          Model::TransactionData& transactionData, const char* logName) {
+  Model::UserTransaction userTransaction;
+  // Any other type than "EMAIL" is refused by the record, which then keeps "LOGIN".
+  userTransaction.setLoginType(config.getLoginType(userLogin));
+  if (userTransaction.setLogin(userLogin) != KV_SUCCESS) {
+    KV_LOG_ERROR("%s - the login is not 1 to 100 characters; it is sent empty", logName);
+  }
+  transactionData = business.getTransactionData(userLogin);
+  const std::uint16_t dataCode = userTransaction.setTransactionData(transactionData);
+  if (dataCode != KV_SUCCESS) KV_LOG_ERROR("%s - transaction data refused: %d", logName, dataCode);
+  return userTransaction;
+}
+
+Model::UserAuthentication userAuthenticationFor(const Config& config, const std::string& userLogin,
+                                                const std::string& authenticationData,
+                                                const std::string& transactionId) {
+  Model::UserAuthentication userAuthentication;
+  userAuthentication.setLoginType(config.getLoginType(userLogin));
+  userAuthentication.setLogin(userLogin);
+  userAuthentication.setAuthenticationData(authenticationData);
+  userAuthentication.setTransactionId(transactionId);
+  return userAuthentication;
 }
 
 AuthenticationSdk::AuthenticationSettings offlineSettings(const Config& config) {

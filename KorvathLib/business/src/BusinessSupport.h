@@ -6,7 +6,10 @@
 #include <string>
 
 #include "AuthenticationSdk/AuthenticationSettings.h"
+#include "Korvath/Business/KvBusiness.h"
 #include "Korvath/Config.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Model/TransactionData.h"
 
 namespace Korvath {
 namespace Business {
@@ -20,6 +23,25 @@ inline const char* exceptionText(const std::exception* e) {
 
 // The machine's position as the requests carry it (empty text when there is none).
 std::string geolocationJson();
+
+// The outer fields of a sign-in request (transaction or authentication): computer name (1 to
+// 255 characters), platform 1, the factor, the client address (7 to 15 characters), the
+// remote-logon flag and the position. A value a record refuses keeps its default: the
+// request goes out all the same.
+void fillSignInRequest(Model::RequestBaseFields& request, const KvBusiness& business, const char* factor);
+
+// The user part of a push or QR-code transaction: login type ("EMAIL" for a stored e-mail,
+// else the record's "LOGIN"), the login (1 to 100 characters, else empty) and the sign-in it
+// describes (`transactionData`, as KvBusiness::getTransactionData makes it). `logName` names
+// the operation in the log.
+Model::UserTransaction userTransactionFor(const Config& config, KvBusiness& business, const std::string& userLogin,
+                                          Model::TransactionData& transactionData, const char* logName);
+
+// The user part of an online OTP or QR-code check: login type and login as above, the code
+// typed (kept at 4 to 10 characters) and the transaction identifier (refused at 1 to 35).
+Model::UserAuthentication userAuthenticationFor(const Config& config, const std::string& userLogin,
+                                                const std::string& authenticationData,
+                                                const std::string& transactionId);
 
 // The settings of the offline checks. The blobs are keyed by the account, and settings that
 // the service delivered without one belong to this configuration's account.

@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "AuthenticationSdk/OstraSdkService.h"
-#include "Korvath/ConnectionUtils.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/RESTClient.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/ServiceMessages.h"
-#include "Korvath/WindowsFacts.h"
 
 namespace Korvath {
 namespace Business {
@@ -117,21 +115,10 @@ Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std:
     kvBusiness_->setKvCryptoInputs();
     RESTClient restClient(config_->getRegion(), config_->getEnvironment());
 
-    Model::UserAuthentication userAuthentication;
-    userAuthentication.setLoginType(config_->getLoginType(userLogin));
-    userAuthentication.setLogin(userLogin);
-    userAuthentication.setAuthenticationData(otp);
-
     Model::RequestAuthentication request;
-    const std::string machineName = Utils::getComputerName();
-    if (machineName.size() <= 255) request.setMachineName(machineName);
-    request.setPlatform(1);
-    request.setAuthenticationFactor(AUTH_FACTOR_OTP);
-    const std::string& clientIp = kvBusiness_->getClientIp();
-    if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
-    request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
-    request.setGeolocationData(Detail::geolocationJson());
-    const std::uint16_t userCode = request.setUserAuthentication(userAuthentication);
+    Detail::fillSignInRequest(request, *kvBusiness_, AUTH_FACTOR_OTP);
+    const std::uint16_t userCode =
+        request.setUserAuthentication(Detail::userAuthenticationFor(*config_, userLogin, otp, std::string()));
     if (userCode != KV_SUCCESS) {
       KV_LOG_ERROR("%s - user authentication refused: %d", kName, userCode);
     }

@@ -16,7 +16,6 @@
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/ServiceMessages.h"
 #include "Korvath/TimeUtils.h"
-#include "Korvath/WindowsFacts.h"
 
 namespace Korvath {
 namespace Business {
@@ -27,33 +26,14 @@ bool tokenCancelled(const Utils::AutoTokenCancellationRelease* token) {
   return token != nullptr && token->isCancelled();
 }
 
-// The transaction request of a push for `userLogin`. Values that a record refuses leave its
-// default in place; the request goes out all the same.
-Model::RequestTransaction buildPushRequest(Config& config, KvBusiness& business, const std::string& userLogin) {
+// The transaction request of a push for `userLogin`.
+Model::RequestTransaction buildPushRequest(const Config& config, KvBusiness& business, const std::string& userLogin) {
   static const char* const kName = "Korvath::Business::KvBusinessPush::authenticatePush";
-
-  Model::UserTransaction userTransaction;
-  // "USERNAME" is refused by the record, which then keeps "LOGIN".
-  userTransaction.setLoginType(config.getLoginType(userLogin));
-  if (userTransaction.setLogin(userLogin) != KV_SUCCESS) {
-    KV_LOG_ERROR("%s - the login is not 1 to 100 characters; it is sent empty", kName);
-  }
-  const std::uint16_t dataCode = userTransaction.setTransactionData(business.getTransactionData(userLogin));
-  if (dataCode != KV_SUCCESS) {
-    KV_LOG_ERROR("%s - transaction data refused: %d", kName, dataCode);
-  }
-
   Model::RequestTransaction request;
-  const std::string machineName = Utils::getComputerName();
-  if (!machineName.empty() && machineName.size() <= 255) request.setMachineName(machineName);
-  request.setAuthenticationFactor(AUTH_FACTOR_PUSH);
-  const std::string& clientIp = business.getClientIp();
-  if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
-  request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
-
-  request.setGeolocationData(Detail::geolocationJson());
-
-  const std::uint16_t userCode = request.setUserTransaction(userTransaction);
+  Detail::fillSignInRequest(request, business, AUTH_FACTOR_PUSH);
+  Model::TransactionData transactionData;
+  const std::uint16_t userCode =
+      request.setUserTransaction(Detail::userTransactionFor(config, business, userLogin, transactionData, kName));
   if (userCode != KV_SUCCESS) {
     KV_LOG_ERROR("%s - user transaction refused: %d", kName, userCode);
   }

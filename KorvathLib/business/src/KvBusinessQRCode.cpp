@@ -15,7 +15,6 @@
 #include "Korvath/RESTClient.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/ServiceMessages.h"
-#include "Korvath/WindowsFacts.h"
 
 namespace Korvath {
 namespace Business {
@@ -31,19 +30,6 @@ void logUnknownException(const char* name) {
 }
 
 Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
-
-// The outer fields shared by the transaction and the authentication request. A value that a
-// setter refuses leaves the field at its default; the request goes out all the same.
-void fillRequestBase(Model::RequestBaseFields& request, const KvBusiness& business) {
-  const std::string machineName = Utils::getComputerName();
-  if (!machineName.empty() && machineName.size() <= 255) request.setMachineName(machineName);
-  request.setPlatform(1);
-  request.setAuthenticationFactor(AUTH_FACTOR_QRCODE);
-  const std::string& clientIp = business.getClientIp();
-  if (clientIp.size() >= 7 && clientIp.size() <= 15) request.setClientIp(clientIp);
-  request.setIsRdp(Utils::getRemoteLogonFlag() == 1);
-  request.setGeolocationData(Detail::geolocationJson());
-}
 
 // The factor map of a reply: the map given, with any of the three factors it lacks as off.
 Model::AuthFactorMap completeFactors(Model::AuthFactorMap factors) {
@@ -207,19 +193,10 @@ Model::KvResult KvBusinessQRCode::onlineGenerateCommandQRCode(std::string userLo
     RESTClient client(config_->getRegion(), config_->getEnvironment());
 
     Model::RequestTransaction request;
-    fillRequestBase(request, *kvBusiness_);
-
-    Model::UserTransaction userTransaction;
-    // "USERNAME" is refused by the record, which then keeps "LOGIN".
-    userTransaction.setLoginType(config_->getLoginType(userLogin));
-    if (userTransaction.setLogin(userLogin) != KV_SUCCESS) {
-      KV_LOG_ERROR("%s - the login is not 1 to 100 characters; it is sent empty", kName);
-    }
-    const Model::TransactionData transactionData = kvBusiness_->getTransactionData(userLogin);
-    const std::uint16_t dataCode = userTransaction.setTransactionData(transactionData);
-    if (dataCode != KV_SUCCESS) KV_LOG_ERROR("%s - transaction data refused: %d", kName, dataCode);
+    Detail::fillSignInRequest(request, *kvBusiness_, AUTH_FACTOR_QRCODE);
+    Model::TransactionData transactionData;
+    request.setUserTransaction(Detail::userTransactionFor(*config_, *kvBusiness_, userLogin, transactionData, kName));
     jsonTransactionData = transactionData.toJson();
-    request.setUserTransaction(userTransaction);
 
     std::string sealed;
     const std::uint16_t sealCode = kvCrypto_->encryptRequest(request.toJson(), sealed);
@@ -302,16 +279,11 @@ Model::KvResult KvBusinessQRCode::onlineAuthenticateQRCode(std::string userLogin
     kvBusiness_->setKvCryptoInputs();
     RESTClient client(config_->getRegion(), config_->getEnvironment());
 
-    Model::UserAuthentication userAuthentication;
-    userAuthentication.setLoginType(config_->getLoginType(userLogin));
-    userAuthentication.setLogin(userLogin);
-    userAuthentication.setAuthenticationData(authenticationCode);
-    userAuthentication.setTransactionId(transactionId);
-
     Model::RequestAuthentication request;
-    fillRequestBase(request, *kvBusiness_);
+    Detail::fillSignInRequest(request, *kvBusiness_, AUTH_FACTOR_QRCODE);
     // The record keeps the fields it accepted before a refusal; the request goes out anyway.
-    request.setUserAuthentication(userAuthentication);
+    request.setUserAuthentication(
+        Detail::userAuthenticationFor(*config_, userLogin, authenticationCode, transactionId));
 
     std::string sealed;
     const std::uint16_t sealCode = kvCrypto_->encryptRequest(request.toJson(), sealed);
