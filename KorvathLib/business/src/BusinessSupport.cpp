@@ -58,6 +58,16 @@ Model::UserAuthentication userAuthenticationFor(const Config& config, const std:
   return userAuthentication;
 }
 
+std::uint16_t checkLoginLengths(const std::vector<std::string>& userLogins) {
+  for (const std::string& login : userLogins) {
+    if (login.empty() || login.size() > Model::User::kLoginMaxLength) {
+      KV_LOG_ERROR("Korvath::Business - user login of %u characters refused", static_cast<unsigned>(login.size()));
+      return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
+    }
+  }
+  return KV_SUCCESS;
+}
+
 AuthenticationSdk::AuthenticationSettings offlineSettings(const Config& config) {
   AuthenticationSdk::AuthenticationSettings settings = config.getServerConfig().getAuthenticationSettings();
   if (settings.accountId.empty()) settings.accountId = config.getAccountId();

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "AuthenticationSdk/AuthenticationSettings.h"
 #include "Korvath/Business/KvBusiness.h"
@@ -42,6 +43,9 @@ Model::UserTransaction userTransactionFor(const Config& config, KvBusiness& busi
 Model::UserAuthentication userAuthenticationFor(const Config& config, const std::string& userLogin,
                                                 const std::string& authenticationData,
                                                 const std::string& transactionId);
+
+// 0, or 5013 for the first login of a configuration request that is not 1 to 100 characters.
+std::uint16_t checkLoginLengths(const std::vector<std::string>& userLogins);
 
 // The settings of the offline checks. The blobs are keyed by the account, and settings that
 // the service delivered without one belong to this configuration's account.

@@ -25,10 +25,6 @@ void logException(const char* function, const std::exception* e) {
   KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, Detail::exceptionText(e));
 }
 
-bool isValidLoginLength(const std::string& login) {
-  return !login.empty() && login.size() <= Model::User::kLoginMaxLength;
-}
-
 bool factorOf(const Model::AuthFactorMap& factors, const char* factor) {
   auto it = factors.find(factor);
   return it != factors.end() && it->second;
@@ -399,21 +395,6 @@ Model::KvResult KvBusiness::updateConfig(std::string currentLogin) {
   return result;
 }
 
-namespace {
-
-std::uint16_t checkLoginLengths(const std::vector<std::string>& userLogins) {
-  for (const std::string& login : userLogins) {
-    if (!isValidLoginLength(login)) {
-      KV_LOG_ERROR("Korvath::Business::KvBusiness - user login of %u characters refused",
-                   static_cast<unsigned>(login.size()));
-      return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-    }
-  }
-  return KV_SUCCESS;
-}
-
-}  // namespace
-
 Model::KvResult KvBusiness::updateConfigListUser(std::vector<std::string> userLogins) {
   Model::KvResult result(KV_ERROR_FAIL_REQUEST_CONFIG);
   try {
@@ -423,7 +404,7 @@ Model::KvResult KvBusiness::updateConfigListUser(std::vector<std::string> userLo
         mountRequestConfigBase(config.getAccountId(), static_cast<std::uint32_t>(config.getResourceId()),
                                config.getServerConfig().getIntegrationKey(), request);
     if (code != KV_SUCCESS) return Model::KvResult(code);
-    code = checkLoginLengths(userLogins);
+    code = Detail::checkLoginLengths(userLogins);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     request.setUserLogins(userLogins);
     result = postConfigSave(request);
@@ -453,7 +434,7 @@ Model::KvResult KvBusiness::updateConfigUser(std::string userLogin, std::string 
     if (code != KV_SUCCESS) return Model::KvResult(code);
     std::vector<std::string> userLogins;
     mountUserLogins(userLogins, std::string());
-    code = checkLoginLengths(userLogins);
+    code = Detail::checkLoginLengths(userLogins);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     request.setUserLogins(userLogins);
     result = postConfigSaveAddUser(request, userLogin, userPassword, checkRememberPassword, authType,
@@ -483,7 +464,7 @@ Model::KvResult KvBusiness::updateConfigAddUser(std::string userLogin, std::stri
     std::vector<std::string> userLogins;
     mountUserLogins(userLogins, std::string());
     userLogins.push_back(userLogin);
-    code = checkLoginLengths(userLogins);
+    code = Detail::checkLoginLengths(userLogins);
     if (code != KV_SUCCESS) return Model::KvResult(code);
     request.setUserLogins(userLogins);
     result =

@@ -223,12 +223,10 @@ Model::KvResult KvBusinessForgotAuthenticator::updateConfigUserForgotAuthenticat
     result.setResultCode(code);
     return result;
   }
-  for (const std::string& login : userLogins) {
-    if (login.empty() || login.size() > Model::User::kLoginMaxLength) {
-      KV_LOG_ERROR("%s - a stored login is not 1 to 100 characters", kName);
-      result.setResultCode(KV_ERROR_INVALID_USER_LOGIN_LENGTH);
-      return result;
-    }
+  code = Detail::checkLoginLengths(userLogins);
+  if (code != KV_SUCCESS) {
+    result.setResultCode(code);
+    return result;
   }
   request.setUserLogins(userLogins);
   return postConfigSaveAddUserForgotAuthenticator(request, userLogin, hours, lastAuthType);
