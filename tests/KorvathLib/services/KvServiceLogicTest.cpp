@@ -249,6 +249,32 @@ TEST_F(KvServiceLogic, DestructionWaitsForEveryTaskAndSurvivesAnInvalidFuture) {
   opener.join();
 }
 
+TEST_F(KvServiceLogic, CopiesMadeWhileTheDialogThreadChangesTheUserListSeeWholeStates) {
+  KvService service;
+  std::vector<UserConfig> users;
+  for (int i = 0; i < 30; ++i) users.push_back(user("user" + std::to_string(i), true, true, true));
+  fillService(service, users);
+  std::atomic<bool> stop{false};
+  std::thread dialog([&] {
+    for (int round = 0; round < 20; ++round) {
+      std::string name = "newcomer";
+      service.getPelloraUsernameFromConfigFile(name);  // a full list loses a user and is saved
+      auto lock = service.lockState();
+      ASSERT_EQ(0, service.getConfig().setUsersConfig(users));
+    }
+    stop = true;
+  });
+  int copies = 0;
+  while (!stop.load() || copies == 0) {
+    KvService copy(service);
+    const std::size_t size = copy.getConfig().getUsersConfig().size();
+    EXPECT_TRUE(size == 29 || size == 30) << size;
+    ++copies;
+  }
+  dialog.join();
+  EXPECT_GT(copies, 0);
+}
+
 // ------------------------------------------------------------------------- logon-disabled gate
 
 TEST_F(KvServiceLogic, LogonDisabledGateAnswersTheStoredValue) {
