@@ -255,12 +255,15 @@ TEST_F(PushOtpSim, AReplyThatDoesNotOpenGives5007) {
   EXPECT_EQ(5007, push.authenticatePush("alice", nullptr).getResultCode());
 }
 
-TEST_F(PushOtpSim, ARefusedTransactionGivesTheMappedServiceCode) {
+TEST_F(PushOtpSim, ARefusedTransactionGivesTheMappedServiceCodeAndLeavesTheDisabledStateToTheCaller) {
+  config_.setLogonAppDisable(5108);
   KvBusinessPush push(&config_, &crypto_, &business_);
   const KvResult result = push.authenticatePush("nobody", nullptr);
   EXPECT_EQ(5103, result.getResultCode());
   EXPECT_EQ(201015008, result.getCloudErrorCode());
   EXPECT_TRUE(sim_.requestsTo("pushresult").empty());
+  // Only an exception ends a push with disableKorvath; the push service's user update follows.
+  EXPECT_EQ(5108, config_.getLogonAppDisable());
 }
 
 TEST_F(PushOtpSim, AConnectivityFailureWhilePollingIsRetriedOnceAfter200Ms) {
