@@ -65,8 +65,8 @@ KvService::KvService() : stateMutex_(std::make_shared<StateMutex>()) {
   logBuild(kClass);
   kvCrypto_ = KvCrypto();
   config_ = Config(&kvCrypto_);
-  authFactors_ = {{Business::AUTH_FACTOR_PUSH, false}, {Business::AUTH_FACTOR_QRCODE, false},
-                  {Business::AUTH_FACTOR_OTP, false}};
+  authFactors_ = {
+      {Business::AUTH_FACTOR_PUSH, false}, {Business::AUTH_FACTOR_QRCODE, false}, {Business::AUTH_FACTOR_OTP, false}};
 }
 
 KvService::KvService(const KvService& other) : stateMutex_(other.stateMutex_) {
@@ -93,8 +93,8 @@ void KvService::waitForFuture(std::future<Model::KvResult>& future) {
   try {
     if (future.valid() && future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) future.wait();
   } catch (const std::future_error& e) {
-    KV_LOG_ERROR("%s::%s - Error when waiting for the completion of a future. Error description: %s", kClass,
-                 __func__, e.what());
+    KV_LOG_ERROR("%s::%s - Error when waiting for the completion of a future. Error description: %s", kClass, __func__,
+                 e.what());
   }
 }
 
@@ -190,7 +190,7 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
       KV_LOG_ERROR("%s::%s - the service no longer knows this agent's resource: %d", kClass, __func__,
                    result.getResultCode());
     } else if (result.getResultCode() != KV_SUCCESS) {
-      KV_LOG_ERROR("%s Error on load config file: %d", kClass, result.getResultCode());
+      KV_LOG_ERROR("%s::%s Error on load config file: %d", kClass, __func__, result.getResultCode());
     }
   } catch (const std::exception& e) {
     logServiceException(kClass, __func__, &e);

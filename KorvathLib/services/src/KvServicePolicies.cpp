@@ -158,10 +158,11 @@ void KvService::validateBypassWithNoInternet(bool found, const std::string& user
     result.setResultCode(disabled);
   } else if (!found) {
     if (config_.shouldBypassMfaForNonPelloraUser(userName, false)) {
-      KV_LOG_INFO("%s The user is trying to login without an Internet connection and is in the whitelist!", kClass);
+      KV_LOG_INFO("%s::%s The user is trying to login without an Internet connection and is in the whitelist!", kClass,
+                  __func__);
       result.setResultCode(KV_ERROR_BYPASS_UNKNOWN_USER);
     } else {
-      KV_LOG_INFO("%s The user is trying to do the first login without an Internet connection!", kClass);
+      KV_LOG_INFO("%s::%s The user is trying to do the first login without an Internet connection!", kClass, __func__);
       result.setResultCode(KV_ERROR_FIRST_LOGIN_OFFLINE);
     }
   }

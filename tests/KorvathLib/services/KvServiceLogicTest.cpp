@@ -449,7 +449,7 @@ TEST_F(KvServiceLogic, UserStatusFollowsTheStoredRecordInOrder) {
   notAllowed.setPolicyAllowsAuthentication(false);
   KvService service;
   fillService(service, {blockedAndOver, over, quarantine, noPolicy, notAllowed, user("ok", true, true, true)});
-  const std::vector<std::pair<std::string, int>> expected = {{"b", 5131}, {"o", 5132}, {"q", 5133}, {"n", 5127},
+  const std::vector<std::pair<std::string, int>> expected = {{"b", 5131}, {"o", 5132}, {"q", 5133},   {"n", 5127},
                                                              {"x", 5143}, {"ok", 0},   {"none", 5103}};
   for (const auto& e : expected) {
     std::string name = e.first;
