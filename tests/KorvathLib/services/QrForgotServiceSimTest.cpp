@@ -91,6 +91,23 @@ TEST_F(QrForgotSim, OnlineCommandIsAnsweredAndCheckedAtTheServiceWithTheStoredLo
   EXPECT_EQ("qrcode", savedUser(dir_.file("kvconfig.cfg"), "alice").getLastAuthType());
 }
 
+TEST_F(QrForgotSim, OfflineDialogMakesTheCommandHereAndAsksTheServiceOnlyForAnUnknownLogin) {
+  makeService({storedAlice()});
+  internet_ = false;
+  KvServiceQRCode qr(service_.get(), &internet_);
+  EXPECT_EQ(0, qr.genCmdQRCode(baseRequest("alice"), responseType_, response_).getResultCode());
+  EXPECT_FALSE(qrResponse(response_).getOnLine());
+  EXPECT_TRUE(recorded().empty());
+
+  // No blobs here for a login the configuration does not hold: its command comes from the service.
+  ASSERT_EQ(0, service_->getConfig().setUsersConfig({}));
+  EXPECT_EQ(0, qr.genCmdQRCode(baseRequest("alice"), responseType_, response_).getResultCode());
+  const ServiceResponseAuthQRCode shown = qrResponse(response_);
+  EXPECT_TRUE(shown.getOnLine());
+  EXPECT_EQ(36u, shown.getTransactionId().size());
+  EXPECT_EQ(1u, recorded("/transaction").size());
+}
+
 TEST_F(QrForgotSim, OnlineCommandIsAskedForEvenWhenTheStoredQrCodeSwitchIsOff) {
   makeService({storedAlice(false)});
   onlineCommand("alice");
