@@ -67,13 +67,6 @@ TEST_F(QrForgotLogic, OfflineCommandIsMadeFromTheStoredMobileAuthenticators) {
   EXPECT_EQ(std::vector<std::uint32_t>({1001}), parsed.deviceIds);
 }
 
-TEST_F(QrForgotLogic, WithoutAnInternetFlagTheCommandIsMadeOffline) {
-  makeService({qrUser("alice", true, true, true, {mobile(1001)})});
-  KvServiceQRCode qr(service_.get());  // no flag: the dialog is not online
-  EXPECT_EQ(0, qr.genCmdQRCode(baseRequest("alice"), responseType_, response_).getResultCode());
-  EXPECT_FALSE(qrResponse(response_).getOnLine());
-}
-
 TEST_F(QrForgotLogic, EmptyLoginGivesTheBaseResponseWithTheDefaultFactors) {
   makeService({});
   for (bool online : {false, true}) {
@@ -127,15 +120,6 @@ TEST_F(QrForgotLogic, FallBackForAUserWithoutQrCodeKeepsTheOnlineAttemptsText) {
   const ServiceResponseBase reply = baseResponse(response_);
   EXPECT_EQ("olive", reply.getUserLogin());
   EXPECT_EQ("qrcode", reply.getLastAuthType());
-}
-
-TEST_F(QrForgotLogic, OfflineGenerationForAUserWithOnlyHardwareTokensFindsNoMobileAuthenticator) {
-  makeService({qrUser("hank", true, true, true, {hardwareToken()})});
-  KvServiceQRCode qr(service_.get(), &internet_);
-  EXPECT_EQ(KV_ERROR_AUTHENTICATOR_NOT_FOUND,
-            qr.genCmdQRCode(baseRequest("hank"), responseType_, response_).getResultCode());
-  EXPECT_EQ(3, responseType_);
-  EXPECT_EQ("hank", baseResponse(response_).getUserLogin());
 }
 
 // ================================================================== QR code: checks
@@ -234,19 +218,6 @@ TEST_F(QrForgotLogic, RightAnswerWhoseRecordCannotBeSavedFailsWithTheSavesCode) 
   const KvResult result = qr.checkQRCode(qrRequest("alice", answer, shown, false), responseType_, response_);
   EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, result.getResultCode());
   EXPECT_EQ(10, responseType_);
-}
-
-TEST_F(QrForgotLogic, ServiceObjectWithoutAServiceFailsWithItsPresets) {
-  KvServiceQRCode qr(nullptr);
-  ServiceRequestAuthQRCode request;
-  EXPECT_EQ(KV_ERROR_FAIL_SERVICE_AUTH_QRCODE_KORVATH,
-            qr.checkQRCode(request, responseType_, response_).getResultCode());
-  EXPECT_EQ(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH,
-            qr.genCmdQRCodeOffline(baseRequest("alice"), responseType_, response_).getResultCode());
-  KvServiceForgotAuthenticator forgot(nullptr);
-  EXPECT_EQ(KV_ERROR_FAIL_SERVICE_FORGOT_AUTHENTICATOR_LOGIN_KORVATH,
-            forgot.checkForgotAuthenticator(baseRequest("alice"), responseType_, response_));
-  EXPECT_EQ(kUntouched, response_);
 }
 
 // ================================================================== forgot token: expiry
