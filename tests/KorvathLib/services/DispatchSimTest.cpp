@@ -102,7 +102,9 @@ TEST_F(DispatchSim, ApprovedPushOfAStoredUserIsRecorded) {
 }
 
 TEST_F(DispatchSim, DeniedPushOfAStoredUserIsRecordedAndAnswersTheirPushScreen) {
-  serve({userWithToken("alice", true, false, true)});
+  UserConfig alice = userWithToken("alice", true, false, true);
+  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+  serve({alice});
   planPush("alice", "deny", 1);
   std::uint16_t type = 0;
   std::string response;
@@ -112,7 +114,10 @@ TEST_F(DispatchSim, DeniedPushOfAStoredUserIsRecordedAndAnswersTheirPushScreen) 
   ASSERT_EQ(0, screen.fillFromJson(response)) << response;
   EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}), screen.getAuthTypes());
   EXPECT_EQ(1u, configRequests());
-  EXPECT_EQ("push", storedUser(configPath_, "alice").getLastAuthType());
+  // Recorded without ending a forgot-token period.
+  const UserConfig saved = storedUser(configPath_, "alice");
+  EXPECT_EQ("push", saved.getLastAuthType());
+  EXPECT_EQ(alice.getFallbackExpiration(), saved.getFallbackExpiration());
 }
 
 TEST_F(DispatchSim, PushThatLosesTheServiceWith5116LeavesAStoredUserAlone) {
