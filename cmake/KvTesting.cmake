@@ -30,6 +30,12 @@ function(kv_add_test name)
       LABELS "${KT_LABEL}"
       TIMEOUT ${KT_TIMEOUT}
       ENVIRONMENT "${env}")
+    # All executables share one Wine prefix, so its Windows directory (the configuration
+    # files), its registry and its named mutexes are one machine for them: suites that use
+    # that state run one at a time, as natively each test has a KORVATH_ROOT of its own.
+    if(KT_LABEL MATCHES "^(foundations|model|business|services|ui|provider)$")
+      set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK kv_wine_machine_state)
+    endif()
   else()
     gtest_discover_tests(${name}
       PROPERTIES LABELS "${KT_LABEL}" TIMEOUT ${KT_TIMEOUT}
