@@ -1,0 +1,160 @@
+// What the services write to the agent's log while the panels' requests run through the
+// dispatcher: every factor, accepted and refused, with a password and codes that must never be
+// readable in any record, not even in the response texts and request messages that are logged.
+
+#include <gtest/gtest.h>
+
+#include <rapidjson/document.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CryptoSdk/SecurityService.h"
+#include "DispatchTestSupport.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Platform.h"
+#include "Korvath/Service/KvService.h"
+#include "Korvath/Service/KvServicePush.h"
+#include "Korvath/Service/KvServiceQRCode.h"
+#include "Korvath/Service/MfaAuthentication.h"
+#include "QrForgotServiceTestSupport.h"
+#include "ServicesTestSupport.h"
+
+using namespace Korvath;
+using namespace QrForgotServiceTest;
+using Service::MfaAuthentication;
+using Service::MfaAuthenticationRequest;
+
+namespace {
+
+// A password with blanks, quotes and separators, the shapes a careless format string cuts.
+const char* const kPassword = "pw \"zq7\": hide, me=now";
+
+// The plain messages of the sealed log at `path`.
+std::vector<std::string> logMessages(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  std::vector<std::uint8_t> secret;
+  EXPECT_TRUE(Platform::machineSecret(secret));
+  CryptoSdk::SealKey key;
+  EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::vector<std::string> messages;
+  std::istringstream lines(content.str());
+  std::string record;
+  while (std::getline(lines, record)) {
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    if (record.empty()) continue;
+    rapidjson::Document doc;
+    doc.Parse(record.c_str(), record.size());
+    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("message") || !doc["message"].IsString()) {
+      ADD_FAILURE() << "unreadable record: " << record;
+      continue;
+    }
+    std::string plain;
+    EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
+    messages.push_back(plain);
+  }
+  return messages;
+}
+
+class ServiceLogSecrets : public ServicesTest::ServiceTestBase {
+ protected:
+  void SetUp() override {
+    ServicesTest::ServiceTestBase::SetUp();
+    configPath_ = dir_.file("kvconfig.cfg");
+    logPath_ = dir_.file("agent.log");
+    alice_ = mobile(1001);
+    fillQrForgotService(service_, configPath_, {qrUser("alice", true, true, true, {alice_})});
+    Logger::close();
+    ASSERT_TRUE(Logger::open(logPath_));
+  }
+  void TearDown() override {
+    Logger::close();
+    ServicesTest::ServiceTestBase::TearDown();
+  }
+
+  MfaAuthenticationRequest request(std::uint8_t mode) {
+    MfaAuthenticationRequest r;
+    r.mode = mode;
+    r.userLogin = "alice";
+    r.userPassword = kPassword;
+    r.checkRememberPassword = true;
+    return r;
+  }
+
+  Service::KvService service_;
+  std::string configPath_;
+  std::string logPath_;
+  Model::AuthenticatorRecord alice_;
+};
+
+TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
+  MfaAuthentication dispatcher(&service_);
+  // The password whole and its distinctive middle, which a cut value would still show.
+  std::vector<std::string> secrets = {kPassword, "zq7"};
+
+  // QR code made here, answered wrongly, then rightly.
+  std::atomic<bool> internet{false};
+  Service::KvServiceQRCode qr(&service_, &internet);
+  std::uint16_t type = 0;
+  std::string response;
+  ASSERT_EQ(0, qr.genCmdQRCode(baseRequest("alice"), type, response).getResultCode());
+  const Service::ServiceResponseAuthQRCode shown = qrResponse(response);
+  MfaAuthenticationRequest qrCheck = request(Service::MFAAuthenticationQRCode);
+  qrCheck.command = shown.getCommand();
+  qrCheck.transactionData = shown.getTransactionData().toJson();
+  qrCheck.transactionId = shown.getTransactionId();
+  qrCheck.onLine = false;
+  const std::string rightQr = answerFor(alice_.getBlob(), qrCheck.command);
+  qrCheck.authData = rightQr == "804617" ? "804618" : "804617";
+  secrets.push_back(qrCheck.authData);
+  EXPECT_NE(0, dispatcher.authenticate(qrCheck).getResultCode());
+  qrCheck.authData = rightQr;
+  secrets.push_back(rightQr);
+  EXPECT_EQ(0, dispatcher.authenticate(qrCheck).getResultCode());
+
+  // OTP online (the service cannot be reached: the offline check follows) and offline.
+  MfaAuthenticationRequest otp = request(Service::MFAAuthenticationOTP);
+  otp.authData = "739146";
+  secrets.push_back(otp.authData);
+  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+  otp.onLine = false;
+  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+
+  // Forgot-token activation with a wrong and the administrator's code, then the sign-in.
+  MfaAuthenticationRequest activation = request(Service::MFAAuthenticationForgotTokenActivate);
+  activation.time = 8;
+  activation.challenge = "482913";
+  activation.onLine = false;
+  const std::string adminsCode = adminCode("alice", 8, activation.challenge);
+  activation.authData = adminsCode == "615243" ? "615244" : "615243";
+  secrets.push_back(activation.authData);
+  EXPECT_NE(0, dispatcher.authenticate(activation).getResultCode());
+  activation.authData = adminsCode;
+  secrets.push_back(adminsCode);
+  EXPECT_EQ(0, dispatcher.authenticate(activation).getResultCode());
+  EXPECT_EQ(0, dispatcher.authenticate(request(Service::MFAAuthenticationForgotTokenAuthentication)).getResultCode());
+
+  // Push (the service cannot be reached) and the password alone.
+  Utils::AutoTokenCancellationRelease token;
+  const std::uint32_t index = dispatcher.authenticateAsync(request(Service::MFAAuthenticationPush), token);
+  ASSERT_EQ(0u, index);
+  EXPECT_NE(0, service_.getFutures().at(index).get().getResultCode());
+  EXPECT_NE(0, dispatcher.authenticate(request(Service::MFAAuthenticationPassword)).getResultCode());
+
+  Logger::close();
+  const std::vector<std::string> messages = logMessages(logPath_);
+  // The services did write: their request and response lines are among the records.
+  ASSERT_GT(messages.size(), 100u);
+  for (const std::string& message : messages) {
+    for (const std::string& secret : secrets) {
+      EXPECT_EQ(std::string::npos, message.find(secret)) << "\"" << secret << "\" in: " << message;
+    }
+  }
+}
+
+}  // namespace
