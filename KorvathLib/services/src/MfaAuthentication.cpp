@@ -84,6 +84,11 @@ Model::KvResult MfaAuthentication::authenticate(MfaAuthenticationRequest request
 
 Model::KvResult MfaAuthentication::dispatch(const MfaAuthenticationRequest& request) {
   Model::KvResult result = preset();
+  // Every factor's service works on the dialog's state; without it only mode 9 has an answer.
+  if (service_ == nullptr && request.mode != MFAAuthenticationLogonAppDisable) {
+    KV_LOG_ERROR("%s::authenticate - no service state for mode %d", kClass, static_cast<int>(request.mode));
+    return result;
+  }
   switch (request.mode) {
     case MFAAuthenticationOTP:
       KV_LOG_DEBUG("%s::authenticate - MFAAuthenticationOTP", kClass);

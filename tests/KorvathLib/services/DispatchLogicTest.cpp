@@ -153,6 +153,16 @@ TEST_F(DispatchLogic, ModesWithoutASynchronousOperationGive5113AndMode9Succeeds)
   EXPECT_FALSE(fileExists());
 }
 
+TEST_F(DispatchLogic, DispatcherWithoutAServiceStateAnswers5113InsteadOfCrashing) {
+  MfaAuthentication dispatcher(nullptr);
+  for (std::uint8_t mode : {1, 2, 4, 5, 8}) {
+    EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
+  }
+  EXPECT_EQ(0, dispatcher.authenticate(request(9)).getResultCode());
+  Korvath::Utils::AutoTokenCancellationRelease token;
+  EXPECT_EQ(255u, dispatcher.authenticateAsync(request(3), token));
+}
+
 TEST_F(DispatchLogic, LogonDisabledGateAnswers5108ThroughTheDispatcherForEveryFactor) {
   serve({userWithToken("alice", true, true, true)});
   service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
