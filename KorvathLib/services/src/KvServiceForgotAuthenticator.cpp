@@ -11,6 +11,7 @@
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
+#include "ServiceLog.h"
 
 namespace Korvath {
 namespace Service {
@@ -28,10 +29,7 @@ constexpr std::uint64_t kFileTimePerSecond = 10000000ull;
 // Keeps the configuration's own autoSendPush when a user is added.
 constexpr std::int32_t kKeepAutoSendPush = -1;
 
-void logException(const char* function, const std::exception* e) {
-  const char* text = (e != nullptr && e->what() != nullptr && e->what()[0] != '\0') ? e->what() : "Unknown exception";
-  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, text);
-}
+void logException(const char* function, const std::exception* e) { logServiceException(kClass, function, e); }
 
 void logOutcome(const char* function, std::uint16_t responseType, const std::string& response, std::uint16_t code) {
   // The logger masks the password members of the response text.
@@ -94,8 +92,7 @@ ServerConfig serverConfigOf(KvService& service) {
 
 KvServiceForgotAuthenticator::KvServiceForgotAuthenticator(KvService* service) : service_(service) {
   KV_TRACE_SCOPE("Korvath::Service::KvServiceForgotAuthenticator::KvServiceForgotAuthenticator");
-  KV_LOG_DEBUG("%s - BuildConfiguration: %s", kClass, getBuildConfiguration().c_str());
-  KV_LOG_DEBUG("%s - BuildPlataform: %s", kClass, kBuildPlatform);
+  logBuild(kClass);
   if (service_ != nullptr) {
     businessForgot_.reset(new Business::KvBusinessForgotAuthenticator(&service_->getConfig(), &service_->getKvCrypto(),
                                                                       &service_->getKvBusiness()));

@@ -9,6 +9,7 @@
 
 #include "Korvath/Logger.h"
 #include "Korvath/ResultCodes.h"
+#include "ServiceLog.h"
 
 namespace Korvath {
 namespace Service {
@@ -21,10 +22,7 @@ constexpr std::int32_t kKeepAutoSendPush = -1;
 
 Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
 
-void logException(const char* function, const std::exception* e) {
-  const char* text = (e != nullptr && e->what() != nullptr && e->what()[0] != '\0') ? e->what() : "Unknown exception";
-  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, text);
-}
+void logException(const char* function, const std::exception* e) { logServiceException(kClass, function, e); }
 
 void logOutcome(const char* function, std::uint16_t responseType, const std::string& response,
                 const Model::KvResult& result) {
@@ -77,8 +75,7 @@ StoredUser lookUp(KvService& service, const std::string& login) {
 KvServiceQRCode::KvServiceQRCode(KvService* service, const std::atomic<bool>* internetStatus)
     : service_(service), internetStatus_(internetStatus) {
   KV_TRACE_SCOPE("Korvath::Service::KvServiceQRCode::KvServiceQRCode");
-  KV_LOG_DEBUG("%s - BuildConfiguration: %s", kClass, getBuildConfiguration().c_str());
-  KV_LOG_DEBUG("%s - BuildPlataform: %s", kClass, kBuildPlatform);
+  logBuild(kClass);
   if (service_ != nullptr) {
     businessQRCode_.reset(
         new Business::KvBusinessQRCode(&service_->getConfig(), &service_->getKvCrypto(), &service_->getKvBusiness()));
