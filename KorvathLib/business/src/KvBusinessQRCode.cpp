@@ -6,6 +6,7 @@
 #include "BusinessSupport.h"
 
 #include <exception>
+#include <type_traits>
 #include <vector>
 
 #include "AuthenticationSdk/OstraSdkService.h"
@@ -30,6 +31,19 @@ void logUnknownException(const char* name) {
 }
 
 Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
+
+// Runs `body`; an exception it throws is logged under `name` and answers `failed`.
+template <typename Body, typename Result = std::invoke_result_t<Body&>>
+Result guarded(const char* name, typename std::common_type<Result>::type failed, Body body) {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    logException(name, e);
+  } catch (...) {
+    logUnknownException(name);
+  }
+  return failed;
+}
 
 // The factor map of a reply: the map given, with any of the three factors it lacks as off.
 Model::AuthFactorMap completeFactors(Model::AuthFactorMap factors) {
@@ -66,8 +80,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCode(std::string userLogin, s
                                                         std::uint8_t& online) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCode";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  try {
+  return guarded(kName, preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
     if (userLogin.empty()) {
       transactionId.clear();
       commandQRcode.clear();
@@ -83,14 +97,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCode(std::string userLogin, s
       const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
       result = generateCommandQRCode(user, transactionId, jsonTransactionData, commandQRcode, online);
     }
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  }
-  return result;
+    return result;
+  });
 }
 
 Model::KvResult KvBusinessQRCode::generateCommandQRCode(Model::UserConfig user, std::string& transactionId,
@@ -98,8 +106,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCode(Model::UserConfig user, 
                                                         std::uint8_t& online) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCode";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  try {
+  return guarded(kName, preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
     if (kvBusiness_->areAllAuthenticatorsBlocked(user)) {
       online = 1;
       result = onlineGenerateCommandQRCode(user.getUserLogin(), transactionId, jsonTransactionData, commandQRcode);
@@ -121,14 +129,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCode(Model::UserConfig user, 
     }
     KV_LOG_INFO("%s - User has no one active mobile token. QR Code couldn't be generated.", kName);
     result = preset(KV_ERROR_AUTHENTICATOR_NOT_FOUND);
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  }
-  return result;
+    return result;
+  });
 }
 
 Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(std::string userLogin, std::string& transactionId,
@@ -136,8 +138,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(std::string userLo
                                                               std::string& commandQRcode, std::uint8_t& online) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCodeOnline";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  try {
+  return guarded(kName, preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
     if (userLogin.empty()) {
       transactionId.clear();
       commandQRcode.clear();
@@ -153,14 +155,8 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(std::string userLo
       const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
       result = generateCommandQRCodeOnline(user, transactionId, jsonTransactionData, commandQRcode, online);
     }
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  }
-  return result;
+    return result;
+  });
 }
 
 Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(Model::UserConfig user, std::string& transactionId,
@@ -168,18 +164,12 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(Model::UserConfig 
                                                               std::string& commandQRcode, std::uint8_t& online) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::generateCommandQRCodeOnline";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  try {
+  return guarded(kName, preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
     online = 1;
     result = onlineGenerateCommandQRCode(user.getUserLogin(), transactionId, jsonTransactionData, commandQRcode);
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_SERVICE_GEN_CMD_QRCODE_KORVATH);
-  }
-  return result;
+    return result;
+  });
 }
 
 Model::KvResult KvBusinessQRCode::onlineGenerateCommandQRCode(std::string userLogin, std::string& transactionId,
@@ -187,8 +177,8 @@ Model::KvResult KvBusinessQRCode::onlineGenerateCommandQRCode(std::string userLo
                                                               std::string& commandQRcode) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::onlineGenerateCommandQRCode";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
-  try {
+  const Model::KvResult outcome = guarded(kName, preset(KV_ERROR_FAIL_REQUEST_TRANSACTION), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
     kvBusiness_->setKvCryptoInputs();
     RESTClient client(config_->getRegion(), config_->getEnvironment());
 
@@ -223,15 +213,10 @@ Model::KvResult KvBusinessQRCode::onlineGenerateCommandQRCode(std::string userLo
       }
     }
     if (result.getResultCode() != KV_SUCCESS) KV_LOG_TRACE("%s Fail to generate QR code command online", kName);
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_REQUEST_TRANSACTION);
-  }
-  kvBusiness_->disableKorvath(result.getResultCode());
-  return result;
+    return result;
+  });
+  kvBusiness_->disableKorvath(outcome.getResultCode());
+  return outcome;
 }
 
 std::uint16_t KvBusinessQRCode::offlineGenerateCommandQRCode(Model::UserConfig user, std::string transactionId,
@@ -239,8 +224,8 @@ std::uint16_t KvBusinessQRCode::offlineGenerateCommandQRCode(Model::UserConfig u
                                                              std::string& commandQRcode) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineGenerateCommandQRCode";
   KV_TRACE_SCOPE(kName);
-  std::uint16_t result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
-  try {
+  return guarded(kName, KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE, [&]() -> std::uint16_t {
+    std::uint16_t result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
     jsonTransactionData = kvBusiness_->getTransactionData(user.getUserLogin()).toJson();
     // Blocked authenticators are listed too: the SDK leaves out those that cannot answer.
     std::vector<OstraSdkService::MobileAuthenticatorEntry> entries;
@@ -258,14 +243,8 @@ std::uint16_t KvBusinessQRCode::offlineGenerateCommandQRCode(Model::UserConfig u
     if (result != KV_SUCCESS) {
       KV_LOG_ERROR("%s - %d %s", kName, result, OstraSdkService::getErrorMessage(result).c_str());
     }
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
-  } catch (...) {
-    logUnknownException(kName);
-    result = KV_ERROR_FAIL_GENERATE_COMMAND_QRCODE;
-  }
-  return result;
+    return result;
+  });
 }
 
 // ---------------------------------------------------------------- check
@@ -274,8 +253,8 @@ Model::KvResult KvBusinessQRCode::onlineAuthenticateQRCode(std::string userLogin
                                                            std::string authenticationCode) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::onlineAuthenticateQRCode";
   KV_TRACE_SCOPE(kName);
-  Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
-  try {
+  const Model::KvResult outcome = guarded(kName, preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION), [&] {
+    Model::KvResult result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
     kvBusiness_->setKvCryptoInputs();
     RESTClient client(config_->getRegion(), config_->getEnvironment());
 
@@ -300,15 +279,10 @@ Model::KvResult KvBusinessQRCode::onlineAuthenticateQRCode(std::string userLogin
     } else {
       KV_LOG_INFO("%s - Failure to authenticate the QR code online", kName);
     }
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
-  } catch (...) {
-    logUnknownException(kName);
-    result = preset(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
-  }
-  kvBusiness_->disableKorvath(result.getResultCode());
-  return result;
+    return result;
+  });
+  kvBusiness_->disableKorvath(outcome.getResultCode());
+  return outcome;
 }
 
 std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& user, std::string transactionId,
@@ -316,8 +290,8 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
                                                           std::string authenticationCode) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineAuthenticateQRCode";
   KV_TRACE_SCOPE(kName);
-  std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
-  try {
+  return guarded(kName, KV_ERROR_FAIL_REQUEST_AUTHENTICATION, [&]() -> std::uint16_t {
+    std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
     if (kvBusiness_->areAllAuthenticatorsBlocked(user)) {
       KV_LOG_DEBUG("%s - All authenticators are blocked offline, trying online", kName);
       return onlineAuthenticateQRCode(user.getUserLogin(), transactionId, authenticationCode).getResultCode();
@@ -352,14 +326,8 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
     for (std::size_t i = 0; i < fresh.size() && i < setAside.size(); ++i) fresh[i] = setAside[i];
     const std::uint16_t storeCode = user.setAuthenticators(fresh);
     if (storeCode != KV_SUCCESS) KV_LOG_ERROR("%s - the updated authenticators were refused: %d", kName, storeCode);
-  } catch (const std::exception& e) {
-    logException(kName, e);
-    result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
-  } catch (...) {
-    logUnknownException(kName);
-    result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
-  }
-  return result;
+    return result;
+  });
 }
 
 // ---------------------------------------------------------------- replies
@@ -370,18 +338,13 @@ std::uint16_t KvBusinessQRCode::genResponseGenCmdQRCode(std::string userLogin, s
                                                         std::string& response) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::genResponseGenCmdQRCode";
   KV_TRACE_SCOPE(kName);
-  try {
+  return guarded(kName, KV_ERROR_FAIL_LOAD_UI_USER_LOGON, [&]() -> std::uint16_t {
     Service::ServiceResponseBase reply;
     fillResponseBase(reply, *config_, userLogin, userPassword, checkRememberPassword, authFactors);
     responseType = RESPONSE_TYPE_QRCODE_COMMAND;
     response = reply.toJson();
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    logException(kName, e);
-  } catch (...) {
-    logUnknownException(kName);
-  }
-  return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
+  });
 }
 
 std::uint16_t KvBusinessQRCode::genResponseAuthQRCode(std::string userLogin, std::string userPassword,
@@ -392,7 +355,7 @@ std::uint16_t KvBusinessQRCode::genResponseAuthQRCode(std::string userLogin, std
                                                       std::string& response) {
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::genResponseAuthQRCode";
   KV_TRACE_SCOPE(kName);
-  try {
+  return guarded(kName, KV_ERROR_FAIL_LOAD_UI_USER_LOGON, [&]() -> std::uint16_t {
     Service::ServiceResponseAuthQRCode reply;
     fillResponseBase(reply, *config_, userLogin, userPassword, checkRememberPassword, authFactors);
     reply.setAuthDataSize(6);
@@ -407,12 +370,7 @@ std::uint16_t KvBusinessQRCode::genResponseAuthQRCode(std::string userLogin, std
     responseType = RESPONSE_TYPE_QRCODE;
     response = reply.toJson();
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    logException(kName, e);
-  } catch (...) {
-    logUnknownException(kName);
-  }
-  return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
+  });
 }
 
 }  // namespace Business
