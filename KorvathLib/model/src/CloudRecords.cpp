@@ -1,5 +1,6 @@
 #include "Korvath/Model/CloudRecords.h"
 
+#include "RecordSupport.h"
 #include "Korvath/KvException.h"
 #include "Korvath/ResultCodes.h"
 
@@ -18,15 +19,11 @@ bool validPlatform(std::uint8_t p) { return p == 1 || p == 2; }
 // ---------------------------------------------------------------- RequestConfig
 
 std::uint16_t RequestConfig::setMachineName(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  machineName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, machineName_, v);
 }
 
 std::uint16_t RequestConfig::setPlatform(std::uint8_t v) {
-  if (!validPlatform(v)) return KV_ERROR_INVALID_PLATFORM;
-  platform_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!validPlatform(v), KV_ERROR_INVALID_PLATFORM, platform_, v);
 }
 
 std::uint16_t RequestConfig::setUserLogins(const std::vector<std::string>& logins) {
@@ -62,15 +59,11 @@ std::uint16_t RequestConfig::fillFromJson(const std::string& json) {
 // ---------------------------------------------------------------- ResponseConfig
 
 std::uint16_t ResponseConfig::setAccountAlias(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH;
-  accountAlias_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH, accountAlias_, v);
 }
 
 std::uint16_t ResponseConfig::setResourceAlias(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH;
-  resourceAlias_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH, resourceAlias_, v);
 }
 
 std::uint16_t ResponseConfig::setServerConfig(const ServerConfig& v) {
@@ -157,15 +150,11 @@ std::uint16_t UserTransaction::validate() const {
 }
 
 std::uint16_t UserTransaction::setLoginType(const std::string& v) {
-  if (v != "LOGIN" && v != "EMAIL") return KV_ERROR_INVALID_LOGIN_TYPE;
-  loginType_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v != "LOGIN" && v != "EMAIL", KV_ERROR_INVALID_LOGIN_TYPE, loginType_, v);
 }
 
 std::uint16_t UserTransaction::setLogin(const std::string& v) {
-  if (v.empty() || v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  login_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.empty() || v.size() > 100, KV_ERROR_INVALID_USER_LOGIN_LENGTH, login_, v);
 }
 
 std::uint16_t UserTransaction::setTransactionData(const TransactionData& v) {
@@ -188,9 +177,7 @@ std::string UserTransaction::toJson() const {
 }
 
 std::uint16_t UserTransaction::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON);
 }
 
 std::uint16_t UserTransaction::fillFromValue(const rapidjson::Value& obj) {
@@ -211,15 +198,11 @@ std::uint16_t UserTransaction::fillFromValue(const rapidjson::Value& obj) {
 // ---------------------------------------------------------------- request base fields
 
 std::uint16_t RequestBaseFields::setMachineName(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  machineName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, machineName_, v);
 }
 
 std::uint16_t RequestBaseFields::setPlatform(std::uint8_t v) {
-  if (!validPlatform(v)) return KV_ERROR_INVALID_PLATFORM;
-  platform_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!validPlatform(v), KV_ERROR_INVALID_PLATFORM, platform_, v);
 }
 
 std::uint16_t RequestBaseFields::setAuthenticationFactor(const std::string& v) {
@@ -321,21 +304,17 @@ std::uint16_t UserAuthentication::setLoginType(const std::string& v) {
 }
 
 std::uint16_t UserAuthentication::setLogin(const std::string& v) {
-  if (v.empty() || v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  login_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.empty() || v.size() > 100, KV_ERROR_INVALID_USER_LOGIN_LENGTH, login_, v);
 }
 
 std::uint16_t UserAuthentication::setAuthenticationData(const std::string& v) {
-  if (v.size() < 4 || v.size() > 10) return KV_ERROR_INVALID_AUTHENTICATION_DATA_LENGTH;
-  authenticationData_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() < 4 || v.size() > 10, KV_ERROR_INVALID_AUTHENTICATION_DATA_LENGTH,
+                                  authenticationData_, v);
 }
 
 std::uint16_t UserAuthentication::setTransactionId(const std::string& v) {
-  if (!v.empty() && v.size() < 36) return KV_ERROR_INVALID_TRANSACTION_ID_LENGTH;
-  transactionId_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!v.empty() && v.size() < 36, KV_ERROR_INVALID_TRANSACTION_ID_LENGTH, transactionId_,
+                                  v);
 }
 
 void UserAuthentication::write(Json::Writer& w) const {
@@ -354,9 +333,7 @@ std::string UserAuthentication::toJson() const {
 }
 
 std::uint16_t UserAuthentication::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON);
 }
 
 std::uint16_t UserAuthentication::fillFromValue(const rapidjson::Value& obj) {
@@ -419,27 +396,20 @@ std::uint16_t RequestAuthentication::fillFromJson(const std::string& json) {
 // ---------------------------------------------------------------- ActivationData
 
 std::uint16_t ActivationData::setLogin(const std::string& v) {
-  if (v.empty() || v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  login_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.empty() || v.size() > 100, KV_ERROR_INVALID_USER_LOGIN_LENGTH, login_, v);
 }
 
 std::uint16_t ActivationData::setChallenge(const std::string& v) {
-  if (v.size() < 4 || v.size() > 10) return KV_ERROR_INVALID_CHALLENGE_LENGTH;
-  challenge_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() < 4 || v.size() > 10, KV_ERROR_INVALID_CHALLENGE_LENGTH, challenge_, v);
 }
 
 std::uint16_t ActivationData::setAuthenticationCode(const std::string& v) {
-  if (v.size() < 4 || v.size() > 10) return KV_ERROR_INVALID_AUTHENTICATION_DATA_LENGTH;
-  authenticationCode_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() < 4 || v.size() > 10, KV_ERROR_INVALID_AUTHENTICATION_DATA_LENGTH,
+                                  authenticationCode_, v);
 }
 
 std::uint16_t ActivationData::setPeriod(const std::string& v) {
-  if (v.size() > 3) return KV_ERROR_INVALID_PERIOD_LENGTH;
-  period_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 3, KV_ERROR_INVALID_PERIOD_LENGTH, period_, v);
 }
 
 void ActivationData::write(Json::Writer& w) const {
@@ -458,9 +428,7 @@ std::string ActivationData::toJson() const {
 }
 
 std::uint16_t ActivationData::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON);
 }
 
 std::uint16_t ActivationData::fillFromValue(const rapidjson::Value& obj) {
@@ -478,15 +446,11 @@ std::uint16_t ActivationData::fillFromValue(const rapidjson::Value& obj) {
 // ---------------------------------------------------------------- RequestForgotTokenAuthenticationCode
 
 std::uint16_t RequestForgotTokenAuthenticationCode::setMachineName(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  machineName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, machineName_, v);
 }
 
 std::uint16_t RequestForgotTokenAuthenticationCode::setPlatform(std::uint8_t v) {
-  if (!validPlatform(v)) return KV_ERROR_INVALID_PLATFORM;
-  platform_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!validPlatform(v), KV_ERROR_INVALID_PLATFORM, platform_, v);
 }
 
 void RequestForgotTokenAuthenticationCode::setActivationData(const ActivationData& v) {
@@ -531,15 +495,12 @@ std::uint16_t RequestForgotTokenAuthenticationCode::fillFromJson(const std::stri
 // ---------------------------------------------------------------- RequestGetUserPolicy
 
 std::uint16_t RequestGetUserPolicy::setLoginType(const std::string& v) {
-  if (v != "LOGIN" && v != "USERNAME" && v != "EMAIL") return KV_ERROR_INVALID_LOGIN_TYPE;
-  loginType_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v != "LOGIN" && v != "USERNAME" && v != "EMAIL", KV_ERROR_INVALID_LOGIN_TYPE,
+                                  loginType_, v);
 }
 
 std::uint16_t RequestGetUserPolicy::setUserLogins(const std::vector<std::string>& v) {
-  if (!validLogins(v)) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  userLogins_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!validLogins(v), KV_ERROR_INVALID_USER_LOGIN_LENGTH, userLogins_, v);
 }
 
 std::string RequestGetUserPolicy::toJson() const {
@@ -638,21 +599,15 @@ std::uint16_t ResponseGetUserPolicy::fillFromJson(const std::string& json) {
 // ---------------------------------------------------------------- RequestGetUserPolicyOffline
 
 std::uint16_t RequestGetUserPolicyOffline::setMachineName(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  machineName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, machineName_, v);
 }
 
 std::uint16_t RequestGetUserPolicyOffline::setPlatform(std::uint8_t v) {
-  if (!validPlatform(v)) return KV_ERROR_INVALID_PLATFORM;
-  platform_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!validPlatform(v), KV_ERROR_INVALID_PLATFORM, platform_, v);
 }
 
 std::uint16_t RequestGetUserPolicyOffline::setUserLogin(const std::string& v) {
-  if (v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  userLogin_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 100, KV_ERROR_INVALID_USER_LOGIN_LENGTH, userLogin_, v);
 }
 
 std::string RequestGetUserPolicyOffline::toJson() const {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "RecordSupport.h"
 #include "Korvath/KvException.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
@@ -238,47 +239,33 @@ void Config::commitFrom(Config& o) {
 }
 
 std::uint16_t Config::setRegion(const std::string& v) {
-  if (!(v.empty() || (v.size() >= 3 && v.size() <= 25))) return KV_ERROR_INVALID_REGION_LENGTH;
-  region_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!Detail::validRegion(v), KV_ERROR_INVALID_REGION_LENGTH, region_, v);
 }
 
 std::uint16_t Config::setEnvironment(const std::string& v) {
-  if (v != "" && v != "dev" && v != "qa" && v != "staging" && v != "prod") return KV_ERROR_INVALID_ENVIRONMENT_TYPE;
-  environment_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!Detail::validEnvironment(v), KV_ERROR_INVALID_ENVIRONMENT_TYPE, environment_, v);
 }
 
 std::uint16_t Config::setAccountAlias(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH;
-  accountAlias_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH, accountAlias_, v);
 }
 
 std::uint16_t Config::setResourceAlias(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH;
-  resourceAlias_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH, resourceAlias_, v);
 }
 
 std::string Config::getResourceIdText() const { return std::to_string(static_cast<std::uint32_t>(resourceId_)); }
 
 std::uint16_t Config::setLastUser(const std::string& v) {
-  if (v.size() > 100) return KV_ERROR_INVALID_USER_LOGIN_LENGTH;
-  lastUser_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 100, KV_ERROR_INVALID_USER_LOGIN_LENGTH, lastUser_, v);
 }
 
 std::uint16_t Config::setMachineName(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  machineName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, machineName_, v);
 }
 
 std::uint16_t Config::setPlatform(std::uint8_t v) {
-  if (v != 1 && v != 2) return KV_ERROR_INVALID_PLATFORM;
-  platform_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v != 1 && v != 2, KV_ERROR_INVALID_PLATFORM, platform_, v);
 }
 
 std::uint16_t Config::setServerConfig(const ServerConfig& v) {

@@ -1,5 +1,6 @@
 #include "Korvath/InstallConfig.h"
 
+#include "RecordSupport.h"
 #include "Korvath/Config.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
@@ -9,21 +10,15 @@ namespace Korvath {
 namespace J = Model::Json;
 
 std::uint16_t InstallConfig::setRegion(const std::string& v) {
-  if (!(v.empty() || (v.size() >= 3 && v.size() <= 25))) return KV_ERROR_INVALID_REGION_LENGTH;
-  region_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!Detail::validRegion(v), KV_ERROR_INVALID_REGION_LENGTH, region_, v);
 }
 
 std::uint16_t InstallConfig::setEnvironment(const std::string& v) {
-  if (v != "" && v != "dev" && v != "qa" && v != "staging" && v != "prod") return KV_ERROR_INVALID_ENVIRONMENT_TYPE;
-  environment_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!Detail::validEnvironment(v), KV_ERROR_INVALID_ENVIRONMENT_TYPE, environment_, v);
 }
 
 std::uint16_t InstallConfig::setIntegrationKey(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH;
-  integrationKey_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH, integrationKey_, v);
 }
 
 std::string InstallConfig::toJson() const {

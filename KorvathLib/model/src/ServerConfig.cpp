@@ -1,5 +1,6 @@
 #include "Korvath/ServerConfig.h"
 
+#include "RecordSupport.h"
 #include "Korvath/KvException.h"
 #include "Korvath/ResultCodes.h"
 
@@ -104,9 +105,7 @@ std::string ServerConfig::toJson() const {
 }
 
 std::uint16_t ServerConfig::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Model::Json::parseObject(json, doc)) return KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON);
 }
 
 std::uint16_t ServerConfig::fillFromValue(const rapidjson::Value& obj) {

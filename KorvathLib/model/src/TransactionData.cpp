@@ -1,5 +1,6 @@
 #include "Korvath/Model/TransactionData.h"
 
+#include "RecordSupport.h"
 #include "Korvath/KvException.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/ServerConfig.h"
@@ -37,15 +38,11 @@ std::uint16_t TransactionDataData::setPlatform(std::uint8_t p) {
 }
 
 std::uint16_t TransactionDataData::setComputer(const std::string& v) {
-  if (v.size() > 255) return KV_ERROR_INVALID_MACHINE_NAME_LENGTH;
-  computer_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(v.size() > 255, KV_ERROR_INVALID_MACHINE_NAME_LENGTH, computer_, v);
 }
 
 std::uint16_t TransactionDataData::setResourceName(const std::string& v) {
-  if (!isEmptyOr3To255(v)) return KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH;
-  resourceName_ = v;
-  return KV_SUCCESS;
+  return Detail::setUnlessRefused(!isEmptyOr3To255(v), KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH, resourceName_, v);
 }
 
 void TransactionDataData::write(Json::Writer& w) const {
@@ -67,9 +64,7 @@ std::string TransactionDataData::toJson() const {
 }
 
 std::uint16_t TransactionDataData::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_TRANSACTION_DATA_DATA_DOCUMENT_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_TRANSACTION_DATA_DATA_DOCUMENT_FROM_JSON);
 }
 
 std::uint16_t TransactionDataData::fillFromValue(const rapidjson::Value& obj) {
@@ -143,9 +138,7 @@ std::string TransactionData::toJson() const {
 }
 
 std::uint16_t TransactionData::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON);
 }
 
 // Reading checks the JSON types and the field limits; whether the record may go into a

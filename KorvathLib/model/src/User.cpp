@@ -1,5 +1,6 @@
 #include "Korvath/Model/User.h"
 
+#include "RecordSupport.h"
 #include "Korvath/KvException.h"
 #include "Korvath/ResultCodes.h"
 
@@ -64,9 +65,7 @@ std::string AuthenticatorRecord::toJson() const {
 }
 
 std::uint16_t AuthenticatorRecord::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON);
 }
 
 std::uint16_t AuthenticatorRecord::fillFromValue(const rapidjson::Value& obj) {
@@ -155,9 +154,7 @@ std::string User::toJson() const {
 }
 
 std::uint16_t User::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_FROM_JSON);
 }
 
 namespace {
@@ -272,9 +269,7 @@ std::string UserConfig::toJson() const {
 }
 
 std::uint16_t UserConfig::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseObject(json, doc)) return KV_ERROR_FILL_USER_CONFIG_FROM_JSON;
-  return fillFromValue(doc);
+  return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_CONFIG_FROM_JSON);
 }
 
 std::uint16_t UserConfig::fillFromValue(const rapidjson::Value& obj) {
