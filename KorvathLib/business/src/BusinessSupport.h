@@ -22,6 +22,18 @@ inline const char* exceptionText(const std::exception* e) {
   return (text != nullptr && *text != '\0') ? text : "Unknown exception";
 }
 
+// The same for the exception being handled; only to be called inside a handler, which keeps
+// the exception (and so the text) alive while it runs.
+inline const char* currentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return exceptionText(&e);
+  } catch (...) {
+    return exceptionText(nullptr);
+  }
+}
+
 // The machine's position as the requests carry it (empty text when there is none).
 std::string geolocationJson();
 

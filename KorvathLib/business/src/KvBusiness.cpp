@@ -21,8 +21,9 @@ namespace {
 
 const char* const kClass = "Korvath::Business::KvBusiness";
 
-void logException(const char* function, const std::exception* e) {
-  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, Detail::exceptionText(e));
+// Only inside a handler: logs the exception being handled.
+void logCurrentException(const char* function) {
+  KV_LOG_ERROR("%s::%s - exception - e.what(): %s", kClass, function, Detail::currentExceptionText());
 }
 
 bool factorOf(const Model::AuthFactorMap& factors, const char* factor) {
@@ -88,10 +89,8 @@ std::uint16_t KvBusiness::loadUserConfig(std::string userLogin, Service::Service
     }
     response.setPolicyAllowsAuthentication(user.getPolicyAllowsAuthentication());
     return result;
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }
@@ -112,10 +111,8 @@ std::uint16_t KvBusiness::genResponseBase(std::string userLogin, std::string use
     response.setLastAuthType(authFactorPredominant);
     response.setAutoSendPush(autoSendPush);
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }
@@ -243,10 +240,8 @@ Model::KvResult KvBusiness::updateAutoSendPushOptionByUserName(std::string userL
                      autoSendPush ? 1 : 0, static_cast<int>(saved));
       }
     }
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   if (!stored) {
     KV_LOG_ERROR("%s::%s - Error on update AutoSendPush option.", kClass, __func__);
@@ -262,10 +257,8 @@ bool KvBusiness::getAutoSendPushStatusByUsername(std::string userLogin) {
     if (index < 0) return false;
     const std::vector<Model::UserConfig> users = config.getUsersConfig();
     return users.at(static_cast<std::size_t>(index)).getAutoSendPush();
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return false;
 }
@@ -299,10 +292,8 @@ Model::TransactionData KvBusiness::getTransactionData(std::string userLogin) {
     transactionData.setType(Model::TransactionData::kTypeDesktopLogon);
     transactionData.setUser(userLogin);
     KV_LOG_DEBUG("%s::%s - transactionData %s", kClass, __func__, transactionData.toJson().c_str());
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return transactionData;
 }
@@ -346,10 +337,8 @@ std::uint16_t KvBusiness::mountUserLogins(std::vector<std::string>& userLogins, 
     }
     KV_LOG_DEBUG("%s::%s - userLogins count %u", kClass, __func__, static_cast<unsigned>(userLogins.size()));
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   KV_LOG_ERROR("%s::%s - ERROR_FAIL_REQUEST_CONFIG!\r\n", kClass, __func__);
   return KV_ERROR_FAIL_REQUEST_CONFIG;
@@ -373,10 +362,8 @@ Model::KvResult KvBusiness::iniConfig(std::string region, std::string environmen
     if (code != KV_SUCCESS) return Model::KvResult(code);
     // The first registration names no user.
     result = postConfigSave(request);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return result;
 }
@@ -387,10 +374,8 @@ Model::KvResult KvBusiness::updateConfig(std::string currentLogin) {
     std::vector<std::string> userLogins;
     mountUserLogins(userLogins, currentLogin);
     result = updateConfigListUser(userLogins);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return result;
 }
@@ -408,10 +393,8 @@ Model::KvResult KvBusiness::updateConfigListUser(std::vector<std::string> userLo
     if (code != KV_SUCCESS) return Model::KvResult(code);
     request.setUserLogins(userLogins);
     result = postConfigSave(request);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return result;
 }
@@ -439,10 +422,8 @@ Model::KvResult KvBusiness::updateConfigUser(std::string userLogin, std::string 
     request.setUserLogins(userLogins);
     result = postConfigSaveAddUser(request, userLogin, userPassword, checkRememberPassword, authType,
                                    resetForgotTokenExpiration, autoSendPush);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return result;
 }
@@ -469,10 +450,8 @@ Model::KvResult KvBusiness::updateConfigAddUser(std::string userLogin, std::stri
     request.setUserLogins(userLogins);
     result =
         postConfigSaveAddUser(request, userLogin, userPassword, checkRememberPassword, authType, true, autoSendPush);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return result;
 }
@@ -501,11 +480,8 @@ Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) {
       if (now > config.getLastSync()) config.setLastSync(now);
       result.setResultCode(config.mergeResponseConfig(response, request.getResourceId()));
     }
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
-    result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
     result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   }
   disableKorvath(result.getResultCode());
@@ -517,8 +493,8 @@ Model::KvResult KvBusiness::postConfigSave(Model::RequestConfig request) {
   if (result.isSuccess()) {
     try {
       result.setResultCode(KV_BUSINESS_CONFIG().writeFile());
-    } catch (const std::exception& e) {
-      logException(__func__, &e);
+    } catch (const std::exception&) {
+      logCurrentException(__func__);
       result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
     }
   }
@@ -554,10 +530,8 @@ std::uint16_t KvBusiness::saveConfigUserByUserLogin(std::string userLogin, std::
     Model::UserConfig user(users.at(static_cast<std::size_t>(index)));
     return saveConfigUserByUserConfig(user, static_cast<std::uint16_t>(index), userPassword, checkRememberPassword,
                                       authType, resetFallbackExpiration);
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return KV_ERROR_FAIL_REQUEST_CONFIG;
 }
@@ -587,10 +561,8 @@ std::uint16_t KvBusiness::saveConfigUserByUserConfig(Model::UserConfig& user, st
     config.setLastAuth(now);
     config.setLastUser(user.getUserLogin());
     return config.writeFile();
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return KV_ERROR_FAIL_REQUEST_CONFIG;
 }
@@ -616,10 +588,8 @@ void KvBusiness::disableKorvath(std::uint16_t result) {
     }
     const std::uint16_t saved = config.writeFile();
     KV_LOG_DEBUG("%s::%s - updated config file = %d \r\n", kClass, __func__, static_cast<int>(saved));
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
 }
 
@@ -656,14 +626,12 @@ bool KvBusiness::timeTamperDetect() {
         const std::uint16_t saved = config.writeFile();
         KV_LOG_DEBUG("%s::%s - config saved = %d", kClass, __func__, static_cast<int>(saved));
       }
-    } catch (const std::exception& e) {
-      logException(__func__, &e);
+    } catch (const std::exception&) {
+      logCurrentException(__func__);
     }
     return true;
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
   }
   return false;
 }
@@ -720,11 +688,8 @@ Model::KvResult KvBusiness::postUserPolicy(Model::RequestGetUserPolicy request, 
         }
       }
     }
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
-    result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
     result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   }
   disableKorvath(result.getResultCode());
@@ -757,11 +722,8 @@ Model::KvResult KvBusiness::postUserPolicyOffline(Model::RequestGetUserPolicyOff
         result.setResultCode(config.mergeUserPolicyOffline(response.getPolicies().front(), request.getUserLogin()));
       }
     }
-  } catch (const std::exception& e) {
-    logException(__func__, &e);
-    result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   } catch (...) {
-    logException(__func__, nullptr);
+    logCurrentException(__func__);
     result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   }
   disableKorvath(result.getResultCode());

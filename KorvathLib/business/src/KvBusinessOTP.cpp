@@ -45,10 +45,8 @@ std::uint16_t KvBusinessOTP::genResponseAuthOTP(std::string userLogin, std::stri
     if (responseType != nullptr) *responseType = RESPONSE_TYPE_OTP;
     response = record.toJson();
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }
@@ -99,10 +97,8 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
     user.setAuthenticators(list);
     KV_LOG_INFO("%s - Failure to authenticate the OTP offline: %d", kName, result);
     return result;
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
   return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
 }
@@ -138,11 +134,8 @@ Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std:
     } else {
       KV_LOG_INFO("%s - Failure to authenticate the OTP online", kName);
     }
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
-    result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
     result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   }
   kvBusiness_->disableKorvath(result.getResultCode());

@@ -103,10 +103,8 @@ Model::KvResult KvBusinessPush::authenticatePush(std::string userLogin, Utils::A
       if (attempt < kMaxAttempts) Platform::clock().sleepMs(kRetryPauseMs);
     }
     return result;
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
   result.setResultCode(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
   kvBusiness_->disableKorvath(KV_ERROR_FAIL_REQUEST_AUTHENTICATION);
@@ -183,10 +181,8 @@ std::uint16_t KvBusinessPush::genResponseSendPush(std::string userLogin, std::st
     if (responseType != nullptr) *responseType = RESPONSE_TYPE_PUSH;
     response = record.toJson();
     return KV_SUCCESS;
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(&e));
   } catch (...) {
-    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::exceptionText(nullptr));
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
   return KV_ERROR_FAIL_LOAD_UI_USER_LOGON;
 }

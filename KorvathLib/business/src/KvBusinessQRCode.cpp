@@ -22,14 +22,6 @@ namespace Business {
 
 namespace {
 
-void logException(const char* name, const std::exception& e) {
-  KV_LOG_ERROR("%s - exception - e.what(): %s", name, Detail::exceptionText(&e));
-}
-
-void logUnknownException(const char* name) {
-  KV_LOG_ERROR("%s - exception - e.what(): %s", name, Detail::exceptionText(nullptr));
-}
-
 Model::KvResult preset(std::uint16_t code) { return Model::KvResult(code, 0, std::string()); }
 
 // Runs `body`; an exception it throws is logged under `name` and answers `failed`.
@@ -37,10 +29,8 @@ template <typename Body, typename Result = std::invoke_result_t<Body&>>
 Result guarded(const char* name, typename std::common_type<Result>::type failed, Body body) {
   try {
     return body();
-  } catch (const std::exception& e) {
-    logException(name, e);
   } catch (...) {
-    logUnknownException(name);
+    KV_LOG_ERROR("%s - exception - e.what(): %s", name, Detail::currentExceptionText());
   }
   return failed;
 }
