@@ -170,11 +170,7 @@ void UserTransaction::write(Json::Writer& w) const {
   w.endObject();
 }
 
-std::string UserTransaction::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string UserTransaction::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t UserTransaction::fillFromJson(const std::string& json) {
   return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON);
@@ -326,11 +322,7 @@ void UserAuthentication::write(Json::Writer& w) const {
       .endObject();
 }
 
-std::string UserAuthentication::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string UserAuthentication::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t UserAuthentication::fillFromJson(const std::string& json) {
   return Detail::fillFromText(*this, json, KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON);
@@ -421,11 +413,7 @@ void ActivationData::write(Json::Writer& w) const {
       .endObject();
 }
 
-std::string ActivationData::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string ActivationData::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t ActivationData::fillFromJson(const std::string& json) {
   return Detail::fillFromText(*this, json, KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON);
@@ -551,11 +539,7 @@ void UserPolicy::write(Json::Writer& w) const {
   w.endObject();
 }
 
-std::string UserPolicy::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string UserPolicy::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t UserPolicy::fillFromValue(const rapidjson::Value& obj) {
   if (!obj.IsObject()) return KV_ERROR_FILL_USER_POLICY_FROM_JSON;
@@ -575,25 +559,10 @@ std::uint16_t UserPolicy::fillFromValue(const rapidjson::Value& obj) {
   return KV_SUCCESS;
 }
 
-std::string ResponseGetUserPolicy::toJson() const {
-  Json::Writer w;
-  w.startArray();
-  for (const auto& p : policies_) p.write(w);
-  w.endArray();
-  return w.str();
-}
+std::string ResponseGetUserPolicy::toJson() const { return Detail::arrayJson(policies_); }
 
 std::uint16_t ResponseGetUserPolicy::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseArray(json, doc)) return KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON;
-  std::vector<UserPolicy> list;
-  for (const auto& e : doc.GetArray()) {
-    list.emplace_back();
-    std::uint16_t code = list.back().fillFromValue(e);
-    if (code != 0) return code;
-  }
-  policies_.swap(list);
-  return KV_SUCCESS;
+  return Detail::fillArrayFromText(policies_, json, KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON);
 }
 
 // ---------------------------------------------------------------- RequestGetUserPolicyOffline
@@ -648,11 +617,7 @@ void UserPolicyOffline::write(Json::Writer& w) const {
   w.endObject();
 }
 
-std::string UserPolicyOffline::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string UserPolicyOffline::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t UserPolicyOffline::fillFromValue(const rapidjson::Value& obj) {
   if (!obj.IsObject()) return KV_ERROR_FILL_USER_POLICY_OFFLINE_FROM_JSON;
@@ -665,25 +630,10 @@ std::uint16_t UserPolicyOffline::fillFromValue(const rapidjson::Value& obj) {
   return KV_SUCCESS;
 }
 
-std::string ResponseGetUserPolicyOffline::toJson() const {
-  Json::Writer w;
-  w.startArray();
-  for (const auto& p : policies_) p.write(w);
-  w.endArray();
-  return w.str();
-}
+std::string ResponseGetUserPolicyOffline::toJson() const { return Detail::arrayJson(policies_); }
 
 std::uint16_t ResponseGetUserPolicyOffline::fillFromJson(const std::string& json) {
-  rapidjson::Document doc;
-  if (!Json::parseArray(json, doc)) return KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON;
-  std::vector<UserPolicyOffline> list;
-  for (const auto& e : doc.GetArray()) {
-    list.emplace_back();
-    std::uint16_t code = list.back().fillFromValue(e);
-    if (code != 0) return code;
-  }
-  policies_.swap(list);
-  return KV_SUCCESS;
+  return Detail::fillArrayFromText(policies_, json, KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON);
 }
 
 // ---------------------------------------------------------------- GeolocationData

@@ -57,11 +57,7 @@ void TransactionDataData::write(Json::Writer& w) const {
       .endObject();
 }
 
-std::string TransactionDataData::toJson() const {
-  Json::Writer w;
-  write(w);
-  return w.str();
-}
+std::string TransactionDataData::toJson() const { return Detail::writtenJson(*this); }
 
 std::uint16_t TransactionDataData::fillFromJson(const std::string& json) {
   return Detail::fillFromText(*this, json, KV_ERROR_FILL_TRANSACTION_DATA_DATA_DOCUMENT_FROM_JSON);
