@@ -60,7 +60,8 @@ void logServiceException(const char* className, const char* function, const std:
 
 // ---------------------------------------------------------------------------- construction
 
-KvService::KvService() : stateMutex_(std::make_shared<StateMutex>()) {
+KvService::KvService()
+    : stateMutex_(std::make_shared<StateMutex>()), logonDisable_(std::make_shared<SharedLogonDisable>()) {
   KV_TRACE_SCOPE("Korvath::Service::KvService::KvService");
   logBuild(kClass);
   kvCrypto_ = KvCrypto();
@@ -69,7 +70,7 @@ KvService::KvService() : stateMutex_(std::make_shared<StateMutex>()) {
       {Business::AUTH_FACTOR_PUSH, false}, {Business::AUTH_FACTOR_QRCODE, false}, {Business::AUTH_FACTOR_OTP, false}};
 }
 
-KvService::KvService(const KvService& other) : stateMutex_(other.stateMutex_) {
+KvService::KvService(const KvService& other) : stateMutex_(other.stateMutex_), logonDisable_(other.logonDisable_) {
   KV_TRACE_SCOPE("Korvath::Service::KvService::KvService(copy)");
   logBuild(kClass);
   if (this != &other) {
@@ -79,6 +80,8 @@ KvService::KvService(const KvService& other) : stateMutex_(other.stateMutex_) {
     config_ = other.config_;
     kvBusiness_ = other.kvBusiness_;
     clientIpAddress_ = other.clientIpAddress_;
+    logonDisableSeen_ = other.logonDisableSeen_;
+    logonDisableVersionSeen_ = other.logonDisableVersionSeen_;
   }
 }
 
@@ -130,6 +133,8 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
 
       code = config_.readFile(std::string());
       KV_LOG_INFO("%s::%s - config.readFile() - result %d", kClass, __func__, code);
+      // A value read from the file is published like one an exchange decided.
+      syncLogonAppDisable();
       config_.setMachineName(Utils::getComputerName());
       config_.setPlatform(1);
     }
@@ -182,6 +187,7 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
     if (now > syncDueAfter(lastSync, syncInterval)) {
       KV_LOG_INFO("%s::%s - synchronizing the configuration", kClass, __func__);
       result = kvBusiness_.updateConfig(std::string());
+      syncLogonAppDisable();
     }
 
     responseType = Business::RESPONSE_TYPE_STORED;
@@ -299,12 +305,22 @@ void KvService::eraseFutureTaskByIndex(std::uint8_t& taskIndex) {
   taskIndex = kNoTaskIndex;
 }
 
-Model::KvResult KvService::checkLogonAppDisabled() {
-  std::uint16_t value;
-  {
-    auto lock = lockState();
-    value = config_.getLogonAppDisable();
+std::uint16_t KvService::syncLogonAppDisable() {
+  auto lock = lockState();
+  const std::uint16_t current = config_.getLogonAppDisable();
+  if (current != logonDisableSeen_) {
+    logonDisable_->value = current;
+    ++logonDisable_->version;
+  } else if (logonDisableVersionSeen_ != logonDisable_->version) {
+    config_.setLogonAppDisable(logonDisable_->value);
   }
+  logonDisableSeen_ = config_.getLogonAppDisable();
+  logonDisableVersionSeen_ = logonDisable_->version;
+  return logonDisableSeen_;
+}
+
+Model::KvResult KvService::checkLogonAppDisabled() {
+  const std::uint16_t value = syncLogonAppDisable();
   KV_LOG_DEBUG("%s::%s - LogonAppDisable %d ", kClass, __func__, value);
   return Model::KvResult(value, 0, std::string());
 }

@@ -316,6 +316,7 @@ std::uint16_t KvServiceForgotAuthenticator::checkActiveForgotAuthenticatorOfflin
       lastAuthType = business.getInitialAuthFactor(user);
       // Everything from here is memory and the configuration file: one lock throughout.
       auto lock = service_->lockState();
+      service_->syncLogonAppDisable();
       const std::uint16_t checked = businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
           user, request.getTime(), request.getChallenge(), request.getAuthData());
       KV_LOG_INFO("%s::%s - offline check: %d - %s", kClass, __func__, static_cast<int>(checked),
@@ -370,6 +371,7 @@ std::uint16_t KvServiceForgotAuthenticator::checkForgotAuthenticator(ServiceRequ
     const bool remember = request.getCheckRememberPassword();
 
     auto lock = service_->lockState();
+    service_->syncLogonAppDisable();
     if (login.empty()) {
       const std::uint16_t code = businessForgot_->genResponseAuthForgotAuthenticator(
           login, password, remember, lastAuthType, defaults, responseType, response);

@@ -211,6 +211,7 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
         // The blobs come back with their new counters, attempts and blocks whatever the
         // outcome, so the record is saved after a refusal too.
         auto lock = service_->lockState();
+        service_->syncLogonAppDisable();
         const std::uint16_t checked = kvBusinessOTP_->offlineAuthenticateOtp(user.record, code);
         result = Model::KvResult(checked, 0, std::string());
         const bool accepted = checked == KV_SUCCESS;

@@ -45,6 +45,7 @@ std::uint16_t KvServicePassword::checkPassword(ServiceRequestBase request) {
     }
 
     auto lock = service_->lockState();
+    service_->syncLogonAppDisable();
     Config& config = service_->getConfig();
     const int index = config.getUserIndex(login);
     KV_LOG_DEBUG("%s::checkPassword - userIndex %i", kClass, index);

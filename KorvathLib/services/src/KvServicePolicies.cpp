@@ -105,6 +105,7 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
     if (!found) {
       result = kvBusiness_.updateConfig(userName);
       auto lock = lockState();
+      syncLogonAppDisable();
       found = config_.getUserIndex(userName) >= 0;
     }
 
@@ -129,6 +130,7 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
 
     if (isServerReachable(result.getResultCode())) {
       auto lock = lockState();
+      syncLogonAppDisable();
       const int index = config_.getUserIndex(userName);
       if (index >= 0) {
         std::vector<Model::UserConfig> users = config_.getUsersConfig();
@@ -153,7 +155,7 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
 void KvService::validateBypassWithNoInternet(bool found, const std::string& userName, Model::KvResult& result) {
   KV_TRACE_SCOPE("Korvath::Service::KvService::validateBypassWithNoInternet");
   auto lock = lockState();
-  const std::uint16_t disabled = config_.getLogonAppDisable();
+  const std::uint16_t disabled = syncLogonAppDisable();
   if (disabled != 0) {
     result.setResultCode(disabled);
   } else if (!found) {
@@ -199,6 +201,7 @@ Model::KvResult KvService::updateOfflineUserPolicy(const std::string& userName) 
     if (!found) {
       result = kvBusiness_.updateConfig(userName);
       auto lock = lockState();
+      syncLogonAppDisable();
       found = config_.getUserIndex(userName) >= 0;
     }
 

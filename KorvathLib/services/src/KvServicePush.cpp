@@ -121,6 +121,9 @@ Model::KvResult KvServicePush::sendPush(ServiceRequestBase request, std::uint16_
     logServiceException(kClass, "sendPush", nullptr);
     result.setResultCode(KV_ERROR_FAIL_SERVICE_SEND_PUSH_KORVATH);
   }
+  // This copy's exchanges may have found the resource gone (or answering again): the dialog
+  // and the other copies must see it before they next check or save.
+  service_.syncLogonAppDisable();
 
   KV_LOG_DEBUG("%s - responseType %d", kName, *responseType);
   KV_LOG_DEBUG("%s - response %s", kName, response.c_str());

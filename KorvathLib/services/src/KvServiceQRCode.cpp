@@ -326,6 +326,7 @@ Model::KvResult KvServiceQRCode::checkQRCodeOffline(ServiceRequestAuthQRCode req
       KV_LOG_INFO("%s::%s - offline check: %d - %s", kClass, __func__, static_cast<int>(checked),
                   getResultText(checked).c_str());
       auto lock = service_->lockState();
+      service_->syncLogonAppDisable();
       if (checked == KV_SUCCESS) {
         const std::uint16_t saved = business.saveConfigUserByUserConfig(user, userIndex, password, remember != 0,
                                                                         Business::AUTH_FACTOR_QRCODE, true);

@@ -163,6 +163,37 @@ TEST_F(DispatchSim, ApprovalStandsForAUserWithEveryAuthenticatorBlockedWhateverT
   EXPECT_EQ(10, type);
 }
 
+TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesItsSaves) {
+  serve({userWithToken("alice", true, true, true)});
+  planPush("alice", "approve");
+  // The exchange after the approval learns that the service no longer knows the resource.
+  fault(
+      "{\"route\":\"config\",\"status\":404,"
+      "\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005012\\\",\\\"message\\\":\\\"x\\\"}]}\"}");
+  std::uint16_t type = 0;
+  std::string response;
+  sendPush("alice", type, response);
+  EXPECT_EQ(1u, configRequests());
+  KvCrypto crypto;
+  Config back;
+  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto, back));
+  ASSERT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, back.getLogonAppDisable());
+
+  // The dialog thread sees it at once, not after an exchange of its own.
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, service_.checkLogonAppDisabled().getResultCode());
+  // A save by the dialog does not write the old value back.
+  {
+    auto lock = service_.lockState();
+    UserConfig alice = service_.getConfig().getUsersConfig().at(0);
+    ASSERT_EQ(0, service_.getKvBusiness().saveConfigUserByUserConfig(alice, 0, std::string(), false, "otp", false));
+  }
+  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto, back));
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, back.getLogonAppDisable());
+  // Every later factor is refused on the dialog thread too.
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, sendPush("alice", type, response).getResultCode());
+  EXPECT_EQ(1u, configRequests());
+}
+
 TEST_F(DispatchSim, PushThroughTheDispatcherEndsInTheQueuedFuture) {
   serve({userWithToken("alice", true, true, true)});
   planPush("alice", "approve", 3);

@@ -21,6 +21,7 @@
 using Korvath::Model::AuthFactorMap;
 using Korvath::Model::KvResult;
 using Korvath::Model::UserConfig;
+using Korvath::KV_ERROR_KV_RESOURCE_NOT_FOUND;
 using Korvath::Service::KvService;
 using namespace ServicesTest;
 
@@ -57,6 +58,32 @@ TEST_F(KvServiceLogic, CopySharesTheSourceStateThroughItsBusinessObjectAndTheSta
   EXPECT_TRUE(copy.getFutures().empty());
   EXPECT_TRUE(copy.getAuthFactors().empty());
   EXPECT_EQ(1u, source.getFutures().size());
+}
+
+TEST_F(KvServiceLogic, LogonDisabledValueLearntByOneCopyReachesTheSourceAndTheOtherCopies) {
+  KvService source;
+  fillService(source, {user("alice", true, true, true)});
+  KvService first(source);
+  KvService second(source);
+
+  // An exchange of the first copy finds the resource gone.
+  first.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
+  EXPECT_EQ(0, source.getConfig().getLogonAppDisable());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, first.syncLogonAppDisable());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, source.checkLogonAppDisabled().getResultCode());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, source.getConfig().getLogonAppDisable());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, second.checkLogonAppDisabled().getResultCode());
+  // A copy made afterwards starts from it.
+  KvService third(source);
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, third.checkLogonAppDisabled().getResultCode());
+
+  // A later answered exchange of the source enables every copy again.
+  source.getConfig().setLogonAppDisable(0);
+  EXPECT_EQ(0, source.checkLogonAppDisabled().getResultCode());
+  EXPECT_EQ(0, first.checkLogonAppDisabled().getResultCode());
+  EXPECT_EQ(0, first.getConfig().getLogonAppDisable());
+  EXPECT_EQ(0, second.checkLogonAppDisabled().getResultCode());
+  EXPECT_EQ(0, third.checkLogonAppDisabled().getResultCode());
 }
 
 TEST_F(KvServiceLogic, CopyTakesTheCryptoInputsOfItsSource) {

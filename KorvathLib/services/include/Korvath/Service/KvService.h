@@ -17,6 +17,11 @@
 //   - a task that talks to the service for long (the push task) binds the business objects of
 //     its copy to the copy's own Config and KvCrypto; the copy itself is made under the lock;
 //   - it is recursive, so an operation of this class may be called with it held.
+// The logon-disabled value is shared by a service and all its copies (guarded by the same
+// mutex): a copy working on its own Config that learns the resource is gone (or that the
+// service answers again) publishes the value, and every copy carries the latest one into its
+// Config (syncLogonAppDisable) before it reads or saves it, so a later save by the dialog
+// cannot write back a value a push task has replaced.
 // The operations of this class that call the service (initialize, the policy refresh) run on
 // the dialog thread before any panel, and so before any push task of the attempt, exists.
 // The futures queue is changed only on the dialog thread.
@@ -61,7 +66,7 @@ class KvService {
   KvService();
   // The copy gets an empty futures queue, a zero kvResult and an empty factor map. Its
   // business object keeps the source's Config and KvCrypto pointers, and it shares the
-  // source's state mutex. Raises KvException when the copied state breaks a rule.
+  // source's state mutex and logon-disabled value. Raises KvException when the copied state breaks a rule.
   KvService(const KvService& other);
   KvService& operator=(const KvService&) = delete;
   // Waits for every push task still in the queue (front to back) before the members go.
@@ -88,8 +93,13 @@ class KvService {
   int getPelloraUsernameFromConfigFile(std::string& userLogin);
   // Waits for and removes the push task at taskIndex; taskIndex becomes 255.
   void eraseFutureTaskByIndex(std::uint8_t& taskIndex);
-  // The stored logonAppDisable value as a result (0 = enabled, 5108 = resource gone).
+  // The logonAppDisable value as a result (0 = enabled, 5108 = resource gone), the latest
+  // one that this service or any copy of it learnt (see syncLogonAppDisable).
   Model::KvResult checkLogonAppDisabled();
+  // Under the state lock: a value this service's Config got since its last call (an exchange
+  // of its own decided it) is published to the service and its copies; otherwise a value
+  // published since by another copy is carried into this Config. Returns the Config's value.
+  std::uint16_t syncLogonAppDisable();
 
   // ------------------------------------------------------------ user policies and status
 
@@ -136,6 +146,16 @@ class KvService {
   std::string clientIpAddress_;
   Model::AuthFactorMap authFactors_;
   std::shared_ptr<StateMutex> stateMutex_;
+
+  // The logon-disabled value shared with the copies; guarded by the state mutex.
+  struct SharedLogonDisable {
+    std::uint16_t value = 0;
+    std::uint64_t version = 0;
+  };
+  std::shared_ptr<SharedLogonDisable> logonDisable_;
+  // The Config's value and the shared version at this service's last synchronization.
+  std::uint16_t logonDisableSeen_ = 0;
+  std::uint64_t logonDisableVersionSeen_ = 0;
 };
 
 }  // namespace Service
