@@ -70,6 +70,48 @@ StoredUser lookUp(KvService& service, const std::string& login) {
   return stored;
 }
 
+// What a command request carries into its reply, and the command once made.
+struct CommandReply {
+  std::string login;
+  std::string password;
+  std::uint8_t remember = 0;
+  Model::AuthFactorMap authFactors;
+  std::string transactionId;
+  std::string jsonTransactionData;
+  std::string commandQRcode;
+  std::uint8_t online = 0;
+};
+
+// The dialog's reply to a command request, built under the state mutex: the QR-code screen
+// when a command was made, else the screen without one.
+void buildCommandResponse(KvService& service, Business::KvBusinessQRCode& business, const CommandReply& reply,
+                          bool withCommand, const char* function, std::uint16_t& responseType,
+                          std::string& response) {
+  auto lock = service.lockState();
+  std::uint16_t code;
+  if (withCommand) {
+    code = business.genResponseAuthQRCode(reply.login, reply.password, reply.remember, reply.authFactors,
+                                          reply.transactionId, reply.jsonTransactionData, reply.commandQRcode,
+                                          reply.online, responseType, response);
+  } else {
+    code = business.genResponseGenCmdQRCode(reply.login, reply.password, reply.remember, reply.authFactors,
+                                            responseType, response);
+  }
+  KV_LOG_DEBUG("%s::%s - response built: %d", kClass, function, static_cast<int>(code));
+}
+
+// An empty login gets the screen without a command and 5013.
+void respondToEmptyLogin(KvService& service, Business::KvBusinessQRCode& business, const CommandReply& reply,
+                         const char* function, std::uint16_t& responseType, std::string& response,
+                         Model::KvResult& result) {
+  KV_LOG_DEBUG("%s::%s getUserLogin().empty()", kClass, function);
+  auto lock = service.lockState();
+  const std::uint16_t code = business.genResponseGenCmdQRCode(reply.login, reply.password, reply.remember,
+                                                              reply.authFactors, responseType, response);
+  KV_LOG_DEBUG("%s::%s - genResponseGenCmdQRCode: %d", kClass, function, static_cast<int>(code));
+  result.setResultCode(KV_ERROR_INVALID_USER_LOGIN_LENGTH);
+}
+
 }  // namespace
 
 KvServiceQRCode::KvServiceQRCode(KvService* service, const std::atomic<bool>* internetStatus)
@@ -123,43 +165,31 @@ Model::KvResult KvServiceQRCode::genCmdQRCodeOnline(ServiceRequestBase request, 
   try {
     if (!businessQRCode_) throw std::logic_error("no service");
     Business::KvBusiness& business = service_->getKvBusiness();
-    Model::AuthFactorMap authFactors = business.getDefaultAuthFactors();
-    std::string transactionId;
-    std::string jsonTransactionData;
-    std::string commandQRcode;
-    std::uint8_t online = 1;
-    const std::string login = request.getUserLogin();
-    const std::string password = request.getUserPassword();
-    const std::uint8_t remember = flag(request.getCheckRememberPassword());
+    CommandReply reply;
+    reply.authFactors = business.getDefaultAuthFactors();
+    reply.online = 1;
+    reply.login = request.getUserLogin();
+    reply.password = request.getUserPassword();
+    reply.remember = flag(request.getCheckRememberPassword());
 
-    if (login.empty()) {
-      KV_LOG_DEBUG("%s::%s getUserLogin().empty()", kClass, __func__);
-      auto lock = service_->lockState();
-      const std::uint16_t code =
-          businessQRCode_->genResponseGenCmdQRCode(login, password, remember, authFactors, responseType, response);
-      KV_LOG_DEBUG("%s::%s - genResponseGenCmdQRCode: %d", kClass, __func__, static_cast<int>(code));
-      result.setResultCode(KV_ERROR_INVALID_USER_LOGIN_LENGTH);
+    if (reply.login.empty()) {
+      respondToEmptyLogin(*service_, *businessQRCode_, reply, __func__, responseType, response, result);
     } else {
-      const StoredUser stored = lookUp(*service_, login);
+      const StoredUser stored = lookUp(*service_, reply.login);
       // The command comes from the service: no lock while it is fetched.
       if (stored.index < 0) {
-        result = businessQRCode_->generateCommandQRCodeOnline(login, transactionId, jsonTransactionData, commandQRcode,
-                                                              online);
+        result = businessQRCode_->generateCommandQRCodeOnline(reply.login, reply.transactionId,
+                                                              reply.jsonTransactionData, reply.commandQRcode,
+                                                              reply.online);
       } else {
-        authFactors = stored.record().getAuthTypes();
-        result = businessQRCode_->generateCommandQRCodeOnline(stored.record(), transactionId, jsonTransactionData,
-                                                              commandQRcode, online);
+        reply.authFactors = stored.record().getAuthTypes();
+        result = businessQRCode_->generateCommandQRCodeOnline(stored.record(), reply.transactionId,
+                                                              reply.jsonTransactionData, reply.commandQRcode,
+                                                              reply.online);
       }
-      auto lock = service_->lockState();
-      std::uint16_t code;
-      if (result.getResultCode() == KV_SUCCESS && !transactionId.empty()) {
-        code =
-            businessQRCode_->genResponseAuthQRCode(login, password, remember, authFactors, transactionId,
-                                                   jsonTransactionData, commandQRcode, online, responseType, response);
-      } else {
-        code = businessQRCode_->genResponseGenCmdQRCode(login, password, remember, authFactors, responseType, response);
-      }
-      KV_LOG_DEBUG("%s::%s - response built: %d", kClass, __func__, static_cast<int>(code));
+      buildCommandResponse(*service_, *businessQRCode_, reply,
+                           result.getResultCode() == KV_SUCCESS && !reply.transactionId.empty(), __func__,
+                           responseType, response);
     }
   } catch (const std::exception& e) {
     logException(__func__, &e);
@@ -181,60 +211,36 @@ Model::KvResult KvServiceQRCode::genCmdQRCodeOffline(ServiceRequestBase request,
   try {
     if (!businessQRCode_) throw std::logic_error("no service");
     Business::KvBusiness& business = service_->getKvBusiness();
-    Model::AuthFactorMap authFactors = business.getDefaultAuthFactors();
-    std::string transactionId;
-    std::string jsonTransactionData;
-    std::string commandQRcode;
-    std::uint8_t online = 0;
-    const std::string login = request.getUserLogin();
-    const std::string password = request.getUserPassword();
-    const std::uint8_t remember = flag(request.getCheckRememberPassword());
+    CommandReply reply;
+    reply.authFactors = business.getDefaultAuthFactors();
+    reply.online = 0;
+    reply.login = request.getUserLogin();
+    reply.password = request.getUserPassword();
+    reply.remember = flag(request.getCheckRememberPassword());
 
-    if (login.empty()) {
-      KV_LOG_DEBUG("%s::%s getUserLogin().empty()", kClass, __func__);
-      auto lock = service_->lockState();
-      const std::uint16_t code =
-          businessQRCode_->genResponseGenCmdQRCode(login, password, remember, authFactors, responseType, response);
-      KV_LOG_DEBUG("%s::%s - genResponseGenCmdQRCode: %d", kClass, __func__, static_cast<int>(code));
-      result.setResultCode(KV_ERROR_INVALID_USER_LOGIN_LENGTH);
+    if (reply.login.empty()) {
+      respondToEmptyLogin(*service_, *businessQRCode_, reply, __func__, responseType, response, result);
     } else {
-      const StoredUser stored = lookUp(*service_, login);
+      const StoredUser stored = lookUp(*service_, reply.login);
       if (stored.index < 0) {
         // A login this machine holds no blobs for: the business object asks the service.
-        result =
-            businessQRCode_->generateCommandQRCode(login, transactionId, jsonTransactionData, commandQRcode, online);
-        auto lock = service_->lockState();
-        std::uint16_t code;
-        if (result.getResultCode() == KV_SUCCESS && !transactionId.empty()) {
-          code = businessQRCode_->genResponseAuthQRCode(login, password, remember, authFactors, transactionId,
-                                                        jsonTransactionData, commandQRcode, online, responseType,
-                                                        response);
-        } else {
-          code =
-              businessQRCode_->genResponseGenCmdQRCode(login, password, remember, authFactors, responseType, response);
-        }
-        KV_LOG_DEBUG("%s::%s - response built: %d", kClass, __func__, static_cast<int>(code));
+        result = businessQRCode_->generateCommandQRCode(reply.login, reply.transactionId, reply.jsonTransactionData,
+                                                        reply.commandQRcode, reply.online);
+        buildCommandResponse(*service_, *businessQRCode_, reply,
+                             result.getResultCode() == KV_SUCCESS && !reply.transactionId.empty(), __func__,
+                             responseType, response);
       } else if (!stored.record().isAuthTypeEnabled(Business::AUTH_FACTOR_QRCODE)) {
         const std::string factor = business.getPredominantAuthFactor(stored.record());
         responseType = business.genResponseType(factor);
         result.setResultCode(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE);
       } else {
-        authFactors = stored.record().getAuthTypes();
+        reply.authFactors = stored.record().getAuthTypes();
         // Made here from the blobs unless every authenticator is blocked or offline use is
         // not allowed, in which case the business object asks the service: no lock then.
-        result = businessQRCode_->generateCommandQRCode(stored.record(), transactionId, jsonTransactionData,
-                                                        commandQRcode, online);
-        auto lock = service_->lockState();
-        std::uint16_t code;
-        if (result.getResultCode() == KV_SUCCESS) {
-          code = businessQRCode_->genResponseAuthQRCode(login, password, remember, authFactors, transactionId,
-                                                        jsonTransactionData, commandQRcode, online, responseType,
-                                                        response);
-        } else {
-          code =
-              businessQRCode_->genResponseGenCmdQRCode(login, password, remember, authFactors, responseType, response);
-        }
-        KV_LOG_DEBUG("%s::%s - response built: %d", kClass, __func__, static_cast<int>(code));
+        result = businessQRCode_->generateCommandQRCode(stored.record(), reply.transactionId,
+                                                        reply.jsonTransactionData, reply.commandQRcode, reply.online);
+        buildCommandResponse(*service_, *businessQRCode_, reply, result.getResultCode() == KV_SUCCESS, __func__,
+                             responseType, response);
       }
     }
   } catch (const std::exception& e) {
