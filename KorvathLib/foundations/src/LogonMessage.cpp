@@ -66,12 +66,18 @@ bool readCountedString(const std::uint8_t* data, std::size_t size, std::size_t f
 
 std::size_t fixedSizeOf(std::uint32_t messageType) {
   switch (messageType) {
-    case kKerbInteractiveLogon: return kInteractiveLogonSize;
-    case kKerbWorkstationUnlockLogon: return kInteractiveUnlockLogonSize;
-    case kKerbCertificateLogon: return kCertificateLogonSize;
-    case kKerbCertificateUnlockLogon: return kCertificateUnlockLogonSize;
-    case kKerbNamesAfterHeaderLogon: return kNamesAfterHeaderSize;
-    default: return 0;
+    case kKerbInteractiveLogon:
+      return kInteractiveLogonSize;
+    case kKerbWorkstationUnlockLogon:
+      return kInteractiveUnlockLogonSize;
+    case kKerbCertificateLogon:
+      return kCertificateLogonSize;
+    case kKerbCertificateUnlockLogon:
+      return kCertificateUnlockLogonSize;
+    case kKerbNamesAfterHeaderLogon:
+      return kNamesAfterHeaderSize;
+    default:
+      return 0;
   }
 }
 
