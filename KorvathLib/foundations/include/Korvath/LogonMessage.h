@@ -46,9 +46,9 @@ LogonMessageNames readLogonMessageNames(const std::vector<std::uint8_t>& message
 // A packed KERB_INTERACTIVE_LOGON (messageType 2, 56-byte fixed part) or, for messageType 7,
 // KERB_INTERACTIVE_UNLOCK_LOGON (the same followed by a zero LogonId, 64 bytes), with domain,
 // user name and password packed in that order right after the fixed part, each Buffer the
-// offset where its text starts (also for an empty text) and MaximumLength equal to Length. Empty when the type is
-// neither 2 nor 7 or a text is longer than a UNICODE_STRING can count (32767 units). The result
-// holds the password: the caller wipes it when done.
+// offset where its text starts (also for an empty text) and MaximumLength equal to Length.
+// Empty when the type is neither 2 nor 7 or a text is longer than a UNICODE_STRING can count
+// (32767 units). The result holds the password: the caller wipes it when done.
 std::vector<std::uint8_t> packInteractiveLogon(const std::u16string& domain, const std::u16string& userName,
                                                const std::u16string& password,
                                                std::uint32_t messageType = kKerbInteractiveLogon);
