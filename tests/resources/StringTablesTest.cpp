@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -30,6 +31,8 @@ const Language kLanguages[] = {
     {"pt-PT", 0x0816}, {"nl-NL", 0x0413}, {"pl-PL", 0x0415}, {"ru-RU", 0x0419}, {"tr-TR", 0x041F}, {"ja-JP", 0x0411},
     {"ko-KR", 0x0412}, {"zh-CN", 0x0804}, {"zh-TW", 0x0404}, {"th-TH", 0x041E},
 };
+
+void PrintTo(const Language& language, std::ostream* out) { *out << language.tag; }
 
 using Table = std::map<int, std::string>;  // string id -> UTF-8 text
 
@@ -132,6 +135,10 @@ struct Source {
 Source readSource(const std::string& tag) {
   Source source;
   const std::string text = readFile(std::string(KV_STRINGS_DIR) + "/" + tag + ".rc");
+  // Each file states its own encoding: it may be compiled, or included, on its own.
+  if (text.rfind("#pragma code_page(65001)\n", 0) != 0) {
+    source.faults.push_back("does not begin with #pragma code_page(65001)");
+  }
   static const std::regex entry(R"re(^\s*(\d+)\s*,?\s*"(.*)"\s*$)re");
   enum { Before, Header, Inside, After } state = Before;
   std::size_t lineStart = 0;
