@@ -191,7 +191,8 @@ class Rasterizer {
   int x0_ = 0, y0_ = 0, w_ = 0, h_ = 0;
   std::vector<float> cells_;
   std::vector<int> rowMin_, rowMax_;
-  std::vector<float> cover_;
+  std::vector<std::uint8_t> cover_;
+  std::vector<std::array<std::uint8_t, 4>> table_;
 };
 
 // Source-over of a whole layer onto a canvas of the same size, scaled by opacity.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cmath>
 
 #include "SvgCore.h"
@@ -190,51 +191,64 @@ void Rasterizer::fill(const Canvas& canvas, const std::vector<Polygon>& polygons
     }
   }
 
-  const float sr = paint.color.r * 255.0f, sg = paint.color.g * 255.0f, sb = paint.color.b * 255.0f;
-  const float sa = paint.color.a;
-  const bool solidOpaque = !paint.gradient && sa >= 1.0f;
-  const std::uint8_t opaque[4] = {toByte(sb), toByte(sg), toByte(sr), 255};
-  const std::size_t tableMax = paint.table.empty() ? 0 : paint.table.size() - 1;
+  // Colours as premultiplied bytes in pixel order (B, G, R, A); a gradient's table likewise.
+  auto bytes = [](const Rgba& c) {
+    return std::array<std::uint8_t, 4>{toByte(c.b * 255.0f), toByte(c.g * 255.0f), toByte(c.r * 255.0f),
+                                       toByte(c.a * 255.0f)};
+  };
+  const std::array<std::uint8_t, 4> solid = bytes(paint.color);
+  if (paint.gradient) {
+    table_.resize(paint.table.size());
+    for (std::size_t i = 0; i < paint.table.size(); ++i) table_[i] = bytes(paint.table[i]);
+  }
+  const float tableMax = paint.table.empty() ? 0.0f : static_cast<float>(paint.table.size() - 1);
+  cover_.resize(static_cast<std::size_t>(w_));
+
+  // Source-over of the paint on a run of pixels; coverage per pixel, or one for the whole run.
+  auto composite = [&](std::uint8_t* dst, int px, int py, int count, const std::uint8_t* cover, int constant) {
+    float t = 0;
+    if (paint.gradient) t = static_cast<float>(paint.tx * (px + 0.5) + paint.ty * (py + 0.5) + paint.t0);
+    const float dt = static_cast<float>(paint.tx);
+    for (int i = 0; i < count; ++i, dst += 4, t += dt) {
+      int cv = cover ? cover[i] : constant;
+      if (cv == 0) continue;
+      const std::uint8_t* src = solid.data();
+      if (paint.gradient) {
+        float u = static_cast<float>(spreadT(t, paint.spread));
+        src = table_[static_cast<std::size_t>(u * tableMax + 0.5f)].data();
+      }
+      if (cv == 255 && src[3] == 255) {
+        std::memcpy(dst, src, 4);
+        continue;
+      }
+      int keep = 255 - (src[3] * cv + 127) / 255;
+      for (int c = 0; c < 4; ++c) dst[c] = static_cast<std::uint8_t>(std::min(255, (src[c] * cv + dst[c] * keep + 127) / 255));
+    }
+  };
+
   for (int ry = 0; ry < h_; ++ry) {
     std::size_t r = static_cast<std::size_t>(ry);
     if (rowMax_[r] < 0) continue;
     float* row = &cells_[r * stride];
     int py = ry + y0_;
     std::uint8_t* out = canvas.pixels + static_cast<std::size_t>(py) * canvas.stride;
-    float acc = 0;
+    int first = rowMin_[r];
     int last = std::min(rowMax_[r], w_ + 1);
-    for (int x = rowMin_[r]; x < w_; ++x) {
-      if (x <= last) acc += row[x];
-      float cov = fold(acc, rule);
-      if (cov <= 0.0f) {
-        if (x > last) break;
-        continue;
-      }
-      int px = x + x0_;
-      std::uint8_t* dst = out + static_cast<std::size_t>(px) * 4;
-      if (solidOpaque && cov >= 1.0f) {
-        dst[0] = opaque[0];
-        dst[1] = opaque[1];
-        dst[2] = opaque[2];
-        dst[3] = opaque[3];
-        continue;
-      }
-      float cr = sr, cg = sg, cb = sb, ca = sa;
-      if (paint.gradient) {
-        double t = spreadT(paint.tx * (px + 0.5) + paint.ty * (py + 0.5) + paint.t0, paint.spread);
-        const Rgba& c = paint.table[static_cast<std::size_t>(t * static_cast<double>(tableMax) + 0.5)];
-        cr = c.r * 255.0f;
-        cg = c.g * 255.0f;
-        cb = c.b * 255.0f;
-        ca = c.a;
-      }
-      float keep = 1.0f - ca * cov;
-      dst[0] = toByte(cb * cov + dst[0] * keep);
-      dst[1] = toByte(cg * cov + dst[1] * keep);
-      dst[2] = toByte(cr * cov + dst[2] * keep);
-      dst[3] = toByte(ca * cov * 255.0f + dst[3] * keep);
+    int cellsEnd = std::min(last + 1, w_);  // beyond the last touched cell the coverage is constant
+    float acc = 0;
+    for (int x = first; x < cellsEnd; ++x) {
+      acc += row[x];
+      cover_[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(fold(acc, rule) * 255.0f + 0.5f);
     }
-    std::fill(row + std::max(0, rowMin_[r]), row + std::min<int>(last + 1, w_ + 2), 0.0f);
+    if (cellsEnd > first) {
+      composite(out + static_cast<std::size_t>(first + x0_) * 4, first + x0_, py, cellsEnd - first,
+                &cover_[static_cast<std::size_t>(first)], 0);
+    }
+    int tail = static_cast<int>(fold(acc, rule) * 255.0f + 0.5f);
+    if (tail > 0 && cellsEnd < w_) {
+      composite(out + static_cast<std::size_t>(cellsEnd + x0_) * 4, cellsEnd + x0_, py, w_ - cellsEnd, nullptr, tail);
+    }
+    std::fill(row + std::max(0, first), row + std::min<int>(last + 1, w_ + 2), 0.0f);
   }
 }
 
