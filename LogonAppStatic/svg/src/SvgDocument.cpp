@@ -27,8 +27,9 @@ namespace {
 constexpr double kTolerance = 0.02;
 // Elements nested deeper than this are not drawn.
 constexpr int kMaxDepth = 128;
-// Group-opacity layers nest at most this deep; deeper opacities multiply into the paint.
-constexpr int kMaxLayers = 8;
+// Group-opacity layers (each the size of the bitmap) nest at most this deep; deeper opacities
+// multiply into the paint.
+constexpr int kMaxLayers = 4;
 // Points that one rendering may produce, and pixels it may composite per bitmap pixel.
 constexpr std::size_t kPointBudget = 1u << 21;
 constexpr std::size_t kPixelsPerBitmapPixel = 1024;
@@ -142,7 +143,6 @@ struct Document::Impl {
     std::vector<Polyline> lines;
     std::vector<Polygon> polygons;
     int layers = 0;
-    int width = 0, height = 0;
   };
   void draw(std::uint32_t index, const Matrix& parent, const Canvas& canvas, float alpha, int depth,
             Context& ctx) const;
@@ -765,6 +765,10 @@ std::unique_ptr<Document> Document::loadFromData(const char* data, std::size_t s
   if (data == nullptr || size == 0 || size > kMaxDocumentBytes) return nullptr;
   auto impl = std::make_unique<Impl>();
   if (!parseXml(data, size, kMaxElements, impl->xml) || !impl->load()) return nullptr;
+  // Rendering needs only the render tree and the gradients.
+  impl->xml = XmlDocument{};
+  impl->ids.clear();
+  impl->gradientOfElement.clear();
   return std::unique_ptr<Document>(new Document(std::move(impl)));
 }
 
@@ -811,8 +815,6 @@ Bitmap Document::renderToBitmap(std::uint32_t width, std::uint32_t height) const
   Impl::Context ctx;
   ctx.budget.points = kPointBudget;
   ctx.pixelBudget = kPixelsPerBitmapPixel * static_cast<std::size_t>(width) * height;
-  ctx.width = static_cast<int>(width);
-  ctx.height = static_cast<int>(height);
   if (!d.nodes.empty()) d.draw(0, base, canvas, 1, 0, ctx);
   return bitmap;
 }

@@ -26,19 +26,21 @@ double clampCoordinate(double v) {
 }
 
 std::uint8_t toByte(float v) {
-  if (v <= 0) return 0;
+  if (!(v > 0)) return 0;
   if (v >= 255) return 255;
   return static_cast<std::uint8_t>(v + 0.5f);
 }
 
 float fold(float acc, FillRule rule) {
   float a = std::fabs(acc);
+  if (!(a < 1e9f)) return 1.0f;  // never a NaN where a pixel's coverage is expected
   if (rule == FillRule::NonZero) return a > 1 ? 1 : a;
   a = std::fmod(a, 2.0f);
   return a > 1 ? 2 - a : a;
 }
 
 double spreadT(double t, Paint::Spread spread) {
+  if (!std::isfinite(t)) return t > 0 ? 1 : 0;
   switch (spread) {
     case Paint::Spread::Pad:
       return std::max(0.0, std::min(1.0, t));
