@@ -201,6 +201,8 @@ void compositeLayer(const Canvas& dst, const Canvas& layer, float opacity);
 // ---------------------------------------------------------------------------------------------
 // Values
 
+constexpr double kPi = 3.14159265358979323846;
+
 // Whitespace as SVG and XML know it.
 inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 std::string_view trim(std::string_view s);
@@ -209,6 +211,9 @@ bool readNumber(const char*& p, const char* end, double& out);
 // Skips whitespace and at most one comma.
 void skipCommaSpace(const char*& p, const char* end);
 bool parseNumberList(std::string_view text, std::vector<double>& out);
+// A whole value that is a number or a percentage (answered divided by 100).
+bool parseNumberOrPercent(std::string_view text, double& out);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
 // Non-premultiplied colour, channels 0..255 and alpha 0..1.
 struct Color {
   std::uint8_t r = 0, g = 0, b = 0;

@@ -97,16 +97,6 @@ struct AspectRatio {
   Align x = Align::Mid, y = Align::Mid;
 };
 
-char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerChar(a[i]) != lowerChar(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 struct Document::Impl {
@@ -199,16 +189,8 @@ bool Document::Impl::length(const XmlElement& e, const char* name, int axis, dou
 
 namespace {
 bool parseOpacity(std::string_view text, float& out) {
-  text = trim(text);
-  const char* p = text.data();
-  const char* end = p + text.size();
   double v;
-  if (!readNumber(p, end, v)) return false;
-  if (p < end && *p == '%') {
-    ++p;
-    v /= 100;
-  }
-  if (p != end) return false;
+  if (!parseNumberOrPercent(text, v)) return false;
   out = static_cast<float>(std::max(0.0, std::min(1.0, v)));
   return true;
 }
@@ -256,7 +238,7 @@ bool Document::Impl::parsePaint(std::string_view value, PaintSpec& out) {
     out = PaintSpec{};
     return true;
   }
-  if (iequals(value, "currentColor")) {
+  if (equalsIgnoreCase(value, "currentColor")) {
     out = PaintSpec{PaintSpec::Kind::CurrentColor, Color{}, -1};
     return true;
   }
@@ -344,7 +326,7 @@ void Document::Impl::applyProperty(Style& s, const Style& parent, std::string_vi
   } else if (name == "stop-color") {
     Color c;
     if (inherit) s.stopColor = parent.stopColor;
-    else if (iequals(value, "currentColor")) s.stopColor = s.color;
+    else if (equalsIgnoreCase(value, "currentColor")) s.stopColor = s.color;
     else if (parseColor(value, c)) s.stopColor = c;
   } else if (name == "stop-opacity") {
     if (inherit) s.stopOpacity = parent.stopOpacity;
@@ -429,16 +411,7 @@ int Document::Impl::resolveGradient(std::uint32_t element) {
       return out;
     }
     // Bounding-box units: a plain fraction or a percentage of the box.
-    std::string_view text = trim(*v);
-    const char* p = text.data();
-    const char* end = p + text.size();
-    double n;
-    if (!readNumber(p, end, n)) return fallback;
-    if (p < end && *p == '%') {
-      ++p;
-      n /= 100;
-    }
-    return p == end ? n : fallback;
+    return parseNumberOrPercent(*v, out) ? out : fallback;
   };
   g.x1 = coordinate("x1", 0, 0);
   g.y1 = coordinate("y1", 1, 0);
@@ -451,12 +424,8 @@ int Document::Impl::resolveGradient(std::uint32_t element) {
       const XmlElement& stop = xml.elements[child];
       if (stop.name != "stop") continue;
       double offset = 0;
-      if (const std::string* o = stop.attribute("offset")) {
-        std::string_view text = trim(*o);
-        const char* p = text.data();
-        const char* end = p + text.size();
-        if (readNumber(p, end, offset) && p < end && *p == '%') offset /= 100;
-      }
+      const std::string* o = stop.attribute("offset");
+      if (!o || !parseNumberOrPercent(*o, offset)) offset = 0;
       offset = std::max(last, std::min(1.0, std::max(0.0, offset)));
       last = offset;
       Style s = computeStyle(stop, base, true);

@@ -12,7 +12,6 @@ namespace Svg {
 namespace Detail {
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
 // Upper bound on the segments one curve is cut into, whatever its size on screen.
 constexpr int kMaxCurveSegments = 512;
 

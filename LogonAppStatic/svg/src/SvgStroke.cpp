@@ -16,7 +16,6 @@ namespace Svg {
 namespace Detail {
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxArcSteps = 256;
 
 Point add(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }

@@ -12,7 +12,6 @@ namespace Svg {
 namespace Detail {
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
 // Numbers beyond this are clamped so that later arithmetic stays finite in most cases; what
 // still overflows is caught where coordinates reach the rasterizer.
 constexpr double kMaxNumber = 1e30;
@@ -20,6 +19,7 @@ constexpr double kMaxNumber = 1e30;
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -28,7 +28,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
-}  // namespace
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
@@ -115,6 +114,18 @@ bool parseNumberList(std::string_view text, std::vector<double>& out) {
     skipCommaSpace(p, end);
   }
   return true;
+}
+
+bool parseNumberOrPercent(std::string_view text, double& out) {
+  text = trim(text);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  if (!readNumber(p, end, out)) return false;
+  if (p < end && *p == '%') {
+    ++p;
+    out /= 100;
+  }
+  return p == end;
 }
 
 // ---------------------------------------------------------------------------------------------
