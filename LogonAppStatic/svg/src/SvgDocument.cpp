@@ -629,26 +629,25 @@ bool Document::Impl::makePaint(const PaintSpec& spec, float opacity, const Style
   if (!std::isfinite(out.tx) || !std::isfinite(out.ty) || !std::isfinite(out.t0)) return false;
   out.spread = g.spread;
   out.table.resize(kGradientTableSize);
-  auto premultiplied = [&](const Color& c) {
-    float a = c.alpha * opacity;
-    return Rgba{c.r / 255.0f * a, c.g / 255.0f * a, c.b / 255.0f * a, a};
+  // Colours are interpolated as they are written (not premultiplied), as librsvg and cairo do:
+  // a transparent stop keeps its colour instead of fading to black.
+  auto premultiplied = [&](float r, float g, float b, float a) {
+    a *= opacity;
+    return Rgba{r / 255.0f * a, g / 255.0f * a, b / 255.0f * a, a};
   };
   std::size_t k = 0;
   for (std::size_t i = 0; i < kGradientTableSize; ++i) {
     double t = static_cast<double>(i) / (kGradientTableSize - 1);
     while (k < g.stops.size() && g.stops[k].first < t) ++k;
-    if (k == 0) {
-      out.table[i] = premultiplied(g.stops.front().second);
-    } else if (k == g.stops.size()) {
-      out.table[i] = premultiplied(g.stops.back().second);
-    } else {
-      const auto& s0 = g.stops[k - 1];
-      const auto& s1 = g.stops[k];
-      double span = s1.first - s0.first;
-      float u = span > 0 ? static_cast<float>((t - s0.first) / span) : 1.0f;
-      Rgba a = premultiplied(s0.second), b = premultiplied(s1.second);
-      out.table[i] = {a.r + (b.r - a.r) * u, a.g + (b.g - a.g) * u, a.b + (b.b - a.b) * u, a.a + (b.a - a.a) * u};
+    const Color& c0 = g.stops[k == 0 ? 0 : k - 1].second;
+    const Color& c1 = g.stops[k == g.stops.size() ? k - 1 : k].second;
+    float u = 0;
+    if (k > 0 && k < g.stops.size()) {
+      double span = g.stops[k].first - g.stops[k - 1].first;
+      u = span > 0 ? static_cast<float>((t - g.stops[k - 1].first) / span) : 1.0f;
     }
+    auto mix = [u](float a, float b) { return a + (b - a) * u; };
+    out.table[i] = premultiplied(mix(c0.r, c1.r), mix(c0.g, c1.g), mix(c0.b, c1.b), mix(c0.alpha, c1.alpha));
   }
   return true;
 }

@@ -139,7 +139,7 @@ const std::vector<Feature>& features() {
        svg("0 0 100 100",
            "<defs><linearGradient id='a'><stop offset='0' stop-color='#2f6fd1'/><stop offset='1' "
            "stop-color='#fff'/></linearGradient>"
-           "<linearGradient id='b' x1='0' y1='0' x2='0' y2='1'><stop offset='20%' stop-color='#c33'/>"
+           "<linearGradient id='b' x1='0' y1='0' x2='0' y2='1'><stop offset='20%' stop-color='#c33' stop-opacity='.1'/>"
            "<stop offset='.5' style='stop-color:#3a3'/><stop offset='80%' stop-color='#2f6fd1'/></linearGradient>"
            "<linearGradient id='c' gradientUnits='userSpaceOnUse' x1='10' y1='60' x2='30' y2='60' "
            "spreadMethod='reflect'><stop offset='0' stop-color='#000'/><stop offset='1' stop-color='#fa0'/>"
