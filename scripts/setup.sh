@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libqrcodegencpp-dev
   rapidjson-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev
+  librsvg2-dev
   openssl ca-certificates
   mingw-w64 wine wine64 xvfb xauth
 )
