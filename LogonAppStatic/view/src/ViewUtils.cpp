@@ -77,6 +77,17 @@ HFONT makeFont(int height, int weight, BYTE charset, const std::wstring& face) {
   return CreateFontIndirectW(&lf);
 }
 
+std::wstring actualFace(HFONT font) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) return std::wstring();
+  HGDIOBJ old = SelectObject(dc, font);
+  wchar_t face[LF_FACESIZE] = {};
+  const int length = GetTextFaceW(dc, LF_FACESIZE, face);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return length > 0 ? std::wstring(face) : std::wstring();
+}
+
 using FontKey = std::tuple<std::wstring, int, int, BYTE>;
 
 // Process-wide: fonts by face, height, weight and character set, and the face of each
@@ -108,12 +119,19 @@ std::wstring chooseFace(LANGID language) {
     HFONT probe = makeFont(16, FW_NORMAL, charset, face);
     if (probe == nullptr) continue;
     const std::size_t missing = missingGlyphs(probe, sample);
+    // A face the system does not have, or not for this character set, silently becomes
+    // another one, possibly of the wrong variant of the script (a Hong Kong face for
+    // Japanese): a candidate counts only when it is the face that came back; a substitute
+    // is kept as the last resort.
+    const std::wstring actual = actualFace(probe);
     DeleteObject(probe);
+    if (actual.empty()) continue;
+    const bool genuine = lstrcmpiW(actual.c_str(), face.c_str()) == 0;
+    if (genuine && missing == 0) return actual;
     if (missing < bestMissing) {
-      best = face;
+      best = actual;
       bestMissing = missing;
     }
-    if (missing == 0) break;
   }
   return best.empty() ? std::wstring(kDefaultFace) : best;
 }

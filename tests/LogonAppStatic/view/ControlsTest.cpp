@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "Korvath/Test/UiFixture.h"
@@ -22,10 +23,18 @@ namespace {
 
 constexpr std::uint32_t kMagenta = 0xFF00FF;
 
+// The scale factor this run expects: 1 on the build's 1080-pixel display, 1.5 when CTest runs
+// the suite on a 2880 x 1620 virtual desktop (KV_EXPECT_SCALE).
+double expectedScale() {
+  const char* value = std::getenv("KV_EXPECT_SCALE");
+  return value != nullptr ? std::strtod(value, nullptr) : 1.0;
+}
+
 class Controls : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_ = ui_.call([] { return createHostWindow(L"controls", 840, 500); });
+    const double s = Utils::getScaleFactor();
+    host_ = ui_.call([s] { return createHostWindow(L"controls", static_cast<int>(s * 840), static_cast<int>(s * 500)); });
     ASSERT_NE(host_, nullptr);
   }
   void TearDown() override {
@@ -138,12 +147,30 @@ TEST_F(Controls, OptionButtonRowWithLabelsAndTextButton) {
   }
   const Button text = ui_.call([&] {
     Button b;
-    b.createButtonWindow(L"Send Push", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 40, 40, 114, 22, host_, 221, testModule(),
+    b.createButtonWindow(L"Send Push", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 40, 40, static_cast<int>(s * 114), static_cast<int>(s * 22), host_, 221, testModule(),
                          SvgSource{});
     return b;
   });
   WindowDriver driver(host_);
   ASSERT_TRUE(driver.sync());
+  // Where the option buttons of the dialog stand: x from trunc(s*425), each next one
+  // trunc(x + w + 0.12*w) further, y trunc(s*400), trunc(s*81) x trunc(s*58).
+  const struct {
+    double s;
+    int x[4], y, w, h;
+  } geometry[] = {{1.0, {425, 515, 605, 695}, 400, 81, 58}, {1.5, {637, 772, 907, 1042}, 600, 121, 87}};
+  for (const auto& g : geometry) {
+    if (g.s != s) continue;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      RECT r;
+      GetWindowRect(row[i].button, &r);
+      MapWindowPoints(nullptr, host_, reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_EQ(r.left, g.x[i]);
+      EXPECT_EQ(r.top, g.y);
+      EXPECT_EQ(r.right - r.left, g.w);
+      EXPECT_EQ(r.bottom - r.top, g.h);
+    }
+  }
   for (const Button& b : row) {
     ASSERT_EQ(b.error, S_OK);
     ASSERT_NE(b.label, nullptr);
@@ -220,6 +247,17 @@ TEST_F(Controls, CheckboxShrinksItsTextUntilItFitsAndStopsWhenItCannot) {
     }
     ui_.run([&] { DestroyWindow(box.parent); });
   }
+}
+
+TEST(ScaleFactor, FollowsThePrimaryScreenHeight) {
+  const struct {
+    int height;
+    double s;
+  } cases[] = {{720, 1.0}, {1080, 1.0}, {1200, 1200.0 / 1080}, {1620, 1.5}, {2160, 2.0}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(Utils::scaleFactorForScreenHeight(c.height), c.s) << c.height;
+  // This run's screen.
+  EXPECT_DOUBLE_EQ(Utils::getScaleFactor(), expectedScale());
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), static_cast<int>(1080 * expectedScale()));
 }
 
 TEST(CheckboxHeight, FollowsTheScreenDpi) {

@@ -36,7 +36,8 @@ HFONT createFont(int height, int weight);
 // language.
 HFONT createFontForLanguage(int height, int weight, LANGID language);
 
-// The face chosen for `language` and the character set asked for.
+// The face chosen for `language` (the face GDI actually gave for the first candidate that
+// draws every text, so it may be a face the system substituted) and the character set asked for.
 std::wstring faceForLanguage(LANGID language);
 BYTE charsetForLanguage(LANGID language);
 
