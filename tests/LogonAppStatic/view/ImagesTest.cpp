@@ -7,6 +7,7 @@
 
 #include "Korvath/Test/UiFixture.h"
 #include "Korvath/View/Images.h"
+#include "Korvath/View/ViewUtils.h"
 #include "ViewTestSupport.h"
 
 using namespace Korvath::Test;
@@ -86,6 +87,33 @@ TEST_F(Images, SvgIsRenderedAtTheRectangleSizeAndBlendedOverTheBackground) {
     for (const SvgProbe& p : c.probes) {
       EXPECT_EQ(image.at(p.x, p.y), p.rgb) << "at " << p.x << "," << p.y;
     }
+  }
+}
+
+// The twelve images of the dialog from KvCredProv.dll, each at the size the dialog draws it.
+TEST_F(Images, EveryImageOfTheDialogDraws) {
+  const struct {
+    int id;
+    int width, height;
+  } images[] = {{110, 81, 58}, {111, 81, 58}, {112, 81, 58}, {113, 81, 58}, {114, 30, 30}, {115, 30, 30},
+                {116, 30, 30}, {117, 20, 20}, {118, 420, 500}, {119, 840, 500}, {120, 112, 112}, {121, 251, 72}};
+  if (Korvath::View::loadSvgResource(productModule(), 110).empty()) {
+    GTEST_SKIP() << "KvCredProv.dll has no images in this build";
+  }
+  const double s = Korvath::View::Utils::getScaleFactor();
+  for (const auto& image : images) {
+    SCOPED_TRACE(image.id);
+    const SvgSource svg = Korvath::View::loadSvgResource(productModule(), image.id);
+    ASSERT_FALSE(svg.empty());
+    DrawRect rect;
+    rect.width = static_cast<std::uint16_t>(s * image.width);
+    rect.height = static_cast<std::uint16_t>(s * image.height);
+    ui_.run([&] { SetWindowPos(host_, nullptr, 0, 0, rect.width + 2, rect.height + 2, SWP_NOMOVE | SWP_NOZORDER); });
+    EXPECT_TRUE(drawOnHost([&](HDC dc) { return Korvath::View::drawSvgImage(dc, svg, rect); }));
+    const RECT area{0, 0, rect.width, rect.height};
+    const Image drawn = captureClient(host_).crop(area);
+    EXPECT_GT(drawn.countOther(kBackground), 0u);
+    EXPECT_TRUE(savePng(drawn, screenshotPath(L"svg-" + std::to_wstring(image.id))));
   }
 }
 

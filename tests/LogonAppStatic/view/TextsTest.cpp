@@ -93,18 +93,22 @@ TEST_F(Texts, ScreenshotOfAllTexts) {
   wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
   LCIDToLocaleName(MAKELCID(system, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
   const HWND host = ui.call([&] {
-    HWND window = createHostWindow(L"texts", 1400, 1040);
+    HWND window = createHostWindow(L"texts", 1900, 760);
     HFONT font = Font::createFont(15, 400);
-    int y = 4;
+    int y = 4, x = 6;
     for (UINT id : usedTextIds()) {
+      if (id == 433) {  // second column
+        x = 956;
+        y = 4;
+      }
       std::wstring text = std::to_wstring(id) + L"  " + Lang::GetWText(id);
       for (auto& c : text) {
         if (c == L'\n') c = L' ';
       }
-      HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 6, y, 1390, 16,
+      HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, x, y, 940, 22,
                                    window, nullptr, GetModuleHandleW(nullptr), nullptr);
       SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-      y += 16;
+      y += 23;
     }
     UpdateWindow(window);
     return window;

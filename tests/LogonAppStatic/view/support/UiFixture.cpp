@@ -106,6 +106,17 @@ std::size_t Image::countOther(std::uint32_t rgb, RECT area) const {
   return all - count(rgb, area);
 }
 
+Image Image::crop(RECT area) const {
+  area = clampArea(*this, area);
+  Image part;
+  part.width = area.right - area.left;
+  part.height = area.bottom - area.top;
+  for (LONG y = area.top; y < area.bottom; ++y) {
+    for (LONG x = area.left; x < area.right; ++x) part.pixels.push_back(at(x, y));
+  }
+  return part;
+}
+
 Image captureWindow(HWND window) { return readBack(window, true); }
 Image captureClient(HWND window) { return readBack(window, false); }
 

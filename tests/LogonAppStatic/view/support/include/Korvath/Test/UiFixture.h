@@ -28,6 +28,8 @@ struct Image {
   // Pixels of the rectangle (whole image by default) that are / are not `rgb`.
   std::size_t count(std::uint32_t rgb, RECT area = RECT{0, 0, 0, 0}) const;
   std::size_t countOther(std::uint32_t rgb, RECT area = RECT{0, 0, 0, 0}) const;
+  // The part of the image inside `area`.
+  Image crop(RECT area) const;
 };
 
 // 0x00RRGGBB from a COLORREF (0x00BBGGRR) and back.
