@@ -7,6 +7,8 @@
 
 #include "Korvath/Test/UiFixture.h"
 #include "Korvath/View/Images.h"
+#include "Korvath/View/QRCodePainter.h"
+#include "Korvath/View/QrCode.h"
 #include "Korvath/View/ViewUtils.h"
 #include "ViewTestSupport.h"
 
@@ -119,37 +121,45 @@ TEST_F(Images, EveryImageOfTheDialogDraws) {
 
 struct BmpCase {
   const char* name;
+  std::string command;
   int modules;
   int side;
   std::size_t expectedSize;  // 0: not checked
 };
 
+// The painter's BMP of a command, drawn as the QR-code panel draws it, read back module by
+// module against the encoder's grid.
 TEST_F(Images, QrBitmapStretchedOntoTheWindowMatchesItsGrid) {
+  const std::string longCommand = "KV1|" + std::string(290, 'x') + "|0123456789";
   const std::vector<BmpCase> cases = {
-      {"version 1 at scale 1", 21, 190, 1398},
-      {"version 1 at scale 1.5", 21, 285, 1398},
-      {"version 10", 57, 190, 0},
-      {"version 10 at scale 1.5", 57, 285, 0},
+      {"version 1 at scale 1", "KV-2FA", 21, 190, 1398},
+      {"version 1 at scale 1.5", "KV-2FA", 21, 285, 1398},
+      {"long command", longCommand, 0, 190, 0},
+      {"long command at scale 1.5", longCommand, 0, 285, 0},
   };
   for (const BmpCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto grid = makeGrid(c.modules);
-    const auto bmp = makeQrBmp(grid);
-    if (c.expectedSize != 0) {
-      EXPECT_EQ(bmp.size(), c.expectedSize);
+    Korvath::View::Qr::QrCode code;
+    ASSERT_TRUE(Korvath::View::Qr::encodeText(c.command, code));
+    if (c.modules != 0) {
+      EXPECT_EQ(code.size(), c.modules);
     }
-    const int left = 94, top = 5;
+    Korvath::View::QRCodePainter painter;
+    ASSERT_TRUE(painter.paint(c.command.c_str()));
+    if (c.expectedSize != 0) {
+      EXPECT_EQ(painter.imageLength(), c.expectedSize);
+    }
+    const int left = 94, top = 5, n = code.size();
     ASSERT_TRUE(drawOnHost([&](HDC dc) {
-      return Korvath::View::drawBmpImage(dc, bmp.data(), bmp.size(), left, top, c.side);
+      return Korvath::View::drawBmpImage(dc, painter.image(), painter.imageLength(), left, top, c.side);
     }));
     const Image image = captureClient(host_);
     int wrong = 0;
-    for (int my = 0; my < c.modules; ++my) {
-      for (int mx = 0; mx < c.modules; ++mx) {
-        const int px = left + static_cast<int>((mx + 0.5) * c.side / c.modules);
-        const int py = top + static_cast<int>((my + 0.5) * c.side / c.modules);
-        const std::uint32_t expected = grid[my][mx] ? 0x000000 : 0xFFFFFF;
-        if (image.at(px, py) != expected) ++wrong;
+    for (int my = 0; my < n; ++my) {
+      for (int mx = 0; mx < n; ++mx) {
+        const int px = left + static_cast<int>((mx + 0.5) * c.side / n);
+        const int py = top + static_cast<int>((my + 0.5) * c.side / n);
+        if (image.at(px, py) != (code.isDark(mx, my) ? 0x000000u : 0xFFFFFFu)) ++wrong;
       }
     }
     EXPECT_EQ(wrong, 0);
@@ -164,24 +174,27 @@ TEST_F(Images, QrBitmapStretchedOntoTheWindowMatchesItsGrid) {
 }
 
 TEST_F(Images, MalformedBitmapsDrawNothing) {
-  const auto good = makeQrBmp(makeGrid(21));
+  Korvath::View::QRCodePainter painter;
+  ASSERT_TRUE(painter.paint("KV-2FA"));
+  const std::vector<std::uint8_t> good(painter.image(), painter.image() + painter.imageLength());
   struct Bad {
     const char* name;
     std::vector<std::uint8_t> bytes;
   };
-  std::vector<Bad> bad;
-  bad.push_back({"truncated pixels", std::vector<std::uint8_t>(good.begin(), good.end() - 1)});
-  bad.push_back({"header only", std::vector<std::uint8_t>(good.begin(), good.begin() + 40)});
   auto withByte = [&](std::size_t at, std::uint8_t value) {
     auto copy = good;
     copy[at] = value;
     return copy;
   };
-  bad.push_back({"not BM", withByte(0, 'X')});
-  bad.push_back({"32 bits per pixel", withByte(28, 32)});
-  bad.push_back({"compressed", withByte(30, 1)});
-  bad.push_back({"pixels past the end", withByte(11, 0x40)});
-  bad.push_back({"huge width", withByte(21, 0x7F)});
+  const std::vector<Bad> bad = {
+      {"truncated pixels", std::vector<std::uint8_t>(good.begin(), good.end() - 1)},
+      {"header only", std::vector<std::uint8_t>(good.begin(), good.begin() + 40)},
+      {"not BM", withByte(0, 'X')},
+      {"32 bits per pixel", withByte(28, 32)},
+      {"compressed", withByte(30, 1)},
+      {"pixels past the end", withByte(11, 0x40)},
+      {"huge width", withByte(21, 0x7F)},
+  };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.name);
     EXPECT_FALSE(drawOnHost([&](HDC dc) { return Korvath::View::drawBmpImage(dc, b.bytes.data(), b.bytes.size(), 0, 0, 100); }));

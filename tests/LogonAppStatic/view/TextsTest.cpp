@@ -12,6 +12,7 @@
 
 #include "Korvath/Test/UiFixture.h"
 #include "Korvath/Utils/LanguageUtil.h"
+#include "Korvath/View/Editbox.h"
 #include "Korvath/View/ViewUtils.h"
 #include "ViewTestSupport.h"
 
@@ -84,6 +85,22 @@ TEST_F(Texts, EveryTextHasAllItsGlyphsInTheFontOfItsLanguage) {
                                                                      Font::faceForLanguage(Lang::getSystemLanguage()).end());
     }
   }
+}
+
+// Edit boxes take a font two pixels smaller when the system language is Thai.
+TEST_F(Texts, EditboxFontFollowsTheSystemLanguage) {
+  UiThread ui;
+  const int expected = static_cast<int>(Korvath::View::Utils::getScaleFactor() * 16) -
+                       (PRIMARYLANGID(expectedLanguage()) == LANG_THAI ? 2 : 0);
+  const LONG height = ui.call([&] {
+    HWND host = createHostWindow(L"edit", 300, 100);
+    Korvath::View::Editbox box(WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 196, 20, host, 242, testModule(), L" Code");
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(box.window(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    DestroyWindow(host);
+    return lf.lfHeight;
+  });
+  EXPECT_EQ(height, -expected);
 }
 
 // All texts of the language on one window, for people to look at.
