@@ -220,6 +220,15 @@ HWND createHostWindow(const wchar_t* title, int width, int height, int x, int y)
   return window;
 }
 
+HWND waitForWindow(const wchar_t* className, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (HWND window = FindWindowW(className, nullptr)) return window;
+    if (GetTickCount64() >= end) return nullptr;
+    Sleep(5);
+  }
+}
+
 WindowDriver::WindowDriver(HWND window) : window_(window) {
   threadId_ = GetWindowThreadProcessId(window, nullptr);
   synced_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -238,6 +247,16 @@ bool WindowDriver::sync(DWORD timeoutMs) {
   ResetEvent(synced_);
   if (!PostMessageW(window_, syncMessage(), 0, reinterpret_cast<LPARAM>(synced_))) return false;
   return WaitForSingleObject(synced_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool WindowDriver::waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (!sync(timeoutMs)) return false;
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(5);
+  }
 }
 
 void WindowDriver::post(HWND target, UINT message, WPARAM wParam, LPARAM lParam) {

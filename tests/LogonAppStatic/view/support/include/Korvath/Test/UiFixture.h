@@ -88,6 +88,10 @@ class UiThread {
 // processing), visible, at (x, y) with the given outer size. Make it on the owning thread.
 HWND createHostWindow(const wchar_t* title, int width, int height, int x = 0, int y = 0);
 
+// Waits (at most `timeoutMs`) until a top-level window of `className` exists, e.g. the dialog
+// that another thread is building; null on time-out.
+HWND waitForWindow(const wchar_t* className, DWORD timeoutMs = 10000);
+
 // Drives the windows of one thread from another thread. Every step that posts input ends by
 // waiting until the window's thread has handled everything posted before (a sync message seen
 // by a message hook on that thread); steps that send are synchronous anyway.
@@ -105,6 +109,9 @@ class WindowDriver {
   // Waits (at most `timeoutMs`) until the window's thread has handled every message posted
   // to it before this call. False on time-out: that thread is blocked.
   bool sync(DWORD timeoutMs = 10000);
+  // Syncs until `condition` holds (work finished on another thread, such as a push result
+  // posted back); false when it still does not after `timeoutMs`.
+  bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
   void post(HWND target, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT send(HWND target, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
