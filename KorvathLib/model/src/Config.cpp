@@ -215,6 +215,7 @@ Config& Config::operator=(const Config& other) {
   baseUsers_ = other.baseUsers_;
   baseUnknownUsers_ = other.baseUnknownUsers_;
   filePath_ = other.filePath_;
+  readFromBackup_ = other.readFromBackup_;
   return *this;
 }
 
@@ -429,6 +430,10 @@ bool Config::shouldBypassMfaForNonPelloraUser(const std::string& login, bool onl
   if (serverConfig_.getAllowUnknownUsers() == 0) return false;
   if (login.empty() || login.size() > Model::User::kLoginMaxLength) return false;
   if (getUserIndex(login) >= 0) return false;
+  // login@domain of a stored login is that user, typed as a user-principal name: letting it
+  // through as unknown would skip the stored user's second factor.
+  const std::size_t at = login.find('@');
+  if (at != std::string::npos && getUserIndex(login.substr(0, at)) >= 0) return false;
   auto it = std::find_if(unknownUsers_.begin(), unknownUsers_.end(),
                          [&](const UnknownUserEntry& e) { return J::equalsIgnoreCase(e.login, login); });
   if (!online) return it != unknownUsers_.end() && it->authenticatedOnline;
@@ -553,19 +558,23 @@ std::uint16_t Config::readFile(const std::string& path) {
 
   Config loaded;
   std::string raw;
+  bool fromBackup = false;
   std::uint16_t code = loadFile(main, *kvCrypto_, loaded, raw);
   if (code != 0) {
-    Config fromBackup;
-    std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackup, raw);
+    Config fromBackupFile;
+    std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackupFile, raw);
     if (backupCode != 0) {
       std::uint16_t result = code == KV_ERROR_CONFIG_FILE_NOT_FOUND ? backupCode : code;
       KV_LOG_ERROR("Korvath::Config::readFile - main file: %d, backup: %d", code, backupCode);
       return result;
     }
-    KV_LOG_ERROR("Korvath::Config::readFile - main file refused (%d), read the backup", code);
-    loaded.commitFrom(fromBackup);
+    KV_LOG_ERROR("Korvath::Config::readFile - main file refused (%d), read the backup: changes saved after it may be lost",
+                 code);
+    loaded.commitFrom(fromBackupFile);
+    fromBackup = true;
   }
   commitFrom(loaded);
+  readFromBackup_ = fromBackup;
   baseUsers_ = usersConfig_;
   baseUnknownUsers_ = unknownUsers_;
   return KV_SUCCESS;

@@ -133,6 +133,11 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
 
       code = config_.readFile(std::string());
       KV_LOG_INFO("%s::%s - config.readFile() - result %d", kClass, __func__, code);
+      if (code == KV_SUCCESS && config_.wasReadFromBackup()) {
+        KV_LOG_ERROR("%s::%s - the configuration file was refused and its backup was read: users saved after the "
+                     "backup was made may be missing until the next synchronization",
+                     kClass, __func__);
+      }
       // A value read from the file is published like one an exchange decided.
       syncLogonAppDisable();
       config_.setMachineName(Utils::getComputerName());

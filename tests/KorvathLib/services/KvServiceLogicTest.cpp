@@ -542,6 +542,17 @@ TEST_F(KvServiceOffline, UnknownUserWhoPassedOnlineBeforeIsLetThrough) {
   EXPECT_EQ(7000, service_.updateUserPolicies(name, false).getResultCode());
 }
 
+TEST_F(KvServiceOffline, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsUnknown) {
+  start({user("bob", true, true, true)}, 1);
+  // The typed form left in the whitelist as an earlier agent let it through online.
+  ASSERT_TRUE(service_.getConfig().shouldBypassMfaForNonPelloraUser("alice@ad.example", true));
+  ASSERT_EQ(0, service_.getConfig().setUsersConfig({user("bob", true, true, true), user("alice", true, true, true)}));
+  std::string name = "alice@ad.example";
+  const std::uint16_t code = service_.updateUserPolicies(name, false).getResultCode();
+  EXPECT_FALSE(Korvath::isServerReachable(code)) << code;
+  EXPECT_EQ("alice", name);
+}
+
 TEST_F(KvServiceOffline, DisabledAgentAnswers5108) {
   start({user("alice", true, true, true)}, 1, 5108);
   std::string name = "zed";

@@ -106,7 +106,8 @@ class Config {
   std::uint16_t removeLastAuthUser();
   // Removes the user (login or e-mail) and saves; 5103 when not stored.
   std::uint16_t removeDeletedUserFromPellora(const std::string& login);
-  // The unknown-user rule; see docs/model.md.
+  // The unknown-user rule; see docs/model.md. A login that is stored, or whose part before
+  // "@" is a stored login (a user-principal name of a stored user), is never unknown.
   bool shouldBypassMfaForNonPelloraUser(const std::string& login, bool online);
 
   // ---- file
@@ -114,6 +115,9 @@ class Config {
   // 10 s), 5005 (not sealed under this machine's key) or the fill code of the first
   // refused key. Reads the main file, else the backup. Empty path: the default path.
   std::uint16_t readFile(const std::string& path = std::string());
+  // True when the last successful readFile had to take the backup (the main file was
+  // missing or refused): what was saved after that backup was made may be lost.
+  bool wasReadFromBackup() const { return readFromBackup_; }
   // 0, 5004 (sealing failed) or 5102 (writing failed, the mutex not taken in 10 s, or no
   // path). Writes where the last readFile read (default path when none).
   std::uint16_t writeFile();
@@ -153,6 +157,7 @@ class Config {
   std::vector<Model::UserConfig> baseUsers_;
   std::vector<UnknownUserEntry> baseUnknownUsers_;
   std::string filePath_;
+  bool readFromBackup_ = false;
 };
 
 // Writing of sealed files: temporary file, flush, then replace. Tests may replace the
