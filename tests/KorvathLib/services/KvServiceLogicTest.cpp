@@ -390,6 +390,29 @@ TEST_F(KvServiceLogic, AHugeSyncIntervalNeverWrapsIntoASync) {
   EXPECT_EQ(10, type);
 }
 
+TEST_F(KvServiceLogic, MasterPasswordDigestIsMadeAgainOnlyWhenThePasswordOrTheValueChanged) {
+  writeConfigFile({});
+  auto startUp = [&] {
+    KvService service;
+    std::uint16_t type = 0;
+    std::string response;
+    EXPECT_EQ(0, service.initialize(type, response).getResultCode());
+    return registry_.values["Password"];
+  };
+  // A file without a mark (as earlier agents wrote it): the digest is made and marked.
+  const std::string first = startUp();
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("sim-master-password-0001", first));
+  // Each digest has a fresh salt, so an unchanged value was not made again.
+  EXPECT_EQ(first, startUp());
+  registry_.values["Password"] = "pbkdf2-sha256$1$AAAAAAAAAAAAAAAAAAAAAA==$AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+  const std::string replaced = startUp();
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("sim-master-password-0001", replaced));
+  Korvath::Config config = readConfigFile();
+  config.setMasterPassword("a-new-master-password");
+  ASSERT_EQ(0, config.writeFile());
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("a-new-master-password", startUp()));
+}
+
 TEST_F(KvServiceLogic, EmptyMasterPasswordWritesNoDigest) {
   writeConfigFile({}, 4242, "");
   KvService service;
