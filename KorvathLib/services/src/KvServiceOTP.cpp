@@ -44,7 +44,7 @@ StoredUser findUser(KvService& service, const std::string& userLogin) {
   Config& config = service.getConfig();
   found.index = config.getUserIndex(userLogin);
   if (found.index >= 0) {
-    found.record = config.getUsersConfig().at(static_cast<std::size_t>(found.index));
+    found.record = config.getUserConfig(static_cast<std::size_t>(found.index));
     found.allBlocked = service.getKvBusiness().areAllAuthenticatorsBlocked(found.record);
   }
   return found;

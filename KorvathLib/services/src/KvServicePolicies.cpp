@@ -264,7 +264,7 @@ Model::KvResult KvService::getUserStatus(std::string& userName) {
       index = config_.getUserIndex(userName);
     }
     if (index >= 0) {
-      const Model::UserConfig user = config_.getUsersConfig().at(static_cast<std::size_t>(index));
+      const Model::UserConfig user = config_.getUserConfig(static_cast<std::size_t>(index));
       std::uint16_t code = KV_SUCCESS;
       if (user.isBlocked()) {
         code = KV_ERROR_USER_IS_BLOCKED;
