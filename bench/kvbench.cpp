@@ -6,7 +6,10 @@
 // natively for the wall times and, when valgrind is installed, once under callgrind for the
 // instruction count. The simulator therefore never runs inside a measured process.
 //
-//   kvbench [--users 1,30,300] [--runs N] [--cases a,b,...] [--no-callgrind] [--smoke]
+//   kvbench [--users 1,30,300] [--runs N] [--cases a,b,...] [--no-callgrind] [--keep <dir>] [--smoke]
+//
+// --keep leaves callgrind's output of each case in <dir> (<case>-<users>.callgrind), for
+// callgrind_annotate.
 //
 // Cases: startup (KvService::initialize over a stored configuration, no synchronization due),
 // otp-offline and qr-offline (a right code checked against the stored blobs, with its save),
@@ -402,6 +405,7 @@ struct DriverOptions {
   std::vector<std::string> cases = kAllCases;
   int runs = 15;
   bool callgrind = true;
+  std::string keepDir;
   std::string testca = KV_BENCH_TESTCA;
 };
 
@@ -512,6 +516,12 @@ int runDriver(const DriverOptions& o) {
         figure.ok = true;
         if (underCallgrind) {
           figure.instructions = callgrindTotal(cgFile);
+          if (!o.keepDir.empty()) {
+            std::error_code ec;
+            fs::create_directories(o.keepDir, ec);
+            fs::copy_file(cgFile, o.keepDir + "/" + name + "-" + std::to_string(users) + ".callgrind",
+                          fs::copy_options::overwrite_existing, ec);
+          }
         } else {
           figure.medianUs = std::atof(field(output, "median_us").c_str());
           figure.runs = static_cast<unsigned>(std::atoi(field(output, "runs").c_str()));
@@ -564,7 +574,7 @@ int runDriver(const DriverOptions& o) {
 }
 
 int usage() {
-  std::cerr << "usage: kvbench [--users 1,30,300] [--runs N] [--cases a,b,...] [--no-callgrind] [--smoke]\n"
+  std::cerr << "usage: kvbench [--users 1,30,300] [--runs N] [--cases a,b,...] [--no-callgrind] [--keep <dir>] [--smoke]\n"
                "       kvbench --worker <case> --users N --runs K --port P --ca <pem> [--callgrind]\n"
                "cases: startup otp-offline qr-offline forgot-activation otp-online tls\n";
   return 2;
@@ -606,6 +616,8 @@ int main(int argc, char** argv) {
       worker.callgrind = true;
     } else if (arg == "--no-callgrind") {
       driver.callgrind = false;
+    } else if (arg == "--keep" && hasValue) {
+      driver.keepDir = argv[++i];
     } else if (arg == "--smoke") {
       // Proves the tool runs: every case once, one user, no instruction count.
       driver.users = {1};
