@@ -12,6 +12,7 @@
 #include "Korvath/Service/ServiceMessages.h"
 #include "Korvath/View/DialogState.h"
 #include "Korvath/View/OtpPanelLogic.h"
+#include "PanelCommon.h"
 #include "TextConvert.h"
 
 namespace Korvath {
@@ -23,8 +24,6 @@ const char* const kActivation = "Korvath::View::ForgotTokenActivationPanel";
 const char* const kAuthentication = "Korvath::View::ForgotTokenAuthenticationPanel";
 constexpr std::uint16_t kPreset = 999;
 constexpr std::size_t kMaxHoursLength = 3;
-constexpr std::size_t kMinCodeLength = 4;
-constexpr std::size_t kMaxCodeLength = 10;
 constexpr std::uint64_t kFileTimeHour = 36000000000ull;
 constexpr std::uint64_t kFileTimeMinute = 600000000ull;
 
@@ -114,14 +113,7 @@ bool ForgotTokenActivationLogic::isTimeDurationValid(const std::string& text, Er
 }
 
 bool ForgotTokenActivationLogic::isVerificationCodeValid(const std::string& code, ErrorText& error) {
-  const std::size_t length = Text::length(code);
-  if (length == 0) {
-    error.setMessageTextId(kTextTypeVerificationCode);
-    return false;
-  }
-  if (length >= kMinCodeLength && length <= kMaxCodeLength) return true;
-  error.setMessageTextId(kTextVerificationCodeInvalid);
-  return false;
+  return isCodeLengthValid(code, error, kTextTypeVerificationCode, kTextVerificationCodeInvalid);
 }
 
 Model::KvResult ForgotTokenActivationLogic::processForgotTokenActivation(const std::string& verificationCode,
@@ -160,9 +152,7 @@ PanelOutcome ForgotTokenActivationLogic::buttonEnterOnClick(const std::string& h
   }
   if (result.getResultCode() == KV_SUCCESS) {
     KV_LOG_DEBUG("%s::handleAuthenticationResult - The forgot token authentication returned SUCCESS!", kActivation);
-    dialogState().validated = true;
-    outcome.signedIn = true;
-    return outcome;
+    return signInOutcome(ErrorKind::ForgotTokenActivation);
   }
   KV_LOG_DEBUG("%s::handleAuthenticationResult - The forgot token authentication returned FAIL!", kActivation);
   outcome.error = ErrorText::fromResult(ErrorKind::ForgotTokenActivation, result);

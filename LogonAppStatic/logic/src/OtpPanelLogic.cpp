@@ -5,16 +5,13 @@
 #include "Korvath/Logger.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/MfaAuthentication.h"
-#include "Korvath/View/DialogState.h"
-#include "TextConvert.h"
+#include "PanelCommon.h"
 
 namespace Korvath {
 namespace View {
 
 namespace {
 const char* const kClass = "Korvath::View::OtpPanel";
-constexpr std::size_t kMinCodeLength = 4;
-constexpr std::size_t kMaxCodeLength = 10;
 }  // namespace
 
 bool isOfflineFallbackCode(std::uint16_t code) {
@@ -28,14 +25,7 @@ OtpPanelLogic::OtpPanelLogic(Service::KvService* service, std::atomic<bool>* int
 bool OtpPanelLogic::online() const { return internetStatus_ != nullptr && internetStatus_->load(); }
 
 bool OtpPanelLogic::isOtpValid(const std::string& otp, ErrorText& error) {
-  const std::size_t length = Text::length(otp);
-  if (length == 0) {
-    error.setMessageTextId(kTextTypeOtp);
-    return false;
-  }
-  if (length >= kMinCodeLength && length <= kMaxCodeLength) return true;
-  error.setMessageTextId(kTextOtpFailed);
-  return false;
+  return isCodeLengthValid(otp, error, kTextTypeOtp, kTextOtpFailed);
 }
 
 Model::KvResult OtpPanelLogic::processOtpAuthentication(const std::string& otp) {
@@ -70,9 +60,7 @@ PanelOutcome OtpPanelLogic::buttonEnterOnClick(const std::string& otp) {
   const Model::KvResult result = authenticate(otp);
   if (result.getResultCode() == KV_SUCCESS) {
     KV_LOG_DEBUG("%s::buttonEnterOnClick - The OTP authentication returned SUCCESS!", kClass);
-    dialogState().validated = true;
-    outcome.signedIn = true;
-    return outcome;
+    return signInOutcome(ErrorKind::Otp);
   }
   KV_LOG_DEBUG("%s::updateErrorMessage - The OTP authentication returned FAIL!", kClass);
   KV_LOG_DEBUG("%s::updateErrorMessage - RequestId: %s - ResultCode: %d - CloudErrorCode: %d", kClass,

@@ -7,7 +7,7 @@
 #include "Korvath/Logger.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/MfaAuthentication.h"
-#include "Korvath/View/DialogState.h"
+#include "PanelCommon.h"
 
 namespace Korvath {
 namespace View {
@@ -123,9 +123,7 @@ PanelOutcome PushPanelLogic::handleAuthenticationResult() {
   outcome.error = ErrorText(ErrorKind::Push);
   if (result.getResultCode() == KV_SUCCESS) {
     KV_LOG_DEBUG("%s::handleAuthenticationResult - The push returned SUCCESS!", kClass);
-    dialogState().validated = true;
-    outcome.signedIn = true;
-    return outcome;
+    return signInOutcome(ErrorKind::Push);
   }
   KV_LOG_DEBUG("%s::updateErrorMessage - The push returned FAIL!", kClass);
   outcome.error = ErrorText::fromResult(ErrorKind::Push, result);

@@ -8,8 +8,7 @@
 #include "Korvath/Service/KvServiceQRCode.h"
 #include "Korvath/Service/MfaAuthentication.h"
 #include "Korvath/Service/ServiceMessages.h"
-#include "Korvath/View/DialogState.h"
-#include "TextConvert.h"
+#include "PanelCommon.h"
 
 namespace Korvath {
 namespace View {
@@ -17,8 +16,6 @@ namespace View {
 namespace {
 const char* const kClass = "Korvath::View::QrCodePanel";
 constexpr std::uint16_t kPreset = 999;
-constexpr std::size_t kMinCodeLength = 4;
-constexpr std::size_t kMaxCodeLength = 10;
 }  // namespace
 
 QrCodePanelLogic::QrCodePanelLogic(Service::KvService* service, std::atomic<bool>* internetStatus, std::string userName)
@@ -31,14 +28,7 @@ void QrCodePanelLogic::dropCommand() {
 }
 
 bool QrCodePanelLogic::isVerificationCodeValid(const std::string& code, ErrorText& error) {
-  const std::size_t length = Text::length(code);
-  if (length == 0) {
-    error.setMessageTextId(kTextTypeVerificationCode);
-    return false;
-  }
-  if (length >= kMinCodeLength && length <= kMaxCodeLength) return true;
-  error.setMessageTextId(kTextQrCodeFailed);
-  return false;
+  return isCodeLengthValid(code, error, kTextTypeVerificationCode, kTextQrCodeFailed);
 }
 
 Model::KvResult QrCodePanelLogic::generateQrCodeString(ErrorText& error) {
@@ -125,9 +115,7 @@ PanelOutcome QrCodePanelLogic::buttonEnterOnClick(const std::string& verificatio
   const Model::KvResult result = processQrCodeAuthentication(verificationCode);
   if (result.getResultCode() == KV_SUCCESS) {
     KV_LOG_DEBUG("%s::buttonEnterOnClick - The QrCode authentication returned: SUCCESS!", kClass);
-    dialogState().validated = true;
-    outcome.signedIn = true;
-    return outcome;
+    return signInOutcome(ErrorKind::QrCode);
   }
   KV_LOG_DEBUG("%s::buttonEnterOnClick - The QR code authentication returned: %d.", kClass, result.getResultCode());
   std::uint16_t codeToShow = result.getResultCode();
