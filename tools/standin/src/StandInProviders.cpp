@@ -66,9 +66,10 @@ std::wstring wide(const std::string& text) { return std::wstring(text.begin(), t
 class StandInCredential : public ICredentialProviderCredential2, public IStandInProbe {
  public:
   StandInCredential(const Kind& kind, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario, const std::wstring& sid,
-                    const std::wstring& reader, const std::vector<std::uint8_t>& incoming, ULONG incomingPackage)
+                    const std::wstring& reader, const std::vector<std::uint8_t>& incoming, ULONG incomingPackage,
+                    bool version2)
       : kind_(kind), scenario_(scenario), sid_(sid), reader_(reader), incoming_(incoming),
-        incomingPackage_(incomingPackage) {
+        incomingPackage_(incomingPackage), version2_(version2) {
     ++g_objects;
   }
 
@@ -76,7 +77,7 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ICredentialProviderCredential) ||
-        IsEqualIID(riid, IID_ICredentialProviderCredential2)) {
+        (version2_ && IsEqualIID(riid, IID_ICredentialProviderCredential2))) {
       *ppv = static_cast<ICredentialProviderCredential2*>(this);
     } else if (IsEqualIID(riid, IID_IStandInProbe)) {
       *ppv = static_cast<IStandInProbe*>(this);
@@ -164,7 +165,8 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
     if (statusIcon != nullptr) *statusIcon = CPSI_NONE;
     std::vector<std::uint8_t> bytes;
     ULONG package = incomingPackage_;
-    if (!incoming_.empty()) {
+    // What the user typed wins over what a Remote Desktop client sent.
+    if (!incoming_.empty() && user_.empty()) {
       bytes = incoming_;
     } else {
       if (user_.empty()) {
@@ -236,6 +238,7 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
   std::wstring reader_;
   std::vector<std::uint8_t> incoming_;
   ULONG incomingPackage_;
+  bool version2_;
   std::wstring user_;
   std::wstring password_;
   std::vector<std::uint8_t> produced_;
@@ -338,7 +341,7 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
       }
     }
     for (const std::wstring& sid : sids) {
-      auto* credential = new (std::nothrow) StandInCredential(kind_, scenario_, sid, reader_, incoming_, incomingPackage_);
+      auto* credential = new (std::nothrow) StandInCredential(kind_, scenario_, sid, reader_, incoming_, incomingPackage_, version2_);
       if (credential == nullptr) return E_OUTOFMEMORY;
       credentials_.push_back(credential);
     }
@@ -380,6 +383,10 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
       reader_ = v;
       return S_OK;
     }
+    if (k == L"credential2") {
+      version2_ = v != L"0";
+      return S_OK;
+    }
     if (k == L"credentials") {
       configured_ = true;
       configuredSids_.clear();
@@ -415,6 +422,7 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
   std::vector<std::uint8_t> incoming_;
   ULONG incomingPackage_ = 0;
   std::wstring reader_ = L"Windows Hello for Business 1";
+  bool version2_ = true;
   bool configured_ = false;
   std::vector<std::wstring> configuredSids_;
 };

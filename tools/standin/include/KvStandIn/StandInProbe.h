@@ -9,7 +9,8 @@
 // "scenario", "serialization" (the last SetSerialization: "<clsid> <package> <size> <hex>"),
 // "users" (users in the array it was given).
 // Provider settings: "credentials" = ';'-separated SIDs, one credential each ("" for one
-// without a SID); "reader" = the smart-card reader its certificate logons name.
+// without a SID); "reader" = the smart-card reader its certificate logons name;
+// "credential2" = "0" for credentials without ICredentialProviderCredential2.
 // Credential questions: "produced" (hex of its last serialization), "reported"
 // ("<status> <substatus>" of the last ReportResult, hexadecimal), "sid", "user".
 
