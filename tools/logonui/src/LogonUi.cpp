@@ -247,6 +247,11 @@ std::string probeAnswer(IUnknown* object, const wchar_t* question) {
 
 }  // namespace
 
+ICredentialProviderUserArray* createUserArray(const std::vector<UserEntry>& users, std::vector<UserReads>* reads) {
+  reads->assign(users.size(), UserReads());
+  return new UserArray(users, reads);
+}
+
 std::string guidText(REFGUID guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
@@ -328,8 +333,7 @@ Outcome LogonUi::signIn(const SignIn& request) {
     say(outcome, "allow clsid=" + guidText(providers[i]) + " allowed=" + (allow[i] ? "1" : "0"));
   }
 
-  outcome.userReads.assign(request.users.size(), UserReads());
-  UserArray* users = request.users.empty() ? nullptr : new UserArray(request.users, &outcome.userReads);
+  ICredentialProviderUserArray* users = request.users.empty() ? nullptr : createUserArray(request.users, &outcome.userReads);
   ProviderEvents* providerEvents = new ProviderEvents();
   std::vector<LiveProvider> live;
   for (std::size_t i = 0; i < providers.size(); ++i) {

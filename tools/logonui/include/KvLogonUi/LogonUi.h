@@ -118,6 +118,10 @@ class LogonUi {
   ObjectFactory create_;
 };
 
+// LogonUI's user array over `users` (one reference, the caller's); every read of a user's
+// SID and names is counted in `reads`, which is sized to the users and must outlive the array.
+ICredentialProviderUserArray* createUserArray(const std::vector<UserEntry>& users, std::vector<UserReads>* reads);
+
 std::string guidText(REFGUID guid);
 bool parseGuid(const std::string& text, GUID& out);
 std::string hr(HRESULT value);
