@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  googletest
+  googletest libqrcodegencpp-dev
   rapidjson-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev
   openssl ca-certificates
   mingw-w64 wine wine64 xvfb xauth

@@ -57,7 +57,8 @@ class IdentitySeam {
   virtual DirectoryNames queryDirectoryBySid(const std::wstring& sidText) = 0;
   // LsaConnectUntrusted + LsaLogonUser (origin "Pellora", token source "Drevask") with the
   // serialized credential and the logon type (3 Network, 11 CachedInteractive); names of the
-  // token's user; the UPN under impersonation only when askUpn is true.
+  // token's user; the UPN under impersonation only when askUpn is true and the token's domain
+  // is not the local machine (a local account has no UPN to read).
   virtual LsaLogonNames lsaLogon(ULONG authenticationPackage, const std::uint8_t* serialization, ULONG size,
                                  ULONG logonType, bool askUpn) = 0;
   // GetComputerNameExW(ComputerNameDnsDomain); empty when the machine has none or on failure.

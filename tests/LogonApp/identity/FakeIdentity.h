@@ -1,0 +1,89 @@
+#pragma once
+
+// An IdentitySeam that plays what a domain, a directory, the logon sessions and the LSA would
+// answer. Every call is recorded in a short text form, and the answer is looked up under that
+// same text; several fields of one answer are joined with '|':
+//   "name CORP\alice" -> SID text          "sid S-1-..." -> "name|domain"
+//   "inet S-1-..." -> internet name        "netuser carol" -> internet principal name
+//   "ldap S-1-..." -> "upn|sam" (S_OK)     "lsa 11 upn" / "lsa 3" -> "name|domain|upn" (logged on)
+//   "dns" -> DNS domain                    "cache S-1-..." -> identity-cache user name
+// "sessions" answers `sessions`; "disconnect" answers nothing. No answer means "not found".
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Korvath/Authentication/IdentitySeam.h"
+#include "Korvath/Authentication/WindowsAuthentication.h"
+
+namespace KvTest {
+
+class FakeIdentity : public Korvath::Authentication::IdentitySeam {
+ public:
+  using Auth = Korvath::Authentication::WindowsAuthentication;
+
+  std::map<std::wstring, std::wstring> answers;
+  std::vector<Korvath::Authentication::LogonSessionInfo> sessions;
+  std::vector<std::wstring> calls;
+
+  static Korvath::Authentication::LogonSessionInfo session(const std::wstring& sidText, const std::wstring& user,
+                                                           const std::wstring& domain, const std::wstring& upn) {
+    return {Auth::sidFromText(sidText), user, domain, upn};
+  }
+
+  // Records the call and gives its answer.
+  std::wstring ask(const std::wstring& call) {
+    calls.push_back(call);
+    const auto it = answers.find(call);
+    return it == answers.end() ? std::wstring() : it->second;
+  }
+
+  std::vector<std::uint8_t> lookupAccountName(const std::wstring& name) override {
+    return Auth::sidFromText(ask(L"name " + name));
+  }
+  bool lookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring& name, std::wstring& domain) override {
+    const std::vector<std::wstring> f = fields(ask(L"sid " + Auth::sidToText(sid)));
+    name = f[0];
+    domain = f[1];
+    return !name.empty();
+  }
+  std::wstring lookupSidPreferInternetName(const std::vector<std::uint8_t>& sid) override {
+    return ask(L"inet " + Auth::sidToText(sid));
+  }
+  std::vector<Korvath::Authentication::LogonSessionInfo> logonSessions() override {
+    calls.push_back(L"sessions");
+    return sessions;
+  }
+  std::wstring netUserInternetPrincipalName(const std::wstring& userName) override {
+    return ask(L"netuser " + userName);
+  }
+  Korvath::Authentication::DirectoryNames queryDirectoryBySid(const std::wstring& sidText) override {
+    const std::wstring answer = ask(L"ldap " + sidText);
+    if (answer.empty()) return {};
+    const std::vector<std::wstring> f = fields(answer);
+    return {S_OK, f[0], f[1]};
+  }
+  Korvath::Authentication::LsaLogonNames lsaLogon(ULONG, const std::uint8_t*, ULONG, ULONG logonType,
+                                                  bool askUpn) override {
+    const std::vector<std::wstring> f = fields(ask(L"lsa " + std::to_wstring(logonType) + (askUpn ? L" upn" : L"")));
+    return {!f[0].empty(), f[0], f[1], f[2]};
+  }
+  std::wstring computerDnsDomain() override { return ask(L"dns"); }
+  std::wstring identityCacheUserName(const std::wstring& sidText) override { return ask(L"cache " + sidText); }
+  void disconnectCurrentSession() override { calls.push_back(L"disconnect"); }
+
+ private:
+  static std::vector<std::wstring> fields(const std::wstring& answer) {
+    std::vector<std::wstring> out(1);
+    for (wchar_t c : answer) {
+      if (c == L'|')
+        out.emplace_back();
+      else
+        out.back() += c;
+    }
+    out.resize(out.size() < 3 ? 3 : out.size());
+    return out;
+  }
+};
+
+}  // namespace KvTest
