@@ -1,5 +1,7 @@
 #include "KvStandIn/PackedLogon.h"
 
+#include "Korvath/LogonMessage.h"
+
 #include <ntsecapi.h>
 
 #include <cstring>
@@ -71,12 +73,8 @@ std::vector<std::uint8_t> cspInfo(const std::wstring& reader) {
 
 std::vector<std::uint8_t> packInteractiveLogon(std::uint32_t messageType, const std::wstring& domain,
                                                const std::wstring& user, const std::wstring& password) {
-  Packer p(sizeof(KERB_INTERACTIVE_UNLOCK_LOGON));
-  p.putU32(0, messageType);
-  p.putString(offsetof(KERB_INTERACTIVE_LOGON, LogonDomainName), domain);
-  p.putString(offsetof(KERB_INTERACTIVE_LOGON, UserName), user);
-  p.putString(offsetof(KERB_INTERACTIVE_LOGON, Password), password);
-  return p.take();
+  auto u16 = [](const std::wstring& text) { return std::u16string(text.begin(), text.end()); };
+  return Korvath::Authentication::packInteractiveLogon(u16(domain), u16(user), u16(password), messageType);
 }
 
 std::vector<std::uint8_t> packCertificateLogon(std::uint32_t messageType, const std::wstring& domain,

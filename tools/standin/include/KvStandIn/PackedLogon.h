@@ -11,8 +11,8 @@
 
 namespace KvStandIn {
 
-// KERB_INTERACTIVE_UNLOCK_LOGON with message type 2 (KerbInteractiveLogon) or 7
-// (KerbWorkstationUnlockLogon).
+// KerbInteractiveLogon (2) or KerbWorkstationUnlockLogon (7), packed by the foundations'
+// packInteractiveLogon.
 std::vector<std::uint8_t> packInteractiveLogon(std::uint32_t messageType, const std::wstring& domain,
                                                const std::wstring& user, const std::wstring& password);
 
