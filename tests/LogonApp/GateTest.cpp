@@ -295,3 +295,61 @@ TEST_F(Gate, LogHoldsNoPasswordOrSerializationBytes) {
   EXPECT_GT(messages, 10);
   DeleteFileW(path.c_str());
 }
+
+TEST_F(Gate, SmartCardSerializationRunsTheDialogBeforeWindowsProviderGetsIt) {
+  ScriptedDialog::script(Verdict::Approve);
+  signIn(kPasswordWrapper, L"carol");  // empties the list of Windows Hello users
+  const int before = ScriptedDialog::calls();
+  const std::vector<std::uint8_t> hello =
+      KvStandIn::packCertificateLogon(13, L"", L"alice@example.com", L"1234", L"Windows Hello for Business 1");
+  Tile tile(GateTest::createObject, guidOf(kSmartCardWrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
+    cs.clsidCredentialProvider = guidOf(kSmartCardWrapper);
+    cs.cbSerialization = static_cast<ULONG>(hello.size());
+    cs.rgbSerialization = const_cast<byte*>(hello.data());
+    EXPECT_EQ(S_OK, p->SetSerialization(&cs));
+    // The dialog ran for the user the serialization names, on a credential of its own.
+    EXPECT_EQ(before + 1, ScriptedDialog::calls());
+    EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, ScriptedDialog::names().back());
+  });
+  ASSERT_EQ(S_OK, tile.hr);
+  // Windows' provider signs in with the remote serialization; the same Windows Hello user
+  // passed a moment ago, so no second dialog.
+  const KvLogonUi::Submission s = tile.submit();
+  EXPECT_EQ(S_OK, s.hr);
+  EXPECT_EQ(hello, s.bytes);
+  EXPECT_EQ(before + 1, ScriptedDialog::calls());
+}
+
+TEST_F(Gate, LogonResultsSetThePasswordFlags) {
+  const NTSTATUS mustChange = static_cast<NTSTATUS>(0xC0000224);
+  const NTSTATUS restriction = static_cast<NTSTATUS>(0xC000006E);
+  const NTSTATUS expired = static_cast<NTSTATUS>(0xC0000071);
+  const NTSTATUS wrongPassword = static_cast<NTSTATUS>(0xC000006D);
+  const NTSTATUS disabled = static_cast<NTSTATUS>(0xC0000072);
+  const struct {
+    std::vector<std::pair<NTSTATUS, NTSTATUS>> results;
+    bool mustChange;
+    bool changed;
+    bool rdpData;
+  } rows[] = {
+      {{{mustChange, 0}}, true, false, true},
+      {{{restriction, expired}}, true, false, true},
+      {{{mustChange, 0}, {0, 0}}, false, true, true},  // the new password was set
+      {{{0, 0}}, false, false, true},
+      {{{wrongPassword, 0}}, false, false, false},  // Remote Desktop data with a wrong password
+      {{{restriction, disabled}}, false, false, false},
+  };
+  for (const auto& row : rows) {
+    auto* credential = new Korvath::Provider::HalvaneCredential(200);
+    ASSERT_EQ(S_OK, credential->Initialize(nullptr, nullptr, nullptr, L"alice", L"VM", L"", true, true, "10.0.0.9"));
+    ASSERT_TRUE(credential->shouldSerializeRdpData());
+    for (const auto& result : row.results) {
+      EXPECT_EQ(E_UNEXPECTED, credential->ReportResult(result.first, result.second, nullptr, nullptr));
+    }
+    EXPECT_EQ(row.mustChange, credential->mustChangePassword());
+    EXPECT_EQ(row.changed, credential->passwordChanged());
+    EXPECT_EQ(row.rdpData, credential->shouldSerializeRdpData());
+    credential->Release();
+  }
+}
