@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <memory>
 
 #include "GateTestSupport.h"
@@ -21,22 +20,6 @@
 using namespace ProviderTest;
 
 namespace {
-
-class Registry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override {
-    auto found = values.find(name);
-    if (found == values.end()) return false;
-    value = found->second;
-    return true;
-  }
-  bool setString(const std::string& name, const std::string& value) override {
-    values[name] = value;
-    return true;
-  }
-  bool deleteValue(const std::string& name) override { return values.erase(name) == 1; }
-  std::map<std::string, std::string> values;
-};
 
 class Source : public Korvath::Geolocation::ILocationSource {
  public:
@@ -62,15 +45,14 @@ class Geolocation : public ::testing::Test {
     environment.geolocator = geolocator_.get();
     environment.runningAsLocalSystem = localSystem;
     Korvath::Provider::setProviderEnvironment(environment);
-    Korvath::Platform::setAgentRegistry(&registry_);
-    registry_.values["Geolocation"] = "enabled";
+    setAgentValue(L"Geolocation", L"enabled");
     g_localSystem = true;
     Korvath::Utils::setRemoteLogonFlag(0);
   }
   void TearDown() override {
     geolocator_->stopGeolocationProcessing();
     Korvath::Provider::setProviderEnvironment(Korvath::Provider::ProviderEnvironment());
-    Korvath::Platform::setAgentRegistry(nullptr);
+    deleteAgentValue(L"Geolocation");
     Korvath::Utils::setRemoteLogonFlag(0);
     EXPECT_EQ(S_OK, Korvath::Provider::canUnloadNow());
     CoUninitialize();
@@ -87,7 +69,6 @@ class Geolocation : public ::testing::Test {
   }
 
   GateTest::RecordingSeam seam_;
-  Registry registry_;
   std::unique_ptr<Korvath::Geolocation::KvGeolocator> geolocator_;
   std::atomic<int> sourcesMade_{0};
 };
@@ -109,15 +90,15 @@ TEST_F(Geolocation, FirstProviderStartsTheTaskOnceAndTheLastOneStopsIt) {
 TEST_F(Geolocation, NotStartedUnlessLocalSystemWithGeolocationEnabledAtTheConsole) {
   const struct {
     bool localSystem;
-    const char* value;
+    const wchar_t* value;
     std::uint32_t remote;
-  } rows[] = {{false, "enabled", 0}, {true, "disabled", 0}, {true, "Enabled", 0}, {true, "enabled", 1}};
+  } rows[] = {{false, L"enabled", 0}, {true, L"disabled", 0}, {true, L"Enabled", 0}, {true, L"enabled", 1}};
   for (const auto& row : rows) {
     g_localSystem = row.localSystem;
-    registry_.values["Geolocation"] = row.value;
+    setAgentValue(L"Geolocation", row.value);
     Korvath::Utils::setRemoteLogonFlag(row.remote);
     ICredentialProvider* provider = providerWithScenario();
-    EXPECT_FALSE(geolocator_->isRunning()) << row.localSystem << " " << row.value << " " << row.remote;
+    EXPECT_FALSE(geolocator_->isRunning()) << row.localSystem << " " << row.remote;
     if (provider != nullptr) provider->Release();
   }
 }

@@ -135,31 +135,8 @@ TEST_F(Provider, LogonUiStandInCommandLineRunsASignIn) {
   const std::wstring command = L"\"" + binDirectory() +
                                L"\\kvlogonui.exe\" --tile {BCB72349-6C97-4E3F-94B5-6EA045F85CA5} --user alice "
                                L"--password Sw0rdfish-42 --check-unload";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  PROCESS_INFORMATION process = {};
-  std::wstring mutableCommand = command;
-  ASSERT_TRUE(CreateProcessW(nullptr, &mutableCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-  CloseHandle(writeEnd);
   std::string output;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  CloseHandle(readEnd);
-  EXPECT_EQ(0u, exitCode) << output;
+  EXPECT_EQ(0, runCommand(command, output)) << output;
   // The library in this build refuses every sign-in until the dialog is part of it.
   EXPECT_NE(std::string::npos,
             output.find("credential clsid={BCB72349-6C97-4E3F-94B5-6EA045F85CA5} index=0 GetSerialization hr=0x80070005 "

@@ -4,6 +4,14 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <rapidjson/document.h>
+
+#include "CryptoSdk/SecurityService.h"
+#include "Korvath/Platform.h"
 
 #include "Registration.h"
 
@@ -115,6 +123,41 @@ bool hklmKeyExists(const std::wstring& key) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
   RegCloseKey(handle);
   return true;
+}
+
+std::vector<std::string> sealedLogMessages(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  std::vector<std::uint8_t> secret;
+  EXPECT_TRUE(Korvath::Platform::machineSecret(secret));
+  CryptoSdk::SealKey key;
+  EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::vector<std::string> messages;
+  std::string record;
+  while (std::getline(content, record)) {
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    if (record.empty()) continue;
+    rapidjson::Document doc;
+    doc.Parse(record.c_str());
+    std::string plain;
+    if (!doc.IsObject() || !doc.HasMember("message") || !doc["message"].IsString() ||
+        CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain) != 0) {
+      ADD_FAILURE() << "unreadable record " << record;
+      continue;
+    }
+    messages.push_back(plain);
+  }
+  return messages;
+}
+
+int runCommand(const std::wstring& commandLine, std::string& output) {
+  FILE* pipe = _wpopen(commandLine.c_str(), L"rb");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  return _pclose(pipe);
 }
 
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {

@@ -49,6 +49,13 @@ void deleteAgentValue(const wchar_t* name);
 std::wstring hklmString(const std::wstring& key, const wchar_t* name, bool* found = nullptr);
 bool hklmKeyExists(const std::wstring& key);
 
+// The plain messages of the sealed log at `path`, opened with this machine's log key as the
+// project's tools open it.
+std::vector<std::string> sealedLogMessages(const std::string& path);
+
+// Runs a command line and returns its exit code and everything it printed.
+int runCommand(const std::wstring& commandLine, std::string& output);
+
 // UTF-16 bytes of `text`, to look for a password in a buffer.
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& text);
 bool contains(const std::vector<std::uint8_t>& haystack, const std::vector<std::uint8_t>& needle);
