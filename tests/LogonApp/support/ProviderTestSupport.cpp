@@ -13,16 +13,14 @@
 #include "CryptoSdk/SecurityService.h"
 #include "Korvath/Platform.h"
 
+#include "KvStandIn/Install.h"
 #include "Registration.h"
 
 namespace ProviderTest {
 
 namespace {
 
-const wchar_t* const kProvidersKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\";
 const wchar_t* const kAgentKey = L"SOFTWARE\\Halvane\\Pellora Agent";
-
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 void setString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
@@ -57,25 +55,7 @@ std::wstring binDirectory() {
   return dir.substr(0, dir.find_last_of(L"\\/"));
 }
 
-void installStandIns() {
-  const std::wstring dll = binDirectory() + L"\\KvStandInProviders.dll";
-  for (const WrapperRow& row : kWrappers) {
-    if (row.tag == 204) continue;  // made through credprovslegacy.dll, never through the registry
-    const std::wstring id = wide(row.inner);
-    setString(L"SOFTWARE\\Classes\\CLSID\\" + id, nullptr, wide(row.kind) + L" stand-in");
-    setString(L"SOFTWARE\\Classes\\CLSID\\" + id + L"\\InprocServer32", nullptr, dll);
-    setString(L"SOFTWARE\\Classes\\CLSID\\" + id + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-    setString(kProvidersKey + id, nullptr, wide(row.kind) + L" stand-in");
-  }
-  wchar_t system[MAX_PATH] = {};
-  ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
-  const std::wstring legacy = std::wstring(system) + L"\\credprovslegacy.dll";
-  // A copy still loaded by an earlier test of this process stays as it is.
-  if (GetModuleHandleW(legacy.c_str()) == nullptr) {
-    ASSERT_TRUE(CopyFileW((binDirectory() + L"\\credprovslegacy.dll").c_str(), legacy.c_str(), FALSE))
-        << GetLastError();
-  }
-}
+void installStandIns() { ASSERT_EQ("", KvStandIn::installStandIns(binDirectory())); }
 
 void registerKvCredProv() {
   ASSERT_EQ("", Korvath::Install::registerCredentialProvider(binDirectory() + L"\\KvCredProv.dll"));

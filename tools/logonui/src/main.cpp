@@ -6,6 +6,10 @@
 //              [--remote-hello] | --remote-hex <hex> --remote-provider <clsid> [--remote-package <n>]]
 //             [--users <sid>=<name>[,<sid>=<name>...]]
 //             [--submit <n>] [--delay-ms <ms>] [--report-status <hex>] [--repeat <n>] [--check-unload]
+//   kvlogonui --install-standins
+//
+// --install-standins puts the stand-ins for Windows' providers from this program's folder
+// into the machine (KvStandIn/Install.h) and exits.
 //
 // Prints one line per step (HRESULTs, responses, sizes, class identifiers; never a password
 // or serialization byte). Exit code 0 when every sign-in ran, 2 on a usage error.
@@ -19,6 +23,7 @@
 #include <string>
 
 #include "KvLogonUi/LogonUi.h"
+#include "KvStandIn/Install.h"
 #include "KvStandIn/PackedLogon.h"
 #include "KvStandIn/StandInProbe.h"
 
@@ -32,7 +37,8 @@ int usage(const std::string& message) {
                "                 [--remote-user <name> --remote-password <text> [--remote-provider <clsid>] [--remote-hello]\n"
                "                  | --remote-hex <hex> --remote-provider <clsid> [--remote-package <n>]]\n"
                "                 [--users <sid>=<name>[,...]] [--submit <n>] [--delay-ms <ms>]\n"
-               "                 [--report-status <hex>] [--repeat <n>] [--check-unload]\n",
+               "                 [--report-status <hex>] [--repeat <n>] [--check-unload]\n"
+               "       kvlogonui --install-standins\n",
                message.c_str());
   return 2;
 }
@@ -57,7 +63,22 @@ bool parseScenario(const std::string& name, CREDENTIAL_PROVIDER_USAGE_SCENARIO& 
 
 }  // namespace
 
+int installFromOwnFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  folder = folder.substr(0, folder.find_last_of(L"\\/"));
+  const std::string error = KvStandIn::installStandIns(folder);
+  if (!error.empty()) {
+    std::fprintf(stderr, "kvlogonui: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("stand-ins installed\n");
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--install-standins") return installFromOwnFolder();
   std::map<std::string, std::string> options;
   bool checkUnload = false;
   bool remoteHello = false;
