@@ -332,3 +332,41 @@ TEST_F(Gate, LogonResultsSetThePasswordFlags) {
     credential->Release();
   }
 }
+
+namespace {
+class CancellingQuery : public IQueryContinueWithStatus {
+ public:
+  IFACEMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
+  IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+  IFACEMETHODIMP QueryContinue() override {
+    ++asked;
+    return S_FALSE;  // the user pressed Cancel
+  }
+  IFACEMETHODIMP SetStatusMessage(LPCWSTR text) override {
+    status = text != nullptr ? text : L"";
+    return S_OK;
+  }
+  int asked = 0;
+  std::wstring status;
+};
+}  // namespace
+
+TEST_F(Gate, ConnectShowsLoggingOnAndGoesOnAfterCancel) {
+  Tile tile(GateTest::createObject, guidOf(kPasswordWrapper), CPUS_LOGON);
+  ASSERT_EQ(S_OK, tile.hr);
+  IConnectableCredentialProviderCredential* connectable = nullptr;
+  ASSERT_EQ(S_OK, tile.credential->QueryInterface(IID_IConnectableCredentialProviderCredential,
+                                                  reinterpret_cast<void**>(&connectable)));
+  CancellingQuery queryContinue;
+  // Windows' password provider is not connectable: the wrapper answers for it.
+  EXPECT_EQ(S_OK, connectable->Connect(&queryContinue));
+  EXPECT_EQ(L"Logging on...", queryContinue.status);
+  EXPECT_EQ(1, queryContinue.asked);
+  EXPECT_EQ(S_OK, connectable->Connect(nullptr));
+  EXPECT_EQ(S_OK, connectable->Disconnect());
+  connectable->Release();
+}
