@@ -75,8 +75,7 @@ std::uint16_t KvBusiness::loadUserConfig(std::string userLogin, Service::Service
       KV_LOG_INFO("%s::%s - user %s not found", kClass, __func__, userLogin.c_str());
       return KV_ERROR_USER_NOT_FOUND;
     }
-    const std::vector<Model::UserConfig> users = config.getUsersConfig();
-    const Model::UserConfig user(users.at(static_cast<std::size_t>(index)));
+    const Model::UserConfig user(config.getUserConfig(static_cast<std::size_t>(index)));
     const std::string authFactor = getInitialAuthFactor(user);
     authFactors = user.getAuthTypes();
     std::uint16_t result;
@@ -456,13 +455,15 @@ Model::KvResult KvBusiness::updateConfigAddUser(std::string userLogin, std::stri
   return result;
 }
 
-Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) {
+Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) { return exchangeConfig(std::move(request), false); }
+
+Model::KvResult KvBusiness::exchangeConfig(Model::RequestConfig request, bool callerSavesOnSuccess) {
   Model::KvResult result(KV_ERROR_FAIL_REQUEST_CONFIG);
   try {
     Config& config = KV_BUSINESS_CONFIG();
     KvCrypto& crypto = KV_BUSINESS_CRYPTO();
     const std::string requestJson = request.toJson();
-    KV_LOG_DEBUG("%s::%s - requestConfig: %s", kClass, __func__, requestJson.c_str());
+    KV_LOG_DEBUG("%s::%s - requestConfig: %s", kClass, "postConfig", requestJson.c_str());
     std::string reply;
     std::string plain;
     result = sealedExchange(
@@ -471,7 +472,7 @@ Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) {
           return client.postConfig(request.getAccountId(), std::to_string(request.getResourceId()), sealed, out);
         },
         reply, plain);
-    KV_LOG_DEBUG("%s::%s - result %d, encryptedResponseConfig %s", kClass, __func__,
+    KV_LOG_DEBUG("%s::%s - result %d, encryptedResponseConfig %s", kClass, "postConfig",
                  static_cast<int>(result.getResultCode()), reply.c_str());
     Model::ResponseConfig response;
     if (result.isSuccess()) result.setResultCode(response.fillFromJson(plain));
@@ -481,15 +482,16 @@ Model::KvResult KvBusiness::postConfig(Model::RequestConfig request) {
       result.setResultCode(config.mergeResponseConfig(response, request.getResourceId()));
     }
   } catch (...) {
-    logCurrentException(__func__);
+    logCurrentException("postConfig");
     result.setResultCode(KV_ERROR_FAIL_REQUEST_CONFIG);
   }
-  disableKorvath(result.getResultCode());
+  // A caller that saves after a success writes the state once, with its own change in it.
+  updateLogonDisabled(result.getResultCode(), !(callerSavesOnSuccess && result.isSuccess()));
   return result;
 }
 
 Model::KvResult KvBusiness::postConfigSave(Model::RequestConfig request) {
-  Model::KvResult result = postConfig(std::move(request));
+  Model::KvResult result = exchangeConfig(std::move(request), true);
   if (result.isSuccess()) {
     try {
       result.setResultCode(KV_BUSINESS_CONFIG().writeFile());
@@ -505,10 +507,21 @@ Model::KvResult KvBusiness::postConfigSaveAddUser(Model::RequestConfig request, 
                                                   std::string userPassword, bool checkRememberPassword,
                                                   std::string authType, bool resetForgotTokenExpiration,
                                                   std::int32_t autoSendPush) {
-  Model::KvResult result = postConfig(std::move(request));
+  Model::KvResult result = exchangeConfig(std::move(request), true);
   if (result.isSuccess()) {
-    result.setResultCode(saveConfigUserByUserLogin(userLogin, userPassword, checkRememberPassword, authType,
-                                                   resetForgotTokenExpiration, autoSendPush));
+    const std::uint16_t saved = saveConfigUserByUserLogin(userLogin, userPassword, checkRememberPassword, authType,
+                                                          resetForgotTokenExpiration, autoSendPush);
+    result.setResultCode(saved);
+    if (saved != KV_SUCCESS && saved != KV_ERROR_WRITE_CONFIG_FILE && saved != KV_ERROR_ENCRYPT_CONFIG_FILE) {
+      // The user's record was refused before anything was written: the exchange's merge is
+      // still kept, as the exchange itself would have kept it.
+      try {
+        const std::uint16_t kept = KV_BUSINESS_CONFIG().writeFile();
+        KV_LOG_DEBUG("%s::%s - updated config file = %d", kClass, __func__, static_cast<int>(kept));
+      } catch (...) {
+        logCurrentException(__func__);
+      }
+    }
   }
   return result;
 }
@@ -526,8 +539,7 @@ std::uint16_t KvBusiness::saveConfigUserByUserLogin(std::string userLogin, std::
       KV_LOG_INFO("%s::%s - user %s not in the configuration; saving it as it is", kClass, __func__, userLogin.c_str());
       return config.writeFile();
     }
-    const std::vector<Model::UserConfig> users = config.getUsersConfig();
-    Model::UserConfig user(users.at(static_cast<std::size_t>(index)));
+    Model::UserConfig user(config.getUserConfig(static_cast<std::size_t>(index)));
     return saveConfigUserByUserConfig(user, static_cast<std::uint16_t>(index), userPassword, checkRememberPassword,
                                       authType, resetFallbackExpiration);
   } catch (...) {
@@ -541,10 +553,9 @@ std::uint16_t KvBusiness::saveConfigUserByUserConfig(Model::UserConfig& user, st
                                                      std::string authType, bool resetFallbackExpiration) {
   try {
     Config& config = KV_BUSINESS_CONFIG();
-    std::vector<Model::UserConfig> users = config.getUsersConfig();
-    if (userIndex >= users.size()) {
+    if (userIndex >= config.getUserCount()) {
       KV_LOG_ERROR("%s::%s - user index %u outside the %u stored users", kClass, __func__,
-                   static_cast<unsigned>(userIndex), static_cast<unsigned>(users.size()));
+                   static_cast<unsigned>(userIndex), static_cast<unsigned>(config.getUserCount()));
       return KV_ERROR_FAIL_REQUEST_CONFIG;
     }
     const std::uint64_t now = nowFileTime();
@@ -552,8 +563,8 @@ std::uint16_t KvBusiness::saveConfigUserByUserConfig(Model::UserConfig& user, st
     user.setLastAuthType(authType);
     user.setLastAuthTime(now);
     user.setPassword(checkRememberPassword ? userPassword : std::string());
-    users[userIndex] = user;
-    const std::uint16_t stored = config.setUsersConfig(users);
+    // Only this record is replaced (validated); the others stay as they are.
+    const std::uint16_t stored = config.setUserConfig(userIndex, user);
     if (stored != KV_SUCCESS) {
       KV_LOG_ERROR("%s::%s - user list refused: %d", kClass, __func__, static_cast<int>(stored));
       return stored;
@@ -567,12 +578,14 @@ std::uint16_t KvBusiness::saveConfigUserByUserConfig(Model::UserConfig& user, st
   return KV_ERROR_FAIL_REQUEST_CONFIG;
 }
 
-void KvBusiness::disableKorvath(std::uint16_t result) {
+void KvBusiness::disableKorvath(std::uint16_t result) { updateLogonDisabled(result, true); }
+
+void KvBusiness::updateLogonDisabled(std::uint16_t result, bool save) {
   try {
     Config& config = KV_BUSINESS_CONFIG();
-    KV_LOG_DEBUG("%s::%s result = %d", kClass, __func__, static_cast<int>(result));
+    KV_LOG_DEBUG("%s::%s result = %d", kClass, "disableKorvath", static_cast<int>(result));
     if (result == KV_ERROR_KV_RESOURCE_NOT_FOUND) {
-      KV_LOG_ERROR("%s::%s - result == ERROR_KV_RESOURCE_NOT_FOUND \r\n", kClass, __func__);
+      KV_LOG_ERROR("%s::%s - result == ERROR_KV_RESOURCE_NOT_FOUND \r\n", kClass, "disableKorvath");
       const std::uint64_t now = nowFileTime();
       if (now > config.getLastSync()) config.setLastSync(now);
       config.setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
@@ -583,13 +596,14 @@ void KvBusiness::disableKorvath(std::uint16_t result) {
     // writing it would leave a file that the next start-up reads as "registered nowhere"
     // instead of registering again.
     if (config.getResourceId() == 0) {
-      KV_LOG_INFO("%s::%s - not registered; configuration file not written", kClass, __func__);
+      KV_LOG_INFO("%s::%s - not registered; configuration file not written", kClass, "disableKorvath");
       return;
     }
+    if (!save) return;
     const std::uint16_t saved = config.writeFile();
-    KV_LOG_DEBUG("%s::%s - updated config file = %d \r\n", kClass, __func__, static_cast<int>(saved));
+    KV_LOG_DEBUG("%s::%s - updated config file = %d \r\n", kClass, "disableKorvath", static_cast<int>(saved));
   } catch (...) {
-    logCurrentException(__func__);
+    logCurrentException("disableKorvath");
   }
 }
 

@@ -259,7 +259,7 @@ std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorBy
     KV_LOG_INFO("%s - the user is not stored; saving the configuration as it is", kName);
     return config_->writeFile();
   }
-  Model::UserConfig user = config_->getUsersConfig().at(static_cast<std::size_t>(index));
+  Model::UserConfig user = config_->getUserConfig(static_cast<std::size_t>(index));
   return saveConfigUserForgotAuthenticatorByUserConfig(user, static_cast<std::uint16_t>(index), hours, lastAuthType,
                                                        true);
 }
@@ -287,7 +287,7 @@ std::uint16_t KvBusinessForgotAuthenticator::loadUser(std::string userLogin, std
   if (index < 0) {
     return genResponse(std::string(), std::string(), false, AUTH_FACTOR_PUSH, authFactors, responseType, response);
   }
-  const Model::UserConfig user = config_->getUsersConfig().at(static_cast<std::size_t>(index));
+  const Model::UserConfig user = config_->getUserConfig(static_cast<std::size_t>(index));
   const std::string lastAuthType = kvBusiness_->getInitialAuthFactor(user);
   authFactors = user.getAuthTypes();
   if (config_->getServerConfig().getEnableRememberPassword() == 0 || user.getPassword().empty()) {

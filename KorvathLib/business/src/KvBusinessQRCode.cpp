@@ -83,8 +83,7 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCode(std::string userLogin, s
       online = 1;
       result = onlineGenerateCommandQRCode(userLogin, transactionId, jsonTransactionData, commandQRcode);
     } else {
-      const std::vector<Model::UserConfig> users = config_->getUsersConfig();
-      const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
+      const Model::UserConfig user = config_->getUserConfig(static_cast<std::size_t>(index));
       result = generateCommandQRCode(user, transactionId, jsonTransactionData, commandQRcode, online);
     }
     return result;
@@ -141,8 +140,7 @@ Model::KvResult KvBusinessQRCode::generateCommandQRCodeOnline(std::string userLo
       online = 1;
       result = onlineGenerateCommandQRCode(userLogin, transactionId, jsonTransactionData, commandQRcode);
     } else {
-      const std::vector<Model::UserConfig> users = config_->getUsersConfig();
-      const Model::UserConfig user = users.at(static_cast<std::size_t>(index));
+      const Model::UserConfig user = config_->getUserConfig(static_cast<std::size_t>(index));
       result = generateCommandQRCodeOnline(user, transactionId, jsonTransactionData, commandQRcode, online);
     }
     return result;

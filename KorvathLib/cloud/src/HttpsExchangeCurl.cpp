@@ -29,6 +29,46 @@ void globalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// One TLS set-up for the process: a finished exchange hands its handle back and the next one
+// takes it again, with what libcurl keeps in a handle from one exchange to the next: the
+// certificate store it has loaded (CURLOPT_CA_CACHE_TIMEOUT), the TLS sessions it can resume
+// and the names it has resolved. Every option is set anew for each exchange (curl_easy_reset
+// clears them all), and each exchange still has a connection of its own. Handles of
+// exchanges that run at the same time (the push task beside the dialog) are distinct.
+class HandlePool {
+ public:
+  CURL* take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        CURL* easy = idle_.back();
+        idle_.pop_back();
+        return easy;
+      }
+    }
+    return curl_easy_init();
+  }
+  void give(CURL* easy) {
+    curl_easy_reset(easy);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() < kMaxIdle) {
+      idle_.push_back(easy);
+      return;
+    }
+    curl_easy_cleanup(easy);
+  }
+
+ private:
+  static constexpr std::size_t kMaxIdle = 4;
+  std::mutex mutex_;
+  std::vector<CURL*> idle_;
+};
+
+HandlePool& handlePool() {
+  static HandlePool* pool = new HandlePool;  // lives as long as the process: exchanges may end during exit
+  return *pool;
+}
+
 std::uint32_t mapCurlError(CURLcode code) {
   switch (code) {
     case CURLE_OK:
@@ -134,7 +174,7 @@ struct HttpsExchange::Impl {
       headers = nullptr;
     }
     if (easy != nullptr) {
-      curl_easy_cleanup(easy);
+      handlePool().give(easy);
       easy = nullptr;
     }
   }
@@ -161,7 +201,7 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
     KV_LOG_ERROR("Invalid URL. Error code: %d ", static_cast<int>(kHttpsErrorInvalidUrl));
     return kHttpsErrorInvalidUrl;
   }
-  impl_->easy = curl_easy_init();
+  impl_->easy = handlePool().take();
   if (impl_->easy == nullptr) {
     KV_LOG_ERROR("%s Failed to create a HTTP session. Error code: %d ", "Korvath::RESTClient::createSessionHandle",
                  static_cast<int>(kHttpsErrorInternal));
@@ -193,6 +233,10 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
     std::lock_guard<std::mutex> lock(anchorMutex());
     if (!anchorFile().empty()) rc = curl_easy_setopt(easy, CURLOPT_CAINFO, anchorFile().c_str());
   }
+  // Anchors from the bundle file alone (the distribution's bundle holds every certificate of
+  // its certificate directory): libcurl then keeps the store it loaded for the next exchange
+  // on this handle instead of parsing the file again.
+  if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
   if (rc != CURLE_OK) {
     KV_LOG_ERROR("Failed to set security protocol. Error code: %d ", static_cast<int>(mapCurlError(rc)));
     close();

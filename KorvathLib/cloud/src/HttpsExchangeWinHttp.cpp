@@ -1,10 +1,13 @@
-// Windows HTTPS exchange with WinHTTP: one synchronous session, connection and request per
+// Windows HTTPS exchange with WinHTTP: one synchronous session for the process (its TLS
+// set-up, credentials and session cache are made once), a connection and a request per
 // exchange, keep-alive disabled, every timeout 4000 ms. Certificate checks stay as WinHTTP
 // makes them (no security flag that would accept an unknown authority, a wrong name or an
 // expired certificate) and only TLS 1.2 and TLS 1.3 are offered.
 
 #include <windows.h>
 #include <winhttp.h>
+
+#include <mutex>
 
 #include "HttpsTarget.h"
 #include "Korvath/HttpsExchange.h"
@@ -33,15 +36,53 @@ int lastError() {
   return error != 0 ? static_cast<int>(error) : static_cast<int>(kHttpsErrorInternal);
 }
 
+// The process's session, opened by the first exchange with its timeouts and protocols. It is
+// never closed: WinHTTP must not be called while the library is being unloaded (DllMain), and
+// the handle goes with the process. A session that could not be set up is closed again and
+// the next exchange tries anew. Session handles may be used by several threads at once.
+HINTERNET processSession(int& error) {
+  static std::mutex mutex;
+  static HINTERNET session = nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  error = 0;
+  if (session != nullptr) return session;
+  HINTERNET opened =
+      WinHttpOpen(L"Korvath", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (opened == nullptr) {
+    error = lastError();
+    KV_LOG_ERROR("%s Failed to create a HTTP session. Error code: %d ", "Korvath::RESTClient::createSessionHandle", error);
+    return nullptr;
+  }
+  if (!WinHttpSetTimeouts(opened, HttpsExchange::kTimeoutMs, HttpsExchange::kTimeoutMs, HttpsExchange::kTimeoutMs,
+                          HttpsExchange::kTimeoutMs)) {
+    error = lastError();
+    KV_LOG_ERROR("Failed to set HTTP timeouts. Error code: %d ", error);
+    WinHttpCloseHandle(opened);
+    return nullptr;
+  }
+  // TLS 1.2 and 1.3; systems that do not know TLS 1.3 refuse the pair, then TLS 1.2 alone.
+  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+  if (!WinHttpSetOption(opened, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    if (!WinHttpSetOption(opened, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+      error = lastError();
+      KV_LOG_ERROR("Failed to set security protocol. Error code: %d ", error);
+      WinHttpCloseHandle(opened);
+      return nullptr;
+    }
+  }
+  session = opened;
+  return session;
+}
+
 }  // namespace
 
 struct HttpsExchange::Impl {
-  HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
 
   void release() {
-    // Request, connection, session: each closed once and cleared.
+    // Request, connection: each closed once and cleared; the session stays for the process.
     if (request != nullptr) {
       WinHttpCloseHandle(request);
       request = nullptr;
@@ -49,10 +90,6 @@ struct HttpsExchange::Impl {
     if (connection != nullptr) {
       WinHttpCloseHandle(connection);
       connection = nullptr;
-    }
-    if (session != nullptr) {
-      WinHttpCloseHandle(session);
-      session = nullptr;
     }
   }
 };
@@ -79,37 +116,15 @@ std::uint32_t HttpsExchange::open(const std::string& host, std::uint16_t port, c
     return kHttpsErrorInvalidUrl;
   }
 
-  impl_->session = WinHttpOpen(L"Korvath", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0);
-  if (impl_->session == nullptr) {
-    const int error = lastError();
-    KV_LOG_ERROR("%s Failed to create a HTTP session. Error code: %d ", "Korvath::RESTClient::createSessionHandle", error);
-    close();
-    return static_cast<std::uint32_t>(error);
-  }
-  if (!WinHttpSetTimeouts(impl_->session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs)) {
-    const int error = lastError();
-    KV_LOG_ERROR("Failed to set HTTP timeouts. Error code: %d ", error);
-    close();
-    return static_cast<std::uint32_t>(error);
-  }
-  impl_->connection = WinHttpConnect(impl_->session, wideHost.c_str(), port, 0);
+  int sessionError = 0;
+  HINTERNET session = processSession(sessionError);
+  if (session == nullptr) return static_cast<std::uint32_t>(sessionError);
+  impl_->connection = WinHttpConnect(session, wideHost.c_str(), port, 0);
   if (impl_->connection == nullptr) {
     const int error = lastError();
     KV_LOG_ERROR("%s Failed connecting to the server. Error code: %d ", "Korvath::RESTClient::connectWithHttpServer", error);
     close();
     return static_cast<std::uint32_t>(error);
-  }
-  // TLS 1.2 and 1.3; systems that do not know TLS 1.3 refuse the pair, then TLS 1.2 alone.
-  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-  if (!WinHttpSetOption(impl_->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
-    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    if (!WinHttpSetOption(impl_->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
-      const int error = lastError();
-      KV_LOG_ERROR("Failed to set security protocol. Error code: %d ", error);
-      close();
-      return static_cast<std::uint32_t>(error);
-    }
   }
   impl_->request = WinHttpOpenRequest(impl_->connection, wideMethod.c_str(), widePath.c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);

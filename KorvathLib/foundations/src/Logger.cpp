@@ -151,6 +151,12 @@ bool Logger::open(const std::string& path) {
     if (target.empty()) return false;
     std::FILE* f = openAppend(target);
     if (f == nullptr) return false;
+    // Like the configuration, the log is its owner's alone, whoever made the file first;
+    // nothing is written to a file that cannot be restricted.
+    if (!Platform::restrictFileToOwner(target)) {
+      std::fclose(f);
+      return false;
+    }
     s.key = key;
     s.file = f;
     return true;

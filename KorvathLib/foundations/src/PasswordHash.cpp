@@ -15,34 +15,20 @@ constexpr std::size_t kSaltSize = 16;
 constexpr std::size_t kDigestSize = 32;
 // Guards verification against a stored text that asks for absurd work.
 constexpr std::uint32_t kMaxIterations = 10000000;
+// Separates the registry mark's HMAC from any other use of the password as a key.
+const char* const kMarkLabel = "kv-master-password-digest-mark";
 }  // namespace
 
 bool pbkdf2HmacSha256(const std::string& password, const std::vector<std::uint8_t>& salt,
                       std::uint32_t iterations, std::size_t outSize, std::vector<std::uint8_t>& out) {
   out.clear();
   if (iterations == 0 || outSize == 0) return false;
-  const CryptoSdk::Bytes key(password.begin(), password.end());
-  std::vector<std::uint8_t> result;
-  for (std::uint32_t block = 1; result.size() < outSize; ++block) {
-    CryptoSdk::Bytes input(salt);
-    input.push_back(static_cast<std::uint8_t>(block >> 24));
-    input.push_back(static_cast<std::uint8_t>(block >> 16));
-    input.push_back(static_cast<std::uint8_t>(block >> 8));
-    input.push_back(static_cast<std::uint8_t>(block));
-    CryptoSdk::Bytes u;
-    if (CryptoSdk::Hmac::compute(CryptoSdk::HashAlgorithm::Sha256, key, input, u) != 0) return false;
-    CryptoSdk::Bytes t(u);
-    for (std::uint32_t i = 1; i < iterations; ++i) {
-      CryptoSdk::Bytes next;
-      if (CryptoSdk::Hmac::compute(CryptoSdk::HashAlgorithm::Sha256, key, u, next) != 0) return false;
-      u.swap(next);
-      for (std::size_t k = 0; k < t.size(); ++k) t[k] ^= u[k];
-    }
-    result.insert(result.end(), t.begin(), t.end());
-  }
-  result.resize(outSize);
-  out.swap(result);
-  return true;
+  CryptoSdk::Bytes key(password.begin(), password.end());
+  CryptoSdk::Bytes result;
+  const bool ok = CryptoSdk::Kdf::pbkdf2HmacSha256(key, salt, iterations, outSize, result) == 0;
+  CryptoSdk::wipe(key);
+  if (ok) out.swap(result);
+  return ok;
 }
 
 std::string makePasswordHash(const std::string& password, std::uint32_t iterations) {
@@ -84,6 +70,37 @@ bool verifyPasswordHash(const std::string& password, const std::string& stored) 
 bool storePasswordHash(const std::string& masterPassword) {
   const std::string digest = makePasswordHash(masterPassword);
   return !digest.empty() && Platform::agentRegistry().setString("Password", digest);
+}
+
+namespace {
+// Mark of "this registry value was written for this password": HMAC-SHA-256 keyed by the
+// password over a label and the value, Base64. Empty on failure.
+std::string markOf(const std::string& masterPassword, const std::string& registryValue) {
+  CryptoSdk::Bytes key(masterPassword.begin(), masterPassword.end());
+  CryptoSdk::Bytes mac;
+  const std::uint16_t code =
+      CryptoSdk::Hmac::compute(CryptoSdk::HashAlgorithm::Sha256, key, std::string(kMarkLabel) + '\0' + registryValue, mac);
+  CryptoSdk::wipe(key);
+  return code == 0 ? Commons::Base64::encode(mac) : std::string();
+}
+}  // namespace
+
+bool storePasswordHashIfChanged(const std::string& masterPassword, std::string& check, bool& written) {
+  written = false;
+  std::string stored;
+  if (!check.empty() && Platform::agentRegistry().getString("Password", stored) && !stored.empty()) {
+    const std::string expected = markOf(masterPassword, stored);
+    if (!expected.empty() && expected.size() == check.size() &&
+        CryptoSdk::constantTimeEqual(reinterpret_cast<const std::uint8_t*>(expected.data()),
+                                     reinterpret_cast<const std::uint8_t*>(check.data()), check.size())) {
+      return true;
+    }
+  }
+  const std::string digest = makePasswordHash(masterPassword);
+  if (digest.empty() || !Platform::agentRegistry().setString("Password", digest)) return false;
+  written = true;
+  check = markOf(masterPassword, digest);
+  return true;
 }
 
 }  // namespace Utils

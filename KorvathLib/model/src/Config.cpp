@@ -112,11 +112,22 @@ std::vector<T> mergeThreeWay(const std::vector<T>& base, std::vector<T>& held, c
 }
 
 std::string userKey(const UserConfig& u) { return J::toLower(u.getUserLogin()); }
-bool sameUser(const UserConfig& a, const UserConfig& b) { return a.toJson() == b.toJson(); }
+bool sameUser(const UserConfig& a, const UserConfig& b) { return a == b; }
 std::string entryKey(const UnknownUserEntry& e) { return J::toLower(e.login); }
 bool sameEntry(const UnknownUserEntry& a, const UnknownUserEntry& b) { return a == b; }
 
 }  // namespace
+
+// What this copy last read from or wrote to the file.
+struct Config::FileState {
+  std::string sealed;  // the file's text; empty when it was read from the backup
+  Config content;      // what the file holds
+  // The lists this copy held right after: the base of the next three-way merge. When they
+  // were those of `content` (baseIsContent), they are not kept a second time.
+  bool baseIsContent = false;
+  std::vector<UserConfig> baseUsers;
+  std::vector<UnknownUserEntry> baseUnknownUsers;
+};
 
 // ---------------------------------------------------------------- ConfigFile
 
@@ -170,9 +181,13 @@ std::uint16_t readWhole(const std::string& path, std::string& content) {
 
 // ---------------------------------------------------------------- UnknownUserEntry
 
+void UnknownUserEntry::writeTo(Model::Json::Writer& w) const {
+  w.startObject().field("login", login).field("authenticatedOnline", authenticatedOnline).endObject();
+}
+
 std::string UnknownUserEntry::toJson() const {
   J::Writer w;
-  w.startObject().field("login", login).field("authenticatedOnline", authenticatedOnline).endObject();
+  writeTo(w);
   return w.str();
 }
 
@@ -211,10 +226,11 @@ Config& Config::operator=(const Config& other) {
   lastAuth_ = other.lastAuth_;
   lastRun_ = other.lastRun_;
   logonAppDisable_ = other.logonAppDisable_;
+  masterPasswordMark_ = other.masterPasswordMark_;
   kvCrypto_ = other.kvCrypto_;
-  baseUsers_ = other.baseUsers_;
-  baseUnknownUsers_ = other.baseUnknownUsers_;
+  fileState_ = other.fileState_;
   filePath_ = other.filePath_;
+  readFromBackup_ = other.readFromBackup_;
   return *this;
 }
 
@@ -226,6 +242,7 @@ void Config::commitFrom(Config& o) {
   resourceAlias_ = std::move(o.resourceAlias_);
   resourceId_ = o.resourceId_;
   masterPassword_ = std::move(o.masterPassword_);
+  masterPasswordMark_ = std::move(o.masterPasswordMark_);
   lastSync_ = o.lastSync_;
   lastAuth_ = o.lastAuth_;
   lastRun_ = o.lastRun_;
@@ -281,6 +298,14 @@ std::uint16_t Config::setUsersConfig(const std::vector<UserConfig>& users) {
     if (code != 0) return code;
   }
   usersConfig_ = users;
+  return KV_SUCCESS;
+}
+
+std::uint16_t Config::setUserConfig(std::size_t index, const UserConfig& user) {
+  if (index >= usersConfig_.size()) return KV_ERROR_FAIL_REQUEST_CONFIG;
+  const std::uint16_t code = user.validate();
+  if (code != 0) return code;
+  usersConfig_[index] = user;
   return KV_SUCCESS;
 }
 
@@ -429,6 +454,10 @@ bool Config::shouldBypassMfaForNonPelloraUser(const std::string& login, bool onl
   if (serverConfig_.getAllowUnknownUsers() == 0) return false;
   if (login.empty() || login.size() > Model::User::kLoginMaxLength) return false;
   if (getUserIndex(login) >= 0) return false;
+  // login@domain of a stored login is that user, typed as a user-principal name: letting it
+  // through as unknown would skip the stored user's second factor.
+  const std::size_t at = login.find('@');
+  if (at != std::string::npos && getUserIndex(login.substr(0, at)) >= 0) return false;
   auto it = std::find_if(unknownUsers_.begin(), unknownUsers_.end(),
                          [&](const UnknownUserEntry& e) { return J::equalsIgnoreCase(e.login, login); });
   if (!online) return it != unknownUsers_.end() && it->authenticatedOnline;
@@ -453,6 +482,7 @@ std::string Config::toJson() const {
       .field("resourceAlias", resourceAlias_)
       .field("resourceId", resourceId_)
       .field("masterPassword", masterPassword_)
+      .field("masterPasswordMark", masterPasswordMark_)
       .field("lastSync", lastSync_)
       .field("lastAuth", lastAuth_)
       .field("lastRun", lastRun_)
@@ -462,10 +492,10 @@ std::string Config::toJson() const {
       .field("logonAppDisable", logonAppDisable_);
   w.key("serverConfig").raw(serverConfig_.toJson());
   w.key("usersConfig").startArray();
-  for (const auto& u : usersConfig_) w.raw(u.toJson());
+  for (const auto& u : usersConfig_) u.writeTo(w);
   w.endArray();
   w.key("unknownUsers").startArray();
-  for (const auto& e : unknownUsers_) w.raw(e.toJson());
+  for (const auto& e : unknownUsers_) e.writeTo(w);
   w.endArray();
   w.endObject();
   return w.str();
@@ -484,6 +514,9 @@ std::uint16_t Config::fillFromJson(const std::string& json) {
     return KV_ERROR_FILL_CONFIG_RESOURCE_ALIAS_FROM_JSON;
   if (!J::getInt32(doc, "resourceId", t.resourceId_)) return KV_ERROR_FILL_CONFIG_RESOURCE_ID_FROM_JSON;
   if (!J::getString(doc, "masterPassword", t.masterPassword_)) return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON;
+  // Files written before the mark existed have none: the digest is then made once more.
+  if (J::member(doc, "masterPasswordMark") != nullptr && !J::getString(doc, "masterPasswordMark", t.masterPasswordMark_))
+    return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON;
   if (!J::getUint64(doc, "lastSync", t.lastSync_)) return KV_ERROR_FILL_CONFIG_LAST_SYNC_FROM_JSON;
   if (!J::getUint64(doc, "lastAuth", t.lastAuth_)) return KV_ERROR_FILL_CONFIG_LAST_AUTH_FROM_JSON;
   if (!J::getUint64(doc, "lastRun", t.lastRun_)) return KV_ERROR_FILL_CONFIG_LAST_RUN_FROM_JSON;
@@ -537,6 +570,32 @@ std::uint16_t loadFile(const std::string& path, KvCrypto& crypto, Config& into, 
 }
 }  // namespace
 
+bool Config::sameContent(const Config& o) const {
+  return region_ == o.region_ && environment_ == o.environment_ && accountAlias_ == o.accountAlias_ &&
+         accountId_ == o.accountId_ && resourceAlias_ == o.resourceAlias_ && resourceId_ == o.resourceId_ &&
+         masterPassword_ == o.masterPassword_ && masterPasswordMark_ == o.masterPasswordMark_ &&
+         lastSync_ == o.lastSync_ && lastAuth_ == o.lastAuth_ && lastRun_ == o.lastRun_ && lastUser_ == o.lastUser_ &&
+         machineName_ == o.machineName_ && platform_ == o.platform_ && logonAppDisable_ == o.logonAppDisable_ &&
+         serverConfig_ == o.serverConfig_ && usersConfig_ == o.usersConfig_ && unknownUsers_ == o.unknownUsers_;
+}
+
+// Called when the file holds `sealed`, whose content is `content`, and this copy holds its
+// lists as they are to be merged from next time.
+void Config::rememberFile(std::string sealed, const Config& content) {
+  auto state = std::make_shared<FileState>();
+  state->sealed = std::move(sealed);
+  state->content = content;
+  state->content.fileState_.reset();
+  // Usually this copy holds just what the file holds; the base lists are then the file's.
+  state->baseIsContent =
+      usersConfig_ == state->content.usersConfig_ && unknownUsers_ == state->content.unknownUsers_;
+  if (!state->baseIsContent) {
+    state->baseUsers = usersConfig_;
+    state->baseUnknownUsers = unknownUsers_;
+  }
+  fileState_ = std::move(state);
+}
+
 std::uint16_t Config::readFile(const std::string& path) {
   KV_TRACE_SCOPE("Korvath::Config::readFile");
   if (kvCrypto_ == nullptr) return KV_ERROR_DECRYPT_CONFIG_FILE;
@@ -553,21 +612,26 @@ std::uint16_t Config::readFile(const std::string& path) {
 
   Config loaded;
   std::string raw;
+  bool fromBackup = false;
   std::uint16_t code = loadFile(main, *kvCrypto_, loaded, raw);
   if (code != 0) {
-    Config fromBackup;
-    std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackup, raw);
+    Config fromBackupFile;
+    std::uint16_t backupCode = loadFile(backupPathFor(main), *kvCrypto_, fromBackupFile, raw);
     if (backupCode != 0) {
       std::uint16_t result = code == KV_ERROR_CONFIG_FILE_NOT_FOUND ? backupCode : code;
       KV_LOG_ERROR("Korvath::Config::readFile - main file: %d, backup: %d", code, backupCode);
       return result;
     }
-    KV_LOG_ERROR("Korvath::Config::readFile - main file refused (%d), read the backup", code);
-    loaded.commitFrom(fromBackup);
+    KV_LOG_ERROR("Korvath::Config::readFile - main file refused (%d), read the backup: changes saved after it may be lost",
+                 code);
+    loaded.commitFrom(fromBackupFile);
+    fromBackup = true;
+    // The main file is not the one read: the next save must look at it again.
+    raw.clear();
   }
   commitFrom(loaded);
-  baseUsers_ = usersConfig_;
-  baseUnknownUsers_ = unknownUsers_;
+  readFromBackup_ = fromBackup;
+  rememberFile(std::move(raw), *this);
   return KV_SUCCESS;
 }
 
@@ -583,42 +647,89 @@ std::uint16_t Config::writeFile() {
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
   try {
+    std::string mainRaw;
+    ConfigFile::readWhole(main, mainRaw);
+    // The file is still the one this copy last read or wrote, and this copy's lists descend
+    // from just what it holds: the three-way merge would give this copy's state back, so the
+    // file is neither opened nor merged.
+    if (fileState_ && fileState_->baseIsContent && !mainRaw.empty() && mainRaw == fileState_->sealed) {
+      if (sameContent(fileState_->content)) {
+        // Nothing to write. A file saved once has no backup yet; a save gives it one, as a
+        // changing save would.
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::u8path(backupPathFor(main)), ec) &&
+            !ConfigFile::writeAtomically(backupPathFor(main), mainRaw)) {
+          KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
+          return KV_ERROR_WRITE_CONFIG_FILE;
+        }
+        return KV_SUCCESS;
+      }
+      std::string sealed;
+      const std::uint16_t code = writeOut(main, *this, &mainRaw, sealed);
+      if (code == KV_SUCCESS) rememberFile(std::move(sealed), *this);
+      return code;
+    }
+
     // What the file holds now, to keep what others saved since this copy last saw it.
     Config onDisk;
-    std::string mainRaw, backupRaw;
-    const bool mainValid = loadFile(main, *kvCrypto_, onDisk, mainRaw) == 0;
-    const bool haveDisk = mainValid || loadFile(backupPathFor(main), *kvCrypto_, onDisk, backupRaw) == 0;
+    bool haveDisk = false;
+    bool mainValid = false;
+    if (fileState_ && !mainRaw.empty() && mainRaw == fileState_->sealed) {
+      onDisk = fileState_->content;
+      haveDisk = mainValid = true;
+    } else {
+      std::string plain;
+      mainValid = !mainRaw.empty() && kvCrypto_->openConfig(mainRaw, plain) == 0 && onDisk.fillFromJson(plain) == 0;
+      std::string backupRaw;
+      haveDisk = mainValid || loadFile(backupPathFor(main), *kvCrypto_, onDisk, backupRaw) == 0;
+    }
 
     Config snapshot;
     snapshot = *this;
+    snapshot.fileState_.reset();
     std::vector<UserConfig> heldUsers = usersConfig_;
     std::vector<UnknownUserEntry> heldUnknown = unknownUsers_;
     if (haveDisk) {
-      snapshot.usersConfig_ = mergeThreeWay(baseUsers_, heldUsers, onDisk.usersConfig_, userKey, sameUser);
-      snapshot.unknownUsers_ = mergeThreeWay(baseUnknownUsers_, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry);
+      const bool known = fileState_ != nullptr;
+      const bool baseIsContent = known && fileState_->baseIsContent;
+      static const std::vector<UserConfig> kNoUsers;
+      static const std::vector<UnknownUserEntry> kNoEntries;
+      const std::vector<UserConfig>& baseUsers =
+          !known ? kNoUsers : baseIsContent ? fileState_->content.usersConfig_ : fileState_->baseUsers;
+      const std::vector<UnknownUserEntry>& baseUnknown =
+          !known ? kNoEntries : baseIsContent ? fileState_->content.unknownUsers_ : fileState_->baseUnknownUsers;
+      snapshot.usersConfig_ = mergeThreeWay(baseUsers, heldUsers, onDisk.usersConfig_, userKey, sameUser);
+      snapshot.unknownUsers_ = mergeThreeWay(baseUnknown, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry);
     }
     std::string sealed;
-    std::uint16_t code = kvCrypto_->sealConfig(snapshot.toJson(), sealed);
-    if (code != 0) return code;
-    // The previous file becomes the backup, but only when it is a good one: a damaged main
-    // file must not overwrite the backup that still holds a readable configuration.
-    if (mainValid && !ConfigFile::writeAtomically(backupPathFor(main), mainRaw)) {
-      KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
-      return KV_ERROR_WRITE_CONFIG_FILE;
-    }
-    if (!ConfigFile::writeAtomically(main, sealed)) {
-      KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
-      return KV_ERROR_WRITE_CONFIG_FILE;
-    }
-    KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(snapshot.usersConfig_.size()));
+    const std::uint16_t code = writeOut(main, snapshot, mainValid ? &mainRaw : nullptr, sealed);
+    if (code != KV_SUCCESS) return code;
     usersConfig_ = std::move(heldUsers);
     unknownUsers_ = std::move(heldUnknown);
-    baseUsers_ = usersConfig_;
-    baseUnknownUsers_ = unknownUsers_;
+    rememberFile(std::move(sealed), snapshot);
     return KV_SUCCESS;
   } catch (const std::exception&) {
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
+}
+
+// Seals `content`, keeps the previous main file (`previous`, when it is a good one) as the
+// backup and replaces the main file. A damaged main file must not overwrite the backup that
+// still holds a readable configuration.
+std::uint16_t Config::writeOut(const std::string& main, const Config& content, const std::string* previous,
+                               std::string& sealed) {
+  std::uint16_t code = kvCrypto_->sealConfig(content.toJson(), sealed);
+  if (code != 0) return code;
+  if (previous != nullptr && !ConfigFile::writeAtomically(backupPathFor(main), *previous)) {
+    KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
+    return KV_ERROR_WRITE_CONFIG_FILE;
+  }
+  if (!ConfigFile::writeAtomically(main, sealed)) {
+    KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
+    return KV_ERROR_WRITE_CONFIG_FILE;
+  }
+  KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(content.usersConfig_.size()));
+  return KV_SUCCESS;
 }
 
 }  // namespace Korvath

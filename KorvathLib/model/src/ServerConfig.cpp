@@ -67,7 +67,17 @@ ServerConfig& ServerConfig::operator=(const ServerConfig& other) {
   return *this;
 }
 
-bool ServerConfig::operator==(const ServerConfig& o) const { return toJson() == o.toJson(); }
+bool ServerConfig::operator==(const ServerConfig& o) const {
+  const AuthenticationSdk::AuthenticationSettings& a = authenticationSettings_;
+  const AuthenticationSdk::AuthenticationSettings& b = o.authenticationSettings_;
+  return pushTimeout_ == o.pushTimeout_ && offline_ == o.offline_ && syncInterval_ == o.syncInterval_ &&
+         supportMessage_ == o.supportMessage_ && enableRememberPassword_ == o.enableRememberPassword_ &&
+         enableForgotAuthenticator_ == o.enableForgotAuthenticator_ && integrationKey_ == o.integrationKey_ &&
+         latestVersionKorvath_ == o.latestVersionKorvath_ && timeDifference_ == o.timeDifference_ &&
+         allowUnknownUsers_ == o.allowUnknownUsers_ && a.accountId == b.accountId &&
+         a.loginAttempts == b.loginAttempts && a.authenticationAttempts == b.authenticationAttempts &&
+         a.autoUnblockTime == b.autoUnblockTime && a.syncTime == b.syncTime && a.timeWindow == b.timeWindow;
+}
 
 std::uint16_t ServerConfig::validate() const {
   if (pushTimeout_ < kPushTimeoutMin || pushTimeout_ > kPushTimeoutMax) return KV_ERROR_INVALID_CONFIG;

@@ -53,14 +53,18 @@ std::uint16_t AuthenticatorRecord::setBlob(const std::string& blob) {
   return KV_SUCCESS;
 }
 
-std::string AuthenticatorRecord::toJson() const {
-  Json::Writer w;
+void AuthenticatorRecord::writeTo(Json::Writer& w) const {
   w.startObject()
       .field("model", model_)
       .field("serialNumber", serialNumber_)
       .field("blob", blob_)
       .field("deviceId", deviceId_)
       .endObject();
+}
+
+std::string AuthenticatorRecord::toJson() const {
+  Json::Writer w;
+  writeTo(w);
   return w.str();
 }
 
@@ -89,6 +93,13 @@ User::User(const User& other) { copyUserFields(other); }
 User& User::operator=(const User& other) {
   if (this != &other) copyUserFields(other);
   return *this;
+}
+
+bool User::operator==(const User& o) const {
+  return login_ == o.login_ && email_ == o.email_ && overAllocated_ == o.overAllocated_ &&
+         quarantine_ == o.quarantine_ && blocked_ == o.blocked_ && hasPolicy_ == o.hasPolicy_ &&
+         authTypes_ == o.authTypes_ && authenticators_ == o.authenticators_ &&
+         forgottenExpiryMs_ == o.forgottenExpiryMs_;
 }
 
 void User::copyUserFields(const User& other) {
@@ -140,7 +151,7 @@ void User::writeUserFields(Json::Writer& w) const {
   w.field("hasPolicy", hasPolicy_);
   w.key("authTypes").boolMap(authTypes_);
   w.key("authenticators").startArray();
-  for (const auto& a : authenticators_) w.raw(a.toJson());
+  for (const auto& a : authenticators_) a.writeTo(w);
   w.endArray();
   w.field("authenticatorForgottenExpiryTimestamp", forgottenExpiryMs_);
 }
@@ -226,6 +237,12 @@ UserConfig& UserConfig::operator=(const UserConfig& other) {
   return *this;
 }
 
+bool UserConfig::operator==(const UserConfig& o) const {
+  return User::operator==(o) && password_ == o.password_ && fallbackExpiration_ == o.fallbackExpiration_ &&
+         lastAuthType_ == o.lastAuthType_ && autoSendPush_ == o.autoSendPush_ &&
+         policyAllowsAuthentication_ == o.policyAllowsAuthentication_ && lastAuthTime_ == o.lastAuthTime_;
+}
+
 std::uint16_t UserConfig::validate() const {
   std::uint16_t code = User::validate();
   if (code != 0) return code;
@@ -254,8 +271,7 @@ std::uint16_t UserConfig::updateFromUser(const User& user) {
   return KV_SUCCESS;
 }
 
-std::string UserConfig::toJson() const {
-  Json::Writer w;
+void UserConfig::writeTo(Json::Writer& w) const {
   w.startObject();
   writeUserFields(w);
   w.field("password", password_)
@@ -265,6 +281,11 @@ std::string UserConfig::toJson() const {
       .field("policyAllowsAuthentication", policyAllowsAuthentication_)
       .field("lastAuthTime", lastAuthTime_);
   w.endObject();
+}
+
+std::string UserConfig::toJson() const {
+  Json::Writer w;
+  writeTo(w);
   return w.str();
 }
 

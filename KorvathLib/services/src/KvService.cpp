@@ -133,6 +133,11 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
 
       code = config_.readFile(std::string());
       KV_LOG_INFO("%s::%s - config.readFile() - result %d", kClass, __func__, code);
+      if (code == KV_SUCCESS && config_.wasReadFromBackup()) {
+        KV_LOG_ERROR("%s::%s - the configuration file was refused and its backup was read: users saved after the "
+                     "backup was made may be missing until the next synchronization",
+                     kClass, __func__);
+      }
       // A value read from the file is published like one an exchange decided.
       syncLogonAppDisable();
       config_.setMachineName(Utils::getComputerName());
@@ -171,14 +176,29 @@ Model::KvResult KvService::initialize(std::uint16_t& responseType, std::string& 
       }
 
       if (!config_.getMasterPassword().empty()) {
-        const bool written = Utils::storePasswordHash(config_.getMasterPassword());
-        KV_LOG_INFO("%s::%s - Was MasterPassword wrote successfully: %s", kClass, __func__, written ? "Yes." : "No.");
+        // 100,000 PBKDF2 rounds on LogonUI's thread: only when the password (or the registry
+        // value) is not the one the stored mark was made for.
+        std::string mark = config_.getMasterPasswordMark();
+        bool written = false;
+        const bool stored = Utils::storePasswordHashIfChanged(config_.getMasterPassword(), mark, written);
+        if (written) {
+          KV_LOG_INFO("%s::%s - Was MasterPassword wrote successfully: %s", kClass, __func__, stored ? "Yes." : "No.");
+          config_.setMasterPasswordMark(mark);  // saved below
+        } else if (stored) {
+          KV_LOG_DEBUG("%s::%s - the registry already holds the master password's digest", kClass, __func__);
+        } else {
+          KV_LOG_INFO("%s::%s - Was MasterPassword wrote successfully: %s", kClass, __func__, "No.");
+        }
       }
 
       config_.removeExtraUsers();
       now = Platform::clock().nowFileTime();
       const bool isTamperDetect = kvBusiness_.timeTamperDetect();
       KV_LOG_INFO("%s::%s - isTamperDetect %s", kClass, __func__, isTamperDetect ? "True" : "False");
+      // What start-up changed and the clock guard did not save (a new mark when the clock
+      // was set back); nothing is written when the guard's save already holds it.
+      const std::uint16_t saved = config_.writeFile();
+      if (saved != KV_SUCCESS) KV_LOG_ERROR("%s::%s - configuration not saved: %d", kClass, __func__, saved);
       lastSync = config_.getLastSync();
       syncInterval = config_.getServerConfig().getSyncInterval();
     }
@@ -229,7 +249,7 @@ void KvService::getUserAuthFactors(const std::string& userLogin, Model::AuthFact
     const int index = config_.getUserIndex(userLogin);
     Model::UserConfig user;
     if (index >= 0) {
-      user = config_.getUsersConfig().at(static_cast<std::size_t>(index));
+      user = config_.getUserConfig(static_cast<std::size_t>(index));
       lastAuthType = user.getLastAuthType();
     }
     if (online) {
@@ -271,14 +291,14 @@ int KvService::getPelloraUsernameFromConfigFile(std::string& userLogin) {
                  mightBeDefaultUpn ? "True" : "False");
     std::string answer;
     if (index >= 0) {
-      answer = config_.getUsersConfig().at(static_cast<std::size_t>(index)).getUserLogin();
+      answer = config_.getUserConfig(static_cast<std::size_t>(index)).getUserLogin();
       found = 1;
     } else if (mightBeDefaultUpn) {
       const std::string prefix = userLogin.substr(0, at);
       KV_LOG_DEBUG("%s::%s - Username from UPN: %s", kClass, __func__, prefix.c_str());
       index = config_.getUserIndex(prefix);
       if (index >= 0) {
-        answer = config_.getUsersConfig().at(static_cast<std::size_t>(index)).getUserLogin();
+        answer = config_.getUserConfig(static_cast<std::size_t>(index)).getUserLogin();
         found = 1;
       }
     }

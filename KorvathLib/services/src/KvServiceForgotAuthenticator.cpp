@@ -71,15 +71,15 @@ bool isSyncDue(std::uint64_t now, std::uint64_t lastSync, std::uint64_t syncInte
 // The stored record of a login, copied under the state mutex: index -1 when not stored.
 struct StoredUser {
   int index = -1;
-  std::vector<Model::UserConfig> users;
-  Model::UserConfig& record() { return users.at(static_cast<std::size_t>(index)); }
+  Model::UserConfig user;
+  Model::UserConfig& record() { return user; }
 };
 
 StoredUser lookUp(KvService& service, const std::string& login) {
   auto lock = service.lockState();
   StoredUser stored;
   stored.index = service.getConfig().getUserIndex(login);
-  if (stored.index >= 0) stored.users = service.getConfig().getUsersConfig();
+  if (stored.index >= 0) stored.user = service.getConfig().getUserConfig(static_cast<std::size_t>(stored.index));
   return stored;
 }
 

@@ -44,7 +44,7 @@ StoredUser findUser(KvService& service, const std::string& userLogin) {
   Config& config = service.getConfig();
   found.index = config.getUserIndex(userLogin);
   if (found.index >= 0) {
-    found.record = config.getUsersConfig().at(static_cast<std::size_t>(found.index));
+    found.record = config.getUserConfig(static_cast<std::size_t>(found.index));
     found.allBlocked = service.getKvBusiness().areAllAuthenticatorsBlocked(found.record);
   }
   return found;
@@ -220,6 +220,9 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
             request.getCheckRememberPassword(), Business::AUTH_FACTOR_OTP, accepted);
         KV_LOG_DEBUG("%s::checkOTP - saveConfigUserByUserConfig - result %d", kClass, saved);
         if (accepted) {
+          // The authenticator's advanced counter must be kept, or the same code could pass
+          // again: an accepted code whose state was not saved is a failure.
+          if (saved != KV_SUCCESS) result.setResultCode(saved);
           done(responseType, response);
         } else {
           reply(request, user.record.getAuthTypes(), responseType, response);

@@ -52,7 +52,7 @@ std::uint16_t KvServicePassword::checkPassword(ServiceRequestBase request) {
     if (index < 0) {
       code = KV_ERROR_USER_NOT_FOUND_IN_CONFIG_FILE;
     } else {
-      Model::UserConfig record = config.getUsersConfig().at(static_cast<std::size_t>(index));
+      Model::UserConfig record = config.getUserConfig(static_cast<std::size_t>(index));
       if (anyFactorOn(record.getAuthTypes())) {
         KV_LOG_ERROR("%s::checkPassword - unauthorized_authentication_type ", kClass);
         code = KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE;

@@ -27,6 +27,14 @@ bool isUnknownToService(std::uint16_t code) {
   return code == KV_ERROR_USER_NOT_FOUND || code == KV_ERROR_FIRST_LOGIN_OFFLINE;
 }
 
+// The outcomes of a policy reply that came back and said what the user's state is. Any other
+// code (an unreadable reply, a failed exchange, a disabled agent learnt without the service)
+// says nothing about it.
+bool isPolicyVerdict(std::uint16_t code) {
+  return code == KV_SUCCESS || code == KV_ERROR_USER_IS_BLOCKED || code == KV_ERROR_USER_IS_OVERALLOCATED ||
+         code == KV_ERROR_USER_IS_IN_QUARANTINE;
+}
+
 const char* yesNo(bool value) { return value ? "True" : "False"; }
 
 }  // namespace
@@ -109,6 +117,7 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
       found = config_.getUserIndex(userName) >= 0;
     }
 
+    bool policyAnswered = false;
     if (result.getResultCode() == KV_SUCCESS) {
       Model::AuthFactorMap factors;
       {
@@ -117,6 +126,7 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
         factors = authFactors_;
       }
       result = kvBusiness_.postUserPolicy(request, factors);
+      policyAnswered = isPolicyVerdict(result.getResultCode());
       auto lock = lockState();
       authFactors_ = factors;
     }
@@ -128,20 +138,29 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
       validateBypassWithInternet(found, userName, reachable, result);
     }
 
+    // The marks follow the service's verdict, and only a verdict: a reply that said nothing
+    // must not unblock a user for the next offline sign-in.
     if (isServerReachable(result.getResultCode())) {
       auto lock = lockState();
       syncLogonAppDisable();
       const int index = config_.getUserIndex(userName);
-      if (index >= 0) {
+      if (index >= 0 && policyAnswered) {
         std::vector<Model::UserConfig> users = config_.getUsersConfig();
         Model::UserConfig& user = users.at(static_cast<std::size_t>(index));
         const std::uint16_t code = result.getResultCode();
-        user.setBlocked(code == KV_ERROR_USER_IS_BLOCKED);
-        user.setOverAllocated(code == KV_ERROR_USER_IS_OVERALLOCATED);
-        user.setQuarantine(code == KV_ERROR_USER_IS_IN_QUARANTINE);
-        const std::uint16_t stored = config_.setUsersConfig(users);
-        const std::uint16_t saved = stored == KV_SUCCESS ? config_.writeFile() : stored;
-        KV_LOG_DEBUG("%s::%s - user state stored: %d", kClass, __func__, saved);
+        const bool blocked = code == KV_ERROR_USER_IS_BLOCKED;
+        const bool overAllocated = code == KV_ERROR_USER_IS_OVERALLOCATED;
+        const bool quarantine = code == KV_ERROR_USER_IS_IN_QUARANTINE;
+        if (user.isBlocked() != blocked || user.isOverAllocated() != overAllocated || user.isQuarantine() != quarantine) {
+          user.setBlocked(blocked);
+          user.setOverAllocated(overAllocated);
+          user.setQuarantine(quarantine);
+          const std::uint16_t stored = config_.setUsersConfig(users);
+          const std::uint16_t saved = stored == KV_SUCCESS ? config_.writeFile() : stored;
+          KV_LOG_DEBUG("%s::%s - user state stored: %d", kClass, __func__, saved);
+        }
+      } else if (index >= 0) {
+        KV_LOG_INFO("%s::%s - no verdict on the user (%d): stored state kept", kClass, __func__, result.getResultCode());
       }
     }
   } catch (const std::exception& e) {
@@ -245,7 +264,7 @@ Model::KvResult KvService::getUserStatus(std::string& userName) {
       index = config_.getUserIndex(userName);
     }
     if (index >= 0) {
-      const Model::UserConfig user = config_.getUsersConfig().at(static_cast<std::size_t>(index));
+      const Model::UserConfig user = config_.getUserConfig(static_cast<std::size_t>(index));
       std::uint16_t code = KV_SUCCESS;
       if (user.isBlocked()) {
         code = KV_ERROR_USER_IS_BLOCKED;

@@ -86,7 +86,7 @@ Model::KvResult KvServicePush::sendPush(ServiceRequestBase request, std::uint16_
           *responseType = Business::RESPONSE_TYPE_PUSH;
         }
       } else {
-        const Model::UserConfig user = config.getUsersConfig().at(static_cast<std::size_t>(userIndex));
+        const Model::UserConfig user = config.getUserConfig(static_cast<std::size_t>(userIndex));
         const bool allBlocked = business.areAllAuthenticatorsBlocked(user);
         KV_LOG_DEBUG("%s - areAllAuthenticatorsBlocked - boolean %d", kName, allBlocked ? 1 : 0);
 

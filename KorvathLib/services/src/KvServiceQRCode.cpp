@@ -57,16 +57,16 @@ bool stopsFallbackToOffline(std::uint16_t code) {
 // The stored record of a login, copied under the state mutex: index -1 when not stored.
 struct StoredUser {
   int index = -1;
-  std::vector<Model::UserConfig> users;
-  const Model::UserConfig& record() const { return users.at(static_cast<std::size_t>(index)); }
-  Model::UserConfig& record() { return users.at(static_cast<std::size_t>(index)); }
+  Model::UserConfig user;
+  const Model::UserConfig& record() const { return user; }
+  Model::UserConfig& record() { return user; }
 };
 
 StoredUser lookUp(KvService& service, const std::string& login) {
   auto lock = service.lockState();
   StoredUser stored;
   stored.index = service.getConfig().getUserIndex(login);
-  if (stored.index >= 0) stored.users = service.getConfig().getUsersConfig();
+  if (stored.index >= 0) stored.user = service.getConfig().getUserConfig(static_cast<std::size_t>(stored.index));
   return stored;
 }
 

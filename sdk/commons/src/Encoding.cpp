@@ -38,28 +38,31 @@ std::array<std::uint32_t, 256> makeCrcTable() {
 namespace Base64 {
 
 std::string encode(const std::uint8_t* data, std::size_t size) {
-  std::string out;
-  out.reserve(((size + 2) / 3) * 4);
+  // Written in place: sealed configurations and log records are tens of kilobytes.
+  std::string out(((size + 2) / 3) * 4, '\0');
+  char* o = &out[0];
   std::size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const std::uint32_t v = (std::uint32_t(data[i]) << 16) | (std::uint32_t(data[i + 1]) << 8) | data[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
+    o[0] = kAlphabet[(v >> 18) & 63];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    o[2] = kAlphabet[(v >> 6) & 63];
+    o[3] = kAlphabet[v & 63];
+    o += 4;
   }
   const std::size_t rest = size - i;
   if (rest == 1) {
     const std::uint32_t v = std::uint32_t(data[i]) << 16;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += "==";
+    o[0] = kAlphabet[(v >> 18) & 63];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    o[2] = '=';
+    o[3] = '=';
   } else if (rest == 2) {
     const std::uint32_t v = (std::uint32_t(data[i]) << 16) | (std::uint32_t(data[i + 1]) << 8);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += '=';
+    o[0] = kAlphabet[(v >> 18) & 63];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    o[2] = kAlphabet[(v >> 6) & 63];
+    o[3] = '=';
   }
   return out;
 }
@@ -73,14 +76,20 @@ std::string encode(const std::string& data) {
 bool decode(const std::string& text, Bytes& out) {
   out.clear();
   if (text.size() % 4 != 0) return false;
-  Bytes result;
-  result.reserve(text.size() / 4 * 3);
+  static const std::array<std::int8_t, 256> values = [] {
+    std::array<std::int8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(base64Value(static_cast<char>(c)));
+    return table;
+  }();
+  Bytes result(text.size() / 4 * 3);
+  std::uint8_t* o = result.data();
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size(); i += 4) {
     const bool last = i + 4 == text.size();
     int v[4];
     int pad = 0;
     for (int k = 0; k < 4; ++k) {
-      const char c = text[i + k];
+      const unsigned char c = t[i + static_cast<std::size_t>(k)];
       if (c == '=') {
         // Padding only in the last group, only in its last two places, and nothing after it.
         if (!last || k < 2) return false;
@@ -88,18 +97,19 @@ bool decode(const std::string& text, Bytes& out) {
         v[k] = 0;
       } else {
         if (pad != 0) return false;
-        v[k] = base64Value(c);
+        v[k] = values[c];
         if (v[k] < 0) return false;
       }
     }
     const std::uint32_t n = (std::uint32_t(v[0]) << 18) | (std::uint32_t(v[1]) << 12) |
                             (std::uint32_t(v[2]) << 6) | std::uint32_t(v[3]);
-    result.push_back(std::uint8_t(n >> 16));
-    if (pad < 2) result.push_back(std::uint8_t(n >> 8));
-    if (pad < 1) result.push_back(std::uint8_t(n));
+    *o++ = std::uint8_t(n >> 16);
+    if (pad < 2) *o++ = std::uint8_t(n >> 8);
+    if (pad < 1) *o++ = std::uint8_t(n);
     // Non-canonical encodings (stray bits under the padding) are refused.
     if ((pad == 1 && (n & 0xFFU) != 0) || (pad == 2 && (n & 0xFFFFU) != 0)) return false;
   }
+  result.resize(static_cast<std::size_t>(o - result.data()));
   out.swap(result);
   return true;
 }

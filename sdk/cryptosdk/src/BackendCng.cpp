@@ -167,6 +167,30 @@ std::uint16_t decrypt(Mode mode, const Bytes& key, const Bytes& iv, const Bytes&
 }
 }  // namespace Aes
 
+namespace Kdf {
+std::uint16_t pbkdf2HmacSha256(const Bytes& password, const Bytes& salt, std::uint32_t iterations,
+                               std::size_t outSize, Bytes& out) {
+  out.clear();
+  if (iterations == 0 || outSize == 0 || outSize > ULONG_MAX || password.size() > ULONG_MAX || salt.size() > ULONG_MAX)
+    return CRYPTO_ERROR_KDF_INPUT;
+  Provider provider(BCRYPT_SHA256_ALGORITHM, BCRYPT_ALG_HANDLE_HMAC_FLAG);
+  if (provider.get() == nullptr) return CRYPTO_ERROR_KDF;
+  // CNG wants non-null pointers even for an empty password or salt.
+  static UCHAR empty = 0;
+  Bytes result(outSize);
+  if (!NT_SUCCESS(BCryptDeriveKeyPBKDF2(provider.get(), password.empty() ? &empty : const_cast<PUCHAR>(password.data()),
+                                        static_cast<ULONG>(password.size()),
+                                        salt.empty() ? &empty : const_cast<PUCHAR>(salt.data()),
+                                        static_cast<ULONG>(salt.size()), iterations, result.data(),
+                                        static_cast<ULONG>(result.size()), 0))) {
+    wipe(result);
+    return CRYPTO_ERROR_KDF;
+  }
+  out.swap(result);
+  return CRYPTO_OK;
+}
+}  // namespace Kdf
+
 namespace Random {
 std::uint16_t bytes(std::size_t count, Bytes& out) {
   out.clear();

@@ -111,6 +111,28 @@ std::uint16_t decrypt(Mode mode, const Bytes& key, const Bytes& iv, const Bytes&
 }
 }  // namespace Aes
 
+namespace Kdf {
+std::uint16_t pbkdf2HmacSha256(const Bytes& password, const Bytes& salt, std::uint32_t iterations,
+                               std::size_t outSize, Bytes& out) {
+  out.clear();
+  if (iterations == 0 || iterations > static_cast<std::uint32_t>(INT_MAX) || outSize == 0 ||
+      outSize > static_cast<std::size_t>(INT_MAX) || password.size() > static_cast<std::size_t>(INT_MAX) ||
+      salt.size() > static_cast<std::size_t>(INT_MAX))
+    return CRYPTO_ERROR_KDF_INPUT;
+  static const std::uint8_t empty = 0;
+  Bytes result(outSize);
+  if (PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password.empty() ? &empty : password.data()),
+                        static_cast<int>(password.size()), salt.empty() ? &empty : salt.data(),
+                        static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha256(),
+                        static_cast<int>(outSize), result.data()) != 1) {
+    wipe(result);
+    return CRYPTO_ERROR_KDF;
+  }
+  out.swap(result);
+  return CRYPTO_OK;
+}
+}  // namespace Kdf
+
 namespace Random {
 std::uint16_t bytes(std::size_t count, Bytes& out) {
   out.clear();

@@ -4,6 +4,8 @@
 #include "CryptoSdk/CryptoException.h"
 #include "CryptoSdk/Primitives.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 namespace CryptoSdk {
@@ -128,15 +130,23 @@ bool constantTimeEqual(const Bytes& a, const Bytes& b) {
   return constantTimeEqual(a.data(), b.data(), a.size());
 }
 
+namespace {
+// Zeroes `size` bytes in a way the compiler may not drop as a dead store: the barrier tells it
+// the memory is still read afterwards.
+void zero(void* p, std::size_t size) {
+  if (size == 0) return;
+  std::memset(p, 0, size);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
+}
+}  // namespace
+
 void wipe(Bytes& data) {
-  volatile std::uint8_t* p = data.data();
-  for (std::size_t i = 0; i < data.size(); ++i) p[i] = 0;
+  zero(data.data(), data.size());
   data.clear();
 }
 
 void wipe(std::string& data) {
-  volatile char* p = &data[0];
-  for (std::size_t i = 0; i < data.size(); ++i) p[i] = 0;
+  zero(&data[0], data.size());
   data.clear();
 }
 

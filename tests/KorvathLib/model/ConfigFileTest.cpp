@@ -62,6 +62,7 @@ TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
   Config back(&other);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ(c.toJson(), back.toJson());
+  EXPECT_FALSE(back.wasReadFromBackup());
 }
 
 TEST_F(ConfigFileTest, MissingFileGives5101) {
@@ -93,6 +94,7 @@ TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {
   Config back(&crypto);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ("", back.getLastUser()) << "the backup holds the first save";
+  EXPECT_TRUE(back.wasReadFromBackup()) << "the caller is told that later saves may be lost";
   EXPECT_EQ(0, back.getUserIndex("alice"));
   // An empty main file (as a torn write would leave) falls back the same way.
   writeText(path("kvconfig.cfg"), "");

@@ -7,8 +7,11 @@
 
 #include <future>
 #include <string>
+#include <thread>
 
 #include "DispatchTestSupport.h"
+#include "Korvath/Config.h"
+#include "Korvath/Platform.h"
 #include "Korvath/Model/TransactionData.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/KvService.h"
@@ -320,6 +323,37 @@ TEST_F(DispatchLogic, OfflineSettingOnAcceptsTheRightCodeAndSavesTheRecord) {
   EXPECT_NE(alice.getAuthenticators()[0].getBlob(), saved.getAuthenticators()[0].getBlob());
   // The same code again is a replay, refused by the saved counter.
   EXPECT_NE(0, otp.checkOTP(message, type, response).getResultCode());
+}
+
+TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysUsed) {
+  serve({userWithToken("alice", true, true, true)});
+  setOffline(service_, 1);
+  KvServiceOTP otp(&service_);
+  Korvath::Service::ServiceRequestAuthOTP message;
+  message.setUserLogin("alice");
+  message.setAuthData(codeOfTestBlob(0));
+  std::uint16_t type = 0;
+  std::string response;
+  {
+    // Another process holds the configuration lock for longer than a save waits for it.
+    std::promise<void> held, release;
+    std::thread holder([&] {
+      Korvath::Platform::NamedMutexLock lock(Korvath::Config::kMutexName, 1000);
+      held.set_value();
+      release.get_future().wait();
+    });
+    held.get_future().wait();
+    EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, otp.checkOTP(message, type, response).getResultCode());
+    release.set_value();
+    holder.join();
+  }
+  EXPECT_NE(0, otp.checkOTP(message, type, response).getResultCode());
+  // The refusal saved the counter: the code is used up on this machine.
+  KvService fresh;
+  fillService(fresh, {storedUser(configPath_, "alice")});
+  setOffline(fresh, 1);
+  KvServiceOTP again(&fresh);
+  EXPECT_NE(0, again.checkOTP(message, type, response).getResultCode());
 }
 
 TEST_F(DispatchLogic, OfflineSettingOnSavesTheCountersOfARefusedCodeAndAnswersTheOtpScreen) {

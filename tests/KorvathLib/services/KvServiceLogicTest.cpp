@@ -390,6 +390,29 @@ TEST_F(KvServiceLogic, AHugeSyncIntervalNeverWrapsIntoASync) {
   EXPECT_EQ(10, type);
 }
 
+TEST_F(KvServiceLogic, MasterPasswordDigestIsMadeAgainOnlyWhenThePasswordOrTheValueChanged) {
+  writeConfigFile({});
+  auto startUp = [&] {
+    KvService service;
+    std::uint16_t type = 0;
+    std::string response;
+    EXPECT_EQ(0, service.initialize(type, response).getResultCode());
+    return registry_.values["Password"];
+  };
+  // A file without a mark (as earlier agents wrote it): the digest is made and marked.
+  const std::string first = startUp();
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("sim-master-password-0001", first));
+  // Each digest has a fresh salt, so an unchanged value was not made again.
+  EXPECT_EQ(first, startUp());
+  registry_.values["Password"] = "pbkdf2-sha256$1$AAAAAAAAAAAAAAAAAAAAAA==$AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+  const std::string replaced = startUp();
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("sim-master-password-0001", replaced));
+  Korvath::Config config = readConfigFile();
+  config.setMasterPassword("a-new-master-password");
+  ASSERT_EQ(0, config.writeFile());
+  EXPECT_TRUE(Korvath::Utils::verifyPasswordHash("a-new-master-password", startUp()));
+}
+
 TEST_F(KvServiceLogic, EmptyMasterPasswordWritesNoDigest) {
   writeConfigFile({}, 4242, "");
   KvService service;
@@ -540,6 +563,17 @@ TEST_F(KvServiceOffline, UnknownUserWhoPassedOnlineBeforeIsLetThrough) {
   ASSERT_TRUE(service_.getConfig().shouldBypassMfaForNonPelloraUser("zed", true));
   std::string name = "zed";
   EXPECT_EQ(7000, service_.updateUserPolicies(name, false).getResultCode());
+}
+
+TEST_F(KvServiceOffline, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsUnknown) {
+  start({user("bob", true, true, true)}, 1);
+  // The typed form left in the whitelist as an earlier agent let it through online.
+  ASSERT_TRUE(service_.getConfig().shouldBypassMfaForNonPelloraUser("alice@ad.example", true));
+  ASSERT_EQ(0, service_.getConfig().setUsersConfig({user("bob", true, true, true), user("alice", true, true, true)}));
+  std::string name = "alice@ad.example";
+  const std::uint16_t code = service_.updateUserPolicies(name, false).getResultCode();
+  EXPECT_FALSE(Korvath::isServerReachable(code)) << code;
+  EXPECT_EQ("alice", name);
 }
 
 TEST_F(KvServiceOffline, DisabledAgentAnswers5108) {

@@ -173,6 +173,39 @@ TEST_F(KvServiceSim, BlockedUserIsMarkedAndALaterAnswerClearsTheMark) {
   EXPECT_FALSE(back.isQuarantine());
 }
 
+TEST_F(KvServiceSim, PolicyOutcomesThatSayNothingKeepTheStoredMarks) {
+  struct Case {
+    const char* what;
+    const char* fault;
+    std::uint16_t logonAppDisable;
+    std::uint16_t expected;
+  };
+  const Case cases[] = {
+      {"an unreadable policy reply", R"({"route":"policy","status":404,"body":""})", 0, 5114},
+      {"a disabled agent learnt while nothing was reached",
+       R"({"route":"policy","status":200,"body":"{\"status\": \"error\"}"})", 5108, 5108},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    UserConfig alice = user("alice", true, true, true);
+    alice.setBlocked(true);
+    writeConfigFile({alice});
+    Korvath::Config config = readConfigFile();
+    config.setLogonAppDisable(c.logonAppDisable);
+    ASSERT_EQ(0, config.writeFile());
+    KvService service;
+    std::uint16_t type = 0;
+    std::string response;
+    ASSERT_EQ(0, service.initialize(type, response).getResultCode());
+    ASSERT_TRUE(sim_->fault(c.fault)) << sim_->lastError();
+    std::string name = "alice";
+    EXPECT_EQ(c.expected, service.updateUserPolicies(name, false).getResultCode());
+    EXPECT_TRUE(storedOnDisk("alice").isBlocked());
+    EXPECT_EQ(5131, service.getUserStatus(name).getResultCode());
+  }
+}
+
 TEST_F(KvServiceSim, UserWithoutPolicyGetsTheOnlineDecisionAndTheOfflinePolicyIsStored) {
   start({user("erin", true, true, true)});
   std::string name = "erin";

@@ -1,6 +1,7 @@
 // The unknown-user rules of KvService against a simulator whose account lets users through
 // that it does not know (fixtures/unknown-users.json): the whitelist entry an online sign-in
-// leaves, the offline pass it gives later, and a deleted user who becomes such a user.
+// leaves, the offline pass it gives later, a stored user typed as login@domain who is not such
+// a user, and a deleted user who becomes one.
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,15 @@ TEST_F(KvServiceUnknownUsers, WhitelistedUserPassesLaterWithoutTheNetwork) {
   EXPECT_EQ(7000, offline.updateUserPolicies(name, false).getResultCode());
   name = "yves";  // never seen online
   EXPECT_EQ(5134, offline.updateUserPolicies(name, false).getResultCode());
+}
+
+TEST_F(KvServiceUnknownUsers, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsUnknown) {
+  KvService service;
+  start(service, {user("alice", true, true, true)});
+  std::string name = "alice@ad.example";
+  EXPECT_EQ(0, service.updateUserPolicies(name, false).getResultCode());
+  EXPECT_EQ("alice", name);
+  EXPECT_FALSE(whitelisted("alice@ad.example"));
 }
 
 TEST_F(KvServiceUnknownUsers, DeletedUserIsRemovedBeforeTheWhitelistLetsItThrough) {

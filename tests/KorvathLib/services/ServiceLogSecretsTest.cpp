@@ -1,6 +1,7 @@
 // What the services write to the agent's log while the panels' requests run through the
 // dispatcher: every factor, accepted and refused, with a password and codes that must never be
-// readable in any record, not even in the response texts and request messages that are logged.
+// readable in any record, not even in the response texts and request messages that are logged;
+// and the log file itself is its owner's alone.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "CryptoSdk/SecurityService.h"
 #include "DispatchTestSupport.h"
@@ -147,6 +152,12 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   EXPECT_NE(0, dispatcher.authenticate(request(Service::MFAAuthenticationPassword)).getResultCode());
 
   Logger::close();
+#if !defined(_WIN32)
+  // Like the configuration, the log is readable by its owner only.
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(logPath_.c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 077u);
+#endif
   const std::vector<std::string> messages = logMessages(logPath_);
   // The services did write: their request and response lines are among the records.
   ASSERT_GT(messages.size(), 100u);

@@ -67,9 +67,9 @@ class HttpsExchange {
   // Closes the request, connection and session that are open, in this order.
   void close();
 
-  // Adds a PEM file of trust anchors for the rest of the process, beside the machine's
-  // store (natively; on Windows the machine store is the only one and this has no effect).
-  // Meant for tests that run their own certification authority.
+  // Natively, the PEM file of trust anchors for the rest of the process, in place of the
+  // distribution's bundle (on Windows the machine store is the only one and this has no
+  // effect). Meant for tests that run their own certification authority.
   static void addTrustAnchorFile(const std::string& pemFile);
 
  private:

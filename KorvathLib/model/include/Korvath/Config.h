@@ -6,10 +6,13 @@
 // another copy of the configuration in this process) saved since this copy last read or
 // wrote the file: the user lists are merged three ways against the file's current
 // content (see docs/model.md). A save never moves a user this copy holds, so an index
-// taken before it stays valid.
+// taken before it stays valid. A save costs what its change costs: when the file is still
+// the one this copy last read or wrote, it is neither opened nor merged, and a copy that
+// changed nothing since then writes nothing.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ struct UnknownUserEntry {
   bool authenticatedOnline = false;
   bool operator==(const UnknownUserEntry& o) const { return login == o.login && authenticatedOnline == o.authenticatedOnline; }
   std::string toJson() const;
+  void writeTo(Model::Json::Writer& w) const;
   std::uint16_t fillFromValue(const rapidjson::Value& obj);
 };
 
@@ -61,6 +65,10 @@ class Config {
   std::string getResourceIdText() const;
   void setMasterPassword(const std::string& v) { masterPassword_ = v; }
   const std::string& getMasterPassword() const { return masterPassword_; }
+  // The mark binding the master password to the digest last written to the registry
+  // (Utils::storePasswordHashIfChanged); kept here because it is keyed by the password.
+  void setMasterPasswordMark(const std::string& v) { masterPasswordMark_ = v; }
+  const std::string& getMasterPasswordMark() const { return masterPasswordMark_; }
   void setLastSync(std::uint64_t ft) { lastSync_ = ft; }
   std::uint64_t getLastSync() const { return lastSync_; }
   void setLastAuth(std::uint64_t ft) { lastAuth_ = ft; }
@@ -81,6 +89,12 @@ class Config {
   // (nothing replaced).
   std::uint16_t setUsersConfig(const std::vector<Model::UserConfig>& users);
   std::vector<Model::UserConfig> getUsersConfig() const { return usersConfig_; }
+  // One stored user without copying the others: its count, a copy of one (std::out_of_range
+  // for an index outside the list) and the validated replacement of one (0, or the refused
+  // record's code with nothing replaced; KV_ERROR_FAIL_REQUEST_CONFIG outside the list).
+  std::size_t getUserCount() const { return usersConfig_.size(); }
+  Model::UserConfig getUserConfig(std::size_t index) const { return usersConfig_.at(index); }
+  std::uint16_t setUserConfig(std::size_t index, const Model::UserConfig& user);
   const std::vector<UnknownUserEntry>& getUnknownUsers() const { return unknownUsers_; }
   void setKvCrypto(KvCrypto* crypto) { kvCrypto_ = crypto; }
   KvCrypto* getKvCrypto() const { return kvCrypto_; }
@@ -106,7 +120,8 @@ class Config {
   std::uint16_t removeLastAuthUser();
   // Removes the user (login or e-mail) and saves; 5103 when not stored.
   std::uint16_t removeDeletedUserFromPellora(const std::string& login);
-  // The unknown-user rule; see docs/model.md.
+  // The unknown-user rule; see docs/model.md. A login that is stored, or whose part before
+  // "@" is a stored login (a user-principal name of a stored user), is never unknown.
   bool shouldBypassMfaForNonPelloraUser(const std::string& login, bool online);
 
   // ---- file
@@ -114,6 +129,9 @@ class Config {
   // 10 s), 5005 (not sealed under this machine's key) or the fill code of the first
   // refused key. Reads the main file, else the backup. Empty path: the default path.
   std::uint16_t readFile(const std::string& path = std::string());
+  // True when the last successful readFile had to take the backup (the main file was
+  // missing or refused): what was saved after that backup was made may be lost.
+  bool wasReadFromBackup() const { return readFromBackup_; }
   // 0, 5004 (sealing failed) or 5102 (writing failed, the mutex not taken in 10 s, or no
   // path). Writes where the last readFile read (default path when none).
   std::uint16_t writeFile();
@@ -126,9 +144,16 @@ class Config {
   std::uint16_t fillFromJson(const std::string& json);
 
  private:
+  struct FileState;
+
   std::string mainPath() const;
   void commitFrom(Config& other);
   std::uint16_t updateUserAndSave(std::size_t index, const std::function<void(Model::UserConfig&)>& change);
+  // Every field that the file holds is equal (users and unknown users included).
+  bool sameContent(const Config& other) const;
+  void rememberFile(std::string sealed, const Config& content);
+  std::uint16_t writeOut(const std::string& main, const Config& content, const std::string* previous,
+                         std::string& sealed);
 
   std::string region_;
   std::string environment_;
@@ -137,6 +162,7 @@ class Config {
   std::string resourceAlias_;
   std::int32_t resourceId_ = 0;
   std::string masterPassword_;
+  std::string masterPasswordMark_;
   std::uint64_t lastSync_ = 0;
   std::uint64_t lastAuth_ = 0;
   std::uint64_t lastRun_ = 0;
@@ -149,10 +175,12 @@ class Config {
   std::vector<UnknownUserEntry> unknownUsers_;
   KvCrypto* kvCrypto_ = nullptr;
 
-  // What this copy last read from or wrote to the file: the base of the three-way merge.
-  std::vector<Model::UserConfig> baseUsers_;
-  std::vector<UnknownUserEntry> baseUnknownUsers_;
+  // What this copy last read from or wrote to the file: its sealed text and its content,
+  // the base of the three-way merge (none before the first read or write). Shared by copies
+  // and never changed: a read or a save puts a new one in place.
+  std::shared_ptr<const FileState> fileState_;
   std::string filePath_;
+  bool readFromBackup_ = false;
 };
 
 // Writing of sealed files: temporary file, flush, then replace. Tests may replace the

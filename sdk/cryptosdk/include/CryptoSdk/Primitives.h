@@ -58,6 +58,10 @@ std::uint16_t counterHmacSha512(const Bytes& key, const Bytes& fixedInput, std::
 // The same with fixedInput = label || 0x00 || context || [outSize * 8]_32.
 std::uint16_t deriveKey(const Bytes& key, const std::string& label, const Bytes& context, std::size_t outSize,
                         Bytes& out);
+// PBKDF2 (RFC 8018) with HMAC-SHA-256, done by the platform's own implementation
+// (PKCS5_PBKDF2_HMAC / BCryptDeriveKeyPBKDF2): at least one iteration and one output byte.
+std::uint16_t pbkdf2HmacSha256(const Bytes& password, const Bytes& salt, std::uint32_t iterations,
+                               std::size_t outSize, Bytes& out);
 }  // namespace Kdf
 
 // Comparison whose time does not depend on where the two buffers differ.

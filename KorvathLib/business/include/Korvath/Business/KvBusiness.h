@@ -138,6 +138,12 @@ class KvBusiness {
   Model::KvResult postUserPolicyOffline(Model::RequestGetUserPolicyOffline request);
 
  private:
+  // postConfig; when the caller saves the configuration itself after a success, that
+  // success leaves the save to it (postConfigSave, postConfigSaveAddUser).
+  Model::KvResult exchangeConfig(Model::RequestConfig request, bool callerSavesOnSuccess);
+  // disableKorvath, saving or not.
+  void updateLogonDisabled(std::uint16_t result, bool save);
+
   Config* config_ = nullptr;
   KvCrypto* kvCrypto_ = nullptr;
   std::string clientIp_;

@@ -45,6 +45,8 @@ class AuthenticatorRecord {
   std::uint32_t getDeviceId() const { return deviceId_; }
 
   std::string toJson() const;
+  // The same object written into an open writer (inside a larger document).
+  void writeTo(Json::Writer& w) const;
   std::uint16_t fillFromJson(const std::string& json);
   std::uint16_t fillFromValue(const rapidjson::Value& obj);
 
@@ -67,6 +69,8 @@ class User {
   User& operator=(const User& other);  // validated
   User& operator=(User&&) noexcept = default;
   virtual ~User() = default;
+  // Field by field: the user fields only.
+  bool operator==(const User& o) const;
 
   virtual std::uint16_t validate() const;
 
@@ -127,6 +131,9 @@ class UserConfig : public User {
   explicit UserConfig(const User& user);
   UserConfig& operator=(const UserConfig& other);  // validated
   UserConfig& operator=(UserConfig&&) noexcept = default;
+  // Field by field: the user fields and the stored-only fields.
+  bool operator==(const UserConfig& o) const;
+  bool operator!=(const UserConfig& o) const { return !(*this == o); }
 
   std::uint16_t validate() const override;
 
@@ -149,6 +156,8 @@ class UserConfig : public User {
   std::uint16_t updateFromUser(const User& user);
 
   std::string toJson() const override;
+  // The same object written into an open writer (inside a larger document).
+  void writeTo(Json::Writer& w) const;
   std::uint16_t fillFromJson(const std::string& json) override;
   std::uint16_t fillFromValue(const rapidjson::Value& obj) override;
 

@@ -1,0 +1,51 @@
+#pragma once
+
+// The red error labels of a panel (ids 200 and 201): the sentence for a result code chosen by
+// the panel's kind, the service's error code and the request identifier, or one of the
+// panel's own messages. The text itself is composed by ErrorText (KvDialogLogic); this is its
+// pair of windows.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Korvath/KvResult.h"
+#include "Korvath/View/ErrorText.h"
+
+namespace Korvath {
+namespace View {
+
+class ErrorMessage {
+ public:
+  // Creates the two hidden "Static" labels across the panel's width: the message label at
+  // messageTop, messageHeight high, and the request-ID label at requestIdTop. Returns (and
+  // keeps in error()) the HRESULT of a label that could not be created, else S_OK.
+  HRESULT createErrorMessageComponent(HWND parent, HMODULE module, ErrorKind kind, int messageTop,
+                                      int requestIdTop, int messageHeight);
+  // The text shown by the next show().
+  ErrorText& text() { return text_; }
+  void clear() { text_.clear(); }
+  // Sets label 200 to the message text and label 201 to the request-ID text and shows both.
+  void show();
+  // Clears the text, takes the result's code, cloud error code and request identifier, shows.
+  void showResult(const Model::KvResult& result);
+  // Clears the text, takes the panel's own message (a string-table id), shows.
+  void showMessage(int textId);
+  // Hides both labels.
+  void hide();
+  HRESULT error() const { return error_; }
+  HWND messageLabel() const { return messageLabel_; }
+  HWND requestIdLabel() const { return requestIdLabel_; }
+
+ private:
+  ErrorText text_;
+  HWND parent_ = nullptr;
+  HMODULE module_ = nullptr;
+  HRESULT error_ = S_OK;
+  HWND messageLabel_ = nullptr;
+  HWND requestIdLabel_ = nullptr;
+};
+
+}  // namespace View
+}  // namespace Korvath

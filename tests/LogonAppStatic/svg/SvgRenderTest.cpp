@@ -1,0 +1,181 @@
+// What callers of the renderer rely on, in both flavours: which documents load, the size and
+// layout of the pixels (premultiplied B, G, R, A, top row first), how the viewBox is fitted, and
+// that every one of our images draws.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SvgTestSupport.h"
+
+namespace {
+
+using Korvath::View::Svg::Document;
+using namespace KvSvgTest;
+
+std::string svg(const std::string& attributes, const std::string& body) {
+  return "<svg xmlns='http://www.w3.org/2000/svg' " + attributes + ">" + body + "</svg>";
+}
+
+struct Pixel {
+  int b, g, r, a;
+};
+Pixel at(const Bitmap& bitmap, std::uint32_t x, std::uint32_t y) {
+  const std::uint8_t* p = &bitmap.pixels[y * bitmap.stride + x * 4];
+  return {p[0], p[1], p[2], p[3]};
+}
+
+TEST(SvgRenderTest, DocumentsThatAreNotWellFormedSvgDoNotLoad) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"empty", ""},
+      {"text", "hello"},
+      {"unclosed root", "<svg xmlns='http://www.w3.org/2000/svg'>"},
+      {"mismatched tags", "<svg><g></svg></g>"},
+      {"two roots", "<svg></svg><svg></svg>"},
+      {"root is not svg", "<html><svg/></html>"},
+      {"unknown entity", "<svg><rect fill='&nope;'/></svg>"},
+      {"unquoted attribute", "<svg><rect width=4/></svg>"},
+      {"repeated attribute", "<svg><rect x='1' x='2'/></svg>"},
+      {"less-than in attribute", "<svg><rect fill='<'/></svg>"},
+      {"text before root", "x<svg/>"},
+      {"unterminated comment", "<svg/><!-- "},
+      {"attributes without space", "<svg a='1'b='2'/>"},
+      {"character reference to nothing", "<svg a='&#0;'/>"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Document::loadFromData(c.second.data(), c.second.size()), nullptr) << c.first;
+  }
+  EXPECT_EQ(Document::loadFromData(nullptr, 10), nullptr);
+  std::string huge = svg("", std::string(Korvath::View::Svg::kMaxDocumentBytes, ' '));
+  EXPECT_EQ(Document::loadFromData(huge.data(), huge.size()), nullptr);
+  std::string many;
+  for (std::size_t i = 0; i < Korvath::View::Svg::kMaxElements; ++i) many += "<g/>";
+  many = svg("", many);
+  EXPECT_EQ(Document::loadFromData(many.data(), many.size()), nullptr);
+}
+
+TEST(SvgRenderTest, WellFormedVariationsLoadAndDraw) {
+  const std::string rect = "<rect width='4' height='4' fill='#f00'/>";
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"declaration, comment, doctype", "<?xml version='1.0'?><!-- c --><!DOCTYPE svg [<!ENTITY x 'y'>]>" +
+                                            svg("viewBox='0 0 4 4'", rect) + "<!-- after -->"},
+      {"byte-order mark", "\xEF\xBB\xBF" + svg("viewBox='0 0 4 4'", rect)},
+      {"namespace prefix", "<s:svg xmlns:s='http://www.w3.org/2000/svg' viewBox='0 0 4 4'><s:rect width='4' "
+                           "height='4' fill='#f00'/></s:svg>"},
+      {"character reference", svg("viewBox='0 0 4 4'", "<rect width='4' height='4' fill='&#x23;f00'/>")},
+      {"CDATA and text", svg("viewBox='0 0 4 4'", "<![CDATA[ <not markup> ]]> text " + rect)},
+      {"no viewBox, pixel units", svg("", rect)},
+      {"width and height only", svg("width='2' height='2'", "<rect width='2' height='2' fill='#f00'/>")},
+  };
+  for (const auto& c : cases) {
+    auto doc = Document::loadFromData(c.second.data(), c.second.size());
+    ASSERT_NE(doc, nullptr) << c.first;
+    Bitmap b = doc->renderToBitmap(4, 4);
+    ASSERT_TRUE(b.valid()) << c.first;
+    Pixel p = at(b, 3, 3);
+    EXPECT_EQ(p.r, 255) << c.first;
+    EXPECT_EQ(p.a, 255) << c.first;
+  }
+}
+
+TEST(SvgRenderTest, PixelsArePremultipliedBgraTopRowFirst) {
+  // Top half opaque orange, bottom half blue at half opacity.
+  std::string doc = svg("viewBox='0 0 2 2'",
+                        "<rect width='2' height='1' fill='#ff8000'/>"
+                        "<rect y='1' width='2' height='1' fill='#0000ff' fill-opacity='0.5'/>");
+  Bitmap b = render(doc, 2, 2);
+  ASSERT_TRUE(b.valid());
+  EXPECT_EQ(b.stride, 8u);
+  EXPECT_EQ(b.pixels.size(), 16u);
+  Pixel top = at(b, 1, 0), bottom = at(b, 0, 1);
+  EXPECT_EQ((std::vector<int>{top.b, top.g, top.r, top.a}), (std::vector<int>{0, 128, 255, 255}));
+  EXPECT_EQ((std::vector<int>{bottom.b, bottom.g, bottom.r, bottom.a}), (std::vector<int>{128, 0, 0, 128}));
+}
+
+TEST(SvgRenderTest, EdgeCoverageIsTheCoveredArea) {
+  // A rectangle covering a quarter, a half and three quarters of pixels.
+  Bitmap b = render(svg("viewBox='0 0 4 1'", "<rect x='0.75' width='2.75' height='1' fill='#000'/>"), 4, 1);
+  ASSERT_TRUE(b.valid());
+  EXPECT_EQ(at(b, 0, 0).a, 64);
+  EXPECT_EQ(at(b, 1, 0).a, 255);
+  EXPECT_EQ(at(b, 2, 0).a, 255);
+  EXPECT_EQ(at(b, 3, 0).a, 128);
+}
+
+TEST(SvgRenderTest, ViewBoxIsFittedAsPreserveAspectRatioSays) {
+  const std::string body = "<rect width='2' height='1' fill='#000'/>";
+  struct Case {
+    const char* aspect;
+    std::vector<int> rowAlpha;  // alpha down column 0 of the 4x4 bitmap
+    std::vector<int> colAlpha;  // alpha along row 1
+  };
+  const std::vector<Case> cases = {
+      {"", {0, 255, 255, 0}, {255, 255, 255, 255}},
+      {"preserveAspectRatio='xMidYMin meet'", {255, 255, 0, 0}, {255, 255, 255, 255}},
+      {"preserveAspectRatio='xMidYMax'", {0, 0, 255, 255}, {0, 0, 0, 0}},
+      {"preserveAspectRatio='none'", {255, 255, 255, 255}, {255, 255, 255, 255}},
+  };
+  for (const auto& c : cases) {
+    Bitmap b = render(svg(std::string("viewBox='0 0 2 1' ") + c.aspect, body), 4, 4);
+    ASSERT_TRUE(b.valid()) << c.aspect;
+    std::vector<int> rows, cols;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+      rows.push_back(at(b, 0, i).a);
+      cols.push_back(at(b, i, 1).a);
+    }
+    EXPECT_EQ(rows, c.rowAlpha) << c.aspect;
+    EXPECT_EQ(cols, c.colAlpha) << c.aspect;
+  }
+  // Slice crops: xMinYMid keeps the left half of a half-filled viewBox, xMaxYMid the right one.
+  std::string half = "<rect width='1' height='1' fill='#000'/>";
+  EXPECT_EQ(at(render(svg("viewBox='0 0 2 1' preserveAspectRatio='xMinYMid slice'", half), 4, 4), 3, 0).a, 255);
+  EXPECT_EQ(at(render(svg("viewBox='0 0 2 1' preserveAspectRatio='xMaxYMid slice'", half), 4, 4), 0, 0).a, 0);
+}
+
+TEST(SvgRenderTest, SizesWithNothingToDrawGiveEmptyOrTransparentBitmaps) {
+  const std::string doc = svg("viewBox='0 0 4 4'", "<rect width='4' height='4'/>");
+  auto d = Document::loadFromData(doc.data(), doc.size());
+  ASSERT_NE(d, nullptr);
+  EXPECT_DOUBLE_EQ(d->width(), 4);
+  EXPECT_DOUBLE_EQ(d->height(), 4);
+  using Korvath::View::Svg::kMaxBitmapSide;
+  for (auto size : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+           {0, 4}, {4, 0}, {kMaxBitmapSide + 1, 1}, {1, kMaxBitmapSide + 1}, {kMaxBitmapSide, kMaxBitmapSide}}) {
+    Bitmap b = d->renderToBitmap(size.first, size.second);
+    EXPECT_FALSE(b.valid()) << size.first << "x" << size.second;
+    EXPECT_TRUE(b.pixels.empty());
+  }
+  // A zero viewBox, and elements that are not drawn, leave the bitmap transparent.
+  for (const std::string& empty : {svg("viewBox='0 0 0 4'", "<rect width='4' height='4'/>"),
+                                   svg("viewBox='0 0 4 4'",
+                                       "<text>hi</text><image width='4' height='4'/><defs><rect width='4' "
+                                       "height='4'/></defs><path d='L4 4 H0z'/><rect width='4' height='4' "
+                                       "fill='none'/><rect width='-4' height='4'/><circle r='-1'/>")}) {
+    Bitmap b = render(empty, 4, 4);
+    ASSERT_TRUE(b.valid());
+    EXPECT_EQ(std::count(b.pixels.begin(), b.pixels.end(), 0), 64) << empty;
+  }
+}
+
+TEST(SvgRenderTest, MalformedPathDrawsWhatCameBeforeTheError) {
+  Bitmap b = render(svg("viewBox='0 0 4 4'", "<path d='M0 0H2V4H0z M2 0 H4 x V4 H2z'/>"), 4, 4);
+  ASSERT_TRUE(b.valid());
+  EXPECT_EQ(at(b, 0, 2).a, 255);  // the first subpath
+  EXPECT_EQ(at(b, 3, 2).a, 0);    // the second one broke before it closed anything
+}
+
+TEST(SvgRenderTest, EachOfOurImagesDrawsTheSameEveryTime) {
+  for (const auto& image : dialogImages()) {
+    auto doc = Document::loadFromData(image.text->data(), image.text->size());
+    ASSERT_NE(doc, nullptr) << image.file;
+    Bitmap first = doc->renderToBitmap(image.width, image.height);
+    Bitmap second = doc->renderToBitmap(image.width, image.height);
+    ASSERT_TRUE(first.valid()) << image.file;
+    EXPECT_EQ(first.pixels, second.pixels) << image.file;
+    std::size_t covered = 0;
+    for (std::size_t i = 3; i < first.pixels.size(); i += 4) covered += first.pixels[i] != 0;
+    EXPECT_GT(covered, first.pixels.size() / 4 / 10) << image.file << ": draws almost nothing";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+
+// Helpers of the SVG renderer's tests: our images (embedded at build time), pixel comparison,
+// source-over composition for previews, and (natively) the librsvg oracle and PNG files.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Korvath/View/Svg.h"
+
+namespace KvSvgTest {
+
+using Korvath::View::Svg::Bitmap;
+
+// One of our images: its file under resources/images, resource id, and the size in design
+// pixels at which the dialog draws it.
+struct Image {
+  const char* file;
+  int resourceId;
+  std::uint32_t width;
+  std::uint32_t height;
+  const std::string* text;
+};
+
+// The twelve dialog images in resource-id order.
+const std::vector<Image>& dialogImages();
+// The source of the application icon.
+const std::string& appIconSvg();
+
+Bitmap render(const std::string& svg, std::uint32_t width, std::uint32_t height);
+
+// Per-channel differences over the pixels that either bitmap covers (alpha above 0), so that
+// empty space does not water the figures down.
+struct Difference {
+  double mean = 0;
+  int p99 = 0;
+  int max = 0;
+  std::size_t pixels = 0;
+};
+Difference compare(const Bitmap& a, const Bitmap& b);
+
+// A bitmap filled with one opaque colour (0xRRGGBB).
+Bitmap solid(std::uint32_t width, std::uint32_t height, std::uint32_t rgb);
+// Source-over of src onto dst with src's top-left corner at (x, y).
+void drawOver(Bitmap& dst, const Bitmap& src, int x, int y);
+
+#ifdef KV_SVG_HAVE_RSVG
+// librsvg's rendering of the document onto a transparent width x height surface, fitted into it
+// as the root's preserveAspectRatio says; converted to our premultiplied BGRA layout.
+Bitmap renderWithRsvg(const std::string& svg, std::uint32_t width, std::uint32_t height);
+// Writes a PNG (premultiplied pixels are un-premultiplied by cairo's writer).
+bool savePng(const Bitmap& bitmap, const std::string& path);
+// Reads a PNG into premultiplied BGRA.
+Bitmap loadPng(const std::vector<std::uint8_t>& bytes);
+// The folder where screenshots go, created when missing.
+std::string screenshotDir();
+#endif
+
+}  // namespace KvSvgTest

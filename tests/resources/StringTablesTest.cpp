@@ -1,0 +1,291 @@
+// The sign-in dialog's texts as the DLL gets them: windres compiled the real strings.rc at build
+// time, and every language's table in that resource is held against its UTF-8 source and against
+// the English table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kFirstId = 400;
+constexpr int kLastId = 464;
+constexpr std::uint16_t kEnglish = 0x0409;
+
+struct Language {
+  const char* tag;
+  std::uint16_t langId;
+};
+
+const Language kLanguages[] = {
+    {"en-US", 0x0409}, {"de-DE", 0x0407}, {"fr-FR", 0x040C}, {"es-ES", 0x0C0A}, {"it-IT", 0x0410}, {"pt-BR", 0x0416},
+    {"pt-PT", 0x0816}, {"nl-NL", 0x0413}, {"pl-PL", 0x0415}, {"ru-RU", 0x0419}, {"tr-TR", 0x041F}, {"ja-JP", 0x0411},
+    {"ko-KR", 0x0412}, {"zh-CN", 0x0804}, {"zh-TW", 0x0404}, {"th-TH", 0x041E},
+};
+
+void PrintTo(const Language& language, std::ostream* out) { *out << language.tag; }
+
+using Table = std::map<int, std::string>;  // string id -> UTF-8 text
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xC0 | (c >> 6));
+    out += char(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += char(0xE0 | (c >> 12));
+    out += char(0x80 | ((c >> 6) & 0x3F));
+    out += char(0x80 | (c & 0x3F));
+  } else {
+    out += char(0xF0 | (c >> 18));
+    out += char(0x80 | ((c >> 12) & 0x3F));
+    out += char(0x80 | ((c >> 6) & 0x3F));
+    out += char(0x80 | (c & 0x3F));
+  }
+}
+
+// A lone surrogate becomes U+FFFD, which the text checks refuse.
+std::string utf16ToUtf8(const std::vector<std::uint16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+// A .res file is a run of entries: data size, header size, type and name (each 0xFFFF and an
+// ordinal, or a zero-terminated UTF-16 name), padding to 4 bytes, data version, memory flags,
+// language, version, characteristics, then the data, padded to 4 bytes. The data of an RT_STRING
+// entry with ordinal n holds ids (n - 1) * 16 to (n - 1) * 16 + 15 as 16 counted UTF-16 strings.
+std::map<std::uint16_t, Table> readStringTables(const std::string& res) {
+  auto u16 = [&res](std::size_t at) {
+    if (at + 2 > res.size()) throw std::runtime_error("truncated .res file");
+    return std::uint16_t(std::uint8_t(res[at]) | std::uint8_t(res[at + 1]) << 8);
+  };
+  auto u32 = [&u16](std::size_t at) { return std::uint32_t(u16(at)) | std::uint32_t(u16(at + 2)) << 16; };
+  auto skipId = [&u16](std::size_t at, std::uint16_t& ordinal) {
+    ordinal = 0;
+    if (u16(at) == 0xFFFF) {
+      ordinal = u16(at + 2);
+      return at + 4;
+    }
+    while (u16(at) != 0) at += 2;
+    return at + 2;
+  };
+  std::map<std::uint16_t, Table> tables;
+  for (std::size_t entry = 0; entry < res.size();) {
+    const std::uint32_t dataSize = u32(entry), headerSize = u32(entry + 4);
+    std::uint16_t type = 0, name = 0;
+    std::size_t at = skipId(skipId(entry + 8, type), name);
+    at = (at + 3) & ~std::size_t(3);
+    const std::uint16_t language = u16(at + 6);
+    const std::size_t data = entry + headerSize, end = data + dataSize;
+    if (end > res.size()) throw std::runtime_error("truncated .res file");
+    if (type == 6 && name != 0) {
+      std::size_t p = data;
+      for (int slot = 0; slot < 16; ++slot) {
+        const std::uint16_t length = u16(p);
+        p += 2;
+        std::vector<std::uint16_t> units;
+        for (int k = 0; k < length; ++k, p += 2) units.push_back(u16(p));
+        if (p > end) throw std::runtime_error("string block overruns its entry");
+        if (length != 0) tables[language][(name - 1) * 16 + slot] = utf16ToUtf8(units);
+      }
+    }
+    entry = (end + 3) & ~std::size_t(3);
+  }
+  return tables;
+}
+
+const std::map<std::uint16_t, Table>& compiledTables() {
+  static const std::map<std::uint16_t, Table> tables = readStringTables(readFile(KV_STRINGS_RES));
+  return tables;
+}
+
+// One text a line, `<id> "<text>"`, between the STRINGTABLE's BEGIN and END. Inside the quotes ""
+// is a double quote and \n a line break, as windres reads them; any other backslash sequence is a
+// fault (windres warns and keeps the backslash, or turns \t into a tab).
+struct Source {
+  std::map<int, std::vector<std::string>> texts;
+  std::vector<std::string> faults;
+};
+
+Source readSource(const std::string& tag) {
+  Source source;
+  const std::string text = readFile(std::string(KV_STRINGS_DIR) + "/" + tag + ".rc");
+  // Each file states its own encoding: it may be compiled, or included, on its own.
+  if (text.rfind("#pragma code_page(65001)\n", 0) != 0) {
+    source.faults.push_back("does not begin with #pragma code_page(65001)");
+  }
+  static const std::regex entry(R"re(^\s*(\d+)\s*,?\s*"(.*)"\s*$)re");
+  enum { Before, Header, Inside, After } state = Before;
+  std::size_t lineStart = 0;
+  while (lineStart < text.size()) {
+    std::size_t lineEnd = text.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = text.size();
+    std::string line = text.substr(lineStart, lineEnd - lineStart);
+    lineStart = lineEnd + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string trimmed = line.substr(std::min(line.size(), line.find_first_not_of(" \t")));
+    if (trimmed == "STRINGTABLE") {
+      if (state != Before) source.faults.push_back("more than one STRINGTABLE");
+      state = Header;
+    } else if (trimmed == "BEGIN" && state == Header) {
+      state = Inside;
+    } else if (trimmed == "END" && state == Inside) {
+      state = After;
+    } else if (state == Inside && !trimmed.empty() && trimmed.rfind("//", 0) != 0) {
+      std::smatch m;
+      if (!std::regex_match(line, m, entry)) {
+        source.faults.push_back("not one `<id> \"<text>\"` line: " + line);
+        continue;
+      }
+      const std::string quoted = m[2];
+      std::string unescaped;
+      for (std::size_t i = 0; i < quoted.size(); ++i) {
+        if (quoted[i] == '"' && i + 1 < quoted.size() && quoted[i + 1] == '"') {
+          unescaped += '"';
+          ++i;
+        } else if (quoted[i] == '\\' && i + 1 < quoted.size() && quoted[i + 1] == 'n') {
+          unescaped += '\n';
+          ++i;
+        } else if (quoted[i] == '"' || quoted[i] == '\\') {
+          source.faults.push_back("stray " + quoted.substr(i, 2) + " in: " + line);
+          unescaped += quoted[i];
+        } else {
+          unescaped += quoted[i];
+        }
+      }
+      source.texts[std::stoi(m[1])].push_back(unescaped);
+    }
+  }
+  if (state != After) source.faults.push_back("no complete STRINGTABLE ... BEGIN ... END");
+  return source;
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+class StringTable : public ::testing::TestWithParam<Language> {
+ protected:
+  const Table& compiled(std::uint16_t langId) {
+    const auto it = compiledTables().find(langId);
+    if (it == compiledTables().end()) throw std::runtime_error("language missing from the compiled resource");
+    return it->second;
+  }
+};
+
+}  // namespace
+
+TEST(StringTables, CompiledResourceHoldsTheSixteenLanguagesWithIds400To464) {
+  std::set<std::uint16_t> expected;
+  for (const auto& language : kLanguages) expected.insert(language.langId);
+  std::set<std::uint16_t> found;
+  for (const auto& [langId, table] : compiledTables()) {
+    found.insert(langId);
+    std::set<int> ids;
+    for (const auto& [id, text] : table) ids.insert(id);
+    EXPECT_EQ(ids.size(), std::size_t(kLastId - kFirstId + 1)) << "language 0x" << std::hex << langId;
+    EXPECT_EQ(*ids.begin(), kFirstId) << "language 0x" << std::hex << langId;
+    EXPECT_EQ(*ids.rbegin(), kLastId) << "language 0x" << std::hex << langId;
+  }
+  EXPECT_EQ(found, expected);
+}
+
+// windres keeps the last of two texts with the same id without a word, and a wrong LANGUAGE line
+// puts a table under another language: only the source shows the first, and comparing source and
+// compiled text shows the second, along with any text windres read in the wrong encoding.
+TEST_P(StringTable, SourceDefinesEveryIdOnceAndCompilesToTheSameText) {
+  const Language language = GetParam();
+  const Source source = readSource(language.tag);
+  EXPECT_TRUE(source.faults.empty()) << ::testing::PrintToString(source.faults);
+  const Table& table = compiled(language.langId);
+  for (const auto& [id, texts] : source.texts) {
+    EXPECT_TRUE(id >= kFirstId && id <= kLastId) << "id " << id << " is outside 400-464";
+  }
+  for (int id = kFirstId; id <= kLastId; ++id) {
+    const auto it = source.texts.find(id);
+    ASSERT_TRUE(it != source.texts.end()) << "id " << id << " is missing";
+    ASSERT_EQ(it->second.size(), 1u) << "id " << id << " is defined " << it->second.size() << " times";
+    EXPECT_EQ(table.at(id), it->second.front()) << "id " << id;
+  }
+}
+
+TEST_P(StringTable, TextsKeepTheShapeOfTheEnglishOnes) {
+  const Language language = GetParam();
+  const Table& table = compiled(language.langId);
+  const Table& english = compiled(kEnglish);
+  for (int id = kFirstId; id <= kLastId; ++id) {
+    const std::string& text = table.at(id);
+    const std::string& en = english.at(id);
+    SCOPED_TRACE("id " + std::to_string(id) + ": " + text);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(en.begin(), en.end(), '\n'));
+    EXPECT_EQ(countOf(text, "Pellora"), countOf(en, "Pellora"));
+    // Neither escapes nor printf directives nor control characters reach a window, and U+FFFD
+    // means a byte sequence or surrogate that did not decode.
+    EXPECT_EQ(text.find_first_of("\\%\t\r"), std::string::npos);
+    EXPECT_EQ(text.find("\"\""), std::string::npos);
+    EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) { return c != '\n' && std::uint8_t(c) < 0x20; }));
+  }
+  // The About window replaces the year of the notice by the current one.
+  const std::string& notice = table.at(418);
+  static const std::regex digits("[0-9]+");
+  std::vector<std::string> runs(std::sregex_token_iterator(notice.begin(), notice.end(), digits), {});
+  EXPECT_EQ(runs, std::vector<std::string>{"2021"}) << notice;
+}
+
+// Messages that name a button, a field or the forgot-token option quote that control's own label,
+// so the user finds it on screen. The English help text names 'Period (hour)' and 'Validate' for
+// the time-duration field and the Enter button; the translations quote those controls' labels.
+TEST_P(StringTable, QuotedNamesAreTheLabelsOfTheirControls) {
+  const Language language = GetParam();
+  const Table& table = compiled(language.langId);
+  struct Quote {
+    int text;
+    int label;
+    bool english;
+  };
+  const Quote quotes[] = {
+      {429, 458, true}, {430, 458, true}, {433, 458, true}, {433, 402, true},  {433, 400, true},
+      {435, 458, true}, {444, 458, true}, {454, 443, true}, {433, 401, false}, {433, 443, false},
+  };
+  for (const auto& q : quotes) {
+    if (language.langId == kEnglish && !q.english) continue;
+    EXPECT_NE(table.at(q.text).find(table.at(q.label)), std::string::npos)
+        << "text " << q.text << " does not quote label " << q.label << " \"" << table.at(q.label) << "\"";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, StringTable, ::testing::ValuesIn(kLanguages),
+                         [](const ::testing::TestParamInfo<Language>& info) {
+                           std::string name = info.param.tag;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
