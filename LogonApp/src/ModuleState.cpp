@@ -1,14 +1,11 @@
 #include "ModuleState.h"
 
-#include <sddl.h>
 
 #include <atomic>
 #include <mutex>
 
 #include "Korvath/KvGeolocator.h"
 #include "Korvath/Logger.h"
-#include "Korvath/Platform.h"
-#include "Korvath/Utils.h"
 #include "ProviderEnvironment.h"
 
 namespace Korvath {
@@ -31,37 +28,13 @@ RemoteState& remote() {
 
 INIT_ONCE g_logOnce = INIT_ONCE_STATIC_INIT;
 
-// Creates the file if it is missing and gives it a protected DACL granting SYSTEM and
-// Administrators only. SetFileSecurityW on the closed file, because Wine ignores
-// SetNamedSecurityInfoW for files.
-bool prepareOwnerOnlyFile(const std::string& path) {
-  std::wstring wide = Utils::toWide(path);
-  for (wchar_t& c : wide)
-    if (c == L'/') c = L'\\';
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
-                                                            &descriptor, nullptr))
-    return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            &attributes, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-  bool ok = file != INVALID_HANDLE_VALUE;
-  if (ok) CloseHandle(file);
-  // A file that was there already keeps its old descriptor through OPEN_ALWAYS.
-  ok = ok && SetFileSecurityW(wide.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
-  LocalFree(descriptor);
-  return ok;
-}
-
 BOOL CALLBACK openLogOnce(PINIT_ONCE, PVOID, PVOID*) {
   // The value is read here, not at attach: reading the registry and deriving the log key
   // load further libraries, which must not happen under the loader lock.
   if (!isLogEnabled() || Logger::isOpen()) return TRUE;
-  // The records are sealed, but who signs in when is still nobody else's business: the file
-  // is readable by SYSTEM and Administrators only before anything is written to it.
-  const std::string path = Platform::logFilePath();
-  if (!prepareOwnerOnlyFile(path)) return TRUE;
-  if (!Logger::open(path)) return TRUE;
+  // Opening makes the file readable by SYSTEM and Administrators only before anything is
+  // written to it.
+  if (!Logger::open()) return TRUE;
   Logger::write(__LINE__, __FILE__, "info", "Log opening");
   return TRUE;
 }
