@@ -10,9 +10,14 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#else
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #endif
 
 #include "Korvath/Platform.h"
+#include "Korvath/Utils.h"
 #include "TestSupport.h"
 
 using namespace Korvath::Platform;
@@ -138,6 +143,21 @@ TEST(RestrictFile, AppliesToExistingFile) {
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+#else
+  // Nobody beyond SYSTEM and the owner (Administrators; Wine shows the owning user).
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  LPWSTR sddl = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            GetNamedSecurityInfoW(Korvath::Utils::toWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &descriptor));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                   DACL_SECURITY_INFORMATION, &sddl, nullptr));
+  const std::wstring text = sddl;
+  LocalFree(sddl);
+  LocalFree(descriptor);
+  EXPECT_EQ(std::wstring::npos, text.find(L";;;WD)"));
+  EXPECT_EQ(std::wstring::npos, text.find(L";;;BU)"));
 #endif
   std::remove(path.c_str());
   EXPECT_FALSE(restrictFileToOwner(path));
