@@ -152,7 +152,8 @@ HRESULT ErrorMessagePanel::create(HWND dialog, HMODULE module, const Model::KvRe
 
   const std::wstring okText = Korvath::Utils::LanguageUtil::GetWText(445);
   const int s16 = scaled(16);
-  state.ok.createButtonWindow(okText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, scaled(380) / 2 - (scaled(14) + scaled(100)) / 2,
+  // Centred under the message, as the other panels' Enter buttons.
+  state.ok.createButtonWindow(okText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, scaled(380) / 2 - scaled(100) / 2,
                               scaled(200), scaled(100), scaled(22), state.panel, kErrorPanelOkButtonId, module, SvgSource{});
   const int messageHeight = 4 * s16 - 2;
   const HRESULT labels = state.error.createErrorMessageComponent(
