@@ -452,6 +452,7 @@ TEST_F(DialogFrame, NoHandleGrowthOverFiftyDialogs) {
   const Korvath::Test::HandleCounts before = Korvath::Test::handleCounts();
   for (int i = 0; i < 50; ++i) ASSERT_TRUE(attempt()) << "attempt " << i;
   const Korvath::Test::HandleCounts after = Korvath::Test::handleCounts();
+  std::printf("GDI objects %lu -> %lu, USER objects %lu -> %lu over 50 sign-ins\n", before.gdi, after.gdi, before.user, after.user);
   EXPECT_LE(after.gdi, before.gdi);
   EXPECT_LE(after.user, before.user);
 }
