@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -181,8 +182,7 @@ bool setNetwork(const std::string& dir, const std::string& state) {
 // What the person at the desk saw and did during one sign-in.
 struct Seen {
   bool dialog = false;
-  std::vector<std::string> notes;
-  std::vector<std::string> screenshots;
+  std::vector<std::string> notes;  // what happened, screenshots included, in order
   std::string failure;  // empty when everything the person meant to do could be done
 };
 
@@ -206,11 +206,10 @@ class Person {
       seen.failure = "an MFA dialog appeared";
     } else if (!work(dialog)) {
       // Whatever went wrong, the sign-in must end: the person closes the dialog (a refusal).
+      if (IsWindow(dialog)) screenshot(dialog, "unexpected");
       PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
-    const ULONGLONG closeBy = GetTickCount64() + kStepLimitMs;
-    while (IsWindow(dialog) && !done_ && GetTickCount64() < closeBy) Sleep(20);
-    if (IsWindow(dialog) && !done_) {
+    if (!until([&] { return !IsWindow(dialog) || done_; }, kStepLimitMs)) {
       fail("the dialog did not close");
       PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
@@ -220,6 +219,36 @@ class Person {
   bool fail(const std::string& why) {
     if (seen_->failure.empty()) seen_->failure = why;
     return false;
+  }
+  void note(const std::string& line) { seen_->notes.push_back(line); }
+
+  // Polls a condition that another thread makes true (a window shown or gone).
+  static bool until(const std::function<bool()>& condition, DWORD limitMs) {
+    const ULONGLONG end = GetTickCount64() + limitMs;
+    while (!condition()) {
+      if (GetTickCount64() >= end) return false;
+      Sleep(20);
+    }
+    return true;
+  }
+
+  // Clicks until the click has its effect, as a person clicks again when nothing happens: the
+  // dialog ignores clicks for a moment after Enter or Send Push.
+  bool click(WindowDriver& driver, HWND button, const std::function<bool()>& happened) {
+    const ULONGLONG end = GetTickCount64() + kStepLimitMs;
+    while (button != nullptr && GetTickCount64() < end) {
+      driver.click(button);
+      if (until(happened, 2000)) return true;
+    }
+    return false;
+  }
+
+  // Keys go where the keyboard focus is, as a keyboard's do, and only as key presses: the
+  // dialog's message loop makes the characters (TranslateMessage posts them while it handles
+  // the key, so a second sync waits for them too).
+  static bool press(WindowDriver& driver, UINT virtualKey) {
+    HWND focus = driver.focus();
+    return driver.key(focus != nullptr ? focus : driver.window(), virtualKey) && driver.sync();
   }
 
   // Saves what the dialog shows now, once Wine has finished painting it (two captures agree).
@@ -234,41 +263,51 @@ class Person {
     }
     std::string name = std::to_string(number_) + "-" + step_.user + "-" + what + ".png";
     if (Korvath::Test::savePng(shot, wide(options_.screenshots + "\\" + name)))
-      seen_->screenshots.push_back(name);
+      note("screenshot " + name);
     else
       fail("screenshot " + name + " could not be saved");
   }
 
-  // The panel of the person's factor, choosing its option button when another one is shown.
-  HWND panel(WindowDriver& driver, UINT panelId, UINT optionCommand) {
-    HWND p = GetDlgItem(driver.window(), static_cast<int>(panelId));
-    if (p == nullptr || !IsWindowVisible(p)) {
-      seen_->notes.push_back("chooses the option " + std::string(optionCommand == kCmdOtp ? "OTP" : "Push"));
-      HWND option = driver.item(static_cast<int>(optionCommand));
-      if (option == nullptr || !driver.click(option)) return nullptr;
-      driver.waitUntil([&] {
-        p = GetDlgItem(driver.window(), static_cast<int>(panelId));
-        return p != nullptr && IsWindowVisible(p);
-      }, kStepLimitMs);
+  static bool shown(HWND parent, UINT id) {
+    HWND window = GetDlgItem(parent, static_cast<int>(id));
+    return window != nullptr && IsWindowVisible(window);
+  }
+
+  // The panel of the person's factor, choosing its option button when another panel is shown.
+  HWND panel(WindowDriver& driver, UINT panelId, UINT optionCommand, const char* option) {
+    HWND dialog = driver.window();
+    if (!shown(dialog, panelId)) {
+      note(std::string(step_.user) + " chooses " + option);
+      if (!click(driver, driver.item(static_cast<int>(optionCommand)), [&] { return shown(dialog, panelId); }))
+        return nullptr;
     }
-    return p != nullptr && IsWindowVisible(p) ? p : nullptr;
+    return GetDlgItem(dialog, static_cast<int>(panelId));
+  }
+
+  // What the panel's error label says, on one line.
+  std::string says(WindowDriver& driver, HWND panel) {
+    std::string text = narrow(driver.text(driver.item(static_cast<int>(kErrorMessageLabelId), panel)));
+    for (char& c : text) c = c == '\n' || c == '\r' ? ' ' : c;
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
   }
 
   bool work(HWND dialog) {
     WindowDriver driver(dialog);
-    // The panel first shown is made before the dialog is shown.
-    if (!driver.waitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, kStepLimitMs))
-      return fail("the dialog was not shown");
+    // The first panel is made before the dialog is shown.
+    if (!until([&] { return IsWindowVisible(dialog) != FALSE; }, kStepLimitMs)) return fail("the dialog was not shown");
     return step_.act == Act::Push ? push(driver) : otp(driver);
   }
 
   bool push(WindowDriver& driver) {
-    HWND p = panel(driver, kPushPanelId, kCmdPush);
+    HWND p = panel(driver, kPushPanelId, kCmdPush, "Push");
     if (p == nullptr) return fail("no push panel");
     HWND send = driver.item(static_cast<int>(kSendPushButtonId), p);
     if (send != nullptr && driver.isEnabled(send)) {
-      seen_->notes.push_back("clicks Send Push");
+      note(std::string(step_.user) + " clicks Send Push");
       driver.click(send);
+    } else {
+      note("the dialog sends the push by itself (" + std::string(step_.her) + " automatic push is on)");
     }
     const std::string id = pendingPush(options_.port, step_.user, done_);
     if (id.empty()) return fail("no push reached the simulator");
@@ -278,30 +317,45 @@ class Person {
     if (!control(options_.port, "POST", "/_sim/push",
                  "{\"transactionId\":\"" + id + "\",\"decision\":\"" + decision + "\"}", answer))
       return fail("the simulator did not take the decision: " + answer);
-    seen_->notes.push_back(std::string(step_.her) + " phone " + (step_.approve ? "approves" : "denies") + " the push");
+    note(std::string(step_.user) + "'s phone " + (step_.approve ? "approves" : "denies") + " the push");
     if (step_.approve) return true;
     HWND message = driver.item(static_cast<int>(kErrorMessageLabelId), p);
-    if (!driver.waitUntil([&] { return message != nullptr && IsWindowVisible(message) && !driver.text(message).empty(); },
-                          kStepLimitMs))
+    if (!until([&] { return IsWindowVisible(message) && !driver.text(message).empty(); }, kStepLimitMs))
       return fail("the dialog did not say that the push was denied");
-    seen_->notes.push_back("the dialog says: \"" + narrow(driver.text(message)) + "\"");
+    note("the dialog says: \"" + says(driver, p) + "\"");
     screenshot(driver.window(), "push-denied");
-    seen_->notes.push_back("clicks Back");
-    HWND back = driver.item(static_cast<int>(kCmdBack));
-    return back != nullptr ? driver.click(back) : driver.command(static_cast<int>(kCmdBack));
+    note(std::string(step_.user) + " clicks Back");
+    HWND dialog = driver.window();
+    return click(driver, driver.item(static_cast<int>(kCmdBack)), [dialog] { return !IsWindowVisible(dialog); });
   }
 
   bool otp(WindowDriver& driver) {
-    HWND p = panel(driver, kOtpPanelId, kCmdOtp);
+    HWND dialog = driver.window();
+    if (shown(dialog, kPushPanelId)) {
+      // The automatic push of the push panel shown first: the person sees how it ends.
+      HWND p = GetDlgItem(dialog, static_cast<int>(kPushPanelId));
+      HWND message = driver.item(static_cast<int>(kErrorMessageLabelId), p);
+      if (until([&] { return IsWindowVisible(message) && !driver.text(message).empty(); }, kStepLimitMs)) {
+        note("the dialog shows the push panel and says: \"" + says(driver, p) + "\"");
+        screenshot(dialog, "push-unanswered");
+      }
+    }
+    HWND p = panel(driver, kOtpPanelId, kCmdOtp, "One-Time Password");
     if (p == nullptr) return fail("no OTP panel");
     HWND box = driver.item(static_cast<int>(kOtpBoxId), p);
     if (box == nullptr) return fail("no OTP box");
-    seen_->notes.push_back("types the " + std::to_string(code_.size()) + " digits " + step_.her + " phone shows");
-    driver.type(box, wide(code_));
-    if (narrow(driver.text(box)) != code_) return fail("the OTP box does not hold the typed code");
-    screenshot(driver.window(), step_.network != nullptr ? "otp-offline" : "otp");
-    seen_->notes.push_back("presses Enter");
-    return driver.key(box, VK_RETURN);
+    note(std::string(step_.user) + " types the " + std::to_string(code_.size()) + " digits " + step_.her + " phone shows");
+    // A digit typed outside the box is put into it, and the box takes the focus.
+    for (char digit : code_) press(driver, static_cast<UINT>(digit));
+    const std::string typed = narrow(driver.text(box));
+    if (typed != code_) return fail("the OTP box holds " + std::to_string(typed.size()) + " characters, not the code");
+    screenshot(dialog, step_.network != nullptr ? "otp-offline" : "otp");
+    note(std::string(step_.user) + " presses Enter");
+    // Enter ends the dialog: nothing is left to wait for on its thread.
+    HWND focus = driver.focus();
+    driver.post(focus != nullptr ? focus : dialog, WM_KEYDOWN, VK_RETURN, 1);
+    driver.post(focus != nullptr ? focus : dialog, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+    return true;
   }
 
   static std::string narrow(const std::wstring& text) {
@@ -391,8 +445,7 @@ int main(int argc, char** argv) {
       desk.join();
 
       say(std::string("    ") + (seen.dialog ? "the MFA dialog appears" : "no MFA dialog"));
-      for (const std::string& note : seen.notes) say(std::string("    ") + step.user + " " + note);
-      for (const std::string& shot : seen.screenshots) say("    screenshot " + shot);
+      for (const std::string& note : seen.notes) say("    " + note);
       const KvLogonUi::Submission none;
       const KvLogonUi::Submission& s = outcome.submissions.empty() ? none : outcome.submissions.front();
       const Korvath::Authentication::LogonMessageNames names = Korvath::Authentication::readLogonMessageNames(s.bytes);
