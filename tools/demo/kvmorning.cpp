@@ -116,16 +116,19 @@ bool readFixture(const std::string& path, Fixture& out) {
     if (account.HasMember(key) && account[key].IsString()) out.secrets.push_back(account[key].GetString());
   if (!account.HasMember("users") || !account["users"].IsArray()) return false;
   for (const rapidjson::Value& user : account["users"].GetArray()) {
-    if (!user.HasMember("authenticators") || !user["authenticators"].IsArray() || user["authenticators"].Empty())
+    if (!user.HasMember("login") || !user["login"].IsString() || !user.HasMember("authenticators") ||
+        !user["authenticators"].IsArray() || user["authenticators"].Empty())
       continue;
     const rapidjson::Value& a = user["authenticators"][0];
+    if (!a.IsObject() || !a.HasMember("secret") || !a["secret"].IsString()) return false;
     Token token;
     const std::string hex = a["secret"].GetString();
     if (!Commons::Hex::decode(hex, token.secret)) return false;
     out.secrets.push_back(hex);
-    if (a.HasMember("otpDigits")) token.digits = a["otpDigits"].GetUint();
-    if (a.HasMember("otpAlgorithm")) token.algorithm = static_cast<CryptoSdk::HashAlgorithm>(a["otpAlgorithm"].GetUint());
-    if (a.HasMember("counter")) token.counter = a["counter"].GetUint64();
+    if (a.HasMember("otpDigits") && a["otpDigits"].IsUint()) token.digits = a["otpDigits"].GetUint();
+    if (a.HasMember("otpAlgorithm") && a["otpAlgorithm"].IsUint())
+      token.algorithm = static_cast<CryptoSdk::HashAlgorithm>(a["otpAlgorithm"].GetUint());
+    if (a.HasMember("counter") && a["counter"].IsUint64()) token.counter = a["counter"].GetUint64();
     out.tokens[user["login"].GetString()] = token;
   }
   return true;
