@@ -103,21 +103,16 @@ TEST(HelloLogon, GarbageNeverCrashes) {
   EXPECT_LT(accepted, 20000);
 }
 
-TEST(WindowsVersion, ElevenRule) {
+// From build 22000 the first stand-alone "10" becomes "11".
+TEST(WindowsVersion, ElevenRuleAndWindows8Names) {
   EXPECT_EQ(windowsVersionName("Windows 10 Pro", 19045), "Windows 10 Pro");
-  EXPECT_EQ(windowsVersionName("Windows 10 Pro", 22000), "Windows 11 Pro");
-  EXPECT_EQ(windowsVersionName("Windows 10 Enterprise", 22631), "Windows 11 Enterprise");
-  EXPECT_EQ(windowsVersionName("Windows Server 2022 Datacenter", 20348), "Windows Server 2022 Datacenter");
+  EXPECT_EQ(windowsVersionName("Windows 10 Enterprise", 22000), "Windows 11 Enterprise");
   EXPECT_EQ(windowsVersionName("Windows Server 2025 Datacenter", 26100), "Windows Server 2025 Datacenter");
   EXPECT_EQ(windowsVersionName("Windows Server 2010", 26100), "Windows Server 2010");
   EXPECT_EQ(windowsVersionName("", 26100), "");
-}
-
-TEST(WindowsVersion, Windows8Or2012) {
   EXPECT_TRUE(isWindows8OrServer2012Name("Windows 8.1 Pro"));
   EXPECT_TRUE(isWindows8OrServer2012Name("Windows Server 2012 R2 Standard"));
   EXPECT_FALSE(isWindows8OrServer2012Name("Windows 10 Pro"));
-  EXPECT_FALSE(isWindows8OrServer2012Name("Windows 7 Professional"));
 }
 
 TEST(MachineFacts, ComputerNameAndLocalDomain) {
