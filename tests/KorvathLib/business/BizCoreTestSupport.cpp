@@ -22,18 +22,7 @@ const char* const kBobSecretHex = "0102030405060708090a0b0c0d0e0f1011121314";
 
 void FakeClock::sleepMs(std::uint32_t ms) {
   fileTime_ += static_cast<std::uint64_t>(ms) * 10000ull;
-  const std::int64_t total = slept_.fetch_add(ms) + ms;
-  std::function<void(std::int64_t)> hook;
-  {
-    std::lock_guard<std::mutex> lock(hookMutex_);
-    hook = hook_;
-  }
-  if (hook) hook(total);
-}
-
-void FakeClock::onSleep(std::function<void(std::int64_t)> hook) {
-  std::lock_guard<std::mutex> lock(hookMutex_);
-  hook_ = std::move(hook);
+  slept_ += ms;
 }
 
 TempDir::TempDir() {

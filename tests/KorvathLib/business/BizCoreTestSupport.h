@@ -7,8 +7,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,27 +29,18 @@ extern const char* const kBobSecretHex;
 class FakeClock : public Korvath::Platform::IClock {
  public:
   static constexpr std::uint64_t kStart = 134044736000000000ull;
-  std::uint64_t nowFileTime() override {
-    ++reads_;
-    return fileTime_.load();
-  }
-  unsigned reads() const { return reads_.load(); }
+  std::uint64_t nowFileTime() override { return fileTime_.load(); }
   std::int64_t nowUnixMs() override {
     return static_cast<std::int64_t>(fileTime_.load() / 10000ull) - 11644473600000LL;
   }
   std::int64_t monotonicMs() override { return static_cast<std::int64_t>(fileTime_.load() / 10000ull); }
   void sleepMs(std::uint32_t ms) override;
   void set(std::uint64_t fileTime) { fileTime_ = fileTime; }
-  // The time slept so far, and a hook called after every sleep with that total.
   std::int64_t sleptMs() const { return slept_.load(); }
-  void onSleep(std::function<void(std::int64_t)> hook);
 
  private:
   std::atomic<std::uint64_t> fileTime_{kStart};
-  std::atomic<unsigned> reads_{0};
   std::atomic<std::int64_t> slept_{0};
-  std::mutex hookMutex_;
-  std::function<void(std::int64_t)> hook_;
 };
 
 // A temporary directory that is removed again; natively the process's KORVATH_ROOT points at
@@ -81,7 +70,8 @@ std::string makeBlob(std::uint8_t model, bool active);
 Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial);
 // A blob of the default account for a secret given in hex (model 10 mobile, 11-13 OATH token),
 // the code such a token shows at `counter`, and a record of such a blob with a device id.
-std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, bool active = true, std::uint64_t counter = 0);
+std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, bool active = true,
+                           std::uint64_t counter = 0);
 std::string hotp(const std::string& secretHex, std::uint64_t counter);
 Korvath::Model::AuthenticatorRecord authenticatorOf(std::uint8_t model, const std::string& secretHex,
                                                     std::uint32_t deviceId, bool active = true);

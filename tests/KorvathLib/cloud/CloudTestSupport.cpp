@@ -82,8 +82,7 @@ std::uint16_t closedPort() {
   return port;
 }
 
-bool SimControl::call(const std::string& method, const std::string& path, const std::string& body,
-                      std::string& reply) {
+bool SimControl::call(const std::string& method, const std::string& path, const std::string& body, std::string& reply) {
   Korvath::Cloud::HttpsExchange exchange;
   const std::uint32_t setup =
       exchange.open("localhost", port_, method, path, {"Content-Type: application/json", "Accept: application/json"});
@@ -111,8 +110,8 @@ bool SimControl::reset() {
 
 bool SimControl::reply(const std::string& route, int status, const std::string& json, unsigned count) {
   std::string reply;
-  const std::string body = "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) + ",\"json\":" + json +
-                           ",\"count\":" + std::to_string(count) + "}";
+  const std::string body = "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) +
+                           ",\"json\":" + json + ",\"count\":" + std::to_string(count) + "}";
   return call("POST", "/_sim/reply", body, reply);
 }
 
@@ -177,7 +176,9 @@ void SimTest::SetUp() {
 void SimTest::TearDown() { Korvath::Platform::setAgentRegistry(nullptr); }
 
 void SimTest::pointAt(std::uint16_t port, const std::string& domainSuffix) {
-  registry_.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", domainSuffix},
+  registry_.values = {{"DesktopLogonHostPrefix", ""},
+                      {"PolicyHostPrefix", ""},
+                      {"DomainSuffix", domainSuffix},
                       {"Port", std::to_string(port)}};
 }
 

@@ -26,7 +26,8 @@ const char* const kTransactionId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 const std::string kBase = std::string("/accounts/") + "AC1000000001" + "/resources/" + "4242";
 
 std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
@@ -134,8 +135,10 @@ TEST_F(CloudTransport, OneRequestIdPerAttempt) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     RESTClient first("localhost", "prod");
     RESTClient second("localhost", "prod");
-    ids.push_back(first.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out).getRequestId());
-    ids.push_back(first.getPushResult(CloudTest::kAccountId, CloudTest::kResourceId, kTransactionId, out).getRequestId());
+    ids.push_back(
+        first.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out).getRequestId());
+    ids.push_back(
+        first.getPushResult(CloudTest::kAccountId, CloudTest::kResourceId, kTransactionId, out).getRequestId());
     ids.push_back(second.postGetUserPolicy(CloudTest::kAccountId, "999", CloudTest::seal("{}"), out).getRequestId());
     Korvath::clearRequestId();
   }
@@ -165,7 +168,9 @@ TEST_F(CloudTransport, EveryKindOfAnswer) {
   };
   std::vector<Row> rows;
   const auto add = [&rows](const std::string& route, int status, const std::string& body, std::uint16_t code,
-                           std::int32_t cloud) { rows.push_back({route, status, body, code, cloud, body}); };
+                           std::int32_t cloud) {
+    rows.push_back({route, status, body, code, cloud, body});
+  };
   const std::string sealed = CloudTest::seal("{\"k\":1}");
   const std::string envelope = "{\"data\":\"" + sealed + "\"}";
   rows.push_back({"transaction", 201, envelope, 0, 0, sealed});
@@ -204,16 +209,16 @@ TEST_F(CloudTransport, EveryKindOfAnswer) {
   // Replies that are no envelope, or error bodies that are no error list, nesting deep enough
   // to exhaust a recursive parser included.
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  for (const std::string& body : {std::string(), std::string("{"), std::string(R"({"dat":"x"})"),
-                                  std::string(R"({"data":1})"), std::string("[]"), std::string(R"({"data":"x"}{})"),
-                                  std::string(R"({"data":{"a":"b"}})"), deep})
+  for (const std::string& body :
+       {std::string(), std::string("{"), std::string(R"({"dat":"x"})"), std::string(R"({"data":1})"), std::string("[]"),
+        std::string(R"({"data":"x"}{})"), std::string(R"({"data":{"a":"b"}})"), deep})
     for (const char* route : {"config", "policy"}) add(route, 200, body, 5116, 0);
   for (const std::string& body :
        {std::string("{}"), std::string(R"({"errors":["201015008"]})"), std::string(R"({"errors":[{"message":"m"}]})"),
         std::string(R"({"errors":[{"code":""}]})"), std::string(R"({"errors":[{"code":" 12"}]})"),
         std::string(R"({"errors":[{"code":"2147483648"}]})"), std::string(R"({"errors":[{"code":1.5}]})"),
-        std::string(R"({"errors":[{"code":"1","message":3}]})"), std::string(R"({"errors":[{"code":"43"},{"code":"x"}]})"),
-        "{\"errors\":" + deep + "}"})
+        std::string(R"({"errors":[{"code":"1","message":3}]})"),
+        std::string(R"({"errors":[{"code":"43"},{"code":"x"}]})"), "{\"errors\":" + deep + "}"})
     add("transaction", 500, body, 5114, 0);
   RESTClient client("localhost", "prod");
   for (const Row& row : rows) {
@@ -266,7 +271,8 @@ TEST_F(CloudTransport, NetworkFailures) {
     pointAt(target.first, target.second);
     RESTClient client("localhost", "prod");
     std::string out = "stale";
-    const KvResult result = client.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
+    const KvResult result =
+        client.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
     EXPECT_EQ(result.getResultCode(), target.second.empty() ? 5124 : 5137);
     EXPECT_EQ(result.getCloudErrorCode(), 0);
     EXPECT_EQ(out, "");
@@ -284,6 +290,7 @@ TEST_F(CloudTransport, OversizedReplyIsAnError) {
   EXPECT_EQ(big.getResultCode(), 5114);
   EXPECT_EQ(big.getCloudErrorCode(), 0);
   EXPECT_EQ(out, "");
-  const KvResult small = client.postGetUserPolicy(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
+  const KvResult small =
+      client.postGetUserPolicy(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
   EXPECT_EQ(small.getResultCode(), 0);
 }

@@ -51,25 +51,24 @@ Outcome decide(Op op, const HttpsResult& exchange) {
   return {result.getResultCode(), result.getCloudErrorCode(), reply};
 }
 
-const Op kAll[] = {Op::PostConfig, Op::PostTransaction, Op::PostAuthentication, Op::PostForgotTokenAuthenticationCode,
-                   Op::GetPushResult, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
+const Op kAll[] = {
+    Op::PostConfig,    Op::PostTransaction,   Op::PostAuthentication,      Op::PostForgotTokenAuthenticationCode,
+    Op::GetPushResult, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
 
 }  // namespace
 
 TEST(CloudErrorMapping, EveryRowOfTheTable) {
   const std::vector<std::pair<std::int32_t, std::uint16_t>> table = {
-      {201005001, 5113}, {201005002, 5114}, {201005003, 5116}, {201005004, 5115}, {201005012, 5108},
-      {201015001, 5114}, {201015002, 5114}, {201015003, 5114}, {201015004, 5108}, {201015007, 5039},
-      {201015008, 5103}, {201015009, 5105}, {201015010, 5127}, {201015011, 5106}, {201045000, 5114},
-      {201045001, 5113}, {201045002, 5113}, {201045003, 5113}, {201045005, 5113}, {201045006, 5113},
-      {201045009, 5113}, {201045010, 5113}, {201045004, 5121}, {201045007, 5114}, {201045008, 5116},
-      {201055001, 5114}, {201055002, 5114}, {201055003, 5114}, {201055006, 5105}, {201055007, 5103},
-      {201055008, 5119}, {201055009, 5106}, {201105001, 5140}, {201105002, 5141}, {201105003, 5108},
-      {201105007, 5142}, {201105008, 5143}, {202001001, 5107}, {202001002, 5039}, {202001003, 5113},
-      {202001010, 5114}, {202001030, 5114}, {202001031, 5114}, {202001032, 5114}, {202001033, 5114},
-      {202001020, 5119}, {202002001, 5107}, {202002002, 5039}, {202002010, 5107}, {202002020, 5107},
-      {202002011, 5117}, {202002012, 5113}, {202002021, 5113}, {202002040, 5113}, {202002013, 5114},
-      {202002030, 5114}, {202002031, 5114}, {202002032, 5114}, {202006001, 5113}, {202006002, 5105},
+      {201005001, 5113}, {201005002, 5114}, {201005003, 5116}, {201005004, 5115}, {201005012, 5108}, {201015001, 5114},
+      {201015002, 5114}, {201015003, 5114}, {201015004, 5108}, {201015007, 5039}, {201015008, 5103}, {201015009, 5105},
+      {201015010, 5127}, {201015011, 5106}, {201045000, 5114}, {201045001, 5113}, {201045002, 5113}, {201045003, 5113},
+      {201045005, 5113}, {201045006, 5113}, {201045009, 5113}, {201045010, 5113}, {201045004, 5121}, {201045007, 5114},
+      {201045008, 5116}, {201055001, 5114}, {201055002, 5114}, {201055003, 5114}, {201055006, 5105}, {201055007, 5103},
+      {201055008, 5119}, {201055009, 5106}, {201105001, 5140}, {201105002, 5141}, {201105003, 5108}, {201105007, 5142},
+      {201105008, 5143}, {202001001, 5107}, {202001002, 5039}, {202001003, 5113}, {202001010, 5114}, {202001030, 5114},
+      {202001031, 5114}, {202001032, 5114}, {202001033, 5114}, {202001020, 5119}, {202002001, 5107}, {202002002, 5039},
+      {202002010, 5107}, {202002020, 5107}, {202002011, 5117}, {202002012, 5113}, {202002021, 5113}, {202002040, 5113},
+      {202002013, 5114}, {202002030, 5114}, {202002031, 5114}, {202002032, 5114}, {202006001, 5113}, {202006002, 5105},
       {202006003, 5105}, {202006004, 5103}, {202006005, 5107},
   };
   for (const auto& row : table) EXPECT_EQ(RESTClient::mapCloudErrorCode(row.first), row.second) << row.first;
@@ -91,7 +90,8 @@ TEST(RESTClientHost, DeploymentValues) {
   EXPECT_EQ(defaults.getPort(), 443);
   defaults.setupGetUserPolicyUrl();
   EXPECT_EQ(defaults.getHost(), "qa.policy.us.cloud.example");
-  scope.registry.values = {{"DesktopLogonHostPrefix", "dl-"}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ".test"}, {"Port", "8443"}};
+  scope.registry.values = {
+      {"DesktopLogonHostPrefix", "dl-"}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ".test"}, {"Port", "8443"}};
   RESTClient overridden("local", "prod");
   EXPECT_EQ(overridden.getHost(), "dl-local.test");
   EXPECT_EQ(overridden.getPort(), 8443);
@@ -131,9 +131,9 @@ TEST(RESTClientWire, WrapperIdentifierAndTargetsThatWouldChangeTheUrl) {
 // Each transport number, for every operation. Anything else than the named ones (a TLS
 // failure, a dropped connection, an oversized reply) is communication failure, no cloud code.
 TEST(RESTClientOutcome, TransportErrors) {
-  const std::pair<std::uint32_t, std::uint16_t> rows[] = {
-      {12002, 5124}, {183, 5124},   {12029, 5124}, {12005, 5116}, {12007, 5137},
-      {12175, 5114}, {12030, 5114}, {12152, 5114}, {12004, 5114}, {404, 5114}};
+  const std::pair<std::uint32_t, std::uint16_t> rows[] = {{12002, 5124}, {183, 5124},   {12029, 5124}, {12005, 5116},
+                                                          {12007, 5137}, {12175, 5114}, {12030, 5114}, {12152, 5114},
+                                                          {12004, 5114}, {404, 5114}};
   for (Op op : kAll)
     for (const auto& row : rows) {
       const Outcome outcome = decide(op, failure(row.first));
@@ -146,4 +146,3 @@ TEST(RESTClientOutcome, TransportErrors) {
   EXPECT_EQ(status.code, 5103);
   EXPECT_EQ(status.cloud, 201015008);
 }
-

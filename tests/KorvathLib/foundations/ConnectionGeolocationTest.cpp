@@ -23,9 +23,18 @@ class ScriptedSource : public IRemoteAddressSource {
  public:
   std::wstring eventLog, session, tcp;
   int calls = 0;
-  std::wstring fromEventLog() override { ++calls; return eventLog; }
-  std::wstring fromSessionInformation() override { ++calls; return session; }
-  std::wstring fromTcpTable() override { ++calls; return tcp; }
+  std::wstring fromEventLog() override {
+    ++calls;
+    return eventLog;
+  }
+  std::wstring fromSessionInformation() override {
+    ++calls;
+    return session;
+  }
+  std::wstring fromTcpTable() override {
+    ++calls;
+    return tcp;
+  }
 };
 }  // namespace
 
@@ -242,8 +251,8 @@ TEST_F(GeolocationTest, SlowTaskIsLeftToFinishNotKilled) {
   g.startGeolocationProcessing();
   while (*state != 1) std::this_thread::yield();
   EXPECT_FALSE(g.stopGeolocationProcessing(10));  // bounded: gives up waiting
-  EXPECT_TRUE(g.isRunning());                       // and the thread is still alive
-  *state = 2;                                       // the slow call returns
+  EXPECT_TRUE(g.isRunning());                     // and the thread is still alive
+  *state = 2;                                     // the slow call returns
   EXPECT_TRUE(g.stopGeolocationProcessing(60000));
   EXPECT_FALSE(g.isRunning());
 }

@@ -56,6 +56,8 @@ TEST(PasswordHash, StoredInTheRegistryValue) {
   EXPECT_EQ(stored.find("Master#1"), std::string::npos);
   EXPECT_EQ(stored.rfind("pbkdf2-sha256$100000$", 0), 0u);
   EXPECT_TRUE(verifyPasswordHash("Master#1", stored));
-  if (had) registry.setString("Password", before);
-  else registry.deleteValue("Password");
+  if (had)
+    registry.setString("Password", before);
+  else
+    registry.deleteValue("Password");
 }

@@ -114,7 +114,8 @@ class ComBase : public Interface {
 class FakeLatLongReport : public ComBase<ILatLongReport> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ILocationReport) || IsEqualIID(riid, IID_ILatLongReport)) {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ILocationReport) ||
+        IsEqualIID(riid, IID_ILatLongReport)) {
       *out = static_cast<ILatLongReport*>(this);
       AddRef();
       return S_OK;
@@ -125,9 +126,18 @@ class FakeLatLongReport : public ComBase<ILatLongReport> {
   HRESULT STDMETHODCALLTYPE GetSensorID(SENSOR_ID*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY, PROPVARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetLatitude(DOUBLE* v) override { *v = latitude; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetLongitude(DOUBLE* v) override { *v = longitude; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetErrorRadius(DOUBLE* v) override { *v = radius; return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetLatitude(DOUBLE* v) override {
+    *v = latitude;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetLongitude(DOUBLE* v) override {
+    *v = longitude;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetErrorRadius(DOUBLE* v) override {
+    *v = radius;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetAltitude(DOUBLE*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetAltitudeError(DOUBLE*) override { return E_NOTIMPL; }
   double latitude = 52.52, longitude = 13.405, radius = 25.0;

@@ -63,17 +63,20 @@ TEST(HelloLogon, HostileOffsetsAndLengthsAreRejected) {
   const std::vector<std::uint8_t> good = certificateLogon(13, u"Windows Hello");
   auto with = [&](std::size_t at, std::uint64_t v, bool wide) {
     std::vector<std::uint8_t> b = good;
-    if (wide) putU64(b, at, v); else putU32(b, at, static_cast<std::uint32_t>(v));
+    if (wide)
+      putU64(b, at, v);
+    else
+      putU32(b, at, static_cast<std::uint32_t>(v));
     return isWindowsHelloCertificateLogon(b);
   };
-  EXPECT_FALSE(with(64, ~0ULL, true));                 // CSP offset wraps around
-  EXPECT_FALSE(with(64, good.size(), true));           // CSP offset at the end
-  EXPECT_FALSE(with(64, 1ULL << 40, true));            // far away
-  EXPECT_FALSE(with(60, 0xFFFFFFFFu, false));          // CSP length too large
-  EXPECT_FALSE(with(60, 39, false));                   // CSP shorter than its header
-  EXPECT_FALSE(with(72 + 0, 0xFFFFFFFFu, false));      // CSP record claims too much
-  EXPECT_FALSE(with(72 + 28, 0x7FFFFFFFu, false));     // reader offset far past the end
-  EXPECT_FALSE(with(72 + 28, 0xFFFFFFFFu, false));     // reader offset overflow
+  EXPECT_FALSE(with(64, ~0ULL, true));              // CSP offset wraps around
+  EXPECT_FALSE(with(64, good.size(), true));        // CSP offset at the end
+  EXPECT_FALSE(with(64, 1ULL << 40, true));         // far away
+  EXPECT_FALSE(with(60, 0xFFFFFFFFu, false));       // CSP length too large
+  EXPECT_FALSE(with(60, 39, false));                // CSP shorter than its header
+  EXPECT_FALSE(with(72 + 0, 0xFFFFFFFFu, false));   // CSP record claims too much
+  EXPECT_FALSE(with(72 + 28, 0x7FFFFFFFu, false));  // reader offset far past the end
+  EXPECT_FALSE(with(72 + 28, 0xFFFFFFFFu, false));  // reader offset overflow
   // A reader name without its terminating NUL.
   std::vector<std::uint8_t> b = good;
   b.resize(b.size() - 2);
@@ -121,7 +124,8 @@ TEST(MachineFacts, ComputerNameAndLocalDomain) {
   EXPECT_TRUE(isLocalDomain("."));
   EXPECT_TRUE(isLocalDomain(name));
   std::string other = name;
-  for (char& c : other) c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
+  for (char& c : other)
+    c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
   EXPECT_TRUE(isLocalDomain(other));
   EXPECT_FALSE(isLocalDomain("CORP"));
   EXPECT_FALSE(isLocalDomain(""));

@@ -159,7 +159,8 @@ TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
   EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), factors);
   Config back = reread();
   EXPECT_EQ(0, back.getLogonAppDisable());
-  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), back.getUsersConfig()[0].getAuthTypes());
+  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}),
+            back.getUsersConfig()[0].getAuthTypes());
   p.username = "nobody";
   p.email = "";
   AuthFactorMap untouched = factors;

@@ -122,7 +122,8 @@ std::vector<RecordCase> allRecords() {
                KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON});
   c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON});
   c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON});
-  c.push_back({"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
+  c.push_back(
+      {"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
   {
     Config cfg;
     EXPECT_EQ(0, cfg.setRegion("eu1"));
@@ -140,7 +141,8 @@ std::vector<RecordCase> allRecords() {
     cfg.setLogonAppDisable(5108);
     EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
     EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
-    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser("guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
+    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser(
+        "guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
     c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON});
   }
   {
@@ -158,7 +160,8 @@ std::vector<RecordCase> allRecords() {
     EXPECT_EQ(0, r.setUserLogin("alice"));
     EXPECT_EQ(0, r.setUserPassword("secret"));
     r.setCheckRememberPassword(true);
-    c.push_back({"ServiceRequestBase", r.toJson(), filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON});
+    c.push_back(
+        {"ServiceRequestBase", r.toJson(), filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON});
     ServiceRequestAuthOTP o;
     EXPECT_EQ(0, o.setUserLogin("alice"));
     o.setAuthData("123456");
@@ -178,13 +181,15 @@ std::vector<RecordCase> allRecords() {
     f.setTime(48);
     f.setChallenge("123456");
     f.setAuthData("654321");
-    c.push_back({"ServiceRequestActiveForgotAuthenticator", f.toJson(), filler<ServiceRequestActiveForgotAuthenticator>(),
+    c.push_back({"ServiceRequestActiveForgotAuthenticator", f.toJson(),
+                 filler<ServiceRequestActiveForgotAuthenticator>(),
                  KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON});
   }
   {
     ServiceResponseBase b;
     fillResponseBase(b);
-    c.push_back({"ServiceResponseBase", b.toJson(), filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON});
+    c.push_back({"ServiceResponseBase", b.toJson(), filler<ServiceResponseBase>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON});
     ServiceResponseAuthOTP o;
     fillResponseBase(o);
     o.setAuthDataSize(8);
@@ -203,7 +208,8 @@ std::vector<RecordCase> allRecords() {
     a.setTime(12);
     a.setChallenge("482913");
     a.setOnLine(false);
-    c.push_back({"ServiceResponseActiveForgotAuthenticator", a.toJson(), filler<ServiceResponseActiveForgotAuthenticator>(),
+    c.push_back({"ServiceResponseActiveForgotAuthenticator", a.toJson(),
+                 filler<ServiceResponseActiveForgotAuthenticator>(),
                  KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON});
     ServiceResponseAuthForgotAuthenticator f;
     fillResponseBase(f);
@@ -229,9 +235,11 @@ std::vector<RecordCase> allRecords() {
     about.enableRememberPassword = false;
     about.enableForgotAuthenticator = false;
     about.timeDifference = -5;
-    c.push_back({"ServiceResponseAbout", about.toJson(), filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON});
+    c.push_back({"ServiceResponseAbout", about.toJson(), filler<ServiceResponseAbout>(),
+                 KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON});
   }
-  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(), KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
+  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
+               KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
   c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
   {
     RequestConfig r;
@@ -241,7 +249,8 @@ std::vector<RecordCase> allRecords() {
     EXPECT_EQ(0, r.setUserLogins({"alice", "bob"}));
     c.push_back({"RequestConfig", r.toJson(), filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON});
   }
-  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(), KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
+  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
+               KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
   c.push_back({"RequestTransaction", sampleRequestTransaction().toJson(), filler<RequestTransaction>(),
                KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON});
   c.push_back({"UserTransaction", sampleRequestTransaction().getUserTransaction().toJson(), filler<UserTransaction>(),
@@ -259,7 +268,8 @@ std::vector<RecordCase> allRecords() {
     EXPECT_EQ(0, r.setAuthenticationFactor("otp"));
     r.setClientIp("10.0.0.9");
     EXPECT_EQ(0, r.setUserAuthentication(sampleUserAuthentication()));
-    c.push_back({"RequestAuthentication", r.toJson(), filler<RequestAuthentication>(), KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON});
+    c.push_back({"RequestAuthentication", r.toJson(), filler<RequestAuthentication>(),
+                 KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON});
   }
   c.push_back({"UserAuthentication", sampleUserAuthentication().toJson(), filler<UserAuthentication>(),
                KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON});
@@ -272,7 +282,8 @@ std::vector<RecordCase> allRecords() {
     c.push_back({"RequestForgotTokenAuthenticationCode", r.toJson(), filler<RequestForgotTokenAuthenticationCode>(),
                  KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON});
   }
-  c.push_back({"ActivationData", sampleActivation().toJson(), filler<ActivationData>(), KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON});
+  c.push_back({"ActivationData", sampleActivation().toJson(), filler<ActivationData>(),
+               KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON});
   {
     RequestGetUserPolicy r;
     EXPECT_EQ(0, r.setLoginType("EMAIL"));
@@ -282,7 +293,8 @@ std::vector<RecordCase> allRecords() {
     r.setIsRdp(true);
     EXPECT_EQ(0, r.setUserLogins({"alice"}));
     r.setGeolocationData(GeolocationData{1.5, 2.5, 3.5}.toJson());
-    c.push_back({"RequestGetUserPolicy", r.toJson(), filler<RequestGetUserPolicy>(), KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON});
+    c.push_back({"RequestGetUserPolicy", r.toJson(), filler<RequestGetUserPolicy>(),
+                 KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON});
   }
   {
     UserPolicy p;
@@ -334,7 +346,8 @@ TEST(JsonRecords, EveryRecordRoundTrips) {
 
 // The path of every member of every object in the text, nested records and array elements
 // included ("users/1/login"); `parent` is the member's object.
-void memberPaths(const rapidjson::Value& v, const std::string& at, std::vector<std::pair<std::string, std::string>>& out) {
+void memberPaths(const rapidjson::Value& v, const std::string& at,
+                 std::vector<std::pair<std::string, std::string>>& out) {
   if (v.IsObject()) {
     for (auto it = v.MemberBegin(); it != v.MemberEnd(); ++it) {
       const std::string path = (at.empty() ? "" : at + "/") + it->name.GetString();

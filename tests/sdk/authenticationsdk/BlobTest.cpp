@@ -19,7 +19,8 @@ std::string forge(const std::string& blob, std::size_t at) {
   EXPECT_TRUE(Commons::Base64::decode(blob, raw));
   raw[at] ^= 0x01;
   const std::uint32_t crc = Commons::Crc32::compute(raw.data(), raw.size() - 4);
-  for (int i = 0; i < 4; ++i) raw[raw.size() - 1 - static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    raw[raw.size() - 1 - static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (8 * i));
   return Commons::Base64::encode(raw);
 }
 
@@ -31,7 +32,8 @@ TEST(Blob, CreationPicksTheSizeOfModelAndSecretAndRefusesBadInput) {
     std::size_t secret;
     std::size_t length;
   } rows[] = {{10, 20, 280}, {9, 20, 280}, {10, 64, 280}, {11, 20, 152}, {12, 32, 152}, {12, 48, 172}, {13, 64, 216}};
-  for (const auto& row : rows) EXPECT_EQ(row.length, makeBlob(row.model, Bytes(row.secret, 1)).size()) << int(row.model);
+  for (const auto& row : rows)
+    EXPECT_EQ(row.length, makeBlob(row.model, Bytes(row.secret, 1)).size()) << int(row.model);
 
   Blob::Definition d;
   d.secret = Bytes(15, 1);
@@ -78,8 +80,10 @@ TEST(Blob, DamageAndForgeryAreDetected) {
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_CHECKSUM, Blob::inspect(Commons::Base64::encode(damaged), info));
   // A forged counter or secret with a repaired checksum still fails the tag.
   Bytes secret;
-  EXPECT_EQ(Exception::AUTH_ERROR_BLOB_AUTHENTICATION, Blob::openSecret(forge(blob, 11), kAccount, kIntegrationKey, secret));
-  EXPECT_EQ(Exception::AUTH_ERROR_BLOB_AUTHENTICATION, Blob::openSecret(forge(blob, 50), kAccount, kIntegrationKey, secret));
+  EXPECT_EQ(Exception::AUTH_ERROR_BLOB_AUTHENTICATION,
+            Blob::openSecret(forge(blob, 11), kAccount, kIntegrationKey, secret));
+  EXPECT_EQ(Exception::AUTH_ERROR_BLOB_AUTHENTICATION,
+            Blob::openSecret(forge(blob, 50), kAccount, kIntegrationKey, secret));
   // Bytes of the layout itself are checked before the key is needed.
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(forge(blob, 0), info));   // version
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_MALFORMED, Blob::inspect(forge(blob, 1), info));   // model 11 in a 280 blob
@@ -116,7 +120,8 @@ TEST(Blob, ReadersReportActiveFlagAndKind) {
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_LENGTH, OstraSdkService::readHardwareTokenInfo(makeBlob(10), token));
   HardwareTokenInfo none{};
   for (std::size_t n : {0u, 4u, 148u, 156u, 236u, 280u, 284u})
-    EXPECT_EQ(Exception::AUTH_ERROR_BLOB_LENGTH, OstraSdkService::readHardwareTokenInfo(std::string(n, 'A'), none)) << n;
+    EXPECT_EQ(Exception::AUTH_ERROR_BLOB_LENGTH, OstraSdkService::readHardwareTokenInfo(std::string(n, 'A'), none))
+        << n;
   EXPECT_EQ(0, none.active);
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_LENGTH, OstraSdkService::readMobileInfo(std::string(152, 'A'), mobile));
   EXPECT_EQ(Exception::AUTH_ERROR_BLOB_LENGTH, OstraSdkService::readDeviceInfo(std::string(279, 'A'), device));

@@ -28,8 +28,8 @@ std::string adminCode(const std::string& json, const std::string& integrationKey
   return code;
 }
 
-std::uint16_t check(const std::string& json, const std::string& code,
-                    const AuthenticationSettings& s = settings(), std::int64_t timeDifference = 0) {
+std::uint16_t check(const std::string& json, const std::string& code, const AuthenticationSettings& s = settings(),
+                    std::int64_t timeDifference = 0) {
   return OstraSdkService::checkForgotTokenAuthenticationCodeLogonApp(json, code, s, timeDifference);
 }
 
@@ -46,7 +46,8 @@ TEST(ForgotToken, AdministratorsCodeIsAcceptedForItsChallengeOnly) {
   const std::string spaced =
       "{ \"ch\": \"482913\", \"ti\": 8, \"ul\": \"alice\", \"ac\": \"" + kAccount + "\", \"tp\": 0 }";
   EXPECT_EQ(AUTH_OK, check(spaced, code));
-  for (const std::string& other : {challengeJson("bob"), challengeJson("alice", 9), challengeJson("alice", 8, "482914")})
+  for (const std::string& other :
+       {challengeJson("bob"), challengeJson("alice", 9), challengeJson("alice", 8, "482914")})
     EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, check(other, code)) << other;
 
   EXPECT_NE(code, adminCode(json, "ik-another-account"));

@@ -21,9 +21,9 @@ Bytes hex(const std::string& text) {
 
 const Bytes kSeed20 = hex("3132333435363738393031323334353637383930");
 const Bytes kSeed32 = hex("3132333435363738393031323334353637383930313233343536373839303132");
-const Bytes kSeed64 = hex(
-    "31323334353637383930313233343536373839303132333435363738393031323334353637383930313233343536373839303132333435"
-    "363738393031323334");
+const Bytes kSeed64 =
+    hex("31323334353637383930313233343536373839303132333435363738393031323334353637383930313233343536373839303132333435"
+        "363738393031323334");
 const Bytes kPinSha1 = hex("7110eda4d09e062aa5e4a390b0a572ac0d2c0220");  // SHA-1("1234")
 const std::uint64_t kRfcTime = 0x132d0b6;
 
@@ -58,7 +58,8 @@ TEST(Hotp, Rfc4226AppendixDAndRefusals) {
     EXPECT_EQ(expected[c], code) << "counter " << c;
   }
   std::string code = "x";
-  EXPECT_EQ(Exception::AUTH_ERROR_INVALID_PARAMETER, Hotp::generate(kSeed20, 0, 5, CryptoSdk::HashAlgorithm::Sha1, code));
+  EXPECT_EQ(Exception::AUTH_ERROR_INVALID_PARAMETER,
+            Hotp::generate(kSeed20, 0, 5, CryptoSdk::HashAlgorithm::Sha1, code));
   EXPECT_TRUE(code.empty());
   EXPECT_EQ(Exception::AUTH_ERROR_INVALID_SECRET, Hotp::generate(Bytes(), 0, 6, CryptoSdk::HashAlgorithm::Sha1, code));
 }
@@ -71,21 +72,34 @@ TEST(Ocra, Rfc6287AppendixC) {
     std::function<Ocra::Inputs(int)> inputs;
     std::vector<const char*> expected;
   } rows[] = {
-      {"OCRA-1:HOTP-SHA1-6:QN08", kSeed20, [](int i) { return question(digits8(i)); },
+      {"OCRA-1:HOTP-SHA1-6:QN08",
+       kSeed20,
+       [](int i) { return question(digits8(i)); },
        {"237653", "243178", "653583", "740991", "608993", "388898", "816933", "224598", "750600", "294470"}},
-      {"OCRA-1:HOTP-SHA256-8:C-QN08-PSHA1", kSeed32, [](int c) { return question("12345678", c, kPinSha1); },
+      {"OCRA-1:HOTP-SHA256-8:C-QN08-PSHA1",
+       kSeed32,
+       [](int c) { return question("12345678", c, kPinSha1); },
        {"65347737", "86775851", "78192410", "71565254", "10104329", "65983500", "70069104", "91771096", "75011558",
         "08522129"}},
-      {"OCRA-1:HOTP-SHA256-8:QN08-PSHA1", kSeed32, [](int i) { return question(digits8(i), 0, kPinSha1); },
+      {"OCRA-1:HOTP-SHA256-8:QN08-PSHA1",
+       kSeed32,
+       [](int i) { return question(digits8(i), 0, kPinSha1); },
        {"83238735", "01501458", "17957585", "86776967", "86807031"}},
-      {"OCRA-1:HOTP-SHA512-8:C-QN08", kSeed64, [](int c) { return question(digits8(c), c); },
+      {"OCRA-1:HOTP-SHA512-8:C-QN08",
+       kSeed64,
+       [](int c) { return question(digits8(c), c); },
        {"07016083", "63947962", "70123924", "25341727", "33203315", "34205738", "44343969", "51946085", "20403879",
         "31409299"}},
-      {"OCRA-1:HOTP-SHA512-8:QN08-T1M", kSeed64, [](int i) { return question(digits8(i), 0, Bytes(), kRfcTime); },
+      {"OCRA-1:HOTP-SHA512-8:QN08-T1M",
+       kSeed64,
+       [](int i) { return question(digits8(i), 0, Bytes(), kRfcTime); },
        {"95209754", "55907591", "22048402", "24218844", "36209546"}},
-      {"OCRA-1:HOTP-SHA256-8:QA08", kSeed32, [&sig](int i) { return question(sig[i]); },
+      {"OCRA-1:HOTP-SHA256-8:QA08",
+       kSeed32,
+       [&sig](int i) { return question(sig[i]); },
        {"53095496", "04110475", "31331128", "76028668", "46554205"}},
-      {"OCRA-1:HOTP-SHA512-8:QA10-T1M", kSeed64,
+      {"OCRA-1:HOTP-SHA512-8:QA10-T1M",
+       kSeed64,
        [&sig](int i) { return question(std::string(sig[i]) + "00", 0, Bytes(), kRfcTime); },
        {"77537423", "31970405", "10235557", "95213541", "65360607"}},
   };

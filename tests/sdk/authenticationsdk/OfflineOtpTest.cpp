@@ -38,8 +38,8 @@ TEST(OfflineOtp, CounterAndLookAheadWindow) {
     std::uint16_t result;
     std::uint64_t counter;
   } steps[] = {
-      {kRfcCodes[0], AUTH_OK, 1},        {kRfcCodes[0], AUTH_ERROR_CODE_REJECTED, 1},
-      {kRfcCodes[6], AUTH_OK, 7},        {kRfcCodes[2], AUTH_ERROR_CODE_REJECTED, 7},
+      {kRfcCodes[0], AUTH_OK, 1}, {kRfcCodes[0], AUTH_ERROR_CODE_REJECTED, 1},
+      {kRfcCodes[6], AUTH_OK, 7}, {kRfcCodes[2], AUTH_ERROR_CODE_REJECTED, 7},
       {kRfcCodes[7], AUTH_OK, 8},
   };
   for (const auto& step : steps) {
@@ -122,7 +122,8 @@ TEST(OfflineOtp, RefusedInputsLeaveTheBlobUnchanged) {
       {good, "1234567", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
       {good, "12a456", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
       {good, " 55224", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
-      {makeBlob(MODEL_MOBILE_AUTHENTICATOR, kSecret, false), kRfcCodes[0], settings(), AUTH_ERROR_AUTHENTICATOR_INACTIVE},
+      {makeBlob(MODEL_MOBILE_AUTHENTICATOR, kSecret, false), kRfcCodes[0], settings(),
+       AUTH_ERROR_AUTHENTICATOR_INACTIVE},
       {good, kRfcCodes[0], foreign, AUTH_ERROR_BLOB_AUTHENTICATION},
       {good, kRfcCodes[0], keyless, AUTH_ERROR_ACCOUNT_KEY_MISSING},
       {good.substr(0, 236), kRfcCodes[0], settings(), AUTH_ERROR_BLOB_LENGTH},
@@ -151,7 +152,8 @@ TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifferenceAndSaturates) {
   const std::int64_t far = std::numeric_limits<std::int64_t>::max();
   std::string other = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(other, kRfcCodes[0], s, far));
-  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(other, kRfcCodes[1], s, std::numeric_limits<std::int64_t>::min()));
+  EXPECT_EQ(AUTH_OK,
+            OstraSdkService::checkOtpLogonApp(other, kRfcCodes[1], s, std::numeric_limits<std::int64_t>::min()));
   for (const char* wrong : {"000000", "111111", "222222"})
     EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, OstraSdkService::checkOtpLogonApp(other, wrong, s, far));
   EXPECT_EQ(static_cast<std::uint64_t>(far), infoOf(other).blockedAt);

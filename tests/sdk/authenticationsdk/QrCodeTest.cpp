@@ -83,7 +83,8 @@ TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
   EXPECT_EQ(0, info.failedAttempts);
   EXPECT_EQ(0u, info.counter) << "an OCRA answer does not move the counter";
   for (int i = 0; i < 3; ++i) Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
+            Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
 }
 
 TEST(QrCode, ClockToleranceFollowsTimeWindow) {
@@ -94,17 +95,17 @@ TEST(QrCode, ClockToleranceFollowsTimeWindow) {
     std::uint16_t result;
   } rows[] = {{kNow - 120, AUTH_OK}, {kNow - 180, AUTH_ERROR_CODE_REJECTED}, {kNow + 180, AUTH_ERROR_CODE_REJECTED}};
   for (const auto& row : rows)
-    EXPECT_EQ(row.result, Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, row.answeredAt),
-                                                 settings(), kNow))
+    EXPECT_EQ(row.result,
+              Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, row.answeredAt), settings(), kNow))
         << row.answeredAt - kNow;
   // The service-side entry point corrects the local clock by the time difference.
   const ClockOverride clock(kNow - 3600);
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction,
-                                                                           answer(blob, text, kNow), settings(), 3600));
+                                                                          answer(blob, text, kNow), settings(), 3600));
   // A time difference beyond the clock's range saturates: the earliest minute, not a wrap.
-  EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(
-                         blob, 3, "", kTransaction, answer(blob, text, 0), settings(),
-                         std::numeric_limits<std::int64_t>::min()));
+  EXPECT_EQ(AUTH_OK,
+            OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction, answer(blob, text, 0),
+                                                                 settings(), std::numeric_limits<std::int64_t>::min()));
 }
 
 TEST(QrCode, RefusesWhatCannotTakePart) {
@@ -135,7 +136,8 @@ TEST(QrCode, RefusesWhatCannotTakePart) {
   }
   for (std::uint8_t model : {11, 9}) {  // hardware token, device
     std::string blob = makeBlob(model);
-    EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL, Offline::checkQrAnswer(blob, 3, "", kTransaction, "123456", settings(), kNow));
+    EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL,
+              Offline::checkQrAnswer(blob, 3, "", kTransaction, "123456", settings(), kNow));
   }
 }
 
@@ -150,6 +152,7 @@ TEST(QrCode, TamperedCommandIsRefusedByTheAuthenticatorSide) {
   EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand(text.substr(0, text.size() - 4), parsed));
   EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand("KVQR1;q=00;s=x;d=1;tt=3;ti=;td=", parsed));
   std::string code = "x";
-  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, changed, kNow, code));
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND,
+            Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, changed, kNow, code));
   EXPECT_TRUE(code.empty());
 }

@@ -49,8 +49,8 @@ TEST(Sealing, EveryChangedByteAndEveryCutFails) {
     broken.push_back(raw);
     broken.back()[i] ^= 0x01;
   }
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{17}, raw.size() - 32, raw.size() - 16,
-                        raw.size() - 1})
+  for (std::size_t n :
+       {std::size_t{0}, std::size_t{1}, std::size_t{17}, raw.size() - 32, raw.size() - 16, raw.size() - 1})
     broken.emplace_back(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n));
   for (std::size_t i = 0; i < broken.size(); ++i) {
     std::string plain = "left over";

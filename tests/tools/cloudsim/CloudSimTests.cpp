@@ -38,7 +38,8 @@ std::string sealedEnvelope(const CryptoSdk::SealKey& key, const std::string& pla
 std::string openReply(const CryptoSdk::SealKey& key, const std::string& body) {
   rapidjson::Document doc;
   doc.Parse(body.c_str());
-  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("data") || !doc["data"].IsString()) return "<no envelope>";
+  if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("data") || !doc["data"].IsString())
+    return "<no envelope>";
   std::string plain;
   if (CryptoSdk::AgentSecurityService::open(key, doc["data"].GetString(), plain) != 0) return "<unopened>";
   return plain;
@@ -128,9 +129,13 @@ TEST_F(CloudSimServer, UnknownTargetsAreRefusedButRecorded) {
 
 TEST_F(CloudSimServer, RecordsHeadersInWireOrder) {
   const std::vector<std::pair<std::string, std::string>> headers = {
-      {"Request-Id", "4f1c2a9e-0000-4000-8000-000000000001"}, {"charset", "UTF-8"},
-      {"Cache-Control", "no-cache"}, {"Accept", "application/json"}, {"Content-Type", "application/json"},
-      {"X-Trailing", "z"}, {"Accept", "text/plain"}};
+      {"Request-Id", "4f1c2a9e-0000-4000-8000-000000000001"},
+      {"charset", "UTF-8"},
+      {"Cache-Control", "no-cache"},
+      {"Accept", "application/json"},
+      {"Content-Type", "application/json"},
+      {"X-Trailing", "z"},
+      {"Accept", "text/plain"}};
   post(kConfigPath, sealedEnvelope(key1(), "{}"), headers);
   std::vector<CloudSim::RecordedRequest> records = server.requests();
   ASSERT_EQ(1u, records.size());
@@ -193,7 +198,8 @@ TEST_F(CloudSimServer, RepliesOfOneRouteAreUsedInTheOrderPosted) {
 // one), still records and opens the request, and a wildcard applies to every route until its
 // count runs out.
 TEST_F(CloudSimServer, FaultsAnswerStatusAndRawBodyAsGiven) {
-  control("/_sim/fault", R"({"route":"policy","status":500,"body":"{\"errors\":[{\"code\":\"201105006\"}]} <junk","count":1})");
+  control("/_sim/fault",
+          R"({"route":"policy","status":500,"body":"{\"errors\":[{\"code\":\"201105006\"}]} <junk","count":1})");
   control("/_sim/fault", R"({"route":"config","body":"not json","count":1})");
   control("/_sim/fault", R"({"route":"config","status":401,"count":1})");
   Exchange e = post(kPolicyPath, sealedEnvelope(key1(), "{}"));
@@ -276,9 +282,8 @@ TEST_F(CloudSimServer, ResetClearsRecordsRepliesAndFaults) {
 }
 
 TEST_F(CloudSimServer, ControlApiRefusesMalformedOrders) {
-  const char* bad[] = {
-      R"({"route":"nosuch"})", R"({"status":200})", R"({"route":"config","status":99})",
-      R"({"route":"config","count":-1})", "not json"};
+  const char* bad[] = {R"({"route":"nosuch"})", R"({"status":200})", R"({"route":"config","status":99})",
+                       R"({"route":"config","count":-1})", "not json"};
   for (const char* body : bad) {
     Exchange e = post("/_sim/reply", body);
     EXPECT_EQ(400, e.status) << body;
@@ -308,8 +313,8 @@ TEST_F(CloudSimServer, InProcessApiProgramsLikeTheControlApi) {
 }
 
 TEST_F(CloudSimServer, MalformedAndOversizedRequestsAreRefused) {
-  Exchange chunked = exchange(server.port(),
-                              "POST /_sim/reset HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
+  Exchange chunked =
+      exchange(server.port(), "POST /_sim/reset HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
   EXPECT_EQ(501, chunked.status);
   Exchange huge = exchange(server.port(), "POST /_sim/reset HTTP/1.1\r\nHost: x\r\nContent-Length: 2000000\r\n\r\n");
   EXPECT_EQ(413, huge.status);
