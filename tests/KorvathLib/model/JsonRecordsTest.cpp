@@ -88,34 +88,6 @@ RequestTransaction sampleRequestTransaction() {
   return r;
 }
 
-UserAuthentication sampleUserAuthentication() {
-  UserAuthentication u;
-  EXPECT_EQ(0, u.setLoginType("email"));
-  EXPECT_EQ(0, u.setLogin("alice"));
-  EXPECT_EQ(0, u.setAuthenticationData("123456"));
-  EXPECT_EQ(0, u.setTransactionId(std::string(36, 'f')));
-  return u;
-}
-
-ActivationData sampleActivation() {
-  ActivationData a;
-  EXPECT_EQ(0, a.setLogin("alice"));
-  EXPECT_EQ(0, a.setChallenge("123456"));
-  EXPECT_EQ(0, a.setAuthenticationCode("654321"));
-  EXPECT_EQ(0, a.setPeriod("48"));
-  return a;
-}
-
-void fillResponseBase(ServiceResponseBase& r) {
-  EXPECT_EQ(0, r.setUserLogin("alice"));
-  EXPECT_EQ(0, r.setUserPassword("secret"));
-  r.setCheckRememberPassword(false);
-  r.setAuthTypes({{"otp", true}, {"push", false}});
-  EXPECT_EQ(0, r.setLastAuthType("QRCODE"));
-  r.setAutoSendPush(false);
-  r.setPolicyAllowsAuthentication(true);
-}
-
 std::vector<RecordCase> allRecords() {
   std::vector<RecordCase> c;
   c.push_back({"AuthenticatorRecord", sampleAuthenticator().toJson(), filler<AuthenticatorRecord>(),
@@ -145,157 +117,15 @@ std::vector<RecordCase> allRecords() {
         "guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
     c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON});
   }
-  {
-    InstallConfig ic;
-    EXPECT_EQ(0, ic.setRegion("eu1"));
-    EXPECT_EQ(0, ic.setEnvironment("prod"));
-    ic.setAccountId("acct-1");
-    ic.setResourceId(77);
-    EXPECT_EQ(0, ic.setIntegrationKey("integration-key-1"));
-    ic.setAllowUnknownUsers(1);
-    c.push_back({"InstallConfig", ic.toJson(), filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON});
-  }
-  {
-    ServiceRequestBase r;
-    EXPECT_EQ(0, r.setUserLogin("alice"));
-    EXPECT_EQ(0, r.setUserPassword("secret"));
-    r.setCheckRememberPassword(true);
-    c.push_back(
-        {"ServiceRequestBase", r.toJson(), filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON});
-    ServiceRequestAuthOTP o;
-    EXPECT_EQ(0, o.setUserLogin("alice"));
-    o.setAuthData("123456");
-    c.push_back({"ServiceRequestAuthOTP", o.toJson(), filler<ServiceRequestAuthOTP>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON});
-    ServiceRequestAuthQRCode q;
-    EXPECT_EQ(0, q.setUserLogin("alice"));
-    q.setAuthData("123456");
-    q.setCommand("cmd-text");
-    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'a')));
-    q.setOnLine(false);
-    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
-    c.push_back({"ServiceRequestAuthQRCode", q.toJson(), filler<ServiceRequestAuthQRCode>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON});
-    ServiceRequestActiveForgotAuthenticator f;
-    EXPECT_EQ(0, f.setUserLogin("alice"));
-    f.setTime(48);
-    f.setChallenge("123456");
-    f.setAuthData("654321");
-    c.push_back({"ServiceRequestActiveForgotAuthenticator", f.toJson(),
-                 filler<ServiceRequestActiveForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON});
-  }
-  {
-    ServiceResponseBase b;
-    fillResponseBase(b);
-    c.push_back({"ServiceResponseBase", b.toJson(), filler<ServiceResponseBase>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON});
-    ServiceResponseAuthOTP o;
-    fillResponseBase(o);
-    o.setAuthDataSize(8);
-    c.push_back({"ServiceResponseAuthOTP", o.toJson(), filler<ServiceResponseAuthOTP>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON});
-    ServiceResponseAuthQRCode q;
-    fillResponseBase(q);
-    q.setCommand("cmd");
-    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'b')));
-    q.setOnLine(true);
-    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
-    c.push_back({"ServiceResponseAuthQRCode", q.toJson(), filler<ServiceResponseAuthQRCode>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON});
-    ServiceResponseActiveForgotAuthenticator a;
-    fillResponseBase(a);
-    a.setTime(12);
-    a.setChallenge("482913");
-    a.setOnLine(false);
-    c.push_back({"ServiceResponseActiveForgotAuthenticator", a.toJson(),
-                 filler<ServiceResponseActiveForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON});
-    ServiceResponseAuthForgotAuthenticator f;
-    fillResponseBase(f);
-    f.setOnLine(false);
-    c.push_back({"ServiceResponseAuthForgotAuthenticator", f.toJson(), filler<ServiceResponseAuthForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON});
-  }
-  {
-    ServiceResponseAbout about;
-    about.region = "eu1";
-    about.environment = "qa";
-    about.accountAlias = "ACME";
-    about.resourceAlias = "Front desk";
-    about.machineName = "DESKTOP-01";
-    about.latestVersionKorvath = "3.0.1.643 - Release - x64";
-    about.supportMessage = "Call";
-    about.version = "3.0.1.643";
-    about.platform = "x64";
-    about.build = "Release";
-    about.pushTimeout = 30;
-    about.syncInterval = 12;
-    about.offlineAuthentication = true;
-    about.enableRememberPassword = false;
-    about.enableForgotAuthenticator = false;
-    about.timeDifference = -5;
-    c.push_back({"ServiceResponseAbout", about.toJson(), filler<ServiceResponseAbout>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON});
-  }
   c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
                KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
   c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
-  {
-    RequestConfig r;
-    r.setAccountId("acct-1");
-    r.setResourceId(77);
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    EXPECT_EQ(0, r.setUserLogins({"alice", "bob"}));
-    c.push_back({"RequestConfig", r.toJson(), filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON});
-  }
   c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
                KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
   c.push_back({"RequestTransaction", sampleRequestTransaction().toJson(), filler<RequestTransaction>(),
                KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON});
   c.push_back({"UserTransaction", sampleRequestTransaction().getUserTransaction().toJson(), filler<UserTransaction>(),
                KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON});
-  {
-    ResponseTransaction r;
-    r.setTransactionStatus("PENDING");
-    r.setTransactionId(std::string(36, 'c'));
-    r.setCommand("qr-command");
-    c.push_back({"ResponseTransaction", r.toJson(), filler<ResponseTransaction>(), 5500});
-  }
-  {
-    RequestAuthentication r;
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    EXPECT_EQ(0, r.setAuthenticationFactor("otp"));
-    r.setClientIp("10.0.0.9");
-    EXPECT_EQ(0, r.setUserAuthentication(sampleUserAuthentication()));
-    c.push_back({"RequestAuthentication", r.toJson(), filler<RequestAuthentication>(),
-                 KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON});
-  }
-  c.push_back({"UserAuthentication", sampleUserAuthentication().toJson(), filler<UserAuthentication>(),
-               KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON});
-  {
-    RequestForgotTokenAuthenticationCode r;
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    r.setClientIp("10.0.0.9");
-    r.setIsRdp(true);
-    r.setActivationData(sampleActivation());
-    c.push_back({"RequestForgotTokenAuthenticationCode", r.toJson(), filler<RequestForgotTokenAuthenticationCode>(),
-                 KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON});
-  }
-  c.push_back({"ActivationData", sampleActivation().toJson(), filler<ActivationData>(),
-               KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON});
-  {
-    RequestGetUserPolicy r;
-    EXPECT_EQ(0, r.setLoginType("EMAIL"));
-    r.setClientVersion("3.0.1.643");
-    r.setClientType("desktop");
-    r.setClientIp("10.0.0.9");
-    r.setIsRdp(true);
-    EXPECT_EQ(0, r.setUserLogins({"alice"}));
-    r.setGeolocationData(GeolocationData{1.5, 2.5, 3.5}.toJson());
-    c.push_back({"RequestGetUserPolicy", r.toJson(), filler<RequestGetUserPolicy>(),
-                 KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON});
-  }
   {
     UserPolicy p;
     p.username = "alice";
@@ -309,27 +139,96 @@ std::vector<RecordCase> allRecords() {
     c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
                  KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON});
   }
-  {
-    RequestGetUserPolicyOffline r;
-    r.setAccountId("acct-1");
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    r.setResourceId("77");
-    EXPECT_EQ(0, r.setUserLogin("alice"));
-    c.push_back({"RequestGetUserPolicyOffline", r.toJson(), filler<RequestGetUserPolicyOffline>(),
-                 KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON});
-  }
-  {
-    UserPolicyOffline p;
-    p.hasPolicy = true;
-    p.policyAllowsAuthentication = true;
-    p.authTypes = {{"qrcode", true}};
-    ResponseGetUserPolicyOffline r;
-    r.setPolicies({p});
-    c.push_back({"ResponseGetUserPolicyOffline", r.toJson(), filler<ResponseGetUserPolicyOffline>(),
-                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON});
-  }
   c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
                KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
+  // The dialog messages and the smaller cloud records as their JSON, keys in their order.
+  const struct {
+    const char* name;
+    Filler fill;
+    std::uint16_t code;
+    std::string json;
+  } written[] = {
+      {"InstallConfig", filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
+       R"({"region":"eu1","environment":"prod","accountId":"acct-1","resourceId":77,"integrationKey":"integrat)"
+       R"(ion-key-1","allowUnknownUsers":1})"},
+      {"ServiceRequestBase", filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":true})"},
+      {"ServiceRequestAuthOTP", filler<ServiceRequestAuthOTP>(), KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456"})"},
+      {"ServiceRequestAuthQRCode", filler<ServiceRequestAuthQRCode>(),
+       KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456","command":")"
+       R"(cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","onLine":false,"transactionData":{")"
+       R"(type":3,"timestamp":1700000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":")"
+       R"(Windows 11 Pro","computer":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName")"
+       R"(:"Front desk"}}})"},
+      {"ServiceRequestActiveForgotAuthenticator", filler<ServiceRequestActiveForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"time":48,"challenge":"123456",)"
+       R"("authData":"654321"})"},
+      {"ServiceResponseBase", filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true})"},
+      {"ServiceResponseAuthOTP", filler<ServiceResponseAuthOTP>(), KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":8})"},
+      {"ServiceResponseAuthQRCode", filler<ServiceResponseAuthQRCode>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":6,"command":"cmd","transaction)"
+       R"(Id":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb","onLine":true,"transactionData":{"type":3,"timestamp":170)"
+       R"(0000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","comput)"
+       R"(er":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+      {"ServiceResponseActiveForgotAuthenticator", filler<ServiceResponseActiveForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"time":12,"challenge":"482913","onLine":false)"
+       R"(,"authDataSize":6})"},
+      {"ServiceResponseAuthForgotAuthenticator", filler<ServiceResponseAuthForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"onLine":false})"},
+      {"ServiceResponseAbout", filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
+       R"({"region":"eu1","environment":"qa","accountAlias":"ACME","resourceAlias":"Front desk","machineName":)"
+       R"("DESKTOP-01","latestVersionKorvath":"3.0.1.643 - Release - x64","supportMessage":"Call","version":"3)"
+       R"(.0.1.643","platform":"x64","build":"Release","pushTimeout":30,"syncInterval":12,"offlineAuthenticati)"
+       R"(on":true,"enableRememberPassword":false,"enableForgotAuthenticator":false,"timeDifference":-5})"},
+      {"RequestConfig", filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
+       R"({"accountId":"acct-1","resourceId":77,"machineName":"DESKTOP-01","userLogins":["alice","bob"],"platf)"
+       R"(orm":1})"},
+      {"ResponseTransaction", filler<ResponseTransaction>(), 5500,
+       R"({"transactionStatus":"PENDING","transactionId":"cccccccccccccccccccccccccccccccccccc","command":"qr-)"
+       R"(command"})"},
+      {"RequestAuthentication", filler<RequestAuthentication>(), KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON,
+       R"({"machineName":"DESKTOP-01","platform":1,"authenticationFactor":"OTP","clientIp":"10.0.0.9","isRdp":)"
+       R"(false,"geolocationData":"","userAuthentication":{"loginType":"EMAIL","login":"alice","authentication)"
+       R"(Data":"123456","transactionId":"ffffffffffffffffffffffffffffffffffff"}})"},
+      {"UserAuthentication", filler<UserAuthentication>(), KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON,
+       R"({"loginType":"EMAIL","login":"alice","authenticationData":"123456","transactionId":"ffffffffffffffff)"
+       R"(ffffffffffffffffffff"})"},
+      {"RequestForgotTokenAuthenticationCode", filler<RequestForgotTokenAuthenticationCode>(),
+       KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON,
+       R"({"machineName":"DESKTOP-01","platform":1,"clientIp":"10.0.0.9","isRdp":true,"activationData":{"login)"
+       R"(":"alice","challenge":"123456","authenticationCode":"654321","period":"48"}})"},
+      {"ActivationData", filler<ActivationData>(), KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON,
+       R"({"login":"alice","challenge":"123456","authenticationCode":"654321","period":"48"})"},
+      {"RequestGetUserPolicy", filler<RequestGetUserPolicy>(), KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON,
+       R"({"loginType":"EMAIL","clientVersion":"3.0.1.643","clientType":"desktop","clientIp":"10.0.0.9","isRdp)"
+       R"(":true,"userLogins":["alice"],"geolocationData":"{\"latitude\":1.5,\"longitude\":2.5,\"accuracy\":3.)"
+       R"(5}"})"},
+      {"RequestGetUserPolicyOffline", filler<RequestGetUserPolicyOffline>(),
+       KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
+       R"({"accountId":"acct-1","machineName":"DESKTOP-01","resourceId":"77","platform":1,"userLogin":"alice"})"},
+      {"ResponseGetUserPolicyOffline", filler<ResponseGetUserPolicyOffline>(),
+       KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
+       R"([{"hasPolicy":true,"policyAllowsAuthentication":true,"authTypes":{"qrcode":true}}])"},
+  };
+  for (const auto& w : written) c.push_back({w.name, w.json, w.fill, w.code});
   return c;
 }
 
