@@ -170,19 +170,16 @@ TEST_F(LoggerTest, EntryAndExitLines) {
   EXPECT_EQ(openRecord(recs[0]).level, "trace");
 }
 
+// Whatever a caller passes goes through the redaction (its rules: LogRedactionTest).
 TEST_F(LoggerTest, SecretsNeverReachTheFile) {
   ASSERT_TRUE(Logger::open(logPath()));
   KV_LOG_DEBUG("%s - request: %s", "Korvath::KvServiceOTP::checkOTP",
-               "{\"userLogin\":\"bob\",\"userPassword\":\"Hunter2!\",\"authData\":\"123456\"}");
-  KV_LOG_DEBUG("password: %s otp=%s", "Hunter2!", "654321");
+               "{\"userLogin\":\"bob\",\"authData\":\"123456\"}");
   Logger::close();
   const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 2u);
-  const std::string first = openRecord(recs[0]).message;
-  EXPECT_EQ(first.find("Hunter2!"), std::string::npos);
-  EXPECT_EQ(first.find("123456"), std::string::npos);
-  EXPECT_NE(first.find("\"userLogin\":\"bob\""), std::string::npos);
-  EXPECT_EQ(openRecord(recs[1]).message, "password: ***");
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(openRecord(recs[0]).message,
+            "Korvath::KvServiceOTP::checkOTP - request: {\"userLogin\":\"bob\",\"authData\":\"***\"}");
 }
 
 TEST_F(LoggerTest, ConcurrentWritersKeepRecordsWhole) {

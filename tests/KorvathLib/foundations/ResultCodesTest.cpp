@@ -16,19 +16,14 @@ TEST(ResultCodes, NamesByCode) {
     const char* name;
   } rows[] = {
       {0, "The operation was performed successfully."},
-      {5000, "KV_ALERT_NEW_VERSION_AVAILABLE"},
       {5013, "KV_ERROR_INVALID_USER_LOGIN_LENGTH"},
       {5108, "KV_ERROR_KV_RESOURCE_NOT_FOUND"},
-      {5116, "KV_ERROR_SERVER_IS_UNREACHABLE"},
       {5135, "KV_ERROR_ALL_TOKENS_BLOCKED_AND_NO_INTERNET_ACCESS"},
       {5142, "KV_ERROR_GET_POLICY_RETURNS_FAILURE_TO_GENARATE_THE_RESPONSE"},
-      {5223, "KV_ERROR_FAIL_REQUEST_GET_USER_POLICY"},
       {5600, "KV_ERROR_FILL_RESPONSE_DATA_FROM_JSON"},
       {7000, "KV_ERROR_BYPASS_UNKNOWN_USER"},
       {5001, "Unexpected error."},
-      {7999, "Unexpected error."},
       {9999, "Unexpected error."},
-      {8001, "Unexpected error."},
       {12, "Unexpected error."},
   };
   for (const auto& row : rows) EXPECT_EQ(row.name, getResultName(row.code)) << row.code;

@@ -121,18 +121,14 @@ TEST(WindowsVersion, ElevenRuleAndWindows8Names) {
 TEST(MachineFacts, ComputerNameAndLocalDomain) {
   const std::string name = getComputerName();
   ASSERT_FALSE(name.empty());
-  EXPECT_TRUE(isLocalDomain("."));
-  EXPECT_TRUE(isLocalDomain(name));
   std::string other = name;
   for (char& c : other)
-    c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
-  EXPECT_TRUE(isLocalDomain(other));
+    c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+  for (const std::string& local : {std::string("."), name, other}) EXPECT_TRUE(isLocalDomain(local)) << local;
   EXPECT_FALSE(isLocalDomain("CORP"));
   EXPECT_FALSE(isLocalDomain(""));
-  EXPECT_FALSE(getWindowsVersionName().empty());
 #ifdef _WIN32
   EXPECT_NE(getWindowsVersionName().find("Windows"), std::string::npos);
-  EXPECT_NE(getSystemPrimaryLanguageId(), 0);
 #else
   EXPECT_EQ(getDnsDomainName(), "");
   EXPECT_EQ(getSystemPrimaryLanguageId(), 9);
