@@ -5,6 +5,7 @@
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Commons/CommonsException.h"
+#include "CryptoSdk/CryptoException.h"
 
 using namespace AuthenticationSdk;
 
@@ -58,13 +59,18 @@ TEST(RandomNumber, StaysWithinBoundsAndCoversThem) {
   EXPECT_GT(wide.size(), 60u);
 }
 
+// Each library's fixed texts, "Unknown error." outside its own range; the service routes by range.
 TEST(ErrorTexts, EveryRangeIsRouted) {
   EXPECT_EQ("The authenticator blob has an invalid length.", OstraSdkService::getErrorMessage(8));
   EXPECT_EQ("The text is not a valid JSON object.", OstraSdkService::getErrorMessage(8001));
+  EXPECT_EQ("A JSON field is missing or has the wrong type.", OstraSdkService::getErrorMessage(8002));
   EXPECT_EQ("The sealed text does not match the key or was altered.", OstraSdkService::getErrorMessage(9014));
-  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(5000));
-  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(9999));
+  for (std::uint16_t code : {5000, 8999, 9999}) EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(code));
   EXPECT_EQ("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(999));
+  EXPECT_EQ("Unknown error.", Commons::Exception::getErrorMessage(9001));
+  EXPECT_EQ("Unknown error.", CryptoSdk::Exception::getErrorMessage(8001));
   for (std::uint16_t code = 1; code <= 21; ++code)
     EXPECT_NE("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(code)) << code;
+  for (std::uint16_t code = 9001; code <= 9016; ++code)
+    EXPECT_NE("Unknown error.", CryptoSdk::Exception::getErrorMessage(code)) << code;
 }

@@ -2,7 +2,6 @@
 // purpose fails with a code and leaves the output empty.
 #include <gtest/gtest.h>
 
-#include "Commons/CommonsException.h"
 #include "Commons/Encoding.h"
 #include "CryptoSdk/CryptoException.h"
 #include "CryptoSdk/SecurityService.h"
@@ -105,15 +104,4 @@ TEST(Sealing, MissingOrShortKeyInputsAreRefused) {
   std::string sealed = "x";
   EXPECT_EQ(Exception::CRYPTO_ERROR_SEAL_KEY_MISSING, AgentSecurityService::seal(key, kPlain, sealed));
   EXPECT_TRUE(sealed.empty());
-}
-
-// Each library's fixed texts; "Unknown error." outside its own range.
-TEST(ErrorTables, CommonsAndCryptoTexts) {
-  EXPECT_EQ("The text is not a valid JSON object.", Commons::Exception::getErrorMessage(8001));
-  EXPECT_EQ("A JSON field is missing or has the wrong type.", Commons::Exception::getErrorMessage(8002));
-  EXPECT_EQ("The sealed text does not match the key or was altered.", Exception::getErrorMessage(9014));
-  for (std::uint16_t code : {8999, 9001}) EXPECT_EQ("Unknown error.", Commons::Exception::getErrorMessage(code));
-  for (std::uint16_t code : {9999, 8001}) EXPECT_EQ("Unknown error.", Exception::getErrorMessage(code));
-  for (std::uint16_t code = 9001; code <= 9016; ++code)
-    EXPECT_NE("Unknown error.", Exception::getErrorMessage(code)) << code;
 }
