@@ -105,7 +105,8 @@ TEST(GeolocationRule, RegistryAndRemoteSession) {
 
 namespace {
 
-// A source whose position a test sets; optionally slow to close.
+// A source whose position a test sets; `stuck` 1 holds it inside latest() (standing for a slow
+// platform call; it shows 3 meanwhile) until the test sets 2.
 class TestSource : public ILocationSource {
  public:
   struct Shared {
@@ -115,6 +116,7 @@ class TestSource : public ILocationSource {
     std::atomic<int> opens{0};
     std::atomic<int> closes{0};
     std::atomic<bool> available{true};
+    std::atomic<int> stuck{0};
   };
   explicit TestSource(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
   bool open() override {
@@ -122,6 +124,10 @@ class TestSource : public ILocationSource {
     return s_->available.load();
   }
   bool latest(Position& p) override {
+    if (s_->stuck == 1) {
+      s_->stuck = 3;  // inside
+      while (s_->stuck == 3) std::this_thread::yield();
+    }
     std::lock_guard<std::mutex> lock(s_->mutex);
     if (s_->has) p = s_->position;
     return s_->has;
@@ -176,18 +182,23 @@ TEST_F(GeolocationTest, DefaultsAtOnceWhenIgnoredOrWithoutASource) {
   EXPECT_EQ(clock_.sleeps(), 0);
 }
 
-TEST_F(GeolocationTest, KeepsTheLatestPosition) {
+// Without a position the caller waits 15 s (in 100 ms steps of the clock); then it gets the
+// latest one the task published. The task starts once per process.
+TEST_F(GeolocationTest, WaitsForAFirstPositionThenKeepsTheLatest) {
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  g.startGeolocationProcessing();
+  float lat = 0, lon = 0, acc = 1;
+  g.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 150);
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->has = true;
     shared_->position = Position{48.1f, 11.5f, 30.0f};
   }
-  KvGeolocator g(factory());
-  g.startGeolocationProcessing();
-  g.startGeolocationProcessing();  // once per process
-  float lat = 0, lon = 0, acc = 0;
-  // The fake clock's steps cost nothing, so one call may end before the task's thread
-  // has even started; ask again until it has published (bounded in real time).
+  // The fake clock's steps cost nothing, so one call may end before the task has polled
+  // again; ask until it has published (bounded in real time).
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (acc <= 0 && std::chrono::steady_clock::now() < giveUp) {
     g.getGeolocation(lat, lon, acc);
@@ -200,16 +211,6 @@ TEST_F(GeolocationTest, KeepsTheLatestPosition) {
   EXPECT_FALSE(g.isRunning());
   EXPECT_EQ(shared_->opens.load(), 1);
   EXPECT_EQ(shared_->closes.load(), 1);
-}
-
-TEST_F(GeolocationTest, WaitsFifteenSecondsForAFirstPosition) {
-  KvGeolocator g(factory());
-  g.startGeolocationProcessing();
-  float lat = 1, lon = 1, acc = 1;
-  g.getGeolocation(lat, lon, acc);
-  EXPECT_EQ(acc, -1.0f);
-  EXPECT_EQ(clock_.sleeps(), 150);  // 15000 ms in 100 ms steps
-  EXPECT_TRUE(g.stopGeolocationProcessing());
 }
 
 TEST_F(GeolocationTest, StopIsCooperativeAndBounded) {
@@ -227,32 +228,14 @@ TEST_F(GeolocationTest, StopIsCooperativeAndBounded) {
   EXPECT_FALSE(g.isRunning());
 }
 
-namespace {
-// A source that blocks in latest() until released, standing for a slow platform call.
-class StuckSource : public ILocationSource {
- public:
-  explicit StuckSource(std::shared_ptr<std::atomic<int>> state) : state_(std::move(state)) {}
-  bool open() override { return true; }
-  bool latest(Position&) override {
-    *state_ = 1;
-    while (*state_ != 2) std::this_thread::yield();
-    return false;
-  }
-  void close() override {}
-
- private:
-  std::shared_ptr<std::atomic<int>> state_;
-};
-}  // namespace
-
 TEST_F(GeolocationTest, SlowTaskIsLeftToFinishNotKilled) {
-  auto state = std::make_shared<std::atomic<int>>(0);
-  KvGeolocator g([state] { return std::unique_ptr<ILocationSource>(new StuckSource(state)); });
+  shared_->stuck = 1;
+  KvGeolocator g(factory());
   g.startGeolocationProcessing();
-  while (*state != 1) std::this_thread::yield();
+  while (shared_->stuck != 3) std::this_thread::yield();
   EXPECT_FALSE(g.stopGeolocationProcessing(10));  // bounded: gives up waiting
   EXPECT_TRUE(g.isRunning());                     // and the thread is still alive
-  *state = 2;                                     // the slow call returns
+  shared_->stuck = 2;                             // the slow call returns
   EXPECT_TRUE(g.stopGeolocationProcessing(60000));
   EXPECT_FALSE(g.isRunning());
 }
