@@ -5,13 +5,20 @@
 # fixture (KV_DISPLAY_FILE names the file holding its number, see cmake/xvfb-fixture.sh), so
 # all processes of the prefix share one display for the whole run. Run by hand, a test uses
 # $DISPLAY, or else a private xvfb-run for that one process.
-# KV_WINE_DESKTOP=<width>x<height> runs the program inside a Wine virtual desktop of that
-# size (a screen of another size on the same display); its exit code is then lost, so such
-# a test is judged by its output.
+# KV_WINE_DESKTOP=<width>x<height> runs the program on a screen of that size: a prefix of its
+# own ("<prefix>-<size>") on a private X server of that size, whose wineserver is waited for
+# before the script ends, so the next program of that prefix starts on its own new server.
+# (A Wine virtual desktop inside the shared prefix outlives its program and changes the
+# screen that the prefix's next programs see.) Tests that use it must not run at once.
 set -e
 exe="$1"
 if [ -z "$KV_WINEPREFIX" ]; then
   KV_WINEPREFIX="$(cd "$(dirname "$exe")/.." && pwd)/wineprefix"
+fi
+if [ -n "$KV_WINE_DESKTOP" ]; then
+  KV_WINEPREFIX="$KV_WINEPREFIX-$KV_WINE_DESKTOP"
+  KV_DISPLAY_FILE=""
+  unset DISPLAY
 fi
 export WINEPREFIX="$KV_WINEPREFIX"
 export WINEARCH=win64
@@ -46,9 +53,10 @@ if [ ! -f "$ready" ]; then
 fi
 set -- wine "$@"
 if [ -n "$KV_WINE_DESKTOP" ]; then
-  # One desktop name per size: processes in it share it like a screen.
-  exe="$2"; shift 2
-  set -- wine explorer "/desktop=kv$KV_WINE_DESKTOP,$KV_WINE_DESKTOP" "$exe" "$@"
+  rc=0
+  xvfb-run -a -s "-screen 0 ${KV_WINE_DESKTOP}x24" "$@" || rc=$?
+  wineserver -w || true
+  exit $rc
 fi
 if [ -z "$DISPLAY" ]; then
   exec xvfb-run -a -s "-screen 0 1920x1080x24" "$@"

@@ -296,8 +296,10 @@ TEST_F(Controls, RepeatedControlsCreateNoFontsOrHandles) {
   for (int i = 0; i < 30; ++i) round();
   const HandleCounts after = handleCounts();
   EXPECT_EQ(Utils::Font::cachedFontCount(), fonts);
-  EXPECT_EQ(after.gdi, before.gdi);
-  EXPECT_EQ(after.user, before.user);
+  // A handle kept per round adds thirty; Wine's display driver may hold one or two of its own
+  // for a moment.
+  EXPECT_LE(after.gdi, before.gdi + 2);
+  EXPECT_LE(after.user, before.user + 2);
 }
 
 }  // namespace

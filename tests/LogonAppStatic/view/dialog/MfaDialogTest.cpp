@@ -431,8 +431,10 @@ TEST_F(DialogFrame, NoHandleGrowthOverFiftyDialogs) {
   for (int i = 0; i < 50; ++i) ASSERT_TRUE(attempt()) << "attempt " << i;
   const Korvath::Test::HandleCounts after = Korvath::Test::handleCounts();
   std::printf("GDI objects %lu -> %lu, USER objects %lu -> %lu over 50 sign-ins\n", before.gdi, after.gdi, before.user, after.user);
-  EXPECT_LE(after.gdi, before.gdi);
-  EXPECT_LE(after.user, before.user);
+  // A handle kept per sign-in adds fifty; Wine's display driver may hold one or two of its own
+  // for a moment.
+  EXPECT_LE(after.gdi, before.gdi + 2);
+  EXPECT_LE(after.user, before.user + 2);
 }
 
 // Run once per language and scale (CMakeLists.txt): the geometry, and screenshots.
