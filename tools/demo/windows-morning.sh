@@ -101,7 +101,9 @@ echo "           ready after $(since "$start")"
 
 # The morning; it asks for the network to go down and up through files in the run folder.
 morning_start="$(now)"
-wine_run "$bin/kvmorning.exe" --fixture "Z:$fixture" --port "$port" --screenshots "Z:$shots" --run "Z:$run" &
+# Not through wine_run: the PID must be the program's own (wine-run.sh execs Wine).
+sh "$src/cmake/wine-run.sh" "$bin/kvmorning.exe" --fixture "Z:$fixture" --port "$port" --screenshots "Z:$shots" \
+  --run "Z:$run" &
 morning=$!
 while kill -0 "$morning" 2>/dev/null; do
   if [ -f "$run/network.request" ]; then
