@@ -27,6 +27,9 @@ class ErrorMessage {
   ErrorText& text() { return text_; }
   void clear() { text_.clear(); }
   // Sets label 200 to the message text and label 201 to the request-ID text and shows both.
+  // A text taller than its label (the Noto fonts are taller than the design heights, and some
+  // languages need more lines) makes the label grow to fit: the message label downwards, the
+  // request-ID label moving down below it, both kept inside the panel.
   void show();
   // Clears the text, takes the result's code, cloud error code and request identifier, shows.
   void showResult(const Model::KvResult& result);
@@ -45,6 +48,10 @@ class ErrorMessage {
   HRESULT error_ = S_OK;
   HWND messageLabel_ = nullptr;
   HWND requestIdLabel_ = nullptr;
+  // The design geometry, from which show() grows the labels.
+  int messageTop_ = 0;
+  int messageHeight_ = 0;
+  int requestIdTop_ = 0;
 };
 
 }  // namespace View
