@@ -30,7 +30,8 @@ LRESULT CALLBACK standInProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A top-level window of the MFA dialog's size and styles, centred like it.
+}  // namespace
+
 HWND createStandInDialog() {
   static HBRUSH background = CreateSolidBrush(0xF0F0F0);
   WNDCLASSEXW wc{};
@@ -52,6 +53,8 @@ HWND createStandInDialog() {
   UpdateWindow(window);
   return window;
 }
+
+namespace {
 
 std::uint64_t realNow() {
   FILETIME ft;
@@ -125,9 +128,14 @@ void PanelSim::TearDown() {
   ServiceSimTestBase::TearDown();
 }
 
-int PanelSim::closes() const { return dialogCloses.load(); }
+int PanelSim::closes() {
+  driver_->sync();
+  return dialogCloses.load();
+}
 
 bool PanelSim::validated() const { return View::dialogState().validated.load(); }
+
+void PanelSim::resetValidated() { View::dialogState().validated = false; }
 
 std::wstring PanelSim::shown(HWND panel, int id) const {
   HWND control = GetDlgItem(panel, id);
@@ -153,7 +161,21 @@ void PanelSim::planPush(const std::string& login, const std::string& decision, u
               ",\"afterPolls\":" + std::to_string(afterPolls) + "}");
 }
 
+void PanelSim::decidePush(const std::string& transactionId, const std::string& decision) {
+  control(port_, "POST", "/_sim/push",
+          "{\"transactionId\":" + CloudTest::quote(transactionId) + ",\"decision\":" + CloudTest::quote(decision) + "}");
+}
+
 std::string PanelSim::pushes() { return control(port_, "GET", "/_sim/pushes", ""); }
+
+unsigned PanelSim::pushPolls() {
+  const std::string list = pushes();
+  unsigned polls = 0;
+  for (std::size_t at = list.find("\"polls\":"); at != std::string::npos; at = list.find("\"polls\":", at + 1)) {
+    polls += static_cast<unsigned>(std::strtoul(list.c_str() + at + 8, nullptr, 10));
+  }
+  return polls;
+}
 
 void PanelSim::shoot(HWND window, const std::wstring& name) {
   std::wstring file = name + L"-" + localeTag();

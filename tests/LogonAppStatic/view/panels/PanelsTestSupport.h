@@ -21,6 +21,10 @@ namespace PanelsTest {
 // The UI scale factor the run expects (1, or 1.5 on the 2880 x 1620 desktop: KV_EXPECT_SCALE).
 double expectedScale();
 
+// A stand-in for the MFA dialog on the calling thread: a top-level window of the dialog's size
+// and styles that counts the WM_CLOSE it gets (PanelSim::closes) instead of closing.
+HWND createStandInDialog();
+
 class PanelSim : public ServicesTest::ServiceSimTestBase {
  protected:
   void SetUp() override;
@@ -42,9 +46,11 @@ class PanelSim : public ServicesTest::ServiceSimTestBase {
     ui_.run([&] { panel.reset(); });
   }
 
-  // The WM_CLOSE messages the stand-in dialog received (a panel that signed the user in).
-  int closes() const;
+  // The WM_CLOSE messages the stand-in dialog received (a panel that signed the user in),
+  // once everything posted to it so far has been handled.
+  int closes();
   bool validated() const;
+  void resetValidated();
   // Text of control `id` of `panel`, "" when the control is hidden.
   std::wstring shown(HWND panel, int id) const;
   // Types `characters` into a control as the keyboard does once the message loop has
@@ -56,8 +62,14 @@ class PanelSim : public ServicesTest::ServiceSimTestBase {
   void advanceMs(std::uint64_t ms);
   // Decides every push made afterwards for `login` after `afterPolls` waiting answers.
   void planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0);
+  // Decides the push `transactionId` now.
+  void decidePush(const std::string& transactionId, const std::string& decision);
   // /_sim/pushes: the pushes since the reset.
   std::string pushes();
+  // The number of polls the simulator answered for its pushes so far.
+  unsigned pushPolls();
+  // Recorded cloud requests whose path ends with `part`.
+  std::size_t requestsTo(const std::string& part) { return recorded(part).size(); }
   // Saves a screenshot of `window` as <name>-<locale>[@1.5x].png, once every pending paint
   // of its thread is done.
   void shoot(HWND window, const std::wstring& name);
