@@ -13,7 +13,7 @@ namespace View {
 namespace {
 
 const char* const kClass = "Korvath::View::ErrorMessage";
-// The smallest font a message is shrunk to so that it fits its room.
+// The smallest font a message or request identifier is shrunk to so that it fits its room.
 constexpr int kMinMessageFontHeight = 10;
 
 std::u16string lookup(int id) {
@@ -22,8 +22,6 @@ std::u16string lookup(int id) {
 }
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-HFONT labelFont(HWND label) { return reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)); }
 
 }  // namespace
 
@@ -77,20 +75,29 @@ void ErrorMessage::show() {
   int requestIdTop = requestIdTop_;
   int requestIdHeight = Panels::px(16);
   if (requestIdLabel_ != nullptr && !requestId.empty()) {
-    requestIdHeight = std::max(requestIdHeight, Panels::textHeight(requestIdLabel_, labelFont(requestIdLabel_), requestId, width));
+    // One line: an identifier that would wrap (at its hyphens) gets a smaller font instead.
+    int fontHeight = Panels::px(16) - 2;
+    HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
+    while (Panels::textWidth(requestIdLabel_, font, requestId) > width - 4 && fontHeight > kMinMessageFontHeight) {
+      font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
+    }
+    if (font != nullptr) SendMessageW(requestIdLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    requestIdHeight = std::max(requestIdHeight, Panels::textHeight(requestIdLabel_, font, requestId, width));
     requestIdTop = std::min(requestIdTop_, bottom - requestIdHeight);
   }
   if (messageLabel_ != nullptr) {
     const int room = (requestId.empty() ? bottom : requestIdTop) - messageTop_;
-    // Too long for the room even so (a long translation with an error code): a smaller font,
-    // one pixel at a time, rather than a cut line.
+    // Too long for the room even so (a long translation with an error code), or a word wider
+    // than the label (Wine breaks Thai lines only at spaces): a smaller font, one pixel at a
+    // time, rather than a cut line.
     int fontHeight = Panels::px(16) - 1;
     HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
-    int needed = Panels::textHeight(messageLabel_, font, message, width);
-    while (needed > room && fontHeight > kMinMessageFontHeight) {
-      font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
-      needed = Panels::textHeight(messageLabel_, font, message, width);
-    }
+    auto fits = [&](HFONT f, int& height) {
+      height = Panels::textHeight(messageLabel_, f, message, width);
+      return height <= room && Panels::wrappedWidth(messageLabel_, f, message, width) <= width;
+    };
+    int needed = 0;
+    while (!fits(font, needed) && fontHeight > kMinMessageFontHeight) font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
     if (font != nullptr) SendMessageW(messageLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     const int height = std::min(std::max(messageHeight_, needed), std::max(room, 0));
     SetWindowPos(messageLabel_, nullptr, 0, messageTop_, width, height, SWP_NOZORDER | SWP_NOACTIVATE);

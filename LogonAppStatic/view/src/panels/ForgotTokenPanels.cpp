@@ -29,13 +29,14 @@ constexpr UINT kCountdownPeriodMs = 30000;
 
 // The link to the how-to window, right-aligned along the panel's bottom edge.
 HWND createHowToLink(HWND panel, HMODULE module, const char* where) {
-  HFONT font = Utils::Font::createFont(Panels::px(16) - 1, FW_NORMAL);
-  const std::wstring caption = Panels::text(435);
-  const int height = std::max(Panels::px(16) + 1, Panels::textHeight(panel, font, caption, Panels::px(380) - 5));
-  HWND link = Panels::createLabel(panel, module, caption, WS_EX_APPWINDOW,
-                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_RIGHT | SS_NOPREFIX, 0,
-                                  Panels::px(360) - height, Panels::px(380) - 5, height, kHowToLinkId, font);
-  if (link == nullptr) {
+  HWND link = Panels::createLabel(panel, module, Panels::text(435), WS_EX_APPWINDOW,
+                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_RIGHT | SS_NOPREFIX, 0, 0,
+                                  Panels::px(380) - 5, Panels::px(16) + 1, kHowToLinkId, Panels::px(16) - 1, FW_NORMAL);
+  if (link != nullptr) {
+    RECT r;
+    GetWindowRect(link, &r);
+    SetWindowPos(link, nullptr, 0, Panels::px(360) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
     const DWORD last = GetLastError();
     KV_LOG_ERROR("%s: Failed to create \"How to use forgot token mode\" link [0x%08x]", where,
                  static_cast<unsigned>(last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL));
@@ -158,7 +159,7 @@ HRESULT ForgotTokenActivationPanel::State::addComponents() {
   HRESULT result = S_OK;
   activationLabel = Panels::createLabel(panel, module, Panels::text(402), 0, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX,
                                         0, Panels::px(20), Panels::px(380), Panels::px(35), kActivationCodeLabelId,
-                                        Utils::Font::createFont(Panels::px(16) + 12, FW_SEMIBOLD));
+                                        Panels::px(16) + 12, FW_SEMIBOLD);
   result |= labelResult(activationLabel, kActivationClass);
   int top = std::max(Panels::px(65), activationLabel != nullptr ? static_cast<int>(rectInParent(activationLabel).bottom) + 4 : 0);
   result |= codeBoxes.create(panel, module, top);
@@ -179,10 +180,12 @@ HRESULT ForgotTokenActivationPanel::State::addComponents() {
   top = std::max(Panels::px(240), top + Panels::px(22) + 4);
   link = createHowToLink(panel, module, kActivationClass);
   const int linkTop = link != nullptr ? static_cast<int>(rectInParent(link).top) : Panels::px(360) - (Panels::px(16) + 1);
-  // The request-ID line stands above the link.
+  // The request-ID line stands above the link, one line of its font high.
+  const int requestIdLine = std::max(Panels::px(16), Panels::textHeight(panel, Utils::Font::createFont(Panels::px(16) - 2, FW_NORMAL),
+                                                                        L"Ag", Panels::px(380)));
   result |= errorMessage.createErrorMessageComponent(
       panel, module, ErrorKind::ForgotTokenActivation, top,
-      std::min(Panels::px(360) - (Panels::px(16) + 1) - (Panels::px(16) + 10), linkTop - Panels::px(16) - 4),
+      std::min(Panels::px(360) - (Panels::px(16) + 1) - (Panels::px(16) + 10), linkTop - requestIdLine - 2),
       4 * Panels::px(16) - 2);
   if (link == nullptr) result |= E_FAIL;
   return result;
@@ -343,10 +346,10 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
   const DWORD labelStyle = WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
   activatedLabel = Panels::createLabel(panel, module, Panels::text(444), 0, labelStyle, 0, Panels::px(30),
                                        Panels::px(380), 2 * s16 + 28, kActivatedLabelId,
-                                       Utils::Font::createFont(s16 + 12, FW_SEMIBOLD));
+                                       s16 + 12, FW_SEMIBOLD);
   expiresInLabel = Panels::createLabel(panel, module, Panels::text(434), 0, labelStyle, 0, Panels::px(95),
                                        Panels::px(380), Panels::px(25), kExpiresInLabelId,
-                                       Utils::Font::createFont(s16, FW_SEMIBOLD));
+                                       s16, FW_SEMIBOLD);
   HFONT countdownFont = Utils::Font::createFont(s16 + 10, FW_NORMAL);
   for (auto* box : {&hoursBox, &minutesBox}) {
     *box = Editbox(WS_CHILD | WS_VISIBLE | WS_BORDER | ES_CENTER, 0, Panels::px(120), Panels::px(45), Panels::px(30),
@@ -357,14 +360,14 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
       if (countdownFont != nullptr) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(countdownFont), FALSE);
     }
   }
-  HFONT unitFont = Utils::Font::createFont(s16 - 1, FW_SEMIBOLD);
-  hoursLabel = Panels::createLabel(panel, module, Panels::text(452), 0, labelStyle, 0, 0, Panels::px(45), s16 + 1,
-                                   kHoursLabelId, unitFont);
-  minutesLabel = Panels::createLabel(panel, module, Panels::text(453), 0, labelStyle, 0, 0, Panels::px(45), s16 + 1,
-                                     kMinutesLabelId, unitFont);
+  // Placed and sized under their boxes by placeCountdown; half the panel at most.
+  hoursLabel = Panels::createLabel(panel, module, Panels::text(452), 0, labelStyle, 0, 0, Panels::px(380) / 2 - Panels::px(5),
+                                   s16 + 1, kHoursLabelId, s16 - 1, FW_SEMIBOLD);
+  minutesLabel = Panels::createLabel(panel, module, Panels::text(453), 0, labelStyle, 0, 0,
+                                     Panels::px(380) / 2 - Panels::px(5), s16 + 1, kMinutesLabelId, s16 - 1, FW_SEMIBOLD);
   loginInformation = Panels::createLabel(panel, module, Panels::text(454), 0, labelStyle, 0, Panels::px(195),
-                                         Panels::px(380), static_cast<int>(3.5 * s16), kLoginInformationId,
-                                         Utils::Font::createFont(s16, FW_NORMAL));
+                                         Panels::px(380), static_cast<int>(3.5 * s16), kLoginInformationId, s16,
+                                         FW_NORMAL);
   link = createHowToLink(panel, module, kAuthenticationClass);
   for (HWND label : {activatedLabel, expiresInLabel, hoursLabel, minutesLabel, loginInformation, link}) {
     result |= labelResult(label, kAuthenticationClass);

@@ -165,7 +165,7 @@ bool createHowToUseDialog(HMODULE module, HWND owner) {
   const int margin = Panels::px(20);
   HWND help = Panels::createLabel(window, module, Panels::text(kHelpTextId), 0, WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
                                   margin, Panels::px(140), width - 2 * margin, height - Panels::px(140), 0,
-                                  Utils::Font::createFont(Panels::px(16) + 4, FW_NORMAL));
+                                  Panels::px(16) + 4, FW_NORMAL);
   if (help == nullptr) KV_LOG_ERROR("Failed in %s: 0x%08x", kClass, static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);
@@ -182,15 +182,18 @@ void HowToUseForgotTokenDialog::start(HMODULE module, HWND owner) {
     if (HWND open = howToWindow.load()) {
       if (IsWindow(open)) return;  // already shown by an outer call on this thread
     }
-    if (!createHowToUseDialog(module, owner)) {
-      howToWindow = nullptr;
-      return;
-    }
-    HWND self = howToWindow.load();
+    // The dialog takes no input from the moment its modal window exists.
     if (owner != nullptr) {
       howToOwner = owner;
       EnableWindow(owner, FALSE);
     }
+    if (!createHowToUseDialog(module, owner)) {
+      howToWindow = nullptr;
+      HWND stillOwner = howToOwner.exchange(nullptr);
+      if (stillOwner != nullptr && IsWindow(stillOwner)) EnableWindow(stillOwner, TRUE);
+      return;
+    }
+    HWND self = howToWindow.load();
     bool quit = false;
     WPARAM quitCode = 0;
     MSG msg;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr UINT_PTR kControlSubclassId = 0x4B565043;  // "KVPC"
 constexpr int kAuthenticationImageId = 120;
+constexpr int kMinLabelFontHeight = 8;
 
 HRESULT lastErrorResult() {
   const DWORD error = GetLastError();
@@ -132,17 +133,29 @@ LRESULT colourStatic(WPARAM hdc, LPARAM control) {
   return reinterpret_cast<LRESULT>(backgroundBrush());
 }
 
-int textHeight(HWND window, HFONT font, const std::wstring& caption, int width) {
+namespace {
+RECT measureWrapped(HWND window, HFONT font, const std::wstring& caption, int width) {
+  RECT r{0, 0, width, 0};
   HDC dc = GetDC(window);
-  if (dc == nullptr) return 0;
+  if (dc == nullptr) return r;
   HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
   const std::wstring measured = withoutTrailingBreaks(caption);
-  RECT r{0, 0, width, 0};
   DrawTextW(dc, measured.empty() ? L" " : measured.c_str(), -1, &r,
-            DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_CENTER | DT_EXPANDTABS);
+            DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
   if (old != nullptr) SelectObject(dc, old);
   ReleaseDC(window, dc);
+  return r;
+}
+}  // namespace
+
+int textHeight(HWND window, HFONT font, const std::wstring& caption, int width) {
+  const RECT r = measureWrapped(window, font, caption, width);
   return r.bottom - r.top;
+}
+
+int wrappedWidth(HWND window, HFONT font, const std::wstring& caption, int width) {
+  const RECT r = measureWrapped(window, font, caption, width);
+  return r.right - r.left;
 }
 
 int textWidth(HWND window, HFONT font, const std::wstring& caption) {
@@ -198,7 +211,11 @@ int fitEditBox(HWND edit, const std::wstring& cue) {
 }
 
 HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x, int y,
-                 int width, int height, UINT id, HFONT font) {
+                 int width, int height, UINT id, int fontHeight, int fontWeight) {
+  HFONT font = Utils::Font::createFont(fontHeight, fontWeight);
+  while (fontHeight > kMinLabelFontHeight && wrappedWidth(parent, font, caption, width) > width) {
+    font = Utils::Font::createFont(--fontHeight, fontWeight);
+  }
   height = std::max(height, textHeight(parent, font, caption, width));
   HWND label = CreateWindowExW(exStyle, L"STATIC", caption.c_str(), style, x, y, width, height, parent,
                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), module, nullptr);

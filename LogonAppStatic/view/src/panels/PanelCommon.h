@@ -57,11 +57,15 @@ LRESULT guarded(const char* where, HWND window, UINT message, WPARAM wParam, LPA
 LRESULT colourStatic(WPARAM hdc, LPARAM control);
 
 // A "STATIC" label at (x, y), `width` wide and at least `height` high: as high as its text
-// needs when wrapped at `width` in `font`.
+// needs when wrapped at `width`, in the font of `fontHeight` and `fontWeight`, or a smaller one
+// (a pixel at a time, down to 8) when a word of it is wider than the label (Wine breaks Thai
+// lines only at spaces).
 HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x,
-                 int y, int width, int height, UINT id, HFONT font);
+                 int y, int width, int height, UINT id, int fontHeight, int fontWeight);
 // Height of `caption` wrapped at `width` in `font` (DrawText's own measure), 0 when unknown.
 int textHeight(HWND window, HFONT font, const std::wstring& caption, int width);
+// Width of `caption` wrapped at `width`: more than `width` when a word does not fit.
+int wrappedWidth(HWND window, HFONT font, const std::wstring& caption, int width);
 // Width of one line of `caption` in `font`.
 int textWidth(HWND window, HFONT font, const std::wstring& caption);
 // Height a single-line edit box needs to show its font whole: the font's cell and the border.

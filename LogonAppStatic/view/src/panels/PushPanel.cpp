@@ -69,7 +69,7 @@ HRESULT PushPanel::State::addInternalComponents(bool isInitialPanel) {
   KV_LOG_DEBUG("%s - Creating Waiting Response message box.", kClass);
   waiting = Panels::createLabel(panel, module, Panels::text(404), 0, WS_CHILD | SS_CENTER | SS_NOPREFIX, 0,
                                 Panels::px(165), Panels::px(380), Panels::px(16), kWaitingTextId,
-                                Utils::Font::createFont(Panels::px(16), FW_NORMAL));
+                                Panels::px(16), FW_NORMAL);
   if (waiting == nullptr) {
     const DWORD last = GetLastError();
     const HRESULT error = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;

@@ -137,7 +137,8 @@ bool PanelSim::validated() const { return View::dialogState().validated.load(); 
 
 void PanelSim::resetValidated() { View::dialogState().validated = false; }
 
-std::wstring PanelSim::shown(HWND panel, int id) const {
+std::wstring PanelSim::shown(HWND panel, int id) {
+  driver_->sync();
   HWND control = GetDlgItem(panel, id);
   if (control == nullptr || !IsWindowVisible(control)) return std::wstring();
   return driver_->text(control);

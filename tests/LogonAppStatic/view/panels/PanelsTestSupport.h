@@ -51,8 +51,9 @@ class PanelSim : public ServicesTest::ServiceSimTestBase {
   int closes();
   bool validated() const;
   void resetValidated();
-  // Text of control `id` of `panel`, "" when the control is hidden.
-  std::wstring shown(HWND panel, int id) const;
+  // Text of control `id` of `panel`, "" when the control is hidden, once everything posted to
+  // the panels' thread so far has been handled.
+  std::wstring shown(HWND panel, int id);
   // Types `characters` into a control as the keyboard does once the message loop has
   // translated the keys (WM_CHAR each), then waits until they are handled.
   bool typeText(HWND control, const std::wstring& characters);
