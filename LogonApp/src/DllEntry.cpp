@@ -1,20 +1,33 @@
-// COM entry points of the credential provider DLL.
-//
-// No provider class is served yet, so every class request is refused the way COM
-// expects for a class this server does not implement, and the DLL can always be
-// unloaded because it never hands out an object.
+// The library entry of KvCredProv.dll and its two exports.
+
 #include <windows.h>
 #include <objbase.h>
 
-extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  return CLASS_E_CLASSNOTAVAILABLE;
+#include "ClassFactory.h"
+#include "ModuleState.h"
+
+extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  return Korvath::Provider::getClassObject(clsid, riid, ppv);
 }
 
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return S_OK; }
+extern "C" HRESULT __stdcall DllCanUnloadNow() { return Korvath::Provider::canUnloadNow(); }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      DisableThreadLibraryCalls(instance);
+      // Only the handle here: the log is opened by the first DllGetClassObject, outside the
+      // loader lock.
+      Korvath::Provider::setModuleHandle(instance);
+      break;
+    case DLL_PROCESS_DETACH:
+      // At process exit (reserved not null) the other threads are already gone, possibly
+      // inside the log's lock; every record is flushed when written, so nothing is lost by
+      // leaving the file to the system then.
+      if (reserved == nullptr) Korvath::Provider::closeLogAtUnload();
+      break;
+    default:
+      break;
+  }
   return TRUE;
 }

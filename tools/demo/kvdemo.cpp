@@ -129,7 +129,7 @@ bool control(std::uint16_t port, const std::string& method, const std::string& p
 // Waits for the push the task sent for `login` to reach the simulator and approves it, as the
 // user does on the phone. False when no push arrives within `limit`.
 bool approvePendingPush(std::uint16_t port, const std::string& login, std::chrono::seconds limit,
-                        const std::future<KvResult>& task, unsigned& pollsBefore) {
+                        const std::shared_future<KvResult>& task, unsigned& pollsBefore) {
   const auto end = std::chrono::steady_clock::now() + limit;
   // A task that has already ended (refused before any push was sent) needs no approval.
   while (std::chrono::steady_clock::now() < end &&
@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
       report("push for alice (task)", 255, 0, "no task started");
     } else {
       unsigned polls = 0;
-      std::future<KvResult>& task = service.getFutures().at(index);
+      std::shared_future<KvResult>& task = service.getFutures().at(index);
       const bool approved = approvePendingPush(port, "alice", std::chrono::seconds(30), task, polls);
       if (!approved) token.cancel();
       const KvResult pushed = task.get();

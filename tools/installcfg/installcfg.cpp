@@ -5,6 +5,12 @@
 //   installcfg --region <r> --environment <e> --account-id <a> --resource-id <n>
 //              (--integration-key <k> | --integration-key-stdin)
 //              [--allow-unknown-users 0|1] [--out <path>]
+//
+// On Windows it also writes and removes the credential provider's registration, as the
+// installer does (Registration.h lists the keys):
+//
+//   installcfg register --dll <path of KvCredProv.dll>
+//   installcfg unregister
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,13 +23,21 @@
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "Registration.h"
+#endif
+
 namespace {
 
 int usage(const char* message) {
   std::cerr << "installcfg: " << message << "\n"
             << "usage: installcfg --region <r> --environment <e> --account-id <a> --resource-id <n>\n"
             << "                  (--integration-key <k> | --integration-key-stdin)\n"
-            << "                  [--allow-unknown-users 0|1] [--out <path>]\n";
+            << "                  [--allow-unknown-users 0|1] [--out <path>]\n"
+            << "       installcfg register --dll <path>   (Windows)\n"
+            << "       installcfg unregister              (Windows)\n";
   return 2;
 }
 
@@ -35,9 +49,49 @@ bool parseUnsigned(const std::string& text, unsigned long long max, unsigned lon
   return out <= max;
 }
 
+#ifdef _WIN32
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size);
+  return out;
+}
+
+// "register --dll <path>" and "unregister"; the path is made absolute, as COM needs it.
+int registration(int argc, char** argv) {
+  const std::string command = argv[1];
+  std::string error;
+  if (command == "register") {
+    if (argc != 4 || std::string(argv[2]) != "--dll") return usage("register needs --dll <path>");
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(wide(argv[3]).c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH || GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES)
+      return usage((std::string("no such DLL: ") + argv[3]).c_str());
+    error = Korvath::Install::registerCredentialProvider(full);
+  } else {
+    if (argc != 2) return usage("unregister takes no arguments");
+    error = Korvath::Install::unregisterCredentialProvider();
+  }
+  if (!error.empty()) {
+    std::cerr << "installcfg: " << command << ": " << error << "\n";
+    return 1;
+  }
+  std::cout << command << "ed\n";
+  return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && (std::string(argv[1]) == "register" || std::string(argv[1]) == "unregister")) {
+#ifdef _WIN32
+    return registration(argc, argv);
+#else
+    return usage("registering the credential provider needs Windows");
+#endif
+  }
   std::map<std::string, std::string> options;
   bool keyFromStdin = false;
   for (int i = 1; i < argc; ++i) {

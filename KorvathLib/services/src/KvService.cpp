@@ -92,7 +92,7 @@ KvService::~KvService() {
   for (auto& future : futures_) waitForFuture(future);
 }
 
-void KvService::waitForFuture(std::future<Model::KvResult>& future) {
+void KvService::waitForFuture(std::shared_future<Model::KvResult>& future) {
   try {
     if (future.valid() && future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) future.wait();
   } catch (const std::future_error& e) {

@@ -140,7 +140,7 @@ std::uint32_t MfaAuthentication::authenticateAsync(MfaAuthenticationRequest requ
                          *copy, token);
       });
       KvService::FutureQueue& futures = service_->getFutures();
-      futures.push_back(std::move(future));
+      futures.push_back(future.share());
       taskIndex = static_cast<std::uint32_t>((futures.size() - 1) % 256);
     } catch (const std::exception& e) {
       // Nothing was started (a service state that cannot be copied, or no thread).

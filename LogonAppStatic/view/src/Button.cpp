@@ -1,6 +1,7 @@
 #include "Korvath/View/Button.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <map>
@@ -80,6 +81,9 @@ HBITMAP composeFace(HWND hwnd, HDC target, ImageButton& entry, int width, int he
   HGDIOBJ old = SelectObject(memory, face);
   RECT all{0, 0, width, height};
   FillRect(memory, &all, backgroundBrush(hwnd));
+  // What the parent paints behind the button, when it can paint into a given device context
+  // (WM_PRINTCLIENT): a translucent image over artwork shows the artwork, not a grey square.
+  DrawThemeParentBackground(hwnd, memory, &all);
   DrawRect rect;
   rect.width = static_cast<std::uint16_t>(width);
   rect.height = static_cast<std::uint16_t>(height);

@@ -1,13 +1,16 @@
 #pragma once
 
-// Support of the KvBusiness tests: a clock that moves only when told, a temporary root with
-// the configuration file of one test, a configuration of the simulator's default account, and
-// blobs of test authenticators.
+// Support of the business tests (the services tests use it too): a clock that moves only when
+// told, a temporary root with the configuration file of one test, a configuration of the
+// simulator's default account, blobs and codes of test authenticators of that account, and
+// the state every business test works on.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "CloudTestSupport.h"
 #include "Korvath/Business/KvBusiness.h"
 #include "Korvath/Config.h"
 #include "Korvath/KvCrypto.h"
@@ -18,26 +21,26 @@ namespace BizCoreTest {
 extern const char* const kAccountId;
 extern const std::int32_t kResourceId;
 extern const char* const kIntegrationKey;
+// Secrets of the default fixture's tokens: alice's (RFC 4226's test secret) and bob's.
+extern const char* const kAliceSecretHex;
+extern const char* const kBobSecretHex;
 
-// 2025-10-09 09:33:20 UTC as a FILETIME; tests move it with set() and advance().
+// 2025-10-09 09:33:20 UTC as a FILETIME; tests move it with set(), and a sleep advances it.
 class FakeClock : public Korvath::Platform::IClock {
  public:
   static constexpr std::uint64_t kStart = 134044736000000000ull;
-  std::uint64_t nowFileTime() override {
-    ++reads_;
-    return fileTime_.load();
-  }
-  unsigned reads() const { return reads_.load(); }
+  std::uint64_t nowFileTime() override { return fileTime_.load(); }
   std::int64_t nowUnixMs() override {
     return static_cast<std::int64_t>(fileTime_.load() / 10000ull) - 11644473600000LL;
   }
   std::int64_t monotonicMs() override { return static_cast<std::int64_t>(fileTime_.load() / 10000ull); }
-  void sleepMs(std::uint32_t ms) override { fileTime_ += static_cast<std::uint64_t>(ms) * 10000ull; }
+  void sleepMs(std::uint32_t ms) override;
   void set(std::uint64_t fileTime) { fileTime_ = fileTime; }
+  std::int64_t sleptMs() const { return slept_.load(); }
 
  private:
   std::atomic<std::uint64_t> fileTime_{kStart};
-  std::atomic<unsigned> reads_{0};
+  std::atomic<std::int64_t> slept_{0};
 };
 
 // A temporary directory that is removed again; natively the process's KORVATH_ROOT points at
@@ -65,8 +68,59 @@ Korvath::Model::UserConfig makeUser(const std::string& login, bool push, bool qr
 // A blob of the default account for a test secret.
 std::string makeBlob(std::uint8_t model, bool active);
 Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial);
+// A blob of the default account for a secret given in hex (model 10 mobile, 11-13 OATH token),
+// the code such a token shows at `counter`, and a record of such a blob with a device id.
+std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, bool active = true,
+                           std::uint64_t counter = 0);
+std::string hotp(const std::string& secretHex, std::uint64_t counter);
+Korvath::Model::AuthenticatorRecord authenticatorOf(std::uint8_t model, const std::string& secretHex,
+                                                    std::uint32_t deviceId, bool active = true);
+// A user with every factor on and the given authenticators.
+Korvath::Model::UserConfig userWith(const std::string& login, const std::string& email,
+                                    const std::vector<Korvath::Model::AuthenticatorRecord>& authenticators);
+
+// What the mobile authenticator holding `blob` answers to `command` now, and the code an
+// administrator reads out for that stored login, hours and challenge.
+std::string qrAnswer(const std::string& blob, const std::string& command);
+std::string adminCode(const std::string& login, std::uint32_t hours, const std::string& challenge);
 
 // Reads the configuration file at `path` into a fresh configuration; its code.
 std::uint16_t readBack(const std::string& path, Korvath::KvCrypto& crypto, Korvath::Config& out);
+
+// What a business test works on: the clock, a configuration of the default account in a file
+// of its own (not written until something saves) and the business object bound to both.
+class BizState {
+ protected:
+  // Installs the clock and binds the business object; the agent registry is the caller's.
+  void attach();
+  void detach();
+  void store(const std::vector<Korvath::Model::UserConfig>& users);
+  Korvath::Model::UserConfig stored(const std::string& login);
+  Korvath::Config readBackConfig();
+  bool fileExists() const;
+  // Server switches: offline checks allowed, remember password, forgot authenticator.
+  void setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator);
+  void setIntegrationKey(const std::string& key);
+
+  FakeClock clock_;
+  TempDir dir_;
+  std::string configPath_;
+  Korvath::KvCrypto crypto_;
+  Korvath::Config config_{&crypto_};
+  Korvath::Business::KvBusiness business_;
+};
+
+// A business test against the simulator of the CTest fixture.
+class BizSimTest : public CloudTest::SimTest, protected BizState {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    attach();
+  }
+  void TearDown() override {
+    detach();
+    SimTest::TearDown();
+  }
+};
 
 }  // namespace BizCoreTest

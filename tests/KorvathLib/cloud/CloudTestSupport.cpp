@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "CryptoSdk/SecurityService.h"
+#include "Korvath/RequestId.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -81,8 +82,7 @@ std::uint16_t closedPort() {
   return port;
 }
 
-bool SimControl::call(const std::string& method, const std::string& path, const std::string& body,
-                      std::string& reply) {
+bool SimControl::call(const std::string& method, const std::string& path, const std::string& body, std::string& reply) {
   Korvath::Cloud::HttpsExchange exchange;
   const std::uint32_t setup =
       exchange.open("localhost", port_, method, path, {"Content-Type: application/json", "Accept: application/json"});
@@ -110,8 +110,8 @@ bool SimControl::reset() {
 
 bool SimControl::reply(const std::string& route, int status, const std::string& json, unsigned count) {
   std::string reply;
-  const std::string body = "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) + ",\"json\":" + json +
-                           ",\"count\":" + std::to_string(count) + "}";
+  const std::string body = "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) +
+                           ",\"json\":" + json + ",\"count\":" + std::to_string(count) + "}";
   return call("POST", "/_sim/reply", body, reply);
 }
 
@@ -150,6 +150,55 @@ bool SimControl::requests(std::vector<Recorded>& out) {
     out.push_back(std::move(record));
   }
   return true;
+}
+
+bool SimControl::planPush(const std::string& login, const std::string& decision, unsigned afterPolls) {
+  std::string reply;
+  return call("POST", "/_sim/push",
+              "{\"login\":" + quote(login) + ",\"decision\":" + quote(decision) +
+                  ",\"afterPolls\":" + std::to_string(afterPolls) + "}",
+              reply);
+}
+
+void SimTest::SetUp() {
+  port_ = portFromFileNamedBy("KV_CLOUDSIM_PORT_FILE");
+  ASSERT_NE(port_, 0) << "KV_CLOUDSIM_PORT_FILE does not name the simulator's port file: run through ctest";
+  const std::string ca = environmentValue("KV_TEST_CA_FILE");
+  ASSERT_FALSE(ca.empty()) << "KV_TEST_CA_FILE is not set";
+  Korvath::Cloud::HttpsExchange::addTrustAnchorFile(ca);
+  pointAt(port_);
+  Korvath::Platform::setAgentRegistry(&registry_);
+  Korvath::clearRequestId();
+  sim_.reset(new SimControl(port_));
+  ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+}
+
+void SimTest::TearDown() { Korvath::Platform::setAgentRegistry(nullptr); }
+
+void SimTest::pointAt(std::uint16_t port, const std::string& domainSuffix) {
+  registry_.values = {{"DesktopLogonHostPrefix", ""},
+                      {"PolicyHostPrefix", ""},
+                      {"DomainSuffix", domainSuffix},
+                      {"Port", std::to_string(port)}};
+}
+
+std::vector<Recorded> SimTest::recorded() {
+  std::vector<Recorded> records;
+  EXPECT_TRUE(sim_->requests(records)) << sim_->lastError();
+  return records;
+}
+
+std::vector<Recorded> SimTest::recordedTo(const std::string& route) {
+  std::vector<Recorded> matching;
+  for (const Recorded& r : recorded()) {
+    const bool isPoll = r.path.find("/transactions/") != std::string::npos;
+    const std::string tail = "/" + route;
+    if (route == "pushresult" ? isPoll
+                              : !isPoll && r.path.size() >= tail.size() &&
+                                    r.path.compare(r.path.size() - tail.size(), tail.size(), tail) == 0)
+      matching.push_back(r);
+  }
+  return matching;
 }
 
 namespace {

@@ -4,8 +4,11 @@
 // the CTest fixture, the simulator's control API over our own HTTPS layer, sealing with the
 // fixture account's request key and deployment values pointing at the simulator.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,12 +55,37 @@ class SimControl {
   // `faultJson` is the whole control object, e.g. {"route":"config","status":500,"body":""}.
   bool fault(const std::string& faultJson);
   bool requests(std::vector<Recorded>& out);
+  // A standing decision for the pushes of `login`: "approve", "deny" or "pending", given
+  // after `afterPolls` polls were answered "still waiting".
+  bool planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0);
   const std::string& lastError() const { return lastError_; }
 
  private:
   bool call(const std::string& method, const std::string& path, const std::string& body, std::string& reply);
   std::uint16_t port_;
   std::string lastError_;
+};
+
+// A test against the simulator of the CTest fixture (KV_CLOUDSIM_PORT_FILE, KV_TEST_CA_FILE):
+// trusts the run's CA, points the agent registry's deployment values at the simulator, starts
+// a new sign-in attempt and resets the simulator.
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  void pointAt(std::uint16_t port, const std::string& domainSuffix = "");
+  void fault(const std::string& json) { ASSERT_TRUE(sim_->fault(json)) << sim_->lastError(); }
+  void reply(const std::string& route, int status, const std::string& json, unsigned count = 0) {
+    ASSERT_TRUE(sim_->reply(route, status, json, count)) << sim_->lastError();
+  }
+  std::vector<Recorded> recorded();
+  // The recorded requests to one route: the path ends with "/<route>", or for "pushresult"
+  // holds "/transactions/".
+  std::vector<Recorded> recordedTo(const std::string& route);
+
+  std::uint16_t port_ = 0;
+  MapRegistry registry_;
+  std::unique_ptr<SimControl> sim_;
 };
 
 // Sealing and opening under the fixture account's request key.

@@ -1,15 +1,17 @@
-// The client's decisions without a network: host choice, wrapper, status phrases, and the
-// outcomes the simulator cannot bring about (transport numbers of every kind, odd statuses).
-// Every operation's outcomes over TLS are in CloudTransportTest.cpp.
+// The client's decisions without a network: host choice, wrapper, the cloud-code table, and
+// the transport numbers the simulator cannot bring about. Every kind of answer over TLS is in
+// CloudTransportTest.cpp.
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CloudTestSupport.h"
+#include "Korvath/KvException.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RESTClient.h"
-#include "Korvath/ResultCodes.h"
 
 using Korvath::RESTClient;
 using Korvath::Cloud::HttpsResult;
@@ -46,165 +48,101 @@ struct Outcome {
 Outcome decide(Op op, const HttpsResult& exchange) {
   std::string reply = "stale";
   auto result = RESTClient::decideOutcome(op, exchange, reply);
-  EXPECT_EQ(result.getRequestId(), "");
   return {result.getResultCode(), result.getCloudErrorCode(), reply};
 }
 
-const Op kAll[] = {Op::PostConfig, Op::PostTransaction, Op::PostAuthentication, Op::PostForgotTokenAuthenticationCode,
-                   Op::GetPushResult, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
-const Op kPosts[] = {Op::PostConfig, Op::PostTransaction, Op::PostAuthentication,
-                     Op::PostForgotTokenAuthenticationCode, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
-
-const char* kUnknownCodeList = R"({"errors":[{"code":"123","message":"?"}]})";
-const char* kUserNotFoundList = R"({"errors":[{"code":"201015008","message":"User not found"}]})";
+const Op kAll[] = {
+    Op::PostConfig,    Op::PostTransaction,   Op::PostAuthentication,      Op::PostForgotTokenAuthenticationCode,
+    Op::GetPushResult, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
 
 }  // namespace
 
-TEST(RESTClientHost, ProductionHasNoEnvironmentPart) {
+TEST(CloudErrorMapping, EveryRowOfTheTable) {
+  const std::vector<std::pair<std::int32_t, std::uint16_t>> table = {
+      {201005001, 5113}, {201005002, 5114}, {201005003, 5116}, {201005004, 5115}, {201005012, 5108}, {201015001, 5114},
+      {201015002, 5114}, {201015003, 5114}, {201015004, 5108}, {201015007, 5039}, {201015008, 5103}, {201015009, 5105},
+      {201015010, 5127}, {201015011, 5106}, {201045000, 5114}, {201045001, 5113}, {201045002, 5113}, {201045003, 5113},
+      {201045005, 5113}, {201045006, 5113}, {201045009, 5113}, {201045010, 5113}, {201045004, 5121}, {201045007, 5114},
+      {201045008, 5116}, {201055001, 5114}, {201055002, 5114}, {201055003, 5114}, {201055006, 5105}, {201055007, 5103},
+      {201055008, 5119}, {201055009, 5106}, {201105001, 5140}, {201105002, 5141}, {201105003, 5108}, {201105007, 5142},
+      {201105008, 5143}, {202001001, 5107}, {202001002, 5039}, {202001003, 5113}, {202001010, 5114}, {202001030, 5114},
+      {202001031, 5114}, {202001032, 5114}, {202001033, 5114}, {202001020, 5119}, {202002001, 5107}, {202002002, 5039},
+      {202002010, 5107}, {202002020, 5107}, {202002011, 5117}, {202002012, 5113}, {202002021, 5113}, {202002040, 5113},
+      {202002013, 5114}, {202002030, 5114}, {202002031, 5114}, {202002032, 5114}, {202006001, 5113}, {202006002, 5105},
+      {202006003, 5105}, {202006004, 5103}, {202006005, 5107},
+  };
+  for (const auto& row : table) EXPECT_EQ(RESTClient::mapCloudErrorCode(row.first), row.second) << row.first;
+  for (std::int32_t code : {201105006, 0, -1, 123, 201005000, 201005005, 202006006, 201045011, 2147483647})
+    EXPECT_EQ(RESTClient::mapCloudErrorCode(code), 9999) << code;
+  EXPECT_THROW(RESTClient::readErrorList(""), Korvath::Exception::KvException);
+}
+
+// Production has no environment part; the registry overrides every deployment value, and a
+// port that is no number from 1 to 65535 keeps the default.
+TEST(RESTClientHost, DeploymentValues) {
   EXPECT_EQ(RESTClient::buildHost("prod", "desktoplogon.", "eu", ".cloud.example"), "desktoplogon.eu.cloud.example");
   EXPECT_EQ(RESTClient::buildHost("staging", "desktoplogon.", "eu", ".cloud.example"),
             "staging.desktoplogon.eu.cloud.example");
-  EXPECT_EQ(RESTClient::buildHost("", "desktoplogon.", "eu", ".cloud.example"), ".desktoplogon.eu.cloud.example");
   EXPECT_EQ(RESTClient::buildHost("Prod", "p.", "us", ".s"), "Prod.p.us.s");
-}
-
-TEST(RESTClientHost, DefaultsAndPolicySwitch) {
   RegistryScope scope;
-  RESTClient client("us", "qa");
-  EXPECT_EQ(client.getHost(), "qa.desktoplogon.us.cloud.example");
-  EXPECT_EQ(client.getPort(), 443);
-  client.setupGetUserPolicyUrl();
-  EXPECT_EQ(client.getHost(), "qa.policy.us.cloud.example");
-}
-
-TEST(RESTClientHost, RegistryOverridesDeploymentValues) {
-  RegistryScope scope;
-  scope.registry.values = {{"DesktopLogonHostPrefix", "dl-"}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ".test"}, {"Port", "8443"}};
-  RESTClient client("local", "prod");
-  EXPECT_EQ(client.getHost(), "dl-local.test");
-  EXPECT_EQ(client.getPort(), 8443);
-  client.setupGetUserPolicyUrl();
-  EXPECT_EQ(client.getHost(), "local.test");
-}
-
-TEST(RESTClientHost, BadPortValueKeepsTheDefault) {
-  RegistryScope scope;
+  RESTClient defaults("us", "qa");
+  EXPECT_EQ(defaults.getHost(), "qa.desktoplogon.us.cloud.example");
+  EXPECT_EQ(defaults.getPort(), 443);
+  defaults.setupGetUserPolicyUrl();
+  EXPECT_EQ(defaults.getHost(), "qa.policy.us.cloud.example");
+  scope.registry.values = {
+      {"DesktopLogonHostPrefix", "dl-"}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ".test"}, {"Port", "8443"}};
+  RESTClient overridden("local", "prod");
+  EXPECT_EQ(overridden.getHost(), "dl-local.test");
+  EXPECT_EQ(overridden.getPort(), 8443);
+  overridden.setupGetUserPolicyUrl();
+  EXPECT_EQ(overridden.getHost(), "local.test");
   for (const char* port : {"0", "65536", "", "80a", "-1", "123456"}) {
     scope.registry.values["Port"] = port;
-    RESTClient client("r", "prod");
-    EXPECT_EQ(client.getPort(), 443) << port;
+    EXPECT_EQ(RESTClient("r", "prod").getPort(), 443) << port;
   }
 }
 
-TEST(RESTClientWire, WrapperIsWrittenByTheJsonWriter) {
-  EXPECT_EQ(RESTClient::wrapDataBody("abc"), R"({"data":"abc"})");
+TEST(RESTClientWire, WrapperIdentifierAndTargetsThatWouldChangeTheUrl) {
+  // Quotes, backslashes and control characters cannot break out of the wrapper's string.
   EXPECT_EQ(RESTClient::wrapDataBody(""), R"({"data":""})");
-  // Quotes, backslashes and control characters cannot break out of the string.
   EXPECT_EQ(RESTClient::wrapDataBody("a\"b\\\"}"), R"({"data":"a\"b\\\"}"})");
   EXPECT_EQ(RESTClient::wrapDataBody("x\ny"), R"({"data":"x\ny"})");
-}
-
-TEST(RESTClientWire, TransactionIdentifierShape) {
   EXPECT_TRUE(RESTClient::isValidTransactionId("0f8fad5b-d9cb-469f-a165-70867728950e"));
   EXPECT_TRUE(RESTClient::isValidTransactionId("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
-  EXPECT_FALSE(RESTClient::isValidTransactionId(""));
-  EXPECT_FALSE(RESTClient::isValidTransactionId("0f8fad5b-d9cb-469f-a165-70867728950"));
-  EXPECT_FALSE(RESTClient::isValidTransactionId("0f8fad5b-d9cb-469f-a165-70867728950ee"));
-  EXPECT_FALSE(RESTClient::isValidTransactionId("../../../../config?x=1#aaaaaaaaaaaaaa"));
-  EXPECT_FALSE(RESTClient::isValidTransactionId("0f8fad5b-d9cb-469f-a165-70867728950/"));
-  EXPECT_FALSE(RESTClient::isValidTransactionId("0f8fad5b d9cb-469f-a165-70867728950e"));
-}
-
-TEST(RESTClientStatusText, Phrases) {
-  EXPECT_EQ(RESTClient::getHttpStatusText(200), "request completed");
-  EXPECT_EQ(RESTClient::getHttpStatusText(201), "object created, reason = new URI");
-  EXPECT_EQ(RESTClient::getHttpStatusText(202), "async completion (TBS)");
-  EXPECT_EQ(RESTClient::getHttpStatusText(308), "Object permanently moved keep verb");
-  EXPECT_EQ(RESTClient::getHttpStatusText(404), "object not found");
-  EXPECT_EQ(RESTClient::getHttpStatusText(449), "retry after doing the appropriate action.");
-  EXPECT_EQ(RESTClient::getHttpStatusText(505), "HTTP version not supported");
-  for (std::uint32_t value : {0u, 306u, 416u, 506u, 12002u, 12029u, 183u}) {
-    EXPECT_EQ(RESTClient::getHttpStatusText(value), "") << value;
-  }
-  int known = 0;
-  for (std::uint32_t status = 0; status < 1000; ++status) known += RESTClient::getHttpStatusText(status).empty() ? 0 : 1;
-  EXPECT_EQ(known, 41);
-}
-
-TEST(RESTClientOutcome, TransportErrors) {
-  for (Op op : kAll) {
-    EXPECT_EQ(decide(op, failure(12002)).code, 5124);
-    EXPECT_EQ(decide(op, failure(183)).code, 5124);
-    const Outcome refused = decide(op, failure(12029));
-    EXPECT_EQ(refused.code, 5124);
-    EXPECT_EQ(refused.cloud, 0);
-    EXPECT_EQ(refused.reply, "");
-    EXPECT_EQ(decide(op, failure(12005)).code, 5116);
-    EXPECT_EQ(decide(op, failure(12007)).code, 5137);
-    // Anything else (a TLS failure, a dropped connection, an oversized reply) is an error
-    // without a list: communication failure, no cloud code.
-    for (std::uint32_t error : {12175u, 12030u, 12152u, 12004u}) {
-      const Outcome other = decide(op, failure(error));
-      EXPECT_EQ(other.code, 5114) << error;
-      EXPECT_EQ(other.cloud, 0);
-    }
-  }
-}
-
-TEST(RESTClientOutcome, TransportErrorNeverPassesForAStatus) {
-  // 404 as a transport number is not an HTTP 404 of a policy operation.
-  const Outcome outcome = decide(Op::PostGetUserPolicy, failure(404));
-  EXPECT_EQ(outcome.code, 5114);
-  // And a 12029 "status" is an answer to be read, not a connection failure.
-  const Outcome status = decide(Op::PostConfig, answer(12029, kUserNotFoundList));
-  EXPECT_EQ(status.code, 5103);
-  EXPECT_EQ(status.cloud, 201015008);
-}
-
-TEST(RESTClientOutcome, BrokenEnvelope) {
-  for (Op op : kPosts) {
-    for (const char* body : {"", "{", R"({"dat":"x"})", R"({"data":1})", "[]"}) {
-      const Outcome broken = decide(op, answer(200, body));
-      EXPECT_EQ(broken.code, 5116) << body;
-      EXPECT_EQ(broken.reply, body);
-    }
-  }
-}
-
-TEST(RESTClientOutcome, CasesTheSimulatorSuiteDoesNotReach) {
-  // The push result is handed back unread, even when it is no JSON at all.
-  EXPECT_EQ(decide(Op::GetPushResult, answer(200, "not json")).code, 0);
-  // 201 and 202 are error statuses outside their own operations.
-  EXPECT_EQ(decide(Op::GetPushResult, answer(201, kUnknownCodeList)).code, 5220);
-  EXPECT_EQ(decide(Op::PostTransaction, answer(202, kUnknownCodeList)).code, 5219);
-  for (Op op : {Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline}) {
-    // 400/401/404 of a policy operation take the table value of the highest code alone,
-    // even when a lower code is known.
-    const Outcome mixed = decide(op, answer(401, R"({"errors":[{"code":"201015008"},{"code":"201105006"}]})"));
-    EXPECT_EQ(mixed.code, 9999);
-    EXPECT_EQ(mixed.cloud, 201105006);
-    // Other client errors use the default.
-    EXPECT_EQ(decide(op, answer(403, kUnknownCodeList)).code, 5223);
-    // An error list without entries is as unreadable as any other body.
-    const Outcome empty = decide(op, answer(404, R"({"errors":[]})"));
-    EXPECT_EQ(empty.code, 5114);
-    EXPECT_EQ(empty.cloud, 0);
-  }
-}
-
-TEST(RESTClientWire, TargetsThatWouldChangeTheUrlAreRefusedBeforeSending) {
+  for (const char* id : {"", "0f8fad5b-d9cb-469f-a165-70867728950", "0f8fad5b-d9cb-469f-a165-70867728950ee",
+                         "../../../../config?x=1#aaaaaaaaaaaaaa", "0f8fad5b-d9cb-469f-a165-70867728950/",
+                         "0f8fad5b d9cb-469f-a165-70867728950e"})
+    EXPECT_FALSE(RESTClient::isValidTransactionId(id)) << id;
   Korvath::Cloud::HttpsExchange exchange;
-  for (const char* host : {"", "a.example:99", "a.example/x", "user@a.example", "a.example?q", "[::1]", "a b"}) {
+  for (const char* host : {"", "a.example:99", "a.example/x", "user@a.example", "a.example?q", "[::1]", "a b"})
     EXPECT_EQ(exchange.open(host, 443, "GET", "/x", {}), 12005u) << host;
-  }
-  for (const char* path : {"", "x", "/x?y=1", "/x#f", "/x y", "/x\\y"}) {
+  for (const char* path : {"", "x", "/x?y=1", "/x#f", "/x y", "/x\\y"})
     EXPECT_EQ(exchange.open("a.invalid", 443, "GET", path, {}), 12005u) << path;
-  }
   RegistryScope scope;
   scope.registry.values = {{"DomainSuffix", ""}, {"DesktopLogonHostPrefix", ""}};
-  RESTClient client("127.0.0.1:1/", "prod");
   std::string reply;
-  EXPECT_EQ(client.postConfig("AC1", "42", "s", reply).getResultCode(), 5116);
-  RESTClient other("r", "prod");
-  EXPECT_EQ(other.postConfig("AC1?x=", "42", "s", reply).getResultCode(), 5116);
+  EXPECT_EQ(RESTClient("127.0.0.1:1/", "prod").postConfig("AC1", "42", "s", reply).getResultCode(), 5116);
+  EXPECT_EQ(RESTClient("r", "prod").postConfig("AC1?x=", "42", "s", reply).getResultCode(), 5116);
+  EXPECT_EQ(RESTClient::getHttpStatusText(404), "object not found");
+  EXPECT_EQ(RESTClient::getHttpStatusText(306), "");
+}
+
+// Each transport number, for every operation. Anything else than the named ones (a TLS
+// failure, a dropped connection, an oversized reply) is communication failure, no cloud code.
+TEST(RESTClientOutcome, TransportErrors) {
+  const std::pair<std::uint32_t, std::uint16_t> rows[] = {{12002, 5124}, {183, 5124},   {12029, 5124}, {12005, 5116},
+                                                          {12007, 5137}, {12175, 5114}, {12030, 5114}, {12152, 5114},
+                                                          {12004, 5114}, {404, 5114}};
+  for (Op op : kAll)
+    for (const auto& row : rows) {
+      const Outcome outcome = decide(op, failure(row.first));
+      EXPECT_EQ(outcome.code, row.second) << row.first;
+      EXPECT_EQ(outcome.cloud, 0);
+      EXPECT_EQ(outcome.reply, "");
+    }
+  // A 12029 "status" is an answer to be read, not a connection failure.
+  const Outcome status = decide(Op::PostConfig, answer(12029, R"({"errors":[{"code":"201015008","message":"m"}]})"));
+  EXPECT_EQ(status.code, 5103);
+  EXPECT_EQ(status.cloud, 201015008);
 }

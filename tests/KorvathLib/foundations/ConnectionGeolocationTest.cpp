@@ -23,9 +23,18 @@ class ScriptedSource : public IRemoteAddressSource {
  public:
   std::wstring eventLog, session, tcp;
   int calls = 0;
-  std::wstring fromEventLog() override { ++calls; return eventLog; }
-  std::wstring fromSessionInformation() override { ++calls; return session; }
-  std::wstring fromTcpTable() override { ++calls; return tcp; }
+  std::wstring fromEventLog() override {
+    ++calls;
+    return eventLog;
+  }
+  std::wstring fromSessionInformation() override {
+    ++calls;
+    return session;
+  }
+  std::wstring fromTcpTable() override {
+    ++calls;
+    return tcp;
+  }
 };
 }  // namespace
 
@@ -42,33 +51,27 @@ TEST(RemoteAddress, SourcesInOrder) {
   EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.30");
   s.tcp.clear();
   EXPECT_EQ(getRemoteClientIpAddress(s), L"");
-}
-
 #ifndef _WIN32
-TEST(RemoteAddress, NativelyThereIsNoRemoteSession) { EXPECT_EQ(getRemoteClientIpAddress(), L""); }
+  EXPECT_EQ(getRemoteClientIpAddress(), L"");  // natively there is no remote session
 #endif
-
-TEST(RemoteAddress, EventXml) {
-  EXPECT_EQ(addressFromEventXml("<Event><EventData><Data Name='ClientIP'>192.0.2.7:50123</Data></EventData></Event>"),
-            "192.0.2.7");
-  EXPECT_EQ(addressFromEventXml("<Data Name=\"ClientIP\">[2001:db8::5]:3390</Data>"), "2001:db8::5");
-  EXPECT_EQ(addressFromEventXml("<UserData><EventXML><Param1>bob</Param1><Param3>198.51.100.4</Param3></EventXML>"),
-            "198.51.100.4");
-  EXPECT_EQ(addressFromEventXml("<Address>203.0.113.9</Address>"), "203.0.113.9");
-  EXPECT_EQ(addressFromEventXml("<Param3>LOCAL</Param3>"), "");
-  EXPECT_EQ(addressFromEventXml("<Param3>1.2.3.4.5</Param3>"), "");
-  EXPECT_EQ(addressFromEventXml("<Param3>256.1.1.1</Param3>"), "");
-  EXPECT_EQ(addressFromEventXml("<Param3>192.0.2.1"), "");  // unterminated
-  EXPECT_EQ(addressFromEventXml(""), "");
 }
 
-TEST(RemoteAddress, IpText) {
-  EXPECT_TRUE(isIpAddressText("10.0.0.1"));
+// Only text that is an IP literal is taken, from either event's field.
+TEST(RemoteAddress, EventXmlAndIpText) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"<Event><EventData><Data Name='ClientIP'>192.0.2.7:50123</Data></EventData></Event>", "192.0.2.7"},
+      {"<Data Name=\"ClientIP\">[2001:db8::5]:3390</Data>", "2001:db8::5"},
+      {"<UserData><EventXML><Param1>bob</Param1><Param3>198.51.100.4</Param3></EventXML>", "198.51.100.4"},
+      {"<Address>203.0.113.9</Address>", "203.0.113.9"},
+      {"<Param3>LOCAL</Param3>", ""},
+      {"<Param3>1.2.3.4.5</Param3>", ""},
+      {"<Param3>256.1.1.1</Param3>", ""},
+      {"<Param3>192.0.2.1", ""},  // unterminated
+      {"", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(addressFromEventXml(row.first), row.second) << row.first;
   EXPECT_TRUE(isIpAddressText("fe80::1%12"));
-  EXPECT_FALSE(isIpAddressText("10.0.0"));
-  EXPECT_FALSE(isIpAddressText("a.b.c.d"));
-  EXPECT_FALSE(isIpAddressText("<script>"));
-  EXPECT_FALSE(isIpAddressText(""));
+  for (const char* bad : {"10.0.0", "a.b.c.d", "<script>", ""}) EXPECT_FALSE(isIpAddressText(bad)) << bad;
 }
 
 TEST(RemoteAddress, TcpTable) {
@@ -80,17 +83,9 @@ TEST(RemoteAddress, TcpTable) {
   };
   EXPECT_EQ(rdpPeerFromTcpTable(rows, 3389), "192.0.2.99");
   EXPECT_EQ(rdpPeerFromTcpTable(rows, 3390), "");
-  EXPECT_EQ(rdpPeerFromTcpTable({}, 3389), "");
 }
 
-TEST(RemoteLogonFlag, Shared) {
-  Utils::setRemoteLogonFlag(1);
-  EXPECT_TRUE(Utils::isRemoteLogon());
-  Utils::setRemoteLogonFlag(2);
-  EXPECT_FALSE(Utils::isRemoteLogon());
-  Utils::setRemoteLogonFlag(0);
-}
-
+// Geolocation only when the registry says exactly "enabled" and the sign-in is not remote.
 TEST(GeolocationRule, RegistryAndRemoteSession) {
   KvTest::MemoryRegistry reg;
   KvTest::ScopedRegistry scoped(reg);
@@ -101,13 +96,17 @@ TEST(GeolocationRule, RegistryAndRemoteSession) {
   reg.setString("Geolocation", "enabled");
   EXPECT_FALSE(GeolocationBusiness::shouldIgnoreGeolocation());
   Utils::setRemoteLogonFlag(1);
+  EXPECT_TRUE(Utils::isRemoteLogon());
   EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
+  Utils::setRemoteLogonFlag(2);
+  EXPECT_FALSE(Utils::isRemoteLogon());
   Utils::setRemoteLogonFlag(0);
 }
 
 namespace {
 
-// A source whose position a test sets; optionally slow to close.
+// A source whose position a test sets; `stuck` 1 holds it inside latest() (standing for a slow
+// platform call; it shows 3 meanwhile) until the test sets 2.
 class TestSource : public ILocationSource {
  public:
   struct Shared {
@@ -117,6 +116,7 @@ class TestSource : public ILocationSource {
     std::atomic<int> opens{0};
     std::atomic<int> closes{0};
     std::atomic<bool> available{true};
+    std::atomic<int> stuck{0};
   };
   explicit TestSource(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
   bool open() override {
@@ -124,6 +124,10 @@ class TestSource : public ILocationSource {
     return s_->available.load();
   }
   bool latest(Position& p) override {
+    if (s_->stuck == 1) {
+      s_->stuck = 3;  // inside
+      while (s_->stuck == 3) std::this_thread::yield();
+    }
     std::lock_guard<std::mutex> lock(s_->mutex);
     if (s_->has) p = s_->position;
     return s_->has;
@@ -153,7 +157,7 @@ class GeolocationTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(GeolocationTest, DefaultsWhenIgnored) {
+TEST_F(GeolocationTest, DefaultsAtOnceWhenIgnoredOrWithoutASource) {
   registry_.setString("Geolocation", "disabled");
   KvGeolocator g(factory());
   shared_->has = true;
@@ -166,20 +170,35 @@ TEST_F(GeolocationTest, DefaultsWhenIgnored) {
   EXPECT_EQ(acc, -1.0f);
   EXPECT_EQ(clock_.sleeps(), 0);
   EXPECT_TRUE(g.stopGeolocationProcessing());
+  // Enabled, but no location source: no task runs, so no wait either.
+  registry_.setString("Geolocation", "enabled");
+  shared_->available = false;
+  KvGeolocator none(factory());
+  none.startGeolocationProcessing();
+  while (none.isRunning() && !none.stopGeolocationProcessing()) {
+  }
+  none.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 0);
 }
 
-TEST_F(GeolocationTest, KeepsTheLatestPosition) {
+// Without a position the caller waits 15 s (in 100 ms steps of the clock); then it gets the
+// latest one the task published. The task starts once per process.
+TEST_F(GeolocationTest, WaitsForAFirstPositionThenKeepsTheLatest) {
+  KvGeolocator g(factory());
+  g.startGeolocationProcessing();
+  g.startGeolocationProcessing();
+  float lat = 0, lon = 0, acc = 1;
+  g.getGeolocation(lat, lon, acc);
+  EXPECT_EQ(acc, -1.0f);
+  EXPECT_EQ(clock_.sleeps(), 150);
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->has = true;
     shared_->position = Position{48.1f, 11.5f, 30.0f};
   }
-  KvGeolocator g(factory());
-  g.startGeolocationProcessing();
-  g.startGeolocationProcessing();  // once per process
-  float lat = 0, lon = 0, acc = 0;
-  // The fake clock's steps cost nothing, so one call may end before the task's thread
-  // has even started; ask again until it has published (bounded in real time).
+  // The fake clock's steps cost nothing, so one call may end before the task has polled
+  // again; ask until it has published (bounded in real time).
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (acc <= 0 && std::chrono::steady_clock::now() < giveUp) {
     g.getGeolocation(lat, lon, acc);
@@ -194,77 +213,29 @@ TEST_F(GeolocationTest, KeepsTheLatestPosition) {
   EXPECT_EQ(shared_->closes.load(), 1);
 }
 
-TEST_F(GeolocationTest, WaitsFifteenSecondsForAFirstPosition) {
-  KvGeolocator g(factory());
-  g.startGeolocationProcessing();
-  float lat = 1, lon = 1, acc = 1;
-  g.getGeolocation(lat, lon, acc);
-  EXPECT_EQ(acc, -1.0f);
-  EXPECT_EQ(clock_.sleeps(), 150);  // 15000 ms in 100 ms steps
-  EXPECT_TRUE(g.stopGeolocationProcessing());
-}
-
-TEST_F(GeolocationTest, NoSourceMeansNoWait) {
-  shared_->available = false;
-  KvGeolocator g(factory());
-  g.startGeolocationProcessing();
-  while (g.isRunning() && !g.stopGeolocationProcessing()) {
-  }
-  float lat = 1, lon = 1, acc = 1;
-  g.getGeolocation(lat, lon, acc);
-  EXPECT_EQ(acc, -1.0f);
-  EXPECT_EQ(clock_.sleeps(), 0);
-}
-
 TEST_F(GeolocationTest, StopIsCooperativeAndBounded) {
   // The task polls once a second; a stop must not wait for that poll.
   KvGeolocator g(factory());
   g.startGeolocationProcessing();
   while (shared_->opens.load() == 0) std::this_thread::yield();
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_TRUE(g.stopGeolocationProcessing());
+  std::atomic<int> stopped{0};
+  std::thread other([&] { stopped += g.stopGeolocationProcessing() ? 1 : 0; });  // two stops at once
+  stopped += g.stopGeolocationProcessing() ? 1 : 0;
+  other.join();
+  EXPECT_EQ(stopped.load(), 2);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(KvGeolocator::kPollMs));
   EXPECT_FALSE(g.isRunning());
 }
 
-namespace {
-// A source that blocks in latest() until released, standing for a slow platform call.
-class StuckSource : public ILocationSource {
- public:
-  explicit StuckSource(std::shared_ptr<std::atomic<int>> state) : state_(std::move(state)) {}
-  bool open() override { return true; }
-  bool latest(Position&) override {
-    *state_ = 1;
-    while (*state_ != 2) std::this_thread::yield();
-    return false;
-  }
-  void close() override {}
-
- private:
-  std::shared_ptr<std::atomic<int>> state_;
-};
-}  // namespace
-
 TEST_F(GeolocationTest, SlowTaskIsLeftToFinishNotKilled) {
-  auto state = std::make_shared<std::atomic<int>>(0);
-  KvGeolocator g([state] { return std::unique_ptr<ILocationSource>(new StuckSource(state)); });
-  g.startGeolocationProcessing();
-  while (*state != 1) std::this_thread::yield();
-  EXPECT_FALSE(g.stopGeolocationProcessing(10));  // bounded: gives up waiting
-  EXPECT_TRUE(g.isRunning());                       // and the thread is still alive
-  *state = 2;                                       // the slow call returns
-  EXPECT_TRUE(g.stopGeolocationProcessing(60000));
-  EXPECT_FALSE(g.isRunning());
-}
-
-TEST_F(GeolocationTest, TwoStopsAtOnceBothSucceed) {
+  shared_->stuck = 1;
   KvGeolocator g(factory());
   g.startGeolocationProcessing();
-  while (shared_->opens.load() == 0) std::this_thread::yield();
-  std::atomic<int> stopped{0};
-  std::thread other([&] { stopped += g.stopGeolocationProcessing() ? 1 : 0; });
-  stopped += g.stopGeolocationProcessing() ? 1 : 0;
-  other.join();
-  EXPECT_EQ(stopped.load(), 2);
+  while (shared_->stuck != 3) std::this_thread::yield();
+  EXPECT_FALSE(g.stopGeolocationProcessing(10));  // bounded: gives up waiting
+  EXPECT_TRUE(g.isRunning());                     // and the thread is still alive
+  shared_->stuck = 2;                             // the slow call returns
+  EXPECT_TRUE(g.stopGeolocationProcessing(60000));
   EXPECT_FALSE(g.isRunning());
 }

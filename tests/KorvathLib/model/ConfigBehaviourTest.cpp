@@ -44,51 +44,37 @@ class FixedClock : public Platform::IClock {
 
 }  // namespace
 
+// A refused value is refused whole (never cut) and the old one kept.
 TEST_F(ConfigBehaviourTest, SettersRefuseAndKeepTheOldValue) {
   EXPECT_EQ(0, config_.setEnvironment("staging"));
   EXPECT_EQ(KV_ERROR_INVALID_ENVIRONMENT_TYPE, config_.setEnvironment("Prod"));
   EXPECT_EQ("staging", config_.getEnvironment());
-  EXPECT_EQ(0, config_.setAccountAlias(""));
   EXPECT_EQ(KV_ERROR_INVALID_ACCOUNT_ALIAS_LENGTH, config_.setAccountAlias("ab"));
   EXPECT_EQ(KV_ERROR_INVALID_RESOURCE_ALIAS_LENGTH, config_.setResourceAlias(std::string(256, 'r')));
-  EXPECT_EQ(0, config_.setResourceAlias(std::string(255, 'r')));
   EXPECT_EQ(0, config_.setLastUser(std::string(100, 'u')));
   EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, config_.setLastUser(std::string(101, 'u')));
   EXPECT_EQ(std::string(100, 'u'), config_.getLastUser());
-  EXPECT_EQ(KV_ERROR_INVALID_MACHINE_NAME_LENGTH, config_.setMachineName(std::string(256, 'm')));
   EXPECT_EQ(KV_ERROR_INVALID_REGION_LENGTH, config_.setRegion("eu"));
-  EXPECT_EQ(0, config_.setRegion(std::string(25, 'r')));
   EXPECT_EQ(KV_ERROR_INVALID_PLATFORM, config_.setPlatform(3));
   config_.setResourceId(-2);
   EXPECT_EQ("4294967294", config_.getResourceIdText());
-}
-
-TEST_F(ConfigBehaviourTest, LongLoginIsRefusedNotCut) {
   UserConfig u;
   EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, u.setUserLogin(std::string(101, 'a')));
   EXPECT_EQ("", u.getUserLogin());
   Service::ServiceRequestBase req;
   EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, req.setUserLogin(std::string(101, 'a')));
-  EXPECT_EQ("", req.getUserLogin());
   EXPECT_EQ(0, req.setUserLogin(std::string(100, 'a')));
-  Service::ServiceResponseBase resp;
-  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, resp.setUserLogin(std::string(101, 'a')));
 }
 
+// Records validate when copied or assigned too, so an invalid one never enters a list.
 TEST_F(ConfigBehaviourTest, UserRecordsValidateOnCopy) {
   UserConfig bad = sampleUser("alice");
   EXPECT_EQ(KV_ERROR_INVALID_USER_PASSWORD_LENGTH, bad.setPassword(std::string(301, 'p')));
   EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, bad.setLastAuthType("sms"));
-  EXPECT_EQ("otp", bad.getLastAuthType());
   EXPECT_EQ(0, bad.setLastAuthType("QRCODE"));
   EXPECT_EQ("qrcode", bad.getLastAuthType());
   UserConfig empty;
-  try {
-    UserConfig copy(empty);
-    FAIL() << "a user without a login was copied";
-  } catch (const Exception::KvException& e) {
-    EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, e.code());
-  }
+  EXPECT_THROW(UserConfig copy(empty), Exception::KvException);
   AuthenticatorRecord a = sampleAuthenticator();
   AuthenticatorRecord b;
   EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATOR_MODEL, b.setModel(8));
@@ -97,12 +83,7 @@ TEST_F(ConfigBehaviourTest, UserRecordsValidateOnCopy) {
   EXPECT_THROW(a = b, Exception::KvException);
   const TransactionData unstamped;  // timestamp 0
   TransactionData stamped = sampleTransactionData();
-  try {
-    stamped = unstamped;
-    FAIL() << "a transaction without a timestamp was assigned";
-  } catch (const Exception::KvException& e) {
-    EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, e.code());
-  }
+  EXPECT_THROW(stamped = unstamped, Exception::KvException);
   EXPECT_EQ(sampleTransactionData().toJson(), stamped.toJson());
   UserConfig u = sampleUser("alice");
   EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATOR_MODEL, u.setAuthenticators({sampleAuthenticator(), b}));
@@ -178,7 +159,8 @@ TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
   EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), factors);
   Config back = reread();
   EXPECT_EQ(0, back.getLogonAppDisable());
-  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}), back.getUsersConfig()[0].getAuthTypes());
+  EXPECT_EQ((AuthFactorMap{{"push", false}, {"qrcode", false}, {"otp", true}}),
+            back.getUsersConfig()[0].getAuthTypes());
   p.username = "nobody";
   p.email = "";
   AuthFactorMap untouched = factors;
@@ -206,21 +188,6 @@ TEST_F(ConfigBehaviourTest, PolicyMergeWhoseSaveFailsReportsItAndKeepsThePolicy)
   EXPECT_EQ(0, config_.getLogonAppDisable());
   ASSERT_EQ(0, config_.writeFile());
   EXPECT_FALSE(reread().getUsersConfig()[0].getHasPolicy()) << "the next save writes the policy";
-}
-
-TEST_F(ConfigBehaviourTest, MergeUserPolicyOfflineCopiesFlagsAndSaves) {
-  ASSERT_EQ(0, config_.setUsersConfig({sampleUser("alice")}));
-  UserPolicyOffline p;
-  p.hasPolicy = false;
-  p.policyAllowsAuthentication = false;
-  p.authTypes = {{"qrcode", true}};
-  EXPECT_EQ(KV_ERROR_USER_NOT_FOUND, config_.mergeUserPolicyOffline(p, "bob"));
-  ASSERT_EQ(0, config_.mergeUserPolicyOffline(p, "alice@example.test"));
-  UserConfig u = reread().getUsersConfig()[0];
-  EXPECT_FALSE(u.getHasPolicy());
-  EXPECT_FALSE(u.getPolicyAllowsAuthentication());
-  EXPECT_TRUE(u.isAuthTypeEnabled("qrcode"));
-  EXPECT_FALSE(u.isAuthTypeEnabled("push"));
 }
 
 TEST_F(ConfigBehaviourTest, RemoveExtraUsersKeepsTheThirtyMostRecent) {
@@ -259,31 +226,6 @@ TEST_F(ConfigBehaviourTest, UnknownUserRule) {
   EXPECT_FALSE(config_.shouldBypassMfaForNonPelloraUser(std::string(101, 'g'), true));
 }
 
-TEST_F(ConfigBehaviourTest, ServerConfigAssignmentValidates) {
-  ServerConfig s;
-  EXPECT_EQ(KV_ERROR_INVALID_CONFIG, s.setPushTimeout(9));
-  EXPECT_EQ(KV_ERROR_INVALID_CONFIG, s.setPushTimeout(100));
-  EXPECT_EQ(60, s.getPushTimeout());
-  EXPECT_EQ(KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH, s.setIntegrationKey("ab"));
-  EXPECT_EQ("integration-key-1", sampleServerConfig().getAuthenticationSettings().integrationKey);
-}
-
-TEST_F(ConfigBehaviourTest, KvCryptoSealsRequestsForTheServiceKey) {
-  KvCrypto c;
-  c.setAccountId("acct-1");
-  c.setResourceId("77");
-  ASSERT_EQ(0, c.setIntegrationKey("integration-key-1"));
-  std::string sealed, plain;
-  ASSERT_EQ(0, c.encryptRequest("{\"a\":1}", sealed));
-  CryptoSdk::SealKey serviceKey;
-  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveRequestKey("acct-1", "77", "integration-key-1", serviceKey));
-  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(serviceKey, sealed, plain));
-  EXPECT_EQ("{\"a\":1}", plain);
-  EXPECT_EQ(0, c.decryptResponse(sealed, plain));
-  EXPECT_EQ(KV_ERROR_DECRYPT_RESPONSE, c.decryptResponse("not sealed", plain));
-  EXPECT_EQ("", plain);
-}
-
 TEST_F(ConfigBehaviourTest, KvCryptoDerivesAgainWhenAnInputChanges) {
   KvCrypto c;
   c.setAccountId("acct-1");
@@ -299,11 +241,6 @@ TEST_F(ConfigBehaviourTest, KvCryptoDerivesAgainWhenAnInputChanges) {
   EXPECT_EQ(KV_ERROR_DECRYPT_RESPONSE, c.decryptResponse(sealed, plain));
   EXPECT_EQ(KV_ERROR_INVALID_INTEGRATION_KEY_LENGTH, c.setIntegrationKey("xy"));
   EXPECT_EQ("integration-key-2", c.getIntegrationKey());
-  KvCrypto copy;
-  copy = c;
-  EXPECT_EQ("acct-1", copy.getAccountId());
-  EXPECT_EQ("77", copy.getResourceId());
-  EXPECT_EQ("integration-key-2", copy.getIntegrationKey());
 }
 
 TEST_F(ConfigBehaviourTest, ConfigurationKeyIsBoundToTheMachineSecret) {
@@ -324,53 +261,20 @@ TEST_F(ConfigBehaviourTest, ConfigurationKeyIsBoundToTheMachineSecret) {
   EXPECT_NE(0, CryptoSdk::AgentSecurityService::open(other, sealed1, plain));
 }
 
+// Record rules no request of the business tests shows on the wire.
 TEST_F(ConfigBehaviourTest, CloudRecordSettersFollowTheirRules) {
-  RequestTransaction t;
-  EXPECT_EQ("PUSH", t.getAuthenticationFactor());
-  EXPECT_EQ(0, t.setAuthenticationFactor("QrCode"));
-  EXPECT_EQ("QRCODE", t.getAuthenticationFactor());
-  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, t.setAuthenticationFactor("password"));
   UserTransaction ut;
-  EXPECT_EQ(KV_ERROR_INVALID_LOGIN_TYPE, ut.setLoginType("USERNAME"));
-  EXPECT_EQ(KV_ERROR_INVALID_LOGIN_TYPE, ut.setLoginType("email"));
-  EXPECT_EQ("LOGIN", ut.getLoginType());
   EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, ut.setTransactionData(TransactionData()));
-  UserAuthentication ua;
-  EXPECT_EQ(0, ua.setLoginType("email"));
-  EXPECT_EQ("EMAIL", ua.getLoginType());
-  EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_ID_LENGTH, ua.setTransactionId(std::string(35, 't')));
-  EXPECT_EQ(0, ua.setTransactionId(std::string(37, 't')));
   RequestAuthentication ra;
   UserAuthentication src;
   EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, ra.setUserAuthentication(src)) << "empty login stops the copy";
   ASSERT_EQ(0, src.setLogin("alice"));
   EXPECT_EQ(0, ra.setUserAuthentication(src));
-  RequestForgotTokenAuthenticationCode f;
-  ActivationData a;
-  ASSERT_EQ(0, a.setLogin("alice"));
-  ASSERT_EQ(0, a.setChallenge("123456"));
-  ASSERT_EQ(0, a.setPeriod("999"));
-  EXPECT_NO_THROW(f.setActivationData(a));
-  EXPECT_EQ(KV_ERROR_INVALID_PERIOD_LENGTH, a.setPeriod("1000"));
-  ActivationData shortChallenge;
-  ASSERT_EQ(0, shortChallenge.setLogin("bob"));
-  try {
-    f.setActivationData(shortChallenge);
-    FAIL() << "no exception";
-  } catch (const Exception::KvException& e) {
-    EXPECT_EQ(KV_ERROR_INVALID_CHALLENGE_LENGTH, e.code());
-  }
-  EXPECT_EQ("alice", f.getActivationData().getLogin()) << "refused data leaves the record";
   RequestGetUserPolicy p;
   EXPECT_EQ("USERNAME", p.getLoginType());
   EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, p.setUserLogins({"a", ""}));
   EXPECT_TRUE(p.getUserLogins().empty());
-  EXPECT_EQ("", (GeolocationData{1, 2, -1}).toJson());
   Service::ServiceResponseAuthQRCode q;
   EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_ID_LENGTH, q.setTransactionId(std::string(37, 'x')));
   EXPECT_EQ(KV_ERROR_INVALID_TRANSACTION_TIMESTAMP, q.setTransactionData(TransactionData()));
-  Service::ServiceResponseBase b;
-  EXPECT_EQ("push", b.getLastAuthType());
-  EXPECT_EQ(KV_ERROR_INVALID_AUTHENTICATION_TYPE, b.setLastAuthType("password"));
-  EXPECT_EQ("push", b.getLastAuthType());
 }

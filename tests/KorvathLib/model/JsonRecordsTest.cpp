@@ -2,6 +2,7 @@
 // type gives its own fill code (nested keys included, by path).
 
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -33,17 +34,11 @@ Filler filler() {
   };
 }
 
-struct KeyCase {
-  std::string path;  // JSON pointer without the leading slash
-  std::uint16_t code;
-};
-
 struct RecordCase {
   std::string name;
   std::string json;
   Filler fill;
   std::uint16_t documentCode;
-  std::vector<KeyCase> keys;
 };
 
 std::string write(const rapidjson::Document& doc) {
@@ -93,85 +88,14 @@ RequestTransaction sampleRequestTransaction() {
   return r;
 }
 
-UserAuthentication sampleUserAuthentication() {
-  UserAuthentication u;
-  EXPECT_EQ(0, u.setLoginType("email"));
-  EXPECT_EQ(0, u.setLogin("alice"));
-  EXPECT_EQ(0, u.setAuthenticationData("123456"));
-  EXPECT_EQ(0, u.setTransactionId(std::string(36, 'f')));
-  return u;
-}
-
-ActivationData sampleActivation() {
-  ActivationData a;
-  EXPECT_EQ(0, a.setLogin("alice"));
-  EXPECT_EQ(0, a.setChallenge("123456"));
-  EXPECT_EQ(0, a.setAuthenticationCode("654321"));
-  EXPECT_EQ(0, a.setPeriod("48"));
-  return a;
-}
-
-void fillResponseBase(ServiceResponseBase& r) {
-  EXPECT_EQ(0, r.setUserLogin("alice"));
-  EXPECT_EQ(0, r.setUserPassword("secret"));
-  r.setCheckRememberPassword(false);
-  r.setAuthTypes({{"otp", true}, {"push", false}});
-  EXPECT_EQ(0, r.setLastAuthType("QRCODE"));
-  r.setAutoSendPush(false);
-  r.setPolicyAllowsAuthentication(true);
-}
-
 std::vector<RecordCase> allRecords() {
   std::vector<RecordCase> c;
   c.push_back({"AuthenticatorRecord", sampleAuthenticator().toJson(), filler<AuthenticatorRecord>(),
-               KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON,
-               {{"model", KV_ERROR_FILL_AUTHENTICATOR_MODEL_FROM_JSON},
-                {"serialNumber", KV_ERROR_FILL_AUTHENTICATOR_SERIAL_NUMBER_FROM_JSON},
-                {"blob", KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON},
-                {"deviceId", KV_ERROR_FILL_AUTHENTICATOR_DEVICE_ID_FROM_JSON}}});
-  std::vector<KeyCase> userKeys = {
-      {"login", KV_ERROR_FILL_USER_LOGIN_FROM_JSON},
-      {"email", KV_ERROR_FILL_USER_EMAIL_FROM_JSON},
-      {"overAllocated", KV_ERROR_FILL_USER_OVER_ALLOCATED_FROM_JSON},
-      {"quarantine", KV_ERROR_FILL_USER_QUARANTINE_FROM_JSON},
-      {"blocked", KV_ERROR_FILL_USER_BLOCKED_FROM_JSON},
-      {"hasPolicy", KV_ERROR_FILL_USER_HAS_POLICY_FROM_JSON},
-      {"authTypes", KV_ERROR_FILL_USER_AUTH_TYPES_FROM_JSON},
-      {"authTypes/otp", KV_ERROR_FILL_USER_AUTH_TYPES_FROM_JSON},
-      {"authenticators", KV_ERROR_FILL_USER_AUTHENTICATORS_FROM_JSON},
-      {"authenticators/1/blob", KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON},
-      {"authenticatorForgottenExpiryTimestamp", KV_ERROR_FILL_USER_AUTHENTICATOR_FORGOTTEN_EXPIRY_TIMESTAMP_FROM_JSON}};
-  c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON, userKeys});
-  std::vector<KeyCase> userConfigKeys = userKeys;
-  userConfigKeys.insert(userConfigKeys.end(),
-                        {{"password", KV_ERROR_FILL_USER_CONFIG_PASSWORD_FROM_JSON},
-                         {"fallbackExpiration", KV_ERROR_FILL_USER_CONFIG_FALLBACK_EXPIRATION_FROM_JSON},
-                         {"lastAuthType", KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TYPE_FROM_JSON},
-                         {"autoSendPush", KV_ERROR_FILL_USER_CONFIG_AUTO_SEND_PUSH_FROM_JSON},
-                         {"policyAllowsAuthentication", KV_ERROR_FILL_USER_CONFIG_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON},
-                         {"lastAuthTime", KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TIME_FROM_JSON}});
-  c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON,
-               userConfigKeys});
-  std::vector<KeyCase> serverKeys = {
-      {"pushTimeout", KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON},
-      {"offline", KV_ERROR_FILL_SERVER_CONFIG_OFFLINE_FROM_JSON},
-      {"syncInterval", KV_ERROR_FILL_SERVER_CONFIG_SYNC_INTERVAL_FROM_JSON},
-      {"supportMessage", KV_ERROR_FILL_SERVER_CONFIG_SUPPORT_MESSAGE_FROM_JSON},
-      {"enableRememberPassword", KV_ERROR_FILL_SERVER_CONFIG_ENABLE_REMEMBER_PASSWORD_FROM_JSON},
-      {"enableForgotAuthenticator", KV_ERROR_FILL_SERVER_CONFIG_ENABLE_FORGOT_AUTHENTICATOR_FROM_JSON},
-      {"integrationKey", KV_ERROR_FILL_SERVER_CONFIG_INTEGRATION_KEY_FROM_JSON},
-      {"latestVersionKorvath", KV_ERROR_FILL_SERVER_CONFIG_LATEST_VERSION_KORVATH_FROM_JSON},
-      {"timeDifference", KV_ERROR_FILL_SERVER_CONFIG_TIME_DIFFERENCE_FROM_JSON},
-      {"authenticationSettings", KV_ERROR_FILL_SERVER_CONFIG_AUTHENTICATION_SETTINGS_FROM_JSON},
-      {"authenticationSettings/accountId", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_ACCOUNT_ID_FROM_JSON},
-      {"authenticationSettings/loginAttempts", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_LOGIN_ATTEMPTS_FROM_JSON},
-      {"authenticationSettings/authenticationAttempts", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_AUTHENTICATION_ATTEMPTS_FROM_JSON},
-      {"authenticationSettings/autoUnblockTime", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_AUTO_UNBLOCK_TIME_FROM_JSON},
-      {"authenticationSettings/syncTime", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_SYNC_TIME_FROM_JSON},
-      {"authenticationSettings/timeWindow", KV_ERROR_FILL_AUTHENTICATION_SETTINGS_TIME_WINDOW_FROM_JSON},
-      {"allowUnknownUsers", KV_ERROR_FILL_SERVER_CONFIG_ALLOW_UNKNOWN_USERS_FROM_JSON}};
-  c.push_back({"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON,
-               serverKeys});
+               KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON});
+  c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON});
+  c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON});
+  c.push_back(
+      {"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
   {
     Config cfg;
     EXPECT_EQ(0, cfg.setRegion("eu1"));
@@ -189,301 +113,19 @@ std::vector<RecordCase> allRecords() {
     cfg.setLogonAppDisable(5108);
     EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
     EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
-    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser("guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
-    c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON,
-                 {{"region", KV_ERROR_FILL_CONFIG_REGION_FROM_JSON},
-                  {"environment", KV_ERROR_FILL_CONFIG_ENVIRONMENT_FROM_JSON},
-                  {"accountAlias", KV_ERROR_FILL_CONFIG_ACCOUNT_ALIAS_FROM_JSON},
-                  {"accountId", KV_ERROR_FILL_CONFIG_ACCOUNT_ID_FROM_JSON},
-                  {"resourceAlias", KV_ERROR_FILL_CONFIG_RESOURCE_ALIAS_FROM_JSON},
-                  {"resourceId", KV_ERROR_FILL_CONFIG_RESOURCE_ID_FROM_JSON},
-                  {"masterPassword", KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON},
-                  {"lastSync", KV_ERROR_FILL_CONFIG_LAST_SYNC_FROM_JSON},
-                  {"lastAuth", KV_ERROR_FILL_CONFIG_LAST_AUTH_FROM_JSON},
-                  {"lastRun", KV_ERROR_FILL_CONFIG_LAST_RUN_FROM_JSON},
-                  {"lastUser", KV_ERROR_FILL_CONFIG_LAST_USER_FROM_JSON},
-                  {"machineName", KV_ERROR_FILL_CONFIG_MACHINE_NAME_FROM_JSON},
-                  {"platform", KV_ERROR_FILL_CONFIG_PLATFORM_FROM_JSON},
-                  {"logonAppDisable", KV_ERROR_FILL_CONFIG_LOGON_APP_DISABLE_FROM_JSON},
-                  {"serverConfig", KV_ERROR_FILL_CONFIG_SERVER_CONFIG_FROM_JSON},
-                  {"serverConfig/offline", KV_ERROR_FILL_SERVER_CONFIG_OFFLINE_FROM_JSON},
-                  {"usersConfig", KV_ERROR_FILL_CONFIG_USERS_CONFIG_FROM_JSON},
-                  {"usersConfig/1/password", KV_ERROR_FILL_USER_CONFIG_PASSWORD_FROM_JSON},
-                  {"unknownUsers", KV_ERROR_FILL_CONFIG_UNKNOWN_USERS_FROM_JSON},
-                  {"unknownUsers/0/login", KV_ERROR_FILL_UNKNOWN_USER_LOGIN_FROM_JSON},
-                  {"unknownUsers/0/authenticatedOnline", KV_ERROR_FILL_UNKNOWN_USER_AUTHENTICATED_ONLINE_FROM_JSON}}});
+    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser(
+        "guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
+    c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON});
   }
-  {
-    InstallConfig ic;
-    EXPECT_EQ(0, ic.setRegion("eu1"));
-    EXPECT_EQ(0, ic.setEnvironment("prod"));
-    ic.setAccountId("acct-1");
-    ic.setResourceId(77);
-    EXPECT_EQ(0, ic.setIntegrationKey("integration-key-1"));
-    ic.setAllowUnknownUsers(1);
-    c.push_back({"InstallConfig", ic.toJson(), filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
-                 {{"region", KV_ERROR_FILL_INSTALL_CONFIG_REGION_FROM_JSON},
-                  {"environment", KV_ERROR_FILL_INSTALL_CONFIG_ENVIRONMENT_FROM_JSON},
-                  {"accountId", KV_ERROR_FILL_INSTALL_CONFIG_ACCOUNT_ID_FROM_JSON},
-                  {"resourceId", KV_ERROR_FILL_INSTALL_CONFIG_RESOURCE_ID_FROM_JSON},
-                  {"integrationKey", KV_ERROR_FILL_INSTALL_CONFIG_INTEGRATION_KEY_FROM_JSON},
-                  {"allowUnknownUsers", KV_ERROR_FILL_INSTALL_CONFIG_ALLOW_UNKNOWN_USERS_FROM_JSON}}});
-  }
-  std::vector<KeyCase> reqBase = {{"userLogin", KV_ERROR_FILL_SERVICE_REQUEST_BASE_USER_LOGIN_FROM_JSON},
-                                  {"userPassword", KV_ERROR_FILL_SERVICE_REQUEST_BASE_USER_PASSWORD_FROM_JSON},
-                                  {"checkRememberPassword", KV_ERROR_FILL_SERVICE_REQUEST_BASE_CHECK_REMEMBER_PASSWORD_FROM_JSON}};
-  {
-    ServiceRequestBase r;
-    EXPECT_EQ(0, r.setUserLogin("alice"));
-    EXPECT_EQ(0, r.setUserPassword("secret"));
-    r.setCheckRememberPassword(true);
-    c.push_back({"ServiceRequestBase", r.toJson(), filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
-                 reqBase});
-    ServiceRequestAuthOTP o;
-    EXPECT_EQ(0, o.setUserLogin("alice"));
-    o.setAuthData("123456");
-    auto keys = reqBase;
-    keys.push_back({"authData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_AUTH_DATA_FROM_JSON});
-    c.push_back({"ServiceRequestAuthOTP", o.toJson(), filler<ServiceRequestAuthOTP>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON, keys});
-    ServiceRequestAuthQRCode q;
-    EXPECT_EQ(0, q.setUserLogin("alice"));
-    q.setAuthData("123456");
-    q.setCommand("cmd-text");
-    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'a')));
-    q.setOnLine(false);
-    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
-    keys = reqBase;
-    keys.insert(keys.end(), {{"authData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_AUTH_DATA_FROM_JSON},
-                             {"command", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_COMMAND_FROM_JSON},
-                             {"transactionId", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_TRANSACTION_ID_FROM_JSON},
-                             {"onLine", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_ON_LINE_FROM_JSON},
-                             {"transactionData", KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_TRANSACTION_DATA_FROM_JSON},
-                             {"transactionData/timestamp", KV_ERROR_FILL_TRANSACTION_DATA_TIMESTAMP_FROM_JSON}});
-    c.push_back({"ServiceRequestAuthQRCode", q.toJson(), filler<ServiceRequestAuthQRCode>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON, keys});
-    ServiceRequestActiveForgotAuthenticator f;
-    EXPECT_EQ(0, f.setUserLogin("alice"));
-    f.setTime(48);
-    f.setChallenge("123456");
-    f.setAuthData("654321");
-    keys = reqBase;
-    keys.insert(keys.end(), {{"time", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_TIME_FROM_JSON},
-                             {"challenge", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_CHALLENGE_FROM_JSON},
-                             {"authData", KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_AUTH_DATA_FROM_JSON}});
-    c.push_back({"ServiceRequestActiveForgotAuthenticator", f.toJson(), filler<ServiceRequestActiveForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
-  }
-  std::vector<KeyCase> respBase = {
-      {"userLogin", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_USER_LOGIN_FROM_JSON},
-      {"userPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_USER_PASSWORD_FROM_JSON},
-      {"checkRememberPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_CHECK_REMEMBER_PASSWORD_FROM_JSON},
-      {"enableRememberPassword", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_ENABLE_REMEMBER_PASSWORD_FROM_JSON},
-      {"enableForgotAuthenticator", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_ENABLE_FORGOT_AUTHENTICATOR_FROM_JSON},
-      {"authTypes", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_AUTH_TYPES_FROM_JSON},
-      {"lastAuthType", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_LAST_AUTH_TYPE_FROM_JSON},
-      {"autoSendPush", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_AUTO_SEND_PUSH_FROM_JSON},
-      {"policyAllowsAuthentication", KV_ERROR_FILL_SERVICE_RESPONSE_BASE_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON}};
-  {
-    ServiceResponseBase b;
-    fillResponseBase(b);
-    c.push_back({"ServiceResponseBase", b.toJson(), filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
-                 respBase});
-    ServiceResponseAuthOTP o;
-    fillResponseBase(o);
-    o.setAuthDataSize(8);
-    auto keys = respBase;
-    keys.push_back({"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_AUTH_DATA_SIZE_FROM_JSON});
-    c.push_back({"ServiceResponseAuthOTP", o.toJson(), filler<ServiceResponseAuthOTP>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON, keys});
-    ServiceResponseAuthQRCode q;
-    fillResponseBase(q);
-    q.setCommand("cmd");
-    EXPECT_EQ(0, q.setTransactionId(std::string(36, 'b')));
-    q.setOnLine(true);
-    EXPECT_EQ(0, q.setTransactionData(sampleTransactionData()));
-    keys = respBase;
-    keys.insert(keys.end(), {{"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_AUTH_DATA_SIZE_FROM_JSON},
-                             {"command", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_COMMAND_FROM_JSON},
-                             {"transactionId", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_TRANSACTION_ID_FROM_JSON},
-                             {"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_ON_LINE_FROM_JSON},
-                             {"transactionData", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_TRANSACTION_DATA_FROM_JSON},
-                             {"transactionData/data/computer", KV_ERROR_FILL_TRANSACTION_DATA_DATA_COMPUTER_FROM_JSON}});
-    c.push_back({"ServiceResponseAuthQRCode", q.toJson(), filler<ServiceResponseAuthQRCode>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON, keys});
-    ServiceResponseActiveForgotAuthenticator a;
-    fillResponseBase(a);
-    a.setTime(12);
-    a.setChallenge("482913");
-    a.setOnLine(false);
-    keys = respBase;
-    keys.insert(keys.end(), {{"time", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_TIME_FROM_JSON},
-                             {"challenge", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_CHALLENGE_FROM_JSON},
-                             {"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_ON_LINE_FROM_JSON},
-                             {"authDataSize", KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_AUTH_DATA_SIZE_FROM_JSON}});
-    c.push_back({"ServiceResponseActiveForgotAuthenticator", a.toJson(), filler<ServiceResponseActiveForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
-    ServiceResponseAuthForgotAuthenticator f;
-    fillResponseBase(f);
-    f.setOnLine(false);
-    keys = respBase;
-    keys.push_back({"onLine", KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_ON_LINE_FROM_JSON});
-    c.push_back({"ServiceResponseAuthForgotAuthenticator", f.toJson(), filler<ServiceResponseAuthForgotAuthenticator>(),
-                 KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON, keys});
-  }
-  {
-    ServiceResponseAbout about;
-    about.region = "eu1";
-    about.environment = "qa";
-    about.accountAlias = "ACME";
-    about.resourceAlias = "Front desk";
-    about.machineName = "DESKTOP-01";
-    about.latestVersionKorvath = "3.0.1.643 - Release - x64";
-    about.supportMessage = "Call";
-    about.version = "3.0.1.643";
-    about.platform = "x64";
-    about.build = "Release";
-    about.pushTimeout = 30;
-    about.syncInterval = 12;
-    about.offlineAuthentication = true;
-    about.enableRememberPassword = false;
-    about.enableForgotAuthenticator = false;
-    about.timeDifference = -5;
-    const char* names[] = {"region", "environment", "accountAlias", "resourceAlias", "machineName", "latestVersionKorvath",
-                           "supportMessage", "version", "platform", "build", "pushTimeout", "syncInterval",
-                           "offlineAuthentication", "enableRememberPassword", "enableForgotAuthenticator", "timeDifference"};
-    std::vector<KeyCase> keys;
-    for (int i = 0; i < 16; ++i)
-      keys.push_back({names[i], static_cast<std::uint16_t>(KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_REGION_FROM_JSON + i)});
-    c.push_back({"ServiceResponseAbout", about.toJson(), filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
-                 keys});
-  }
-  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(), KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON,
-               {{"type", 5470},
-                {"timestamp", 5471},
-                {"user", 5472},
-                {"data", 5473},
-                {"data/platform", 5490},
-                {"data/location", 5491},
-                {"data/osVersion", 5492},
-                {"data/computer", 5493},
-                {"data/domain", 5494},
-                {"data/clientIp", 5495},
-                {"data/resourceName", 5496}}});
-  c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497,
-               {{"platform", 5490}, {"location", 5491}, {"osVersion", 5492}, {"computer", 5493}, {"domain", 5494},
-                {"clientIp", 5495}, {"resourceName", 5496}}});
-  {
-    RequestConfig r;
-    r.setAccountId("acct-1");
-    r.setResourceId(77);
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    EXPECT_EQ(0, r.setUserLogins({"alice", "bob"}));
-    c.push_back({"RequestConfig", r.toJson(), filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
-                 {{"accountId", KV_ERROR_FILL_REQUEST_CONFIG_ACCOUNT_ID_FROM_JSON},
-                  {"resourceId", KV_ERROR_FILL_REQUEST_CONFIG_RESOURCE_ID_FROM_JSON},
-                  {"machineName", KV_ERROR_FILL_REQUEST_CONFIG_MACHINE_NAME_FROM_JSON},
-                  {"userLogins", KV_ERROR_FILL_REQUEST_CONFIG_USER_LOGINS_FROM_JSON},
-                  {"platform", KV_ERROR_FILL_REQUEST_CONFIG_PLATFORM_FROM_JSON}}});
-  }
-  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(), KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON,
-               {{"accountId", KV_ERROR_FILL_RESPONSE_CONFIG_ACCOUNT_ID_FROM_JSON},
-                {"accountAlias", KV_ERROR_FILL_RESPONSE_CONFIG_ACCOUNT_ALIAS_FROM_JSON},
-                {"resourceId", KV_ERROR_FILL_RESPONSE_CONFIG_RESOURCE_ID_FROM_JSON},
-                {"resourceAlias", KV_ERROR_FILL_RESPONSE_CONFIG_RESOURCE_ALIAS_FROM_JSON},
-                {"masterPassword", KV_ERROR_FILL_RESPONSE_CONFIG_MASTER_PASSWORD_FROM_JSON},
-                {"serverTime", KV_ERROR_FILL_RESPONSE_CONFIG_SERVER_TIME_FROM_JSON},
-                {"serverConfig", KV_ERROR_FILL_RESPONSE_CONFIG_SERVER_CONFIG_FROM_JSON},
-                {"serverConfig/pushTimeout", KV_ERROR_FILL_SERVER_CONFIG_PUSH_TIMEOUT_FROM_JSON},
-                {"users", KV_ERROR_FILL_RESPONSE_CONFIG_USERS_FROM_JSON},
-                {"users/1/login", KV_ERROR_FILL_USER_LOGIN_FROM_JSON}}});
-  std::vector<KeyCase> txBase = {
-      {"machineName", KV_ERROR_FILL_REQUEST_TRANSACTION_MACHINE_NAME_FROM_JSON},
-      {"platform", KV_ERROR_FILL_REQUEST_TRANSACTION_PLATFORM_FROM_JSON},
-      {"authenticationFactor", KV_ERROR_FILL_REQUEST_TRANSACTION_AUTHENTICATION_FACTOR_FROM_JSON},
-      {"clientIp", KV_ERROR_FILL_REQUEST_TRANSACTION_CLIENT_IP_FROM_JSON},
-      {"isRdp", KV_ERROR_FILL_REQUEST_TRANSACTION_IS_RDP_FROM_JSON},
-      {"geolocationData", KV_ERROR_FILL_REQUEST_TRANSACTION_GEOLOCATION_DATA_FROM_JSON},
-      {"userTransaction", KV_ERROR_FILL_REQUEST_TRANSACTION_USER_TRANSACTION_FROM_JSON},
-      {"userTransaction/loginType", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_TYPE_FROM_JSON},
-      {"userTransaction/login", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_FROM_JSON},
-      {"userTransaction/transactionData", KV_ERROR_FILL_USER_TRANSACTION_TRANSACTION_DATA_FROM_JSON},
-      {"userTransaction/transactionData/user", KV_ERROR_FILL_TRANSACTION_DATA_USER_FROM_JSON}};
+  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
+               KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
+  c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
+  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
+               KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
   c.push_back({"RequestTransaction", sampleRequestTransaction().toJson(), filler<RequestTransaction>(),
-               KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON, txBase});
+               KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON});
   c.push_back({"UserTransaction", sampleRequestTransaction().getUserTransaction().toJson(), filler<UserTransaction>(),
-               KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON,
-               {{"loginType", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_TYPE_FROM_JSON},
-                {"login", KV_ERROR_FILL_USER_TRANSACTION_LOGIN_FROM_JSON},
-                {"transactionData", KV_ERROR_FILL_USER_TRANSACTION_TRANSACTION_DATA_FROM_JSON}}});
-  {
-    ResponseTransaction r;
-    r.setTransactionStatus("PENDING");
-    r.setTransactionId(std::string(36, 'c'));
-    r.setCommand("qr-command");
-    c.push_back({"ResponseTransaction", r.toJson(), filler<ResponseTransaction>(), 5500,
-                 {{"transactionStatus", 5501}, {"transactionId", 5502}, {"command", 5503}}});
-  }
-  {
-    RequestAuthentication r;
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    EXPECT_EQ(0, r.setAuthenticationFactor("otp"));
-    r.setClientIp("10.0.0.9");
-    EXPECT_EQ(0, r.setUserAuthentication(sampleUserAuthentication()));
-    c.push_back({"RequestAuthentication", r.toJson(), filler<RequestAuthentication>(), KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON,
-                 {{"machineName", KV_ERROR_FILL_REQUEST_AUTHENTICATION_MACHINE_NAME_FROM_JSON},
-                  {"platform", KV_ERROR_FILL_REQUEST_AUTHENTICATION_PLATFORM_FROM_JSON},
-                  {"authenticationFactor", KV_ERROR_FILL_REQUEST_AUTHENTICATION_AUTHENTICATION_FACTOR_FROM_JSON},
-                  {"clientIp", KV_ERROR_FILL_REQUEST_AUTHENTICATION_CLIENT_IP_FROM_JSON},
-                  {"isRdp", KV_ERROR_FILL_REQUEST_AUTHENTICATION_IS_RDP_FROM_JSON},
-                  {"geolocationData", KV_ERROR_FILL_REQUEST_AUTHENTICATION_GEOLOCATION_DATA_FROM_JSON},
-                  {"userAuthentication", KV_ERROR_FILL_REQUEST_AUTHENTICATION_USER_AUTHENTICATION_FROM_JSON},
-                  {"userAuthentication/authenticationData", KV_ERROR_FILL_USER_AUTHENTICATION_AUTHENTICATION_DATA_FROM_JSON}}});
-  }
-  c.push_back({"UserAuthentication", sampleUserAuthentication().toJson(), filler<UserAuthentication>(),
-               KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON,
-               {{"loginType", KV_ERROR_FILL_USER_AUTHENTICATION_LOGIN_TYPE_FROM_JSON},
-                {"login", KV_ERROR_FILL_USER_AUTHENTICATION_LOGIN_FROM_JSON},
-                {"authenticationData", KV_ERROR_FILL_USER_AUTHENTICATION_AUTHENTICATION_DATA_FROM_JSON},
-                {"transactionId", KV_ERROR_FILL_USER_AUTHENTICATION_TRANSACTION_ID_FROM_JSON}}});
-  {
-    RequestForgotTokenAuthenticationCode r;
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    r.setClientIp("10.0.0.9");
-    r.setIsRdp(true);
-    r.setActivationData(sampleActivation());
-    c.push_back({"RequestForgotTokenAuthenticationCode", r.toJson(), filler<RequestForgotTokenAuthenticationCode>(),
-                 KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON,
-                 {{"machineName", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_MACHINE_NAME_FROM_JSON},
-                  {"platform", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_PLATFORM_FROM_JSON},
-                  {"clientIp", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_CLIENT_IP_FROM_JSON},
-                  {"isRdp", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_IS_RDP_FROM_JSON},
-                  {"activationData", KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_ACTIVATION_DATA_FROM_JSON},
-                  {"activationData/period", KV_ERROR_FILL_ACTIVATION_DATA_PERIOD_FROM_JSON}}});
-  }
-  c.push_back({"ActivationData", sampleActivation().toJson(), filler<ActivationData>(), KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON,
-               {{"login", KV_ERROR_FILL_ACTIVATION_DATA_LOGIN_FROM_JSON},
-                {"challenge", KV_ERROR_FILL_ACTIVATION_DATA_CHALLENGE_FROM_JSON},
-                {"authenticationCode", KV_ERROR_FILL_ACTIVATION_DATA_AUTHENTICATION_CODE_FROM_JSON},
-                {"period", KV_ERROR_FILL_ACTIVATION_DATA_PERIOD_FROM_JSON}}});
-  {
-    RequestGetUserPolicy r;
-    EXPECT_EQ(0, r.setLoginType("EMAIL"));
-    r.setClientVersion("3.0.1.643");
-    r.setClientType("desktop");
-    r.setClientIp("10.0.0.9");
-    r.setIsRdp(true);
-    EXPECT_EQ(0, r.setUserLogins({"alice"}));
-    r.setGeolocationData(GeolocationData{1.5, 2.5, 3.5}.toJson());
-    c.push_back({"RequestGetUserPolicy", r.toJson(), filler<RequestGetUserPolicy>(), KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON,
-                 {{"loginType", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_LOGIN_TYPE_FROM_JSON},
-                  {"clientVersion", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_VERSION_FROM_JSON},
-                  {"clientType", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_TYPE_FROM_JSON},
-                  {"clientIp", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_CLIENT_IP_FROM_JSON},
-                  {"isRdp", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_IS_RDP_FROM_JSON},
-                  {"userLogins", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_USER_LOGINS_FROM_JSON},
-                  {"geolocationData", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_GEOLOCATION_DATA_FROM_JSON}}});
-  }
+               KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON});
   {
     UserPolicy p;
     p.username = "alice";
@@ -494,46 +136,99 @@ std::vector<RecordCase> allRecords() {
     p.authTypes = {{"push", true}, {"otp", false}};
     ResponseGetUserPolicy r;
     r.setUserPolicies({p, p});
-    const char* names[] = {"username", "email", "hasPolicy", "isAllowedToAuthenticate", "isInSafeLocation",
-                           "isInForgotToken", "isBlocked", "isOverallocated", "isInQuarantine", "authTypes"};
-    std::vector<KeyCase> keys;
-    for (int i = 0; i < 10; ++i)
-      keys.push_back({std::string("1/") + names[i], static_cast<std::uint16_t>(KV_ERROR_FILL_USER_POLICY_USERNAME_FROM_JSON + i)});
     c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
-                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON, keys});
-  }
-  {
-    RequestGetUserPolicyOffline r;
-    r.setAccountId("acct-1");
-    EXPECT_EQ(0, r.setMachineName("DESKTOP-01"));
-    r.setResourceId("77");
-    EXPECT_EQ(0, r.setUserLogin("alice"));
-    c.push_back({"RequestGetUserPolicyOffline", r.toJson(), filler<RequestGetUserPolicyOffline>(),
-                 KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
-                 {{"accountId", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_ACCOUNT_ID_FROM_JSON},
-                  {"machineName", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_MACHINE_NAME_FROM_JSON},
-                  {"resourceId", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_RESOURCE_ID_FROM_JSON},
-                  {"platform", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_PLATFORM_FROM_JSON},
-                  {"userLogin", KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_USER_LOGIN_FROM_JSON}}});
-  }
-  {
-    UserPolicyOffline p;
-    p.hasPolicy = true;
-    p.policyAllowsAuthentication = true;
-    p.authTypes = {{"qrcode", true}};
-    ResponseGetUserPolicyOffline r;
-    r.setPolicies({p});
-    c.push_back({"ResponseGetUserPolicyOffline", r.toJson(), filler<ResponseGetUserPolicyOffline>(),
-                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
-                 {{"0/hasPolicy", KV_ERROR_FILL_USER_POLICY_OFFLINE_HAS_POLICY_FROM_JSON},
-                  {"0/policyAllowsAuthentication", KV_ERROR_FILL_USER_POLICY_OFFLINE_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON},
-                  {"0/authTypes", KV_ERROR_FILL_USER_POLICY_OFFLINE_AUTH_TYPES_FROM_JSON}}});
+                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON});
   }
   c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
-               KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON,
-               {{"latitude", KV_ERROR_FILL_GEOLOCATION_DATA_LATITUDE_FROM_JSON},
-                {"longitude", KV_ERROR_FILL_GEOLOCATION_DATA_LONGITUDE_FROM_JSON},
-                {"accuracy", KV_ERROR_FILL_GEOLOCATION_DATA_ACCURACY_FROM_JSON}}});
+               KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
+  // The dialog messages and the smaller cloud records as their JSON, keys in their order.
+  const struct {
+    const char* name;
+    Filler fill;
+    std::uint16_t code;
+    std::string json;
+  } written[] = {
+      {"InstallConfig", filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
+       R"({"region":"eu1","environment":"prod","accountId":"acct-1","resourceId":77,"integrationKey":"integrat)"
+       R"(ion-key-1","allowUnknownUsers":1})"},
+      {"ServiceRequestBase", filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":true})"},
+      {"ServiceRequestAuthOTP", filler<ServiceRequestAuthOTP>(), KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456"})"},
+      {"ServiceRequestAuthQRCode", filler<ServiceRequestAuthQRCode>(),
+       KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456","command":")"
+       R"(cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","onLine":false,"transactionData":{")"
+       R"(type":3,"timestamp":1700000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":")"
+       R"(Windows 11 Pro","computer":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName")"
+       R"(:"Front desk"}}})"},
+      {"ServiceRequestActiveForgotAuthenticator", filler<ServiceRequestActiveForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"time":48,"challenge":"123456",)"
+       R"("authData":"654321"})"},
+      {"ServiceResponseBase", filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true})"},
+      {"ServiceResponseAuthOTP", filler<ServiceResponseAuthOTP>(), KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":8})"},
+      {"ServiceResponseAuthQRCode", filler<ServiceResponseAuthQRCode>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":6,"command":"cmd","transaction)"
+       R"(Id":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb","onLine":true,"transactionData":{"type":3,"timestamp":170)"
+       R"(0000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","comput)"
+       R"(er":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+      {"ServiceResponseActiveForgotAuthenticator", filler<ServiceResponseActiveForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"time":12,"challenge":"482913","onLine":false)"
+       R"(,"authDataSize":6})"},
+      {"ServiceResponseAuthForgotAuthenticator", filler<ServiceResponseAuthForgotAuthenticator>(),
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON,
+       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+       R"("autoSendPush":false,"policyAllowsAuthentication":true,"onLine":false})"},
+      {"ServiceResponseAbout", filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
+       R"({"region":"eu1","environment":"qa","accountAlias":"ACME","resourceAlias":"Front desk","machineName":)"
+       R"("DESKTOP-01","latestVersionKorvath":"3.0.1.643 - Release - x64","supportMessage":"Call","version":"3)"
+       R"(.0.1.643","platform":"x64","build":"Release","pushTimeout":30,"syncInterval":12,"offlineAuthenticati)"
+       R"(on":true,"enableRememberPassword":false,"enableForgotAuthenticator":false,"timeDifference":-5})"},
+      {"RequestConfig", filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
+       R"({"accountId":"acct-1","resourceId":77,"machineName":"DESKTOP-01","userLogins":["alice","bob"],"platf)"
+       R"(orm":1})"},
+      {"ResponseTransaction", filler<ResponseTransaction>(), 5500,
+       R"({"transactionStatus":"PENDING","transactionId":"cccccccccccccccccccccccccccccccccccc","command":"qr-)"
+       R"(command"})"},
+      {"RequestAuthentication", filler<RequestAuthentication>(), KV_ERROR_FILL_REQUEST_AUTHENTICATION_FROM_JSON,
+       R"({"machineName":"DESKTOP-01","platform":1,"authenticationFactor":"OTP","clientIp":"10.0.0.9","isRdp":)"
+       R"(false,"geolocationData":"","userAuthentication":{"loginType":"EMAIL","login":"alice","authentication)"
+       R"(Data":"123456","transactionId":"ffffffffffffffffffffffffffffffffffff"}})"},
+      {"UserAuthentication", filler<UserAuthentication>(), KV_ERROR_FILL_USER_AUTHENTICATION_FROM_JSON,
+       R"({"loginType":"EMAIL","login":"alice","authenticationData":"123456","transactionId":"ffffffffffffffff)"
+       R"(ffffffffffffffffffff"})"},
+      {"RequestForgotTokenAuthenticationCode", filler<RequestForgotTokenAuthenticationCode>(),
+       KV_ERROR_FILL_REQUEST_FORGOT_TOKEN_AUTHENTICATION_CODE_FROM_JSON,
+       R"({"machineName":"DESKTOP-01","platform":1,"clientIp":"10.0.0.9","isRdp":true,"activationData":{"login)"
+       R"(":"alice","challenge":"123456","authenticationCode":"654321","period":"48"}})"},
+      {"ActivationData", filler<ActivationData>(), KV_ERROR_FILL_ACTIVATION_DATA_FROM_JSON,
+       R"({"login":"alice","challenge":"123456","authenticationCode":"654321","period":"48"})"},
+      {"RequestGetUserPolicy", filler<RequestGetUserPolicy>(), KV_ERROR_FILL_REQUEST_GET_USER_POLICY_FROM_JSON,
+       R"({"loginType":"EMAIL","clientVersion":"3.0.1.643","clientType":"desktop","clientIp":"10.0.0.9","isRdp)"
+       R"(":true,"userLogins":["alice"],"geolocationData":"{\"latitude\":1.5,\"longitude\":2.5,\"accuracy\":3.)"
+       R"(5}"})"},
+      {"RequestGetUserPolicyOffline", filler<RequestGetUserPolicyOffline>(),
+       KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
+       R"({"accountId":"acct-1","machineName":"DESKTOP-01","resourceId":"77","platform":1,"userLogin":"alice"})"},
+      {"ResponseGetUserPolicyOffline", filler<ResponseGetUserPolicyOffline>(),
+       KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
+       R"([{"hasPolicy":true,"policyAllowsAuthentication":true,"authTypes":{"qrcode":true}}])"},
+  };
+  for (const auto& w : written) c.push_back({w.name, w.json, w.fill, w.code});
   return c;
 }
 
@@ -548,32 +243,72 @@ TEST(JsonRecords, EveryRecordRoundTrips) {
   }
 }
 
-TEST(JsonRecords, EveryMissingKeyGivesItsOwnFillCode) {
+// The path of every member of every object in the text, nested records and array elements
+// included ("users/1/login"); `parent` is the member's object.
+void memberPaths(const rapidjson::Value& v, const std::string& at,
+                 std::vector<std::pair<std::string, std::string>>& out) {
+  if (v.IsObject()) {
+    for (auto it = v.MemberBegin(); it != v.MemberEnd(); ++it) {
+      const std::string path = (at.empty() ? "" : at + "/") + it->name.GetString();
+      out.emplace_back(path, at);
+      memberPaths(it->value, path, out);
+    }
+  } else if (v.IsArray()) {
+    for (rapidjson::SizeType i = 0; i < v.Size(); ++i)
+      memberPaths(v[i], (at.empty() ? "" : at + "/") + std::to_string(i), out);
+  }
+}
+
+// Every key, however deep, is required and typed: removed or of another type it gives a
+// fill code, the same for both, and no two keys of one object share a code. A factor
+// missing from a factor map is allowed: it reads as off.
+TEST(JsonRecords, EveryMissingOrMistypedKeyGivesItsOwnFillCode) {
   for (const auto& rc : allRecords()) {
     SCOPED_TRACE(rc.name);
-    std::set<std::uint16_t> seen;
-    for (const auto& k : rc.keys) {
-      SCOPED_TRACE(k.path);
-      // A factor missing from a factor map is allowed: it reads as off.
-      if (k.path.rfind("authTypes/", 0) == 0) continue;
+    rapidjson::Document doc;
+    doc.Parse(rc.json.c_str());
+    std::vector<std::pair<std::string, std::string>> paths;
+    memberPaths(doc, "", paths);
+    ASSERT_FALSE(paths.empty());
+    std::map<std::string, std::set<std::uint16_t>> codesOf;
+    for (const auto& path : paths) {
+      SCOPED_TRACE(path.first);
       std::string out;
-      EXPECT_EQ(k.code, rc.fill(edit(rc.json, k.path, true), out));
-      if (k.path.find('/') == std::string::npos) {
-        EXPECT_TRUE(seen.insert(k.code).second) << "shared code";
-      }
+      const std::uint16_t mistyped = rc.fill(edit(rc.json, path.first, false), out);
+      EXPECT_NE(0, mistyped);
+      const bool factor = path.second.size() >= 9 && path.second.compare(path.second.size() - 9, 9, "authTypes") == 0;
+      if (factor) continue;
+      EXPECT_EQ(mistyped, rc.fill(edit(rc.json, path.first, true), out));
+      EXPECT_TRUE(codesOf[path.second].insert(mistyped).second) << "shared code " << mistyped;
     }
   }
 }
 
-TEST(JsonRecords, EveryMistypedKeyGivesItsOwnFillCode) {
-  for (const auto& rc : allRecords()) {
-    SCOPED_TRACE(rc.name);
-    for (const auto& k : rc.keys) {
-      SCOPED_TRACE(k.path);
-      std::string out;
-      EXPECT_EQ(k.code, rc.fill(edit(rc.json, k.path, false), out));
-    }
+// The fill codes the product's documents give by number.
+TEST(JsonRecords, DocumentedFillCodes) {
+  const TransactionData t = sampleTransactionData();
+  ResponseTransaction r;
+  r.setTransactionId(std::string(36, 'c'));
+  const struct {
+    Filler fill;
+    std::string json;
+    const char* path;
+    std::uint16_t code;
+  } rows[] = {
+      {filler<TransactionData>(), t.toJson(), "type", 5470},
+      {filler<TransactionData>(), t.toJson(), "data", 5473},
+      {filler<TransactionData>(), t.toJson(), "data/platform", 5490},
+      {filler<TransactionData>(), t.toJson(), "data/resourceName", 5496},
+      {filler<ResponseTransaction>(), r.toJson(), "transactionStatus", 5501},
+      {filler<ResponseTransaction>(), r.toJson(), "command", 5503},
+  };
+  for (const auto& row : rows) {
+    std::string out;
+    EXPECT_EQ(row.code, row.fill(edit(row.json, row.path, true), out)) << row.path;
   }
+  std::string out;
+  EXPECT_EQ(5497, filler<TransactionDataData>()("[]", out));
+  EXPECT_EQ(5500, filler<ResponseTransaction>()("[]", out));
 }
 
 TEST(JsonRecords, TextThatIsNotTheRecordGivesTheDocumentCode) {

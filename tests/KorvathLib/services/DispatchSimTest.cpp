@@ -228,7 +228,7 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
   Utils::AutoTokenCancellationRelease token;
   const std::uint32_t index = dispatcher.authenticateAsync(request, token);
   ASSERT_EQ(0u, index);
-  std::future<KvResult>& push = service_.getFutures().at(index);
+  std::shared_future<KvResult>& push = service_.getFutures().at(index);
 
   unsigned rounds = 0;
   do {

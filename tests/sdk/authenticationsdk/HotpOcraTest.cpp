@@ -1,6 +1,8 @@
 // Known answers of RFC 4226 Appendix D and RFC 6287 Appendix C.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/Hotp.h"
 #include "AuthenticationSdk/Ocra.h"
@@ -19,9 +21,9 @@ Bytes hex(const std::string& text) {
 
 const Bytes kSeed20 = hex("3132333435363738393031323334353637383930");
 const Bytes kSeed32 = hex("3132333435363738393031323334353637383930313233343536373839303132");
-const Bytes kSeed64 = hex(
-    "31323334353637383930313233343536373839303132333435363738393031323334353637383930313233343536373839303132333435"
-    "363738393031323334");
+const Bytes kSeed64 =
+    hex("31323334353637383930313233343536373839303132333435363738393031323334353637383930313233343536373839303132333435"
+        "363738393031323334");
 const Bytes kPinSha1 = hex("7110eda4d09e062aa5e4a390b0a572ac0d2c0220");  // SHA-1("1234")
 const std::uint64_t kRfcTime = 0x132d0b6;
 
@@ -33,15 +35,21 @@ std::string ocra(const std::string& suiteText, const Bytes& key, const Ocra::Inp
   return response;
 }
 
-Ocra::Inputs question(const std::string& q) {
+Ocra::Inputs question(const std::string& q, std::uint64_t counter = 0, const Bytes& pin = Bytes(),
+                      std::uint64_t time = 0) {
   Ocra::Inputs in;
   in.question = q;
+  in.counter = counter;
+  in.passwordHash = pin;
+  in.timeSteps = time;
   return in;
 }
 
+std::string digits8(int i) { return std::string(8, char('0' + i)); }
+
 }  // namespace
 
-TEST(Hotp, Rfc4226AppendixD) {
+TEST(Hotp, Rfc4226AppendixDAndRefusals) {
   const char* expected[] = {"755224", "287082", "359152", "969429", "338314",
                             "254676", "287922", "162583", "399871", "520489"};
   for (std::uint64_t c = 0; c < 10; ++c) {
@@ -49,76 +57,55 @@ TEST(Hotp, Rfc4226AppendixD) {
     ASSERT_EQ(0, Hotp::generate(kSeed20, c, 6, CryptoSdk::HashAlgorithm::Sha1, code));
     EXPECT_EQ(expected[c], code) << "counter " << c;
   }
-}
-
-TEST(Hotp, RefusesBadDigitsAndEmptySecret) {
   std::string code = "x";
-  EXPECT_EQ(Exception::AUTH_ERROR_INVALID_PARAMETER, Hotp::generate(kSeed20, 0, 5, CryptoSdk::HashAlgorithm::Sha1, code));
+  EXPECT_EQ(Exception::AUTH_ERROR_INVALID_PARAMETER,
+            Hotp::generate(kSeed20, 0, 5, CryptoSdk::HashAlgorithm::Sha1, code));
   EXPECT_TRUE(code.empty());
   EXPECT_EQ(Exception::AUTH_ERROR_INVALID_SECRET, Hotp::generate(Bytes(), 0, 6, CryptoSdk::HashAlgorithm::Sha1, code));
 }
 
-TEST(Ocra, OneWaySha1Qn08) {
-  const char* expected[] = {"237653", "243178", "653583", "740991", "608993",
-                            "388898", "816933", "224598", "750600", "294470"};
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(expected[i], ocra("OCRA-1:HOTP-SHA1-6:QN08", kSeed20, question(std::string(8, char('0' + i)))));
-}
-
-TEST(Ocra, CounterQuestionPinSha256) {
-  const char* expected[] = {"65347737", "86775851", "78192410", "71565254", "10104329",
-                            "65983500", "70069104", "91771096", "75011558", "08522129"};
-  for (int c = 0; c < 10; ++c) {
-    Ocra::Inputs in = question("12345678");
-    in.counter = static_cast<std::uint64_t>(c);
-    in.passwordHash = kPinSha1;
-    EXPECT_EQ(expected[c], ocra("OCRA-1:HOTP-SHA256-8:C-QN08-PSHA1", kSeed32, in));
-  }
-}
-
-TEST(Ocra, QuestionPinSha256) {
-  const char* expected[] = {"83238735", "01501458", "17957585", "86776967", "86807031"};
-  for (int i = 0; i < 5; ++i) {
-    Ocra::Inputs in = question(std::string(8, char('0' + i)));
-    in.passwordHash = kPinSha1;
-    EXPECT_EQ(expected[i], ocra("OCRA-1:HOTP-SHA256-8:QN08-PSHA1", kSeed32, in));
-  }
-}
-
-TEST(Ocra, CounterQuestionSha512) {
-  const char* expected[] = {"07016083", "63947962", "70123924", "25341727", "33203315",
-                            "34205738", "44343969", "51946085", "20403879", "31409299"};
-  for (int c = 0; c < 10; ++c) {
-    Ocra::Inputs in = question(std::string(8, char('0' + c)));
-    in.counter = static_cast<std::uint64_t>(c);
-    EXPECT_EQ(expected[c], ocra("OCRA-1:HOTP-SHA512-8:C-QN08", kSeed64, in));
-  }
-}
-
-TEST(Ocra, QuestionTimeSha512) {
-  const char* expected[] = {"95209754", "55907591", "22048402", "24218844", "36209546"};
-  for (int i = 0; i < 5; ++i) {
-    Ocra::Inputs in = question(std::string(8, char('0' + i)));
-    in.timeSteps = kRfcTime;
-    EXPECT_EQ(expected[i], ocra("OCRA-1:HOTP-SHA512-8:QN08-T1M", kSeed64, in));
-  }
-}
-
-TEST(Ocra, AlphanumericSignatureSha256) {
-  const char* questions[] = {"SIG10000", "SIG11000", "SIG12000", "SIG13000", "SIG14000"};
-  const char* expected[] = {"53095496", "04110475", "31331128", "76028668", "46554205"};
-  for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(expected[i], ocra("OCRA-1:HOTP-SHA256-8:QA08", kSeed32, question(questions[i])));
-}
-
-TEST(Ocra, AlphanumericSignatureWithTimeSha512) {
-  const char* questions[] = {"SIG1000000", "SIG1100000", "SIG1200000", "SIG1300000", "SIG1400000"};
-  const char* expected[] = {"77537423", "31970405", "10235557", "95213541", "65360607"};
-  for (int i = 0; i < 5; ++i) {
-    Ocra::Inputs in = question(questions[i]);
-    in.timeSteps = kRfcTime;
-    EXPECT_EQ(expected[i], ocra("OCRA-1:HOTP-SHA512-8:QA10-T1M", kSeed64, in));
-  }
+TEST(Ocra, Rfc6287AppendixC) {
+  const char* sig[] = {"SIG10000", "SIG11000", "SIG12000", "SIG13000", "SIG14000"};
+  const struct {
+    const char* suite;
+    const Bytes& key;
+    std::function<Ocra::Inputs(int)> inputs;
+    std::vector<const char*> expected;
+  } rows[] = {
+      {"OCRA-1:HOTP-SHA1-6:QN08",
+       kSeed20,
+       [](int i) { return question(digits8(i)); },
+       {"237653", "243178", "653583", "740991", "608993", "388898", "816933", "224598", "750600", "294470"}},
+      {"OCRA-1:HOTP-SHA256-8:C-QN08-PSHA1",
+       kSeed32,
+       [](int c) { return question("12345678", c, kPinSha1); },
+       {"65347737", "86775851", "78192410", "71565254", "10104329", "65983500", "70069104", "91771096", "75011558",
+        "08522129"}},
+      {"OCRA-1:HOTP-SHA256-8:QN08-PSHA1",
+       kSeed32,
+       [](int i) { return question(digits8(i), 0, kPinSha1); },
+       {"83238735", "01501458", "17957585", "86776967", "86807031"}},
+      {"OCRA-1:HOTP-SHA512-8:C-QN08",
+       kSeed64,
+       [](int c) { return question(digits8(c), c); },
+       {"07016083", "63947962", "70123924", "25341727", "33203315", "34205738", "44343969", "51946085", "20403879",
+        "31409299"}},
+      {"OCRA-1:HOTP-SHA512-8:QN08-T1M",
+       kSeed64,
+       [](int i) { return question(digits8(i), 0, Bytes(), kRfcTime); },
+       {"95209754", "55907591", "22048402", "24218844", "36209546"}},
+      {"OCRA-1:HOTP-SHA256-8:QA08",
+       kSeed32,
+       [&sig](int i) { return question(sig[i]); },
+       {"53095496", "04110475", "31331128", "76028668", "46554205"}},
+      {"OCRA-1:HOTP-SHA512-8:QA10-T1M",
+       kSeed64,
+       [&sig](int i) { return question(std::string(sig[i]) + "00", 0, Bytes(), kRfcTime); },
+       {"77537423", "31970405", "10235557", "95213541", "65360607"}},
+  };
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.expected.size(); ++i)
+      EXPECT_EQ(row.expected[i], ocra(row.suite, row.key, row.inputs(static_cast<int>(i)))) << row.suite << " " << i;
 }
 
 TEST(Ocra, HexQuestionIsPaddedOnTheRight) {
@@ -130,7 +117,7 @@ TEST(Ocra, HexQuestionIsPaddedOnTheRight) {
   EXPECT_NE(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", kSeed20, question("00BC614E")));
 }
 
-TEST(Ocra, SuiteParsing) {
+TEST(Ocra, SuiteParsingAndQuestionsOutsideTheSuite) {
   Ocra::Suite suite;
   ASSERT_EQ(0, Ocra::parseSuite("OCRA-1:HOTP-SHA256-6:QH40-T1M", suite));
   EXPECT_EQ(CryptoSdk::HashAlgorithm::Sha256, suite.algorithm);
@@ -148,15 +135,11 @@ TEST(Ocra, SuiteParsing) {
                           "OCRA-1:HOTP-SHA1-6:QX08", "OCRA-1:HOTP-SHA1-6:QN99", "OCRA-1:HOTP-SHA1-6:C",
                           "OCRA-1:HOTP-SHA1-6:QN08-T1X", "OCRA-1:HOTP-SHA1-6:QN08-C", "OCRA-1:HOTP-SHA1-6:QN08:x"})
     EXPECT_EQ(Exception::AUTH_ERROR_INVALID_OCRA_SUITE, Ocra::parseSuite(bad, suite)) << bad;
-}
 
-TEST(Ocra, RefusesQuestionsOutsideTheSuite) {
-  Ocra::Suite suite;
   ASSERT_EQ(0, Ocra::parseSuite("OCRA-1:HOTP-SHA1-6:QN08", suite));
   std::string response;
-  EXPECT_NE(0, Ocra::compute(suite, kSeed20, question("123456789"), response));  // too long
-  EXPECT_NE(0, Ocra::compute(suite, kSeed20, question("12a45678"), response));   // not numeric
-  EXPECT_NE(0, Ocra::compute(suite, kSeed20, question("123"), response));        // too short
+  for (const char* q : {"123456789", "12a45678", "123"})  // too long, not numeric, too short
+    EXPECT_NE(0, Ocra::compute(suite, kSeed20, question(q), response)) << q;
   EXPECT_TRUE(response.empty());
   ASSERT_EQ(0, Ocra::parseSuite("OCRA-1:HOTP-SHA256-8:QN08-PSHA1", suite));
   EXPECT_NE(0, Ocra::compute(suite, kSeed32, question("12345678"), response));  // PIN hash missing

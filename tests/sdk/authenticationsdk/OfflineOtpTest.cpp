@@ -21,102 +21,81 @@ AuthenticatorInfo infoOf(const std::string& blob) {
   return info;
 }
 
+void failThreeTimes(std::string& blob, const AuthenticationSettings& s, std::int64_t now = kNow) {
+  for (const char* wrong : {"000000", "111111", "222222"})
+    EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, wrong, s, now));
+}
+
 }  // namespace
 
-TEST(OfflineOtp, AcceptedCodeAdvancesCounterAndCannotBeReplayed) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow));
-  EXPECT_EQ(1u, infoOf(blob).counter);
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow));
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[1], settings(), kNow));
-  EXPECT_EQ(2u, infoOf(blob).counter);
-  EXPECT_EQ(0, infoOf(blob).failedAttempts);
-}
-
-TEST(OfflineOtp, CodeInsideLookAheadResynchronises) {
+// syncTime 5: counters C .. C+5 are accepted; a match moves the counter past it, so the
+// same code fails next time and a token pressed ahead resynchronises.
+TEST(OfflineOtp, CounterAndLookAheadWindow) {
   std::string blob = makeBlob(11, kSecret);  // hardware token, 152 characters
   ASSERT_EQ(152u, blob.size());
-  // syncTime 5: counters 0..5 are accepted; 4 skipped presses resynchronise.
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[4], settings(), kNow));
-  EXPECT_EQ(5u, infoOf(blob).counter);
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, kRfcCodes[2], settings(), kNow));
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[5], settings(), kNow));
-  EXPECT_EQ(6u, infoOf(blob).counter);
-}
-
-TEST(OfflineOtp, CodeBeyondLookAheadIsRefused) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  const struct {
+    const char* code;
+    std::uint16_t result;
+    std::uint64_t counter;
+  } steps[] = {
+      {kRfcCodes[0], AUTH_OK, 1}, {kRfcCodes[0], AUTH_ERROR_CODE_REJECTED, 1},
+      {kRfcCodes[6], AUTH_OK, 7}, {kRfcCodes[2], AUTH_ERROR_CODE_REJECTED, 7},
+      {kRfcCodes[7], AUTH_OK, 8},
+  };
+  for (const auto& step : steps) {
+    EXPECT_EQ(step.result, Offline::checkOtp(blob, step.code, settings(), kNow)) << step.code;
+    EXPECT_EQ(step.counter, infoOf(blob).counter) << step.code;
+  }
+  EXPECT_EQ(0, infoOf(blob).failedAttempts) << "a match resets the attempts";
+  std::string other = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   AuthenticationSettings s = settings();
   s.syncTime = 2;
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, kRfcCodes[3], s, kNow));
-  EXPECT_EQ(0u, infoOf(blob).counter);
-  EXPECT_EQ(1, infoOf(blob).failedAttempts);
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[2], s, kNow));
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(other, kRfcCodes[3], s, kNow));
+  EXPECT_EQ(1, infoOf(other).failedAttempts);
+  EXPECT_EQ(AUTH_OK, Offline::checkOtp(other, kRfcCodes[2], s, kNow));
 }
 
-TEST(OfflineOtp, WrongCodesBlockAndBlockedRefusesTheRightCode) {
+TEST(OfflineOtp, WrongCodesBlockAndTheBlockLiftsOnlyAfterItsTime) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const AuthenticationSettings s = settings();  // 3 attempts
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "000000", s, kNow));
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "111111", s, kNow));
-  EXPECT_EQ(0, infoOf(blob).blocked);
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "222222", s, kNow));
+  const AuthenticationSettings s = settings();  // 3 attempts, unblock after 10 minutes
+  failThreeTimes(blob, s);
   const AuthenticatorInfo blocked = infoOf(blob);
   EXPECT_EQ(1, blocked.blocked);
   EXPECT_EQ(3, blocked.failedAttempts);
   EXPECT_EQ(static_cast<std::uint64_t>(kNow), blocked.blockedAt);
   MobileInfo mobile{};
   ASSERT_EQ(0, OstraSdkService::readMobileInfo(blob, mobile));
-  EXPECT_EQ(1, mobile.active);
   EXPECT_EQ(1, mobile.blocked);
-
   const std::string before = blob;
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], s, kNow + 60));
-  EXPECT_EQ(before, blob);
-}
-
-TEST(OfflineOtp, AutomaticUnblockReleasesAfterItsTime) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const AuthenticationSettings s = settings();  // unblock after 10 minutes
-  for (const char* wrong : {"000000", "111111", "222222"}) Offline::checkOtp(blob, wrong, s, kNow);
-  ASSERT_EQ(1, infoOf(blob).blocked);
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], s, kNow + 10 * 60 - 1));
+  EXPECT_EQ(before, blob);
+  std::string released = blob;
   EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], s, kNow + 10 * 60));
   const AuthenticatorInfo info = infoOf(blob);
   EXPECT_EQ(0, info.blocked);
   EXPECT_EQ(0, info.failedAttempts);
   EXPECT_EQ(0u, info.blockedAt);
   EXPECT_EQ(1u, info.counter);
+  // Released by a wrong code, it starts counting afresh.
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(released, "333333", s, kNow + 3600));
+  EXPECT_EQ(0, infoOf(released).blocked);
+  EXPECT_EQ(1, infoOf(released).failedAttempts);
+  // Without an automatic unblock the block stays.
+  AuthenticationSettings forever = s;
+  forever.autoUnblockTime = 0;
+  std::string kept = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  failThreeTimes(kept, forever);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(kept, kRfcCodes[0], forever, kNow + 365 * 86400));
 }
 
-TEST(OfflineOtp, ReleasedAuthenticatorStartsCountingAfresh) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const AuthenticationSettings s = settings();
-  for (const char* wrong : {"000000", "111111", "222222"}) Offline::checkOtp(blob, wrong, s, kNow);
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "333333", s, kNow + 3600));
-  EXPECT_EQ(0, infoOf(blob).blocked);
-  EXPECT_EQ(1, infoOf(blob).failedAttempts);
-}
-
-TEST(OfflineOtp, WithoutAutomaticUnblockTheBlockStays) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  AuthenticationSettings s = settings();
-  s.autoUnblockTime = 0;
-  for (const char* wrong : {"000000", "111111", "222222"}) Offline::checkOtp(blob, wrong, s, kNow);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], s, kNow + 365 * 86400));
-}
-
-TEST(OfflineOtp, ZeroAttemptsNeverBlocks) {
+// 0 attempts never blocks; a limit above 255 blocks at 255, the most the blob counts.
+TEST(OfflineOtp, AttemptLimits) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   AuthenticationSettings s = settings();
   s.authenticationAttempts = 0;
   for (int i = 0; i < 10; ++i) EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "000000", s, kNow));
   EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], s, kNow));
-}
-
-TEST(OfflineOtp, LimitAboveWhatTheBlobCountsStillBlocks) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  AuthenticationSettings s = settings();
+  blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   s.authenticationAttempts = 1000;
   s.syncTime = 0;
   for (int i = 0; i < 254; ++i) ASSERT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, "000000", s, kNow));
@@ -126,34 +105,37 @@ TEST(OfflineOtp, LimitAboveWhatTheBlobCountsStillBlocks) {
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], s, kNow));
 }
 
-TEST(OfflineOtp, MalformedCodeIsRefusedWithoutCounting) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string before = blob;
-  for (const char* bad : {"", "12345", "1234567", "12a456", " 55224"})
-    EXPECT_EQ(AUTH_ERROR_INVALID_CODE_FORMAT, Offline::checkOtp(blob, bad, settings(), kNow)) << bad;
-  EXPECT_EQ(before, blob);
+// Refusals before any counting leave the blob as it was.
+TEST(OfflineOtp, RefusedInputsLeaveTheBlobUnchanged) {
+  const std::string good = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  AuthenticationSettings foreign = settings(), keyless = settings();
+  foreign.integrationKey = "ik-other-account";
+  keyless.integrationKey.clear();
+  const struct {
+    std::string blob;
+    const char* code;
+    AuthenticationSettings settings;
+    std::uint16_t result;
+  } rows[] = {
+      {good, "", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
+      {good, "12345", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
+      {good, "1234567", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
+      {good, "12a456", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
+      {good, " 55224", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
+      {makeBlob(MODEL_MOBILE_AUTHENTICATOR, kSecret, false), kRfcCodes[0], settings(),
+       AUTH_ERROR_AUTHENTICATOR_INACTIVE},
+      {good, kRfcCodes[0], foreign, AUTH_ERROR_BLOB_AUTHENTICATION},
+      {good, kRfcCodes[0], keyless, AUTH_ERROR_ACCOUNT_KEY_MISSING},
+      {good.substr(0, 236), kRfcCodes[0], settings(), AUTH_ERROR_BLOB_LENGTH},
+  };
+  for (const auto& row : rows) {
+    std::string blob = row.blob;
+    EXPECT_EQ(row.result, Offline::checkOtp(blob, row.code, row.settings, kNow)) << row.code;
+    EXPECT_EQ(row.blob, blob);
+  }
 }
 
-TEST(OfflineOtp, InactiveForeignOrKeylessBlobsAreRefusedUnchanged) {
-  std::string inactive = makeBlob(MODEL_MOBILE_AUTHENTICATOR, kSecret, false);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_INACTIVE, Offline::checkOtp(inactive, kRfcCodes[0], settings(), kNow));
-
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string before = blob;
-  AuthenticationSettings other = settings();
-  other.integrationKey = "ik-other-account";
-  EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Offline::checkOtp(blob, kRfcCodes[0], other, kNow));
-  other = settings();
-  other.integrationKey.clear();
-  EXPECT_EQ(AUTH_ERROR_ACCOUNT_KEY_MISSING, Offline::checkOtp(blob, kRfcCodes[0], other, kNow));
-  EXPECT_EQ(before, blob);
-
-  std::string wrongLength = blob.substr(0, 236);
-  EXPECT_EQ(AUTH_ERROR_BLOB_LENGTH, Offline::checkOtp(wrongLength, kRfcCodes[0], settings(), kNow));
-  EXPECT_EQ(236u, wrongLength.size());
-}
-
-TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifference) {
+TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifferenceAndSaturates) {
   std::int64_t clock = kNow;
   const ClockOverride source([&clock] { return clock; });
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
@@ -165,22 +147,20 @@ TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifference) {
   clock = kNow + 9 * 60;
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, 0));
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, 60));
-}
 
-TEST(OfflineOtp, ExtremeTimeDifferenceSaturatesTheClock) {
-  const ClockOverride clock(kNow);
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const AuthenticationSettings s = settings();
+  // A difference beyond the clock's range gives the range's end, not a wrapped time.
   const std::int64_t far = std::numeric_limits<std::int64_t>::max();
-  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[0], s, far));
-  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[1], s, std::numeric_limits<std::int64_t>::min()));
+  std::string other = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  EXPECT_EQ(AUTH_OK, OstraSdkService::checkOtpLogonApp(other, kRfcCodes[0], s, far));
+  EXPECT_EQ(AUTH_OK,
+            OstraSdkService::checkOtpLogonApp(other, kRfcCodes[1], s, std::numeric_limits<std::int64_t>::min()));
   for (const char* wrong : {"000000", "111111", "222222"})
-    EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, OstraSdkService::checkOtpLogonApp(blob, wrong, s, far));
-  EXPECT_EQ(static_cast<std::uint64_t>(far), infoOf(blob).blockedAt);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, OstraSdkService::checkOtpLogonApp(blob, kRfcCodes[2], s, far));
+    EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, OstraSdkService::checkOtpLogonApp(other, wrong, s, far));
+  EXPECT_EQ(static_cast<std::uint64_t>(far), infoOf(other).blockedAt);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, OstraSdkService::checkOtpLogonApp(other, kRfcCodes[2], s, far));
 }
 
-TEST(OfflineOtp, IssuerComputesTheTokenCodes) {
+TEST(OfflineOtp, IssuerComputesTheTokenCodesOfEveryHash) {
   const std::string blob = makeBlob(12, kSecret);
   for (std::uint64_t c = 0; c < 10; ++c) {
     std::string otp;
@@ -190,19 +170,15 @@ TEST(OfflineOtp, IssuerComputesTheTokenCodes) {
   std::string otp;
   EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Issuer::computeOtp(blob, kAccount, "ik-wrong", 0, otp));
   EXPECT_TRUE(otp.empty());
-}
-
-TEST(OfflineOtp, Sha256EightDigitToken) {
   Blob::Definition d;
   d.model = 13;
   d.secret = CryptoSdk::Bytes(32, 0x42);
   d.otpAlgorithm = CryptoSdk::HashAlgorithm::Sha256;
   d.otpDigits = 8;
-  std::string blob;
-  ASSERT_EQ(0, Blob::create(d, kAccount, kIntegrationKey, blob));
-  std::string otp;
-  ASSERT_EQ(0, Issuer::computeOtp(blob, kAccount, kIntegrationKey, 0, otp));
+  std::string sha256;
+  ASSERT_EQ(0, Blob::create(d, kAccount, kIntegrationKey, sha256));
+  ASSERT_EQ(0, Issuer::computeOtp(sha256, kAccount, kIntegrationKey, 0, otp));
   EXPECT_EQ(8u, otp.size());
-  EXPECT_EQ(AUTH_ERROR_INVALID_CODE_FORMAT, Offline::checkOtp(blob, otp.substr(0, 6), settings(), kNow));
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, otp, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_INVALID_CODE_FORMAT, Offline::checkOtp(sha256, otp.substr(0, 6), settings(), kNow));
+  EXPECT_EQ(AUTH_OK, Offline::checkOtp(sha256, otp, settings(), kNow));
 }

@@ -47,7 +47,6 @@ TEST(QrCode, CommandCarriesSuiteQuestionDevicesAndTransaction) {
   MobileAuthenticatorEntry first, inactive, last;
   ASSERT_TRUE(makeMobileAuthenticatorEntry(blob, 4001, first));
   ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10, kSecret, false), 4002, inactive));
-  ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10), 4294967295u, last));
   EXPECT_FALSE(makeMobileAuthenticatorEntry(blob + "A", 1, last));
   EXPECT_EQ('\0', last.blob[0]);
   ASSERT_TRUE(makeMobileAuthenticatorEntry(makeBlob(10), 4294967295u, last));
@@ -64,97 +63,82 @@ TEST(QrCode, CommandCarriesSuiteQuestionDevicesAndTransaction) {
   EXPECT_EQ(std::string::npos, text.find(blob.substr(0, 40)));
 }
 
-TEST(QrCode, AnswerFromTheCommandVerifies) {
+// The answer verifies for its own transaction only; a wrong one counts, a right one
+// resets the count, and a blocked authenticator refuses even the right one.
+TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   const std::string txId = "5f0c8a7e-1b2d-4c3e-9f40-112233445566";
-  const std::string text = command({entry(blob, "77")}, txId);
-  const std::string code = answer(blob, text, kNow);
+  const std::string code = answer(blob, command({entry(blob, "77")}, txId), kNow);
   ASSERT_EQ(6u, code.size());
-  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
-}
-
-TEST(QrCode, WrongAnswerFailsAndCounts) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
-  const std::string wrong = code == "000000" ? "000001" : "000000";
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", kTransaction, wrong, settings(), kNow));
-  AuthenticatorInfo info;
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(1, info.failedAttempts);
-  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(0, info.failedAttempts);
-}
-
-TEST(QrCode, AnswerIsBoundToItsTransaction) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
   std::string other = kTransaction;
   other.replace(other.find("alice"), 5, "mallo");
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", other, code, settings(), kNow));
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "tx-1", kTransaction, code, settings(), kNow));
+  const std::string wrong = code == "000000" ? "000001" : "000000";
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, txId, other, code, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
+  AuthenticatorInfo info;
+  ASSERT_EQ(0, Blob::inspect(blob, info));
+  EXPECT_EQ(2, info.failedAttempts);
+  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
+  ASSERT_EQ(0, Blob::inspect(blob, info));
+  EXPECT_EQ(0, info.failedAttempts);
+  EXPECT_EQ(0u, info.counter) << "an OCRA answer does not move the counter";
+  for (int i = 0; i < 3; ++i) Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
+            Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
 }
 
 TEST(QrCode, ClockToleranceFollowsTimeWindow) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   const std::string text = command({entry(blob, "77")});
-  const std::string twoMinutesAgo = answer(blob, text, kNow - 120);
-  const std::string threeMinutesAgo = answer(blob, text, kNow - 180);
-  EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, "", kTransaction, twoMinutesAgo, settings(), kNow));
-  // Secret, question and minute are fixed, so these answers are too.
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED,
-            Offline::checkQrAnswer(blob, 3, "", kTransaction, threeMinutesAgo, settings(), kNow));
-  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED,
-            Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, kNow + 180), settings(), kNow));
+  const struct {
+    std::int64_t answeredAt;
+    std::uint16_t result;
+  } rows[] = {{kNow - 120, AUTH_OK}, {kNow - 180, AUTH_ERROR_CODE_REJECTED}, {kNow + 180, AUTH_ERROR_CODE_REJECTED}};
+  for (const auto& row : rows)
+    EXPECT_EQ(row.result,
+              Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, row.answeredAt), settings(), kNow))
+        << row.answeredAt - kNow;
   // The service-side entry point corrects the local clock by the time difference.
   const ClockOverride clock(kNow - 3600);
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction,
-                                                                           answer(blob, text, kNow), settings(), 3600));
+                                                                          answer(blob, text, kNow), settings(), 3600));
   // A time difference beyond the clock's range saturates: the earliest minute, not a wrap.
-  EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(
-                         blob, 3, "", kTransaction, answer(blob, text, 0), settings(),
-                         std::numeric_limits<std::int64_t>::min()));
-}
-
-TEST(QrCode, BlockedAuthenticatorRefusesTheRightAnswer) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  const std::string code = answer(blob, command({entry(blob, "77")}), kNow);
-  for (const char* wrong : {"000000", "000001", "000002"})
-    if (code != wrong) Offline::checkQrAnswer(blob, 3, "", kTransaction, wrong, settings(), kNow);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
-            Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
+  EXPECT_EQ(AUTH_OK,
+            OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction, answer(blob, text, 0),
+                                                                 settings(), std::numeric_limits<std::int64_t>::min()));
 }
 
 TEST(QrCode, RefusesWhatCannotTakePart) {
-  std::string command;
   const std::string active = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_TYPE,
-            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 2, "", kTransaction, command));
-  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_DATA,
-            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 3, "", "", command));
-  EXPECT_EQ(AUTH_ERROR_INVALID_TRANSACTION_ID,
-            OstraSdkService::generateQRCodeCommand({entry(active, "1")}, 3, "a;b", kTransaction, command));
-  EXPECT_EQ(AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR,
-            OstraSdkService::generateQRCodeCommand({}, 3, "", kTransaction, command));
-  EXPECT_EQ(AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR,
-            OstraSdkService::generateQRCodeCommand({entry(makeBlob(10, kSecret, false), "1")}, 3, "", kTransaction,
-                                                   command));
-  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
-            OstraSdkService::generateQRCodeCommand({entry(active, "12a")}, 3, "", kTransaction, command));
-  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
-            OstraSdkService::generateQRCodeCommand({entry(active.substr(0, 279), "1")}, 3, "", kTransaction, command));
-  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
-            OstraSdkService::generateQRCodeCommand({entry(active, "4294967296")}, 3, "", kTransaction, command));
   MobileAuthenticatorEntry unterminated = entry(active, "1");
   unterminated.blob[280] = 'A';
-  EXPECT_EQ(AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY,
-            OstraSdkService::generateQRCodeCommand({unterminated}, 3, "", kTransaction, command));
-  EXPECT_TRUE(command.empty());
-
-  std::string hardware = makeBlob(11);
-  EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL, Offline::checkQrAnswer(hardware, 3, "", kTransaction, "123456", settings(), kNow));
-  std::string device = makeBlob(MODEL_MARLET_DEVICE);
-  EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL, Offline::checkQrAnswer(device, 3, "", kTransaction, "123456", settings(), kNow));
+  const struct {
+    std::vector<MobileAuthenticatorEntry> entries;
+    std::uint8_t type;
+    const char* id;
+    std::string json;
+    std::uint16_t result;
+  } rows[] = {
+      {{entry(active, "1")}, 2, "", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_TYPE},
+      {{entry(active, "1")}, 3, "", "", AUTH_ERROR_INVALID_TRANSACTION_DATA},
+      {{entry(active, "1")}, 3, "a;b", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_ID},
+      {{}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
+      {{entry(makeBlob(10, kSecret, false), "1")}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
+      {{entry(active, "12a")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+      {{entry(active.substr(0, 279), "1")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+      {{entry(active, "4294967296")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+      {{unterminated}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+  };
+  for (const auto& row : rows) {
+    std::string text = "left over";
+    EXPECT_EQ(row.result, OstraSdkService::generateQRCodeCommand(row.entries, row.type, row.id, row.json, text));
+    EXPECT_TRUE(text.empty());
+  }
+  for (std::uint8_t model : {11, 9}) {  // hardware token, device
+    std::string blob = makeBlob(model);
+    EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL,
+              Offline::checkQrAnswer(blob, 3, "", kTransaction, "123456", settings(), kNow));
+  }
 }
 
 TEST(QrCode, TamperedCommandIsRefusedByTheAuthenticatorSide) {
@@ -168,6 +152,7 @@ TEST(QrCode, TamperedCommandIsRefusedByTheAuthenticatorSide) {
   EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand(text.substr(0, text.size() - 4), parsed));
   EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, parseQrCommand("KVQR1;q=00;s=x;d=1;tt=3;ti=;td=", parsed));
   std::string code = "x";
-  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND, Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, changed, kNow, code));
+  EXPECT_EQ(AUTH_ERROR_INVALID_QR_COMMAND,
+            Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, changed, kNow, code));
   EXPECT_TRUE(code.empty());
 }

@@ -5,6 +5,7 @@
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Commons/CommonsException.h"
+#include "CryptoSdk/CryptoException.h"
 
 using namespace AuthenticationSdk;
 
@@ -44,31 +45,32 @@ TEST(AuthenticationSettings, ToJsonLeavesTheIntegrationKeyOut) {
   EXPECT_EQ(std::string::npos, json.find("ik-top-secret"));
 }
 
+// Uniform over the inclusive range, bounds swapped when reversed.
 TEST(RandomNumber, StaysWithinBoundsAndCoversThem) {
-  std::set<std::uint16_t> seen;
+  std::set<std::uint16_t> small, wide;
   for (int i = 0; i < 2000; ++i) {
-    const std::uint16_t n = generateRandomNumber(100, 999);
-    ASSERT_GE(n, 100);
-    ASSERT_LE(n, 999);
-    const std::uint16_t small = generateRandomNumber(7, 3);
-    ASSERT_GE(small, 3);
-    ASSERT_LE(small, 7);
-    seen.insert(small);
+    const std::uint16_t n = generateRandomNumber(7, 3);
+    ASSERT_TRUE(n >= 3 && n <= 7) << n;
+    small.insert(n);
+    if (i < 64) wide.insert(generateRandomNumber(0, 65535));
   }
-  EXPECT_EQ(5u, seen.size());
+  EXPECT_EQ(5u, small.size());
   EXPECT_EQ(42, generateRandomNumber(42, 42));
-  std::set<std::uint16_t> wide;
-  for (int i = 0; i < 64; ++i) wide.insert(generateRandomNumber(0, 65535));
   EXPECT_GT(wide.size(), 60u);
 }
 
+// Each library's fixed texts, "Unknown error." outside its own range; the service routes by range.
 TEST(ErrorTexts, EveryRangeIsRouted) {
   EXPECT_EQ("The authenticator blob has an invalid length.", OstraSdkService::getErrorMessage(8));
   EXPECT_EQ("The text is not a valid JSON object.", OstraSdkService::getErrorMessage(8001));
+  EXPECT_EQ("A JSON field is missing or has the wrong type.", OstraSdkService::getErrorMessage(8002));
   EXPECT_EQ("The sealed text does not match the key or was altered.", OstraSdkService::getErrorMessage(9014));
-  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(5000));
-  EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(9999));
+  for (std::uint16_t code : {5000, 8999, 9999}) EXPECT_EQ("Unknown error.", OstraSdkService::getErrorMessage(code));
   EXPECT_EQ("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(999));
+  EXPECT_EQ("Unknown error.", Commons::Exception::getErrorMessage(9001));
+  EXPECT_EQ("Unknown error.", CryptoSdk::Exception::getErrorMessage(8001));
   for (std::uint16_t code = 1; code <= 21; ++code)
     EXPECT_NE("Unknown error.", AuthenticationSdk::Exception::getErrorMessage(code)) << code;
+  for (std::uint16_t code = 9001; code <= 9016; ++code)
+    EXPECT_NE("Unknown error.", CryptoSdk::Exception::getErrorMessage(code)) << code;
 }

@@ -10,9 +10,9 @@ using namespace CryptoSdk;
 
 namespace {
 
-SealKey requestKey(const std::string& integrationKey = "ik-0123456789") {
+SealKey requestKey(const std::string& integrationKey = "ik-0123456789", const std::string& resource = "42") {
   SealKey key;
-  EXPECT_EQ(0, AgentSecurityService::deriveRequestKey("acc-1", "42", integrationKey, key));
+  EXPECT_EQ(0, AgentSecurityService::deriveRequestKey("acc-1", resource, integrationKey, key));
   return key;
 }
 
@@ -21,62 +21,41 @@ const std::string kPlain = "{\"accountId\":\"acc-1\",\"resourceId\":\"42\",\"use
 
 }  // namespace
 
-TEST(Sealing, RightKeyOpens) {
+TEST(Sealing, RoundTripsWithAFreshIvEachTime) {
   const SealKey key = requestKey();
   EXPECT_EQ(32u, key.encryptionKey.size());
   EXPECT_EQ(32u, key.macKey.size());
-  std::string sealed, plain;
-  ASSERT_EQ(0, AgentSecurityService::seal(key, kPlain, sealed));
-  EXPECT_EQ(std::string::npos, sealed.find("alice"));
-  ASSERT_EQ(0, AgentSecurityService::open(key, sealed, plain));
-  EXPECT_EQ(kPlain, plain);
-}
-
-TEST(Sealing, EmptyTextRoundTrips) {
-  const SealKey key = requestKey();
-  std::string sealed, plain = "x";
-  ASSERT_EQ(0, AgentSecurityService::seal(key, "", sealed));
-  ASSERT_EQ(0, AgentSecurityService::open(key, sealed, plain));
-  EXPECT_EQ("", plain);
-}
-
-TEST(Sealing, RandomIvMakesEverySealDifferent) {
-  const SealKey key = requestKey();
-  std::string a, b;
-  ASSERT_EQ(0, AgentSecurityService::seal(key, kPlain, a));
-  ASSERT_EQ(0, AgentSecurityService::seal(key, kPlain, b));
-  EXPECT_NE(a, b);
-}
-
-TEST(Sealing, EveryChangedByteFails) {
-  const SealKey key = requestKey();
-  std::string sealed;
-  ASSERT_EQ(0, AgentSecurityService::seal(key, kPlain, sealed));
-  Commons::Bytes raw;
-  ASSERT_TRUE(Commons::Base64::decode(sealed, raw));
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    Commons::Bytes changed(raw);
-    changed[i] ^= 0x01;
-    std::string plain = "left over";
-    const std::uint16_t rc = AgentSecurityService::open(key, Commons::Base64::encode(changed), plain);
-    EXPECT_NE(0, rc) << "byte " << i;
-    EXPECT_GE(rc, 9000) << "byte " << i;
-    EXPECT_TRUE(plain.empty()) << "byte " << i;
+  EXPECT_NE(key.encryptionKey, key.macKey);
+  for (const std::string& text : {kPlain, std::string()}) {
+    std::string sealed, again, plain = "left over";
+    ASSERT_EQ(0, AgentSecurityService::seal(key, text, sealed));
+    ASSERT_EQ(0, AgentSecurityService::seal(key, text, again));
+    EXPECT_NE(sealed, again);
+    EXPECT_EQ(std::string::npos, sealed.find("alice"));
+    ASSERT_EQ(0, AgentSecurityService::open(key, sealed, plain));
+    EXPECT_EQ(text, plain);
   }
 }
 
-TEST(Sealing, TruncatedTextFails) {
+TEST(Sealing, EveryChangedByteAndEveryCutFails) {
   const SealKey key = requestKey();
   std::string sealed;
   ASSERT_EQ(0, AgentSecurityService::seal(key, kPlain, sealed));
   Commons::Bytes raw;
   ASSERT_TRUE(Commons::Base64::decode(sealed, raw));
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{17}, raw.size() - 32, raw.size() - 16,
-                        raw.size() - 1}) {
+  std::vector<Commons::Bytes> broken;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    broken.push_back(raw);
+    broken.back()[i] ^= 0x01;
+  }
+  for (std::size_t n :
+       {std::size_t{0}, std::size_t{1}, std::size_t{17}, raw.size() - 32, raw.size() - 16, raw.size() - 1})
+    broken.emplace_back(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n));
+  for (std::size_t i = 0; i < broken.size(); ++i) {
     std::string plain = "left over";
-    const Commons::Bytes cut(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n));
-    EXPECT_NE(0, AgentSecurityService::open(key, Commons::Base64::encode(cut), plain)) << n;
-    EXPECT_TRUE(plain.empty());
+    const std::uint16_t rc = AgentSecurityService::open(key, Commons::Base64::encode(broken[i]), plain);
+    EXPECT_GE(rc, 9000) << "case " << i;
+    EXPECT_TRUE(plain.empty()) << "case " << i;
   }
   std::string plain = "left over";
   EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_MALFORMED,
@@ -85,26 +64,38 @@ TEST(Sealing, TruncatedTextFails) {
   EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_MALFORMED, AgentSecurityService::open(key, "not base64!", plain));
 }
 
-TEST(Sealing, AnotherKeyFails) {
+TEST(Sealing, AnotherKeyOrAnotherPurposeFails) {
   std::string sealed, plain = "left over";
   ASSERT_EQ(0, AgentSecurityService::seal(requestKey(), kPlain, sealed));
-  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_AUTHENTICATION,
-            AgentSecurityService::open(requestKey("ik-other"), sealed, plain));
-  EXPECT_TRUE(plain.empty());
-  SealKey other;
-  ASSERT_EQ(0, AgentSecurityService::deriveRequestKey("acc-1", "43", "ik-0123456789", other));
-  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_AUTHENTICATION, AgentSecurityService::open(other, sealed, plain));
-  EXPECT_TRUE(plain.empty());
-}
-
-TEST(Sealing, RequestKeyInputsAreNotAmbiguous) {
+  for (const SealKey& other : {requestKey("ik-other"), requestKey("ik-0123456789", "43")}) {
+    EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_AUTHENTICATION, AgentSecurityService::open(other, sealed, plain));
+    EXPECT_TRUE(plain.empty());
+  }
+  // The length prefixes keep ("ab","c") and ("a","bc") apart.
   SealKey a, b;
   ASSERT_EQ(0, AgentSecurityService::deriveRequestKey("ab", "c", "ik-1", a));
   ASSERT_EQ(0, AgentSecurityService::deriveRequestKey("a", "bc", "ik-1", b));
   EXPECT_NE(a.encryptionKey, b.encryptionKey);
+
+  SealKey config, log;
+  ASSERT_EQ(0, AgentSecurityService::deriveConfigKey(kMachineSecret, config));
+  ASSERT_EQ(0, LogSecurityService::deriveLogKey(kMachineSecret, log));
+  EXPECT_NE(config.encryptionKey, log.encryptionKey);
+  EXPECT_NE(config.macKey, log.macKey);
+  ASSERT_EQ(0, LogSecurityService::seal(log, "a log line", sealed));
+  ASSERT_EQ(0, LogSecurityService::open(log, sealed, plain));
+  EXPECT_EQ("a log line", plain);
+  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_AUTHENTICATION, LogSecurityService::open(config, sealed, plain));
+  // The same key used by another service still does not open the text.
+  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_VERSION, AgentSecurityService::open(log, sealed, plain));
+  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_VERSION, TransactionSecurityService::open(log, sealed, plain));
+  EXPECT_TRUE(plain.empty());
+  ASSERT_EQ(0, TransactionSecurityService::seal(config, kPlain, sealed));
+  ASSERT_EQ(0, TransactionSecurityService::open(config, sealed, plain));
+  EXPECT_EQ(kPlain, plain);
 }
 
-TEST(Sealing, MissingOrEmptyKeysAreRefused) {
+TEST(Sealing, MissingOrShortKeyInputsAreRefused) {
   SealKey key;
   EXPECT_EQ(Exception::CRYPTO_ERROR_KDF_INPUT, AgentSecurityService::deriveRequestKey("a", "1", "", key));
   EXPECT_TRUE(key.empty());
@@ -113,36 +104,4 @@ TEST(Sealing, MissingOrEmptyKeysAreRefused) {
   std::string sealed = "x";
   EXPECT_EQ(Exception::CRYPTO_ERROR_SEAL_KEY_MISSING, AgentSecurityService::seal(key, kPlain, sealed));
   EXPECT_TRUE(sealed.empty());
-}
-
-TEST(Sealing, ConfigAndLogKeysDifferAndPurposesDoNotMix) {
-  SealKey config, log;
-  ASSERT_EQ(0, AgentSecurityService::deriveConfigKey(kMachineSecret, config));
-  ASSERT_EQ(0, LogSecurityService::deriveLogKey(kMachineSecret, log));
-  EXPECT_NE(config.encryptionKey, log.encryptionKey);
-  EXPECT_NE(config.macKey, log.macKey);
-
-  std::string sealed, plain;
-  ASSERT_EQ(0, LogSecurityService::seal(log, "a log line", sealed));
-  ASSERT_EQ(0, LogSecurityService::open(log, sealed, plain));
-  EXPECT_EQ("a log line", plain);
-  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_AUTHENTICATION, LogSecurityService::open(config, sealed, plain));
-  EXPECT_TRUE(plain.empty());
-  // The same key used by another service still does not open the text.
-  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_VERSION, AgentSecurityService::open(log, sealed, plain));
-  EXPECT_EQ(Exception::CRYPTO_ERROR_SEALED_VERSION, TransactionSecurityService::open(log, sealed, plain));
-  EXPECT_TRUE(plain.empty());
-
-  ASSERT_EQ(0, TransactionSecurityService::seal(config, kPlain, sealed));
-  ASSERT_EQ(0, TransactionSecurityService::open(config, sealed, plain));
-  EXPECT_EQ(kPlain, plain);
-}
-
-TEST(Sealing, DerivationIsDeterministic) {
-  SealKey a, b;
-  ASSERT_EQ(0, AgentSecurityService::deriveConfigKey(kMachineSecret, a));
-  ASSERT_EQ(0, AgentSecurityService::deriveConfigKey(kMachineSecret, b));
-  EXPECT_EQ(a.encryptionKey, b.encryptionKey);
-  EXPECT_EQ(a.macKey, b.macKey);
-  EXPECT_NE(a.encryptionKey, a.macKey);
 }

@@ -149,10 +149,41 @@ std::wstring screenshotPath(const std::wstring& name) {
 
 bool saveScreenshot(HWND window, const std::wstring& name) { return savePng(captureWindow(window), screenshotPath(name)); }
 
+namespace {
+
+constexpr DWORD kGdiProbeLimit = 65536;
+
+// The GDI handles this process can still make.
+DWORD freeGdiHandles() {
+  std::vector<HBRUSH> brushes;
+  brushes.reserve(20000);
+  while (brushes.size() < kGdiProbeLimit) {
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    if (brush == nullptr) break;
+    brushes.push_back(brush);
+  }
+  for (HBRUSH brush : brushes) DeleteObject(brush);
+  return static_cast<DWORD>(brushes.size());
+}
+
+BOOL CALLBACK countWindow(HWND window, LPARAM count) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId()) {
+    ++*reinterpret_cast<DWORD*>(count);
+    EnumChildWindows(window, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<DWORD*>(n), TRUE; }, count);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
 HandleCounts handleCounts() {
   HandleCounts counts;
   counts.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   counts.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+  if (counts.gdi == 0) counts.gdi = kGdiProbeLimit - freeGdiHandles();
+  if (counts.user == 0) EnumWindows(countWindow, reinterpret_cast<LPARAM>(&counts.user));
   return counts;
 }
 

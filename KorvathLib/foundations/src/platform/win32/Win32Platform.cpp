@@ -201,16 +201,11 @@ bool restrictFileToOwner(const std::string& path) {
                                                             nullptr)) {
     return false;
   }
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  bool ok = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present;
-  if (ok) {
-    std::wstring wpath = Utils::toWide(path);
-    ok = SetNamedSecurityInfoW(&wpath[0], SE_FILE_OBJECT,
-                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                               nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
-  }
+  // SetFileSecurityW rather than SetNamedSecurityInfoW: Wine ignores the latter for files and
+  // even leaves them readable by everyone; Windows honours both.
+  const std::wstring wpath = Utils::toWide(path);
+  const bool ok =
+      SetFileSecurityW(wpath.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor) != 0;
   LocalFree(descriptor);
   return ok;
 }

@@ -60,7 +60,9 @@ constexpr std::uint8_t kNoTaskIndex = 255;
 
 class KvService {
  public:
-  using FutureQueue = std::deque<std::future<Model::KvResult>>;
+  // Shared futures: the push panel's result waiter takes its own copy of a push task's future
+  // on the dialog thread and then never touches the queue.
+  using FutureQueue = std::deque<std::shared_future<Model::KvResult>>;
   using StateMutex = std::recursive_mutex;
 
   KvService();
@@ -134,7 +136,7 @@ class KvService {
   std::unique_lock<StateMutex> lockState() const { return std::unique_lock<StateMutex>(*stateMutex_); }
 
  private:
-  void waitForFuture(std::future<Model::KvResult>& future);
+  void waitForFuture(std::shared_future<Model::KvResult>& future);
   // The first registration, tried again while the service cannot be reached (10 s).
   Model::KvResult registerAgent(const InstallConfig& install);
 

@@ -39,6 +39,8 @@ class MfaDialog {
 
   const bool* isRdpSession_;
   const std::string* sessionClientIpAddress_;
+  // The module of the window classes, controls and images, recorded for the dialog thread.
+  HMODULE module_;
 };
 
 // The end of an attempt after the dialog thread has ended: deletes the panels and the panels

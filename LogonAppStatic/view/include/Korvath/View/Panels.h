@@ -32,7 +32,7 @@ class PushPanel {
   PushPanel& operator=(const PushPanel&) = delete;
   // isInitialPanel: the dialog shows this panel first and sends command 221 itself when the
   // user's auto-send option is on (the Send Push button then starts disabled).
-  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Utils::Timer* clickTimer,
+  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                  std::atomic<bool>* internetStatus, const std::string& userName, bool isInitialPanel);
   HWND window() const;
   void hideErrorLabels();
@@ -50,7 +50,7 @@ class OtpPanel {
   ~OtpPanel();
   OtpPanel(const OtpPanel&) = delete;
   OtpPanel& operator=(const OtpPanel&) = delete;
-  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Utils::Timer* clickTimer,
+  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                  std::atomic<bool>* internetStatus, const std::string& userName);
   HWND window() const;
   // Empties the OTP box.
@@ -67,7 +67,7 @@ class QrCodePanel {
   ~QrCodePanel();
   QrCodePanel(const QrCodePanel&) = delete;
   QrCodePanel& operator=(const QrCodePanel&) = delete;
-  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Utils::Timer* clickTimer,
+  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                  std::atomic<bool>* internetStatus, const std::string& userName);
   HWND window() const;
   void hideErrorLabels();
@@ -87,7 +87,7 @@ class ForgotTokenActivationPanel {
   ~ForgotTokenActivationPanel();
   ForgotTokenActivationPanel(const ForgotTokenActivationPanel&) = delete;
   ForgotTokenActivationPanel& operator=(const ForgotTokenActivationPanel&) = delete;
-  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Utils::Timer* clickTimer,
+  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                  std::atomic<bool>* internetStatus, const std::string& userName);
   HWND window() const;
   // Empties the verification-code and hours boxes.
@@ -106,7 +106,7 @@ class ForgotTokenAuthenticationPanel {
   ~ForgotTokenAuthenticationPanel();
   ForgotTokenAuthenticationPanel(const ForgotTokenAuthenticationPanel&) = delete;
   ForgotTokenAuthenticationPanel& operator=(const ForgotTokenAuthenticationPanel&) = delete;
-  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Utils::Timer* clickTimer,
+  HRESULT create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                  const std::string& userName);
   HWND window() const;
   // Shows the time left in the hours and minutes boxes.

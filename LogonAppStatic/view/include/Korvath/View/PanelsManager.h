@@ -22,7 +22,7 @@ namespace View {
 
 class PanelsManager {
  public:
-  PanelsManager(HWND dialog, HMODULE module, Utils::Timer* clickTimer, std::atomic<bool>* internetStatus,
+  PanelsManager(HWND dialog, HMODULE module, Korvath::Utils::Timer* clickTimer, std::atomic<bool>* internetStatus,
                 Service::KvService* service);
   ~PanelsManager();  // deleteAllPanels
   PanelsManager(const PanelsManager&) = delete;
@@ -47,7 +47,7 @@ class PanelsManager {
   HMODULE module_;
   UINT currentPanelId_ = 0;
   HWND currentPanel_ = nullptr;
-  Utils::Timer* clickTimer_;
+  Korvath::Utils::Timer* clickTimer_;
   std::atomic<bool>* internetStatus_;
   Service::KvService* service_;
   std::unique_ptr<PushPanel> pushPanel_;

@@ -48,7 +48,10 @@ std::wstring screenshotPath(const std::wstring& name);
 // captureWindow + savePng to screenshotPath(name).
 bool saveScreenshot(HWND window, const std::wstring& name);
 
-// GDI and USER objects of this process (GetGuiResources).
+// GDI and USER objects of this process: GetGuiResources where it answers (Windows). Wine's
+// answers 0 for both, so there the GDI count is the GDI handle table's slots in use (65,536 less
+// the handles that can still be made, counted by making brushes until none is left, then freeing
+// them) and the USER count is the number of windows of the process. Compare counts, not values.
 struct HandleCounts {
   DWORD gdi = 0;
   DWORD user = 0;

@@ -1,0 +1,23 @@
+#pragma once
+
+// Labels that always show their whole text: the design heights of the dialog's labels are one
+// font height per line, but a line of text needs the font's full cell (more for Thai and the
+// CJK faces), so a label grows to what its wrapped text needs.
+
+#include <windows.h>
+
+#include <string>
+
+namespace Korvath {
+namespace View {
+
+// Height of `text` wrapped at `width` in `font` (DrawText's own measure).
+int wrappedTextHeight(HWND window, HFONT font, const std::wstring& text, int width);
+
+// Makes `label` as high as its text needs (never lower than it is). With `keepBottom` the
+// label grows upwards, its bottom edge staying where it is; else it grows downwards.
+// With `exact` it also shrinks to the text's height.
+void fitLabelToText(HWND label, bool keepBottom, bool exact = false);
+
+}  // namespace View
+}  // namespace Korvath

@@ -1,0 +1,485 @@
+// The business objects without the cloud service: the user view, the authenticator states, the
+// stored per-user options and records, the clock-rollback guard, every check that ends an
+// operation before a request, the offline OTP and QR-code checks against stored blobs (made and
+// answered by the SDK as the service, the authenticator app and the administrator would), the
+// screens built for the dialog, and the forgot-token activation on this machine with what it
+// stores. The deployment points at a closed loopback port, so a request that went out would
+// show as a connectivity code.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "AuthenticationSdk/AuthenticatorBlob.h"
+#include "AuthenticationSdk/OfflineAuthentication.h"
+#include "BizCoreTestSupport.h"
+#include "Korvath/Business/KvBusinessForgotAuthenticator.h"
+#include "Korvath/Business/KvBusinessOTP.h"
+#include "Korvath/Business/KvBusinessPush.h"
+#include "Korvath/Business/KvBusinessQRCode.h"
+#include "Korvath/ResultCodes.h"
+
+using namespace BizCoreTest;
+using Korvath::Business::KvBusinessForgotAuthenticator;
+using Korvath::Model::AuthenticatorRecord;
+using Korvath::Model::AuthFactorMap;
+using Korvath::Model::UserConfig;
+using Korvath::Service::ServiceResponseBase;
+
+namespace {
+
+class BusinessLogic : public ::testing::Test, protected BizState {
+ protected:
+  void SetUp() override {
+    registry_.values = {{"DesktopLogonHostPrefix", ""},
+                        {"PolicyHostPrefix", ""},
+                        {"DomainSuffix", ""},
+                        {"Port", std::to_string(CloudTest::closedPort())}};
+    Korvath::Platform::setAgentRegistry(&registry_);
+    attach();
+    setServerFlags(1, 0, 1);
+  }
+  void TearDown() override {
+    detach();
+    Korvath::Platform::setAgentRegistry(nullptr);
+  }
+  CloudTest::MapRegistry registry_;
+  Korvath::Business::KvBusinessOTP otp_{&config_, &crypto_, &business_};
+  Korvath::Business::KvBusinessPush push_{&config_, &crypto_, &business_};
+  Korvath::Business::KvBusinessQRCode qr_{&config_, &crypto_, &business_};
+  KvBusinessForgotAuthenticator forgot_{&config_, &crypto_, &business_};
+};
+
+AuthenticationSdk::AuthenticatorInfo inspect(const AuthenticatorRecord& record) {
+  AuthenticationSdk::AuthenticatorInfo info;
+  EXPECT_EQ(0, AuthenticationSdk::Blob::inspect(record.getBlob(), info));
+  return info;
+}
+
+std::string answerFor(const AuthenticatorRecord& record, const std::string& command) {
+  return qrAnswer(record.getBlob(), command);
+}
+
+std::string otherThan(std::string code) {
+  code[5] = code[5] == '9' ? '0' : static_cast<char>(code[5] + 1);
+  return code;
+}
+
+UserConfig withLast(UserConfig user, const std::string& last) {
+  EXPECT_EQ(0, user.setLastAuthType(last));
+  return user;
+}
+
+// The first factor is the last one used while it is still enabled (exact, lower case), else
+// "password", never the next enabled one; with none used, the first of push, qrcode, otp.
+TEST_F(BusinessLogic, FirstFactorOfTheDialog) {
+  UserConfig qrOnly;
+  qrOnly.setUserLogin("m");
+  qrOnly.setAuthTypes({{"qrcode", true}});
+  const struct {
+    UserConfig user;
+    const char* initial;
+  } rows[] = {
+      {withLast(makeUser("a", false, false, true), "push"), "password"},
+      {withLast(makeUser("a", false, false, true), ""), "otp"},
+      {withLast(makeUser("a", true, true, true), "password"), "password"},
+      {withLast(makeUser("a", true, true, true), "qrcode"), "qrcode"},
+      {makeUser("a", true, true, true), "push"},
+      {qrOnly, "qrcode"},
+      {makeUser("a", false, false, false), "password"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.initial, business_.getInitialAuthFactor(row.user)) << row.user.toJson();
+}
+
+TEST_F(BusinessLogic, UserViewOfTheDialog) {
+  UserConfig alice = withLast(makeUser("alice", false, true, true, "alice@sim.example"), "qrcode");
+  ASSERT_EQ(0, alice.setPassword("pa ss\"word"));
+  store({alice});
+  // A password is given back only while the service allows remembering it.
+  for (std::uint8_t remember : {0, 1}) {
+    setServerFlags(1, remember, remember);
+    ServiceResponseBase view;
+    ASSERT_EQ(0, business_.loadUserConfig("ALICE@sim.example", view));
+    EXPECT_EQ("ALICE@sim.example", view.getUserLogin());
+    EXPECT_EQ(remember ? "pa ss\"word" : "", view.getUserPassword());
+    EXPECT_EQ(remember == 1, view.getCheckRememberPassword());
+    EXPECT_EQ(remember == 1, view.getEnableRememberPassword());
+    EXPECT_EQ("qrcode", view.getLastAuthType());
+  }
+  ServiceResponseBase untouched;
+  EXPECT_EQ(5103, business_.loadUserConfig("bob", untouched));
+  EXPECT_EQ(ServiceResponseBase().toJson(), untouched.toJson());
+}
+
+// All blocked unless one authenticator reads as active through the reader of its own model;
+// an unreadable blob, or a blob of another model than its record says, is not active.
+TEST_F(BusinessLogic, AuthenticatorStatesDecideWhetherAllAreBlocked) {
+  AuthenticatorRecord unreadable;
+  unreadable.setModel(10);
+  unreadable.setSerialNumber("BAD");
+  ASSERT_EQ(0, unreadable.setBlob(std::string(280, 'A')));
+  AuthenticatorRecord mislabelled = makeAuthenticator(9, true, "DEV");
+  mislabelled.setModel(10);
+  const struct {
+    std::vector<AuthenticatorRecord> list;
+    bool allBlocked;
+  } rows[] = {
+      {{}, true},
+      {{unreadable, makeAuthenticator(10, false, "MOB-OFF")}, true},
+      {{mislabelled}, true},
+      {{makeAuthenticator(13, false, "HW-OFF"), makeAuthenticator(9, false, "D")}, true},
+      {{makeAuthenticator(10, false, "MOB-OFF"), makeAuthenticator(12, true, "HW")}, false},
+      {{makeAuthenticator(9, true, "DEV")}, false},
+      {{makeAuthenticator(10, true, "MOB")}, false},
+  };
+  for (const auto& row : rows) {
+    UserConfig user = makeUser("alice", true, true, true);
+    ASSERT_EQ(0, user.setAuthenticators(row.list));
+    EXPECT_EQ(row.allBlocked, business_.areAllAuthenticatorsBlocked(user)) << row.list.size();
+  }
+}
+
+TEST_F(BusinessLogic, AutoSendPushOptionIsStoredAndSavedForAStoredUserOnly) {
+  store({makeUser("alice", true, true, true, "alice@sim.example"), makeUser("bob", true, false, true)});
+  EXPECT_EQ(6000, business_.updateAutoSendPushOptionByUserName("nobody", false).getResultCode());
+  EXPECT_FALSE(fileExists());
+  EXPECT_FALSE(business_.getAutoSendPushStatusByUsername("nobody"));
+  EXPECT_TRUE(business_.getAutoSendPushStatusByUsername("alice"));
+  EXPECT_EQ(0, business_.updateAutoSendPushOptionByUserName("Alice@Sim.Example", false).getResultCode());
+  EXPECT_FALSE(business_.getAutoSendPushStatusByUsername("alice"));
+  const Korvath::Config back = readBackConfig();
+  EXPECT_FALSE(back.getUsersConfig()[0].getAutoSendPush());
+  EXPECT_TRUE(back.getUsersConfig()[1].getAutoSendPush());
+  // The resource identifier is stored signed and keys the requests as unsigned text.
+  config_.setResourceId(-1);
+  business_.setKvCryptoInputs();
+  EXPECT_EQ("4294967295", crypto_.getResourceId());
+  EXPECT_EQ(kIntegrationKey, crypto_.getIntegrationKey());
+}
+
+// Region, environment, integration key and logins are checked before any request: such a
+// failure sends nothing, leaves the logon-disabled state alone and writes no file.
+TEST_F(BusinessLogic, ChecksBeforeAnyRequest) {
+  store({makeUser("bob", true, true, true)});
+  config_.setLogonAppDisable(5108);
+  Korvath::Config fresh(&crypto_);
+  fresh.setFilePath(configPath_);
+  Korvath::Business::KvBusiness registering(&fresh, &crypto_);
+  const struct {
+    std::uint16_t code;
+    std::uint16_t expected;
+  } rows[] = {
+      {registering.iniConfig("eu", "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
+      {registering.iniConfig(std::string(26, 'r'), "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
+      {registering.iniConfig("localhost", "test", kAccountId, 4242, kIntegrationKey).getResultCode(), 5033},
+      {registering.iniConfig("localhost", "prod", kAccountId, 4242, "ab").getResultCode(), 5020},
+      {business_.updateConfigListUser({"bob", ""}).getResultCode(), 5013},
+      {business_.updateConfig(std::string(101, 'x')).getResultCode(), 5013},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.expected, row.code);
+  EXPECT_EQ(5108, config_.getLogonAppDisable());
+  EXPECT_FALSE(fileExists());
+  // Valid inputs do go out (to the closed port): an empty region is allowed.
+  EXPECT_FALSE(
+      Korvath::isServerReachable(registering.iniConfig("", "prod", kAccountId, 4242, kIntegrationKey).getResultCode()));
+  EXPECT_FALSE(Korvath::isServerReachable(business_.updateConfig("").getResultCode()));
+}
+
+TEST_F(BusinessLogic, SavingAUserRecordsTheAuthenticationOutcome) {
+  UserConfig alice = makeUser("alice", true, true, true, "alice@sim.example");
+  ASSERT_EQ(0, alice.setPassword("old secret"));
+  alice.setFallbackExpiration(555);
+  store({makeUser("bob", true, true, true), alice});
+  clock_.set(FakeClock::kStart + 42);
+  UserConfig record = stored("alice");
+  EXPECT_EQ(5214, business_.saveConfigUserByUserConfig(record, 2, "", false, "push", false));
+  EXPECT_FALSE(fileExists()) << "an index outside the list saves nothing";
+  EXPECT_EQ(0, business_.saveConfigUserByUserConfig(record, 1, "new secret", false, "OTP", false));
+  UserConfig saved = stored("alice");
+  EXPECT_EQ("", saved.getPassword()) << "not remembered";
+  EXPECT_EQ("", record.getPassword()) << "changed in place too";
+  EXPECT_EQ("otp", saved.getLastAuthType());
+  EXPECT_EQ(FakeClock::kStart + 42, saved.getLastAuthTime());
+  EXPECT_EQ(555u, saved.getFallbackExpiration());
+  EXPECT_EQ(FakeClock::kStart + 42, config_.getLastAuth());
+  EXPECT_EQ("alice", config_.getLastUser());
+  record = stored("alice");
+  EXPECT_EQ(0, business_.saveConfigUserByUserConfig(record, 1, "new secret", true, "sms", true));
+  saved = readBackConfig().getUsersConfig()[1];
+  EXPECT_EQ("new secret", saved.getPassword());
+  EXPECT_EQ("otp", saved.getLastAuthType()) << "\"sms\" refused, the old one kept";
+  EXPECT_EQ(0u, saved.getFallbackExpiration());
+  // By login or e-mail; the stored auto-send option is not the argument's to change.
+  EXPECT_EQ(0, business_.saveConfigUserByUserLogin("ALICE@sim.example", "pw", true, "qrcode", false, 0));
+  EXPECT_EQ("qrcode", readBackConfig().getUsersConfig()[1].getLastAuthType());
+  EXPECT_TRUE(readBackConfig().getUsersConfig()[1].getAutoSendPush());
+}
+
+// A clock behind the last run, or before 2018, clears every fallback expiration (saved) and
+// keeps the last run; a later clock becomes the last run; an unregistered agent is never checked.
+TEST_F(BusinessLogic, ClockRollbackGuard) {
+  const struct {
+    std::uint64_t now;
+    std::int32_t resource;
+    bool tamper;
+    std::uint64_t fallbackAfter;
+    std::uint64_t lastRunAfter;
+  } rows[] = {
+      {FakeClock::kStart - 1, kResourceId, true, 0, FakeClock::kStart},
+      {FakeClock::kStart, kResourceId, false, 999, FakeClock::kStart},
+      {FakeClock::kStart + 5, kResourceId, false, 999, FakeClock::kStart + 5},
+      {Korvath::Business::kTimeTamperFloorFileTime - 1, 0, false, 999, FakeClock::kStart},
+      {Korvath::Business::kTimeTamperFloorFileTime - 1, kResourceId, true, 0, FakeClock::kStart},
+  };
+  for (const auto& row : rows) {
+    UserConfig alice = makeUser("alice", true, true, true);
+    alice.setFallbackExpiration(999);
+    store({alice, makeUser("bob", true, true, true)});
+    config_.setLastRun(FakeClock::kStart);
+    config_.setResourceId(row.resource);
+    clock_.set(row.now);
+    EXPECT_EQ(row.tamper, business_.timeTamperDetect()) << row.now;
+    EXPECT_EQ(row.fallbackAfter, stored("alice").getFallbackExpiration());
+    EXPECT_EQ(row.lastRunAfter, config_.getLastRun());
+    if (row.resource != 0) {
+      EXPECT_EQ(row.fallbackAfter, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
+    }
+  }
+}
+
+// Each authenticator in order: the first that accepts takes its new state alone (what earlier
+// ones counted is dropped, later ones are not tried); when all refuse each keeps its new state
+// and the last code is returned; no authenticator is 5218.
+TEST_F(BusinessLogic, OfflineOtpKeepsOnlyTheStatesThatCount) {
+  const AuthenticatorRecord other = authenticatorOf(10, kBobSecretHex, 1);
+  const AuthenticatorRecord token = authenticatorOf(11, kAliceSecretHex, 2);
+  const AuthenticatorRecord mobile = authenticatorOf(10, kAliceSecretHex, 3);
+  UserConfig user = userWith("alice", "", {other, token, mobile});
+  EXPECT_EQ(0, otp_.offlineAuthenticateOtp(user, hotp(kAliceSecretHex, 0)));
+  EXPECT_EQ(other, user.getAuthenticators()[0]);
+  EXPECT_EQ(1u, inspect(user.getAuthenticators()[1]).counter);
+  EXPECT_EQ(mobile, user.getAuthenticators()[2]);
+
+  const AuthenticatorRecord inactive = authenticatorOf(11, kAliceSecretHex, 2, false);
+  UserConfig refused = userWith("alice", "", {other, inactive});
+  EXPECT_EQ(3, otp_.offlineAuthenticateOtp(refused, hotp(kAliceSecretHex, 0)));  // 1 from the first, 3 inactive
+  EXPECT_EQ(1, inspect(refused.getAuthenticators()[0]).failedAttempts);
+  EXPECT_EQ(inactive, refused.getAuthenticators()[1]);
+  UserConfig none = userWith("alice", "", {});
+  EXPECT_EQ(5218, otp_.offlineAuthenticateOtp(none, hotp(kAliceSecretHex, 0)));
+}
+
+// The settings of the server configuration (its empty account the configuration's) decide:
+// after their attempts the authenticator blocks and refuses even the right code.
+TEST_F(BusinessLogic, OfflineChecksUseTheServerSettings) {
+  Korvath::ServerConfig server = config_.getServerConfig();
+  AuthenticationSdk::AuthenticationSettings settings = server.getAuthenticationSettings();
+  settings.authenticationAttempts = 2;
+  server.setAuthenticationSettings(settings);
+  ASSERT_EQ(0, config_.setServerConfig(server));
+  UserConfig user = userWith("alice", "", {authenticatorOf(10, kAliceSecretHex, 1)});
+  EXPECT_EQ(1, otp_.offlineAuthenticateOtp(user, "000000"));
+  EXPECT_EQ(1, otp_.offlineAuthenticateOtp(user, "000001"));
+  EXPECT_EQ(2, otp_.offlineAuthenticateOtp(user, hotp(kAliceSecretHex, 0)));
+  EXPECT_EQ(1, inspect(user.getAuthenticators()[0]).blocked);
+}
+
+// A command made here names the active mobile authenticators; what the app answers passes the
+// check here. Hardware tokens only: 5107; an empty login: 5203 with the outputs emptied.
+TEST_F(BusinessLogic, QrCommandMadeOnThisMachine) {
+  store({userWith("alice", "alice@sim.example",
+                  {authenticatorOf(10, kAliceSecretHex, 1001), authenticatorOf(10, kBobSecretHex, 1002, false)}),
+         userWith("tom", "", {authenticatorOf(11, kAliceSecretHex, 0), authenticatorOf(12, kBobSecretHex, 0)})});
+  std::string transactionId, json, command;
+  std::uint8_t online = 7;
+  ASSERT_EQ(0, qr_.generateCommandQRCode("ALICE", transactionId, json, command, online).getResultCode());
+  EXPECT_EQ(0, online);
+  EXPECT_EQ("", transactionId);
+  AuthenticationSdk::QrCommand parsed;
+  ASSERT_EQ(0, AuthenticationSdk::parseQrCommand(command, parsed)) << command;
+  EXPECT_EQ(std::vector<std::uint32_t>({1001}), parsed.deviceIds);
+  EXPECT_EQ(json, parsed.transactionJson);
+  UserConfig alice = stored("alice");
+  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(alice, "", json, answerFor(alice.getAuthenticators()[0], command)));
+
+  online = 7;
+  EXPECT_EQ(5107, qr_.generateCommandQRCode("tom", transactionId, json, command, online).getResultCode());
+  EXPECT_EQ(0, online);
+  transactionId = command = "left over";
+  EXPECT_EQ(5203, qr_.generateCommandQRCode("", transactionId, json, command, online).getResultCode());
+  EXPECT_EQ("", transactionId);
+  EXPECT_EQ("", command);
+}
+
+// Mobile authenticators in order, hardware tokens passed over untouched; as for OTP the first
+// that accepts takes its new state alone, refusals keep theirs; no mobile one is 5218.
+TEST_F(BusinessLogic, OfflineQrKeepsOnlyTheStatesThatCount) {
+  const AuthenticatorRecord token = authenticatorOf(11, kAliceSecretHex, 0);
+  const AuthenticatorRecord first = authenticatorOf(10, kBobSecretHex, 1002);
+  const AuthenticatorRecord second = authenticatorOf(10, kAliceSecretHex, 1001);
+  UserConfig user = userWith("alice", "", {token, first, second});
+  std::string json, command;
+  ASSERT_EQ(0, qr_.offlineGenerateCommandQRCode(user, "", json, command));
+  EXPECT_EQ(1, qr_.offlineAuthenticateQRCode(user, "", json, otherThan(answerFor(second, command))));
+  EXPECT_EQ(token, user.getAuthenticators()[0]);
+  EXPECT_EQ(1, inspect(user.getAuthenticators()[1]).failedAttempts);
+  EXPECT_EQ(1, inspect(user.getAuthenticators()[2]).failedAttempts);
+  UserConfig fresh = userWith("alice", "", {token, first, second});
+  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(fresh, "", json, answerFor(second, command)));
+  EXPECT_EQ(first, fresh.getAuthenticators()[1]);
+  UserConfig tokensOnly = userWith("alice", "", {token});
+  EXPECT_EQ(5218, qr_.offlineAuthenticateQRCode(tokensOnly, "", json, "123456"));
+  EXPECT_EQ(token, tokensOnly.getAuthenticators()[0]);
+}
+
+// Every screen's reply: its type and last factor, the map with any of the three factors that
+// is missing added as off (the forgot-token screens keep the map as given and switch the
+// remember and forgot options off), and the server's switches.
+TEST_F(BusinessLogic, EveryScreenReply) {
+  const AuthFactorMap given = {{"push", true}};
+  const AuthFactorMap filled = {{"otp", false}, {"push", true}, {"qrcode", false}};
+  struct Out {
+    std::uint16_t type = 0;
+    std::string text;
+  };
+  using Make = std::function<std::uint16_t(const std::string&, const std::string&, Out&)>;
+  const struct {
+    Make make;
+    std::uint16_t type;
+    const char* last;
+    bool forgot;
+  } rows[] = {
+      {[&](auto& l, auto& p, Out& o) { return otp_.genResponseAuthOTP(l, p, 1, given, &o.type, o.text); }, 2, "otp",
+       false},
+      {[&](auto& l, auto& p, Out& o) { return push_.genResponseSendPush(l, p, 1, given, &o.type, o.text); }, 5, "push",
+       false},
+      {[&](auto& l, auto& p, Out& o) { return qr_.genResponseGenCmdQRCode(l, p, 1, given, o.type, o.text); }, 3,
+       "qrcode", false},
+      {[&](auto& l, auto& p, Out& o) {
+         return qr_.genResponseAuthQRCode(l, p, 1, given, "", "", "c", 1, o.type, o.text);
+       },
+       4, "qrcode", false},
+      {[&](auto& l, auto& p, Out& o) {
+         return forgot_.genResponseActiveForgotAuthenticator(l, p, 1, "otp", given, o.type, o.text);
+       },
+       6, "otp", true},
+      {[&](auto& l, auto& p, Out& o) {
+         return forgot_.genResponseAuthForgotAuthenticator(l, p, 1, "password", given, o.type, o.text);
+       },
+       7, "push", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    Out out;
+    ASSERT_EQ(0, row.make("alice", "secret pw", out));
+    EXPECT_EQ(row.type, out.type);
+    Korvath::Service::ServiceResponseBase reply;
+    ASSERT_EQ(0, reply.fillFromJson(out.text)) << out.text;
+    EXPECT_EQ(row.last, reply.getLastAuthType());
+    EXPECT_EQ(row.forgot ? given : filled, reply.getAuthTypes());
+    EXPECT_EQ(!row.forgot, reply.getCheckRememberPassword());
+    EXPECT_FALSE(reply.getEnableRememberPassword());
+    EXPECT_EQ(!row.forgot, reply.getEnableForgotAuthenticator());
+  }
+}
+
+// The challenge: six digits, the first and fourth never 0.
+TEST_F(BusinessLogic, ForgotTokenChallenge) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    const std::string challenge = KvBusinessForgotAuthenticator::generateChallenge();
+    EXPECT_TRUE(challenge.size() == 6 && challenge.find_first_not_of("0123456789") == std::string::npos &&
+                challenge[0] != '0' && challenge[3] != '0')
+        << challenge;
+    seen.insert(challenge);
+  }
+  EXPECT_GT(seen.size(), 190u);
+}
+
+// The administrator's code holds for the stored login, the hours and the challenge it was given
+// for; lengths are checked first (code 6, challenge 1-10).
+TEST_F(BusinessLogic, OfflineActivationAcceptsTheAdministratorsCodeForItsUserPeriodAndChallengeOnly) {
+  store({userWith("alice", "alice@sim.example", {authenticatorOf(10, kAliceSecretHex, 1001)})});
+  const UserConfig alice = stored("alice");
+  const std::string code = adminCode("alice", 8, "123456");
+  const struct {
+    UserConfig user;
+    std::uint32_t hours;
+    std::string challenge;
+    std::string code;
+    std::uint16_t result;
+  } rows[] = {
+      {alice, 8, "123456", code, 0},
+      {alice, 9, "123456", code, 1},
+      {alice, 8, "123457", code, 1},
+      {userWith("bob", "", {}), 8, "123456", code, 1},
+      {alice, 8, "123456", "12345", 5030},
+      {alice, 8, "123456", "1234567", 5030},
+      {alice, 8, "12345678901", "123456", 5037},
+      {alice, 8, "", "123456", 5037},
+      {alice, 8, "12", adminCode("alice", 8, "12"), 0},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.result,
+              forgot_.offlineAuthenticateActiveForgotAuthenticator(row.user, row.hours, row.challenge, row.code))
+        << row.user.getUserLogin() << " " << row.hours << " " << row.challenge << " " << row.code;
+}
+
+// Offline the grant runs from now for the hours given (held within the FILETIME range) and the
+// remembered password is forgotten; online the service's expiry is kept instead.
+TEST_F(BusinessLogic, WhatAnActivationStores) {
+  UserConfig alice = userWith("alice", "", {});
+  ASSERT_EQ(0, alice.setPassword("remembered"));
+  alice.setFallbackExpiration(1234);
+  store({alice, makeUser("bob", true, true, true)});
+  ASSERT_EQ(0, forgot_.saveConfigUserForgotAuthenticatorByUserLogin("ALICE", 5, "push"));
+  EXPECT_EQ(1234u, stored("alice").getFallbackExpiration());
+  EXPECT_EQ("push", stored("alice").getLastAuthType());
+  for (std::int32_t hours : {5, 0}) {
+    UserConfig record = stored("alice");
+    ASSERT_EQ(0, forgot_.saveConfigUserForgotAuthenticatorByUserConfig(record, 0, hours, "qrcode", false));
+    const UserConfig saved = readBackConfig().getUsersConfig().at(0);
+    EXPECT_EQ(clock_.nowFileTime() + static_cast<std::uint64_t>(hours) * KvBusinessForgotAuthenticator::kFileTimeHour,
+              saved.getFallbackExpiration());
+    EXPECT_EQ("", saved.getPassword());
+    EXPECT_EQ("qrcode", saved.getLastAuthType());
+  }
+  const std::uint64_t now = 133000000000000000ull, max = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t hour = KvBusinessForgotAuthenticator::kFileTimeHour;
+  EXPECT_EQ(now + 24 * hour, KvBusinessForgotAuthenticator::fallbackExpirationAfter(now, 24));
+  EXPECT_EQ(now - hour, KvBusinessForgotAuthenticator::fallbackExpirationAfter(now, -1));
+  EXPECT_EQ(max, KvBusinessForgotAuthenticator::fallbackExpirationAfter(now, std::numeric_limits<std::int32_t>::max()));
+  EXPECT_EQ(max, KvBusinessForgotAuthenticator::fallbackExpirationAfter(max - 10, 1));
+  EXPECT_EQ(0u, KvBusinessForgotAuthenticator::fallbackExpirationAfter(now, std::numeric_limits<std::int32_t>::min()));
+}
+
+// The normal screen: an unknown user gets the push screen with defaults, a stored one (found
+// by e-mail too) its stored login and remembered password. Only the exact names "qrcode" and "otp" choose their
+// screens; a command made here has no transaction, so the command screen.
+TEST_F(BusinessLogic, NormalScreen) {
+  UserConfig alice = userWith("alice", "alice@sim.example", {authenticatorOf(10, kAliceSecretHex, 1001)});
+  ASSERT_EQ(0, alice.setPassword("remembered"));
+  store({alice});
+  setServerFlags(1, 1, 1);
+  std::uint16_t type = 0;
+  std::string text;
+  Korvath::Service::ServiceResponseBase reply;
+  for (const char* login : {"zoe", "ALICE@sim.example"}) {
+    ASSERT_EQ(0, forgot_.loadUser(login, type, text));
+    ASSERT_EQ(0, reply.fillFromJson(text));
+    EXPECT_EQ(5, type);  // every factor on, none used yet: the push screen
+    EXPECT_EQ(login[0] == 'z' ? "" : "alice", reply.getUserLogin());
+    EXPECT_EQ(login[0] == 'z' ? "" : "remembered", reply.getUserPassword());
+  }
+  const std::pair<const char*, std::uint16_t> screens[] = {{"QRCODE", 5}, {"password", 5}, {"otp", 2}, {"qrcode", 3}};
+  for (const auto& screen : screens) {
+    ASSERT_EQ(0, forgot_.genResponse("alice", "", false, screen.first, {{"qrcode", true}}, type, text));
+    EXPECT_EQ(screen.second, type) << screen.first;
+  }
+}
+
+}  // namespace

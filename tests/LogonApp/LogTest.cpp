@@ -1,0 +1,140 @@
+// The library's log as the agent's "Log" value switches it: opened by the first request
+// for a class object (not while the DLL is being loaded), "Log opening" and "Closing log"
+// around what a sign-in writes, readable by SYSTEM and Administrators only, opened by the
+// project's own log key, and holding no password or serialization bytes.
+
+#include <windows.h>
+#include <aclapi.h>
+#include <objbase.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include "KvStandIn/PackedLogon.h"
+#include "ProviderTestSupport.h"
+
+using namespace ProviderTest;
+
+namespace {
+
+const wchar_t* const kLogPath = L"C:\\PelloraAgentForWindows.log";
+const wchar_t* const kPassword = L"Corr3ct-Horse battery";
+
+using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT(__stdcall*)();
+
+bool fileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The file's DACL in SDDL form.
+std::wstring daclText(const wchar_t* path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  LPWSTR text = nullptr;
+  std::wstring out;
+  if (GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr))
+    out = text;
+  LocalFree(text);
+  LocalFree(descriptor);
+  return out;
+}
+
+class LibraryLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    installStandIns();
+    registerKvCredProv();
+    DeleteFileW(kLogPath);
+  }
+  void TearDown() override {
+    deleteAgentValue(L"Log");
+    DeleteFileW(kLogPath);
+    CoUninitialize();
+  }
+  void load() {
+    module_ = LoadLibraryW((binDirectory() + L"\\KvCredProv.dll").c_str());
+    ASSERT_NE(module_, nullptr);
+    getClassObject_ = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ =
+        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));
+  }
+  void unload() {
+    EXPECT_EQ(S_OK, canUnloadNow_());
+    FreeLibrary(module_);
+    EXPECT_EQ(nullptr, GetModuleHandleW((binDirectory() + L"\\KvCredProv.dll").c_str()));
+  }
+  // The library's own classes from the loaded module, anything else through COM.
+  KvLogonUi::ObjectFactory factory() {
+    return [this](REFCLSID clsid, REFIID iid, void** out) -> HRESULT {
+      IClassFactory* f = nullptr;
+      HRESULT hr = getClassObject_(clsid, IID_IClassFactory, reinterpret_cast<void**>(&f));
+      if (hr == CLASS_E_CLASSNOTAVAILABLE) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+      if (FAILED(hr)) return hr;
+      hr = f->CreateInstance(nullptr, iid, out);
+      f->Release();
+      return hr;
+    };
+  }
+
+  HMODULE module_ = nullptr;
+  GetClassObjectFn getClassObject_ = nullptr;
+  CanUnloadNowFn canUnloadNow_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
+  setAgentValue(L"Log", L"enabled");
+  load();
+  EXPECT_FALSE(fileExists(kLogPath)) << "opened while the library was being loaded";
+  KvLogonUi::LogonUi logonUi(nullptr, factory());
+  KvLogonUi::SignIn request;
+  request.tile = guidOf(kWrappers[0].wrapper);
+  request.user = L"alice";
+  request.password = kPassword;
+  const KvLogonUi::Outcome outcome = logonUi.signIn(request);
+  ASSERT_EQ(1u, outcome.submissions.size());
+  EXPECT_EQ(E_ACCESSDENIED, outcome.submissions[0].hr);
+  const std::string produced = outcome.submissions[0].innerProduced;
+  ASSERT_GT(produced.size(), 64u);
+  unload();
+
+  // SYSTEM and Administrators only (Wine keeps file permissions as the owner's Unix mode, so
+  // there the owner stands for Administrators): nobody else, not Everyone, not Users.
+  const std::wstring dacl = daclText(kLogPath);
+  EXPECT_NE(std::wstring::npos, dacl.find(L";;;SY)"));
+  for (const wchar_t* other : {L";;;WD)", L";;;BU)", L";;;AU)", L";;;IU)"}) {
+    EXPECT_EQ(std::wstring::npos, dacl.find(other)) << std::string(dacl.begin(), dacl.end());
+  }
+
+  const std::vector<std::string> messages = sealedLogMessages("C:/PelloraAgentForWindows.log");
+  ASSERT_GE(messages.size(), 3u);
+  EXPECT_EQ("Log opening", messages.front());
+  EXPECT_EQ("Closing log", messages.back());
+  const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
+  for (const std::string& message : messages) {
+    EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
+    EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
+    EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;
+  }
+}
+
+TEST_F(LibraryLog, NoLogUnlessTheValueIsExactlyEnabled) {
+  for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"Enabled", L"disabled", L""}) {
+    if (value == nullptr) {
+      deleteAgentValue(L"Log");
+    } else {
+      setAgentValue(L"Log", value);
+    }
+    load();
+    IClassFactory* f = nullptr;
+    ASSERT_EQ(S_OK, getClassObject_(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+    f->Release();
+    unload();
+    EXPECT_FALSE(fileExists(kLogPath)) << (value == nullptr ? "absent" : "set");
+  }
+}
