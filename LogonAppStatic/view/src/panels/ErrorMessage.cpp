@@ -65,9 +65,7 @@ HRESULT ErrorMessage::createErrorMessageComponent(HWND parent, HMODULE module, E
 void ErrorMessage::show() {
   const std::wstring message = wide(text_.messageText(lookup));
   const std::wstring requestId = wide(text_.requestIdText(lookup));
-  RECT client{0, 0, 0, 0};
-  if (parent_ != nullptr) GetClientRect(parent_, &client);
-  const int bottom = client.bottom > 0 ? client.bottom : Panels::px(360);
+  const int bottom = Panels::usableBottom(parent_);
   const int width = Panels::px(380);
 
   // The request-ID line keeps its place (as high as its font needs, inside the panel); the

@@ -27,7 +27,7 @@ const char* const kAuthenticationClass = "Korvath::View::ForgotTokenAuthenticati
 constexpr UINT kLoginInformationId = 0;  // a plain label, never addressed
 constexpr UINT kCountdownPeriodMs = 30000;
 
-// The link to the how-to window, right-aligned along the panel's bottom edge.
+// The link to the how-to window, right-aligned along the bottom of the panel's room.
 HWND createHowToLink(HWND panel, HMODULE module, const char* where) {
   HWND link = Panels::createLabel(panel, module, Panels::text(435), WS_EX_APPWINDOW,
                                   WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_RIGHT | SS_NOPREFIX, 0, 0,
@@ -35,7 +35,8 @@ HWND createHowToLink(HWND panel, HMODULE module, const char* where) {
   if (link != nullptr) {
     RECT r;
     GetWindowRect(link, &r);
-    SetWindowPos(link, nullptr, 0, Panels::px(360) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(link, nullptr, 0, Panels::usableBottom(panel) - (r.bottom - r.top), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   } else {
     const DWORD last = GetLastError();
     KV_LOG_ERROR("%s: Failed to create \"How to use forgot token mode\" link [0x%08x]", where,

@@ -31,49 +31,13 @@ constexpr int kHelpTextId = 433;
 std::atomic<HWND> howToWindow{nullptr};
 std::atomic<HMODULE> howToInstance{nullptr};
 std::atomic<HWND> howToOwner{nullptr};
-// The background picture, rendered once per window, as the window's erase brush: the back
-// button composes its face from its parent's class brush, so its translucent image then sits
-// on the picture rather than on a grey square. Kept until the window goes.
-HBITMAP backgroundBitmap = nullptr;
-HBRUSH backgroundPattern = nullptr;
-
-void makeBackgroundBrush(HWND window, HMODULE module, int width, int height) {
-  HDC screen = GetDC(window);
-  HDC memory = CreateCompatibleDC(screen);
-  backgroundBitmap = CreateCompatibleBitmap(screen, width, height);
-  if (memory != nullptr && backgroundBitmap != nullptr) {
-    HGDIOBJ old = SelectObject(memory, backgroundBitmap);
-    RECT all{0, 0, width, height};
-    FillRect(memory, &all, Panels::backgroundBrush());
-    DrawRect rect;
-    rect.width = static_cast<std::uint16_t>(width);
-    rect.height = static_cast<std::uint16_t>(height);
-    drawSvgImage(memory, loadSvgResource(module, kBackgroundImageId), rect);
-    SelectObject(memory, old);
-    backgroundPattern = CreatePatternBrush(backgroundBitmap);
-  }
-  if (memory != nullptr) DeleteDC(memory);
-  ReleaseDC(window, screen);
-  if (backgroundPattern != nullptr) SetClassLongPtrW(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(backgroundPattern));
-}
-
-void releaseBackgroundBrush(HWND window) {
-  SetClassLongPtrW(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(Panels::backgroundBrush()));
-  if (backgroundPattern != nullptr) DeleteObject(backgroundPattern);
-  if (backgroundBitmap != nullptr) DeleteObject(backgroundBitmap);
-  backgroundPattern = nullptr;
-  backgroundBitmap = nullptr;
-}
-
 void drawBackground(HWND window, HDC dc) {
   KV_LOG_DEBUG("%s - Setting panel image.", kClass);
   const HMODULE module = howToInstance.load();
-  if (backgroundPattern == nullptr) {
-    DrawRect background;
-    background.width = static_cast<std::uint16_t>(Panels::px(840));
-    background.height = static_cast<std::uint16_t>(Panels::px(500));
-    drawSvgImage(dc, loadSvgResource(module, kBackgroundImageId), background);
-  }
+  DrawRect background;
+  background.width = static_cast<std::uint16_t>(Panels::px(840));
+  background.height = static_cast<std::uint16_t>(Panels::px(500));
+  drawSvgImage(dc, loadSvgResource(module, kBackgroundImageId), background);
   DrawRect logo;
   logo.x = static_cast<std::uint16_t>(Panels::scale() * 840 / 2 - Panels::scale() * 230 / 2);
   logo.y = static_cast<std::uint16_t>(Panels::px(36));
@@ -101,6 +65,10 @@ LRESULT CALLBACK howToProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         EndPaint(window, &ps);
         return 0;
       }
+      case WM_PRINTCLIENT:
+        // Into the back button's face: its translucent image shows the picture behind it.
+        drawBackground(window, reinterpret_cast<HDC>(wParam));
+        return 0;
       case WM_COMMAND:
         if (wParam == kHowToBackButtonId) {
           PostMessageW(window, WM_CLOSE, 0, 0);
@@ -115,9 +83,7 @@ LRESULT CALLBACK howToProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         howToWindow.compare_exchange_strong(expected, nullptr);
         return 0;
       }
-      case WM_NCDESTROY:
-        releaseBackgroundBrush(window);
-        break;
+
       case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetTextColor(dc, kBackgroundColour);
@@ -157,7 +123,6 @@ bool createHowToUseDialog(HMODULE module, HWND owner) {
     return false;
   }
   howToWindow = window;
-  makeBackgroundBrush(window, module, width, height);
   Button back;
   back.createButtonWindow(L"back", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_BITMAP, Panels::px(10), Panels::px(10),
                           Panels::px(30), Panels::px(30), window, kHowToBackButtonId, module,

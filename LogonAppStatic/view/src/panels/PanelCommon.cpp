@@ -93,6 +93,24 @@ HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UI
   return panel;
 }
 
+int usableBottom(HWND panel) {
+  RECT client{0, 0, 0, px(360)};
+  if (panel == nullptr) return client.bottom;
+  GetClientRect(panel, &client);
+  int bottom = client.bottom > 0 ? client.bottom : px(360);
+  HWND dialog = GetParent(panel);
+  HWND label = dialog != nullptr ? GetDlgItem(dialog, static_cast<int>(kIdSignInOptionsLabel)) : nullptr;
+  if (label != nullptr && IsWindowVisible(label)) {
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&r), 2);
+    RECT inside;
+    const RECT whole{0, 0, client.right, bottom};
+    if (IntersectRect(&inside, &r, &whole)) bottom = std::min<int>(bottom, r.top);
+  }
+  return bottom;
+}
+
 void keepStateOnCreate(HWND window, UINT message, LPARAM lParam) {
   if (message != WM_NCCREATE) return;
   const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);

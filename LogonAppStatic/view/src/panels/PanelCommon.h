@@ -39,6 +39,11 @@ bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, 
 HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UINT id, void* state,
                        const char* where, const char* failureFormat, HRESULT& error);
 
+// The bottom of the room a panel's content may use, in its client coordinates: its height,
+// less whatever of the dialog's "Sign-in Options" label (id 215) reaches into it (the label
+// grows upwards to fit its text).
+int usableBottom(HWND panel);
+
 // The state pointer a panel window was created with (null once the panel forgot it).
 template <typename State>
 State* stateOf(HWND window) {

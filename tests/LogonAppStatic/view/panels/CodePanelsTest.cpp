@@ -32,7 +32,7 @@ class CodePanelsSim : public PanelsTest::PanelSim {
   }
   // What the QR area of the panel shows now (after every pending paint).
   Image qrArea(HWND panel) {
-    RedrawWindow(panel, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    paintNow(panel);
     const double s = Korvath::View::Utils::getScaleFactor();
     const int left = static_cast<int>(s * 94);
     const int top = static_cast<int>(s * 5);
@@ -77,7 +77,7 @@ TEST_F(CodePanelsSim, OtpAsTypedAndEntered) {
     if (row.sent == 1 && !row.signedIn) {
       EXPECT_EQ(shown(panel->window(), kRequestIdLabelId).rfind(L"Request ID:", 0), 0u);
       // The error labels are red on the panel's background.
-      RedrawWindow(panel->window(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      paintNow(panel->window());
       EXPECT_GT(captureClient(driver_->item(kErrorMessageLabelId, panel->window())).count(0xFF0000), 0u);
     }
     destroy(panel);

@@ -1,5 +1,6 @@
 #include "PanelsTestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "CloudTestSupport.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/Utils/LanguageUtil.h"
+#include "Korvath/View/AboutDialog.h"
 #include "Korvath/View/DialogState.h"
 #include "Korvath/View/ViewUtils.h"
 #include "QrForgotServiceTestSupport.h"
@@ -49,6 +51,22 @@ HWND createStandInDialog() {
                                 WS_POPUP | WS_BORDER | WS_SYSMENU, GetSystemMetrics(SM_CXSCREEN) / 2 - w / 2,
                                 GetSystemMetrics(SM_CYSCREEN) / 2 - h / 2, w, h, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
+  // The dialog's "Sign-in Options" label as the dialog makes it: its bottom at s·387, as high as
+  // its text, so that it reaches up into the bottom of the panel's area.
+  const std::wstring caption = Utils::LanguageUtil::GetWText(442);
+  HFONT font = View::Utils::Font::createFont(static_cast<int>(s * 16) + 1, FW_NORMAL);
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT text{0, 0, static_cast<int>(s * 200), 0};
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  const int bottom = static_cast<int>(s * 390) - static_cast<int>(s * 20) + static_cast<int>(s * 16) + 1;
+  const int height = std::max<int>(text.bottom, static_cast<int>(s * 16) + 1);
+  HWND label = CreateWindowExW(0, L"STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE, static_cast<int>(s * 15) + static_cast<int>(s * 420),
+                               bottom - height, static_cast<int>(s * 200), height, window,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(215)), GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);
   return window;
@@ -178,11 +196,23 @@ unsigned PanelSim::pushPolls() {
   return polls;
 }
 
+void PanelSim::paintNow(HWND window) {
+  if (View::HowToUseForgotTokenDialog::window() != nullptr) {
+    // The help window's own loop serves the UI thread now and takes no work from ui_.
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    driver_->sync();
+    return;
+  }
+  ui_.run([&] {
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    GdiFlush();
+  });
+}
+
 void PanelSim::shoot(HWND window, const std::wstring& name) {
   std::wstring file = name + L"-" + localeTag();
   if (expectedScale() != 1.0) file += L"@1.5x";
-  // Sent to the window's thread, so that this also works while a modal loop runs there.
-  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  paintNow(window);
   EXPECT_TRUE(saveScreenshot(window, file)) << std::string(file.begin(), file.end());
 }
 

@@ -71,6 +71,9 @@ class PanelSim : public ServicesTest::ServiceSimTestBase {
   unsigned pushPolls();
   // Recorded cloud requests whose path ends with `part`.
   std::size_t requestsTo(const std::string& part) { return recorded(part).size(); }
+  // Paints, on the UI thread, what is waiting to be painted in `window` and its children (from
+  // another thread a repaint may still be under way when the screen is read).
+  void paintNow(HWND window);
   // Saves a screenshot of `window` as <name>-<locale>[@1.5x].png, once every pending paint
   // of its thread is done.
   void shoot(HWND window, const std::wstring& name);
