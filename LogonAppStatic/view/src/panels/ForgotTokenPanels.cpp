@@ -325,6 +325,7 @@ struct ForgotTokenAuthenticationPanel::State {
   HWND minutesLabel = nullptr;
   HWND loginInformation = nullptr;
   HWND link = nullptr;
+  std::wstring shownHours;  // what the hours box shows (or is about to)
   std::unique_ptr<ForgotTokenAuthenticationLogic> logic;
   Panels::ControlAction enterAction;
 
@@ -424,9 +425,7 @@ int ForgotTokenAuthenticationPanel::State::placeCountdown(int top) {
   HWND minutes = minutesBox.window();
   if (hours == nullptr || minutes == nullptr) return top;
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(hours, WM_GETFONT, 0, 0));
-  wchar_t text[16] = {};
-  GetWindowTextW(hours, text, 16);
-  const std::wstring shown = text[0] != L'\0' ? text : L"00";
+  const std::wstring shown = shownHours.empty() ? L"00" : shownHours;
   // Room for the digits, the edit control's margins and its border.
   const int margins = 2 * GetSystemMetrics(SM_CXEDGE) + Panels::textWidth(hours, font, L"0");
   const int hoursWidth = std::max(Panels::px(45), Panels::textWidth(hours, font, shown) + margins);
@@ -460,9 +459,11 @@ void ForgotTokenAuthenticationPanel::State::refreshExpiresIn() {
   if (!logic->refreshExpiresIn(hours, minutes)) return;
   const std::wstring h(hours.begin(), hours.end());
   const std::wstring m(minutes.begin(), minutes.end());
+  // The boxes are sized for the new hours first: an edit box refuses text wider than itself.
+  shownHours = h;
+  layout();
   if (HWND edit = hoursBox.window()) SetWindowTextW(edit, h.c_str());
   if (HWND edit = minutesBox.window()) SetWindowTextW(edit, m.c_str());
-  layout();
 }
 
 void ForgotTokenAuthenticationPanel::State::buttonEnterOnClick() {

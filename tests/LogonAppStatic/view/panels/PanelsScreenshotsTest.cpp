@@ -130,6 +130,7 @@ TEST_F(Screenshots, EveryPanel) {
   });
   ASSERT_TRUE(driver_->sync());
   shoot(authentication->window(), L"forgot-token-authentication");
+  EXPECT_TRUE(showsItsTextWhole(driver_->item(kHoursBoxId, authentication->window()))) << "999 hours";
   expectLaidOut(authentication->window(), "authentication");
   destroy(authentication);
 }

@@ -172,6 +172,21 @@ bool PanelSim::press(HWND panel, int id) {
   return driver_->click(driver_->item(id, panel));
 }
 
+bool PanelSim::showsItsTextWhole(HWND edit) {
+  return ui_.call([&] {
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    wchar_t text[64] = {};
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text, GetWindowTextW(edit, text, 64), &size);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    RECT client;
+    GetClientRect(edit, &client);
+    return size.cx <= client.right;
+  });
+}
+
 void PanelSim::advanceMs(std::uint64_t ms) { clock_.set(clock_.nowFileTime() + ms * 10000ull); }
 
 void PanelSim::planPush(const std::string& login, const std::string& decision, unsigned afterPolls) {

@@ -59,6 +59,8 @@ class PanelSim : public ServicesTest::ServiceSimTestBase {
   bool typeText(HWND control, const std::wstring& characters);
   // Clicks button `id` of `panel` once the click timer of an earlier action has run out.
   bool press(HWND panel, int id);
+  // True when the text of an edit box fits inside the box in its font.
+  bool showsItsTextWhole(HWND edit);
   // Moves the test's clock (the click timer's 100 ms, the forgot-token countdown).
   void advanceMs(std::uint64_t ms);
   // Decides every push made afterwards for `login` after `afterPolls` waiting answers.
