@@ -516,7 +516,7 @@ std::uint16_t Config::fillFromJson(const std::string& json) {
   if (!J::getString(doc, "masterPassword", t.masterPassword_)) return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON;
   // Files written before the mark existed have none: the digest is then made once more.
   if (J::member(doc, "masterPasswordMark") != nullptr && !J::getString(doc, "masterPasswordMark", t.masterPasswordMark_))
-    return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_FROM_JSON;
+    return KV_ERROR_FILL_CONFIG_MASTER_PASSWORD_MARK_FROM_JSON;
   if (!J::getUint64(doc, "lastSync", t.lastSync_)) return KV_ERROR_FILL_CONFIG_LAST_SYNC_FROM_JSON;
   if (!J::getUint64(doc, "lastAuth", t.lastAuth_)) return KV_ERROR_FILL_CONFIG_LAST_AUTH_FROM_JSON;
   if (!J::getUint64(doc, "lastRun", t.lastRun_)) return KV_ERROR_FILL_CONFIG_LAST_RUN_FROM_JSON;
