@@ -8,6 +8,8 @@ packages=(
   googletest libqrcodegencpp-dev
   rapidjson-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev
   librsvg2-dev
+  # Reads the QR code on the screen back in the panels' UI tests.
+  zbar-tools
   openssl ca-certificates
   mingw-w64 wine wine64 xvfb xauth
   # The dialog's fonts under Wine: Noto Sans, the CJK faces, a Thai face that also has Latin.

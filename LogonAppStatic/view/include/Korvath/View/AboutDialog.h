@@ -23,6 +23,11 @@ class HowToUseForgotTokenDialog {
  public:
   // Shows the help window and returns when it has closed.
   static void start(HMODULE module);
+  // The same over `owner` (the MFA dialog): the window runs modally on the calling thread, the
+  // owner disabled for input but still answering its messages, and enabled again when the
+  // window closes. A WM_QUIT that arrives meanwhile closes the window and is posted again for
+  // the caller's own loop.
+  static void start(HMODULE module, HWND owner);
   static HWND window();
 };
 

@@ -27,6 +27,12 @@ class ErrorMessage {
   ErrorText& text() { return text_; }
   void clear() { text_.clear(); }
   // Sets label 200 to the message text and label 201 to the request-ID text and shows both.
+  // The labels fit their texts (the Noto fonts are taller than the design heights, and some
+  // languages need more lines): the request-ID label is one line of its font, a smaller font
+  // when the identifier would wrap, moved up when it would leave the panel's room; the message
+  // label grows down to it (to the bottom of the room without an identifier), with a smaller
+  // font, a pixel at a time, when the text still does not fit. The room ends above the
+  // dialog's "Sign-in Options" label where that reaches into the panel.
   void show();
   // Clears the text, takes the result's code, cloud error code and request identifier, shows.
   void showResult(const Model::KvResult& result);
@@ -45,6 +51,10 @@ class ErrorMessage {
   HRESULT error_ = S_OK;
   HWND messageLabel_ = nullptr;
   HWND requestIdLabel_ = nullptr;
+  // The design geometry, from which show() grows the labels.
+  int messageTop_ = 0;
+  int messageHeight_ = 0;
+  int requestIdTop_ = 0;
 };
 
 }  // namespace View

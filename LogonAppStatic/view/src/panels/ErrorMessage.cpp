@@ -1,0 +1,129 @@
+#include "Korvath/View/ErrorMessage.h"
+
+#include <algorithm>
+
+#include "Korvath/Logger.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/ViewUtils.h"
+#include "PanelCommon.h"
+
+namespace Korvath {
+namespace View {
+
+namespace {
+
+const char* const kClass = "Korvath::View::ErrorMessage";
+// The smallest font a message or request identifier is shrunk to so that it fits its room.
+constexpr int kMinMessageFontHeight = 10;
+
+std::u16string lookup(int id) {
+  const std::wstring wide = Panels::text(id);
+  return std::u16string(wide.begin(), wide.end());
+}
+
+std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+HRESULT ErrorMessage::createErrorMessageComponent(HWND parent, HMODULE module, ErrorKind kind, int messageTop,
+                                                  int requestIdTop, int messageHeight) {
+  parent_ = parent;
+  module_ = module;
+  text_ = ErrorText(kind);
+  error_ = S_OK;
+  messageTop_ = messageTop;
+  messageHeight_ = messageHeight;
+  requestIdTop_ = requestIdTop;
+  const int width = Panels::px(380);
+  // Hidden until there is something to say. SS_NOPREFIX: an "&" in a text is shown as it is.
+  const DWORD style = WS_CHILD | SS_CENTER | SS_NOPREFIX;
+  struct Label {
+    HWND* window;
+    int top;
+    int height;
+    UINT id;
+    int fontHeight;
+  } labels[] = {
+      {&messageLabel_, messageTop, messageHeight, kErrorMessageLabelId, Panels::px(16) - 1},
+      {&requestIdLabel_, requestIdTop, Panels::px(16), kRequestIdLabelId, Panels::px(16) - 2},
+  };
+  for (const Label& label : labels) {
+    *label.window = CreateWindowExW(WS_EX_WINDOWEDGE, L"Static", L"", style, 0, label.top, width, label.height, parent,
+                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(label.id)), module, nullptr);
+    if (*label.window == nullptr) {
+      const DWORD last = GetLastError();
+      error_ = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
+      KV_LOG_ERROR("%s: Failed to create error message box [0x%08x]", kClass, static_cast<unsigned>(error_));
+      continue;
+    }
+    HFONT font = Utils::Font::createFont(label.fontHeight, FW_NORMAL);
+    if (font != nullptr) SendMessageW(*label.window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  return error_;
+}
+
+void ErrorMessage::show() {
+  const std::wstring message = wide(text_.messageText(lookup));
+  const std::wstring requestId = wide(text_.requestIdText(lookup));
+  const int bottom = Panels::usableBottom(parent_);
+  const int width = Panels::px(380);
+
+  // The request-ID line keeps its place (as high as its font needs, inside the panel); the
+  // message grows down to it, or to the panel's bottom when there is no request identifier.
+  int requestIdTop = requestIdTop_;
+  int requestIdHeight = Panels::px(16);
+  if (requestIdLabel_ != nullptr && !requestId.empty()) {
+    // One line: an identifier that would wrap (at its hyphens) gets a smaller font instead.
+    int fontHeight = Panels::px(16) - 2;
+    HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
+    while (Panels::textWidth(requestIdLabel_, font, requestId) > width - 4 && fontHeight > kMinMessageFontHeight) {
+      font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
+    }
+    if (font != nullptr) SendMessageW(requestIdLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    requestIdHeight = std::max(requestIdHeight, Panels::textHeight(requestIdLabel_, font, requestId, width));
+    requestIdTop = std::min(requestIdTop_, bottom - requestIdHeight);
+  }
+  if (messageLabel_ != nullptr) {
+    const int room = (requestId.empty() ? bottom : requestIdTop) - messageTop_;
+    // Too long for the room even so (a long translation with an error code), or a word wider
+    // than the label (Wine breaks Thai lines only at spaces): a smaller font, one pixel at a
+    // time, rather than a cut line.
+    int fontHeight = Panels::px(16) - 1;
+    HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
+    auto fits = [&](HFONT f, int& height) {
+      height = Panels::textHeight(messageLabel_, f, message, width);
+      return height <= room && Panels::wrappedWidth(messageLabel_, f, message, width) <= width;
+    };
+    int needed = 0;
+    while (!fits(font, needed) && fontHeight > kMinMessageFontHeight) font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
+    if (font != nullptr) SendMessageW(messageLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const int height = std::min(std::max(messageHeight_, needed), std::max(room, 0));
+    SetWindowPos(messageLabel_, nullptr, 0, messageTop_, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowTextW(messageLabel_, message.c_str());
+    ShowWindow(messageLabel_, SW_SHOW);
+  }
+  if (requestIdLabel_ != nullptr) {
+    SetWindowPos(requestIdLabel_, nullptr, 0, requestIdTop, width, requestIdHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowTextW(requestIdLabel_, requestId.c_str());
+    ShowWindow(requestIdLabel_, SW_SHOW);
+  }
+  if (parent_ != nullptr) UpdateWindow(parent_);
+}
+
+void ErrorMessage::showResult(const Model::KvResult& result) {
+  text_ = ErrorText::fromResult(text_.kind(), result);
+  show();
+}
+
+void ErrorMessage::showMessage(int textId) {
+  text_ = ErrorText::fromMessage(text_.kind(), textId);
+  show();
+}
+
+void ErrorMessage::hide() {
+  if (messageLabel_ != nullptr) ShowWindow(messageLabel_, SW_HIDE);
+  if (requestIdLabel_ != nullptr) ShowWindow(requestIdLabel_, SW_HIDE);
+}
+
+}  // namespace View
+}  // namespace Korvath

@@ -1,0 +1,284 @@
+#include "PanelCommon.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "Korvath/Logger.h"
+#include "Korvath/Utils/LanguageUtil.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/Images.h"
+#include "Korvath/View/ViewUtils.h"
+
+namespace Korvath {
+namespace View {
+namespace Panels {
+
+namespace {
+
+constexpr UINT_PTR kControlSubclassId = 0x4B565043;  // "KVPC"
+constexpr int kAuthenticationImageId = 120;
+constexpr int kMinLabelFontHeight = 8;
+
+HRESULT lastErrorResult() {
+  const DWORD error = GetLastError();
+  return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+std::wstring withoutTrailingBreaks(std::wstring caption) {
+  while (!caption.empty() && (caption.back() == L'\n' || caption.back() == L'\r')) caption.pop_back();
+  return caption;
+}
+
+LRESULT CALLBACK controlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+  try {
+    auto* action = reinterpret_cast<ControlAction*>(ref);
+    if (message == WM_NCDESTROY) {
+      RemoveWindowSubclass(control, controlProc, kControlSubclassId);
+    } else if (action != nullptr) {
+      if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        if (action->onEnter) action->onEnter();
+        return 0;
+      }
+      if (action->digitsOnly && message == WM_CHAR && !(wParam >= L'0' && wParam <= L'9') && wParam != VK_BACK) {
+        return 0;
+      }
+    }
+  } catch (const std::exception& e) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", "Korvath::View::Panels::controlProc", e.what());
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", "Korvath::View::Panels::controlProc", "unknown");
+  }
+  return DefSubclassProc(control, message, wParam, lParam);
+}
+
+}  // namespace
+
+double scale() { return Utils::getScaleFactor(); }
+
+int px(double designPixels) { return static_cast<int>(scale() * designPixels); }
+
+std::wstring text(int id) { return Korvath::Utils::LanguageUtil::GetWText(static_cast<UINT>(id)); }
+
+HBRUSH backgroundBrush() {
+  static HBRUSH brush = CreateSolidBrush(kBackgroundColour);
+  return brush;
+}
+
+bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
+                        const char* failureFormat) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = module;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = backgroundBrush();
+  wc.lpszClassName = className;
+  if (RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return true;
+  KV_LOG_ERROR(failureFormat, where, static_cast<unsigned>(lastErrorResult()));
+  return false;
+}
+
+HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UINT id, void* state,
+                       const char* where, const char* failureFormat, HRESULT& error) {
+  HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, className, L"", WS_CHILD | WS_VISIBLE, px(440),
+                               px(10), px(380), px(360), dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                               module, state);
+  if (panel == nullptr) {
+    error = lastErrorResult();
+    KV_LOG_ERROR(failureFormat, where, static_cast<unsigned>(error));
+  }
+  return panel;
+}
+
+int usableBottom(HWND panel) {
+  RECT client{0, 0, 0, px(360)};
+  if (panel == nullptr) return client.bottom;
+  GetClientRect(panel, &client);
+  int bottom = client.bottom > 0 ? client.bottom : px(360);
+  HWND dialog = GetParent(panel);
+  HWND label = dialog != nullptr ? GetDlgItem(dialog, static_cast<int>(kIdSignInOptionsLabel)) : nullptr;
+  if (label != nullptr && IsWindowVisible(label)) {
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&r), 2);
+    RECT inside;
+    const RECT whole{0, 0, client.right, bottom};
+    if (IntersectRect(&inside, &r, &whole)) bottom = std::min<int>(bottom, r.top);
+  }
+  return bottom;
+}
+
+void keepStateOnCreate(HWND window, UINT message, LPARAM lParam) {
+  if (message != WM_NCCREATE) return;
+  const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+}
+
+LRESULT guarded(const char* where, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                const std::function<LRESULT()>& handler) {
+  try {
+    return handler();
+  } catch (const std::exception& e) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", where, e.what());
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", where, "unknown");
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT colourStatic(WPARAM hdc, LPARAM control) {
+  HDC dc = reinterpret_cast<HDC>(hdc);
+  SetBkColor(dc, kBackgroundColour);
+  switch (GetDlgCtrlID(reinterpret_cast<HWND>(control))) {
+    case kErrorMessageLabelId:
+    case kRequestIdLabelId:
+      SetTextColor(dc, kErrorTextColour);
+      break;
+    case kHowToLinkId:
+      SetTextColor(dc, kLinkColour);
+      break;
+    case kExpiresInLabelId:
+    case kHoursLabelId:
+    case kMinutesLabelId:
+      SetTextColor(dc, kSecondaryTextColour);
+      break;
+    default:
+      break;
+  }
+  return reinterpret_cast<LRESULT>(backgroundBrush());
+}
+
+namespace {
+RECT measureWrapped(HWND window, HFONT font, const std::wstring& caption, int width) {
+  RECT r{0, 0, width, 0};
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return r;
+  HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+  const std::wstring measured = withoutTrailingBreaks(caption);
+  DrawTextW(dc, measured.empty() ? L" " : measured.c_str(), -1, &r,
+            DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+  if (old != nullptr) SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return r;
+}
+}  // namespace
+
+int textHeight(HWND window, HFONT font, const std::wstring& caption, int width) {
+  const RECT r = measureWrapped(window, font, caption, width);
+  return r.bottom - r.top;
+}
+
+int wrappedWidth(HWND window, HFONT font, const std::wstring& caption, int width) {
+  const RECT r = measureWrapped(window, font, caption, width);
+  return r.right - r.left;
+}
+
+int textWidth(HWND window, HFONT font, const std::wstring& caption) {
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return 0;
+  HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+  SIZE size{0, 0};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+  if (old != nullptr) SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return size.cx;
+}
+
+int editHeightFor(HWND window, HFONT font) {
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return 0;
+  HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  if (old != nullptr) SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  // The cell, one pixel of margin above and below, and the one-pixel border on each side.
+  return metrics.tmHeight + 4;
+}
+
+int fitEditBox(HWND edit, const std::wstring& cue) {
+  if (edit == nullptr) return 0;
+  RECT r;
+  GetWindowRect(edit, &r);
+  HWND parent = GetParent(edit);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
+  const int height = std::max<int>(r.bottom - r.top, editHeightFor(edit, font));
+  int left = r.left;
+  int width = r.right - r.left;
+  if (!cue.empty()) {
+    // The text, the edit control's own margins (about half a character each) and the border.
+    const int needed = textWidth(edit, font, cue) + textWidth(edit, font, L"00") + 2 * GetSystemMetrics(SM_CXEDGE);
+    RECT client{0, 0, px(380), 0};
+    if (parent != nullptr) GetClientRect(parent, &client);
+    const int widest = client.right - 2 * px(10);
+    if (needed > width) {
+      const int centre = left + width / 2;
+      width = std::min(needed, widest);
+      left = std::max(px(10), centre - width / 2);
+      if (left + width > client.right - px(10)) left = client.right - px(10) - width;
+    }
+  }
+  if (height != r.bottom - r.top || left != r.left || width != r.right - r.left) {
+    SetWindowPos(edit, nullptr, left, r.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return height;
+}
+
+HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x, int y,
+                 int width, int height, UINT id, int fontHeight, int fontWeight) {
+  HFONT font = Utils::Font::createFont(fontHeight, fontWeight);
+  while (fontHeight > kMinLabelFontHeight && wrappedWidth(parent, font, caption, width) > width) {
+    font = Utils::Font::createFont(--fontHeight, fontWeight);
+  }
+  height = std::max(height, textHeight(parent, font, caption, width));
+  HWND label = CreateWindowExW(exStyle, L"STATIC", caption.c_str(), style, x, y, width, height, parent,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), module, nullptr);
+  if (label != nullptr && font != nullptr) SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return label;
+}
+
+void drawAuthenticationImage(HWND, HDC dc, HMODULE module) {
+  KV_LOG_DEBUG("%s - Setting authentication image.", "Korvath::View::Panels::drawAuthenticationImage");
+  DrawRect rect;
+  rect.x = static_cast<std::uint16_t>(scale() * 380 / 2 - scale() * 112 / 2);
+  rect.y = static_cast<std::uint16_t>(px(23));
+  rect.width = static_cast<std::uint16_t>(px(112));
+  rect.height = rect.width;
+  drawSvgImage(dc, loadSvgResource(module, kAuthenticationImageId), rect);
+}
+
+bool appendDigit(HWND edit, WPARAM digit) {
+  if (edit == nullptr || digit > 9) return false;
+  const wchar_t text[2] = {static_cast<wchar_t>(L'0' + digit), L'\0'};
+  const LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+  SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
+  SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+  InvalidateRect(edit, nullptr, TRUE);
+  UpdateWindow(edit);
+  SetFocus(edit);
+  return true;
+}
+
+bool subclassControl(HWND control, ControlAction* action) {
+  return control != nullptr && SetWindowSubclass(control, controlProc, kControlSubclassId,
+                                                 reinterpret_cast<DWORD_PTR>(action)) != FALSE;
+}
+
+bool clickTimerRunOut(Korvath::Utils::Timer* clickTimer) { return clickTimer == nullptr || clickTimer->isTimeOut(); }
+
+void startClickTimer(Korvath::Utils::Timer* clickTimer) {
+  if (clickTimer != nullptr) clickTimer->start(100, 0);
+}
+
+void enable(HWND control, HWND label, bool enabled) {
+  if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
+  if (label != nullptr) EnableWindow(label, enabled ? TRUE : FALSE);
+}
+
+}  // namespace Panels
+}  // namespace View
+}  // namespace Korvath

@@ -1,0 +1,220 @@
+// The push panel: Send Push, the auto-send check box, the waiting text and the error labels.
+// The push and its result waiter run in PushPanelLogic; the waiter's callback only posts
+// command 226 to the panel, which takes the outcome on the dialog thread.
+
+#include <atomic>
+#include <memory>
+
+#include "Korvath/Logger.h"
+#include "Korvath/View/Button.h"
+#include "Korvath/View/Checkbox.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/ErrorMessage.h"
+#include "Korvath/View/Panels.h"
+#include "Korvath/View/PushPanelLogic.h"
+#include "PanelCommon.h"
+#include "Korvath/View/ViewUtils.h"
+
+namespace Korvath {
+namespace View {
+
+namespace {
+const char* const kClass = "Korvath::View::PushPanel";
+}  // namespace
+
+struct PushPanel::State {
+  HWND dialog = nullptr;
+  HMODULE module = nullptr;
+  Korvath::Utils::Timer* clickTimer = nullptr;
+  HWND panel = nullptr;
+  Button sendPush;
+  Checkbox checkbox;
+  ErrorMessage errorMessage;
+  HWND waiting = nullptr;
+  std::unique_ptr<PushPanelLogic> logic;
+  Panels::ControlAction enterAction;
+  // Set by the waiter right before it posts 226: only a result really handed over is taken,
+  // so a stray command 226 from elsewhere lets nobody in.
+  std::atomic<bool> resultHandedOver{false};
+
+  HRESULT addInternalComponents(bool isInitialPanel);
+  void sendPushButtonOnClick();
+  void handleAuthenticationResult();
+  void onCheckbox(HWND from);
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+HRESULT PushPanel::State::addInternalComponents(bool isInitialPanel) {
+  KV_LOG_DEBUG("%s - Adding internal components.", kClass);
+  HRESULT result = S_OK;
+  const int width = Panels::px(14) + Panels::px(100);
+  const std::wstring sendText = Panels::text(421);
+  result |= sendPush.createButtonWindow(sendText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                        Panels::px(380) / 2 - width / 2, Panels::px(200), width, Panels::px(22), panel,
+                                        kSendPushButtonId, module, SvgSource());
+  if (sendPush.button != nullptr && logic->sendPushStartsDisabled(isInitialPanel)) {
+    // The dialog sends the push itself right after showing the panel.
+    Panels::enable(sendPush.button, sendPush.label, false);
+  }
+  const std::wstring autoText = Panels::text(461);
+  result |= checkbox.createCheckboxWindow(autoText.c_str(), Panels::px(200) + Panels::px(22) + Panels::px(18), panel,
+                                          module);
+  if (checkbox.checkbox != nullptr) {
+    SendMessageW(checkbox.checkbox, BM_SETCHECK, logic->autoSendPush() ? BST_CHECKED : BST_UNCHECKED, 0);
+    InvalidateRect(checkbox.checkbox, nullptr, TRUE);
+  }
+  result |= errorMessage.createErrorMessageComponent(panel, module, ErrorKind::Push, Panels::px(267),
+                                                     Panels::px(360) - Panels::px(16), 4 * Panels::px(16) - 2);
+  KV_LOG_DEBUG("%s - Creating Waiting Response message box.", kClass);
+  waiting = Panels::createLabel(panel, module, Panels::text(404), 0, WS_CHILD | SS_CENTER | SS_NOPREFIX, 0,
+                                Panels::px(165), Panels::px(380), Panels::px(16), kWaitingTextId,
+                                Panels::px(16), FW_NORMAL);
+  if (waiting == nullptr) {
+    const DWORD last = GetLastError();
+    const HRESULT error = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
+    KV_LOG_ERROR("%s: Failed to create waiting response message box [0x%08x]", kClass, static_cast<unsigned>(error));
+    result |= error;
+  }
+  return result;
+}
+
+void PushPanel::State::sendPushButtonOnClick() {
+  HWND window = panel;
+  std::atomic<bool>* handedOver = &resultHandedOver;
+  const bool started = logic->sendPushButtonOnClick(
+      checkbox.checkbox != nullptr && SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED,
+      [window, handedOver]() {
+        handedOver->store(true);
+        PostMessageW(window, WM_COMMAND, kPushResultCommand, 0);
+      });
+  if (!started) return;  // the previous push's waiter still runs
+  Panels::enable(sendPush.button, sendPush.label, false);
+  errorMessage.hide();
+  Panels::startClickTimer(clickTimer);
+  if (waiting != nullptr) ShowWindow(waiting, SW_SHOW);
+  UpdateWindow(panel);
+}
+
+void PushPanel::State::handleAuthenticationResult() {
+  if (!resultHandedOver.exchange(false)) return;
+  if (waiting != nullptr) ShowWindow(waiting, SW_HIDE);
+  UpdateWindow(panel);
+  const PanelOutcome outcome = logic->handleAuthenticationResult();
+  if (outcome.signedIn) {
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    return;
+  }
+  errorMessage.text() = outcome.error;
+  errorMessage.show();
+  Panels::enable(sendPush.button, sendPush.label, true);
+  Panels::enable(checkbox.checkbox, nullptr, true);
+}
+
+void PushPanel::State::onCheckbox(HWND from) {
+  if (checkbox.checkbox == nullptr) return;
+  // The label is part of the check box for the user: clicking it ticks or unticks the box.
+  if (from != nullptr && from == checkbox.label) {
+    const bool checked = SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    SendMessageW(checkbox.checkbox, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
+  }
+  logic->updateAutoSendPushOptionByUserName(SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+LRESULT PushPanel::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_KEYDOWN:
+      if (wParam != VK_RETURN) break;
+      [[fallthrough]];
+    case WM_COMMAND:
+      if (message == WM_COMMAND && wParam == kAutoSendCheckboxId) {
+        onCheckbox(reinterpret_cast<HWND>(lParam));
+        return 0;
+      }
+      if (message == WM_COMMAND && wParam == kPushResultCommand) {
+        handleAuthenticationResult();
+        return 0;
+      }
+      if (message == WM_KEYDOWN || wParam == kSendPushButtonId) {
+        if (sendPush.button != nullptr) SetFocus(sendPush.button);
+        sendPushButtonOnClick();
+        SetFocus(panel);
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (sendPush.button != nullptr && IsWindowEnabled(sendPush.button)) SetFocus(sendPush.button);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(panel, &ps);
+      Panels::drawAuthenticationImage(panel, dc, module);
+      EndPaint(panel, &ps);
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+      return Panels::colourStatic(wParam, lParam);
+    case WM_DESTROY:
+      logic->safeCleanupAsyncTask();
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(panel, message, wParam, lParam);
+}
+
+LRESULT CALLBACK PushPanel::State::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Panels::keepStateOnCreate(window, message, lParam);
+  return Panels::guarded(kClass, window, message, wParam, lParam, [&]() -> LRESULT {
+    State* state = Panels::stateOf<State>(window);
+    if (state == nullptr || state->panel != window) return DefWindowProcW(window, message, wParam, lParam);
+    return state->handle(message, wParam, lParam);
+  });
+}
+
+PushPanel::PushPanel() : state_(new State) {}
+
+PushPanel::~PushPanel() {
+  KV_LOG_DEBUG("%s - Destroying push panel.", kClass);
+  if (state_->panel != nullptr && IsWindow(state_->panel)) DestroyWindow(state_->panel);
+  // Also when the window went with its thread and never saw WM_DESTROY.
+  if (state_->logic) state_->logic->safeCleanupAsyncTask();
+  if (state_->panel != nullptr && IsWindow(state_->panel)) SetWindowLongPtrW(state_->panel, GWLP_USERDATA, 0);
+}
+
+HRESULT PushPanel::create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
+                          std::atomic<bool>* internetStatus, const std::string& userName, bool isInitialPanel) {
+  State& s = *state_;
+  s.dialog = dialog;
+  s.module = module;
+  s.clickTimer = clickTimer;
+  s.logic.reset(new PushPanelLogic(service, internetStatus, userName));
+  Panels::registerPanelClass(module, kPushPanelClass, &State::windowProc, kClass,
+                             "%s: Failed to register push panel class [0x%08x]");
+  HRESULT error = S_OK;
+  // The state goes with the window's creation, so messages sent while it is created find it.
+  s.panel = Panels::createPanelWindow(dialog, module, kPushPanelClass, kPushPanelId, &s, kClass,
+                                      "%s: Failed to create push panel [0x%08x]", error);
+  if (s.panel == nullptr) return error;
+  const HRESULT components = s.addInternalComponents(isInitialPanel);
+  if (components == S_OK) {
+    s.enterAction.onEnter = [&s]() {
+      if (s.sendPush.button != nullptr) SetFocus(s.sendPush.button);
+      s.sendPushButtonOnClick();
+      SetFocus(s.panel);
+    };
+    Panels::subclassControl(s.sendPush.button, &s.enterAction);
+  }
+  return components;
+}
+
+HWND PushPanel::window() const { return state_->panel; }
+
+void PushPanel::hideErrorLabels() { state_->errorMessage.hide(); }
+
+void PushPanel::focusSendPush() {
+  if (state_->sendPush.button != nullptr) SetFocus(state_->sendPush.button);
+}
+
+}  // namespace View
+}  // namespace Korvath
