@@ -4,13 +4,21 @@
 #include <objbase.h>
 
 #include "ClassFactory.h"
+#include "Korvath/View/CommonControls.h"
 #include "ModuleState.h"
 
 extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   return Korvath::Provider::getClassObject(clsid, riid, ppv);
 }
 
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return Korvath::Provider::canUnloadNow(); }
+// COM unloads the library after this says yes, so the dialog's process-wide resources (fonts,
+// activation contexts, GDI+) go here, outside the loader lock; they are made again if the
+// library is used once more.
+extern "C" HRESULT __stdcall DllCanUnloadNow() {
+  const HRESULT answer = Korvath::Provider::canUnloadNow();
+  if (answer == S_OK) Korvath::View::releaseViewResources();
+  return answer;
+}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {

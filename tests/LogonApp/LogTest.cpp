@@ -96,7 +96,10 @@ TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
   request.tile = guidOf(kWrappers[0].wrapper);
   request.user = L"alice";
   request.password = kPassword;
+  // The agent is not installed here: the dialog says so, and the person goes Back.
+  DialogRefuser refuser;
   const KvLogonUi::Outcome outcome = logonUi.signIn(request);
+  EXPECT_TRUE(refuser.dialogSeen());
   ASSERT_EQ(1u, outcome.submissions.size());
   EXPECT_EQ(E_ACCESSDENIED, outcome.submissions[0].hr);
   const std::string produced = outcome.submissions[0].innerProduced;

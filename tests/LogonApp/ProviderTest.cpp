@@ -136,8 +136,10 @@ TEST_F(Provider, LogonUiStandInCommandLineRunsASignIn) {
                                L"\\kvlogonui.exe\" --tile {BCB72349-6C97-4E3F-94B5-6EA045F85CA5} --user alice "
                                L"--password Sw0rdfish-42 --check-unload";
   std::string output;
+  DialogRefuser refuser;
   EXPECT_EQ(0, runCommand(command, output)) << output;
-  // The library in this build refuses every sign-in until the dialog is part of it.
+  // The agent is not installed here: the dialog says so and the person goes Back (refused).
+  EXPECT_TRUE(refuser.dialogSeen());
   EXPECT_NE(std::string::npos,
             output.find("credential clsid={BCB72349-6C97-4E3F-94B5-6EA045F85CA5} index=0 GetSerialization hr=0x80070005 "
                         "response=0 size=0 package=0"))

@@ -192,4 +192,39 @@ KvLogonUi::Submission Tile::submit() {
   return s;
 }
 
+DialogRefuser::DialogRefuser(DWORD timeoutMs) : timeoutMs_(timeoutMs) {
+  thread_ = CreateThread(nullptr, 0, &DialogRefuser::run, this, 0, nullptr);
+}
+
+DialogRefuser::~DialogRefuser() {
+  if (thread_ != nullptr) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+}
+
+bool DialogRefuser::dialogSeen() {
+  if (thread_ != nullptr) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  return seen_ != 0;
+}
+
+DWORD WINAPI DialogRefuser::run(LPVOID self) {
+  auto* refuser = static_cast<DialogRefuser*>(self);
+  const ULONGLONG end = GetTickCount64() + refuser->timeoutMs_;
+  while (GetTickCount64() < end) {
+    HWND dialog = FindWindowW(L"MFA_Dialog", nullptr);
+    if (dialog != nullptr && IsWindowVisible(dialog)) {
+      InterlockedExchange(&refuser->seen_, 1);
+      PostMessageW(dialog, WM_COMMAND, 216 /* Back */, 0);
+      return 0;
+    }
+    Sleep(50);
+  }
+  return 0;
+}
+
 }  // namespace ProviderTest

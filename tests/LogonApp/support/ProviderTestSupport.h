@@ -56,6 +56,24 @@ std::vector<std::string> sealedLogMessages(const std::string& path);
 // Runs a command line and returns its exit code and everything it printed.
 int runCommand(const std::wstring& commandLine, std::string& output);
 
+// Plays the person at the MFA dialog of a sign-in that runs on another thread or process of
+// this desktop: waits (up to timeoutMs) for the "MFA_Dialog" window and presses its Back
+// button, which refuses the sign-in. The destructor waits for it; dialogSeen() tells whether
+// a dialog came.
+class DialogRefuser {
+ public:
+  explicit DialogRefuser(DWORD timeoutMs = 60000);
+  ~DialogRefuser();
+  DialogRefuser(const DialogRefuser&) = delete;
+  DialogRefuser& operator=(const DialogRefuser&) = delete;
+  bool dialogSeen();
+
+ private:
+  HANDLE thread_ = nullptr;
+  DWORD timeoutMs_;
+  volatile LONG seen_ = 0;
+  static DWORD WINAPI run(LPVOID self);
+};
 // UTF-16 bytes of `text`, to look for a password in a buffer.
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& text);
 bool contains(const std::vector<std::uint8_t>& haystack, const std::vector<std::uint8_t>& needle);
