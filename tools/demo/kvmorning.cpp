@@ -354,10 +354,11 @@ class Person {
     if (typed != code_) return fail("the OTP box holds " + std::to_string(typed.size()) + " characters, not the code");
     screenshot(dialog, step_.network != nullptr ? "otp-offline" : "otp");
     note(std::string(step_.user) + " presses Enter");
-    // Enter ends the dialog: nothing is left to wait for on its thread.
+    // Enter ends the dialog: nothing is left to wait for on its thread. (Without a focused
+    // window, the dialog being inactive, the person has clicked into the box.)
     HWND focus = driver.focus();
-    driver.post(focus != nullptr ? focus : dialog, WM_KEYDOWN, VK_RETURN, 1);
-    driver.post(focus != nullptr ? focus : dialog, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+    driver.post(focus != nullptr ? focus : box, WM_KEYDOWN, VK_RETURN, 1);
+    driver.post(focus != nullptr ? focus : box, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
     return true;
   }
 
