@@ -10,7 +10,6 @@
 #include <string>
 
 #include "CloudTestSupport.h"
-#include "DispatchTestSupport.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/KvService.h"
@@ -26,20 +25,19 @@ using Korvath::Model::UserConfig;
 using Korvath::Service::KvService;
 using Korvath::Service::MfaAuthentication;
 using Korvath::Service::MfaAuthenticationRequest;
-using namespace DispatchTest;
 using namespace Korvath;
 using namespace ServicesTest;
 
 namespace {
 
+// The service's own code for "unreachable" (201005003, mapped to 5116) and for "resource not found".
+const char* const kUnreachable =
+    R"({"route":"pushresult","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})";
+const char* const kResourceGone =
+    R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"x\"}]}"})";
+
 class DispatchSim : public ServiceSimTestBase {
  protected:
-  void SetUp() override {
-    ServiceSimTestBase::SetUp();
-    configPath_ = dir_.file("kvconfig.cfg");
-  }
-  void serve(const std::vector<UserConfig>& users) { fillService(service_, users); }
-
   // Decides every push made afterwards for `login` after `afterPolls` waiting answers.
   void planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0) {
     Cloud::HttpsExchange exchange;
@@ -51,103 +49,68 @@ class DispatchSim : public ServiceSimTestBase {
     ASSERT_TRUE(answer.answered());
     ASSERT_EQ(200u, answer.httpStatus) << answer.body;
   }
-  void fault(const std::string& json) { ASSERT_TRUE(sim_->fault(json)) << sim_->lastError(); }
 
   KvResult sendPush(const std::string& login, std::uint16_t& type, std::string& response,
-                    Utils::AutoTokenCancellationRelease* token = nullptr, bool autoSendPush = true) {
+                    Utils::AutoTokenCancellationRelease* token = nullptr) {
     Service::KvServicePush push(service_);
-    Service::ServiceRequestBase message;
-    message.setUserLogin(login);
-    message.setAutoSendPush(autoSendPush);
-    return push.sendPush(message, &type, response, token);
+    return push.sendPush(baseRequest(login), &type, response, token);
   }
 
   std::size_t configRequests() { return recorded("/config").size(); }
-
-  KvService service_;
-  std::string configPath_;
 };
 
 // ------------------------------------------------------------------------- push
 
-TEST_F(DispatchSim, ApprovedPushOfAUserNotYetStoredAddsTheUser) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("bob", "approve", 2);
-  std::uint16_t type = 0;
-  std::string response = "old";
-  const KvResult result = sendPush("bob", type, response, nullptr, false);
-  EXPECT_EQ(0, result.getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-  const UserConfig bob = storedUser(configPath_, "bob");
-  EXPECT_EQ("bob", bob.getUserLogin());
-  EXPECT_EQ("push", bob.getLastAuthType());
-  // The dialog's configuration in memory is not the one the push task worked on.
-  EXPECT_LT(service_.getConfig().getUserIndex("bob"), 0);
-}
-
-TEST_F(DispatchSim, ApprovedPushOfAStoredUserIsRecorded) {
-  UserConfig alice = userWithToken("alice", true, true, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  planPush("alice", "approve");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(0, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ(1u, configRequests());
-  const UserConfig saved = storedUser(configPath_, "alice");
-  EXPECT_EQ("push", saved.getLastAuthType());
-  EXPECT_EQ(0u, saved.getFallbackExpiration());
-}
-
-TEST_F(DispatchSim, DeniedPushOfAStoredUserIsRecordedAndAnswersTheirPushScreen) {
-  UserConfig alice = userWithToken("alice", true, false, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  planPush("alice", "deny", 1);
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_DENIED_BY_USER, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(5, type);
-  Service::ServiceResponseBase screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}), screen.getAuthTypes());
-  EXPECT_EQ(1u, configRequests());
-  // Recorded without ending a forgot-token period.
-  const UserConfig saved = storedUser(configPath_, "alice");
-  EXPECT_EQ("push", saved.getLastAuthType());
-  EXPECT_EQ(alice.getFallbackExpiration(), saved.getFallbackExpiration());
-}
-
-TEST_F(DispatchSim, PushThatLosesTheServiceWith5116LeavesAStoredUserAlone) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "pending");
-  // The service's own code for "unreachable" (201005003) maps to 5116.
-  fault(
-      "{\"route\":\"pushresult\",\"status\":400,"
-      "\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005003\\\",\\\"message\\\":\\\"x\\\"}]}\"}");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_SERVER_IS_UNREACHABLE, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(5, type);
-  EXPECT_EQ(0u, configRequests());
-}
-
-TEST_F(DispatchSim, CancelledPushLeavesAStoredUserAlone) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "pending");
-  Utils::AutoTokenCancellationRelease token;
-  token.cancel();
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_WAITING_PUSH_RESULT, sendPush("alice", type, response, &token).getResultCode());
-  EXPECT_EQ(5, type);
-  EXPECT_EQ(0u, configRequests());
+TEST_F(DispatchSim, WhatAPushRecords) {
+  const struct {
+    const char* what;
+    const char* login;
+    const char* decision;
+    const char* fault;
+    bool cancel;
+    std::uint16_t code, type;
+    std::size_t recordings;  // configuration requests of the recording
+    bool fallbackCleared;  // a forgot-token period ends
+  } cases[] = {
+      {"approved, not stored yet", "bob", "approve", "", false, 0, 10, 1, true},
+      {"approved", "alice", "approve", "", false, 0, 10, 1, true},
+      {"denied", "alice", "deny", "", false, KV_ERROR_DENIED_BY_USER, 5, 1, false},
+      {"service lost", "alice", "pending", kUnreachable, false, KV_ERROR_SERVER_IS_UNREACHABLE, 5, 0, false},
+      {"cancelled", "alice", "pending", "", true, KV_ERROR_WAITING_PUSH_RESULT, 5, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    UserConfig alice = user("alice", true, false, true, "otp", {mobile(1001)});
+    alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({alice});
+    ASSERT_EQ(0, service_.getConfig().writeFile());
+    planPush(c.login, c.decision, 1);
+    if (*c.fault) fault(c.fault);
+    Utils::AutoTokenCancellationRelease token;
+    if (c.cancel) token.cancel();
+    std::uint16_t type = 0;
+    std::string response = kUntouched;
+    EXPECT_EQ(c.code, sendPush(c.login, type, response, &token).getResultCode());
+    EXPECT_EQ(c.type, type);
+    if (c.type == 10) {
+      EXPECT_EQ("", response);
+    } else {  // the user's push screen, with their own factors
+      EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}),
+                parsed<Service::ServiceResponseBase>(response).getAuthTypes());
+    }
+    EXPECT_EQ(c.recordings, configRequests());
+    const UserConfig stored = saved(c.login);
+    EXPECT_EQ(c.recordings ? "push" : "otp", stored.getLastAuthType());
+    EXPECT_EQ(c.fallbackCleared ? 0u : alice.getFallbackExpiration(), stored.getFallbackExpiration());
+    // The push task worked on its own copy: the dialog's configuration in memory is not touched.
+    EXPECT_LT(service_.getConfig().getUserIndex("bob"), 0);
+    EXPECT_EQ("otp", service_.getConfig().getUsersConfig().at(0).getLastAuthType());
+  }
 }
 
 TEST_F(DispatchSim, ApprovalStandsForAUserWithEveryAuthenticatorBlockedWhateverTheRecordingSays) {
-  serve({userWithToken("alice", true, true, true, false)});
+  serve({user("alice", true, true, true, "", {mobile(1001, false)})});
   planPush("alice", "approve");
   fault("{\"route\":\"config\",\"status\":500,\"body\":\"\"}");
   std::uint16_t type = 0;
@@ -157,19 +120,17 @@ TEST_F(DispatchSim, ApprovalStandsForAUserWithEveryAuthenticatorBlockedWhateverT
   EXPECT_EQ(1u, configRequests());
 
   // With an active authenticator the failed recording is the push's result.
-  service_.getConfig().setUsersConfig({userWithToken("alice", true, true, true, true)});
+  service_.getConfig().setUsersConfig({user("alice", true, true, true, "", {mobile(1001)})});
   const KvResult second = sendPush("alice", type, response);
   EXPECT_NE(0, second.getResultCode());
   EXPECT_EQ(10, type);
 }
 
 TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesItsSaves) {
-  serve({userWithToken("alice", true, true, true)});
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
   planPush("alice", "approve");
   // The exchange after the approval learns that the service no longer knows the resource.
-  fault(
-      "{\"route\":\"config\",\"status\":404,"
-      "\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005012\\\",\\\"message\\\":\\\"x\\\"}]}\"}");
+  fault(kResourceGone);
   std::uint16_t type = 0;
   std::string response;
   sendPush("alice", type, response);
@@ -194,30 +155,13 @@ TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesIts
   EXPECT_EQ(1u, configRequests());
 }
 
-TEST_F(DispatchSim, PushThroughTheDispatcherEndsInTheQueuedFuture) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "approve", 3);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationPush;
-  request.userLogin = "alice";
-  Utils::AutoTokenCancellationRelease token;
-  const std::uint32_t index = dispatcher.authenticateAsync(request, token);
-  ASSERT_EQ(0u, index);
-  EXPECT_EQ(0, service_.getFutures().at(index).get().getResultCode());
-  std::uint8_t taskIndex = static_cast<std::uint8_t>(index);
-  service_.eraseFutureTaskByIndex(taskIndex);
-  EXPECT_TRUE(service_.getFutures().empty());
-  EXPECT_EQ("push", storedUser(configPath_, "alice").getLastAuthType());
-}
-
 // The dialog thread keeps reading and saving the configuration while a push task polls and
 // then records its outcome: neither disturbs the other's memory, and both changes reach the
 // file (run under the sanitizers; a ThreadSanitizer build shows no race).
 TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
   UserConfig zed = user("zed", true, false, false);
   zed.setAutoSendPush(false);
-  serve({userWithToken("alice", true, true, true), zed});
+  serve({user("alice", true, true, true, "", {mobile(1001)}), zed});
   ASSERT_EQ(0, service_.getConfig().writeFile());
   planPush("alice", "approve", 12);
 
@@ -250,84 +194,56 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
     EXPECT_EQ(0, service_.getKvBusiness().updateAutoSendPushOptionByUserName("zed", true).getResultCode());
   }
 
-  EXPECT_EQ("push", storedUser(configPath_, "alice").getLastAuthType());
-  EXPECT_TRUE(storedUser(configPath_, "zed").getAutoSendPush());
+  EXPECT_EQ("push", saved("alice").getLastAuthType());
+  EXPECT_TRUE(saved("zed").getAutoSendPush());
 }
 
 // ------------------------------------------------------------------------- OTP
 
-TEST_F(DispatchSim, OnlineOtpAcceptedForAStoredUserIsRecorded) {
-  serve({userWithToken("alice", true, true, true)});
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("Alice@Sim.Example");
-  message.setAuthData(codeOfSimAlice(0));
-  std::uint16_t type = 0;
-  std::string response = "old";
-  // A login the configuration knows only by a different case is still that user.
-  service_.getConfig().setUsersConfig({[] {
-    UserConfig u = userWithToken("alice", true, true, true);
-    u.setEmail("alice@sim.example");
-    return u;
-  }()});
-  EXPECT_EQ(0, otp.checkOTPOnline(message, type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
-}
-
-TEST_F(DispatchSim, OnlineOtpRefusedAnswersTheOtpScreenAndIsRecorded) {
-  serve({userWithToken("alice", false, true, true)});
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfSimAlice(0) == "000000" ? "111111" : "000000");
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult result = otp.checkOTPOnline(message, type, response);
-  EXPECT_NE(0, result.getResultCode());
-  EXPECT_NE(0, result.getCloudErrorCode());
-  EXPECT_EQ(2, type);
-  Service::ServiceResponseAuthOTP screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", false}, {"qrcode", true}}), screen.getAuthTypes());
-  EXPECT_EQ(1u, configRequests());
-}
-
-TEST_F(DispatchSim, OnlineOtpOfAUserNotYetStoredAddsTheUser) {
-  serve({userWithToken("alice", true, true, true)});
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationOTP;
-  request.userLogin = "alice";
-  request.authData = codeOfSimAlice(0);
-  service_.getConfig().setUsersConfig({});
-  EXPECT_EQ(0, dispatcher.authenticate(request).getResultCode());
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
-}
-
-TEST_F(DispatchSim, Online5116SparesTheRecordAndTheDispatcherChecksOffline) {
-  serve({userWithToken("alice", true, true, true)});
-  setOffline(service_, 1);
-  fault("{\"route\":\"authentication\",\"status\":200,\"body\":\"not an envelope\"}");
-
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfTestBlob(0));
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_SERVER_IS_UNREACHABLE, otp.checkOTPOnline(message, type, response).getResultCode());
-  EXPECT_EQ(0u, configRequests());
-
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationOTP;
-  request.userLogin = "alice";
-  request.authData = codeOfTestBlob(0);
-  EXPECT_EQ(0, dispatcher.authenticate(request).getResultCode());
-  EXPECT_EQ(0u, configRequests());
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
+TEST_F(DispatchSim, OnlineOtp) {
+  const struct {
+    const char* what;
+    const char* typed;
+    bool stored, right, unreachable;
+    std::uint16_t code, type;
+    std::size_t recordings;
+    const char* lastAuthType;  // saved afterwards
+  } cases[] = {
+      // Asked for by the stored login, whatever form was typed.
+      {"accepted", "Alice@Sim.Example", true, true, false, 0, 10, 1, "otp"},
+      {"refused", "alice", true, false, false, 5113, 2, 1, "otp"},
+      {"accepted, not stored yet", "alice", false, true, false, 0, 10, 1, "otp"},
+      {"service lost", "alice", true, true, true, KV_ERROR_SERVER_IS_UNREACHABLE, 2, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    UserConfig alice = user("alice", false, true, true, "", {mobile(1001)});
+    alice.setEmail("alice@sim.example");
+    serve(c.stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
+    if (c.unreachable) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
+    std::uint16_t type = 0;
+    std::string response = kUntouched;
+    const std::string code = c.right ? otpCode(0) : wrongCode(otpCode(0));
+    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(c.typed, code), type, response);
+    EXPECT_EQ(c.code, result.getResultCode());
+    EXPECT_EQ(c.type, type);
+    if (c.type == 2) {
+      EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", false}, {"qrcode", true}}),
+                parsed<Service::ServiceResponseAuthOTP>(response).getAuthTypes());
+    }
+    EXPECT_EQ(c.recordings, configRequests());
+    EXPECT_EQ(c.lastAuthType, saved("alice").getLastAuthType());
+    if (!c.unreachable) continue;
+    // The dispatcher then checks the stored blobs: the same code passes here.
+    MfaAuthenticationRequest request;
+    request.mode = Service::MFAAuthenticationOTP;
+    request.userLogin = "alice";
+    request.authData = code;
+    EXPECT_EQ(0, MfaAuthentication(&service_).authenticate(request).getResultCode());
+    EXPECT_EQ(0u, configRequests());
+    EXPECT_EQ("otp", saved("alice").getLastAuthType());
+  }
 }
 
 }  // namespace
