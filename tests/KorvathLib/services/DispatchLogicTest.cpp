@@ -1,15 +1,17 @@
 // The dispatcher and the factors' services without a reachable service (the deployment values
 // point at a closed loopback port): what the dispatcher checks before any service, the push
 // task queue, what every service answers to a request it refuses before any check, the offline
-// OTP rules and what they save, and the password-only sign-in.
+// OTP and QR-code checks and what they save, the password-only sign-in, the forgot-token expiry
+// and screen, offline activation and the sign-in while a forgot-token period runs.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <future>
+#include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "Korvath/Config.h"
 #include "Korvath/Model/TransactionData.h"
@@ -71,35 +73,30 @@ TEST_F(DispatchLogic, ChecksBeforeAnyService) {
     r.userPassword.assign(300, 'p');
     EXPECT_EQ(5108, dispatcher.authenticate(r).getResultCode());
   }
-  Korvath::Model::TransactionData probe;
-  const struct {
-    std::uint8_t mode;
-    std::function<void(MfaAuthenticationRequest&)> change;
-    std::uint16_t code;
-  } cases[] = {
-      {1, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
-      {2, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
-      {4, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+  for (std::uint8_t mode : {1, 2, 4}) {
+    MfaAuthenticationRequest r = request(mode);
+    r.authData.clear();
+    EXPECT_EQ(5113, dispatcher.authenticate(r).getResultCode()) << int(mode);
+  }
+  using Change = void (*)(MfaAuthenticationRequest&);
+  const std::tuple<std::uint8_t, Change, std::uint16_t> cases[] = {
       {4, [](MfaAuthenticationRequest& r) { r.challenge.clear(); }, 5113},
       {2, [](MfaAuthenticationRequest& r) { r.transactionId.assign(35, 'x'); }, 5113},
       {2, [](MfaAuthenticationRequest& r) { r.transactionId = "123e4567-e89b-12d3-a456-426614174000"; }, 5108},
-      {2, [](MfaAuthenticationRequest& r) { r.transactionData = "{not json"; }, probe.fillFromJson("{not json")},
-      {0, nullptr, 5113}, {3, nullptr, 5113}, {6, nullptr, 5113}, {7, nullptr, 5113}, {10, nullptr, 5113},
-      {9, nullptr, 0},  // the agent's resource is gone: the password suffices
-  };
-  for (const auto& c : cases) {
-    MfaAuthenticationRequest r = request(c.mode);
-    if (c.change) c.change(r);
-    EXPECT_EQ(c.code, dispatcher.authenticate(r).getResultCode()) << int(c.mode);
+      {2, [](MfaAuthenticationRequest& r) { r.transactionData = "{not json"; },
+       Korvath::Model::TransactionData().fillFromJson("{not json")}};
+  for (const auto& [mode, change, code] : cases) {
+    MfaAuthenticationRequest r = request(mode);
+    change(r);
+    EXPECT_EQ(code, dispatcher.authenticate(r).getResultCode()) << r.challenge << r.transactionId << r.transactionData;
+  }
+  // Modes without an operation here, and 9: the agent's resource is gone, the password suffices.
+  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9}) {
+    EXPECT_EQ(mode == 9 ? 0 : 5113, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
   }
   Korvath::Utils::AutoTokenCancellationRelease token;
-  EXPECT_EQ(5103, MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
-  // Without a service state every mode but 9 is refused and no push starts.
-  MfaAuthentication stateless(nullptr);
-  for (std::uint8_t mode : {1, 2, 4, 5, 8, 9}) {
-    EXPECT_EQ(mode == 9 ? 0 : 5113, stateless.authenticate(request(mode)).getResultCode()) << int(mode);
-  }
-  EXPECT_EQ(255u, stateless.authenticateAsync(request(3), token));
+  EXPECT_EQ(5103,
+            MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
   EXPECT_TRUE(service_.getFutures().empty());
   EXPECT_FALSE(configWritten());
 }
@@ -126,60 +123,31 @@ TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
 
 // ------------------------------------------------------------------------- refusals
 
-enum class Op {
-  Push,
-  OtpOnline,
-  OtpOffline,
-  QrCommand,
-  QrCommandOnline,
-  QrCheck,
-  QrCheckOnline,
-  Screen,
-  Activation,
-  ActivationOnline,
-  ActivationShortChallenge,
-  SignIn,
-  Password
-};
-
 class ServiceRefusals : public ServiceTestBase {
  protected:
-  std::uint16_t run(Op op, const std::string& login, std::uint16_t& type, std::string& response) {
-    std::atomic<bool> internet{op == Op::QrCommandOnline};
+  // Runs operation `op` of the services for `login`.
+  std::uint16_t run(const std::string& op, const std::string& login, std::uint16_t& type, std::string& response) {
+    std::atomic<bool> internet{op == "command online"};
     KvServiceOTP otp(&service_);
     KvServiceQRCode qr(&service_, &internet);
     KvServiceForgotAuthenticator forgot(&service_);
-    switch (op) {
-      case Op::Push:
-        return KvServicePush(service_).sendPush(baseRequest(login), &type, response, nullptr).getResultCode();
-      case Op::OtpOnline:
-        return otp.checkOTPOnline(otpRequest(login, "123456"), type, response).getResultCode();
-      case Op::OtpOffline:
-        return otp.checkOTP(otpRequest(login, "123456"), type, response).getResultCode();
-      case Op::QrCommand:
-      case Op::QrCommandOnline:
-        return qr.genCmdQRCode(baseRequest(login), type, response).getResultCode();
-      case Op::QrCheck:
-      case Op::QrCheckOnline:
-        return qr.checkQRCode(qrRequest(login, "123456", shown_, op == Op::QrCheckOnline), type, response)
-            .getResultCode();
-      case Op::Screen:
-        return forgot.getForgotAuthenticatorScreen(baseRequest(login), type, response, &internet);
-      case Op::Activation:
-        return forgot.checkActiveForgotAuthenticatorOffline(activationRequest(login, 8, "123456", "654321"), type,
-                                                            response);
-      case Op::ActivationOnline:
-      case Op::ActivationShortChallenge:
-        return forgot
-            .checkActiveForgotAuthenticatorOnline(
-                activationRequest(login, 8, op == Op::ActivationOnline ? "123456" : "123", "654321"), type, response)
-            .getResultCode();
-      case Op::SignIn:
-        return forgot.checkForgotAuthenticator(baseRequest(login), type, response);
-      case Op::Password:
-        return KvServicePassword(&service_).checkPassword(baseRequest(login));
+    const auto activation = activationRequest(login, 8, op == "short challenge" ? "123" : "123456", "654321");
+    if (op == "push")
+      return KvServicePush(service_).sendPush(baseRequest(login), &type, response, nullptr).getResultCode();
+    if (op == "otp online") return otp.checkOTPOnline(otpRequest(login, "123456"), type, response).getResultCode();
+    if (op == "otp") return otp.checkOTP(otpRequest(login, "123456"), type, response).getResultCode();
+    if (op.rfind("command", 0) == 0) return qr.genCmdQRCode(baseRequest(login), type, response).getResultCode();
+    if (op.rfind("qr check", 0) == 0) {
+      const auto request = qrRequest(login, "123456", shown_, op == "qr check online");
+      return qr.checkQRCode(request, type, response).getResultCode();
     }
-    return 0;
+    if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type, response, &internet);
+    if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type, response);
+    if (op == "activation online" || op == "short challenge") {
+      return forgot.checkActiveForgotAuthenticatorOnline(activation, type, response).getResultCode();
+    }
+    if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type, response);
+    return KvServicePassword(&service_).checkPassword(baseRequest(login));
   }
   ServiceResponseAuthQRCode shown_;
 };
@@ -188,69 +156,65 @@ class ServiceRefusals : public ServiceTestBase {
 // (type, and the first factor of the reply, or the response left alone) and nothing saved.
 TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
   const struct {
-    Op op;
-    const char* login;
+    const char *op, *login;
     std::uint8_t offline, forgotToken;
     std::uint16_t code, type;
     const char* first;  // nullptr: the response is left alone
   } cases[] = {
       // An empty login: 5013 and the screen of every factor.
-      {Op::Push, "", 1, 1, 5013, 5, "push"},
-      {Op::OtpOnline, "", 1, 1, 5013, 2, "otp"},
-      {Op::OtpOffline, "", 1, 1, 5013, 2, "otp"},
-      {Op::QrCommand, "", 1, 1, 5013, 3, "qrcode"},
-      {Op::QrCommandOnline, "", 1, 1, 5013, 3, "qrcode"},
-      {Op::QrCheck, "", 1, 1, 5013, 3, "qrcode"},
-      {Op::QrCheck, "mallory", 1, 1, 5013, 3, "qrcode"},  // no blobs to check against
-      {Op::QrCheckOnline, "", 1, 1, 5013, 3, "qrcode"},
-      {Op::Screen, "", 1, 1, 5013, 6, "push"},
-      {Op::Activation, "", 1, 1, 5013, 6, "push"},
-      {Op::ActivationOnline, "", 1, 1, 5013, 6, "push"},
-      {Op::SignIn, "", 1, 1, 5013, 7, "push"},
-      {Op::Password, "", 1, 1, 5013, 0, nullptr},
+      {"push", "", 1, 1, 5013, 5, "push"},
+      {"otp online", "", 1, 1, 5013, 2, "otp"},
+      {"command", "", 1, 1, 5013, 3, "qrcode"},
+      {"command online", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "mallory", 1, 1, 5013, 3, "qrcode"},  // no blobs to check against
+      {"qr check online", "", 1, 1, 5013, 3, "qrcode"},
+      {"screen", "", 1, 1, 5013, 6, "push"},
+      {"activation", "", 1, 1, 5013, 6, "push"},
+      {"activation online", "", 1, 1, 5013, 6, "push"},
+      {"sign-in", "", 1, 1, 5013, 7, "push"},
+      {"password", "", 1, 1, 5013, 0, nullptr},
       // A factor the user may not use: 5115 and the screen of their predominant factor.
-      {Op::OtpOffline, "quinn", 1, 1, 5115, 4, nullptr},
-      {Op::OtpOffline, "plain", 1, 1, 5115, 5, nullptr},
-      {Op::QrCommand, "olive", 1, 1, 5115, 2, nullptr},
-      {Op::QrCommand, "plain", 1, 1, 5115, 5, nullptr},
-      {Op::QrCheck, "olive", 1, 1, 5115, 2, nullptr},
-      {Op::Password, "olive", 1, 1, 5115, 0, nullptr},
-      {Op::Screen, "olive", 1, 0, 5115, 2, "otp"},  // forgot-token mode off
-      {Op::Activation, "olive", 1, 0, 5115, 2, "otp"},
-      {Op::ActivationOnline, "olive", 1, 0, 5115, 2, "otp"},
-      {Op::SignIn, "quinn", 1, 0, 5115, 4, nullptr},
-      {Op::Activation, "olive", 0, 1, 5122, 2, "otp"},  // offline use not allowed
+      {"otp", "quinn", 1, 1, 5115, 4, nullptr},
+      {"otp", "plain", 1, 1, 5115, 5, nullptr},
+      {"command", "olive", 1, 1, 5115, 2, nullptr},
+      {"command", "plain", 1, 1, 5115, 5, nullptr},
+      {"qr check", "olive", 1, 1, 5115, 2, nullptr},
+      {"password", "olive", 1, 1, 5115, 0, nullptr},
+      {"screen", "olive", 1, 0, 5115, 2, "otp"},  // forgot-token mode off
+      {"activation", "olive", 1, 0, 5115, 2, "otp"},
+      {"activation online", "olive", 1, 0, 5115, 2, "otp"},
+      {"sign-in", "quinn", 1, 0, 5115, 4, nullptr},
+      {"activation", "olive", 0, 1, 5122, 2, "otp"},  // offline use not allowed
       // Not stored (and not to be added without the service): 5104.
-      {Op::Screen, "mallory", 1, 1, 5104, 5, "push"},
-      {Op::Activation, "mallory", 1, 1, 5104, 5, "push"},
-      {Op::ActivationOnline, "mallory", 1, 1, 5104, 5, "push"},
-      {Op::SignIn, "mallory", 1, 1, 5104, 7, nullptr},
-      {Op::Password, "mallory", 1, 1, 5104, 0, nullptr},
+      {"screen", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation online", "mallory", 1, 1, 5104, 5, "push"},
+      {"sign-in", "mallory", 1, 1, 5104, 7, nullptr},
+      {"password", "mallory", 1, 1, 5104, 0, nullptr},
       // A challenge of 1-3 characters makes the request record throw: nothing is sent.
-      {Op::ActivationShortChallenge, "olive", 1, 1, 5206, 6, nullptr},
+      {"short challenge", "olive", 1, 1, 5206, 6, nullptr},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string("op ") + std::to_string(static_cast<int>(c.op)) + " login '" + c.login + "'");
-    serve({user("alice", true, true, true, "push", {mobile(1001)}), user("olive", false, false, true, "otp", {mobile(2)}),
+    SCOPED_TRACE(std::string(c.op) + " '" + c.login + "'");
+    serve({user("alice", true, true, true, "push", {mobile(1001)}),
+           user("olive", false, false, true, "otp", {mobile(2)}),
            user("quinn", false, true, false, "qrcode", {mobile(3)}), user("plain", false, false, false)});
-    if (c.op == Op::QrCheck || c.op == Op::QrCheckOnline) {
-      std::uint16_t type = 0;
-      std::string response;
+    std::uint16_t type = 0;
+    std::string response;
+    if (std::string(c.op).rfind("qr check", 0) == 0) {
       ASSERT_EQ(0, KvServiceQRCode(&service_).genCmdQRCode(baseRequest("alice"), type, response).getResultCode());
       shown_ = parsed<ServiceResponseAuthQRCode>(response);
     }
     setServerFlags(c.offline, 1, c.forgotToken);
-    std::uint16_t type = 0;
-    std::string response = kUntouched;
+    type = 0;
+    response = kUntouched;
     EXPECT_EQ(c.code, run(c.op, c.login, type, response));
     EXPECT_EQ(c.type, type);
-    if (c.first == nullptr) {
-      EXPECT_EQ(kUntouched, response);
-    } else {
-      EXPECT_EQ(c.first, parsed<ServiceResponseBase>(response).getLastAuthType());
-    }
+    EXPECT_EQ(c.first ? c.first : kUntouched,
+              c.first ? parsed<ServiceResponseBase>(response).getLastAuthType() : response);
     // (An unknown user's screen tries to add the user, which may save.)
-    EXPECT_TRUE(c.op == Op::Screen || !configWritten());
+    EXPECT_TRUE(std::string(c.op) == "screen" || !configWritten());
   }
 }
 
@@ -309,44 +273,174 @@ TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysU
   EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode());
 }
 
-TEST_F(DispatchLogic, OtpWithoutTheServiceChecksTheStoredBlobsOnlyWhenOfflineUseIsAllowed) {
+TEST_F(DispatchLogic, OfflineOtpAsksTheServiceWhenOnlyItCouldCheck) {
   serve({user("alice", true, true, true, "", {mobile(1001)}), user("bob", true, true, true, "", {mobile(2, false)})});
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(1);
-  r.authData = otpCode(0);
-  EXPECT_EQ(0, dispatcher.authenticate(r).getResultCode());  // online first, then the fall-back
-  EXPECT_EQ("otp", saved("alice").getLastAuthType());
-  // Every authenticator blocked: only the service could check; nothing to show.
+  KvServiceOTP otp(&service_);
   std::uint16_t type = 0;
   std::string response = kUntouched;
-  EXPECT_EQ(5135, KvServiceOTP(&service_).checkOTP(otpRequest("bob", otpCode(0)), type, response).getResultCode());
+  // Every authenticator blocked, and the service cannot be reached: nothing to show.
+  EXPECT_EQ(5135, otp.checkOTP(otpRequest("bob", otpCode(0)), type, response).getResultCode());
   EXPECT_EQ(10, type);
   EXPECT_EQ("", response);
-  // Offline use not allowed: the service is asked, and cannot be reached.
+  // Offline use not allowed: the stored blobs are not looked at.
   setServerFlags(0, 1, 1);
-  r.onLine = false;
-  r.authData = otpCode(1);
-  EXPECT_FALSE(Korvath::isServerReachable(dispatcher.authenticate(r).getResultCode()));
+  const std::uint16_t code = otp.checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode();
+  EXPECT_FALSE(Korvath::isServerReachable(code)) << code;
 }
 
-// ------------------------------------------------------------------------- password
+// ================================================================== QR code and forgot token
 
-TEST_F(DispatchLogic, PasswordAloneSignsInAStoredUserWithoutFactorsAndKeepsNoPassword) {
-  UserConfig plain = user("plain", false, false, false);
-  plain.setPassword("remembered");
-  serve({plain});
-  ServiceRequestBase message = baseRequest("plain@corp.example");
-  message.setUserPassword("typed");
-  message.setCheckRememberPassword(true);
-  EXPECT_EQ(0, KvServicePassword(&service_).checkPassword(message));
-  const UserConfig stored = saved("plain");
-  EXPECT_EQ("password", stored.getLastAuthType());
-  EXPECT_EQ("", stored.getPassword());
-  EXPECT_EQ(BizCoreTest::FakeClock::kStart, stored.getLastAuthTime());
-  // The dispatcher gives it the dialog's state, so mode 8 finds the stored user.
-  MfaAuthenticationRequest r = request(8);
-  r.userLogin = "plain";
-  EXPECT_EQ(0, MfaAuthentication(&service_).authenticate(r).getResultCode());
+class QrForgotLogic : public ServiceTestBase {
+ protected:
+  std::uint64_t now() { return clock_.nowFileTime(); }
+  // A command made on this machine for `login`, as the panel would show it.
+  ServiceResponseAuthQRCode offlineCommand(const std::string& login) {
+    std::uint16_t type = 0;
+    std::string response;
+    EXPECT_EQ(0,
+              KvServiceQRCode(&service_, &internet_).genCmdQRCode(baseRequest(login), type, response).getResultCode());
+    EXPECT_EQ(4, type);
+    return parsed<ServiceResponseAuthQRCode>(response);
+  }
+  std::uint16_t screen(const std::string& login) {
+    return KvServiceForgotAuthenticator(&service_).getForgotAuthenticatorScreen(baseRequest(login), type_, response_,
+                                                                                &internet_);
+  }
+
+  std::atomic<bool> internet_{false};
+  std::uint16_t type_ = 0;
+  std::string response_ = kUntouched;
+};
+
+// ================================================================== QR code
+
+TEST_F(QrForgotLogic, OfflineCheckSavesTheBlobsAfterARefusalAndAnAcceptance) {
+  UserConfig alice = user("alice", true, true, true, "push", {mobile(1001)});
+  alice.setFallbackExpiration(now() + kHour);
+  serve({alice});
+  const ServiceResponseAuthQRCode shown = offlineCommand("alice");
+  const std::string answer = answerFor(alice.getAuthenticators()[0].getBlob(), shown.getCommand());
+  KvServiceQRCode qr(&service_);
+
+  // A wrong answer: the command again, and the failed attempt saved.
+  EXPECT_EQ(5204,
+            qr.checkQRCode(qrRequest("alice", wrongCode(answer), shown, false), type_, response_).getResultCode());
+  EXPECT_EQ(4, type_);
+  const ServiceResponseAuthQRCode again = parsed<ServiceResponseAuthQRCode>(response_);
+  EXPECT_EQ(shown.getCommand(), again.getCommand());
+  EXPECT_EQ(shown.getTransactionData().toJson(), again.getTransactionData().toJson());
+  EXPECT_FALSE(again.getOnLine());
+  const UserConfig afterRefusal = saved("alice");
+  EXPECT_NE(alice.getAuthenticators()[0].getBlob(), afterRefusal.getAuthenticators()[0].getBlob());
+  EXPECT_EQ(now() + kHour, afterRefusal.getFallbackExpiration());  // not ended by a refusal
+
+  EXPECT_EQ(0, qr.checkQRCode(qrRequest("ALICE", answer, shown, false), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  EXPECT_TRUE(response_.empty());
+  const UserConfig afterAcceptance = saved("alice");
+  EXPECT_EQ("qrcode", afterAcceptance.getLastAuthType());
+  EXPECT_EQ(now(), afterAcceptance.getLastAuthTime());
+  EXPECT_EQ(0u, afterAcceptance.getFallbackExpiration());
+  // The success cleared the failed attempt, and that state was saved.
+  EXPECT_NE(afterRefusal.getAuthenticators()[0].getBlob(), afterAcceptance.getAuthenticators()[0].getBlob());
+
+  // An accepted answer whose new blob state cannot be saved fails with the save's code.
+  service_.getConfig().setFilePath(dir_.file("missing/dir/kvconfig.cfg"));
+  const ServiceResponseAuthQRCode next = offlineCommand("alice");
+  const std::string nextAnswer = answerFor(afterAcceptance.getAuthenticators()[0].getBlob(), next.getCommand());
+  EXPECT_EQ(5102, qr.checkQRCode(qrRequest("alice", nextAnswer, next, false), type_, response_).getResultCode());
+}
+
+// ================================================================== forgot token
+
+TEST(ForgotTokenExpiry, TheServicesExpiryWinsMovedToTheLocalClockAndHeldAtTheEndsOfTheRange) {
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t ms = 1760000000000ull;
+  const std::uint64_t asFileTime = (ms + 11644473600000ull) * 10000ull;
+  // The service's expiry (Unix ms, 0: none), the local period, the service's clock ahead by, the expiry here.
+  const std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t> cases[] = {
+      {0, 500, 3600, 500},
+      {ms, max, 0, asFileTime},
+      {ms, 0, 3600, asFileTime - kHour},
+      {ms, 0, -3600, asFileTime + kHour},
+      {max - 5, 0, 0, max},
+      {max - 5, 0, std::numeric_limits<std::int64_t>::min(), max},
+      {1, 0, std::numeric_limits<std::int64_t>::max(), 0}};
+  for (const auto& [serviceExpiryMs, fallback, timeDifference, expected] : cases) {
+    UserConfig user;
+    user.setAuthenticatorForgottenExpiryTimestamp(serviceExpiryMs);
+    user.setFallbackExpiration(fallback);
+    EXPECT_EQ(expected, KvServiceForgotAuthenticator::effectiveExpiry(user, timeDifference))
+        << serviceExpiryMs << " " << timeDifference;
+  }
+}
+
+TEST_F(QrForgotLogic, ScreenIsTheAuthenticationScreenWhileAPeriodRunsHere) {
+  const std::int64_t nowMs = clock_.nowUnixMs();
+  const std::uint64_t now = BizCoreTest::FakeClock::kStart;
+  // The local period, the service's expiry (Unix ms, 0: none), its clock ahead by, the screen. An
+  // expiry equal to now still runs; 30 minutes ahead on a clock one hour ahead have passed here.
+  const std::tuple<std::uint64_t, std::int64_t, std::int64_t, int> cases[] = {
+      {now, 0, 0, 7}, {now - 1, 0, 0, 6}, {0, nowMs + 1800000, 0, 7}, {0, nowMs + 1800000, 3600, 6}};
+  for (const auto& [fallback, serviceExpiryMs, timeDifference, type] : cases) {
+    UserConfig frank = user("frank", true, true, true, "otp", {mobile(1001)});
+    frank.setFallbackExpiration(fallback);
+    frank.setAuthenticatorForgottenExpiryTimestamp(static_cast<std::uint64_t>(serviceExpiryMs));
+    serve({frank});
+    Korvath::ServerConfig server = service_.getConfig().getServerConfig();
+    server.setTimeDifference(timeDifference);
+    ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
+    EXPECT_EQ(0, screen("Frank"));
+    EXPECT_EQ(type, type_) << fallback << " " << serviceExpiryMs << " " << timeDifference;
+    EXPECT_EQ("otp", parsed<ServiceResponseBase>(response_).getLastAuthType());
+  }
+}
+
+TEST_F(QrForgotLogic, OfflineActivationToTheEndOfItsPeriod) {
+  UserConfig frank = user("frank", true, true, true, "qrcode", {mobile(1001)});
+  ASSERT_EQ(0, frank.setPassword("remembered"));
+  frank.setFallbackExpiration(now() + 5 * kHour);
+  serve({frank});
+  KvServiceForgotAuthenticator forgot(&service_);
+  // A code for other hours is the SDK's refusal: the running period ends and a new code is shown.
+  const std::uint16_t refused = forgot.checkActiveForgotAuthenticatorOffline(
+      activationRequest("frank", 8, "123456", adminCode("frank", 9, "123456")), type_, response_);
+  EXPECT_NE(0, refused);
+  EXPECT_LT(refused, 1000);
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ(6u, parsed<ServiceResponseActiveForgotAuthenticator>(response_).getChallenge().size());
+  EXPECT_EQ(0u, saved("frank").getFallbackExpiration());
+
+  EXPECT_EQ(
+      0, forgot.checkActiveForgotAuthenticatorOffline(
+             activationRequest("FRANK@corp.example", 8, "123456", adminCode("frank", 8, "123456")), type_, response_));
+  EXPECT_EQ(10, type_);
+  EXPECT_TRUE(response_.empty());
+  UserConfig stored = saved("frank");
+  EXPECT_EQ(now() + 8 * kHour, stored.getFallbackExpiration());
+  EXPECT_EQ("qrcode", stored.getLastAuthType());
+  EXPECT_TRUE(stored.getPassword().empty());
+  EXPECT_EQ(0, screen("frank"));
+  EXPECT_EQ(7, type_);
+
+  // The sign-in up to the end of the period: recorded as any sign-in, keeping no password.
+  clock_.set(now() + 8 * kHour);
+  ServiceRequestBase signIn = baseRequest("frank");
+  signIn.setUserPassword("typed");
+  signIn.setCheckRememberPassword(true);
+  response_ = kUntouched;
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(signIn, type_, response_));
+  EXPECT_EQ(7, type_);
+  EXPECT_EQ(kUntouched, response_);
+  stored = saved("frank");
+  EXPECT_EQ(now(), stored.getLastAuthTime());
+  EXPECT_TRUE(stored.getPassword().empty());
+  EXPECT_EQ(now(), stored.getFallbackExpiration());
+
+  clock_.set(now() + 1);
+  EXPECT_EQ(5111, forgot.checkForgotAuthenticator(baseRequest("frank"), type_, response_));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ("qrcode", parsed<ServiceResponseActiveForgotAuthenticator>(response_).getLastAuthType());
 }
 
 }  // namespace

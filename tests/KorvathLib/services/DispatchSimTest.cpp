@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <tuple>
 
 #include "CloudTestSupport.h"
 #include "Korvath/HttpsExchange.h"
@@ -62,47 +63,35 @@ class DispatchSim : public ServiceSimTestBase {
 // ------------------------------------------------------------------------- push
 
 TEST_F(DispatchSim, WhatAPushRecords) {
-  const struct {
-    const char* what;
-    const char* login;
-    const char* decision;
-    const char* fault;
-    bool cancel;
-    std::uint16_t code, type;
-    std::size_t recordings;  // configuration requests of the recording
-    bool fallbackCleared;  // a forgot-token period ends
-  } cases[] = {
-      {"approved, not stored yet", "bob", "approve", "", false, 0, 10, 1, true},
-      {"approved", "alice", "approve", "", false, 0, 10, 1, true},
-      {"denied", "alice", "deny", "", false, KV_ERROR_DENIED_BY_USER, 5, 1, false},
-      {"service lost", "alice", "pending", kUnreachable, false, KV_ERROR_SERVER_IS_UNREACHABLE, 5, 0, false},
-      {"cancelled", "alice", "pending", "", true, KV_ERROR_WAITING_PUSH_RESULT, 5, 0, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  // Login, decision, fault, cancelled, code, type, recorded (one configuration request), a
+  // forgot-token period ended. A failure answers the user's push screen with their own factors.
+  const std::tuple<const char*, const char*, const char*, bool, int, int, bool, bool> cases[] = {
+      {"bob", "approve", "", false, 0, 10, true, true},  // not stored yet: added
+      {"alice", "approve", "", false, 0, 10, true, true},
+      {"alice", "deny", "", false, KV_ERROR_DENIED_BY_USER, 5, true, false},
+      {"alice", "pending", kUnreachable, false, KV_ERROR_SERVER_IS_UNREACHABLE, 5, false, false},
+      {"alice", "pending", "", true, KV_ERROR_WAITING_PUSH_RESULT, 5, false, false}};
+  for (const auto& [login, decision, lost, cancel, code, expectedType, recorded, periodEnded] : cases) {
+    SCOPED_TRACE(std::string(login) + " " + decision + (cancel ? " cancelled" : ""));
     ASSERT_TRUE(sim_->reset()) << sim_->lastError();
     UserConfig alice = user("alice", true, false, true, "otp", {mobile(1001)});
     alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
     serve({alice});
     ASSERT_EQ(0, service_.getConfig().writeFile());
-    planPush(c.login, c.decision, 1);
-    if (*c.fault) fault(c.fault);
+    planPush(login, decision, 1);
+    if (*lost) fault(lost);
     Utils::AutoTokenCancellationRelease token;
-    if (c.cancel) token.cancel();
+    if (cancel) token.cancel();
     std::uint16_t type = 0;
-    std::string response = kUntouched;
-    EXPECT_EQ(c.code, sendPush(c.login, type, response, &token).getResultCode());
-    EXPECT_EQ(c.type, type);
-    if (c.type == 10) {
-      EXPECT_EQ("", response);
-    } else {  // the user's push screen, with their own factors
-      EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}),
-                parsed<Service::ServiceResponseBase>(response).getAuthTypes());
-    }
-    EXPECT_EQ(c.recordings, configRequests());
-    const UserConfig stored = saved(c.login);
-    EXPECT_EQ(c.recordings ? "push" : "otp", stored.getLastAuthType());
-    EXPECT_EQ(c.fallbackCleared ? 0u : alice.getFallbackExpiration(), stored.getFallbackExpiration());
+    std::string response;
+    EXPECT_EQ(code, sendPush(login, type, response, &token).getResultCode());
+    EXPECT_EQ(expectedType, type);
+    EXPECT_EQ(type == 10 ? "" : "otp push",
+              type == 10 ? response : enabledFactors(parsed<Service::ServiceResponseBase>(response).getAuthTypes()));
+    EXPECT_EQ(recorded ? 1u : 0u, configRequests());
+    const UserConfig stored = saved(login);
+    EXPECT_EQ(recorded ? "push" : "otp", stored.getLastAuthType());
+    EXPECT_EQ(periodEnded ? 0u : alice.getFallbackExpiration(), stored.getFallbackExpiration());
     // The push task worked on its own copy: the dialog's configuration in memory is not touched.
     EXPECT_LT(service_.getConfig().getUserIndex("bob"), 0);
     EXPECT_EQ("otp", service_.getConfig().getUsersConfig().at(0).getLastAuthType());
@@ -201,40 +190,32 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
 // ------------------------------------------------------------------------- OTP
 
 TEST_F(DispatchSim, OnlineOtp) {
-  const struct {
-    const char* what;
-    const char* typed;
-    bool stored, right, unreachable;
-    std::uint16_t code, type;
-    std::size_t recordings;
-    const char* lastAuthType;  // saved afterwards
-  } cases[] = {
-      // Asked for by the stored login, whatever form was typed.
-      {"accepted", "Alice@Sim.Example", true, true, false, 0, 10, 1, "otp"},
-      {"refused", "alice", true, false, false, 5113, 2, 1, "otp"},
-      {"accepted, not stored yet", "alice", false, true, false, 0, 10, 1, "otp"},
-      {"service lost", "alice", true, true, true, KV_ERROR_SERVER_IS_UNREACHABLE, 2, 0, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  // Typed, stored, right code, service lost, code, type, recorded (one configuration request).
+  // A stored user is asked for by the stored login, whatever form was typed; a failure answers
+  // the OTP screen with the user's own factors.
+  const std::tuple<const char*, bool, bool, bool, int, int, bool> cases[] = {
+      {"Alice@Sim.Example", true, true, false, 0, 10, true},
+      {"alice", true, false, false, 5113, 2, true},
+      {"alice", false, true, false, 0, 10, true},  // not stored yet: added
+      {"alice", true, true, true, KV_ERROR_SERVER_IS_UNREACHABLE, 2, false}};
+  for (const auto& [typed, stored, right, lost, expected, expectedType, recorded] : cases) {
+    SCOPED_TRACE(std::string(typed) + (stored ? " stored" : "") + (right ? " right" : "") + (lost ? " lost" : ""));
     ASSERT_TRUE(sim_->reset()) << sim_->lastError();
     UserConfig alice = user("alice", false, true, true, "", {mobile(1001)});
     alice.setEmail("alice@sim.example");
-    serve(c.stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
-    if (c.unreachable) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
+    serve(stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
+    if (lost) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
     std::uint16_t type = 0;
-    std::string response = kUntouched;
-    const std::string code = c.right ? otpCode(0) : wrongCode(otpCode(0));
-    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(c.typed, code), type, response);
-    EXPECT_EQ(c.code, result.getResultCode());
-    EXPECT_EQ(c.type, type);
-    if (c.type == 2) {
-      EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", false}, {"qrcode", true}}),
-                parsed<Service::ServiceResponseAuthOTP>(response).getAuthTypes());
-    }
-    EXPECT_EQ(c.recordings, configRequests());
-    EXPECT_EQ(c.lastAuthType, saved("alice").getLastAuthType());
-    if (!c.unreachable) continue;
+    std::string response;
+    const std::string code = right ? otpCode(0) : wrongCode(otpCode(0));
+    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(typed, code), type, response);
+    EXPECT_EQ(expected, result.getResultCode());
+    EXPECT_EQ(expectedType, type);
+    EXPECT_EQ(type == 10 ? "" : "otp qrcode",
+              type == 10 ? response : enabledFactors(parsed<Service::ServiceResponseAuthOTP>(response).getAuthTypes()));
+    EXPECT_EQ(recorded ? 1u : 0u, configRequests());
+    EXPECT_EQ(recorded ? "otp" : "", saved("alice").getLastAuthType());
+    if (!lost) continue;
     // The dispatcher then checks the stored blobs: the same code passes here.
     MfaAuthenticationRequest request;
     request.mode = Service::MFAAuthenticationOTP;

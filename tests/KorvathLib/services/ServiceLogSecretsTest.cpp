@@ -27,6 +27,7 @@
 
 using namespace Korvath;
 using namespace ServicesTest;
+using Model::UserConfig;
 using Service::MfaAuthentication;
 using Service::MfaAuthenticationRequest;
 
@@ -65,7 +66,9 @@ class ServiceLogSecrets : public ServiceTestBase {
   void SetUp() override {
     ServiceTestBase::SetUp();
     logPath_ = dir_.file("agent.log");
-    serve({user("alice", true, true, true, "", {alice_})});
+    UserConfig plain = user("plain", false, false, false);  // no factor: the password suffices
+    plain.setPassword("remembered");
+    serve({user("alice", true, true, true, "", {alice_}), plain});
     Logger::close();
     ASSERT_TRUE(Logger::open(logPath_));
   }
@@ -95,7 +98,8 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   std::atomic<bool> internet{false};
   std::uint16_t type = 0;
   std::string response;
-  ASSERT_EQ(0, Service::KvServiceQRCode(&service_, &internet).genCmdQRCode(baseRequest("alice"), type, response)
+  ASSERT_EQ(0, Service::KvServiceQRCode(&service_, &internet)
+                   .genCmdQRCode(baseRequest("alice"), type, response)
                    .getResultCode());
   const auto shown = parsed<Service::ServiceResponseAuthQRCode>(response);
   MfaAuthenticationRequest qrCheck = request(Service::MFAAuthenticationQRCode);
@@ -139,7 +143,14 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   const std::uint32_t index = dispatcher.authenticateAsync(request(Service::MFAAuthenticationPush), token);
   ASSERT_EQ(0u, index);
   EXPECT_NE(0, service_.getFutures().at(index).get().getResultCode());
-  EXPECT_NE(0, dispatcher.authenticate(request(Service::MFAAuthenticationPassword)).getResultCode());
+  EXPECT_EQ(5115, dispatcher.authenticate(request(Service::MFAAuthenticationPassword)).getResultCode());
+  MfaAuthenticationRequest password = request(Service::MFAAuthenticationPassword);
+  password.userLogin = "plain@corp.example";
+  EXPECT_EQ(0, dispatcher.authenticate(password).getResultCode());
+  const Model::UserConfig signedIn = saved("plain");
+  EXPECT_EQ("password", signedIn.getLastAuthType());
+  EXPECT_EQ("", signedIn.getPassword());  // neither the remembered nor the typed one is kept
+  EXPECT_EQ(BizCoreTest::FakeClock::kStart, signedIn.getLastAuthTime());
 
   Logger::close();
 #if !defined(_WIN32)

@@ -18,8 +18,6 @@ using namespace Korvath::Service;
 
 namespace ServicesTest {
 
-const char* const kUntouched = "untouched";
-
 namespace {
 
 const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
@@ -35,21 +33,6 @@ void removeAgentFiles() {
                                   Korvath::Platform::installConfigFilePath()}) {
     if (!path.empty()) std::remove(path.c_str());
   }
-}
-
-AuthenticatorRecord authenticator(std::uint8_t model, const std::string& serial, bool active) {
-  AuthenticationSdk::Blob::Definition definition;
-  definition.model = model;
-  definition.secret = aliceSecret();
-  definition.active = active;
-  std::string blob;
-  EXPECT_EQ(0,
-            AuthenticationSdk::Blob::create(definition, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey, blob));
-  AuthenticatorRecord record;
-  EXPECT_EQ(0, record.setModel(model));
-  EXPECT_EQ(0, record.setSerialNumber(serial));
-  EXPECT_EQ(0, record.setBlob(blob));
-  return record;
 }
 
 }  // namespace
@@ -77,7 +60,8 @@ void ServiceTestBase::pointAt(std::uint16_t port) {
 }
 
 void ServiceTestBase::writeConfigFile(const std::vector<UserConfig>& users, std::int32_t resourceId,
-                                      const std::string& masterPassword, std::uint8_t allowUnknownUsers) {
+                                      const std::string& masterPassword, std::uint8_t allowUnknownUsers,
+                                      std::uint64_t syncIntervalHours) {
   Korvath::KvCrypto crypto;
   Korvath::Config config(&crypto);
   BizCoreTest::fillSimConfig(config, Korvath::Platform::configFilePath());
@@ -89,6 +73,7 @@ void ServiceTestBase::writeConfigFile(const std::vector<UserConfig>& users, std:
   config.setLastRun(clock_.nowFileTime());
   Korvath::ServerConfig server = config.getServerConfig();
   server.setAllowUnknownUsers(allowUnknownUsers);
+  server.setSyncInterval(syncIntervalHours);
   ASSERT_EQ(0, config.setServerConfig(server));
   ASSERT_EQ(0, config.setUsersConfig(users));
   ASSERT_EQ(0, config.writeFile());
@@ -144,12 +129,6 @@ UserConfig ServiceTestBase::saved(const std::string& login) {
   return index < 0 ? UserConfig() : back.getUsersConfig().at(static_cast<std::size_t>(index));
 }
 
-bool ServiceTestBase::configWritten() {
-  Korvath::KvCrypto crypto;
-  Korvath::Config back;
-  return BizCoreTest::readBack(configPath_, crypto, back) == 0;
-}
-
 void ServiceSimTestBase::SetUp() {
   ServiceTestBase::SetUp();
   port_ = CloudTest::portFromFileNamedBy("KV_CLOUDSIM_PORT_FILE");
@@ -190,13 +169,26 @@ UserConfig user(const std::string& login, bool push, bool qrcode, bool otp, cons
 }
 
 AuthenticatorRecord mobile(std::uint32_t deviceId, bool active) {
-  AuthenticatorRecord record =
-      authenticator(AuthenticatorRecord::kModelMobile, "MOB-" + std::to_string(deviceId), active);
+  AuthenticationSdk::Blob::Definition definition;
+  definition.model = AuthenticatorRecord::kModelMobile;
+  definition.secret = aliceSecret();
+  definition.active = active;
+  std::string blob;
+  EXPECT_EQ(0,
+            AuthenticationSdk::Blob::create(definition, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey, blob));
+  AuthenticatorRecord record;
+  EXPECT_EQ(0, record.setModel(AuthenticatorRecord::kModelMobile));
+  EXPECT_EQ(0, record.setSerialNumber("MOB-" + std::to_string(deviceId)));
+  EXPECT_EQ(0, record.setBlob(blob));
   record.setDeviceId(deviceId);
   return record;
 }
 
-AuthenticatorRecord hardwareToken() { return authenticator(AuthenticatorRecord::kModelOathFirst, "HW-0001", true); }
+std::string enabledFactors(const Korvath::Model::AuthFactorMap& factors) {
+  std::string names;
+  for (const auto& [factor, on] : factors) names += on ? (names.empty() ? "" : " ") + factor : "";
+  return names;
+}
 
 std::string otpCode(std::uint64_t counter) {
   std::string code;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ namespace ServicesTest {
 // FILETIME of one hour.
 constexpr std::uint64_t kHour = 36000000000ull;
 // Text a test leaves in a response to show that an operation did not write it.
-extern const char* const kUntouched;
+constexpr const char* kUntouched = "untouched";
 
 class ServiceTestBase : public ::testing::Test {
  protected:
@@ -40,7 +41,7 @@ class ServiceTestBase : public ::testing::Test {
   // "localhost", "prod"), resource `resourceId`, the given users; lastSync and lastRun now.
   void writeConfigFile(const std::vector<Korvath::Model::UserConfig>& users, std::int32_t resourceId = 4242,
                        const std::string& masterPassword = "sim-master-password-0001",
-                       std::uint8_t allowUnknownUsers = 0);
+                       std::uint8_t allowUnknownUsers = 0, std::uint64_t syncIntervalHours = 24);
   // Writes the install configuration of the simulator's account at its default place.
   void writeInstallConfig();
   // The configuration file at its default place as it is on disk now.
@@ -51,10 +52,11 @@ class ServiceTestBase : public ::testing::Test {
   // The dialog's service_ (no start-up) holding `users`, saving to configPath_ (removed), with offline
   // authentication, remember-password and forgot-token mode on and lastSync now.
   void serve(const std::vector<Korvath::Model::UserConfig>& users);
-  void setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword, std::uint8_t enableForgotAuthenticator);
+  void setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword,
+                      std::uint8_t enableForgotAuthenticator);
   // The user as configPath_ now holds it (empty login when the file or the user is missing).
   Korvath::Model::UserConfig saved(const std::string& login);
-  bool configWritten();
+  bool configWritten() { return std::filesystem::exists(std::filesystem::u8path(configPath_)); }
 
   BizCoreTest::TempDir dir_;
   BizCoreTest::FakeClock clock_;
@@ -82,10 +84,11 @@ Korvath::Model::UserConfig user(const std::string& login, bool push, bool qrcode
                                 const std::string& lastAuthType = std::string(),
                                 const std::vector<Korvath::Model::AuthenticatorRecord>& authenticators = {});
 // A mobile authenticator (model 10) of the default account holding the simulator's alice's
-// secret (the RFC 4226 test secret); an OATH hardware token (model 11) with the same secret.
+// secret (the RFC 4226 test secret).
 Korvath::Model::AuthenticatorRecord mobile(std::uint32_t deviceId, bool active = true);
-Korvath::Model::AuthenticatorRecord hardwareToken();
 
+// The names of the factors that are on, in the map's order, separated by blanks.
+std::string enabledFactors(const Korvath::Model::AuthFactorMap& factors);
 // The HOTP code of that secret at `counter`.
 std::string otpCode(std::uint64_t counter);
 // A six-digit code other than `right`.
