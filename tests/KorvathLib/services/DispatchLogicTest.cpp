@@ -126,30 +126,31 @@ TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
 class ServiceRefusals : public ServiceTestBase {
  protected:
   // Runs operation `op` of the services for `login`.
-  std::uint16_t run(const std::string& op, const std::string& login, std::uint16_t& type, std::string& response) {
+  std::uint16_t run(const std::string& op, const std::string& login) {
     std::atomic<bool> internet{op == "command online"};
     KvServiceOTP otp(&service_);
     KvServiceQRCode qr(&service_, &internet);
     KvServiceForgotAuthenticator forgot(&service_);
     const auto activation = activationRequest(login, 8, op == "short challenge" ? "123" : "123456", "654321");
     if (op == "push")
-      return KvServicePush(service_).sendPush(baseRequest(login), &type, response, nullptr).getResultCode();
-    if (op == "otp online") return otp.checkOTPOnline(otpRequest(login, "123456"), type, response).getResultCode();
-    if (op == "otp") return otp.checkOTP(otpRequest(login, "123456"), type, response).getResultCode();
-    if (op.rfind("command", 0) == 0) return qr.genCmdQRCode(baseRequest(login), type, response).getResultCode();
+      return KvServicePush(service_).sendPush(baseRequest(login), &type_, response_, nullptr).getResultCode();
+    if (op == "otp online") return otp.checkOTPOnline(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op == "otp") return otp.checkOTP(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op.rfind("command", 0) == 0) return qr.genCmdQRCode(baseRequest(login), type_, response_).getResultCode();
     if (op.rfind("qr check", 0) == 0) {
-      const auto request = qrRequest(login, "123456", shown_, op == "qr check online");
-      return qr.checkQRCode(request, type, response).getResultCode();
+      const auto request = qrRequest(login, "123456", offlineCommand("alice"), op == "qr check online");
+      type_ = 0;
+      response_ = kUntouched;
+      return qr.checkQRCode(request, type_, response_).getResultCode();
     }
-    if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type, response, &internet);
-    if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type, response);
+    if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type_, response_, &internet);
+    if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type_, response_);
     if (op == "activation online" || op == "short challenge") {
-      return forgot.checkActiveForgotAuthenticatorOnline(activation, type, response).getResultCode();
+      return forgot.checkActiveForgotAuthenticatorOnline(activation, type_, response_).getResultCode();
     }
-    if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type, response);
+    if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type_, response_);
     return KvServicePassword(&service_).checkPassword(baseRequest(login));
   }
-  ServiceResponseAuthQRCode shown_;
 };
 
 // What every service answers to a request it refuses before any check: its code, the screen
@@ -200,19 +201,13 @@ TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
     serve({user("alice", true, true, true, "push", {mobile(1001)}),
            user("olive", false, false, true, "otp", {mobile(2)}),
            user("quinn", false, true, false, "qrcode", {mobile(3)}), user("plain", false, false, false)});
-    std::uint16_t type = 0;
-    std::string response;
-    if (std::string(c.op).rfind("qr check", 0) == 0) {
-      ASSERT_EQ(0, KvServiceQRCode(&service_).genCmdQRCode(baseRequest("alice"), type, response).getResultCode());
-      shown_ = parsed<ServiceResponseAuthQRCode>(response);
-    }
     setServerFlags(c.offline, 1, c.forgotToken);
-    type = 0;
-    response = kUntouched;
-    EXPECT_EQ(c.code, run(c.op, c.login, type, response));
-    EXPECT_EQ(c.type, type);
+    type_ = 0;
+    response_ = kUntouched;
+    EXPECT_EQ(c.code, run(c.op, c.login));
+    EXPECT_EQ(c.type, type_);
     EXPECT_EQ(c.first ? c.first : kUntouched,
-              c.first ? parsed<ServiceResponseBase>(response).getLastAuthType() : response);
+              c.first ? parsed<ServiceResponseBase>(response_).getLastAuthType() : response_);
     // (An unknown user's screen tries to add the user, which may save.)
     EXPECT_TRUE(std::string(c.op) == "screen" || !configWritten());
   }
@@ -225,34 +220,30 @@ TEST_F(DispatchLogic, OfflineOtpSavesTheRecordAfterARefusalAndAnAcceptance) {
   alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
   serve({alice});
   KvServiceOTP otp(&service_);
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult refused = otp.checkOTP(otpRequest("alice", wrongCode(otpCode(0))), type, response);
+  const KvResult refused = otp.checkOTP(otpRequest("alice", wrongCode(otpCode(0))), type_, response_);
   EXPECT_NE(0, refused.getResultCode());
   EXPECT_EQ(0, refused.getCloudErrorCode());
-  EXPECT_EQ(2, type);
+  EXPECT_EQ(2, type_);
   EXPECT_EQ((Korvath::Model::AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}),
-            parsed<ServiceResponseAuthOTP>(response).getAuthTypes());
+            parsed<ServiceResponseAuthOTP>(response_).getAuthTypes());
   const UserConfig afterRefusal = saved("alice");
   EXPECT_NE(alice.getAuthenticators().at(0).getBlob(), afterRefusal.getAuthenticators().at(0).getBlob());
   EXPECT_EQ(alice.getFallbackExpiration(), afterRefusal.getFallbackExpiration());
 
-  EXPECT_EQ(0, otp.checkOTP(otpRequest("ALICE", otpCode(0)), type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
+  EXPECT_EQ(0, otp.checkOTP(otpRequest("ALICE", otpCode(0)), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  EXPECT_EQ("", response_);
   const UserConfig afterAcceptance = saved("alice");
   EXPECT_EQ("otp", afterAcceptance.getLastAuthType());
   EXPECT_EQ(0u, afterAcceptance.getFallbackExpiration());
   EXPECT_NE(afterRefusal.getAuthenticators().at(0).getBlob(), afterAcceptance.getAuthenticators().at(0).getBlob());
   // The same code again is a replay, refused by the saved counter.
-  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode());
+  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
 }
 
 TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysUsed) {
   serve({user("alice", true, true, true, "", {mobile(1001)})});
   KvServiceOTP otp(&service_);
-  std::uint16_t type = 0;
-  std::string response;
   {
     // Another process holds the configuration lock for longer than a save waits for it.
     std::promise<void> held, release;
@@ -262,29 +253,27 @@ TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysU
       release.get_future().wait();
     });
     held.get_future().wait();
-    EXPECT_EQ(5102, otp.checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode());
+    EXPECT_EQ(5102, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
     release.set_value();
     holder.join();
   }
-  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode());
+  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
   // The refusal saved the counter: the code is used up on this machine.
   const UserConfig stored = saved("alice");
   serve({stored});
-  EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode());
+  EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
 }
 
 TEST_F(DispatchLogic, OfflineOtpAsksTheServiceWhenOnlyItCouldCheck) {
   serve({user("alice", true, true, true, "", {mobile(1001)}), user("bob", true, true, true, "", {mobile(2, false)})});
   KvServiceOTP otp(&service_);
-  std::uint16_t type = 0;
-  std::string response = kUntouched;
   // Every authenticator blocked, and the service cannot be reached: nothing to show.
-  EXPECT_EQ(5135, otp.checkOTP(otpRequest("bob", otpCode(0)), type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
+  EXPECT_EQ(5135, otp.checkOTP(otpRequest("bob", otpCode(0)), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  EXPECT_EQ("", response_);
   // Offline use not allowed: the stored blobs are not looked at.
   setServerFlags(0, 1, 1);
-  const std::uint16_t code = otp.checkOTP(otpRequest("alice", otpCode(0)), type, response).getResultCode();
+  const std::uint16_t code = otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode();
   EXPECT_FALSE(Korvath::isServerReachable(code)) << code;
 }
 
@@ -293,23 +282,12 @@ TEST_F(DispatchLogic, OfflineOtpAsksTheServiceWhenOnlyItCouldCheck) {
 class QrForgotLogic : public ServiceTestBase {
  protected:
   std::uint64_t now() { return clock_.nowFileTime(); }
-  // A command made on this machine for `login`, as the panel would show it.
-  ServiceResponseAuthQRCode offlineCommand(const std::string& login) {
-    std::uint16_t type = 0;
-    std::string response;
-    EXPECT_EQ(0,
-              KvServiceQRCode(&service_, &internet_).genCmdQRCode(baseRequest(login), type, response).getResultCode());
-    EXPECT_EQ(4, type);
-    return parsed<ServiceResponseAuthQRCode>(response);
-  }
   std::uint16_t screen(const std::string& login) {
     return KvServiceForgotAuthenticator(&service_).getForgotAuthenticatorScreen(baseRequest(login), type_, response_,
                                                                                 &internet_);
   }
 
   std::atomic<bool> internet_{false};
-  std::uint16_t type_ = 0;
-  std::string response_ = kUntouched;
 };
 
 // ================================================================== QR code
@@ -382,7 +360,7 @@ TEST_F(QrForgotLogic, ScreenIsTheAuthenticationScreenWhileAPeriodRunsHere) {
   // expiry equal to now still runs; 30 minutes ahead on a clock one hour ahead have passed here.
   const std::tuple<std::uint64_t, std::int64_t, std::int64_t, int> cases[] = {
       {now, 0, 0, 7}, {now - 1, 0, 0, 6}, {0, nowMs + 1800000, 0, 7}, {0, nowMs + 1800000, 3600, 6}};
-  for (const auto& [fallback, serviceExpiryMs, timeDifference, type] : cases) {
+  for (const auto& [fallback, serviceExpiryMs, timeDifference, screenType] : cases) {
     UserConfig frank = user("frank", true, true, true, "otp", {mobile(1001)});
     frank.setFallbackExpiration(fallback);
     frank.setAuthenticatorForgottenExpiryTimestamp(static_cast<std::uint64_t>(serviceExpiryMs));
@@ -391,7 +369,7 @@ TEST_F(QrForgotLogic, ScreenIsTheAuthenticationScreenWhileAPeriodRunsHere) {
     server.setTimeDifference(timeDifference);
     ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
     EXPECT_EQ(0, screen("Frank"));
-    EXPECT_EQ(type, type_) << fallback << " " << serviceExpiryMs << " " << timeDifference;
+    EXPECT_EQ(screenType, type_) << fallback << " " << serviceExpiryMs << " " << timeDifference;
     EXPECT_EQ("otp", parsed<ServiceResponseBase>(response_).getLastAuthType());
   }
 }

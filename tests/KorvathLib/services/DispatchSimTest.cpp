@@ -51,10 +51,10 @@ class DispatchSim : public ServiceSimTestBase {
     ASSERT_EQ(200u, answer.httpStatus) << answer.body;
   }
 
-  KvResult sendPush(const std::string& login, std::uint16_t& type, std::string& response,
+  KvResult sendPush(const std::string& login, std::uint16_t& type_, std::string& response_,
                     Utils::AutoTokenCancellationRelease* token = nullptr) {
     Service::KvServicePush push(service_);
-    return push.sendPush(baseRequest(login), &type, response, token);
+    return push.sendPush(baseRequest(login), &type_, response_, token);
   }
 
   std::size_t configRequests() { return recorded("/config").size(); }
@@ -63,7 +63,7 @@ class DispatchSim : public ServiceSimTestBase {
 // ------------------------------------------------------------------------- push
 
 TEST_F(DispatchSim, WhatAPushRecords) {
-  // Login, decision, fault, cancelled, code, type, recorded (one configuration request), a
+  // Login, decision, fault, cancelled, code, type_, recorded (one configuration request), a
   // forgot-token period ended. A failure answers the user's push screen with their own factors.
   const std::tuple<const char*, const char*, const char*, bool, int, int, bool, bool> cases[] = {
       {"bob", "approve", "", false, 0, 10, true, true},  // not stored yet: added
@@ -82,12 +82,10 @@ TEST_F(DispatchSim, WhatAPushRecords) {
     if (*lost) fault(lost);
     Utils::AutoTokenCancellationRelease token;
     if (cancel) token.cancel();
-    std::uint16_t type = 0;
-    std::string response;
-    EXPECT_EQ(code, sendPush(login, type, response, &token).getResultCode());
-    EXPECT_EQ(expectedType, type);
-    EXPECT_EQ(type == 10 ? "" : "otp push",
-              type == 10 ? response : enabledFactors(parsed<Service::ServiceResponseBase>(response).getAuthTypes()));
+    EXPECT_EQ(code, sendPush(login, type_, response_, &token).getResultCode());
+    EXPECT_EQ(expectedType, type_);
+    EXPECT_EQ(type_ == 10 ? "" : "otp push",
+              type_ == 10 ? response_ : enabledFactors(parsed<Service::ServiceResponseBase>(response_).getAuthTypes()));
     EXPECT_EQ(recorded ? 1u : 0u, configRequests());
     const UserConfig stored = saved(login);
     EXPECT_EQ(recorded ? "push" : "otp", stored.getLastAuthType());
@@ -102,17 +100,15 @@ TEST_F(DispatchSim, ApprovalStandsForAUserWithEveryAuthenticatorBlockedWhateverT
   serve({user("alice", true, true, true, "", {mobile(1001, false)})});
   planPush("alice", "approve");
   fault("{\"route\":\"config\",\"status\":500,\"body\":\"\"}");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(0, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(10, type);
+  EXPECT_EQ(0, sendPush("alice", type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
   EXPECT_EQ(1u, configRequests());
 
   // With an active authenticator the failed recording is the push's result.
   service_.getConfig().setUsersConfig({user("alice", true, true, true, "", {mobile(1001)})});
-  const KvResult second = sendPush("alice", type, response);
+  const KvResult second = sendPush("alice", type_, response_);
   EXPECT_NE(0, second.getResultCode());
-  EXPECT_EQ(10, type);
+  EXPECT_EQ(10, type_);
 }
 
 TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesItsSaves) {
@@ -120,9 +116,7 @@ TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesIts
   planPush("alice", "approve");
   // The exchange after the approval learns that the service no longer knows the resource.
   fault(kResourceGone);
-  std::uint16_t type = 0;
-  std::string response;
-  sendPush("alice", type, response);
+  sendPush("alice", type_, response_);
   EXPECT_EQ(1u, configRequests());
   KvCrypto crypto;
   Config back;
@@ -140,7 +134,7 @@ TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesIts
   ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto, back));
   EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, back.getLogonAppDisable());
   // Every later factor is refused on the dialog thread too.
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, sendPush("alice", type, response).getResultCode());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, sendPush("alice", type_, response_).getResultCode());
   EXPECT_EQ(1u, configRequests());
 }
 
@@ -190,7 +184,7 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
 // ------------------------------------------------------------------------- OTP
 
 TEST_F(DispatchSim, OnlineOtp) {
-  // Typed, stored, right code, service lost, code, type, recorded (one configuration request).
+  // Typed, stored, right code, service lost, code, type_, recorded (one configuration request).
   // A stored user is asked for by the stored login, whatever form was typed; a failure answers
   // the OTP screen with the user's own factors.
   const std::tuple<const char*, bool, bool, bool, int, int, bool> cases[] = {
@@ -205,14 +199,13 @@ TEST_F(DispatchSim, OnlineOtp) {
     alice.setEmail("alice@sim.example");
     serve(stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
     if (lost) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
-    std::uint16_t type = 0;
-    std::string response;
     const std::string code = right ? otpCode(0) : wrongCode(otpCode(0));
-    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(typed, code), type, response);
+    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(typed, code), type_, response_);
     EXPECT_EQ(expected, result.getResultCode());
-    EXPECT_EQ(expectedType, type);
-    EXPECT_EQ(type == 10 ? "" : "otp qrcode",
-              type == 10 ? response : enabledFactors(parsed<Service::ServiceResponseAuthOTP>(response).getAuthTypes()));
+    EXPECT_EQ(expectedType, type_);
+    EXPECT_EQ(
+        type_ == 10 ? "" : "otp qrcode",
+        type_ == 10 ? response_ : enabledFactors(parsed<Service::ServiceResponseAuthOTP>(response_).getAuthTypes()));
     EXPECT_EQ(recorded ? 1u : 0u, configRequests());
     EXPECT_EQ(recorded ? "otp" : "", saved("alice").getLastAuthType());
     if (!lost) continue;

@@ -184,12 +184,12 @@ TEST_F(KvServiceLogic, StartUpWithoutTheService) {
     if (files == 2) writeConfigFile(numberedUsers(users), resource, password, 0, interval);
     clock_.set(BizCoreTest::FakeClock::kStart + clock);
     KvService service;
-    std::uint16_t type = 99;
-    std::string response = "x";
-    EXPECT_EQ(code, service.initialize(type, response).getResultCode());
-    EXPECT_EQ(expectedType, type);
-    EXPECT_TRUE(response.empty());
-    if (type != 10) continue;
+    type_ = 99;
+    response_ = "x";
+    EXPECT_EQ(code, service.initialize(type_, response_).getResultCode());
+    EXPECT_EQ(expectedType, type_);
+    EXPECT_TRUE(response_.empty());
+    if (type_ != 10) continue;
     EXPECT_EQ(*password != '\0', Korvath::Utils::verifyPasswordHash(password, registry_.values["Password"]));
     const std::size_t kept = std::min(users, 30);
     EXPECT_EQ(kept, service.getConfig().getUsersConfig().size());
@@ -224,10 +224,8 @@ TEST_F(KvServiceLogic, MasterPasswordDigestIsMadeAgainOnlyWhenThePasswordOrTheVa
 TEST_F(KvServiceLogic, FirstRegistrationWithTheNetworkDownIsRetriedForTenSeconds) {
   writeInstallConfig();
   KvService service;
-  std::uint16_t type = 0;
-  std::string response;
   const std::int64_t before = clock_.monotonicMs();
-  const std::uint16_t code = service.initialize(type, response).getResultCode();
+  const std::uint16_t code = service.initialize(type_, response_).getResultCode();
   const std::int64_t waited = clock_.monotonicMs() - before;
   EXPECT_TRUE(code == 5116 || code == 5124) << code;
   EXPECT_GE(waited, 9000);

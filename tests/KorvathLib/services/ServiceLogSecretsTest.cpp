@@ -95,13 +95,7 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   std::vector<std::string> secrets = {kPassword, "zq7"};
 
   // QR code made here, answered wrongly, then rightly.
-  std::atomic<bool> internet{false};
-  std::uint16_t type = 0;
-  std::string response;
-  ASSERT_EQ(0, Service::KvServiceQRCode(&service_, &internet)
-                   .genCmdQRCode(baseRequest("alice"), type, response)
-                   .getResultCode());
-  const auto shown = parsed<Service::ServiceResponseAuthQRCode>(response);
+  const auto shown = offlineCommand("alice");
   MfaAuthenticationRequest qrCheck = request(Service::MFAAuthenticationQRCode);
   qrCheck.command = shown.getCommand();
   qrCheck.transactionData = shown.getTransactionData().toJson();

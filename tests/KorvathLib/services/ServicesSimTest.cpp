@@ -49,10 +49,8 @@ class KvServiceSim : public ServiceSimTestBase {
 TEST_F(KvServiceSim, FirstRunRegistersExactlyOnceWhenTheServiceAnswers) {
   writeInstallConfig();
   KvService service;
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(0, service.initialize(type, response).getResultCode());
-  EXPECT_EQ(10, type);
+  EXPECT_EQ(0, service.initialize(type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
   EXPECT_EQ((std::vector<std::vector<std::string>>{{}}), configLogins());
   EXPECT_EQ(1u, recorded().size());
   const Korvath::Config back = readConfigFile();
@@ -74,7 +72,7 @@ TEST_F(KvServiceSim, DueSynchronizationSendsTheStoredLogins) {
 TEST_F(KvServiceSim, PolicyRequestsAndTheNameTheDialogGoesOnWith) {
   UserConfig bob = user("bob", true, true, true);
   bob.setEmail("bob@sim.example");
-  // Typed, code, name afterwards, logins asked for, login type, first login synchronized, factors
+  // Typed, code, name afterwards, logins asked for, login type_, first login synchronized, factors
   // on. Unknown as typed: looked for through a synchronization naming it, then by the login.
   const std::tuple<const char*, int, const char*, const char*, const char*, const char*, const char*> cases[] = {
       {"bob", 0, "bob", "bob", "USERNAME", "", "otp push"},  // bob's policy switches QR code off
@@ -169,8 +167,6 @@ class QrForgotSim : public ServiceSimTestBase {
   }
 
   std::atomic<bool> internet_{true};
-  std::uint16_t type_ = 0;
-  std::string response_ = kUntouched;
 };
 
 // ================================================================== QR code
@@ -181,7 +177,7 @@ TEST_F(QrForgotSim, WhereTheCommandComesFrom) {
       R"({"route":"transaction","status":403,"body":"{\"errors\":[{\"code\":\"201015011\",\"message\":\"x\"}]}"})";
   const char* const noTransactionId = R"({"transactionStatus":"PENDING","transactionId":"","command":"KVQR1;x"})";
   // Alice stored here (with the QR-code switch on or off), the dialog online, a fault, a reply;
-  // the code, the type, the command from the service (type 4), the service asked. Over-allocated
+  // the code, the type_, the command from the service (type 4), the service asked. Over-allocated
   // there gets no offline command either.
   const std::tuple<const char*, bool, const char*, const char*, int, int, bool, bool> cases[] = {
       {"on", true, "", "", 0, 4, true, true},
@@ -191,7 +187,7 @@ TEST_F(QrForgotSim, WhereTheCommandComesFrom) {
       {"on", true, unreadable, "", 0, 4, false, true},
       {"on", true, overAllocated, "", 5106, 3, false, true},
       {"on", true, "", noTransactionId, 0, 3, false, true}};
-  for (const auto& [stored, internet, lost, answer, code, type, online, asked] : cases) {
+  for (const auto& [stored, internet, lost, answer, code, commandType, online, asked] : cases) {
     SCOPED_TRACE(std::string(stored) + (internet ? " online " : " offline ") + lost + answer);
     ASSERT_TRUE(sim_->reset()) << sim_->lastError();
     serve(*stored ? std::vector<UserConfig>{storedAlice(std::string(stored) == "on")} : std::vector<UserConfig>{});
@@ -199,8 +195,8 @@ TEST_F(QrForgotSim, WhereTheCommandComesFrom) {
     if (*answer) reply("transaction", 200, answer);
     internet_ = internet;
     EXPECT_EQ(code, command("alice"));
-    EXPECT_EQ(type, type_);
-    if (type == 4) {
+    EXPECT_EQ(commandType, type_);
+    if (commandType == 4) {
       const ServiceResponseAuthQRCode shown = parsed<ServiceResponseAuthQRCode>(response_);
       EXPECT_EQ(online, shown.getOnLine());
       EXPECT_EQ(online ? 36u : 0u, shown.getTransactionId().size());
@@ -213,7 +209,7 @@ TEST_F(QrForgotSim, WhereTheCommandComesFrom) {
 
 TEST_F(QrForgotSim, OnlineChecksAndWhatTheyRecord) {
   // Alice stored here (active, or every authenticator blocked), typed, the right answer, the
-  // service lost; the code, the type, the login the service was asked for, recorded (one
+  // service lost; the code, the type_, the login the service was asked for, recorded (one
   // configuration request). A refusal shows the command again, for a new attempt.
   const std::tuple<const char*, const char*, bool, bool, int, int, const char*, bool> cases[] = {
       {"active", "ALICE@sim.example", true, false, 0, 10, "alice", true},
@@ -221,7 +217,7 @@ TEST_F(QrForgotSim, OnlineChecksAndWhatTheyRecord) {
       {"active", "alice", true, true, 5116, 4, "alice", false},
       {"blocked", "Alice", false, false, 5113, 4, "Alice", false},
       {"", "alice", true, false, 0, 10, "alice", true}};  // not stored yet: added
-  for (const auto& [stored, typed, right, lost, code, type, asked, recorded] : cases) {
+  for (const auto& [stored, typed, right, lost, code, checkType, asked, recorded] : cases) {
     SCOPED_TRACE(std::string(stored) + " " + typed + (right ? " right" : " wrong") + (lost ? " lost" : ""));
     ASSERT_TRUE(sim_->reset()) << sim_->lastError();
     serve(*stored ? std::vector<UserConfig>{storedAlice(true, std::string(stored) == "active")}
@@ -235,8 +231,9 @@ TEST_F(QrForgotSim, OnlineChecksAndWhatTheyRecord) {
         qrRequest(typed, right ? answer : wrongCode(answer), shown, true), type_, response_);
     EXPECT_EQ(code, result.getResultCode());
     EXPECT_EQ(right ? 0 : 202002012, result.getCloudErrorCode());
-    EXPECT_EQ(type, type_);
-    const ServiceResponseAuthQRCode again = parsed<ServiceResponseAuthQRCode>(type == 4 ? response_ : shown.toJson());
+    EXPECT_EQ(checkType, type_);
+    const ServiceResponseAuthQRCode again =
+        parsed<ServiceResponseAuthQRCode>(checkType == 4 ? response_ : shown.toJson());
     EXPECT_EQ(shown.toJson(), again.toJson());
     EXPECT_EQ(std::vector<std::string>({asked}), authenticationLogins());
     EXPECT_EQ(recorded ? 1u : 0u, this->recorded("/config").size());

@@ -11,6 +11,7 @@
 #include "Korvath/InstallConfig.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
+#include "Korvath/Service/KvServiceQRCode.h"
 
 using Korvath::Model::AuthenticatorRecord;
 using Korvath::Model::UserConfig;
@@ -127,6 +128,13 @@ UserConfig ServiceTestBase::saved(const std::string& login) {
   if (BizCoreTest::readBack(configPath_, crypto, back) != 0) return UserConfig();
   const int index = back.getUserIndex(login);
   return index < 0 ? UserConfig() : back.getUsersConfig().at(static_cast<std::size_t>(index));
+}
+
+ServiceResponseAuthQRCode ServiceTestBase::offlineCommand(const std::string& login) {
+  const std::atomic<bool> offline{false};
+  EXPECT_EQ(0, KvServiceQRCode(&service_, &offline).genCmdQRCode(baseRequest(login), type_, response_).getResultCode());
+  EXPECT_EQ(4, type_);
+  return parsed<ServiceResponseAuthQRCode>(response_);
 }
 
 void ServiceSimTestBase::SetUp() {

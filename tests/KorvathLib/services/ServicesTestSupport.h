@@ -57,6 +57,8 @@ class ServiceTestBase : public ::testing::Test {
   // The user as configPath_ now holds it (empty login when the file or the user is missing).
   Korvath::Model::UserConfig saved(const std::string& login);
   bool configWritten() { return std::filesystem::exists(std::filesystem::u8path(configPath_)); }
+  // A command made on this machine for `login` (the dialog offline), as the panel shows it.
+  Korvath::Service::ServiceResponseAuthQRCode offlineCommand(const std::string& login);
 
   BizCoreTest::TempDir dir_;
   BizCoreTest::FakeClock clock_;
@@ -64,6 +66,9 @@ class ServiceTestBase : public ::testing::Test {
   Korvath::KvCrypto crypto_;
   Korvath::Service::KvService service_;
   std::string configPath_;
+  // What a service answers the dialog.
+  std::uint16_t type_ = 0;
+  std::string response_ = kUntouched;
 };
 
 // The same against the simulator of the test's CTest fixture (reset before each test).
