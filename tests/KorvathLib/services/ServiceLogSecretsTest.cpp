@@ -4,15 +4,9 @@
 // and the log file itself is its owner's alone. The requests carry what the panels hand over,
 // so the answers also show that the dispatcher passes it on whole.
 
-#include <gtest/gtest.h>
-
 #include <rapidjson/document.h>
 
-#include <atomic>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -20,8 +14,6 @@
 
 #include "CryptoSdk/SecurityService.h"
 #include "Korvath/Logger.h"
-#include "Korvath/Platform.h"
-#include "Korvath/Service/KvServiceQRCode.h"
 #include "Korvath/Service/MfaAuthentication.h"
 #include "ServicesTestSupport.h"
 
@@ -38,14 +30,13 @@ const char* const kPassword = "pw \"zq7\": hide, me=now";
 
 // The plain messages of the sealed log at `path`.
 std::vector<std::string> logMessages(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::vector<std::uint8_t> secret;
-  EXPECT_TRUE(Platform::machineSecret(secret));
   CryptoSdk::SealKey key;
+  EXPECT_TRUE(Platform::machineSecret(secret));
   EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::ifstream in(path, std::ios::binary);
   std::vector<std::string> messages;
-  std::string record;
-  while (std::getline(in, record)) {
+  for (std::string record; std::getline(in, record);) {
     if (!record.empty() && record.back() == '\r') record.pop_back();
     if (record.empty()) continue;
     rapidjson::Document doc;
