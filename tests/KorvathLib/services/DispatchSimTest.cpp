@@ -17,7 +17,6 @@
 using Korvath::Model::AuthFactorMap;
 using Korvath::Model::KvResult;
 using Korvath::Model::UserConfig;
-using Korvath::Service::KvService;
 using Korvath::Service::MfaAuthentication;
 using Korvath::Service::MfaAuthenticationRequest;
 using namespace Korvath;

@@ -13,7 +13,6 @@
 #include "Korvath/Service/KvServiceQRCode.h"
 #include "ServicesTestSupport.h"
 
-using Korvath::Model::AuthFactorMap;
 using Korvath::Model::KvResult;
 using Korvath::Model::UserConfig;
 using namespace Korvath::Service;
@@ -143,7 +142,7 @@ class QrForgotSim : public ServiceSimTestBase {
   std::atomic<bool> internet_{true};
 };
 
-// ================================================================== QR code
+// ------------------------------------------------------------------------- QR code
 
 TEST_F(QrForgotSim, WhereTheCommandComesFrom) {
   const char* const unreadable = R"({"route":"transaction","status":200,"body":"not an envelope"})";
@@ -218,7 +217,7 @@ TEST_F(QrForgotSim, OnlineChecksAndWhatTheyRecord) {
   }
 }
 
-// ================================================================== forgot token
+// ------------------------------------------------------------------------- forgot token
 
 TEST_F(QrForgotSim, OnlineActivationRefusedThenAcceptedRecordsTheServicesExpiry) {
   serve({storedAlice()});
