@@ -36,7 +36,6 @@ class DispatchLogic : public ServiceTestBase {
     r.userLogin = "alice";
     r.authData = "123456";
     r.challenge = "123456";
-    r.time = 4;
     Korvath::Model::TransactionData data;
     EXPECT_EQ(0, data.setTimestamp(1760000000));
     EXPECT_EQ(0, data.setUser("alice"));
@@ -108,6 +107,17 @@ TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
   EXPECT_EQ(1, token.holders());
 }
 
+// The push task works on its own copy: nothing it does reaches the dialog's objects in memory.
+TEST_F(DispatchLogic, PushServiceWorksOnItsOwnCopyOfTheState) {
+  serve({user("alice", true, true, true)});
+  KvService copy(service_);  // as the push task receives it: pointing at the dialog's objects
+  KvServicePush push(copy);
+  KvService& own = push.getService();
+  EXPECT_EQ(&own.getConfig(), own.getKvBusiness().getConfig());
+  EXPECT_EQ(&own.getKvCrypto(), own.getKvBusiness().getKvCrypto());
+  EXPECT_EQ(&own.getKvCrypto(), own.getConfig().getKvCrypto());
+}
+
 // ------------------------------------------------------------------------- refusals
 
 class ServiceRefusals : public ServiceTestBase {
@@ -164,6 +174,7 @@ TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
       {"command", "olive", 1, 1, 5115, 2, nullptr},
       {"qr check", "olive", 1, 1, 5115, 2, nullptr},
       {"password", "olive", 1, 1, 5115, 0, nullptr},
+      {"password", "pete", 1, 1, 5115, 0, nullptr},
       {"screen", "olive", 1, 0, 5115, 2, "otp"},  // forgot-token mode off
       {"activation", "olive", 1, 0, 5115, 2, "otp"},
       {"activation online", "olive", 1, 0, 5115, 2, "otp"},
@@ -182,7 +193,7 @@ TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
     SCOPED_TRACE(std::string(op) + " '" + login + "'");
     serve({user("alice", true, true, true, "push", {mobile(1001)}),
            user("olive", false, false, true, "otp", {mobile(2)}),
-           user("quinn", false, true, false, "qrcode", {mobile(3)}), user("plain", false, false, false)});
+           user("quinn", false, true, false, "qrcode", {mobile(3)}), user("pete", true, false, false)});
     setServerFlags(static_cast<std::uint8_t>(offline), 1, static_cast<std::uint8_t>(forgotToken));
     type_ = 0;
     response_ = kUntouched;
@@ -219,6 +230,7 @@ TEST_F(DispatchLogic, OfflineOtpAndQrCodeChecks) {
     EXPECT_EQ(qr ? 4 : 2, type_);
     EXPECT_EQ("otp qrcode", enabledFactors(parsed<ServiceResponseBase>(response_).getAuthTypes()));
     EXPECT_EQ(shown.getCommand(), qr ? parsed<ServiceResponseAuthQRCode>(response_).getCommand() : shown.getCommand());
+    EXPECT_FALSE(qr && parsed<ServiceResponseAuthQRCode>(response_).getOnLine());  // still made here
     const UserConfig afterRefusal = saved("alice");
     EXPECT_NE(alice.getAuthenticators()[0].getBlob(), afterRefusal.getAuthenticators()[0].getBlob());
     EXPECT_EQ(alice.getFallbackExpiration(), afterRefusal.getFallbackExpiration());
@@ -316,6 +328,7 @@ TEST_F(DispatchLogic, OfflineForgotTokenActivationToTheEndOfItsPeriod) {
   EXPECT_NE(0, refused);
   EXPECT_EQ(6, type_);
   EXPECT_EQ(6u, parsed<ServiceResponseActiveForgotAuthenticator>(response_).getChallenge().size());
+  EXPECT_EQ("frank", saved("frank").getUserLogin());
   EXPECT_EQ(0u, saved("frank").getFallbackExpiration());
 
   EXPECT_EQ(

@@ -1,7 +1,7 @@
 // KvService without a reachable service (the deployment values point at a closed loopback
 // port): the state its copies share, the factors and names it hands the dialog, the push-task
 // queue, the start-up paths that need no answer from the cloud, the stored status and the
-// policy decisions without the service, and the About service.
+// policy decisions without the service.
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,6 @@
 
 #include "Korvath/PasswordHash.h"
 #include "Korvath/ResultCodes.h"
-#include "Korvath/Service/KvServiceAbout.h"
 #include "ServicesTestSupport.h"
 
 using Korvath::Model::AuthFactorMap;
@@ -44,7 +43,6 @@ TEST_F(KvServiceLogic, LogonDisabledValueLearntByOneCopyReachesTheSourceAndTheOt
   first.getConfig().setLogonAppDisable(5108);
   EXPECT_EQ(5108, first.syncLogonAppDisable());
   EXPECT_EQ(5108, service_.checkLogonAppDisabled().getResultCode());
-  EXPECT_EQ(5108, service_.getConfig().getLogonAppDisable());  // so a later save keeps it
   EXPECT_EQ(5108, second.checkLogonAppDisabled().getResultCode());
   // A later answered exchange of the source enables every copy again.
   service_.getConfig().setLogonAppDisable(0);
@@ -89,8 +87,7 @@ TEST_F(KvServiceLogic, FactorsOfferedAndTheFirstPanelsFactor) {
       {"bob", false, "otp qrcode", "qrcode"},
       {"carol", false, "otp", "otp"},
       {"dan", false, "", "otp"},
-      {"alice", true, "", "otp"},
-      {"nobody", true, "", "otp"}};
+      {"alice", true, "", "otp"}};
   for (const auto& [login, online, on, expectedFirst] : cases) {
     AuthFactorMap factors;
     std::string first;
@@ -275,18 +272,6 @@ TEST_F(KvServiceOffline, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsU
   const std::uint16_t code = service.updateUserPolicies(name, false).getResultCode();
   EXPECT_FALSE(Korvath::isServerReachable(code)) << code;
   EXPECT_EQ("alice", name);
-}
-
-// ------------------------------------------------------------------------- About
-
-TEST_F(KvServiceLogic, AboutShowsTheLongVersionOutsideProduction) {
-  for (const char* environment : {"prod", "qa", ""}) {
-    ASSERT_EQ(0, service_.getConfig().setEnvironment(environment));
-    Korvath::Service::ServiceResponseAbout about;
-    EXPECT_EQ(0, Korvath::Service::KvServiceAbout(&service_).about(about));
-    EXPECT_EQ(std::string("3.0.1.643") + (std::string(environment) == "prod" ? "" : " - Release - x64"),
-              about.latestVersionKorvath);
-  }
 }
 
 }  // namespace

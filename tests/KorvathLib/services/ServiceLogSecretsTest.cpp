@@ -14,6 +14,7 @@
 
 #include "CryptoSdk/SecurityService.h"
 #include "Korvath/Logger.h"
+#include "Korvath/ResultCodes.h"
 #include "Korvath/Service/MfaAuthentication.h"
 #include "ServicesTestSupport.h"
 
@@ -59,6 +60,7 @@ class ServiceLogSecrets : public ServiceTestBase {
     logPath_ = dir_.file("agent.log");
     UserConfig plain = user("plain", false, false, false);  // no factor: the password suffices
     plain.setPassword("remembered");
+    plain.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
     serve({user("alice", true, true, true, "", {alice_}), plain});
     Logger::close();
     ASSERT_TRUE(Logger::open(logPath_));
@@ -102,13 +104,14 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   EXPECT_EQ(0, dispatcher.authenticate(qrCheck).getResultCode());
   EXPECT_EQ("qrcode", saved("alice").getLastAuthType());
 
-  // OTP online (the service cannot be reached: the offline check follows) and offline.
+  // OTP online (the service cannot be reached: the offline check follows) and offline; the SDK's
+  // refusal (1) stands once the response was read as the OTP screen.
   MfaAuthenticationRequest otp = request(Service::MFAAuthenticationOTP);
   otp.authData = "739146";
   secrets.push_back(otp.authData);
-  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+  EXPECT_EQ(1, dispatcher.authenticate(otp).getResultCode());
   otp.onLine = false;
-  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+  EXPECT_EQ(1, dispatcher.authenticate(otp).getResultCode());
 
   // Forgot-token activation with a code for other hours and the administrator's code, then the sign-in.
   MfaAuthenticationRequest activation = request(Service::MFAAuthenticationForgotTokenActivate);
@@ -117,9 +120,12 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   activation.onLine = false;
   activation.authData = adminCode("alice", 4, activation.challenge);
   secrets.push_back(activation.authData);
-  EXPECT_NE(0, dispatcher.authenticate(activation).getResultCode());
+  EXPECT_EQ(1, dispatcher.authenticate(activation).getResultCode());
   activation.authData = adminCode("alice", 8, activation.challenge);
   secrets.push_back(activation.authData);
+  activation.onLine = true;  // only the service may check it then
+  EXPECT_FALSE(isServerReachable(dispatcher.authenticate(activation).getResultCode()));
+  activation.onLine = false;
   EXPECT_EQ(0, dispatcher.authenticate(activation).getResultCode());
   EXPECT_EQ(0, dispatcher.authenticate(request(Service::MFAAuthenticationForgotTokenAuthentication)).getResultCode());
 
@@ -135,6 +141,7 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   EXPECT_EQ("password", signedIn.getLastAuthType());
   EXPECT_EQ("", signedIn.getPassword());  // neither the remembered nor the typed one is kept
   EXPECT_EQ(BizCoreTest::FakeClock::kStart, signedIn.getLastAuthTime());
+  EXPECT_EQ(0u, signedIn.getFallbackExpiration());
 
   Logger::close();
 #if !defined(_WIN32)
