@@ -1,339 +1,269 @@
-// The dispatcher and the push, OTP and password services without a reachable service (the
-// deployment values point at a closed loopback port): the length checks, the modes, the
-// logon-disabled gate, the offline OTP rules and what they save, the password-only sign-in
-// and the push task queue.
+// The dispatcher and the factors' services without a reachable service (the deployment values
+// point at a closed loopback port): what the dispatcher checks before any service, the push
+// task queue, what every service answers to a request it refuses before any check, the offline
+// OTP and QR-code checks and what they save, the forgot-token expiry, offline activation, the
+// screen and the sign-in up to the end of a forgot-token period.
 
-#include <gtest/gtest.h>
-
+#include <atomic>
 #include <future>
-#include <string>
+#include <limits>
 #include <thread>
+#include <tuple>
 
-#include "DispatchTestSupport.h"
-#include "Korvath/Config.h"
-#include "Korvath/Platform.h"
 #include "Korvath/Model/TransactionData.h"
 #include "Korvath/ResultCodes.h"
-#include "Korvath/Service/KvService.h"
+#include "Korvath/Service/KvServiceForgotAuthenticator.h"
 #include "Korvath/Service/KvServiceOTP.h"
 #include "Korvath/Service/KvServicePassword.h"
 #include "Korvath/Service/KvServicePush.h"
+#include "Korvath/Service/KvServiceQRCode.h"
 #include "Korvath/Service/MfaAuthentication.h"
-#include "Korvath/Service/ServiceMessages.h"
 #include "ServicesTestSupport.h"
 
-using Korvath::Model::AuthFactorMap;
 using Korvath::Model::KvResult;
 using Korvath::Model::UserConfig;
-using Korvath::Service::KvService;
-using Korvath::Service::KvServiceOTP;
-using Korvath::Service::KvServicePassword;
-using Korvath::Service::MfaAuthentication;
-using Korvath::Service::MfaAuthenticationRequest;
-using namespace DispatchTest;
-using namespace Korvath;
+using namespace Korvath::Service;
 using namespace ServicesTest;
 
 namespace {
 
-const AuthFactorMap kAllOn{{"otp", true}, {"push", true}, {"qrcode", true}};
-
 class DispatchLogic : public ServiceTestBase {
  protected:
-  void SetUp() override {
-    ServiceTestBase::SetUp();
-    configPath_ = dir_.file("kvconfig.cfg");
-  }
-  void serve(const std::vector<UserConfig>& users) { fillService(service_, users); }
-  MfaAuthenticationRequest request(std::uint8_t mode) {
+  // What a panel hands over for `mode`: alice, a code, a challenge and valid transaction data.
+  static MfaAuthenticationRequest request(std::uint8_t mode) {
     MfaAuthenticationRequest r;
     r.mode = mode;
     r.userLogin = "alice";
     r.authData = "123456";
     r.challenge = "123456";
-    r.time = 4;
-    return r;
-  }
-  std::string transactionJson() {
     Korvath::Model::TransactionData data;
     EXPECT_EQ(0, data.setTimestamp(1760000000));
     EXPECT_EQ(0, data.setUser("alice"));
-    return data.toJson();
+    r.transactionData = data.toJson();
+    return r;
   }
-  bool fileExists() {
-    Korvath::KvCrypto crypto;
-    Korvath::Config back;
-    return BizCoreTest::readBack(configPath_, crypto, back) == 0;
-  }
-
-  KvService service_;
-  std::string configPath_;
 };
 
-// ------------------------------------------------------------------------- dispatcher checks
+// ------------------------------------------------------------------------- dispatcher
 
-TEST_F(DispatchLogic, LoginOf101BytesGives5103ForEveryModeBeforeAnyService) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);  // a service would answer 5108
+// The gate's 5108 shows that a request reached its service.
+TEST_F(DispatchLogic, ChecksBeforeAnyService) {
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
+  service_.getConfig().setLogonAppDisable(5108);
   MfaAuthentication dispatcher(&service_);
   for (std::uint8_t mode : {1, 2, 4, 5, 8}) {
+    SCOPED_TRACE(int(mode));
     MfaAuthenticationRequest r = request(mode);
-    r.transactionData = transactionJson();
+    for (bool onLine : {true, false}) {
+      r.onLine = onLine;
+      EXPECT_EQ(5108, dispatcher.authenticate(r).getResultCode());
+    }
     r.userLogin.assign(101, 'a');
-    EXPECT_EQ(KV_ERROR_USER_NOT_FOUND, dispatcher.authenticate(r).getResultCode()) << int(mode);
+    EXPECT_EQ(5103, dispatcher.authenticate(r).getResultCode());
     r.userLogin.assign(100, 'a');
-    EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(r).getResultCode()) << int(mode);
+    r.userPassword.assign(301, 'p');
+    EXPECT_EQ(5112, dispatcher.authenticate(r).getResultCode());
+    r.userPassword.assign(300, 'p');
+    EXPECT_EQ(5108, dispatcher.authenticate(r).getResultCode());
+  }
+  using Change = void (*)(MfaAuthenticationRequest&);
+  const std::tuple<std::uint8_t, Change, std::uint16_t> cases[] = {
+      {1, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {4, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {4, [](MfaAuthenticationRequest& r) { r.challenge.clear(); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionId.assign(35, 'x'); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionId = "123e4567-e89b-12d3-a456-426614174000"; }, 5108},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionData = "{not json"; },
+       Korvath::Model::TransactionData().fillFromJson("{not json")}};
+  for (const auto& [mode, change, code] : cases) {
+    MfaAuthenticationRequest r = request(mode);
+    change(r);
+    EXPECT_EQ(code, dispatcher.authenticate(r).getResultCode()) << int(mode) << r.challenge << r.transactionId;
+  }
+  // Modes without an operation here, and 9: the agent's resource is gone, the password suffices.
+  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9}) {
+    EXPECT_EQ(mode == 9 ? 0 : 5113, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
   }
   Korvath::Utils::AutoTokenCancellationRelease token;
-  EXPECT_EQ(KV_ERROR_USER_NOT_FOUND,
+  EXPECT_EQ(5103,
             MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
 }
 
-TEST_F(DispatchLogic, PasswordOf301BytesGives5112) {
+TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
   serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  for (std::uint8_t mode : {1, 2, 4, 5, 8}) {
-    MfaAuthenticationRequest r = request(mode);
-    r.transactionData = transactionJson();
-    r.userPassword.assign(301, 'p');
-    EXPECT_EQ(KV_ERROR_AUTH_INVALID_USER_PASS, dispatcher.authenticate(r).getResultCode()) << int(mode);
-    r.userPassword.assign(300, 'p');
-    EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(r).getResultCode()) << int(mode);
-  }
-}
-
-TEST_F(DispatchLogic, EmptyCodeOrChallengeGives5113WithoutAService) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  for (std::uint8_t mode : {1, 2, 4}) {
-    MfaAuthenticationRequest r = request(mode);
-    r.transactionData = transactionJson();
-    r.authData.clear();
-    EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, dispatcher.authenticate(r).getResultCode()) << int(mode);
-  }
-  MfaAuthenticationRequest r = request(4);
-  r.challenge.clear();
-  EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, dispatcher.authenticate(r).getResultCode());
-}
-
-TEST_F(DispatchLogic, QrTransactionIdMustBeEmptyOr36Characters) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(2);
-  r.transactionData = transactionJson();
-  r.transactionId.assign(35, 'x');
-  EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, dispatcher.authenticate(r).getResultCode());
-  r.transactionId.clear();
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(r).getResultCode());
-  r.transactionId = "123e4567-e89b-12d3-a456-426614174000";
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(r).getResultCode());
-}
-
-TEST_F(DispatchLogic, UnreadableQrTransactionDataGivesItsFillCode) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(2);
-  r.transactionData = "{not json";
-  Korvath::Model::TransactionData probe;
-  const std::uint16_t fillCode = probe.fillFromJson(r.transactionData);
-  ASSERT_NE(0, fillCode);
-  EXPECT_EQ(fillCode, dispatcher.authenticate(r).getResultCode());
-}
-
-TEST_F(DispatchLogic, ModesWithoutASynchronousOperationGive5113AndMode9Succeeds) {
-  serve({user("alice", true, true, true)});
-  MfaAuthentication dispatcher(&service_);
-  for (std::uint8_t mode : {0, 3, 6, 7, 10, 255}) {
-    const KvResult result = dispatcher.authenticate(request(mode));
-    EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, result.getResultCode()) << int(mode);
-  }
-  EXPECT_EQ(0, dispatcher.authenticate(request(9)).getResultCode());
-  EXPECT_TRUE(service_.getFutures().empty());
-  EXPECT_FALSE(fileExists());
-}
-
-TEST_F(DispatchLogic, DispatcherWithoutAServiceStateAnswers5113InsteadOfCrashing) {
-  MfaAuthentication dispatcher(nullptr);
-  for (std::uint8_t mode : {1, 2, 4, 5, 8}) {
-    EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
-  }
-  EXPECT_EQ(0, dispatcher.authenticate(request(9)).getResultCode());
+  service_.getConfig().setLogonAppDisable(5108);
   Korvath::Utils::AutoTokenCancellationRelease token;
-  EXPECT_EQ(255u, dispatcher.authenticateAsync(request(3), token));
-}
-
-TEST_F(DispatchLogic, LogonDisabledGateAnswers5108ThroughTheDispatcherForEveryFactor) {
-  serve({userWithToken("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest otp = request(1);
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(otp).getResultCode());
-  otp.onLine = false;
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(otp).getResultCode());
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, dispatcher.authenticate(request(8)).getResultCode());
-
-  Korvath::Utils::AutoTokenCancellationRelease token;
-  const std::uint32_t index = dispatcher.authenticateAsync(request(3), token);
-  ASSERT_EQ(0u, index);
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, service_.getFutures().at(0).get().getResultCode());
-  EXPECT_FALSE(fileExists());
-}
-
-TEST_F(DispatchLogic, AuthenticateAsyncQueuesPushTasksInOrderAndIgnoresOtherModes) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  MfaAuthentication dispatcher(&service_);
-  Korvath::Utils::AutoTokenCancellationRelease token;
-  EXPECT_EQ(255u, dispatcher.authenticateAsync(request(1), token));
-  EXPECT_TRUE(service_.getFutures().empty());
-  EXPECT_EQ(0u, dispatcher.authenticateAsync(request(3), token));
-  EXPECT_EQ(1u, dispatcher.authenticateAsync(request(3), token));
-  ASSERT_EQ(2u, service_.getFutures().size());
-
-  std::uint8_t index = 0;
-  service_.eraseFutureTaskByIndex(index);
-  EXPECT_EQ(255, index);
-  ASSERT_EQ(1u, service_.getFutures().size());
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, service_.getFutures().front().get().getResultCode());
+  {
+    MfaAuthentication dispatcher(&service_);
+    EXPECT_EQ(255u, dispatcher.authenticateAsync(request(1), token));
+    EXPECT_EQ(0u, dispatcher.authenticateAsync(request(3), token));
+    EXPECT_EQ(1u, dispatcher.authenticateAsync(request(3), token));
+  }
+  for (auto& task : service_.getFutures()) EXPECT_EQ(5108, task.get().getResultCode());
   // Each task let go of its token reference when it ended.
   service_.getFutures().clear();
   EXPECT_EQ(1, token.holders());
 }
 
-TEST_F(DispatchLogic, PushTaskOutlivesItsDispatcher) {
-  serve({user("alice", true, true, true)});
-  service_.getConfig().setLogonAppDisable(KV_ERROR_KV_RESOURCE_NOT_FOUND);
-  {
-    MfaAuthentication dispatcher(&service_);
-    ASSERT_EQ(0u, dispatcher.authenticateAsync(request(3), Korvath::Utils::AutoTokenCancellationRelease()));
-  }
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, service_.getFutures().at(0).get().getResultCode());
-}
-
-// ------------------------------------------------------------------------- push service
-
-TEST_F(DispatchLogic, PushWithAnEmptyLoginGives5013AndAScreenWithEveryFactor) {
-  serve({user("alice", true, false, false)});
-  Korvath::Service::KvServicePush push(service_);
-  Korvath::Service::ServiceRequestBase message;
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult result = push.sendPush(message, &type, response, nullptr);
-  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, result.getResultCode());
-  EXPECT_EQ(5, type);
-  Korvath::Service::ServiceResponseBase screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ(kAllOn, screen.getAuthTypes());
-  EXPECT_EQ("push", screen.getLastAuthType());
-}
-
+// The push task works on its own copy: nothing it does reaches the dialog's objects in memory.
 TEST_F(DispatchLogic, PushServiceWorksOnItsOwnCopyOfTheState) {
   serve({user("alice", true, true, true)});
   KvService copy(service_);  // as the push task receives it: pointing at the dialog's objects
-  Korvath::Service::KvServicePush push(copy);
+  KvServicePush push(copy);
   KvService& own = push.getService();
   EXPECT_EQ(&own.getConfig(), own.getKvBusiness().getConfig());
   EXPECT_EQ(&own.getKvCrypto(), own.getKvBusiness().getKvCrypto());
   EXPECT_EQ(&own.getKvCrypto(), own.getConfig().getKvCrypto());
-  EXPECT_NE(&service_.getConfig(), own.getKvBusiness().getConfig());
-  EXPECT_GE(own.getConfig().getUserIndex("alice"), 0);
 }
 
-TEST_F(DispatchLogic, PushThatCannotReachTheServiceAnswersThePushScreenOfTheStoredUser) {
-  serve({userWithToken("alice", true, false, true)});
-  Korvath::Service::KvServicePush push(service_);
-  Korvath::Service::ServiceRequestBase message;
-  message.setUserLogin("alice");
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult result = push.sendPush(message, &type, response, nullptr);
-  EXPECT_FALSE(Korvath::isServerReachable(result.getResultCode())) << result.getResultCode();
-  EXPECT_EQ(5, type);
-  Korvath::Service::ServiceResponseBase screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}), screen.getAuthTypes());
-}
+// ------------------------------------------------------------------------- refusals
 
-// ------------------------------------------------------------------------- OTP service
-
-TEST_F(DispatchLogic, OtpWithAnEmptyLoginGives5013AndTheOtpScreenWithEveryFactor) {
-  serve({userWithToken("alice", true, true, true)});
-  KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setAuthData("123456");
-  for (int online = 0; online < 2; ++online) {
-    std::uint16_t type = 0;
-    std::string response;
-    const KvResult result =
-        online ? otp.checkOTPOnline(message, type, response) : otp.checkOTP(message, type, response);
-    EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, result.getResultCode());
-    EXPECT_EQ(2, type);
-    Korvath::Service::ServiceResponseAuthOTP screen;
-    ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-    EXPECT_EQ(kAllOn, screen.getAuthTypes());
-    EXPECT_EQ("otp", screen.getLastAuthType());
+class ServiceRefusals : public ServiceTestBase {
+ protected:
+  // Runs operation `op` of the services for `login`.
+  std::uint16_t run(const std::string& op, const std::string& login) {
+    std::atomic<bool> internet{op == "command online"};
+    KvServiceOTP otp(&service_);
+    KvServiceQRCode qr(&service_, &internet);
+    KvServiceForgotAuthenticator forgot(&service_);
+    const auto activation = activationRequest(login, 8, op == "short challenge" ? "123" : "123456", "654321");
+    if (op == "push")
+      return KvServicePush(service_).sendPush(baseRequest(login), &type_, response_, nullptr).getResultCode();
+    if (op == "otp online") return otp.checkOTPOnline(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op == "otp") return otp.checkOTP(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op.rfind("command", 0) == 0) return qr.genCmdQRCode(baseRequest(login), type_, response_).getResultCode();
+    if (op.rfind("qr check", 0) == 0) {
+      const auto request = qrRequest(login, "123456", offlineCommand("alice"), op == "qr check online");
+      type_ = 0;
+      response_ = kUntouched;
+      return qr.checkQRCode(request, type_, response_).getResultCode();
+    }
+    if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type_, response_, &internet);
+    if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type_, response_);
+    if (op == "activation online" || op == "short challenge") {
+      return forgot.checkActiveForgotAuthenticatorOnline(activation, type_, response_).getResultCode();
+    }
+    if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type_, response_);
+    return KvServicePassword(&service_).checkPassword(baseRequest(login));
   }
-  // Through the dispatcher the empty login reaches the service, whose answer is kept.
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(1);
-  r.userLogin.clear();
-  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, dispatcher.authenticate(r).getResultCode());
+};
+
+// What every service answers to a request it refuses before any check: its code, the screen
+// (type, and the first factor of the reply, or the response left alone) and nothing saved.
+TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
+  // Operation, login, offline use allowed, forgot-token mode on; code, type, first factor of the
+  // reply (nullptr: the response is left alone).
+  const std::tuple<const char*, const char*, int, int, int, int, const char*> cases[] = {
+      // An empty login: 5013 and the screen of every factor.
+      {"push", "", 1, 1, 5013, 5, "push"},
+      {"otp online", "", 1, 1, 5013, 2, "otp"},
+      {"command", "", 1, 1, 5013, 3, "qrcode"},
+      {"command online", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "mallory", 1, 1, 5013, 3, "qrcode"},  // no blobs to check against
+      {"qr check online", "", 1, 1, 5013, 3, "qrcode"},
+      {"screen", "", 1, 1, 5013, 6, "push"},
+      {"activation", "", 1, 1, 5013, 6, "push"},
+      {"activation online", "", 1, 1, 5013, 6, "push"},
+      {"sign-in", "", 1, 1, 5013, 7, "push"},
+      {"password", "", 1, 1, 5013, 0, nullptr},
+      // A factor the user may not use: 5115 and the screen of their predominant factor.
+      {"otp", "quinn", 1, 1, 5115, 4, nullptr},
+      {"command", "olive", 1, 1, 5115, 2, nullptr},
+      {"qr check", "olive", 1, 1, 5115, 2, nullptr},
+      {"password", "olive", 1, 1, 5115, 0, nullptr},
+      {"password", "pete", 1, 1, 5115, 0, nullptr},
+      {"screen", "olive", 1, 0, 5115, 2, "otp"},  // forgot-token mode off
+      {"activation", "olive", 1, 0, 5115, 2, "otp"},
+      {"activation online", "olive", 1, 0, 5115, 2, "otp"},
+      {"sign-in", "quinn", 1, 0, 5115, 4, nullptr},
+      {"activation", "olive", 0, 1, 5122, 2, "otp"},  // offline use not allowed
+      // Not stored (and not to be added without the service): 5104.
+      {"screen", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation online", "mallory", 1, 1, 5104, 5, "push"},
+      {"sign-in", "mallory", 1, 1, 5104, 7, nullptr},
+      {"password", "mallory", 1, 1, 5104, 0, nullptr},
+      // A challenge of 1-3 characters makes the request record throw: nothing is sent.
+      {"short challenge", "olive", 1, 1, 5206, 6, nullptr},
+  };
+  for (const auto& [op, login, offline, forgotToken, code, type, first] : cases) {
+    SCOPED_TRACE(std::string(op) + " '" + login + "'");
+    serve({user("alice", true, true, true, "push", {mobile(1001)}),
+           user("olive", false, false, true, "otp", {mobile(2)}),
+           user("quinn", false, true, false, "qrcode", {mobile(3)}), user("pete", true, false, false)});
+    setServerFlags(static_cast<std::uint8_t>(offline), 1, static_cast<std::uint8_t>(forgotToken));
+    type_ = 0;
+    response_ = kUntouched;
+    EXPECT_EQ(code, run(op, login));
+    EXPECT_EQ(type, type_);
+    EXPECT_EQ(first ? first : kUntouched, first ? parsed<ServiceResponseBase>(response_).getLastAuthType() : response_);
+    // (An unknown user's screen tries to add the user, which may save.)
+    EXPECT_TRUE(std::string(op) == "screen" || !configWritten());
+  }
 }
 
-TEST_F(DispatchLogic, OfflineCheckOfAUserWithoutOtpAnswersTheTypeOfTheirFactor) {
-  serve({userWithToken("qruser", false, true, false), userWithToken("pushuser", true, false, false)});
-  KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setAuthData(codeOfTestBlob(0));
-  message.setUserLogin("qruser");
-  std::uint16_t type = 0;
-  std::string response = "untouched";
-  EXPECT_EQ(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE, otp.checkOTP(message, type, response).getResultCode());
-  EXPECT_EQ(4, type);
-  EXPECT_EQ("untouched", response);
-  message.setUserLogin("pushuser");
-  EXPECT_EQ(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE, otp.checkOTP(message, type, response).getResultCode());
-  EXPECT_EQ(5, type);
-  EXPECT_FALSE(fileExists());
-}
+// ------------------------------------------------------------------------- offline checks
 
-TEST_F(DispatchLogic, OfflineSettingOnAcceptsTheRightCodeAndSavesTheRecord) {
-  UserConfig alice = userWithToken("alice", true, true, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  setOffline(service_, 1);
-  KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("ALICE");
-  message.setAuthData(codeOfTestBlob(0));
-  std::uint16_t type = 0;
-  std::string response = "old";
-  const KvResult result = otp.checkOTP(message, type, response);
-  EXPECT_EQ(0, result.getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-  const UserConfig saved = storedUser(configPath_, "alice");
-  EXPECT_EQ("otp", saved.getLastAuthType());
-  EXPECT_EQ(0u, saved.getFallbackExpiration());
-  ASSERT_EQ(1u, saved.getAuthenticators().size());
-  EXPECT_NE(alice.getAuthenticators()[0].getBlob(), saved.getAuthenticators()[0].getBlob());
-  // The same code again is a replay, refused by the saved counter.
-  EXPECT_NE(0, otp.checkOTP(message, type, response).getResultCode());
+// An offline OTP or QR-code check saves the authenticator's new state after a refusal (its
+// attempts) and after an acceptance (its counter); only an acceptance ends a forgot-token period;
+// a check whose new state cannot be saved fails; what only the service can check goes there.
+TEST_F(DispatchLogic, OfflineOtpAndQrCodeChecks) {
+  for (const bool qr : {false, true}) {
+    SCOPED_TRACE(qr ? "QR code" : "OTP");
+    UserConfig alice = user("alice", false, true, true, "push", {mobile(1001)});
+    alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({alice});
+    const ServiceResponseAuthQRCode shown = offlineCommand("alice");
+    const std::string right = qr ? answerFor(alice.getAuthenticators()[0].getBlob(), shown.getCommand()) : otpCode(0);
+    auto check = [&](const char* login, const std::string& code) {
+      return qr ? KvServiceQRCode(&service_).checkQRCode(qrRequest(login, code, shown, false), type_, response_)
+                : KvServiceOTP(&service_).checkOTP(otpRequest(login, code), type_, response_);
+    };
+    const KvResult refused = check("alice", wrongCode(right));
+    EXPECT_NE(0, refused.getResultCode());
+    EXPECT_EQ(qr ? 5204 : refused.getResultCode(), refused.getResultCode());
+    // The screen again with the user's factors (and the same command).
+    EXPECT_EQ(qr ? 4 : 2, type_);
+    EXPECT_EQ("otp qrcode", enabledFactors(parsed<ServiceResponseBase>(response_).getAuthTypes()));
+    EXPECT_EQ(shown.getCommand(), qr ? parsed<ServiceResponseAuthQRCode>(response_).getCommand() : shown.getCommand());
+    EXPECT_FALSE(qr && parsed<ServiceResponseAuthQRCode>(response_).getOnLine());  // still made here
+    const UserConfig afterRefusal = saved("alice");
+    EXPECT_NE(alice.getAuthenticators()[0].getBlob(), afterRefusal.getAuthenticators()[0].getBlob());
+    EXPECT_EQ(alice.getFallbackExpiration(), afterRefusal.getFallbackExpiration());
+
+    EXPECT_EQ(0, check("ALICE", right).getResultCode());
+    EXPECT_EQ(10, type_);
+    EXPECT_EQ("", response_);
+    const UserConfig afterAcceptance = saved("alice");
+    EXPECT_EQ(qr ? "qrcode" : "otp", afterAcceptance.getLastAuthType());
+    EXPECT_EQ(0u, afterAcceptance.getFallbackExpiration());
+    EXPECT_NE(afterRefusal.getAuthenticators()[0].getBlob(), afterAcceptance.getAuthenticators()[0].getBlob());
+    // The same OTP again is a replay, refused by the saved counter.
+    EXPECT_TRUE(qr || check("alice", right).getResultCode() != 0);
+  }
+  // An accepted QR answer whose new blob state cannot be saved fails with the save's code.
+  const std::string blob = saved("alice").getAuthenticators()[0].getBlob();
+  service_.getConfig().setFilePath(dir_.file("missing/dir/kvconfig.cfg"));
+  const ServiceResponseAuthQRCode next = offlineCommand("alice");
+  const auto request = qrRequest("alice", answerFor(blob, next.getCommand()), next, false);
+  EXPECT_EQ(5102, KvServiceQRCode(&service_).checkQRCode(request, type_, response_).getResultCode());
+
+  // Only the service can check an OTP when every authenticator is blocked (it cannot be reached:
+  // nothing to show) or when offline use is not allowed.
+  serve({user("bob", true, true, true, "", {mobile(2, false)}), user("alice", true, true, true, "", {mobile(1001)})});
+  EXPECT_EQ(5135, KvServiceOTP(&service_).checkOTP(otpRequest("bob", otpCode(0)), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  EXPECT_EQ("", response_);
+  setServerFlags(0, 1, 1);
+  const KvResult asked = KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_);
+  EXPECT_FALSE(Korvath::isServerReachable(asked.getResultCode())) << asked.getResultCode();
 }
 
 TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysUsed) {
-  serve({userWithToken("alice", true, true, true)});
-  setOffline(service_, 1);
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
   KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfTestBlob(0));
-  std::uint16_t type = 0;
-  std::string response;
   {
     // Another process holds the configuration lock for longer than a save waits for it.
     std::promise<void> held, release;
@@ -343,102 +273,91 @@ TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysU
       release.get_future().wait();
     });
     held.get_future().wait();
-    EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, otp.checkOTP(message, type, response).getResultCode());
+    EXPECT_EQ(5102, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
     release.set_value();
     holder.join();
   }
-  EXPECT_NE(0, otp.checkOTP(message, type, response).getResultCode());
+  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
   // The refusal saved the counter: the code is used up on this machine.
-  KvService fresh;
-  fillService(fresh, {storedUser(configPath_, "alice")});
-  setOffline(fresh, 1);
-  KvServiceOTP again(&fresh);
-  EXPECT_NE(0, again.checkOTP(message, type, response).getResultCode());
+  const UserConfig stored = saved("alice");
+  serve({stored});
+  EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
 }
 
-TEST_F(DispatchLogic, OfflineSettingOnSavesTheCountersOfARefusedCodeAndAnswersTheOtpScreen) {
-  UserConfig alice = userWithToken("alice", true, false, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  setOffline(service_, 1);
-  KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData("000000" == codeOfTestBlob(0) ? "111111" : "000000");
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult result = otp.checkOTP(message, type, response);
-  EXPECT_NE(0, result.getResultCode());
-  EXPECT_EQ(0, result.getCloudErrorCode());
-  EXPECT_EQ(2, type);
-  Korvath::Service::ServiceResponseAuthOTP screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}), screen.getAuthTypes());
-  const UserConfig saved = storedUser(configPath_, "alice");
-  ASSERT_EQ(1u, saved.getAuthenticators().size());
-  EXPECT_NE(alice.getAuthenticators()[0].getBlob(), saved.getAuthenticators()[0].getBlob());
-  EXPECT_EQ(alice.getFallbackExpiration(), saved.getFallbackExpiration());
+// ------------------------------------------------------------------------- forgot token
+
+TEST(ForgotTokenExpiry, TheServicesExpiryWinsMovedToTheLocalClockAndHeldAtTheEndsOfTheRange) {
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t ms = 1760000000000ull;
+  const std::uint64_t asFileTime = (ms + 11644473600000ull) * 10000ull;
+  // The service's expiry (Unix ms, 0: none), the local period, the service's clock ahead by, the expiry here.
+  const std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t> cases[] = {
+      {0, 500, 3600, 500},
+      {ms, max, 0, asFileTime},
+      {ms, 0, 3600, asFileTime - kHour},
+      {ms, 0, -3600, asFileTime + kHour},
+      {max - 5, 0, 0, max},
+      {max - 5, 0, std::numeric_limits<std::int64_t>::min(), max},
+      {1, 0, std::numeric_limits<std::int64_t>::max(), 0}};
+  for (const auto& [serviceExpiryMs, fallback, timeDifference, expected] : cases) {
+    UserConfig user;
+    user.setAuthenticatorForgottenExpiryTimestamp(serviceExpiryMs);
+    user.setFallbackExpiration(fallback);
+    EXPECT_EQ(expected, KvServiceForgotAuthenticator::effectiveExpiry(user, timeDifference))
+        << serviceExpiryMs << " " << timeDifference;
+  }
 }
 
-TEST_F(DispatchLogic, AllAuthenticatorsBlockedWithoutTheServiceGives5135AndNothingToShow) {
-  serve({userWithToken("alice", true, true, true, false)});
-  setOffline(service_, 1);
-  KvServiceOTP otp(&service_);
-  Korvath::Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfTestBlob(0));
-  std::uint16_t type = 0;
-  std::string response = "old";
-  EXPECT_EQ(KV_ERROR_ALL_TOKENS_BLOCKED_AND_NO_INTERNET_ACCESS, otp.checkOTP(message, type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-}
+TEST_F(DispatchLogic, OfflineForgotTokenActivationToTheEndOfItsPeriod) {
+  auto now = [&] { return clock_.nowFileTime(); };
+  UserConfig frank = user("frank", true, true, true, "qrcode", {mobile(1001)});
+  ASSERT_EQ(0, frank.setPassword("remembered"));
+  frank.setFallbackExpiration(now() + 5 * kHour);
+  serve({frank});
+  KvServiceForgotAuthenticator forgot(&service_);
+  auto screen = [&](const char* login) {
+    std::atomic<bool> offline{false};
+    return forgot.getForgotAuthenticatorScreen(baseRequest(login), type_, response_, &offline);
+  };
+  // A code for other hours is the SDK's refusal: the running period ends and a new code is shown.
+  const std::uint16_t refused = forgot.checkActiveForgotAuthenticatorOffline(
+      activationRequest("frank", 8, "123456", adminCode("frank", 9, "123456")), type_, response_);
+  EXPECT_NE(0, refused);
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ("frank", saved("frank").getUserLogin());
+  EXPECT_EQ(0u, saved("frank").getFallbackExpiration());
 
-TEST_F(DispatchLogic, OnlineOtpThatCannotReachTheServiceFallsBackToTheOfflineCheck) {
-  serve({userWithToken("alice", true, true, true)});
-  setOffline(service_, 1);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(1);
-  r.authData = codeOfTestBlob(0);
-  r.onLine = true;
-  EXPECT_EQ(0, dispatcher.authenticate(r).getResultCode());
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
-  // Offline with the offline setting off asks the service again, which cannot be reached.
-  setOffline(service_, 0);
-  r.onLine = false;
-  r.authData = codeOfTestBlob(1);
-  EXPECT_FALSE(Korvath::isServerReachable(dispatcher.authenticate(r).getResultCode()));
-}
+  EXPECT_EQ(
+      0, forgot.checkActiveForgotAuthenticatorOffline(
+             activationRequest("FRANK@corp.example", 8, "123456", adminCode("frank", 8, "123456")), type_, response_));
+  EXPECT_EQ(10, type_);
+  EXPECT_TRUE(response_.empty());
+  UserConfig stored = saved("frank");
+  EXPECT_EQ(now() + 8 * kHour, stored.getFallbackExpiration());
+  EXPECT_EQ("qrcode", stored.getLastAuthType());
+  EXPECT_TRUE(stored.getPassword().empty());
 
-// ------------------------------------------------------------------------- password service
+  // The sign-in up to the end of the period (an expiry equal to now still runs): recorded as any
+  // sign-in, keeping no password.
+  clock_.set(now() + 8 * kHour);
+  EXPECT_EQ(0, screen("frank"));
+  EXPECT_EQ(7, type_);
+  ServiceRequestBase signIn = baseRequest("frank");
+  signIn.setUserPassword("typed");
+  signIn.setCheckRememberPassword(true);
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(signIn, type_, response_));
+  EXPECT_EQ(7, type_);
+  stored = saved("frank");
+  EXPECT_EQ(now(), stored.getLastAuthTime());
+  EXPECT_TRUE(stored.getPassword().empty());
+  EXPECT_EQ(now(), stored.getFallbackExpiration());
 
-TEST_F(DispatchLogic, PasswordAloneIsAcceptedOnlyForAStoredUserWithoutFactors) {
-  UserConfig plain = user("plain", false, false, false);
-  plain.setPassword("remembered");
-  serve({plain, user("alice", false, false, true)});
-  KvServicePassword password(&service_);
-  Korvath::Service::ServiceRequestBase message;
-  EXPECT_EQ(KV_ERROR_INVALID_USER_LOGIN_LENGTH, password.checkPassword(message));
-  message.setUserLogin("nobody");
-  EXPECT_EQ(KV_ERROR_USER_NOT_FOUND_IN_CONFIG_FILE, password.checkPassword(message));
-  message.setUserLogin("alice");
-  EXPECT_EQ(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE, password.checkPassword(message));
-  EXPECT_FALSE(fileExists());
-
-  message.setUserLogin("plain@corp.example");
-  message.setUserPassword("typed");
-  message.setCheckRememberPassword(true);
-  EXPECT_EQ(0, password.checkPassword(message));
-  const UserConfig saved = storedUser(configPath_, "plain");
-  EXPECT_EQ("password", saved.getLastAuthType());
-  EXPECT_EQ("", saved.getPassword());
-  EXPECT_EQ(BizCoreTest::FakeClock::kStart, saved.getLastAuthTime());
-
-  // The dispatcher gives it the dialog's state, so mode 8 finds the stored user.
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest r = request(8);
-  r.userLogin = "plain";
-  EXPECT_EQ(0, dispatcher.authenticate(r).getResultCode());
+  clock_.set(now() + 1);
+  EXPECT_EQ(0, screen("frank"));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ(5111, forgot.checkForgotAuthenticator(baseRequest("frank"), type_, response_));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ("qrcode", parsed<ServiceResponseActiveForgotAuthenticator>(response_).getLastAuthType());
 }
 
 }  // namespace

@@ -3,43 +3,36 @@
 // to reach the service or a cancellation; online OTP and its fall-back to the offline check;
 // and a push task running while the dialog thread uses the configuration.
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <future>
-#include <string>
+#include <tuple>
 
-#include "CloudTestSupport.h"
-#include "DispatchTestSupport.h"
 #include "Korvath/HttpsExchange.h"
+#include "Korvath/Model/CloudRecords.h"
 #include "Korvath/ResultCodes.h"
-#include "Korvath/Service/KvService.h"
 #include "Korvath/Service/KvServiceOTP.h"
 #include "Korvath/Service/KvServicePush.h"
 #include "Korvath/Service/MfaAuthentication.h"
-#include "Korvath/Service/ServiceMessages.h"
 #include "ServicesTestSupport.h"
 
 using Korvath::Model::AuthFactorMap;
 using Korvath::Model::KvResult;
 using Korvath::Model::UserConfig;
-using Korvath::Service::KvService;
 using Korvath::Service::MfaAuthentication;
 using Korvath::Service::MfaAuthenticationRequest;
-using namespace DispatchTest;
 using namespace Korvath;
 using namespace ServicesTest;
 
 namespace {
 
+// The service's own code for "unreachable" (201005003, mapped to 5116) and for "resource not found".
+const char* const kUnreachable =
+    R"({"route":"pushresult","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})";
+const char* const kResourceGone =
+    R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"x\"}]}"})";
+
 class DispatchSim : public ServiceSimTestBase {
  protected:
-  void SetUp() override {
-    ServiceSimTestBase::SetUp();
-    configPath_ = dir_.file("kvconfig.cfg");
-  }
-  void serve(const std::vector<UserConfig>& users) { fillService(service_, users); }
-
   // Decides every push made afterwards for `login` after `afterPolls` waiting answers.
   void planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0) {
     Cloud::HttpsExchange exchange;
@@ -51,132 +44,61 @@ class DispatchSim : public ServiceSimTestBase {
     ASSERT_TRUE(answer.answered());
     ASSERT_EQ(200u, answer.httpStatus) << answer.body;
   }
-  void fault(const std::string& json) { ASSERT_TRUE(sim_->fault(json)) << sim_->lastError(); }
 
-  KvResult sendPush(const std::string& login, std::uint16_t& type, std::string& response,
-                    Utils::AutoTokenCancellationRelease* token = nullptr, bool autoSendPush = true) {
-    Service::KvServicePush push(service_);
-    Service::ServiceRequestBase message;
-    message.setUserLogin(login);
-    message.setAutoSendPush(autoSendPush);
-    return push.sendPush(message, &type, response, token);
+  KvResult sendPush(const std::string& login, Utils::AutoTokenCancellationRelease* token = nullptr) {
+    return Service::KvServicePush(service_).sendPush(baseRequest(login), &type_, response_, token);
   }
 
   std::size_t configRequests() { return recorded("/config").size(); }
-
-  KvService service_;
-  std::string configPath_;
 };
 
 // ------------------------------------------------------------------------- push
 
-TEST_F(DispatchSim, ApprovedPushOfAUserNotYetStoredAddsTheUser) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("bob", "approve", 2);
-  std::uint16_t type = 0;
-  std::string response = "old";
-  const KvResult result = sendPush("bob", type, response, nullptr, false);
-  EXPECT_EQ(0, result.getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-  const UserConfig bob = storedUser(configPath_, "bob");
-  EXPECT_EQ("bob", bob.getUserLogin());
-  EXPECT_EQ("push", bob.getLastAuthType());
-  // The dialog's configuration in memory is not the one the push task worked on.
-  EXPECT_LT(service_.getConfig().getUserIndex("bob"), 0);
-}
-
-TEST_F(DispatchSim, ApprovedPushOfAStoredUserIsRecorded) {
-  UserConfig alice = userWithToken("alice", true, true, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  planPush("alice", "approve");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(0, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ(1u, configRequests());
-  const UserConfig saved = storedUser(configPath_, "alice");
-  EXPECT_EQ("push", saved.getLastAuthType());
-  EXPECT_EQ(0u, saved.getFallbackExpiration());
-}
-
-TEST_F(DispatchSim, DeniedPushOfAStoredUserIsRecordedAndAnswersTheirPushScreen) {
-  UserConfig alice = userWithToken("alice", true, false, true);
-  alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
-  serve({alice});
-  planPush("alice", "deny", 1);
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_DENIED_BY_USER, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(5, type);
-  Service::ServiceResponseBase screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", true}, {"qrcode", false}}), screen.getAuthTypes());
-  EXPECT_EQ(1u, configRequests());
-  // Recorded without ending a forgot-token period.
-  const UserConfig saved = storedUser(configPath_, "alice");
-  EXPECT_EQ("push", saved.getLastAuthType());
-  EXPECT_EQ(alice.getFallbackExpiration(), saved.getFallbackExpiration());
-}
-
-TEST_F(DispatchSim, PushThatLosesTheServiceWith5116LeavesAStoredUserAlone) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "pending");
-  // The service's own code for "unreachable" (201005003) maps to 5116.
-  fault(
-      "{\"route\":\"pushresult\",\"status\":400,"
-      "\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005003\\\",\\\"message\\\":\\\"x\\\"}]}\"}");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_SERVER_IS_UNREACHABLE, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(5, type);
-  EXPECT_EQ(0u, configRequests());
-}
-
-TEST_F(DispatchSim, CancelledPushLeavesAStoredUserAlone) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "pending");
-  Utils::AutoTokenCancellationRelease token;
-  token.cancel();
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_WAITING_PUSH_RESULT, sendPush("alice", type, response, &token).getResultCode());
-  EXPECT_EQ(5, type);
-  EXPECT_EQ(0u, configRequests());
-}
-
-TEST_F(DispatchSim, ApprovalStandsForAUserWithEveryAuthenticatorBlockedWhateverTheRecordingSays) {
-  serve({userWithToken("alice", true, true, true, false)});
-  planPush("alice", "approve");
-  fault("{\"route\":\"config\",\"status\":500,\"body\":\"\"}");
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(0, sendPush("alice", type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ(1u, configRequests());
-
-  // With an active authenticator the failed recording is the push's result.
-  service_.getConfig().setUsersConfig({userWithToken("alice", true, true, true, true)});
-  const KvResult second = sendPush("alice", type, response);
-  EXPECT_NE(0, second.getResultCode());
-  EXPECT_EQ(10, type);
+TEST_F(DispatchSim, WhatAPushRecords) {
+  const char* const recordingFails = R"({"route":"config","status":500,"body":""})";
+  // Login, every authenticator blocked, decision, fault, cancelled, code, type, recording (0 none,
+  // 1 saved, 2 refused by the service), a forgot-token period ended. A failure answers the user's
+  // push screen with their own factors. With every authenticator blocked an approval stands
+  // whatever the recording says; otherwise a failed recording is the push's result.
+  const std::tuple<const char*, bool, const char*, const char*, bool, int, int, int, bool> cases[] = {
+      {"bob", false, "approve", "", false, 0, 10, 1, true},  // not stored yet: added
+      {"alice", false, "approve", "", false, 0, 10, 1, true},
+      {"alice", false, "deny", "", false, KV_ERROR_DENIED_BY_USER, 5, 1, false},
+      {"alice", false, "pending", kUnreachable, false, KV_ERROR_SERVER_IS_UNREACHABLE, 5, 0, false},
+      {"alice", false, "pending", "", true, KV_ERROR_WAITING_PUSH_RESULT, 5, 0, false},
+      {"alice", true, "approve", recordingFails, false, 0, 10, 2, false},
+      {"alice", false, "approve", recordingFails, false, 5114, 10, 2, false}};
+  for (const auto& [login, blocked, decision, fault, cancel, code, type, recording, periodEnded] : cases) {
+    SCOPED_TRACE(std::string(login) + (blocked ? " blocked " : " ") + decision + fault + (cancel ? " cancelled" : ""));
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    UserConfig alice = user("alice", true, false, true, "otp", {mobile(1001, !blocked)});
+    alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({alice});
+    ASSERT_EQ(0, service_.getConfig().writeFile());
+    planPush(login, decision, 1);
+    if (*fault) this->fault(fault);
+    Utils::AutoTokenCancellationRelease token;
+    if (cancel) token.cancel();
+    EXPECT_EQ(code, sendPush(login, &token).getResultCode());
+    EXPECT_EQ(type, type_);
+    EXPECT_EQ(type_ == 10 ? "" : "otp push",
+              type_ == 10 ? response_ : enabledFactors(parsed<Service::ServiceResponseBase>(response_).getAuthTypes()));
+    EXPECT_EQ(recording ? 1u : 0u, configRequests());
+    const UserConfig stored = saved(login);
+    EXPECT_EQ(recording == 1 ? "push" : "otp", stored.getLastAuthType());
+    EXPECT_EQ(periodEnded ? 0u : alice.getFallbackExpiration(), stored.getFallbackExpiration());
+  }
 }
 
 TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesItsSaves) {
-  serve({userWithToken("alice", true, true, true)});
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
   planPush("alice", "approve");
   // The exchange after the approval learns that the service no longer knows the resource.
-  fault(
-      "{\"route\":\"config\",\"status\":404,"
-      "\"body\":\"{\\\"errors\\\":[{\\\"code\\\":\\\"201005012\\\",\\\"message\\\":\\\"x\\\"}]}\"}");
-  std::uint16_t type = 0;
-  std::string response;
-  sendPush("alice", type, response);
+  fault(kResourceGone);
+  sendPush("alice");
   EXPECT_EQ(1u, configRequests());
-  KvCrypto crypto;
   Config back;
-  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto, back));
+  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto_, back));
   ASSERT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, back.getLogonAppDisable());
 
   // The dialog thread sees it at once, not after an exchange of its own.
@@ -187,28 +109,11 @@ TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesIts
     UserConfig alice = service_.getConfig().getUsersConfig().at(0);
     ASSERT_EQ(0, service_.getKvBusiness().saveConfigUserByUserConfig(alice, 0, std::string(), false, "otp", false));
   }
-  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto, back));
+  ASSERT_EQ(0, BizCoreTest::readBack(configPath_, crypto_, back));
   EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, back.getLogonAppDisable());
   // Every later factor is refused on the dialog thread too.
-  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, sendPush("alice", type, response).getResultCode());
+  EXPECT_EQ(KV_ERROR_KV_RESOURCE_NOT_FOUND, sendPush("alice").getResultCode());
   EXPECT_EQ(1u, configRequests());
-}
-
-TEST_F(DispatchSim, PushThroughTheDispatcherEndsInTheQueuedFuture) {
-  serve({userWithToken("alice", true, true, true)});
-  planPush("alice", "approve", 3);
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationPush;
-  request.userLogin = "alice";
-  Utils::AutoTokenCancellationRelease token;
-  const std::uint32_t index = dispatcher.authenticateAsync(request, token);
-  ASSERT_EQ(0u, index);
-  EXPECT_EQ(0, service_.getFutures().at(index).get().getResultCode());
-  std::uint8_t taskIndex = static_cast<std::uint8_t>(index);
-  service_.eraseFutureTaskByIndex(taskIndex);
-  EXPECT_TRUE(service_.getFutures().empty());
-  EXPECT_EQ("push", storedUser(configPath_, "alice").getLastAuthType());
 }
 
 // The dialog thread keeps reading and saving the configuration while a push task polls and
@@ -217,7 +122,7 @@ TEST_F(DispatchSim, PushThroughTheDispatcherEndsInTheQueuedFuture) {
 TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
   UserConfig zed = user("zed", true, false, false);
   zed.setAutoSendPush(false);
-  serve({userWithToken("alice", true, true, true), zed});
+  serve({user("alice", true, true, true, "", {mobile(1001)}), zed});
   ASSERT_EQ(0, service_.getConfig().writeFile());
   planPush("alice", "approve", 12);
 
@@ -250,84 +155,49 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
     EXPECT_EQ(0, service_.getKvBusiness().updateAutoSendPushOptionByUserName("zed", true).getResultCode());
   }
 
-  EXPECT_EQ("push", storedUser(configPath_, "alice").getLastAuthType());
-  EXPECT_TRUE(storedUser(configPath_, "zed").getAutoSendPush());
+  EXPECT_EQ("push", saved("alice").getLastAuthType());
+  EXPECT_TRUE(saved("zed").getAutoSendPush());
 }
 
 // ------------------------------------------------------------------------- OTP
 
-TEST_F(DispatchSim, OnlineOtpAcceptedForAStoredUserIsRecorded) {
-  serve({userWithToken("alice", true, true, true)});
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("Alice@Sim.Example");
-  message.setAuthData(codeOfSimAlice(0));
-  std::uint16_t type = 0;
-  std::string response = "old";
-  // A login the configuration knows only by a different case is still that user.
-  service_.getConfig().setUsersConfig({[] {
-    UserConfig u = userWithToken("alice", true, true, true);
-    u.setEmail("alice@sim.example");
-    return u;
-  }()});
-  EXPECT_EQ(0, otp.checkOTPOnline(message, type, response).getResultCode());
-  EXPECT_EQ(10, type);
-  EXPECT_EQ("", response);
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
-}
-
-TEST_F(DispatchSim, OnlineOtpRefusedAnswersTheOtpScreenAndIsRecorded) {
-  serve({userWithToken("alice", false, true, true)});
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfSimAlice(0) == "000000" ? "111111" : "000000");
-  std::uint16_t type = 0;
-  std::string response;
-  const KvResult result = otp.checkOTPOnline(message, type, response);
-  EXPECT_NE(0, result.getResultCode());
-  EXPECT_NE(0, result.getCloudErrorCode());
-  EXPECT_EQ(2, type);
-  Service::ServiceResponseAuthOTP screen;
-  ASSERT_EQ(0, screen.fillFromJson(response)) << response;
-  EXPECT_EQ((AuthFactorMap{{"otp", true}, {"push", false}, {"qrcode", true}}), screen.getAuthTypes());
-  EXPECT_EQ(1u, configRequests());
-}
-
-TEST_F(DispatchSim, OnlineOtpOfAUserNotYetStoredAddsTheUser) {
-  serve({userWithToken("alice", true, true, true)});
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationOTP;
-  request.userLogin = "alice";
-  request.authData = codeOfSimAlice(0);
-  service_.getConfig().setUsersConfig({});
-  EXPECT_EQ(0, dispatcher.authenticate(request).getResultCode());
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
-}
-
-TEST_F(DispatchSim, Online5116SparesTheRecordAndTheDispatcherChecksOffline) {
-  serve({userWithToken("alice", true, true, true)});
-  setOffline(service_, 1);
-  fault("{\"route\":\"authentication\",\"status\":200,\"body\":\"not an envelope\"}");
-
-  Service::KvServiceOTP otp(&service_);
-  Service::ServiceRequestAuthOTP message;
-  message.setUserLogin("alice");
-  message.setAuthData(codeOfTestBlob(0));
-  std::uint16_t type = 0;
-  std::string response;
-  EXPECT_EQ(KV_ERROR_SERVER_IS_UNREACHABLE, otp.checkOTPOnline(message, type, response).getResultCode());
-  EXPECT_EQ(0u, configRequests());
-
-  MfaAuthentication dispatcher(&service_);
-  MfaAuthenticationRequest request;
-  request.mode = Service::MFAAuthenticationOTP;
-  request.userLogin = "alice";
-  request.authData = codeOfTestBlob(0);
-  EXPECT_EQ(0, dispatcher.authenticate(request).getResultCode());
-  EXPECT_EQ(0u, configRequests());
-  EXPECT_EQ("otp", storedUser(configPath_, "alice").getLastAuthType());
+TEST_F(DispatchSim, OnlineOtp) {
+  // Typed, stored, right code, service lost, code, type, recorded (one configuration request).
+  // A stored user is asked for by the stored login, whatever form was typed; a failure answers
+  // the OTP screen with the user's own factors.
+  const std::tuple<const char*, bool, bool, bool, int, int, bool> cases[] = {
+      {"Alice@Sim.Example", true, true, false, 0, 10, true},
+      {"alice", true, false, false, 5113, 2, true},
+      {"alice", false, true, false, 0, 10, true},  // not stored yet: added
+      {"alice", true, true, true, KV_ERROR_SERVER_IS_UNREACHABLE, 2, false}};
+  for (const auto& [typed, stored, right, lost, expected, expectedType, recorded] : cases) {
+    SCOPED_TRACE(std::string(typed) + (stored ? " stored" : "") + (right ? " right" : "") + (lost ? " lost" : ""));
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    UserConfig alice = user("alice", false, true, true, "", {mobile(1001)});
+    alice.setEmail("alice@sim.example");
+    serve(stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
+    if (lost) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
+    const std::string code = right ? otpCode(0) : wrongCode(otpCode(0));
+    const KvResult result = Service::KvServiceOTP(&service_).checkOTPOnline(otpRequest(typed, code), type_, response_);
+    EXPECT_EQ(expected, result.getResultCode());
+    EXPECT_EQ(expectedType, type_);
+    EXPECT_EQ(
+        type_ == 10 ? "" : "otp qrcode",
+        type_ == 10 ? response_ : enabledFactors(parsed<Service::ServiceResponseAuthOTP>(response_).getAuthTypes()));
+    EXPECT_EQ(recorded ? 1u : 0u, configRequests());
+    EXPECT_EQ(recorded ? "otp" : "", saved("alice").getLastAuthType());
+    const auto checks = this->recorded("/authentication");
+    EXPECT_EQ("alice", parsed<Model::RequestAuthentication>(checks.at(0).opened).getUserAuthentication().getLogin());
+    if (!lost) continue;
+    // The dispatcher then checks the stored blobs: the same code passes here.
+    MfaAuthenticationRequest request;
+    request.mode = Service::MFAAuthenticationOTP;
+    request.userLogin = "alice";
+    request.authData = code;
+    EXPECT_EQ(0, MfaAuthentication(&service_).authenticate(request).getResultCode());
+    EXPECT_EQ(0u, configRequests());
+    EXPECT_EQ("otp", saved("alice").getLastAuthType());
+  }
 }
 
 }  // namespace

@@ -1,15 +1,10 @@
 // The unknown-user rules of KvService against a simulator whose account lets users through
 // that it does not know (fixtures/unknown-users.json): the whitelist entry an online sign-in
-// leaves, the offline pass it gives later, a stored user typed as login@domain who is not such
-// a user, and a deleted user who becomes one.
+// leaves and the offline pass it gives later, a stored user typed as login@domain who is not
+// such a user, and a deleted user who becomes one.
 
-#include <gtest/gtest.h>
-
-#include "Korvath/ResultCodes.h"
-#include "Korvath/Service/KvService.h"
 #include "ServicesTestSupport.h"
 
-using Korvath::Model::UserConfig;
 using Korvath::Service::KvService;
 using namespace ServicesTest;
 
@@ -18,16 +13,9 @@ namespace {
 class KvServiceUnknownUsers : public ServiceSimTestBase {
  protected:
   // Started over a configuration that already carries the account's unknown-user setting.
-  void start(KvService& service, const std::vector<UserConfig>& users) {
-    writeConfigFile(users);
-    Korvath::Config config = readConfigFile();
-    Korvath::ServerConfig server = config.getServerConfig();
-    server.setAllowUnknownUsers(1);
-    ASSERT_EQ(0, config.setServerConfig(server));
-    ASSERT_EQ(0, config.writeFile());
-    std::uint16_t type = 0;
-    std::string response;
-    ASSERT_EQ(0, service.initialize(type, response).getResultCode());
+  void startWith(const std::vector<Korvath::Model::UserConfig>& users) {
+    writeConfigFile(users, 4242, "sim-master-password-0001", 1);
+    start(service_);
   }
   bool whitelisted(const std::string& login) {
     const Korvath::Config back = readConfigFile();
@@ -36,50 +24,34 @@ class KvServiceUnknownUsers : public ServiceSimTestBase {
     }
     return false;
   }
+  std::uint16_t policy(KvService& service, std::string name) {
+    return service.updateUserPolicies(name, false).getResultCode();
+  }
 };
 
-TEST_F(KvServiceUnknownUsers, UnknownUserOnlinePassesAndIsWhitelisted) {
-  KvService service;
-  start(service, {user("alice", true, true, true)});
-  std::string name = "zed";
-  EXPECT_EQ(7000, service.updateUserPolicies(name, false).getResultCode());
-  EXPECT_TRUE(whitelisted("zed"));
-}
-
-TEST_F(KvServiceUnknownUsers, WhitelistedUserPassesLaterWithoutTheNetwork) {
-  {
-    KvService online;
-    start(online, {user("alice", true, true, true)});
-    std::string name = "zed";
-    ASSERT_EQ(7000, online.updateUserPolicies(name, false).getResultCode());
+// An unknown user passes online and is whitelisted, and so is a deleted user once removed; both
+// pass later without the network, a user never seen online does not.
+TEST_F(KvServiceUnknownUsers, WhitelistedUsersPassLaterWithoutTheNetwork) {
+  startWith({user("alice", true, true, true), user("ghost", true, true, true)});
+  for (const char* login : {"zed", "ghost"}) {
+    EXPECT_EQ(7000, policy(service_, login)) << login;
+    EXPECT_TRUE(whitelisted(login)) << login;
   }
+  EXPECT_LT(readConfigFile().getUserIndex("ghost"), 0);
   pointAt(CloudTest::closedPort());
   KvService offline;
-  std::uint16_t type = 0;
-  std::string response;
-  ASSERT_EQ(0, offline.initialize(type, response).getResultCode());
-  std::string name = "zed";
-  EXPECT_EQ(7000, offline.updateUserPolicies(name, false).getResultCode());
-  name = "yves";  // never seen online
-  EXPECT_EQ(5134, offline.updateUserPolicies(name, false).getResultCode());
+  start(offline);
+  EXPECT_EQ(7000, policy(offline, "zed"));
+  EXPECT_EQ(7000, policy(offline, "ghost"));
+  EXPECT_EQ(5134, policy(offline, "yves"));
 }
 
 TEST_F(KvServiceUnknownUsers, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsUnknown) {
-  KvService service;
-  start(service, {user("alice", true, true, true)});
+  startWith({user("alice", true, true, true)});
   std::string name = "alice@ad.example";
-  EXPECT_EQ(0, service.updateUserPolicies(name, false).getResultCode());
+  EXPECT_EQ(0, service_.updateUserPolicies(name, false).getResultCode());
   EXPECT_EQ("alice", name);
   EXPECT_FALSE(whitelisted("alice@ad.example"));
-}
-
-TEST_F(KvServiceUnknownUsers, DeletedUserIsRemovedBeforeTheWhitelistLetsItThrough) {
-  KvService service;
-  start(service, {user("alice", true, true, true), user("ghost", true, true, true)});
-  std::string name = "ghost";
-  EXPECT_EQ(7000, service.updateUserPolicies(name, false).getResultCode());
-  EXPECT_LT(readConfigFile().getUserIndex("ghost"), 0);
-  EXPECT_TRUE(whitelisted("ghost"));
 }
 
 }  // namespace

@@ -1,35 +1,26 @@
 // What the services write to the agent's log while the panels' requests run through the
 // dispatcher: every factor, accepted and refused, with a password and codes that must never be
 // readable in any record, not even in the response texts and request messages that are logged;
-// and the log file itself is its owner's alone.
-
-#include <gtest/gtest.h>
+// and the log file itself is its owner's alone. The requests carry what the panels hand over,
+// so the answers also show that the dispatcher passes it on whole.
 
 #include <rapidjson/document.h>
 
-#include <atomic>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
 
 #include "CryptoSdk/SecurityService.h"
-#include "DispatchTestSupport.h"
 #include "Korvath/Logger.h"
-#include "Korvath/Platform.h"
-#include "Korvath/Service/KvService.h"
-#include "Korvath/Service/KvServicePush.h"
-#include "Korvath/Service/KvServiceQRCode.h"
+#include "Korvath/ResultCodes.h"
 #include "Korvath/Service/MfaAuthentication.h"
-#include "QrForgotServiceTestSupport.h"
 #include "ServicesTestSupport.h"
 
 using namespace Korvath;
-using namespace QrForgotServiceTest;
+using namespace ServicesTest;
+using Model::UserConfig;
 using Service::MfaAuthentication;
 using Service::MfaAuthenticationRequest;
 
@@ -40,17 +31,13 @@ const char* const kPassword = "pw \"zq7\": hide, me=now";
 
 // The plain messages of the sealed log at `path`.
 std::vector<std::string> logMessages(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
   std::vector<std::uint8_t> secret;
-  EXPECT_TRUE(Platform::machineSecret(secret));
   CryptoSdk::SealKey key;
+  EXPECT_TRUE(Platform::machineSecret(secret));
   EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::ifstream in(path, std::ios::binary);
   std::vector<std::string> messages;
-  std::istringstream lines(content.str());
-  std::string record;
-  while (std::getline(lines, record)) {
+  for (std::string record; std::getline(in, record);) {
     if (!record.empty() && record.back() == '\r') record.pop_back();
     if (record.empty()) continue;
     rapidjson::Document doc;
@@ -66,23 +53,23 @@ std::vector<std::string> logMessages(const std::string& path) {
   return messages;
 }
 
-class ServiceLogSecrets : public ServicesTest::ServiceTestBase {
+class ServiceLogSecrets : public ServiceTestBase {
  protected:
   void SetUp() override {
-    ServicesTest::ServiceTestBase::SetUp();
-    configPath_ = dir_.file("kvconfig.cfg");
+    ServiceTestBase::SetUp();
     logPath_ = dir_.file("agent.log");
-    alice_ = mobile(1001);
-    fillQrForgotService(service_, configPath_, {qrUser("alice", true, true, true, {alice_})});
+    UserConfig plain = user("plain", false, false, false);  // no factor: the password suffices
+    plain.setPassword("remembered");
+    plain.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({user("alice", true, true, true, "", {alice_}), plain});
     Logger::close();
     ASSERT_TRUE(Logger::open(logPath_));
   }
   void TearDown() override {
     Logger::close();
-    ServicesTest::ServiceTestBase::TearDown();
+    ServiceTestBase::TearDown();
   }
-
-  MfaAuthenticationRequest request(std::uint8_t mode) {
+  static MfaAuthenticationRequest request(std::uint8_t mode) {
     MfaAuthenticationRequest r;
     r.mode = mode;
     r.userLogin = "alice";
@@ -91,10 +78,8 @@ class ServiceLogSecrets : public ServicesTest::ServiceTestBase {
     return r;
   }
 
-  Service::KvService service_;
-  std::string configPath_;
   std::string logPath_;
-  Model::AuthenticatorRecord alice_;
+  const Model::AuthenticatorRecord alice_ = mobile(1001);
 };
 
 TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
@@ -103,12 +88,7 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   std::vector<std::string> secrets = {kPassword, "zq7"};
 
   // QR code made here, answered wrongly, then rightly.
-  std::atomic<bool> internet{false};
-  Service::KvServiceQRCode qr(&service_, &internet);
-  std::uint16_t type = 0;
-  std::string response;
-  ASSERT_EQ(0, qr.genCmdQRCode(baseRequest("alice"), type, response).getResultCode());
-  const Service::ServiceResponseAuthQRCode shown = qrResponse(response);
+  const auto shown = offlineCommand("alice");
   MfaAuthenticationRequest qrCheck = request(Service::MFAAuthenticationQRCode);
   qrCheck.command = shown.getCommand();
   qrCheck.transactionData = shown.getTransactionData().toJson();
@@ -117,30 +97,35 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   const std::string rightQr = answerFor(alice_.getBlob(), qrCheck.command);
   qrCheck.authData = rightQr == "804617" ? "804618" : "804617";
   secrets.push_back(qrCheck.authData);
-  EXPECT_NE(0, dispatcher.authenticate(qrCheck).getResultCode());
+  // The service's own code stands once its response was read as the QR-code screen.
+  EXPECT_EQ(5204, dispatcher.authenticate(qrCheck).getResultCode());
   qrCheck.authData = rightQr;
   secrets.push_back(rightQr);
   EXPECT_EQ(0, dispatcher.authenticate(qrCheck).getResultCode());
+  EXPECT_EQ("qrcode", saved("alice").getLastAuthType());
 
-  // OTP online (the service cannot be reached: the offline check follows) and offline.
+  // OTP online (the service cannot be reached: the offline check follows) and offline; the SDK's
+  // refusal (1) stands once the response was read as the OTP screen.
   MfaAuthenticationRequest otp = request(Service::MFAAuthenticationOTP);
   otp.authData = "739146";
   secrets.push_back(otp.authData);
-  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+  EXPECT_EQ(1, dispatcher.authenticate(otp).getResultCode());
   otp.onLine = false;
-  EXPECT_NE(0, dispatcher.authenticate(otp).getResultCode());
+  EXPECT_EQ(1, dispatcher.authenticate(otp).getResultCode());
 
-  // Forgot-token activation with a wrong and the administrator's code, then the sign-in.
+  // Forgot-token activation with a code for other hours and the administrator's code, then the sign-in.
   MfaAuthenticationRequest activation = request(Service::MFAAuthenticationForgotTokenActivate);
   activation.time = 8;
   activation.challenge = "482913";
   activation.onLine = false;
-  const std::string adminsCode = adminCode("alice", 8, activation.challenge);
-  activation.authData = adminsCode == "615243" ? "615244" : "615243";
+  activation.authData = adminCode("alice", 4, activation.challenge);
   secrets.push_back(activation.authData);
-  EXPECT_NE(0, dispatcher.authenticate(activation).getResultCode());
-  activation.authData = adminsCode;
-  secrets.push_back(adminsCode);
+  EXPECT_EQ(1, dispatcher.authenticate(activation).getResultCode());
+  activation.authData = adminCode("alice", 8, activation.challenge);
+  secrets.push_back(activation.authData);
+  activation.onLine = true;  // only the service may check it then
+  EXPECT_FALSE(isServerReachable(dispatcher.authenticate(activation).getResultCode()));
+  activation.onLine = false;
   EXPECT_EQ(0, dispatcher.authenticate(activation).getResultCode());
   EXPECT_EQ(0, dispatcher.authenticate(request(Service::MFAAuthenticationForgotTokenAuthentication)).getResultCode());
 
@@ -149,7 +134,14 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   const std::uint32_t index = dispatcher.authenticateAsync(request(Service::MFAAuthenticationPush), token);
   ASSERT_EQ(0u, index);
   EXPECT_NE(0, service_.getFutures().at(index).get().getResultCode());
-  EXPECT_NE(0, dispatcher.authenticate(request(Service::MFAAuthenticationPassword)).getResultCode());
+  MfaAuthenticationRequest password = request(Service::MFAAuthenticationPassword);
+  password.userLogin = "plain@corp.example";
+  EXPECT_EQ(0, dispatcher.authenticate(password).getResultCode());
+  const Model::UserConfig signedIn = saved("plain");
+  EXPECT_EQ("password", signedIn.getLastAuthType());
+  EXPECT_EQ("", signedIn.getPassword());  // neither the remembered nor the typed one is kept
+  EXPECT_EQ(BizCoreTest::FakeClock::kStart, signedIn.getLastAuthTime());
+  EXPECT_EQ(0u, signedIn.getFallbackExpiration());
 
   Logger::close();
 #if !defined(_WIN32)

@@ -2,20 +2,40 @@
 
 #include <cstdio>
 
+#include "AuthenticationSdk/AuthenticatorBlob.h"
+#include "AuthenticationSdk/ChallengeData.h"
+#include "AuthenticationSdk/Hotp.h"
+#include "AuthenticationSdk/OfflineAuthentication.h"
+#include "Commons/Encoding.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/InstallConfig.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
+#include "Korvath/Service/KvServiceQRCode.h"
+
+using Korvath::Model::AuthenticatorRecord;
+using Korvath::Model::UserConfig;
+using namespace Korvath::Service;
 
 namespace ServicesTest {
 
 namespace {
+
+const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
+
+CryptoSdk::Bytes aliceSecret() {
+  CryptoSdk::Bytes secret;
+  Commons::Hex::decode(kAliceSecretHex, secret);
+  return secret;
+}
+
 void removeAgentFiles() {
   for (const std::string& path : {Korvath::Platform::configFilePath(), Korvath::Platform::configBackupFilePath(),
                                   Korvath::Platform::installConfigFilePath()}) {
     if (!path.empty()) std::remove(path.c_str());
   }
 }
+
 }  // namespace
 
 void ServiceTestBase::SetUp() {
@@ -24,6 +44,7 @@ void ServiceTestBase::SetUp() {
   Korvath::clearRequestId();
   pointAt(CloudTest::closedPort());
   removeAgentFiles();
+  configPath_ = dir_.file("kvconfig.cfg");
 }
 
 void ServiceTestBase::TearDown() {
@@ -39,8 +60,9 @@ void ServiceTestBase::pointAt(std::uint16_t port) {
   registry_.values["Port"] = std::to_string(port);
 }
 
-void ServiceTestBase::writeConfigFile(const std::vector<Korvath::Model::UserConfig>& users, std::int32_t resourceId,
-                                      const std::string& masterPassword) {
+void ServiceTestBase::writeConfigFile(const std::vector<UserConfig>& users, std::int32_t resourceId,
+                                      const std::string& masterPassword, std::uint8_t allowUnknownUsers,
+                                      std::uint64_t syncIntervalHours) {
   Korvath::KvCrypto crypto;
   Korvath::Config config(&crypto);
   BizCoreTest::fillSimConfig(config, Korvath::Platform::configFilePath());
@@ -50,6 +72,10 @@ void ServiceTestBase::writeConfigFile(const std::vector<Korvath::Model::UserConf
   config.setMasterPassword(masterPassword);
   config.setLastSync(clock_.nowFileTime());
   config.setLastRun(clock_.nowFileTime());
+  Korvath::ServerConfig server = config.getServerConfig();
+  server.setAllowUnknownUsers(allowUnknownUsers);
+  server.setSyncInterval(syncIntervalHours);
+  ASSERT_EQ(0, config.setServerConfig(server));
   ASSERT_EQ(0, config.setUsersConfig(users));
   ASSERT_EQ(0, config.writeFile());
 }
@@ -71,12 +97,44 @@ Korvath::Config ServiceTestBase::readConfigFile() {
   return back;
 }
 
-void ServiceTestBase::fillService(Korvath::Service::KvService& service,
-                                  const std::vector<Korvath::Model::UserConfig>& users) {
-  Korvath::Config& config = service.getConfig();
-  BizCoreTest::fillSimConfig(config, dir_.file("kvconfig.cfg"));
+void ServiceTestBase::start(KvService& service) {
+  std::uint16_t type = 0;
+  std::string response;
+  ASSERT_EQ(0, service.initialize(type, response).getResultCode());
+}
+
+void ServiceTestBase::serve(const std::vector<UserConfig>& users) {
+  for (const std::string& path : {configPath_, Korvath::Config::backupPathFor(configPath_)}) std::remove(path.c_str());
+  Korvath::Config& config = service_.getConfig();
+  BizCoreTest::fillSimConfig(config, configPath_);
   ASSERT_EQ(0, config.setUsersConfig(users));
-  service.getKvBusiness() = Korvath::Business::KvBusiness(&config, &service.getKvCrypto());
+  config.setLastSync(clock_.nowFileTime());
+  service_.getKvBusiness() = Korvath::Business::KvBusiness(&config, &service_.getKvCrypto());
+  setServerFlags(1, 1, 1);
+}
+
+void ServiceTestBase::setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword,
+                                     std::uint8_t enableForgotAuthenticator) {
+  Korvath::ServerConfig server = service_.getConfig().getServerConfig();
+  server.setOffline(offline);
+  server.setEnableRememberPassword(enableRememberPassword);
+  server.setEnableForgotAuthenticator(enableForgotAuthenticator);
+  ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
+}
+
+UserConfig ServiceTestBase::saved(const std::string& login) {
+  Korvath::KvCrypto crypto;
+  Korvath::Config back;
+  if (BizCoreTest::readBack(configPath_, crypto, back) != 0) return UserConfig();
+  const int index = back.getUserIndex(login);
+  return index < 0 ? UserConfig() : back.getUsersConfig().at(static_cast<std::size_t>(index));
+}
+
+ServiceResponseAuthQRCode ServiceTestBase::offlineCommand(const std::string& login) {
+  const std::atomic<bool> offline{false};
+  EXPECT_EQ(0, KvServiceQRCode(&service_, &offline).genCmdQRCode(baseRequest(login), type_, response_).getResultCode());
+  EXPECT_EQ(4, type_);
+  return parsed<ServiceResponseAuthQRCode>(response_);
 }
 
 void ServiceSimTestBase::SetUp() {
@@ -95,15 +153,12 @@ void ServiceSimTestBase::reply(const std::string& route, int status, const std::
   ASSERT_TRUE(sim_->reply(route, status, json, count)) << sim_->lastError();
 }
 
-std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded() {
-  std::vector<CloudTest::Recorded> records;
-  EXPECT_TRUE(sim_->requests(records)) << sim_->lastError();
-  return records;
-}
+void ServiceSimTestBase::fault(const std::string& json) { ASSERT_TRUE(sim_->fault(json)) << sim_->lastError(); }
 
 std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded(const std::string& part) {
-  std::vector<CloudTest::Recorded> matching;
-  for (const CloudTest::Recorded& r : recorded()) {
+  std::vector<CloudTest::Recorded> all, matching;
+  EXPECT_TRUE(sim_->requests(all)) << sim_->lastError();
+  for (const CloudTest::Recorded& r : all) {
     if (r.path.size() >= part.size() && r.path.compare(r.path.size() - part.size(), part.size(), part) == 0) {
       matching.push_back(r);
     }
@@ -111,24 +166,99 @@ std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded(const std::string&
   return matching;
 }
 
-std::vector<Korvath::Model::RequestGetUserPolicy> ServiceSimTestBase::policyRequests() {
-  std::vector<Korvath::Model::RequestGetUserPolicy> requests;
-  for (const CloudTest::Recorded& r : recorded("/policy")) {
-    Korvath::Model::RequestGetUserPolicy request;
-    EXPECT_TRUE(r.hasOpened) << r.path;
-    EXPECT_EQ(0, request.fillFromJson(r.opened)) << r.opened;
-    requests.push_back(request);
-  }
-  return requests;
-}
-
-Korvath::Model::UserConfig user(const std::string& login, bool push, bool qrcode, bool otp,
-                                const std::string& lastAuthType) {
-  Korvath::Model::UserConfig u = BizCoreTest::makeUser(login, push, qrcode, otp, login + "@corp.example");
+UserConfig user(const std::string& login, bool push, bool qrcode, bool otp, const std::string& lastAuthType,
+                const std::vector<AuthenticatorRecord>& authenticators) {
+  UserConfig u = BizCoreTest::makeUser(login, push, qrcode, otp, login + "@corp.example");
   u.setLastAuthType(lastAuthType);
   u.setHasPolicy(true);
   u.setPolicyAllowsAuthentication(true);
+  EXPECT_EQ(0, u.setAuthenticators(authenticators));
   return u;
+}
+
+AuthenticatorRecord mobile(std::uint32_t deviceId, bool active) {
+  AuthenticationSdk::Blob::Definition definition;
+  definition.model = AuthenticatorRecord::kModelMobile;
+  definition.secret = aliceSecret();
+  definition.active = active;
+  std::string blob;
+  EXPECT_EQ(0,
+            AuthenticationSdk::Blob::create(definition, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey, blob));
+  AuthenticatorRecord record;
+  EXPECT_EQ(0, record.setModel(AuthenticatorRecord::kModelMobile));
+  EXPECT_EQ(0, record.setSerialNumber("MOB-" + std::to_string(deviceId)));
+  EXPECT_EQ(0, record.setBlob(blob));
+  record.setDeviceId(deviceId);
+  return record;
+}
+
+std::string enabledFactors(const Korvath::Model::AuthFactorMap& factors) {
+  std::string names;
+  for (const auto& [factor, on] : factors) names += on ? (names.empty() ? "" : " ") + factor : "";
+  return names;
+}
+
+std::string otpCode(std::uint64_t counter) {
+  std::string code;
+  AuthenticationSdk::Hotp::generate(aliceSecret(), counter, 6, CryptoSdk::HashAlgorithm::Sha1, code);
+  return code;
+}
+
+std::string wrongCode(const std::string& right) { return right == "000000" ? "111111" : "000000"; }
+
+std::string answerFor(const std::string& blob, const std::string& command) {
+  std::string answer;
+  EXPECT_EQ(0, AuthenticationSdk::Issuer::computeQrAnswer(blob, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey,
+                                                          command, AuthenticationSdk::currentUnixTime(), answer));
+  return answer;
+}
+
+std::string adminCode(const std::string& storedLogin, std::uint32_t hours, const std::string& challenge) {
+  AuthenticationSdk::ChallengeData data;
+  data.setType(0);
+  data.setAccountId(BizCoreTest::kAccountId);
+  data.setUserLogin(storedLogin);
+  data.setTime(hours);
+  data.setChallenge(challenge);
+  std::string code;
+  EXPECT_EQ(0, AuthenticationSdk::Issuer::computeForgotTokenCode(data.toJson(), BizCoreTest::kAccountId,
+                                                                 BizCoreTest::kIntegrationKey, code));
+  return code;
+}
+
+ServiceRequestBase baseRequest(const std::string& login) {
+  ServiceRequestBase request;
+  EXPECT_EQ(0, request.setUserLogin(login));
+  return request;
+}
+
+ServiceRequestAuthOTP otpRequest(const std::string& login, const std::string& code) {
+  ServiceRequestAuthOTP request;
+  EXPECT_EQ(0, request.setUserLogin(login));
+  request.setAuthData(code);
+  return request;
+}
+
+ServiceRequestAuthQRCode qrRequest(const std::string& login, const std::string& code,
+                                   const ServiceResponseAuthQRCode& shown, bool onLine) {
+  ServiceRequestAuthQRCode request;
+  EXPECT_EQ(0, request.setUserLogin(login));
+  request.setAuthData(code);
+  request.setCommand(shown.getCommand());
+  EXPECT_EQ(0, request.setTransactionId(shown.getTransactionId()));
+  EXPECT_EQ(0, request.setTransactionData(shown.getTransactionData()));
+  request.setOnLine(onLine);
+  return request;
+}
+
+ServiceRequestActiveForgotAuthenticator activationRequest(const std::string& login, std::uint32_t hours,
+                                                          const std::string& challenge, const std::string& code) {
+  ServiceRequestActiveForgotAuthenticator request;
+  EXPECT_EQ(0, request.setUserLogin(login));
+  request.setTime(hours);
+  request.setChallenge(challenge);
+  request.setAuthData(code);
+  return request;
 }
 
 }  // namespace ServicesTest
