@@ -62,8 +62,8 @@ HBRUSH backgroundBrush() {
   return brush;
 }
 
-bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
-                        const char* failureFormat) {
+bool registerWindowClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
+                         const char* failureFormat) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -73,7 +73,7 @@ bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, 
   wc.hbrBackground = backgroundBrush();
   wc.lpszClassName = className;
   if (RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return true;
-  KV_LOG_LAST_ERROR(failureFormat, where);
+  if (failureFormat != nullptr) KV_LOG_LAST_ERROR(failureFormat, where);
   return false;
 }
 

@@ -2,8 +2,11 @@
 
 // What the authentication panels share: their window class and geometry, the window-procedure
 // boundary that lets no exception out, the Enter and digit-filter subclasses of their boxes and
-// buttons, the colours of their static texts, and labels that grow to the height their text
-// needs in the font they are given (the Noto fonts are taller than the design heights).
+// buttons, their code boxes, buttons and error labels, the colours of their static texts, and
+// labels that grow to the height their text needs in the font they are given (the Noto fonts
+// are taller than the design heights). The dialog's other windows (the dialog itself, its error
+// panel, About and the help window) take the scale, the texts, the background brush and the
+// class registration from here too.
 
 #include <windows.h>
 
@@ -27,14 +30,16 @@ int px(double designPixels);
 // Text `id` of the string tables in the system language.
 std::wstring text(int id);
 
-// The panels' background brush (0xF0F0F0), made once per process.
+// The background brush of the dialog's windows and of their static texts (0xF0F0F0): one brush,
+// made once per process and never deleted.
 HBRUSH backgroundBrush();
 
-// Registers a panel class (CS_HREDRAW | CS_VREDRAW, arrow cursor, the background brush).
-// An existing class is not an error. On failure logs `failureFormat` ("%s ... [0x%08x]")
-// with `where` and the HRESULT and returns false.
-bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
-                        const char* failureFormat);
+// Registers a window class of the dialog's windows, panels and top-level windows alike
+// (CS_HREDRAW | CS_VREDRAW, arrow cursor, the background brush). An existing class is not an
+// error. On failure logs `failureFormat` ("%s ... [0x%08x]", when there is one) with `where`
+// and the HRESULT and returns false.
+bool registerWindowClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
+                         const char* failureFormat);
 
 // The panel window: child of the dialog at (440·s, 10·s), 380·s × 360·s, WS_EX_CONTROLPARENT |
 // WS_EX_WINDOWEDGE, WS_CHILD | WS_VISIBLE, window id `id`, `state` kept in GWLP_USERDATA (see
@@ -104,7 +109,7 @@ HRESULT openPanel(State& state, HWND dialog, HMODULE module, Korvath::Utils::Tim
   state.dialog = dialog;
   state.module = module;
   state.clickTimer = clickTimer;
-  registerPanelClass(module, panelClass.name, &panelProc<State>, State::kWhere, panelClass.registerFailure);
+  registerWindowClass(module, panelClass.name, &panelProc<State>, State::kWhere, panelClass.registerFailure);
   HRESULT error = S_OK;
   // The state goes with the window's creation, so messages sent while it is created find it.
   state.panel = createPanelWindow(dialog, module, panelClass.name, panelClass.id, &state, State::kWhere,
