@@ -109,11 +109,7 @@ HWND createAboutDialog(const Service::ServiceResponseAbout& about, HMODULE modul
   // the notice staying below the version and the support lines at the bottom.
   HWND version = addLabel(window, module, wide(aboutVersionText(lookup)), SS_CENTER, 0, versionTop, width, versionHeight, s32);
   fitLabelToText(version, false);
-  RECT below{0, versionTop + versionHeight, 0, 0};
-  if (version != nullptr) {
-    GetWindowRect(version, &below);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&below), 2);
-  }
+  const RECT below = version != nullptr ? Panels::rectInParent(version) : RECT{0, versionTop + versionHeight, 0, 0};
   HWND notice = addLabel(window, module, wide(aboutNoticeText(lookup(418))), SS_CENTER, 0, below.bottom + s16, width, 2 * s16, s16);
   fitLabelToText(notice, false);
   RECT client{};

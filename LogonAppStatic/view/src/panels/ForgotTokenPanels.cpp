@@ -68,22 +68,14 @@ HRESULT labelResult(HWND label, const char* where) {
   return label != nullptr ? S_OK : KV_LOG_LAST_ERROR("Failed in %s: 0x%08x", where);
 }
 
-RECT rectInParent(HWND window) {
-  RECT r{0, 0, 0, 0};
-  if (window == nullptr) return r;
-  GetWindowRect(window, &r);
-  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 // The hours and verification-code boxes, one above the other, as wide as the wider of them.
 void sameWidth(HWND a, HWND b) {
   if (a == nullptr || b == nullptr) return;
-  const RECT ra = rectInParent(a);
-  const RECT rb = rectInParent(b);
+  const RECT ra = Panels::rectInParent(a);
+  const RECT rb = Panels::rectInParent(b);
   const RECT& wider = (ra.right - ra.left) >= (rb.right - rb.left) ? ra : rb;
   for (HWND box : {a, b}) {
-    const RECT r = rectInParent(box);
+    const RECT r = Panels::rectInParent(box);
     SetWindowPos(box, nullptr, wider.left, r.top, wider.right - wider.left, r.bottom - r.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -165,23 +157,24 @@ HRESULT ForgotTokenActivationPanel::State::addComponents() {
                                         0, Panels::px(20), Panels::px(380), Panels::px(35), kActivationCodeLabelId,
                                         Panels::px(16) + 12, FW_SEMIBOLD);
   result |= labelResult(activationLabel, kActivationClass);
-  int top = std::max(Panels::px(65), activationLabel != nullptr ? static_cast<int>(rectInParent(activationLabel).bottom) + 4 : 0);
+  int top =
+      std::max(Panels::px(65),
+               activationLabel != nullptr ? static_cast<int>(Panels::rectInParent(activationLabel).bottom) + 4 : 0);
   result |= codeBoxes.create(panel, module, top);
   top = std::max(Panels::px(130), top + codeBoxes.side + 4);
-  top =
-      std::max(Panels::px(160),
-               top + Panels::createCodeBox(hoursBox, panel, module, Panels::px(90), top, kTimeDurationBoxId, 401) + 4);
+  const int hoursHeight = Panels::createCodeBox(hoursBox, panel, module, Panels::px(90), top, kTimeDurationBoxId, 401);
   result |= hoursBox.error;
-  top = std::max(Panels::px(200), top +
-                                      Panels::createCodeBox(verificationBox, panel, module, Panels::px(90), top,
-                                                            kActivationVerificationBoxId, 400) +
-                                      4);
+  top = std::max(Panels::px(160), top + hoursHeight + 4);
+  const int verificationHeight =
+      Panels::createCodeBox(verificationBox, panel, module, Panels::px(90), top, kActivationVerificationBoxId, 400);
   result |= verificationBox.error;
+  top = std::max(Panels::px(200), top + verificationHeight + 4);
   sameWidth(hoursBox.window(), verificationBox.window());
   result |= Panels::createEnterButton(enter, panel, module, top, kActivationEnterButtonId);
   top = std::max(Panels::px(240), top + Panels::px(22) + 4);
   link = createHowToLink(panel, module, kActivationClass);
-  const int linkTop = link != nullptr ? static_cast<int>(rectInParent(link).top) : Panels::px(360) - (Panels::px(16) + 1);
+  const int linkTop =
+      link != nullptr ? static_cast<int>(Panels::rectInParent(link).top) : Panels::px(360) - (Panels::px(16) + 1);
   // The request-ID line stands above the link, one line of its font high.
   const int requestIdLine = std::max(Panels::px(16), Panels::textHeight(panel, Utils::Font::createFont(Panels::px(16) - 2, FW_NORMAL),
                                                                         L"Ag", Panels::px(380)));
@@ -341,15 +334,12 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
 // link, the whole column moves up into the top margin.
 void ForgotTokenAuthenticationPanel::State::layout() {
   auto heightOf = [](HWND window) {
-    RECT r{0, 0, 0, 0};
-    if (window != nullptr) GetWindowRect(window, &r);
+    const RECT r = Panels::rectInParent(window);
     return static_cast<int>(r.bottom - r.top);
   };
   auto place = [](HWND window, int top) {
     if (window == nullptr) return;
-    RECT r;
-    GetWindowRect(window, &r);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = Panels::rectInParent(window);
     SetWindowPos(window, nullptr, r.left, top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
   };
   for (int pass = 0, shift = 0; pass < 2; ++pass) {
@@ -363,11 +353,7 @@ void ForgotTokenAuthenticationPanel::State::layout() {
     place(loginInformation, top);
     top = std::max(Panels::px(270) - shift, top + heightOf(loginInformation) + 4);
     place(enter.button, top);
-    RECT linkRect{0, Panels::px(360), 0, Panels::px(360)};
-    if (link != nullptr) {
-      GetWindowRect(link, &linkRect);
-      MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&linkRect), 2);
-    }
+    const RECT linkRect = link != nullptr ? Panels::rectInParent(link) : RECT{0, Panels::px(360), 0, Panels::px(360)};
     const int overflow = top + heightOf(enter.button) + 4 - linkRect.top;
     if (overflow <= 0 || pass == 1) break;
     shift = std::min(overflow, Panels::px(30) - Panels::px(5));

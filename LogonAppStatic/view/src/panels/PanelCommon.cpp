@@ -92,6 +92,14 @@ void closePanel(HWND panel) {
   if (IsWindow(panel)) SetWindowLongPtrW(panel, GWLP_USERDATA, 0);
 }
 
+RECT rectInParent(HWND window) {
+  RECT r{0, 0, 0, 0};
+  if (window == nullptr) return r;
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 int usableBottom(HWND panel) {
   RECT client{0, 0, 0, px(360)};
   if (panel == nullptr) return client.bottom;
@@ -200,10 +208,8 @@ int editHeightFor(HWND window, HFONT font) {
 
 int fitEditBox(HWND edit, const std::wstring& cue) {
   if (edit == nullptr) return 0;
-  RECT r;
-  GetWindowRect(edit, &r);
+  const RECT r = rectInParent(edit);
   HWND parent = GetParent(edit);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
   const int height = std::max<int>(r.bottom - r.top, editHeightFor(edit, font));
   int left = r.left;

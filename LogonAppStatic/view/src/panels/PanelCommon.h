@@ -47,6 +47,9 @@ bool registerWindowClass(HMODULE module, const wchar_t* className, WNDPROC proc,
 HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UINT id, void* state,
                        const char* where, const char* failureFormat, HRESULT& error);
 
+// Where `window` is in its parent's client coordinates (empty for no window).
+RECT rectInParent(HWND window);
+
 // The bottom of the room a panel's content may use, in its client coordinates: its height,
 // less whatever of the dialog's "Sign-in Options" label (id 215) reaches into it (the label
 // grows upwards to fit its text).
