@@ -158,8 +158,7 @@ LRESULT handleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
       drawDialog(dialog, reinterpret_cast<HDC>(wParam));
       return 0;
     case WM_CTLCOLORSTATIC:
-      SetBkColor(reinterpret_cast<HDC>(wParam), kBackgroundColour);
-      return reinterpret_cast<LRESULT>(Panels::backgroundBrush());
+      return Panels::colourStatic(wParam, lParam);
     case WM_CHANGEUISTATE:
       return DefWindowProcW(dialog, message, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), lParam);
     case WM_CLOSE:

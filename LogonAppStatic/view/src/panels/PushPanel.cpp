@@ -64,8 +64,9 @@ HRESULT PushPanel::State::addInternalComponents(bool isInitialPanel) {
   waiting = Panels::createLabel(panel, module, Panels::text(404), 0, WS_CHILD | SS_CENTER | SS_NOPREFIX, 0,
                                 Panels::px(165), Panels::px(380), Panels::px(16), kWaitingTextId,
                                 Panels::px(16), FW_NORMAL);
-  if (waiting == nullptr)
+  if (waiting == nullptr) {
     result |= KV_LOG_LAST_ERROR("%s: Failed to create waiting response message box [0x%08x]", kClass);
+  }
   return result;
 }
 
