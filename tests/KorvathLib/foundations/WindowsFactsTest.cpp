@@ -12,10 +12,10 @@ using namespace Korvath::Utils;
 namespace {
 
 void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void putU64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A packed certificate logon whose smart-card data names `reader`.
