@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
 #include "Commons/CommonsException.h"
@@ -36,13 +34,6 @@ TEST(AuthenticationSettings, ToJsonLeavesTheIntegrationKeyOut) {
       "\"syncTime\":20,\"timeWindow\":3}",
       json);
   EXPECT_EQ(std::string::npos, json.find("ik-top-secret"));
-}
-
-// Uniform over the inclusive range, bounds swapped when reversed.
-TEST(RandomNumber, StaysWithinBoundsAndCoversThem) {
-  std::set<std::uint16_t> seen;
-  for (int i = 0; i < 2000; ++i) seen.insert(generateRandomNumber(7, 3));
-  EXPECT_EQ((std::set<std::uint16_t>{3, 4, 5, 6, 7}), seen);
 }
 
 // Each library's fixed texts, "Unknown error." outside its own range; the service routes by range.
