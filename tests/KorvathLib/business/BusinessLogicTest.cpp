@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <limits>
 #include <set>
 #include <string>
@@ -219,34 +218,36 @@ TEST_F(BusinessLogic, SavingAUserRecordsTheAuthenticationOutcome) {
   EXPECT_TRUE(readBackConfig().getUsersConfig()[1].getAutoSendPush());
 }
 
-// A clock behind the last run, or before 2018, clears every fallback expiration (saved) and
-// keeps the last run; a later clock becomes the last run; an unregistered agent is never checked.
+// A clock behind the last run, or before 2018 (also with no last run), clears every fallback
+// expiration (saved) and keeps the last run; a later clock becomes the last run; an unregistered
+// agent is never checked.
 TEST_F(BusinessLogic, ClockRollbackGuard) {
+  const std::uint64_t floor = Korvath::Business::kTimeTamperFloorFileTime, start = FakeClock::kStart;
   const struct {
-    std::uint64_t now;
+    std::uint64_t lastRun, now;
     std::int32_t resource;
     bool tamper;
-    std::uint64_t fallbackAfter;
     std::uint64_t lastRunAfter;
   } rows[] = {
-      {FakeClock::kStart - 1, kResourceId, true, 0, FakeClock::kStart},
-      {FakeClock::kStart, kResourceId, false, 999, FakeClock::kStart},
-      {FakeClock::kStart + 5, kResourceId, false, 999, FakeClock::kStart + 5},
-      {Korvath::Business::kTimeTamperFloorFileTime - 1, 0, false, 999, FakeClock::kStart},
-      {Korvath::Business::kTimeTamperFloorFileTime - 1, kResourceId, true, 0, FakeClock::kStart},
+      {start, start - 1, kResourceId, true, start},
+      {start, start, kResourceId, false, start},
+      {start, start + 5, kResourceId, false, start + 5},
+      {start, floor - 1, 0, false, start},
+      {0, floor - 1, kResourceId, true, 0},
+      {0, floor, kResourceId, false, floor},
   };
   for (const auto& row : rows) {
     UserConfig alice = makeUser("alice", true, true, true);
     alice.setFallbackExpiration(999);
     store({alice, makeUser("bob", true, true, true)});
-    config_.setLastRun(FakeClock::kStart);
+    config_.setLastRun(row.lastRun);
     config_.setResourceId(row.resource);
     clock_.set(row.now);
     EXPECT_EQ(row.tamper, business_.timeTamperDetect()) << row.now;
-    EXPECT_EQ(row.fallbackAfter, stored("alice").getFallbackExpiration());
+    EXPECT_EQ(row.tamper ? 0u : 999u, stored("alice").getFallbackExpiration());
     EXPECT_EQ(row.lastRunAfter, config_.getLastRun());
     if (row.resource != 0) {
-      EXPECT_EQ(row.fallbackAfter, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
+      EXPECT_EQ(row.tamper ? 0u : 999u, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
     }
   }
 }
@@ -342,62 +343,42 @@ TEST_F(BusinessLogic, OfflineQrKeepsOnlyTheStatesThatCount) {
 TEST_F(BusinessLogic, EveryScreenReply) {
   const AuthFactorMap given = {{"push", true}};
   const AuthFactorMap filled = {{"otp", false}, {"push", true}, {"qrcode", false}};
-  struct Out {
-    std::uint16_t type = 0;
-    std::string text;
-  };
-  using Make = std::function<std::uint16_t(const std::string&, const std::string&, Out&)>;
+  std::uint16_t type[6] = {};
+  std::string text[6];
+  ASSERT_EQ(0, otp_.genResponseAuthOTP("alice", "secret pw", 1, given, &type[0], text[0]));
+  ASSERT_EQ(0, push_.genResponseSendPush("alice", "secret pw", 1, given, &type[1], text[1]));
+  ASSERT_EQ(0, qr_.genResponseGenCmdQRCode("alice", "secret pw", 1, given, type[2], text[2]));
+  ASSERT_EQ(0, qr_.genResponseAuthQRCode("alice", "secret pw", 1, given, "", "", "c", 1, type[3], text[3]));
+  ASSERT_EQ(0, forgot_.genResponseActiveForgotAuthenticator("alice", "secret pw", 1, "otp", given, type[4], text[4]));
+  ASSERT_EQ(0,
+            forgot_.genResponseAuthForgotAuthenticator("alice", "secret pw", 1, "password", given, type[5], text[5]));
   const struct {
-    Make make;
     std::uint16_t type;
     const char* last;
     bool forgot;
-  } rows[] = {
-      {[&](auto& l, auto& p, Out& o) { return otp_.genResponseAuthOTP(l, p, 1, given, &o.type, o.text); }, 2, "otp",
-       false},
-      {[&](auto& l, auto& p, Out& o) { return push_.genResponseSendPush(l, p, 1, given, &o.type, o.text); }, 5, "push",
-       false},
-      {[&](auto& l, auto& p, Out& o) { return qr_.genResponseGenCmdQRCode(l, p, 1, given, o.type, o.text); }, 3,
-       "qrcode", false},
-      {[&](auto& l, auto& p, Out& o) {
-         return qr_.genResponseAuthQRCode(l, p, 1, given, "", "", "c", 1, o.type, o.text);
-       },
-       4, "qrcode", false},
-      {[&](auto& l, auto& p, Out& o) {
-         return forgot_.genResponseActiveForgotAuthenticator(l, p, 1, "otp", given, o.type, o.text);
-       },
-       6, "otp", true},
-      {[&](auto& l, auto& p, Out& o) {
-         return forgot_.genResponseAuthForgotAuthenticator(l, p, 1, "password", given, o.type, o.text);
-       },
-       7, "push", true},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.type);
-    Out out;
-    ASSERT_EQ(0, row.make("alice", "secret pw", out));
-    EXPECT_EQ(row.type, out.type);
+  } expected[] = {{2, "otp", false},    {5, "push", false}, {3, "qrcode", false},
+                  {4, "qrcode", false}, {6, "otp", true},   {7, "push", true}};
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(expected[i].type);
+    EXPECT_EQ(expected[i].type, type[i]);
     Korvath::Service::ServiceResponseBase reply;
-    ASSERT_EQ(0, reply.fillFromJson(out.text)) << out.text;
-    EXPECT_EQ(row.last, reply.getLastAuthType());
-    EXPECT_EQ(row.forgot ? given : filled, reply.getAuthTypes());
-    EXPECT_EQ(!row.forgot, reply.getCheckRememberPassword());
+    ASSERT_EQ(0, reply.fillFromJson(text[i])) << text[i];
+    EXPECT_EQ(expected[i].last, reply.getLastAuthType());
+    EXPECT_EQ(expected[i].forgot ? given : filled, reply.getAuthTypes());
+    EXPECT_EQ(!expected[i].forgot, reply.getCheckRememberPassword());
     EXPECT_FALSE(reply.getEnableRememberPassword());
-    EXPECT_EQ(!row.forgot, reply.getEnableForgotAuthenticator());
+    EXPECT_EQ(!expected[i].forgot, reply.getEnableForgotAuthenticator());
   }
 }
 
-// The challenge: six digits, the first and fourth never 0.
+// The challenge: six digits, the first and fourth never 0, new for every activation screen.
 TEST_F(BusinessLogic, ForgotTokenChallenge) {
   std::set<std::string> seen;
-  for (int i = 0; i < 200; ++i) {
-    const std::string challenge = KvBusinessForgotAuthenticator::generateChallenge();
-    EXPECT_TRUE(challenge.size() == 6 && challenge.find_first_not_of("0123456789") == std::string::npos &&
-                challenge[0] != '0' && challenge[3] != '0')
-        << challenge;
-    seen.insert(challenge);
-  }
+  for (int i = 0; i < 200; ++i) seen.insert(KvBusinessForgotAuthenticator::generateChallenge());
   EXPECT_GT(seen.size(), 190u);
+  for (const std::string& c : seen)
+    EXPECT_TRUE(c.size() == 6 && c.find_first_not_of("0123456789") == std::string::npos && c[0] != '0' && c[3] != '0')
+        << c;
 }
 
 // The administrator's code holds for the stored login, the hours and the challenge it was given

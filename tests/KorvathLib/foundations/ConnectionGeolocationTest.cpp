@@ -19,37 +19,25 @@ using Korvath::Geolocation::KvGeolocator;
 using Korvath::Geolocation::Position;
 
 namespace {
-class ScriptedSource : public IRemoteAddressSource {
- public:
+struct ScriptedSource : IRemoteAddressSource {
   std::wstring eventLog, session, tcp;
-  int calls = 0;
-  std::wstring fromEventLog() override {
-    ++calls;
-    return eventLog;
-  }
-  std::wstring fromSessionInformation() override {
-    ++calls;
-    return session;
-  }
-  std::wstring fromTcpTable() override {
-    ++calls;
-    return tcp;
-  }
+  std::wstring fromEventLog() override { return eventLog; }
+  std::wstring fromSessionInformation() override { return session; }
+  std::wstring fromTcpTable() override { return tcp; }
 };
 }  // namespace
 
+// The event log first, then the session, then the TCP table.
 TEST(RemoteAddress, SourcesInOrder) {
   ScriptedSource s;
   s.eventLog = L"192.0.2.10";
   s.session = L"192.0.2.20";
   s.tcp = L"192.0.2.30";
-  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.10");
-  EXPECT_EQ(s.calls, 1);
-  s.eventLog.clear();
-  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.20");
-  s.session.clear();
-  EXPECT_EQ(getRemoteClientIpAddress(s), L"192.0.2.30");
-  s.tcp.clear();
+  // Each source answers until it is emptied, then the next one does.
+  for (std::wstring* source : {&s.eventLog, &s.session, &s.tcp}) {
+    EXPECT_EQ(getRemoteClientIpAddress(s), *source);
+    source->clear();
+  }
   EXPECT_EQ(getRemoteClientIpAddress(s), L"");
 #ifndef _WIN32
   EXPECT_EQ(getRemoteClientIpAddress(), L"");  // natively there is no remote session
@@ -83,24 +71,6 @@ TEST(RemoteAddress, TcpTable) {
   };
   EXPECT_EQ(rdpPeerFromTcpTable(rows, 3389), "192.0.2.99");
   EXPECT_EQ(rdpPeerFromTcpTable(rows, 3390), "");
-}
-
-// Geolocation only when the registry says exactly "enabled" and the sign-in is not remote.
-TEST(GeolocationRule, RegistryAndRemoteSession) {
-  KvTest::MemoryRegistry reg;
-  KvTest::ScopedRegistry scoped(reg);
-  Utils::setRemoteLogonFlag(0);
-  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
-  reg.setString("Geolocation", "Enabled");
-  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
-  reg.setString("Geolocation", "enabled");
-  EXPECT_FALSE(GeolocationBusiness::shouldIgnoreGeolocation());
-  Utils::setRemoteLogonFlag(1);
-  EXPECT_TRUE(Utils::isRemoteLogon());
-  EXPECT_TRUE(GeolocationBusiness::shouldIgnoreGeolocation());
-  Utils::setRemoteLogonFlag(2);
-  EXPECT_FALSE(Utils::isRemoteLogon());
-  Utils::setRemoteLogonFlag(0);
 }
 
 namespace {
@@ -157,29 +127,35 @@ class GeolocationTest : public ::testing::Test {
 
 }  // namespace
 
+// 0, 0, -1 at once (no wait) unless the registry says exactly "enabled" and the sign-in is not
+// remote, or when no location source can be opened for a task.
 TEST_F(GeolocationTest, DefaultsAtOnceWhenIgnoredOrWithoutASource) {
-  registry_.setString("Geolocation", "disabled");
-  KvGeolocator g(factory());
   shared_->has = true;
   shared_->position = Position{48.1f, 11.5f, 30.0f};
-  g.startGeolocationProcessing();
-  float lat = 1, lon = 1, acc = 1;
-  g.getGeolocation(lat, lon, acc);
-  EXPECT_EQ(lat, 0.0f);
-  EXPECT_EQ(lon, 0.0f);
-  EXPECT_EQ(acc, -1.0f);
-  EXPECT_EQ(clock_.sleeps(), 0);
-  EXPECT_TRUE(g.stopGeolocationProcessing());
-  // Enabled, but no location source: no task runs, so no wait either.
-  registry_.setString("Geolocation", "enabled");
-  shared_->available = false;
-  KvGeolocator none(factory());
-  none.startGeolocationProcessing();
-  while (none.isRunning() && !none.stopGeolocationProcessing()) {
+  const struct {
+    const char* value;
+    std::uint32_t remote;
+    bool available;
+  } rows[] = {
+      {nullptr, 0, true}, {"disabled", 0, true}, {"Enabled", 0, true}, {"enabled", 1, true}, {"enabled", 0, false}};
+  for (const auto& row : rows) {
+    if (row.value != nullptr)
+      registry_.setString("Geolocation", row.value);
+    else
+      registry_.deleteValue("Geolocation");
+    Utils::setRemoteLogonFlag(row.remote);
+    shared_->available = row.available;
+    KvGeolocator g(factory());
+    g.startGeolocationProcessing();
+    while (!row.available && g.isRunning() && !g.stopGeolocationProcessing()) {
+    }
+    float lat = 1, lon = 1, acc = 1;
+    g.getGeolocation(lat, lon, acc);
+    EXPECT_TRUE(lat == 0.0f && lon == 0.0f && acc == -1.0f) << (row.value ? row.value : "none") << row.remote;
+    EXPECT_EQ(clock_.sleeps(), 0);
+    EXPECT_TRUE(g.stopGeolocationProcessing());
   }
-  none.getGeolocation(lat, lon, acc);
-  EXPECT_EQ(acc, -1.0f);
-  EXPECT_EQ(clock_.sleeps(), 0);
+  Utils::setRemoteLogonFlag(0);
 }
 
 // Without a position the caller waits 15 s (in 100 ms steps of the clock); then it gets the

@@ -97,89 +97,59 @@ class LoggerTest : public ::testing::Test {
 
 }  // namespace
 
-// Every level's record is sealed field by field (nothing in the clear), and a log opened
-// again appends.
-TEST_F(LoggerTest, SealedRecordsOfEveryLevelAppend) {
+// Every call is one record, sealed field by field (nothing in the clear) and appended, also to a
+// log opened again: the level, the message as formatted, redacted (its rules: LogRedactionTest) and
+// cut at 4095 bytes without splitting a UTF-8 sequence, and the entry and exit lines.
+TEST_F(LoggerTest, EveryCallIsOneSealedRecord) {
   ASSERT_TRUE(Logger::open(logPath()));
   Logger::info(42, "src/Some/File.cpp", "%s - value %d", "Korvath::Thing::run", 7);
-  KV_LOG_TRACE("t %d", 1);
-  KV_LOG_DEBUG("d %d", 2);
+  KV_LOG_DEBUG("%s - request: %s", "Korvath::KvServiceOTP::checkOTP",
+               "{\"userLogin\":\"bob\",\"authData\":\"123456\"}");
   Logger::close();
   ASSERT_TRUE(Logger::open(logPath()));
-  KV_LOG_ERROR("e %d", 4);
-  Logger::write(9, "entry.cpp", "info", "Log opening");
-  Logger::close();
-  const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 5u);
-  EXPECT_EQ(recs[0].find("Korvath::Thing"), std::string::npos);
-  EXPECT_EQ(recs[0].find("File.cpp"), std::string::npos);
-  const Opened first = openRecord(recs[0]);
-  EXPECT_EQ(first.message, "Korvath::Thing::run - value 7");
-  EXPECT_EQ(first.file, "src/Some/File.cpp");
-  EXPECT_EQ(first.line, "42");
-  EXPECT_EQ(first.asctime, "1712345678");
-  const char* const levels[] = {"info", "trace", "debug", "error", "info"};
-  const char* const messages[] = {"Korvath::Thing::run - value 7", "t 1", "d 2", "e 4", "Log opening"};
-  for (int i = 0; i < 5; ++i) {
-    const Opened o = openRecord(recs[i]);
-    EXPECT_EQ(o.level, levels[i]);
-    EXPECT_EQ(o.message, messages[i]);
-  }
-  EXPECT_NE(openRecord(recs[1]).file.find("LoggerTest.cpp"), std::string::npos);
-}
-
-TEST_F(LoggerTest, MessageCutAt4095Bytes) {
-  ASSERT_TRUE(Logger::open(logPath()));
-  const std::string longText(5000, 'x');
-  Logger::debug(1, "f", "%s", longText.c_str());
-  Logger::debug(1, "f", "%s", std::string(4095, 'y').c_str());
-  // A cut never splits a UTF-8 sequence: 4094 bytes and a 2-byte character.
+  KV_LOG_ERROR("%s", std::string(5000, 'x').c_str());
   Logger::debug(1, "f", "%s\xc3\xa9", std::string(4094, 'z').c_str());
-  Logger::close();
-  const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 3u);
-  EXPECT_EQ(openRecord(recs[0]).message, std::string(4095, 'x'));
-  EXPECT_EQ(openRecord(recs[1]).message, std::string(4095, 'y'));
-  EXPECT_EQ(openRecord(recs[2]).message, std::string(4094, 'z'));
-}
-
-// A closed log, or one whose file cannot be opened, writes nothing and never fails a caller.
-TEST_F(LoggerTest, NothingWhenNotOpen) {
-  KV_LOG_INFO("not written %d", 1);
-  Logger::write(1, "f", "info", "Closing log");
-  EXPECT_FALSE(Logger::open(Platform::windowsDirectory() + "/no/such/dir/x.log"));
-  EXPECT_FALSE(Logger::isOpen());
-  KV_LOG_ERROR("%s", "still no failure");
-  std::ifstream in(logPath());
-  EXPECT_FALSE(in.good());
-}
-
-TEST_F(LoggerTest, EntryAndExitLines) {
-  ASSERT_TRUE(Logger::open(logPath()));
+  Logger::write(9, "entry.cpp", "notice", "Log opening");
   {
     KV_TRACE_SCOPE("Korvath::KvService::initialize");
     KV_TRACE_SCOPE_TIMED("Korvath::KvService::sync");
   }
   Logger::close();
+  const std::pair<const char*, std::string> expected[] = {
+      {"info", "Korvath::Thing::run - value 7"},
+      {"debug", "Korvath::KvServiceOTP::checkOTP - request: {\"userLogin\":\"bob\",\"authData\":\"***\"}"},
+      {"error", std::string(4095, 'x')},
+      {"debug", std::string(4094, 'z')},
+      {"notice", "Log opening"},
+      {"trace", "[IN] Korvath::KvService::initialize"},
+      {"trace", "Korvath::KvService::sync [in] <05/04/2024 19:34:38>"},
+      {"trace", "Korvath::KvService::sync [out] <05/04/2024 19:34:38>"},
+      {"trace", "[OUT] Korvath::KvService::initialize"},
+  };
   const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 4u);
-  EXPECT_EQ(openRecord(recs[0]).message, "[IN] Korvath::KvService::initialize");
-  EXPECT_EQ(openRecord(recs[1]).message, "Korvath::KvService::sync [in] <05/04/2024 19:34:38>");
-  EXPECT_EQ(openRecord(recs[2]).message, "Korvath::KvService::sync [out] <05/04/2024 19:34:38>");
-  EXPECT_EQ(openRecord(recs[3]).message, "[OUT] Korvath::KvService::initialize");
-  EXPECT_EQ(openRecord(recs[0]).level, "trace");
+  ASSERT_EQ(recs.size(), 9u);
+  for (std::size_t i = 0; i < recs.size(); ++i) {
+    const Opened o = openRecord(recs[i]);
+    EXPECT_EQ(o.level, expected[i].first);
+    EXPECT_EQ(o.message, expected[i].second);
+  }
+  EXPECT_EQ(recs[0].find("Korvath::Thing"), std::string::npos);
+  EXPECT_EQ(recs[0].find("File.cpp"), std::string::npos);
+  const Opened first = openRecord(recs[0]);
+  EXPECT_EQ(first.file, "src/Some/File.cpp");
+  EXPECT_EQ(first.line, "42");
+  EXPECT_EQ(first.asctime, "1712345678");
+  EXPECT_NE(openRecord(recs[1]).file.find("LoggerTest.cpp"), std::string::npos);
 }
 
-// Whatever a caller passes goes through the redaction (its rules: LogRedactionTest).
-TEST_F(LoggerTest, SecretsNeverReachTheFile) {
-  ASSERT_TRUE(Logger::open(logPath()));
-  KV_LOG_DEBUG("%s - request: %s", "Korvath::KvServiceOTP::checkOTP",
-               "{\"userLogin\":\"bob\",\"authData\":\"123456\"}");
-  Logger::close();
-  const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 1u);
-  EXPECT_EQ(openRecord(recs[0]).message,
-            "Korvath::KvServiceOTP::checkOTP - request: {\"userLogin\":\"bob\",\"authData\":\"***\"}");
+// A closed log, or one whose file cannot be opened, writes nothing and never fails a caller.
+TEST_F(LoggerTest, NothingWhenNotOpen) {
+  KV_LOG_INFO("not written %d", 1);
+  EXPECT_FALSE(Logger::open(Platform::windowsDirectory() + "/no/such/dir/x.log"));
+  EXPECT_FALSE(Logger::isOpen());
+  KV_LOG_ERROR("%s", "still no failure");
+  std::ifstream in(logPath());
+  EXPECT_FALSE(in.good());
 }
 
 TEST_F(LoggerTest, ConcurrentWritersKeepRecordsWhole) {
@@ -198,14 +168,4 @@ TEST_F(LoggerTest, ConcurrentWritersKeepRecordsWhole) {
   for (const auto& r : recs) seen.insert(openRecord(r).message);
   EXPECT_EQ(seen.size(), 200u);
   EXPECT_EQ(seen.count("thread 3 record 49"), 1u);
-}
-
-TEST(LogEnabled, ExactlyEnabled) {
-  KvTest::MemoryRegistry reg;
-  KvTest::ScopedRegistry scoped(reg);
-  EXPECT_FALSE(isLogEnabled());
-  for (const char* value : {"Enabled", "enabled ", "enabled"}) {
-    reg.setString("Log", value);
-    EXPECT_EQ(std::string(value) == "enabled", isLogEnabled()) << value;
-  }
 }

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -26,20 +22,17 @@ namespace {
 const char* const kTestValue = "KvFoundationsTestValue";
 }
 
+// Values round-trip (non-ASCII and empty ones too) through the flavour's own store.
 TEST(Registry, SetGetDeleteRoundTrip) {
   IRegistry& reg = agentRegistry();
   reg.deleteValue(kTestValue);
   std::string value = "unchanged";
   EXPECT_FALSE(reg.getString(kTestValue, value));
-  ASSERT_TRUE(reg.setString(kTestValue, "enabled"));
-  ASSERT_TRUE(reg.getString(kTestValue, value));
-  EXPECT_EQ(value, "enabled");
-  ASSERT_TRUE(reg.setString(kTestValue, "caf\xc3\xa9 \xe2\x82\xac"));  // non-ASCII survives
-  ASSERT_TRUE(reg.getString(kTestValue, value));
-  EXPECT_EQ(value, "caf\xc3\xa9 \xe2\x82\xac");
-  ASSERT_TRUE(reg.setString(kTestValue, ""));
-  ASSERT_TRUE(reg.getString(kTestValue, value));
-  EXPECT_EQ(value, "");
+  for (const char* text : {"enabled", "caf\xc3\xa9 \xe2\x82\xac", ""}) {
+    ASSERT_TRUE(reg.setString(kTestValue, text));
+    ASSERT_TRUE(reg.getString(kTestValue, value));
+    EXPECT_EQ(value, text);
+  }
   EXPECT_TRUE(reg.deleteValue(kTestValue));
   EXPECT_FALSE(reg.getString(kTestValue, value));
   EXPECT_FALSE(reg.deleteValue(kTestValue));
@@ -83,9 +76,6 @@ TEST(Clock, SystemClockAgreesWithItself) {
   EXPECT_GT(unixMs, 1600000000000LL);
   const std::int64_t ftAsUnix = static_cast<std::int64_t>(ft / 10000ULL) - 11644473600000LL;
   EXPECT_LT(std::llabs(ftAsUnix - unixMs), 5000);
-  const std::int64_t m1 = c.monotonicMs();
-  const std::int64_t m2 = c.monotonicMs();
-  EXPECT_GE(m2, m1);
 }
 
 TEST(MachineSecret, StableRandomAndOwnerOnly) {
@@ -95,10 +85,6 @@ TEST(MachineSecret, StableRandomAndOwnerOnly) {
   EXPECT_EQ(a.size(), 32u);
   EXPECT_EQ(a, b);
   EXPECT_NE(a, std::vector<std::uint8_t>(32, 0));
-  std::uint8_t r1[32] = {}, r2[32] = {};
-  ASSERT_TRUE(randomBytes(r1, sizeof r1));
-  ASSERT_TRUE(randomBytes(r2, sizeof r2));
-  EXPECT_NE(std::memcmp(r1, r2, sizeof r1), 0);
   // Files holding secrets are the owner's only; a missing file cannot be restricted.
   const std::string path = windowsDirectory() + "/kv-restrict.txt";
   { std::ofstream(path) << "secret"; }
@@ -115,8 +101,8 @@ TEST(MachineSecret, StableRandomAndOwnerOnly) {
   PACL dacl = nullptr;
   LPWSTR sddl = nullptr;
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            GetNamedSecurityInfoW(Korvath::Utils::toWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, &dacl, nullptr, &descriptor));
+            GetNamedSecurityInfoW(Korvath::Utils::toWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, nullptr, &descriptor));
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
                                                                    DACL_SECURITY_INFORMATION, &sddl, nullptr));
   const std::wstring text = sddl;
@@ -129,50 +115,10 @@ TEST(MachineSecret, StableRandomAndOwnerOnly) {
   EXPECT_FALSE(restrictFileToOwner(path));
 }
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-
-TEST(NamedMutex, ExcludesAnotherProcess) {
-  int toParent[2], toChild[2];
-  ASSERT_EQ(::pipe(toParent), 0);
-  ASSERT_EQ(::pipe(toChild), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int status = 1;
-    {
-      NamedMutexLock lock("Global\\KV_TEST_MUTEX_PROC", 1000);
-      if (lock.acquired() && agentRegistry().setString("KvChildValue", "from child")) {
-        char c = 'h';
-        if (::write(toParent[1], &c, 1) == 1 && ::read(toChild[0], &c, 1) == 1) status = 0;
-      }
-    }
-    ::_exit(status);
-  }
-  char c = 0;
-  ASSERT_EQ(::read(toParent[0], &c, 1), 1);
-  {
-    NamedMutexLock blocked("Global\\KV_TEST_MUTEX_PROC", 50);
-    EXPECT_FALSE(blocked.acquired());  // a timed-out wait fails
-  }
-  std::string value;
-  EXPECT_TRUE(agentRegistry().getString("KvChildValue", value));
-  EXPECT_EQ(value, "from child");
-  c = 'r';
-  ASSERT_EQ(::write(toChild[1], &c, 1), 1);
-  NamedMutexLock after("Global\\KV_TEST_MUTEX_PROC", 10000);
-  EXPECT_TRUE(after.acquired());
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) ::close(fd);
-}
-#endif
-
 #ifdef _WIN32
-#include <windows.h>
-
+// Natively the configuration's tests show the lock between processes and a timed-out wait
+// (ConfigFileTest, ConcurrentSaveTest); a Windows mutex is the holding thread's again, so here a
+// second process holds it.
 // Run as a second process by NamedMutex.ExcludesAnotherProcess: holds the mutex until
 // told to let go. Does nothing in an ordinary run.
 TEST(NamedMutexChild, HoldWhenAsked) {

@@ -27,30 +27,8 @@ TEST(Token, SharedRecordCountsHolders) {
   EXPECT_EQ(a.holders(), 2);
 }
 
-TEST(Timer, WithoutTokenSleepsOneStepPerCall) {
-  KvTest::FakeClock clock;
-  KvTest::ScopedClock scoped(clock);
-  Timer timer;
-  timer.start(1000, 300);
-  int calls = 0;
-  while (!timer.isTimeOut()) ++calls;
-  EXPECT_EQ(calls, 4);  // 0, 300, 600, 900 ms: not yet; 1200 ms: out
-  EXPECT_EQ(clock.sleeps(), 4);
-}
-
-TEST(Timer, WithTokenSleepsInSlicesOfAtMost100ms) {
-  KvTest::FakeClock clock;
-  KvTest::ScopedClock scoped(clock);
-  AutoTokenCancellationRelease token;
-  Timer timer(token);
-  timer.start(2000, 2000);
-  const std::int64_t before = clock.monotonicMs();
-  EXPECT_FALSE(timer.isTimeOut());
-  EXPECT_EQ(clock.monotonicMs() - before, 2000);
-  EXPECT_EQ(clock.sleeps(), 20);
-  EXPECT_TRUE(timer.isTimeOut());
-}
-
+// Without a token each call sleeps one step until the waiting time has passed on the monotonic
+// clock: a wall clock set back stretches nothing (the push's polling shows the steps too).
 TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
   KvTest::FakeClock clock;
   KvTest::ScopedClock scoped(clock);
@@ -60,6 +38,7 @@ TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
   EXPECT_FALSE(timer.isTimeOut());
   EXPECT_FALSE(timer.isTimeOut());
   EXPECT_TRUE(timer.isTimeOut());
+  EXPECT_EQ(clock.sleeps(), 2);
 }
 
 TEST(Timer, CancelledTokenAndHugeTimesEndTheStepWithoutOverflow) {
@@ -77,24 +56,29 @@ TEST(Timer, CancelledTokenAndHugeTimesEndTheStepWithoutOverflow) {
   EXPECT_FALSE(plain.isTimeOut());
 }
 
-// The token is looked at between slices: one cancelled during a step (from the dialog's thread)
-// ends the step after the slice that was running.
-TEST(Timer, CancelDuringAStepEndsItAfterTheRunningSlice) {
+// With a token a step is slept in slices of at most 100 ms, and the token is looked at between
+// them: one cancelled during a step (from the dialog's thread) ends the step after the running slice.
+TEST(Timer, WithTokenAStepEndsAfterTheSliceInWhichItWasCancelled) {
   struct CancellingClock : KvTest::FakeClock {
-    AutoTokenCancellationRelease* token = nullptr;
+    AutoTokenCancellationRelease token;
+    int cancelAt = 0;
     void sleepMs(std::uint32_t ms) override {
       FakeClock::sleepMs(ms);
-      if (sleeps() == 2) token->cancel();
+      if (sleeps() == cancelAt) token.cancel();
     }
   } clock;
   KvTest::ScopedClock scoped(clock);
-  AutoTokenCancellationRelease token;
-  clock.token = &token;
-  Timer timer(token);
-  timer.start(600000, 300000);  // a five-minute step
-  EXPECT_FALSE(timer.isTimeOut());
-  EXPECT_EQ(clock.sleeps(), 2);
-  EXPECT_TRUE(timer.isCancelled());
+  Timer whole(clock.token);
+  whole.start(2000, 2000);
+  EXPECT_FALSE(whole.isTimeOut());
+  EXPECT_EQ(clock.sleeps(), 20);
+  EXPECT_TRUE(whole.isTimeOut());
+  clock.cancelAt = 22;
+  Timer cut(clock.token);
+  cut.start(600000, 300000);  // a five-minute step
+  EXPECT_FALSE(cut.isTimeOut());
+  EXPECT_EQ(clock.sleeps(), 22);
+  EXPECT_TRUE(cut.isCancelled());
 }
 
 TEST(TimeUtils, FileTimeTextAndTheCurrentTime) {

@@ -123,20 +123,15 @@ class FakeLatLongReport : public ComBase<ILatLongReport> {
   HRESULT STDMETHODCALLTYPE GetSensorID(SENSOR_ID*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY, PROPVARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetLatitude(DOUBLE* v) override {
-    *v = latitude;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetLongitude(DOUBLE* v) override {
-    *v = longitude;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetErrorRadius(DOUBLE* v) override {
-    *v = radius;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetLatitude(DOUBLE* v) override { return give(v, latitude); }
+  HRESULT STDMETHODCALLTYPE GetLongitude(DOUBLE* v) override { return give(v, longitude); }
+  HRESULT STDMETHODCALLTYPE GetErrorRadius(DOUBLE* v) override { return give(v, radius); }
   HRESULT STDMETHODCALLTYPE GetAltitude(DOUBLE*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetAltitudeError(DOUBLE*) override { return E_NOTIMPL; }
+  static HRESULT give(DOUBLE* out, double value) {
+    *out = value;
+    return S_OK;
+  }
   double latitude = 52.52, longitude = 13.405, radius = 25.0;
 };
 
@@ -222,13 +217,4 @@ TEST(LocationApiSource, ReportsPushedAndPolled) {
   g_location = nullptr;
 }
 
-TEST(LocationApiSource, MissingApiMeansNoSource) {
-  EXPECT_FALSE(createLocationApiSource(missingCreator)->open());
-  // Wine has no location object either; the system source just has nothing.
-  auto system = createSystemLocationSource();
-  Position p;
-  if (system->open()) {
-    EXPECT_TRUE(!system->latest(p) || p.accuracy >= 0);
-    system->close();
-  }
-}
+TEST(LocationApiSource, MissingApiMeansNoSource) { EXPECT_FALSE(createLocationApiSource(missingCreator)->open()); }

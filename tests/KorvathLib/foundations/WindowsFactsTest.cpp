@@ -12,10 +12,10 @@ using namespace Korvath::Utils;
 namespace {
 
 void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void putU64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A packed certificate logon whose smart-card data names `reader`.
@@ -41,25 +41,9 @@ std::vector<std::uint8_t> certificateLogon(std::uint32_t messageType, const std:
 
 }  // namespace
 
-TEST(HelloLogon, RecognisesHelloReaders) {
-  EXPECT_TRUE(isWindowsHelloCertificateLogon(certificateLogon(13, u"Windows Hello for Business 1")));
-  EXPECT_TRUE(isWindowsHelloCertificateLogon(certificateLogon(15, u"Microsoft Windows Hello reader")));
-  EXPECT_FALSE(isWindowsHelloCertificateLogon(certificateLogon(13, u"Gemalto USB Smart Card Reader 0")));
-  EXPECT_FALSE(isWindowsHelloCertificateLogon(certificateLogon(2, u"Windows Hello")));  // password logon
-  EXPECT_FALSE(isWindowsHelloCertificateLogon(nullptr, 100));
-}
-
-TEST(HelloLogon, EveryTruncationIsRejected) {
-  const std::vector<std::uint8_t> whole = certificateLogon(13, u"Windows Hello");
-  ASSERT_TRUE(isWindowsHelloCertificateLogon(whole));
-  for (std::size_t n = 0; n < whole.size(); ++n) {
-    // A copy of exactly n bytes, so the sanitizers see any read past it.
-    std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
-    EXPECT_FALSE(isWindowsHelloCertificateLogon(cut.data(), cut.size())) << n;
-  }
-}
-
-TEST(HelloLogon, HostileOffsetsAndLengthsAreRejected) {
+// A certificate logon or unlock (13, 15) whose reader is Windows Hello's; every offset and length
+// is checked against the buffer, and the reader name must end inside the record.
+TEST(HelloLogon, RecognisesHelloReadersInWholeMessagesOnly) {
   const std::vector<std::uint8_t> good = certificateLogon(13, u"Windows Hello");
   auto with = [&](std::size_t at, std::uint64_t v, bool wide) {
     std::vector<std::uint8_t> b = good;
@@ -67,22 +51,35 @@ TEST(HelloLogon, HostileOffsetsAndLengthsAreRejected) {
       putU64(b, at, v);
     else
       putU32(b, at, static_cast<std::uint32_t>(v));
-    return isWindowsHelloCertificateLogon(b);
+    return b;
   };
-  EXPECT_FALSE(with(64, ~0ULL, true));              // CSP offset wraps around
-  EXPECT_FALSE(with(64, good.size(), true));        // CSP offset at the end
-  EXPECT_FALSE(with(64, 1ULL << 40, true));         // far away
-  EXPECT_FALSE(with(60, 0xFFFFFFFFu, false));       // CSP length too large
-  EXPECT_FALSE(with(60, 39, false));                // CSP shorter than its header
-  EXPECT_FALSE(with(72 + 0, 0xFFFFFFFFu, false));   // CSP record claims too much
-  EXPECT_FALSE(with(72 + 28, 0x7FFFFFFFu, false));  // reader offset far past the end
-  EXPECT_FALSE(with(72 + 28, 0xFFFFFFFFu, false));  // reader offset overflow
-  // A reader name without its terminating NUL.
-  std::vector<std::uint8_t> b = good;
-  b.resize(b.size() - 2);
-  putU32(b, 60, static_cast<std::uint32_t>(b.size() - 72));
-  putU32(b, 72, static_cast<std::uint32_t>(b.size() - 72));
-  EXPECT_FALSE(isWindowsHelloCertificateLogon(b));
+  std::vector<std::uint8_t> unterminated = good;  // a reader name without its terminating NUL
+  unterminated.resize(unterminated.size() - 2);
+  putU32(unterminated, 60, static_cast<std::uint32_t>(unterminated.size() - 72));
+  putU32(unterminated, 72, static_cast<std::uint32_t>(unterminated.size() - 72));
+  const std::pair<std::vector<std::uint8_t>, bool> rows[] = {
+      {certificateLogon(13, u"Windows Hello for Business 1"), true},
+      {certificateLogon(15, u"Microsoft Windows Hello reader"), true},
+      {certificateLogon(13, u"Gemalto USB Smart Card Reader 0"), false},
+      {certificateLogon(2, u"Windows Hello"), false},  // password logon
+      {with(64, ~0ULL, true), false},                  // CSP offset wraps around
+      {with(64, good.size(), true), false},            // CSP offset at the end
+      {with(64, 1ULL << 40, true), false},             // far away
+      {with(60, 0xFFFFFFFFu, false), false},           // CSP length too large
+      {with(60, 39, false), false},                    // CSP shorter than its header
+      {with(72 + 0, 0xFFFFFFFFu, false), false},       // CSP record claims too much
+      {with(72 + 28, 0x7FFFFFFFu, false), false},      // reader offset far past the end
+      {with(72 + 28, 0xFFFFFFFFu, false), false},      // reader offset overflow
+      {unterminated, false},
+  };
+  for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)
+    EXPECT_EQ(rows[i].second, isWindowsHelloCertificateLogon(rows[i].first)) << i;
+  EXPECT_FALSE(isWindowsHelloCertificateLogon(nullptr, 100));
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    // A copy of exactly n bytes, so the sanitizers see any read past it.
+    std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_FALSE(isWindowsHelloCertificateLogon(cut.data(), cut.size())) << n;
+  }
 }
 
 TEST(HelloLogon, GarbageNeverCrashes) {

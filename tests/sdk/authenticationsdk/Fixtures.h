@@ -20,16 +20,8 @@ inline const CryptoSdk::Bytes kSecret{'1', '2', '3', '4', '5', '6', '7', '8', '9
 inline const char* const kRfcCodes[] = {"755224", "287082", "359152", "969429", "338314",
                                         "254676", "287922", "162583", "399871", "520489"};
 
-inline AuthenticationSdk::AuthenticationSettings settings() {
-  AuthenticationSdk::AuthenticationSettings s;
-  s.accountId = kAccount;
-  s.integrationKey = kIntegrationKey;
-  s.authenticationAttempts = 3;
-  s.autoUnblockTime = 10;  // minutes
-  s.syncTime = 5;
-  s.timeWindow = 2;
-  return s;
-}
+// 3 attempts, unblock after 10 minutes, look-ahead 5, clock tolerance 2 minutes.
+inline AuthenticationSdk::AuthenticationSettings settings() { return {kAccount, 5, 3, 10, 5, 2, kIntegrationKey}; }
 
 inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret = kSecret, bool active = true,
                             std::uint64_t counter = 0) {
@@ -48,7 +40,7 @@ inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret =
 class ClockOverride {
  public:
   explicit ClockOverride(std::int64_t fixed) : ClockOverride([fixed] { return fixed; }) {}
-  explicit ClockOverride(std::function<std::int64_t()> source) { AuthenticationSdk::setUnixTimeSource(std::move(source)); }
+  explicit ClockOverride(std::function<std::int64_t()> f) { AuthenticationSdk::setUnixTimeSource(std::move(f)); }
   ~ClockOverride() { AuthenticationSdk::setUnixTimeSource(nullptr); }
   ClockOverride(const ClockOverride&) = delete;
   ClockOverride& operator=(const ClockOverride&) = delete;
