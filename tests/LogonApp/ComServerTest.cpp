@@ -135,7 +135,7 @@ TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
     std::vector<KvLogonUi::UserReads> reads;
     ICredentialProviderUserArray* array = KvLogonUi::createUserArray(users, &reads);
     {
-      Tile tile(factory(), guidOf(kWrappers[0].wrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+      Tile tile(create, guidOf(kWrappers[0].wrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
         ICredentialProviderSetUserArray* setter = nullptr;
         ASSERT_EQ(S_OK, p->QueryInterface(IID_ICredentialProviderSetUserArray, reinterpret_cast<void**>(&setter)));
         EXPECT_EQ(S_OK, setter->SetUserArray(array));

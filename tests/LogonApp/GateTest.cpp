@@ -1,7 +1,7 @@
-// The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes, when
-// the user is refused or the dialog fails, a second submission too soon, the Windows Hello
-// shortcut, which user the dialog is asked about, what a refusal does to the user tile and the
-// session, and the process's geolocation task.
+// The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes (and
+// which user the dialog is asked about), when the user is refused or the dialog fails (and what
+// that does to the user tile and the session), a second submission too soon, the Windows Hello
+// shortcut, and the process's geolocation task.
 
 #include <windows.h>
 #include <objbase.h>
@@ -14,7 +14,6 @@
 #include <mutex>
 
 #include "ClassFactory.h"
-#include "CredentialTypes.h"
 #include "FakeIdentity.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -86,28 +85,19 @@ class FreeSpy : public IMallocSpy {
   std::map<SIZE_T, int> zeroedOfSize;
 };
 
-class NoPosition : public Korvath::Geolocation::ILocationSource {
- public:
-  bool open() override { return true; }
-  bool latest(Korvath::Geolocation::Position&) override { return false; }
-  void close() override {}
-};
-
 bool g_localSystem = false;
 
 int dialogs() { return static_cast<int>(ScriptedDialog::dialogs().size()); }
 
-// The library's own classes made in this process through its class factories, any other
-// class through COM.
-HRESULT createObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (Korvath::Provider::findByWrapper(clsid) == nullptr)
-    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
-  IClassFactory* factory = nullptr;
-  HRESULT hr = Korvath::Provider::getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-  if (FAILED(hr)) return hr;
-  hr = factory->CreateInstance(nullptr, iid, out);
-  factory->Release();
-  return hr;
+// The library's classes made in this process.
+const KvLogonUi::ObjectFactory createObject = classesOf(Korvath::Provider::getClassObject);
+
+// A string value under HKLM, empty when there is none.
+std::wstring hklmString(const wchar_t* key, const wchar_t* name) {
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer;
+  RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, buffer, &size);
+  return buffer;
 }
 
 class Gate : public ::testing::Test {
@@ -131,66 +121,43 @@ class Gate : public ::testing::Test {
     g_localSystem = false;
     setAgentValue(L"Geolocation", nullptr);
     Korvath::Utils::setRemoteLogonFlag(0);
+    Korvath::Provider::setRemoteCredential(false);
     Korvath::Provider::setProviderEnvironment(Korvath::Provider::ProviderEnvironment());
     Korvath::Platform::setClock(nullptr);
     EXPECT_EQ(S_OK, Korvath::Provider::canUnloadNow()) << "references left: " << Korvath::Provider::objectCount();
     CoUninitialize();
   }
 
-  // One sign-in through the LogonUI stand-in on the given tile.
-  KvLogonUi::Submission signIn(const char* tile, const std::wstring& user) {
-    KvLogonUi::LogonUi logonUi(nullptr, createObject);
-    KvLogonUi::SignIn request;
-    request.tile = guidOf(tile);
-    request.user = user;
-    request.password = kPassword;
-    const KvLogonUi::Outcome outcome = logonUi.signIn(request);
-    EXPECT_EQ(S_OK, outcome.hr);
-    clock_.ms += 1000;  // the next sign-in is not a double submission
-    return outcome.submissions.empty() ? KvLogonUi::Submission() : outcome.submissions.front();
-  }
-  int disconnects() const {
-    return static_cast<int>(std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
-  }
-
   MovableClock clock_;
   KvTest::FakeIdentity seam_;  // answers like a machine without a directory
   FreeSpy spy_;
-  Korvath::Geolocation::KvGeolocator geolocator_{[] { return std::make_unique<NoPosition>(); }};
+  Korvath::Geolocation::KvGeolocator geolocator_{[] { return nullptr; }};  // a task without positions
 };
 
 }  // namespace
 
-TEST_F(Gate, PassedSignInReleasesTheInnerSerializationByteForByte) {
+TEST_F(Gate, PassedSignInReleasesTheSerializationOfTheUserTheDialogWasAskedAbout) {
   ScriptedDialog::script(Verdict::Approve);
-  const KvLogonUi::Submission s = signIn(kPasswordWrapper, L"alice");
+  KvLogonUi::SignIn request;
+  request.tile = guidOf(kPasswordWrapper);
+  request.user = L"alice";
+  request.password = kPassword;
+  // A Remote Desktop client sent mallory's credentials; alice is typed into the tile.
+  request.hasRemote = true;
+  request.remote.provider = guidOf(kWrappers[0].inner);
+  request.remote.bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"mallory", L"other");
+  const KvLogonUi::Outcome outcome = KvLogonUi::LogonUi(nullptr, createObject).signIn(request);
+  ASSERT_EQ(1u, outcome.submissions.size());
+  const KvLogonUi::Submission& s = outcome.submissions[0];
   EXPECT_EQ(S_OK, s.hr);
   EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, s.response);
   ASSERT_FALSE(s.bytes.empty());
   EXPECT_EQ(KvStandIn::fromHex(s.innerProduced), s.bytes);
   EXPECT_EQ(KvStandIn::negotiatePackage(), s.package);
   EXPECT_EQ(kWrappers[0].inner, text(s.provider));
-  EXPECT_EQ(1, dialogs());
-}
-
-TEST_F(Gate, RefusedOrFailedDialogReleasesNoPassword) {
-  for (Verdict verdict : {Verdict::Refuse, Verdict::Throw}) {
-    SCOPED_TRACE(verdict == Verdict::Refuse ? "refused" : "dialog threw");
-    ScriptedDialog::script(verdict);
-    spy_.zeroedOfSize.clear();
-    const KvLogonUi::Submission s = signIn(kPasswordWrapper, L"alice");
-    EXPECT_EQ(E_ACCESSDENIED, s.hr);
-    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, s.response);
-    EXPECT_TRUE(s.bytes.empty());
-    EXPECT_EQ(std::wstring::npos, s.statusText.find(L"Tr0ub4dor"));
-    EXPECT_EQ(1, dialogs());
-    // The inner credential's buffer was wiped before it was freed; no freed block held the
-    // password.
-    const std::size_t produced = KvStandIn::fromHex(s.innerProduced).size();
-    ASSERT_GT(produced, 0u);
-    EXPECT_GE(spy_.zeroedOfSize[produced], 1);
-    EXPECT_EQ(0, spy_.holdingSecret);
-  }
+  ASSERT_EQ(1, dialogs());
+  EXPECT_EQ(std::vector<std::string>{"alice"}, ScriptedDialog::dialogs()[0].names);
+  EXPECT_TRUE(ScriptedDialog::dialogs()[0].rdp);
 }
 
 TEST_F(Gate, SecondSubmissionWithin200msIsAbortedWithoutADialog) {
@@ -210,81 +177,80 @@ TEST_F(Gate, SecondSubmissionWithin200msIsAbortedWithoutADialog) {
   EXPECT_EQ(2, dialogs());
 }
 
-TEST_F(Gate, RefusalResetsTheUserTileAndDisconnectsWhereItMust) {
+TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) {
   const std::wstring sid = L"S-1-5-21-1004336348-1177238915-682003330-1001";
   const struct {
     const char* tile;
+    Verdict verdict;
     bool remote;
     bool tileWritten;
     int disconnects;
   } rows[] = {
-      {kWrappers[2].wrapper, false, true, 1},  // fingerprint at the console
-      {kWrappers[3].wrapper, false, true, 1},  // face
-      {kPasswordWrapper, false, false, 0},     // password at the console: only refused
-      {kPasswordWrapper, true, false, 1},      // password over Remote Desktop
+      {kPasswordWrapper, Verdict::Refuse, false, false, 0},     // password at the console: only refused
+      {kPasswordWrapper, Verdict::Throw, false, false, 0},      // the dialog failed
+      {kPasswordWrapper, Verdict::Refuse, true, false, 1},      // password over Remote Desktop
+      {kWrappers[2].wrapper, Verdict::Refuse, false, true, 1},  // fingerprint at the console
+      {kWrappers[3].wrapper, Verdict::Refuse, false, true, 1},  // face
   };
-  ScriptedDialog::script(Verdict::Refuse);
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.tile);
+    SCOPED_TRACE(testing::Message() << row.tile << (row.verdict == Verdict::Throw ? " threw" : " refused"));
+    ScriptedDialog::script(row.verdict);
+    spy_.zeroedOfSize.clear();
+    seam_.calls.clear();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUserTileKey);
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSessionDataKey, L"LoggedOnUser", REG_SZ, L"x", 4));
-    seam_.calls.clear();
     Korvath::Utils::setRemoteLogonFlag(row.remote ? 1 : 0);
-    {
-      Tile tile(createObject, guidOf(row.tile), CPUS_LOGON,
-                [&](ICredentialProvider* p) { tell(p, L"credentials", sid.c_str()); });
-      ASSERT_EQ(S_OK, tile.hr);
-      tile.type(L"alice", kPassword);
-      EXPECT_EQ(E_ACCESSDENIED, tile.submit().hr);
-    }
-    clock_.ms += 1000;
+    Tile tile(createObject, guidOf(row.tile), CPUS_LOGON,
+              [&](ICredentialProvider* p) { tell(p, L"credentials", sid.c_str()); });
+    ASSERT_EQ(S_OK, tile.hr);
+    tile.type(L"alice", kPassword);
+    const KvLogonUi::Submission s = tile.submit();
+    EXPECT_EQ(E_ACCESSDENIED, s.hr);
+    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, s.response);
+    EXPECT_TRUE(s.bytes.empty());
+    EXPECT_EQ(1, dialogs());
+    // The inner credential's buffer was wiped before it was freed; no freed block held the
+    // password.
+    const std::size_t produced = KvStandIn::fromHex(s.innerProduced).size();
+    ASSERT_GT(produced, 0u);
+    EXPECT_GE(spy_.zeroedOfSize[produced], 1);
+    EXPECT_EQ(0, spy_.holdingSecret);
     const std::wstring wrapper = row.tileWritten ? std::wstring(row.tile, row.tile + std::strlen(row.tile)) : L"";
-    bool sessionData = false;
-    hklmString(kSessionDataKey, L"LoggedOnUser", &sessionData);
     EXPECT_EQ(wrapper, hklmString(kUserTileKey, nullptr));
     EXPECT_EQ(wrapper, hklmString(kUserTileKey, sid.c_str()));
-    EXPECT_EQ(!row.tileWritten, sessionData);
-    EXPECT_EQ(row.disconnects, disconnects());
+    EXPECT_EQ(row.tileWritten ? L"" : L"x", hklmString(kSessionDataKey, L"LoggedOnUser"));
+    EXPECT_EQ(row.disconnects, std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
+    clock_.ms += 1000;
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSessionDataKey);
 }
 
 TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
-  ScriptedDialog::script(Verdict::Approve);
-  const struct {
-    const char* tile;
-    const wchar_t* user;
-    int dialogsAfter;
-  } steps[] = {
-      {kPasswordWrapper, L"carol", 1},                                  // no Windows Hello user has passed yet
-      {kSmartCardWrapper, L"alice", 2},                                 // first Windows Hello sign-in of alice: dialog
-      {kSmartCardWrapper, L"alice", 2},                                 // alice again: no dialog
-      {kSmartCardWrapper, L"bob", 3},                                   // another user: dialog
-      {kSmartCardWrapper, L"bob", 3},   {kPasswordWrapper, L"bob", 4},  // a password sign-in in between
-      {kSmartCardWrapper, L"bob", 5},                                   // shows the dialog again
-  };
-  for (const auto& step : steps) {
-    // The tiles are taken directly: at the console the filter hides the smart-card wrapper.
-    Tile tile(createObject, guidOf(step.tile), CPUS_LOGON);
-    ASSERT_EQ(S_OK, tile.hr);
-    tile.type(step.user, kPassword);
-    EXPECT_EQ(S_OK, tile.submit().hr);
-    EXPECT_EQ(step.dialogsAfter, dialogs()) << text(guidOf(step.tile));
-    clock_.ms += 1000;
-  }
-}
-
-TEST_F(Gate, RemoteWindowsHelloSerializationRunsTheDialogBeforeWindowsProviderGetsIt) {
   std::vector<std::uint8_t> hello =
       KvStandIn::packCertificateLogon(13, L"", L"alice@example.com", L"1234", L"Windows Hello for Business 1");
-  ScriptedDialog::script(Verdict::Refuse);
-  signIn(kPasswordWrapper, L"carol");  // empties the list of Windows Hello users
-  // The credential made for the dialog has no Windows credential inside; refused, it fails
-  // cleanly and the sign-in is asked again.
-  for (Verdict verdict : {Verdict::Refuse, Verdict::Approve}) {
-    SCOPED_TRACE(verdict == Verdict::Refuse ? "refused" : "passed");
-    ScriptedDialog::script(verdict);
-    Tile tile(createObject, guidOf(kSmartCardWrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+  const struct {
+    const char* tile;
+    const wchar_t* user;  // typed; null: a Remote Desktop client sent alice@example.com's Windows Hello logon
+    Verdict verdict;
+    int dialogs;
+  } steps[] = {
+      {kPasswordWrapper, L"carol", Verdict::Approve, 1},  // no Windows Hello user has passed yet
+      {kSmartCardWrapper, L"alice", Verdict::Approve, 1},
+      {kSmartCardWrapper, L"alice", Verdict::Approve, 0},  // alice again
+      {kSmartCardWrapper, L"bob", Verdict::Approve, 1},    // another user
+      {kSmartCardWrapper, L"bob", Verdict::Approve, 0},
+      {kPasswordWrapper, L"bob", Verdict::Approve, 1},  // a password sign-in in between
+      {kSmartCardWrapper, L"bob", Verdict::Approve, 1},
+      // The dialog runs before Windows' provider gets the serialization, on a credential
+      // without a Windows one inside; refused, the submission asks again.
+      {kSmartCardWrapper, nullptr, Verdict::Refuse, 2},
+      {kSmartCardWrapper, nullptr, Verdict::Approve, 1},
+  };
+  for (const auto& step : steps) {
+    ScriptedDialog::script(step.verdict);
+    // The tiles are taken directly: at the console the filter hides the smart-card wrapper.
+    Tile tile(createObject, guidOf(step.tile), CPUS_LOGON, [&](ICredentialProvider* p) {
+      if (step.user != nullptr) return;
       CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
       cs.clsidCredentialProvider = guidOf(kSmartCardWrapper);
       cs.cbSerialization = static_cast<ULONG>(hello.size());
@@ -294,34 +260,11 @@ TEST_F(Gate, RemoteWindowsHelloSerializationRunsTheDialogBeforeWindowsProviderGe
       EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, ScriptedDialog::dialogs()[0].names);
     });
     ASSERT_EQ(S_OK, tile.hr);
-    // Windows' provider signs in with the remote serialization; when the same Windows Hello
-    // user passed a moment ago, without a second dialog.
-    const KvLogonUi::Submission s = tile.submit();
-    EXPECT_EQ(verdict == Verdict::Approve ? S_OK : E_ACCESSDENIED, s.hr);
-    EXPECT_EQ(verdict == Verdict::Approve ? hello : std::vector<std::uint8_t>(), s.bytes);
-    EXPECT_EQ(verdict == Verdict::Approve ? 1 : 2, dialogs());
+    if (step.user != nullptr) tile.type(step.user, kPassword);
+    EXPECT_EQ(step.verdict == Verdict::Approve ? S_OK : E_ACCESSDENIED, tile.submit().hr);
+    EXPECT_EQ(step.dialogs, dialogs()) << text(guidOf(step.tile));
     clock_.ms += 1000;
   }
-}
-
-TEST_F(Gate, DialogIsAskedAboutTheUserWhoSignsIn) {
-  ScriptedDialog::script(Verdict::Approve);
-  Korvath::Utils::setRemoteLogonFlag(1);
-  KvLogonUi::LogonUi logonUi(nullptr, createObject);
-  KvLogonUi::SignIn request;
-  request.tile = guidOf(kPasswordWrapper);
-  // The Remote Desktop client sent mallory's credentials; alice is typed into the tile.
-  request.hasRemote = true;
-  request.remote.provider = guidOf(kWrappers[0].inner);
-  request.remote.bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"mallory", L"other");
-  request.user = L"alice";
-  request.password = kPassword;
-  const KvLogonUi::Outcome outcome = logonUi.signIn(request);
-  ASSERT_EQ(1u, outcome.submissions.size());
-  EXPECT_EQ(S_OK, outcome.submissions[0].hr);
-  ASSERT_EQ(1, dialogs());
-  EXPECT_EQ(std::vector<std::string>{"alice"}, ScriptedDialog::dialogs()[0].names);
-  EXPECT_TRUE(ScriptedDialog::dialogs()[0].rdp);
 }
 
 TEST_F(Gate, GeolocationRunsFromTheFirstProviderToTheLastAsLocalSystemAtTheConsole) {

@@ -12,6 +12,7 @@
 
 #include <future>
 
+#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/PackedLogon.h"
 #include "ProviderTestSupport.h"
 
@@ -71,7 +72,7 @@ class LibraryLog : public Library {
 TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
   setAgentValue(L"Log", L"enabled");
   EXPECT_FALSE(fileExists(kLogPath)) << "opened while the library was being loaded";
-  KvLogonUi::LogonUi logonUi(nullptr, factory());
+  KvLogonUi::LogonUi logonUi(nullptr, create);
   KvLogonUi::SignIn request;
   request.tile = guidOf(kWrappers[0].wrapper);
   request.user = L"alice";
@@ -94,12 +95,17 @@ TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
     EXPECT_EQ(std::wstring::npos, dacl.find(other)) << std::string(dacl.begin(), dacl.end());
   }
 
-  const std::vector<std::string> messages = sealedLogMessages("C:/PelloraAgentForWindows.log");
-  ASSERT_GE(messages.size(), 3u);
-  EXPECT_EQ("Log opening", messages.front());
-  EXPECT_EQ("Closing log", messages.back());
+  // Opened with this machine's log key as the project's tools open it.
+  std::vector<KvLogRead::Record> records;
+  std::string error;
+  ASSERT_TRUE(KvLogRead::readSealedLog("C:/PelloraAgentForWindows.log", records, error)) << error;
+  ASSERT_GE(records.size(), 3u);
+  EXPECT_EQ("Log opening", records.front().message);
+  EXPECT_EQ("Closing log", records.back().message);
   const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
-  for (const std::string& message : messages) {
+  for (const KvLogRead::Record& record : records) {
+    const std::string& message = record.message;
+    EXPECT_TRUE(record.opened);
     EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
     EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
     EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;

@@ -2,7 +2,6 @@
 
 #include <objbase.h>
 
-#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/Install.h"
 #include "Registration.h"
 
@@ -73,32 +72,21 @@ void setAgentValue(const wchar_t* name, const wchar_t* value) {
                                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
 }
 
-std::wstring hklmString(const std::wstring& key, const wchar_t* name, bool* found) {
-  wchar_t buffer[1024] = {};
-  DWORD size = sizeof buffer;
-  const bool ok =
-      RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) == ERROR_SUCCESS;
-  if (found != nullptr) *found = ok;
-  return ok ? buffer : L"";
-}
-
-std::vector<std::string> sealedLogMessages(const std::string& path) {
-  std::vector<KvLogRead::Record> records;
-  std::string error;
-  EXPECT_TRUE(KvLogRead::readSealedLog(path, records, error)) << error;
-  std::vector<std::string> messages;
-  for (const KvLogRead::Record& record : records) {
-    if (record.opened)
-      messages.push_back(record.message);
-    else
-      ADD_FAILURE() << "unreadable record in " << path;
-  }
-  return messages;
-}
-
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(value.data());
   return std::vector<std::uint8_t>(bytes, bytes + value.size() * sizeof(wchar_t));
+}
+
+KvLogonUi::ObjectFactory classesOf(const KvLogonUi::ObjectFactory& getClassObject) {
+  return [getClassObject](REFCLSID clsid, REFIID iid, void** out) {
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (hr == CLASS_E_CLASSNOTAVAILABLE) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(nullptr, iid, out);
+    factory->Release();
+    return hr;
+  };
 }
 
 void Library::SetUp() {
@@ -121,6 +109,7 @@ void Library::load() {
   canUnloadNow =
       reinterpret_cast<decltype(canUnloadNow)>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
   ASSERT_TRUE(getClassObject != nullptr && canUnloadNow != nullptr);
+  create = classesOf(getClassObject);
 }
 
 void Library::unload() {
@@ -128,20 +117,6 @@ void Library::unload() {
   FreeLibrary(module);
   module = nullptr;
   EXPECT_EQ(nullptr, GetModuleHandleW((binDirectory() + L"\\KvCredProv.dll").c_str()));
-}
-
-HRESULT Library::create(REFCLSID clsid, REFIID iid, void** out) {
-  IClassFactory* factory = nullptr;
-  HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-  if (hr == CLASS_E_CLASSNOTAVAILABLE) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
-  if (FAILED(hr)) return hr;
-  hr = factory->CreateInstance(nullptr, iid, out);
-  factory->Release();
-  return hr;
-}
-
-KvLogonUi::ObjectFactory Library::factory() {
-  return [this](REFCLSID clsid, REFIID iid, void** out) { return create(clsid, iid, out); };
 }
 
 Tile::Tile(const KvLogonUi::ObjectFactory& create, REFCLSID clsid, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario,
@@ -175,33 +150,28 @@ void Tile::type(const std::wstring& user, const std::wstring& password) {
 }
 
 KvLogonUi::Submission Tile::submit() {
-  KvLogonUi::Submission s;
+  // What LogonUI passes in is not initialized.
+  auto* const unset = reinterpret_cast<BYTE*>(0xCCCCCCCCCCCCCCCCull);
   CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
   CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs;
-  // What LogonUI passes in is not initialized; the credential must not rely on it.
   FillMemory(&cs, sizeof cs, 0xCC);
-  LPWSTR statusText = reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(0xCCCC));
-  CREDENTIAL_PROVIDER_STATUS_ICON icon = static_cast<CREDENTIAL_PROVIDER_STATUS_ICON>(0xCC);
+  LPWSTR statusText = reinterpret_cast<LPWSTR>(unset);
+  auto icon = static_cast<CREDENTIAL_PROVIDER_STATUS_ICON>(0xCC);
+  KvLogonUi::Submission s;
   s.hr = credential->GetSerialization(&response, &cs, &statusText, &icon);
+  const bool set = cs.rgbSerialization != unset && statusText != reinterpret_cast<LPWSTR>(unset) && icon != 0xCC;
+  EXPECT_TRUE(set) << "an out-parameter was left as LogonUI passed it";
+  if (!set) return s;
   s.response = static_cast<int>(response);
   s.package = cs.ulAuthenticationPackage;
   s.provider = cs.clsidCredentialProvider;
-  EXPECT_TRUE(cs.rgbSerialization != nullptr || cs.cbSerialization == 0) << "a size without bytes";
-  if (cs.rgbSerialization != nullptr &&
-      reinterpret_cast<std::uintptr_t>(cs.rgbSerialization) != 0xCCCCCCCCCCCCCCCCull) {
+  if (cs.rgbSerialization != nullptr) {
     s.bytes.assign(cs.rgbSerialization, cs.rgbSerialization + cs.cbSerialization);
     SecureZeroMemory(cs.rgbSerialization, cs.cbSerialization);
     CoTaskMemFree(cs.rgbSerialization);
-  } else if (cs.rgbSerialization != nullptr) {
-    ADD_FAILURE() << "the serialization record was left as LogonUI passed it";
   }
-  if (reinterpret_cast<std::uintptr_t>(statusText) == 0xCCCC) {
-    ADD_FAILURE() << "the status text was left as LogonUI passed it";
-  } else if (statusText != nullptr) {
-    s.statusText = statusText;
-    CoTaskMemFree(statusText);
-  }
-  EXPECT_NE(static_cast<int>(icon), 0xCC) << "the status icon was left as LogonUI passed it";
+  if (statusText != nullptr) s.statusText = statusText;
+  CoTaskMemFree(statusText);
   s.innerProduced = ask(credential, L"produced");
   return s;
 }

@@ -44,15 +44,13 @@ std::string text(REFGUID guid);
 
 // Sets a value under HKLM\SOFTWARE\Halvane\Pellora Agent; null deletes it.
 void setAgentValue(const wchar_t* name, const wchar_t* value);
-// A string value under HKLM; `found` says whether it exists.
-std::wstring hklmString(const std::wstring& key, const wchar_t* name, bool* found = nullptr);
-
-// The plain messages of the sealed log at `path`, opened with this machine's log key as the
-// project's tools open it.
-std::vector<std::string> sealedLogMessages(const std::string& path);
 
 // UTF-16 bytes of `text`, to look for a password in a buffer.
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& text);
+
+// What COM makes of a library's DllGetClassObject: the library's own classes through its class
+// factories, any other class through the registry.
+KvLogonUi::ObjectFactory classesOf(const KvLogonUi::ObjectFactory& getClassObject);
 
 // KvCredProv.dll loaded by path and called through its two exports, as COM does. Every test
 // leaves its references balanced: DllCanUnloadNow says S_OK and the library really unloads,
@@ -63,10 +61,8 @@ class Library : public ::testing::Test {
   void TearDown() override;
   void load();
   void unload();
-  // The library's own classes through its class factories, any other class through COM.
-  HRESULT create(REFCLSID clsid, REFIID iid, void** out);
-  KvLogonUi::ObjectFactory factory();
 
+  KvLogonUi::ObjectFactory create;  // classesOf the library
   HMODULE module = nullptr;
   HRESULT(__stdcall* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
   HRESULT(__stdcall* canUnloadNow)() = nullptr;
@@ -84,9 +80,8 @@ class Tile {
 
   // Types the stand-in credential's user name and password fields.
   void type(const std::wstring& user, const std::wstring& password);
-  // One GetSerialization as LogonUI makes it (out-parameters not initialized), with LogonUI's
-  // copy taken and the returned buffer wiped and freed; fails the test if an out-parameter
-  // was left as it came.
+  // One GetSerialization as LogonUI makes it, with LogonUI's copy taken and the returned buffer
+  // wiped and freed; fails the test if an out-parameter was left as LogonUI passed it.
   KvLogonUi::Submission submit();
 
   HRESULT hr = E_FAIL;  // of the first step that failed, else S_OK
