@@ -1,127 +1,88 @@
-// KvCredProv.dll as COM sees it: a class factory per class identifier carrying its tag into
-// the provider, the factory's answers, the unload rule, and the usage scenarios it serves.
-// The DLL is loaded by path and called through its exports, as COM does; its providers
-// create the stand-ins for Windows' providers registered in the prefix.
+// KvCredProv.dll as COM and LogonUI see it: its exports, a class factory per class identifier
+// carrying its tag into the provider, the factory's answers, the unload rule, the usage
+// scenarios it serves, serializations re-addressed to Windows' provider and the user array
+// matched by SID. The providers wrap the stand-ins for Windows' providers.
 
 #include <windows.h>
 #include <objbase.h>
 
 #include <gtest/gtest.h>
 
+#include "KvStandIn/PackedLogon.h"
 #include "ProviderTestSupport.h"
 
 using namespace ProviderTest;
 
 namespace {
 
-using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(__stdcall*)();
-
-class ComServer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    installStandIns();
-    module_ = LoadLibraryW((binDirectory() + L"\\KvCredProv.dll").c_str());
-    ASSERT_NE(module_, nullptr) << GetLastError();
-    getClassObject_ = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
-    canUnloadNow_ =
-        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));
-    ASSERT_NE(getClassObject_, nullptr);
-    ASSERT_NE(canUnloadNow_, nullptr);
-  }
-  void TearDown() override {
-    // Every test leaves its references balanced.
-    if (canUnloadNow_ != nullptr) {
-      EXPECT_EQ(S_OK, canUnloadNow_());
-    }
-    if (module_ != nullptr) FreeLibrary(module_);
-    CoUninitialize();
-  }
-
-  IClassFactory* factory(const char* clsid) {
-    IClassFactory* f = nullptr;
-    EXPECT_EQ(S_OK, getClassObject_(guidOf(clsid), IID_IClassFactory, reinterpret_cast<void**>(&f))) << clsid;
-    return f;
-  }
-
-  HMODULE module_ = nullptr;
-  GetClassObjectFn getClassObject_ = nullptr;
-  CanUnloadNowFn canUnloadNow_ = nullptr;
-};
+// How many names the loaded image exports.
+DWORD exportedNames(HMODULE module) {
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exports.VirtualAddress)->NumberOfNames;
+}
 
 }  // namespace
 
-TEST_F(ComServer, EachClassIdentifierMakesAProviderWrappingItsKindOfSignIn) {
+TEST_F(Library, EachClassIdentifierWrapsItsKindOfSignIn) {
+  EXPECT_EQ(2u, exportedNames(module)) << "DllGetClassObject and DllCanUnloadNow only";
+  const std::vector<std::uint8_t> bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"alice", L"pw");
+  const std::string hex = KvStandIn::toHex(bytes.data(), bytes.size());
   for (const WrapperRow& row : kWrappers) {
     SCOPED_TRACE(row.wrapper);
-    IClassFactory* f = factory(row.wrapper);
-    ASSERT_NE(f, nullptr);
     ICredentialProvider* provider = nullptr;
-    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
+    ASSERT_EQ(S_OK, create(guidOf(row.wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
     ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
-    // The probe answers through the wrapper: the inner provider is the stand-in of this tag.
+    // The probe answers through the wrapper: the inner provider is the stand-in of this tag (the
+    // picture password's is served only by the class factory of credprovslegacy.dll in the
+    // system folder, which nothing registered with COM).
     EXPECT_EQ(row.inner, ask(provider, L"clsid"));
     EXPECT_EQ(row.kind, ask(provider, L"kind"));
+    // A serialization the filter addressed to the wrapper reaches Windows' provider (the smart
+    // card's would show the MFA dialog first).
+    if (&row != &kWrappers[7]) {
+      CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
+      cs.clsidCredentialProvider = guidOf(row.wrapper);
+      cs.ulAuthenticationPackage = 7;
+      cs.cbSerialization = static_cast<ULONG>(bytes.size());
+      cs.rgbSerialization = const_cast<byte*>(bytes.data());
+      EXPECT_EQ(S_OK, provider->SetSerialization(&cs));
+      EXPECT_EQ(std::string(row.inner) + " 7 " + std::to_string(bytes.size()) + " " + hex,
+                ask(provider, L"serialization"));
+    }
     provider->Release();
-    // Any factory also makes the filter.
-    ICredentialProviderFilter* filter = nullptr;
-    EXPECT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProviderFilter, reinterpret_cast<void**>(&filter)));
-    if (filter != nullptr) filter->Release();
-    f->Release();
   }
-  // The picture-password provider came from the library in the system folder, which nothing
-  // registered with COM.
-  wchar_t system[MAX_PATH] = {};
-  GetSystemDirectoryW(system, MAX_PATH);
-  EXPECT_NE(nullptr, GetModuleHandleW((std::wstring(system) + L"\\credprovslegacy.dll").c_str()));
-  const std::wstring registered =
-      hklmString(L"SOFTWARE\\Classes\\CLSID\\{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}\\InprocServer32", nullptr);
-  EXPECT_EQ(std::wstring::npos, registered.find(L"credprovslegacy"));
 }
 
-TEST_F(ComServer, FactoryAnswers) {
-  IClassFactory* f = factory(kWrappers[0].wrapper);
-  ASSERT_NE(f, nullptr);
-  struct Row {
+TEST_F(Library, FactoryAnswers) {
+  void* object = reinterpret_cast<void*>(1);
+  const CLSID unknown = guidOf("{0BADF00D-1234-5678-9ABC-DEF012345678}");
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(unknown, IID_IClassFactory, &object));
+  EXPECT_EQ(nullptr, object);
+  EXPECT_EQ(E_NOINTERFACE, getClassObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProvider, &object));
+  IClassFactory* f = nullptr;
+  ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+  // Another interface gets 0x80040110 (CLASS_E_NOAGGREGATION), as COM callers of these
+  // factories have always seen; so does aggregation.
+  const struct {
     IUnknown* outer;
     const IID* iid;
-    HRESULT expected;
-  };
-  IUnknown* someOuter = f;
-  const Row rows[] = {
-      {nullptr, &IID_IUnknown, S_OK},
-      {nullptr, &IID_ICredentialProvider, S_OK},
-      {nullptr, &IID_ICredentialProviderFilter, S_OK},
-      {nullptr, &IID_ICredentialProviderCredential, CLASS_E_NOAGGREGATION},
-      {nullptr, &IID_ICredentialProviderSetUserArray, CLASS_E_NOAGGREGATION},
-      {nullptr, &IID_IClassFactory, CLASS_E_NOAGGREGATION},
-      {someOuter, &IID_IUnknown, CLASS_E_NOAGGREGATION},
-      {someOuter, &IID_ICredentialProvider, CLASS_E_NOAGGREGATION},
-  };
-  for (const Row& row : rows) {
-    void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(row.expected, f->CreateInstance(row.outer, *row.iid, &object)) << text(*row.iid);
-    if (row.expected == S_OK) {
-      ASSERT_NE(object, nullptr);
-      static_cast<IUnknown*>(object)->Release();
-    } else {
-      EXPECT_EQ(object, nullptr);
-    }
+  } rows[] = {{nullptr, &IID_ICredentialProviderCredential}, {nullptr, &IID_IClassFactory}, {f, &IID_IUnknown}};
+  for (const auto& row : rows) {
+    object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(0x80040110, static_cast<unsigned long>(f->CreateInstance(row.outer, *row.iid, &object)))
+        << text(*row.iid);
+    EXPECT_EQ(nullptr, object);
   }
-  EXPECT_EQ(0x80040110, static_cast<unsigned long>(CLASS_E_NOAGGREGATION));
   f->Release();
-  void* object = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(E_NOINTERFACE, getClassObject_(guidOf(kWrappers[0].wrapper), IID_ICredentialProvider, &object));
-  EXPECT_EQ(object, nullptr);
 }
 
-TEST_F(ComServer, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
-  EXPECT_EQ(S_OK, canUnloadNow_());
-  IClassFactory* f = factory(kWrappers[0].wrapper);
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(S_FALSE, canUnloadNow_());
+TEST_F(Library, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
+  IClassFactory* f = nullptr;
+  ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+  EXPECT_EQ(S_FALSE, canUnloadNow());
   ICredentialProvider* provider = nullptr;
   ICredentialProviderFilter* filter = nullptr;
   ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
@@ -131,50 +92,72 @@ TEST_F(ComServer, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
   DWORD defaultIndex = 0;
   BOOL autoLogon = FALSE;
   ASSERT_EQ(S_OK, provider->GetCredentialCount(&count, &defaultIndex, &autoLogon));
-  ASSERT_EQ(1u, count);
   ICredentialProviderCredential* credential = nullptr;
   ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &credential));
   EXPECT_EQ(S_OK, f->LockServer(TRUE));
   f->Release();
-  EXPECT_EQ(S_FALSE, canUnloadNow_());
   provider->Release();
-  EXPECT_EQ(S_FALSE, canUnloadNow_()) << "LogonUI still holds a credential of the released provider";
+  EXPECT_EQ(S_FALSE, canUnloadNow()) << "LogonUI still holds a credential of the released provider";
   credential->Release();
-  EXPECT_EQ(S_FALSE, canUnloadNow_());
+  EXPECT_EQ(S_FALSE, canUnloadNow()) << "the filter is alive";
   filter->Release();
-  EXPECT_EQ(S_FALSE, canUnloadNow_()) << "a server lock is outstanding";
-  f = factory(kWrappers[3].wrapper);
-  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(S_FALSE, canUnloadNow()) << "a server lock is outstanding";
+  ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[3].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
   EXPECT_EQ(S_OK, f->LockServer(FALSE));
   f->Release();
-  EXPECT_EQ(S_OK, canUnloadNow_());
+  EXPECT_EQ(S_OK, canUnloadNow());
 }
 
-TEST_F(ComServer, ServesLogonUnlockAndChangePasswordOnly) {
+TEST_F(Library, ServesLogonUnlockAndChangePasswordOnly) {
   const struct {
     CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario;
     HRESULT expected;
-    const char* inner;
-  } rows[] = {
-      {CPUS_LOGON, S_OK, kWrappers[1].inner},
-      {CPUS_UNLOCK_WORKSTATION, S_OK, kWrappers[1].inner},
-      {CPUS_CHANGE_PASSWORD, S_OK, kWrappers[1].inner},
-      {CPUS_CREDUI, E_NOTIMPL, "<no probe>"},
-      {CPUS_PLAP, E_NOTIMPL, "<no probe>"},
-      {CPUS_INVALID, E_NOTIMPL, "<no probe>"},
-  };
+  } rows[] = {{CPUS_LOGON, S_OK},       {CPUS_UNLOCK_WORKSTATION, S_OK}, {CPUS_CHANGE_PASSWORD, S_OK},
+              {CPUS_CREDUI, E_NOTIMPL}, {CPUS_PLAP, E_NOTIMPL},          {CPUS_INVALID, E_NOTIMPL}};
   for (const auto& row : rows) {
-    IClassFactory* f = factory(kWrappers[1].wrapper);
-    ASSERT_NE(f, nullptr);
     ICredentialProvider* provider = nullptr;
-    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
-    f->Release();
+    ASSERT_EQ(S_OK, create(guidOf(kWrappers[1].wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
     EXPECT_EQ(row.expected, provider->SetUsageScenario(row.scenario, 0)) << row.scenario;
-    // Without a served scenario no inner provider exists to answer the probe.
-    EXPECT_EQ(row.inner, ask(provider, L"clsid")) << row.scenario;
-    if (row.expected == S_OK) {
-      EXPECT_EQ(std::to_string(row.scenario), ask(provider, L"scenario"));
-    }
+    // Windows' provider gets the scenario; without a served one none is made.
+    EXPECT_EQ(row.expected == S_OK ? std::to_string(row.scenario) : "<no probe>", ask(provider, L"scenario"));
     provider->Release();
+  }
+}
+
+TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
+  const std::vector<KvLogonUi::UserEntry> users = {
+      {L"S-1-5-21-100-200-300-1001", L"alice", L"VM\\alice"},
+      {L"S-1-5-21-100-200-300-1002", L"bob", L"VM\\bob"},
+      {L"S-1-5-21-100-200-300-1003", L"carol", L"VM\\carol"},
+  };
+  for (bool version2 : {true, false}) {
+    SCOPED_TRACE(version2 ? "credentials with a SID" : "credentials without ICredentialProviderCredential2");
+    std::vector<KvLogonUi::UserReads> reads;
+    ICredentialProviderUserArray* array = KvLogonUi::createUserArray(users, &reads);
+    {
+      Tile tile(create, guidOf(kWrappers[0].wrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+        ICredentialProviderSetUserArray* setter = nullptr;
+        ASSERT_EQ(S_OK, p->QueryInterface(IID_ICredentialProviderSetUserArray, reinterpret_cast<void**>(&setter)));
+        EXPECT_EQ(S_OK, setter->SetUserArray(array));
+        setter->Release();
+        EXPECT_EQ("3", ask(p, L"users"));  // passed on to Windows' provider
+        // Credentials for bob, for nobody, and for a user LogonUI does not show.
+        tell(p, L"credentials", L"S-1-5-21-100-200-300-1002;;S-1-5-21-100-200-300-1009");
+        tell(p, L"credential2", version2 ? L"1" : L"0");
+      });
+      ASSERT_EQ(S_OK, tile.hr);
+      EXPECT_EQ(3u, tile.count);
+      ICredentialProviderCredential* beyond = tile.credential;
+      EXPECT_EQ(E_INVALIDARG, tile.provider->GetCredentialAt(3, &beyond));
+      EXPECT_EQ(nullptr, beyond);
+      // What LSA answered reaches Windows' credential, which words the message LogonUI shows.
+      EXPECT_EQ(S_OK, tile.credential->ReportResult(static_cast<NTSTATUS>(0xC000006D), 0, nullptr, nullptr));
+      EXPECT_EQ("c000006d 00000000", ask(tile.credential, L"reported"));
+    }
+    // Only bob's user object was read for the credential's qualified name.
+    EXPECT_EQ(0, reads[0].qualifiedUserName);
+    EXPECT_EQ(version2 ? 1 : 0, reads[1].qualifiedUserName);
+    EXPECT_EQ(0, reads[2].qualifiedUserName);
+    array->Release();
   }
 }

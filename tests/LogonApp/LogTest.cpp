@@ -1,7 +1,7 @@
-// The library's log as the agent's "Log" value switches it: opened by the first request
-// for a class object (not while the DLL is being loaded), "Log opening" and "Closing log"
-// around what a sign-in writes, readable by SYSTEM and Administrators only, opened by the
-// project's own log key, and holding no password or serialization bytes.
+// The library's log as the agent's "Log" value switches it: opened by the first request for a
+// class object (not while the DLL is being loaded), "Log opening" and "Closing log" around what
+// a sign-in writes, readable by SYSTEM and Administrators only, opened by the project's own log
+// key, and holding no password or serialization bytes.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
+#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/PackedLogon.h"
 #include "ProviderTestSupport.h"
 
@@ -19,9 +22,6 @@ namespace {
 
 const wchar_t* const kLogPath = L"C:\\PelloraAgentForWindows.log";
 const wchar_t* const kPassword = L"Corr3ct-Horse battery";
-
-using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(__stdcall*)();
 
 bool fileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -41,65 +41,46 @@ std::wstring daclText(const wchar_t* path) {
   return out;
 }
 
-class LibraryLog : public ::testing::Test {
+// Plays the person at the MFA dialog that a sign-in on this thread shows: presses its Back
+// button, which refuses the sign-in. True when a dialog came within a minute.
+std::future<bool> refuseTheDialog() {
+  return std::async(std::launch::async, [] {
+    for (int tries = 0; tries < 1200; ++tries) {
+      HWND dialog = FindWindowW(L"MFA_Dialog", nullptr);
+      if (dialog != nullptr && IsWindowVisible(dialog)) return PostMessageW(dialog, WM_COMMAND, 216 /* Back */, 0) != 0;
+      Sleep(50);
+    }
+    return false;
+  });
+}
+
+class LibraryLog : public Library {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    installStandIns();
-    registerKvCredProv();
     DeleteFileW(kLogPath);
+    Library::SetUp();
   }
   void TearDown() override {
-    deleteAgentValue(L"Log");
+    Library::TearDown();
+    setAgentValue(L"Log", nullptr);
     DeleteFileW(kLogPath);
-    CoUninitialize();
   }
-  void load() {
-    module_ = LoadLibraryW((binDirectory() + L"\\KvCredProv.dll").c_str());
-    ASSERT_NE(module_, nullptr);
-    getClassObject_ = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
-    canUnloadNow_ =
-        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));
-  }
-  void unload() {
-    EXPECT_EQ(S_OK, canUnloadNow_());
-    FreeLibrary(module_);
-    EXPECT_EQ(nullptr, GetModuleHandleW((binDirectory() + L"\\KvCredProv.dll").c_str()));
-  }
-  // The library's own classes from the loaded module, anything else through COM.
-  KvLogonUi::ObjectFactory factory() {
-    return [this](REFCLSID clsid, REFIID iid, void** out) -> HRESULT {
-      IClassFactory* f = nullptr;
-      HRESULT hr = getClassObject_(clsid, IID_IClassFactory, reinterpret_cast<void**>(&f));
-      if (hr == CLASS_E_CLASSNOTAVAILABLE) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
-      if (FAILED(hr)) return hr;
-      hr = f->CreateInstance(nullptr, iid, out);
-      f->Release();
-      return hr;
-    };
-  }
-
-  HMODULE module_ = nullptr;
-  GetClassObjectFn getClassObject_ = nullptr;
-  CanUnloadNowFn canUnloadNow_ = nullptr;
 };
 
 }  // namespace
 
 TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
   setAgentValue(L"Log", L"enabled");
-  load();
   EXPECT_FALSE(fileExists(kLogPath)) << "opened while the library was being loaded";
-  KvLogonUi::LogonUi logonUi(nullptr, factory());
+  KvLogonUi::LogonUi logonUi(nullptr, create);
   KvLogonUi::SignIn request;
   request.tile = guidOf(kWrappers[0].wrapper);
   request.user = L"alice";
   request.password = kPassword;
   // The agent is not installed here: the dialog says so, and the person goes Back.
-  DialogRefuser refuser;
+  std::future<bool> refused = refuseTheDialog();
   const KvLogonUi::Outcome outcome = logonUi.signIn(request);
-  EXPECT_TRUE(refuser.dialogSeen());
+  EXPECT_TRUE(refused.get());
   ASSERT_EQ(1u, outcome.submissions.size());
   EXPECT_EQ(E_ACCESSDENIED, outcome.submissions[0].hr);
   const std::string produced = outcome.submissions[0].innerProduced;
@@ -114,12 +95,17 @@ TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
     EXPECT_EQ(std::wstring::npos, dacl.find(other)) << std::string(dacl.begin(), dacl.end());
   }
 
-  const std::vector<std::string> messages = sealedLogMessages("C:/PelloraAgentForWindows.log");
-  ASSERT_GE(messages.size(), 3u);
-  EXPECT_EQ("Log opening", messages.front());
-  EXPECT_EQ("Closing log", messages.back());
+  // Opened with this machine's log key as the project's tools open it.
+  std::vector<KvLogRead::Record> records;
+  std::string error;
+  ASSERT_TRUE(KvLogRead::readSealedLog("C:/PelloraAgentForWindows.log", records, error)) << error;
+  ASSERT_GE(records.size(), 3u);
+  EXPECT_EQ("Log opening", records.front().message);
+  EXPECT_EQ("Closing log", records.back().message);
   const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
-  for (const std::string& message : messages) {
+  for (const KvLogRead::Record& record : records) {
+    const std::string& message = record.message;
+    EXPECT_TRUE(record.opened);
     EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
     EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
     EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;
@@ -128,14 +114,10 @@ TEST_F(LibraryLog, EnabledLogFramesASignInAndHoldsNoSecret) {
 
 TEST_F(LibraryLog, NoLogUnlessTheValueIsExactlyEnabled) {
   for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"Enabled", L"disabled", L""}) {
-    if (value == nullptr) {
-      deleteAgentValue(L"Log");
-    } else {
-      setAgentValue(L"Log", value);
-    }
-    load();
+    setAgentValue(L"Log", value);
+    if (module == nullptr) load();
     IClassFactory* f = nullptr;
-    ASSERT_EQ(S_OK, getClassObject_(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+    ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
     f->Release();
     unload();
     EXPECT_FALSE(fileExists(kLogPath)) << (value == nullptr ? "absent" : "set");

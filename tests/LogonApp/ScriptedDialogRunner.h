@@ -1,7 +1,7 @@
 #pragma once
 
-// The gate's tests link this definition of runMfaDialog in place of the real dialog: each
-// call takes the next scripted verdict (the last one repeats) and records what it was given.
+// The gate's tests link this definition of runMfaDialog in place of the real dialog: every
+// call gives the scripted verdict and records what it was given.
 
 #include <string>
 #include <vector>
@@ -10,11 +10,14 @@ namespace ScriptedDialog {
 
 enum class Verdict { Approve, Refuse, Throw };
 
-// Every following dialog gives `verdict`; clears the record.
+struct Dialog {
+  std::vector<std::string> names;
+  bool rdp = false;
+};
+
+// Every following dialog gives `verdict`; forgets the dialogs so far.
 void script(Verdict verdict);
-// The dialogs run so far, the names each was given, and their Remote Desktop flags.
-int calls();
-const std::vector<std::vector<std::string>>& names();
-const std::vector<bool>& rdp();
+// The dialogs run since, in order.
+const std::vector<Dialog>& dialogs();
 
 }  // namespace ScriptedDialog

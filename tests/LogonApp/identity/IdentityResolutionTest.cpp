@@ -9,6 +9,7 @@
 #include "Korvath/Authentication/UserLogin.h"
 #include "Korvath/LogonMessage.h"
 #include "Korvath/Utils.h"
+#include "KvStandIn/PackedLogon.h"
 
 using namespace Korvath::Authentication;
 using KvTest::FakeIdentity;
@@ -28,16 +29,9 @@ Bytes logon(const std::u16string& domain, const std::u16string& user) {
   return packInteractiveLogon(domain, user, u"Pa55-w0rd!");
 }
 
-// A packed certificate logon (type 13): domain and user name after the 72-byte fixed part.
-Bytes certificate(const std::u16string& domain, const std::u16string& user) {
-  Bytes b(72, 0);
-  b[0] = 13;
-  for (const auto& [field, text] : {std::make_pair(8, domain), std::make_pair(24, user)}) {
-    b[field] = b[field + 2] = static_cast<std::uint8_t>(2 * text.size());
-    b[field + 8] = static_cast<std::uint8_t>(b.size());
-    for (char16_t c : text) b.insert(b.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
-  }
-  return b;
+// A packed certificate logon (type 13).
+Bytes certificate(const wchar_t* domain, const wchar_t* user) {
+  return KvStandIn::packCertificateLogon(13, domain, user, L"", L"");
 }
 
 CredentialIdentity rdp(const wchar_t* user, const wchar_t* upn, const wchar_t* domain) {
@@ -76,7 +70,7 @@ const Row kRows[] = {
      {L"asmith", L"alice.smith@corp.example", L"CORP"},
      {L"name CORP\\asmith", L"sessions", L"ldap " + kAlice, L"lsa 11 upn"}},
     {"certificate logon with a UPN: only the UPN from the message, the SAM name by its SID", {},
-     certificate(u".", u"robert@contoso.com"), {{L"name robert@contoso.com", kBob}, {L"sid " + kBob, L"bob|PC1"}}, {},
+     certificate(L".", L"robert@contoso.com"), {{L"name robert@contoso.com", kBob}, {L"sid " + kBob, L"bob|PC1"}}, {},
      {L"bob", L"robert@contoso.com", L"PC1"}, {L"name robert@contoso.com", L"sid " + kBob}},
     {"local account without an internet principal name keeps an empty UPN", {}, logon(u".", u"carol"), {}, {},
      {L"carol", L"", L"."}, {L"netuser carol"}},
@@ -91,7 +85,7 @@ const Row kRows[] = {
       FakeIdentity::session(kDave, L"dave", L"CORP", L"dave.later@corp.example")},
      {L"dave", L"dave.d@corp.example", L"CORP"}, {L"name CORP\\dave", L"sessions"}},
     {"UPN unknown to the account database: the session with exactly that UPN names the user", {},
-     certificate(u"", u"erin@corp.example"), {},
+     certificate(L"", L"erin@corp.example"), {},
      {FakeIdentity::session(kOther, L"wrong", L"ELSE", L"Erin@corp.example"),
       FakeIdentity::session(kOther, L"ewalker", L"CORP", L"erin@corp.example")},
      {L"ewalker", L"erin@corp.example", L"CORP"}, {L"name erin@corp.example", L"sessions"}},

@@ -1,37 +1,21 @@
 #include "ProviderTestSupport.h"
 
-#include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <algorithm>
-#include <cstdio>
-
-#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/Install.h"
 #include "Registration.h"
 
 namespace ProviderTest {
 
-namespace {
-
-const wchar_t* const kAgentKey = L"SOFTWARE\\Halvane\\Pellora Agent";
-
-void setString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
-                                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
-}
-
-}  // namespace
-
 const WrapperRow kWrappers[8] = {
-    {"{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}", 200, "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}", "password"},
-    {"{5D76DE6C-7F65-4431-89AC-2D43EBE72298}", 201, "{D6886603-9D2F-4EB2-B667-1971041FA96B}", "PIN"},
-    {"{B88420D8-BAB2-4451-A2D3-A2F99AF9854A}", 202, "{BEC09223-B018-416D-A0AC-523971B639F5}", "fingerprint"},
-    {"{22AD5268-00F7-427E-A4F7-87C7CF161BA7}", 203, "{8AF662BF-65A0-4D0A-A540-A338A999D36F}", "face"},
-    {"{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", 204, "{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "picture password"},
-    {"{3AAAD06D-817D-4028-B640-06E07C903BD0}", 205, "{F8A0B131-5F68-486C-8040-7E8FC3C85BB6}", "Microsoft account"},
-    {"{061299FA-2FD9-46D6-B300-B2E15A388636}", 206, "{F8A1793B-7873-4046-B2A7-1F318747F427}", "FIDO security key"},
-    {"{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}", 207, "{8FD7E19C-3BF7-489B-A72C-846AB3678C96}", "smart card"},
+    {"{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}", "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}", "password"},
+    {"{5D76DE6C-7F65-4431-89AC-2D43EBE72298}", "{D6886603-9D2F-4EB2-B667-1971041FA96B}", "PIN"},
+    {"{B88420D8-BAB2-4451-A2D3-A2F99AF9854A}", "{BEC09223-B018-416D-A0AC-523971B639F5}", "fingerprint"},
+    {"{22AD5268-00F7-427E-A4F7-87C7CF161BA7}", "{8AF662BF-65A0-4D0A-A540-A338A999D36F}", "face"},
+    {"{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "picture password"},
+    {"{3AAAD06D-817D-4028-B640-06E07C903BD0}", "{F8A0B131-5F68-486C-8040-7E8FC3C85BB6}", "Microsoft account"},
+    {"{061299FA-2FD9-46D6-B300-B2E15A388636}", "{F8A1793B-7873-4046-B2A7-1F318747F427}", "FIDO security key"},
+    {"{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}", "{8FD7E19C-3BF7-489B-A72C-846AB3678C96}", "smart card"},
 };
 
 GUID guidOf(const char* value) {
@@ -49,9 +33,8 @@ std::wstring binDirectory() {
   return dir.substr(0, dir.find_last_of(L"\\/"));
 }
 
-void installStandIns() { ASSERT_EQ("", KvStandIn::installStandIns(binDirectory())); }
-
-void registerKvCredProv() {
+void installTestMachine() {
+  ASSERT_EQ("", KvStandIn::installStandIns(binDirectory()));
   ASSERT_EQ("", Korvath::Install::registerCredentialProvider(binDirectory() + L"\\KvCredProv.dll"));
 }
 
@@ -79,47 +62,14 @@ HRESULT tell(IUnknown* object, const wchar_t* key, const wchar_t* value) {
   return hr;
 }
 
-void setAgentValue(const wchar_t* name, const wchar_t* value) { setString(kAgentKey, name, value); }
-
-void deleteAgentValue(const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kAgentKey, name); }
-
-std::wstring hklmString(const std::wstring& key, const wchar_t* name, bool* found) {
-  wchar_t buffer[1024] = {};
-  DWORD size = sizeof buffer;
-  const bool ok = RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) ==
-                  ERROR_SUCCESS;
-  if (found != nullptr) *found = ok;
-  return ok ? buffer : L"";
-}
-
-bool hklmKeyExists(const std::wstring& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
-std::vector<std::string> sealedLogMessages(const std::string& path) {
-  std::vector<KvLogRead::Record> records;
-  std::string error;
-  EXPECT_TRUE(KvLogRead::readSealedLog(path, records, error)) << error;
-  std::vector<std::string> messages;
-  for (const KvLogRead::Record& record : records) {
-    if (record.opened)
-      messages.push_back(record.message);
-    else
-      ADD_FAILURE() << "unreadable record in " << path;
+void setAgentValue(const wchar_t* name, const wchar_t* value) {
+  const wchar_t* const key = L"SOFTWARE\\Halvane\\Pellora Agent";
+  if (value == nullptr) {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, name);
+    return;
   }
-  return messages;
-}
-
-int runCommand(const std::wstring& commandLine, std::string& output) {
-  FILE* pipe = _wpopen(commandLine.c_str(), L"rb");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-  return _pclose(pipe);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
+                                           static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
 }
 
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
@@ -127,12 +77,50 @@ std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
   return std::vector<std::uint8_t>(bytes, bytes + value.size() * sizeof(wchar_t));
 }
 
-bool contains(const std::vector<std::uint8_t>& haystack, const std::vector<std::uint8_t>& needle) {
-  return !needle.empty() && std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+KvLogonUi::ObjectFactory classesOf(const KvLogonUi::ObjectFactory& getClassObject) {
+  return [getClassObject](REFCLSID clsid, REFIID iid, void** out) {
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (hr == CLASS_E_CLASSNOTAVAILABLE) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(nullptr, iid, out);
+    factory->Release();
+    return hr;
+  };
+}
+
+void Library::SetUp() {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  installTestMachine();
+  load();
+}
+
+void Library::TearDown() {
+  if (module != nullptr) unload();
+  CoUninitialize();
+}
+
+void Library::load() {
+  module = LoadLibraryW((binDirectory() + L"\\KvCredProv.dll").c_str());
+  ASSERT_NE(module, nullptr) << GetLastError();
+  // Through a generic function pointer, which -Wcast-function-type accepts.
+  getClassObject = reinterpret_cast<decltype(getClassObject)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+  canUnloadNow =
+      reinterpret_cast<decltype(canUnloadNow)>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+  ASSERT_TRUE(getClassObject != nullptr && canUnloadNow != nullptr);
+  create = classesOf(getClassObject);
+}
+
+void Library::unload() {
+  EXPECT_EQ(S_OK, canUnloadNow());
+  FreeLibrary(module);
+  module = nullptr;
+  EXPECT_EQ(nullptr, GetModuleHandleW((binDirectory() + L"\\KvCredProv.dll").c_str()));
 }
 
 Tile::Tile(const KvLogonUi::ObjectFactory& create, REFCLSID clsid, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario,
-           const std::function<void(ICredentialProvider*)>& beforeCount, DWORD index) {
+           const std::function<void(ICredentialProvider*)>& beforeCount) {
   hr = create(clsid, IID_ICredentialProvider, reinterpret_cast<void**>(&provider));
   if (SUCCEEDED(hr)) hr = provider->SetUsageScenario(scenario, 0);
   if (FAILED(hr)) return;
@@ -140,7 +128,7 @@ Tile::Tile(const KvLogonUi::ObjectFactory& create, REFCLSID clsid, CREDENTIAL_PR
   DWORD defaultIndex = 0;
   BOOL autoLogon = FALSE;
   hr = provider->GetCredentialCount(&count, &defaultIndex, &autoLogon);
-  if (SUCCEEDED(hr)) hr = provider->GetCredentialAt(index, &credential);
+  if (SUCCEEDED(hr)) hr = provider->GetCredentialAt(0, &credential);
   if (SUCCEEDED(hr)) {
     BOOL selectedAutoLogon = FALSE;
     hr = credential->SetSelected(&selectedAutoLogon);
@@ -162,69 +150,30 @@ void Tile::type(const std::wstring& user, const std::wstring& password) {
 }
 
 KvLogonUi::Submission Tile::submit() {
-  KvLogonUi::Submission s;
+  // What LogonUI passes in is not initialized.
+  auto* const unset = reinterpret_cast<BYTE*>(0xCCCCCCCCCCCCCCCCull);
   CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
   CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs;
-  // What LogonUI passes in is not initialized; the credential must not rely on it.
   FillMemory(&cs, sizeof cs, 0xCC);
-  LPWSTR statusText = reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(0xCCCC));
-  CREDENTIAL_PROVIDER_STATUS_ICON icon = static_cast<CREDENTIAL_PROVIDER_STATUS_ICON>(0xCC);
+  LPWSTR statusText = reinterpret_cast<LPWSTR>(unset);
+  auto icon = static_cast<CREDENTIAL_PROVIDER_STATUS_ICON>(0xCC);
+  KvLogonUi::Submission s;
   s.hr = credential->GetSerialization(&response, &cs, &statusText, &icon);
+  const bool set = cs.rgbSerialization != unset && statusText != reinterpret_cast<LPWSTR>(unset) && icon != 0xCC;
+  EXPECT_TRUE(set) << "an out-parameter was left as LogonUI passed it";
+  if (!set) return s;
   s.response = static_cast<int>(response);
   s.package = cs.ulAuthenticationPackage;
   s.provider = cs.clsidCredentialProvider;
-  EXPECT_TRUE(cs.rgbSerialization != nullptr || cs.cbSerialization == 0) << "a size without bytes";
-  if (cs.rgbSerialization != nullptr && reinterpret_cast<std::uintptr_t>(cs.rgbSerialization) != 0xCCCCCCCCCCCCCCCCull) {
+  if (cs.rgbSerialization != nullptr) {
     s.bytes.assign(cs.rgbSerialization, cs.rgbSerialization + cs.cbSerialization);
     SecureZeroMemory(cs.rgbSerialization, cs.cbSerialization);
     CoTaskMemFree(cs.rgbSerialization);
-  } else if (cs.rgbSerialization != nullptr) {
-    ADD_FAILURE() << "the serialization record was left as LogonUI passed it";
   }
-  if (reinterpret_cast<std::uintptr_t>(statusText) == 0xCCCC) {
-    ADD_FAILURE() << "the status text was left as LogonUI passed it";
-  } else if (statusText != nullptr) {
-    s.statusText = statusText;
-    CoTaskMemFree(statusText);
-  }
-  EXPECT_NE(static_cast<int>(icon), 0xCC) << "the status icon was left as LogonUI passed it";
+  if (statusText != nullptr) s.statusText = statusText;
+  CoTaskMemFree(statusText);
   s.innerProduced = ask(credential, L"produced");
   return s;
-}
-
-DialogRefuser::DialogRefuser(DWORD timeoutMs) : timeoutMs_(timeoutMs) {
-  thread_ = CreateThread(nullptr, 0, &DialogRefuser::run, this, 0, nullptr);
-}
-
-DialogRefuser::~DialogRefuser() {
-  if (thread_ != nullptr) {
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
-}
-
-bool DialogRefuser::dialogSeen() {
-  if (thread_ != nullptr) {
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-  }
-  return seen_ != 0;
-}
-
-DWORD WINAPI DialogRefuser::run(LPVOID self) {
-  auto* refuser = static_cast<DialogRefuser*>(self);
-  const ULONGLONG end = GetTickCount64() + refuser->timeoutMs_;
-  while (GetTickCount64() < end) {
-    HWND dialog = FindWindowW(L"MFA_Dialog", nullptr);
-    if (dialog != nullptr && IsWindowVisible(dialog)) {
-      InterlockedExchange(&refuser->seen_, 1);
-      PostMessageW(dialog, WM_COMMAND, 216 /* Back */, 0);
-      return 0;
-    }
-    Sleep(50);
-  }
-  return 0;
 }
 
 }  // namespace ProviderTest
