@@ -63,10 +63,12 @@ struct RefusedDialogClass {
 
 using DialogFrame = DialogTest;
 
-enum class Close { None, Ok, Back };
-
 TEST_F(DialogFrame, TheWindowDoesWhatTheStartUpDecided) {
   const Model::UserConfig alice = DialogSim::storedUser("alice", true, true, true, "otp");
+  const auto safeNetwork = [&] {
+    writeAgentConfig({alice});
+    reply("policy", 200, DialogSim::alicePolicy(true, true));
+  };
   const auto resourceGone = [&] {
     writeAgentConfig({alice}, nullptr, 9999);
     advanceMs(25 * 3600 * 1000);  // a synchronization is due
@@ -76,24 +78,21 @@ TEST_F(DialogFrame, TheWindowDoesWhatTheStartUpDecided) {
     std::function<void()> prepare;
     std::vector<std::string> names;
     UINT errorText;  // the error panel's message begins with it; 0: no window
-    Close close;
+    int button;      // clicked then: the error panel's OK or the dialog's Back
     bool passed;
     int refused;  // >= 0: the window class refuses windows; the dialog tries this many
   } cases[] = {
-      {"5129 safe network: no window at all",
-       [&] {
-         writeAgentConfig({alice});
-         reply("policy", 200, DialogSim::alicePolicy(true, true));
-       },
-       {"alice"},
-       0,
-       Close::None,
-       true,
-       0},
-      {"5108 resource gone: OK lets in", resourceGone, {"alice"}, 428, Close::Ok, true, -1},
-      {"5108 resource gone: Back refuses", resourceGone, {"alice"}, 428, Close::Back, false, -1},
-      {"5103 empty name list: OK refuses", [&] { writeAgentConfig({alice}); }, {}, 409, Close::Ok, false, -1},
-      {"5108 but the window cannot be made: refused at once", resourceGone, {"alice"}, 0, Close::None, false, 1},
+      {"5129 safe network: no window at all", safeNetwork, {"alice"}, 0, 0, true, 0},
+      {"5108 resource gone: OK lets in", resourceGone, {"alice"}, 428, kErrorPanelOkButtonId, true, -1},
+      {"5108 resource gone: Back refuses", resourceGone, {"alice"}, 428, kCmdBack, false, -1},
+      {"5103 empty name list: OK refuses",
+       [&] { writeAgentConfig({alice}); },
+       {},
+       409,
+       kErrorPanelOkButtonId,
+       false,
+       -1},
+      {"5108 but the window cannot be made: refused at once", resourceGone, {"alice"}, 0, 0, false, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,8 +106,7 @@ TEST_F(DialogFrame, TheWindowDoesWhatTheStartUpDecided) {
     if (shown.dialog != nullptr) {
       EXPECT_EQ(kErrorMessagePanelId, shown.panel());
       EXPECT_EQ(0u, shown.shown(kErrorMessageLabelId, kErrorMessagePanelId).find(productText(c.errorText)));
-      shown.click(c.close == Close::Ok ? kErrorPanelOkButtonId : kCmdBack,
-                  c.close == Close::Ok ? kErrorMessagePanelId : 0);
+      shown.click(c.button, c.button == kErrorPanelOkButtonId ? kErrorMessagePanelId : 0);
     }
     ASSERT_TRUE(shown.finished()) << "the dialog thread did not end";
     EXPECT_EQ(c.passed, shown.passed);
