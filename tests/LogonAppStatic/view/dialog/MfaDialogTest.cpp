@@ -1,7 +1,7 @@
 // The MFA dialog's frame with the real window: what the start-up decided (no window, the error
-// panel, a window that cannot be made), option buttons, keys, the click timer and Remote Desktop,
-// About and the help window over a dialog that keeps answering, LogonUI's thread while it waits,
-// handle counts.
+// panel, a window that cannot be made), option buttons, keys, the click timer, Remote Desktop,
+// the private messages, About and the help window over a dialog that keeps answering, LogonUI's
+// thread while it waits, handle counts.
 // (The decisions themselves are the logic suite's.)
 
 #include <windows.h>
@@ -162,9 +162,15 @@ TEST_F(DialogFrame, DigitsReachThePanelShortcutsSwitchEnabledOptionsFastCommands
     shown.driver->key(dialog, 'O');
     EXPECT_EQ(elapsed < 100 ? kQrCodePanelId : kOtpPanelId, shown.panel()) << elapsed << " ms";
   }
-  EXPECT_EQ(S_OK, MfaDialog::closeWindow());
+  // The dialog's private messages are of the application range: the system's 203 and 616 are
+  // no digit and no way in; WM_APP + 616 lets the user in.
+  shown.driver->send(shown.item(kOtpPanelId), 203, 9);
+  shown.driver->send(dialog, 616);
+  EXPECT_EQ(L"", shown.shown(kOtpBoxId, kOtpPanelId));
+  EXPECT_FALSE(shown.finished(0));
+  shown.driver->post(dialog, kMsgBypass);
   ASSERT_TRUE(shown.finished());
-  EXPECT_FALSE(shown.passed);
+  EXPECT_TRUE(shown.passed);
 }
 
 // About and the forgot-token help window run modally on the dialog's thread: the dialog takes
