@@ -12,6 +12,7 @@
 #include "Korvath/View/CommonControls.h"
 #include "Korvath/View/Svg.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
@@ -145,10 +146,7 @@ LRESULT CALLBACK imageButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       case WM_PAINT: {
         // The image is the whole face, drawn on every paint: a button uncovered or repainted
         // by the system is never left blank.
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        drawFace(hwnd, dc);
-        EndPaint(hwnd, &ps);
+        paintWindow(hwnd, [hwnd](HDC dc) { drawFace(hwnd, dc); });
         return 0;
       }
       case WM_PRINTCLIENT:
@@ -199,11 +197,6 @@ int textHeight(HWND window, HFONT font, const wchar_t* text, int width) {
   return r.bottom - r.top;
 }
 
-HRESULT lastErrorResult() {
-  const DWORD error = GetLastError();
-  return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
 }  // namespace
 
 HRESULT Button::createButtonWindow(const wchar_t* text, DWORD style, int x, int y, int width, int height,
@@ -223,9 +216,7 @@ HRESULT Button::createButtonWindow(const wchar_t* text, DWORD style, int x, int 
   button = CreateWindowExW(WS_EX_WINDOWEDGE, L"Button", text != nullptr ? text : L"", style, x, y, width, height,
                            parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), module, nullptr);
   if (button == nullptr) {
-    error = lastErrorResult();
-    KV_LOG_ERROR("%s: Failed to create button - [0x%08x]", "Korvath::View::Button::createButtonWindow",
-                 static_cast<unsigned>(error));
+    error = KV_LOG_LAST_ERROR("%s: Failed to create button - [0x%08x]", "Korvath::View::Button::createButtonWindow");
     return error;
   }
   if (!svg.empty()) {

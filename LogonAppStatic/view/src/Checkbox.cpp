@@ -5,6 +5,7 @@
 #include "Korvath/Logger.h"
 #include "Korvath/View/CommonControls.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
@@ -20,11 +21,6 @@ SIZE measure(HWND window, HFONT font, const std::wstring& text) {
   SelectObject(dc, old);
   ReleaseDC(window, dc);
   return size;
-}
-
-HRESULT lastErrorResult() {
-  const DWORD error = GetLastError();
-  return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
 }  // namespace
@@ -79,18 +75,16 @@ HRESULT Checkbox::createCheckboxWindow(const wchar_t* text, int y, HWND parentWi
                              x, y, box, checkboxBoxHeight(s, dpi), parent,
                              reinterpret_cast<HMENU>(static_cast<UINT_PTR>(controlId)), module, nullptr);
   if (checkbox == nullptr) {
-    error = lastErrorResult();
-    KV_LOG_ERROR("%s: Failed to create checkbox - [0x%08x]", "Korvath::View::Checkbox::createCheckboxWindow",
-                 static_cast<unsigned>(error));
+    error =
+        KV_LOG_LAST_ERROR("%s: Failed to create checkbox - [0x%08x]", "Korvath::View::Checkbox::createCheckboxWindow");
     return error;
   }
   label = CreateWindowExW(WS_EX_APPWINDOW, L"STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_CENTER,
                           x + gap + box, y, extent.cx, extent.cy, parent,
                           reinterpret_cast<HMENU>(static_cast<UINT_PTR>(controlId)), module, nullptr);
   if (label == nullptr) {
-    error = lastErrorResult();
-    KV_LOG_ERROR("%s: Failed to create checkbox - [0x%08x]", "Korvath::View::Checkbox::createCheckboxWindow",
-                 static_cast<unsigned>(error));
+    error =
+        KV_LOG_LAST_ERROR("%s: Failed to create checkbox - [0x%08x]", "Korvath::View::Checkbox::createCheckboxWindow");
   } else if (font != nullptr) {
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }

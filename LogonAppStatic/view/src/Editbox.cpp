@@ -6,6 +6,7 @@
 #include "Korvath/Utils.h"
 #include "Korvath/View/CommonControls.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
@@ -35,10 +36,7 @@ Editbox::Editbox(DWORD style, int x, int y, int width, int height, HWND parentWi
   HWND edit = CreateWindowExW(WS_EX_WINDOWEDGE, L"EDIT", L"", style, x, y, width, height, parent,
                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), module, nullptr);
   if (edit == nullptr) {
-    const DWORD last = GetLastError();
-    error = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
-    KV_LOG_ERROR("%s: Failed to create editbox - [0x%08x]", "Korvath::View::Editbox::Editbox",
-                 static_cast<unsigned>(error));
+    error = KV_LOG_LAST_ERROR("%s: Failed to create editbox - [0x%08x]", "Korvath::View::Editbox::Editbox");
     return;
   }
   const bool thai = Utils::getSystemPrimaryLanguageId() == Utils::kThaiPrimaryLanguageId;

@@ -5,14 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
-#include <rapidjson/document.h>
-
-#include "CryptoSdk/SecurityService.h"
-#include "Korvath/Platform.h"
-
+#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/Install.h"
 #include "Registration.h"
 
@@ -106,27 +100,15 @@ bool hklmKeyExists(const std::wstring& key) {
 }
 
 std::vector<std::string> sealedLogMessages(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  std::vector<std::uint8_t> secret;
-  EXPECT_TRUE(Korvath::Platform::machineSecret(secret));
-  CryptoSdk::SealKey key;
-  EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::vector<KvLogRead::Record> records;
+  std::string error;
+  EXPECT_TRUE(KvLogRead::readSealedLog(path, records, error)) << error;
   std::vector<std::string> messages;
-  std::string record;
-  while (std::getline(content, record)) {
-    if (!record.empty() && record.back() == '\r') record.pop_back();
-    if (record.empty()) continue;
-    rapidjson::Document doc;
-    doc.Parse(record.c_str());
-    std::string plain;
-    if (!doc.IsObject() || !doc.HasMember("message") || !doc["message"].IsString() ||
-        CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain) != 0) {
-      ADD_FAILURE() << "unreadable record " << record;
-      continue;
-    }
-    messages.push_back(plain);
+  for (const KvLogRead::Record& record : records) {
+    if (record.opened)
+      messages.push_back(record.message);
+    else
+      ADD_FAILURE() << "unreadable record in " << path;
   }
   return messages;
 }

@@ -1,9 +1,7 @@
-// The About window. It runs modally on the dialog thread: start() disables the dialog, runs a
-// loop of its own until the About window is gone and enables the dialog again. The dialog
-// thread therefore never stops answering messages (push results, the gate's close, anyone's
-// SendMessage), and no thread is ever ended from a window procedure: the window closes by a
-// posted WM_CLOSE, and a quit message that arrives meanwhile ends this loop and is posted
-// again for the dialog's own loop.
+// The About window. It runs modally on the dialog thread (TopLevelWindow.h): start() disables
+// the dialog, runs a loop of its own until the About window is gone and enables the dialog
+// again. The dialog thread therefore never stops answering messages (push results, the gate's
+// close, anyone's SendMessage), and no thread is ever ended from a window procedure.
 
 #include "Korvath/View/AboutDialog.h"
 
@@ -22,6 +20,9 @@
 #include "Korvath/View/ViewUtils.h"
 #include "ResourceIds.h"
 #include "TextFit.h"
+#include "TopLevelWindow.h"
+#include "Win32Helpers.h"
+#include "panels/PanelCommon.h"
 
 namespace Korvath {
 namespace View {
@@ -30,7 +31,7 @@ namespace {
 
 const char* const kAbout = "Korvath::View::AboutDialog";
 
-int scaled(double designPixels) { return static_cast<int>(Utils::getScaleFactor() * designPixels); }
+using Panels::px;
 
 // The About window while it is open (made and closed on the dialog thread).
 std::atomic<HWND> aboutWindow{nullptr};
@@ -42,73 +43,29 @@ std::u16string lookup(int id) {
 
 std::wstring wide(const std::u16string& text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
 
-HBRUSH backgroundBrush() {
-  static const HBRUSH brush = CreateSolidBrush(kBackgroundColour);
-  return brush;
-}
-
-// The background and the logo (also into another device context on WM_PRINTCLIENT: the back
-// button shows them behind its translucent image).
+// The background and the logo.
 void drawBackground(HWND window, HDC dc) {
-  const auto module = reinterpret_cast<HMODULE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
-  DrawRect whole;
-  whole.width = static_cast<std::uint16_t>(scaled(840));
-  whole.height = static_cast<std::uint16_t>(scaled(500));
-  drawSvgImage(dc, loadSvgResource(module, KV_IDR_SVG_BACKGROUND), whole);
   DrawRect logo;
-  logo.x = static_cast<std::uint16_t>(scaled(840) / 2 - scaled(251) / 2);
-  logo.y = static_cast<std::uint16_t>(scaled(110));
-  logo.width = static_cast<std::uint16_t>(scaled(251));
-  logo.height = static_cast<std::uint16_t>(scaled(72));
-  drawSvgImage(dc, loadSvgResource(module, KV_IDR_SVG_LOGO), logo);
+  logo.x = static_cast<std::uint16_t>(px(840) / 2 - px(251) / 2);
+  logo.y = static_cast<std::uint16_t>(px(110));
+  logo.width = static_cast<std::uint16_t>(px(251));
+  logo.height = static_cast<std::uint16_t>(px(72));
+  TopLevel::drawBackground(window, dc, logo);
 }
 
-void paintBackground(HWND window) {
+void paintBackground(HWND window, HDC dc) {
   KV_LOG_DEBUG("%s::drawBackground - Setting panel image.", kAbout);
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(window, &paint);
-  if (dc == nullptr) return;
   drawBackground(window, dc);
-  EndPaint(window, &paint);
 }
 
-// Closing: the dialog is enabled first, so that it, not some other window, becomes active.
-void closeAbout(HWND window) {
-  if (HWND dialog = dialogWindowState().window.load()) EnableWindow(dialog, TRUE);
-  ShowWindow(window, SW_HIDE);
-  DestroyWindow(window);
-}
+void closeAbout(HWND window) { TopLevel::closeModal(window, dialogWindowState().window.load()); }
+
+const TopLevel::ModalWindow kAboutWindow{kAboutBackButtonId, paintBackground, drawBackground, closeAbout, &aboutWindow};
 
 LRESULT CALLBACK aboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   try {
-    switch (message) {
-      case WM_PAINT:
-        paintBackground(window);
-        return 0;
-      case WM_PRINTCLIENT:
-        drawBackground(window, reinterpret_cast<HDC>(wParam));
-        return 0;
-      case WM_COMMAND:
-        if (LOWORD(wParam) == kAboutBackButtonId) {
-          PostMessageW(window, WM_CLOSE, 0, 0);
-          return 0;
-        }
-        break;
-      case WM_CLOSE:
-        closeAbout(window);
-        return 0;
-      case WM_DESTROY:
-        aboutWindow.compare_exchange_strong(window, nullptr);
-        return 0;
-      case WM_CTLCOLORSTATIC: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, kBackgroundColour);
-        SetBkMode(dc, TRANSPARENT);
-        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
-      }
-      default:
-        break;
-    }
+    LRESULT result = 0;
+    if (TopLevel::handleModal(kAboutWindow, window, message, wParam, result)) return result;
   } catch (const std::exception& e) {
     KV_LOG_ERROR("%s::aboutProc - exception - e.what(): %s", kAbout, e.what());
     if (message == WM_CLOSE) {
@@ -126,8 +83,7 @@ HWND addLabel(HWND parent, HMODULE module, const std::wstring& text, DWORD style
   HWND label = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TRANSPARENT, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | style, x,
                                y, width, height, parent, nullptr, module, nullptr);
   if (label == nullptr) {
-    KV_LOG_ERROR("Failed in %s: 0x%08x", "Korvath::View::AboutDialog::createAboutDialog",
-                 static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
+    KV_LOG_LAST_ERROR("Failed in %s: 0x%08x", "Korvath::View::AboutDialog::createAboutDialog");
     return nullptr;
   }
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(Utils::Font::createFont(fontHeight, 400)), TRUE);
@@ -136,50 +92,30 @@ HWND addLabel(HWND parent, HMODULE module, const std::wstring& text, DWORD style
 
 HWND createAboutDialog(const Service::ServiceResponseAbout& about, HMODULE module) {
   CommonControlsScope controls(module);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = aboutProc;
-  wc.hInstance = module;
-  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-  wc.hbrBackground = backgroundBrush();
-  wc.lpszClassName = kAboutDialogClass;
-  RegisterClassExW(&wc);  // an existing class is the one registered before
-
-  const double s = Utils::getScaleFactor();
-  const int width = scaled(840);
-  const int height = scaled(500);
-  HWND window = CreateWindowExW(WS_EX_TOPMOST, kAboutDialogClass, kDialogTitle, WS_POPUP | WS_BORDER | WS_SYSMENU,
-                                static_cast<int>(GetSystemMetrics(SM_CXSCREEN) / 2 - s * 840 * 0.5),
-                                static_cast<int>(GetSystemMetrics(SM_CYSCREEN) / 2 - s * 500 * 0.5), width, height, nullptr,
-                                nullptr, module, nullptr);
-  if (window == nullptr) {
-    KV_LOG_ERROR("Failed in %s: 0x%08x", "Korvath::View::AboutDialog::createAboutDialog",
-                 static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
-    return nullptr;
-  }
+  // Unlogged: an existing class is the one registered before.
+  Panels::registerWindowClass(module, kAboutDialogClass, aboutProc, nullptr, nullptr);
+  HWND window = TopLevel::createCentred(module, kAboutDialogClass, nullptr,
+                                        "Korvath::View::AboutDialog::createAboutDialog", "Failed in %s: 0x%08x");
+  if (window == nullptr) return nullptr;
+  const int width = px(840);
   Button back;
-  back.createButtonWindow(L"back", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_BITMAP, scaled(10), scaled(10), scaled(30),
-                          scaled(30), window, kAboutBackButtonId, module, loadSvgResource(module, KV_IDR_SVG_BACK_ABOUT));
-  const int s16 = scaled(16);
-  const int s32 = scaled(32);
-  const int versionTop = scaled(110) + scaled(72) + scaled(40);
+  back.createButtonWindow(L"back", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_BITMAP, px(10), px(10), px(30), px(30),
+                          window, kAboutBackButtonId, module, loadSvgResource(module, KV_IDR_SVG_BACK_ABOUT));
+  const int s16 = px(16);
+  const int s32 = px(32);
+  const int versionTop = px(110) + px(72) + px(40);
   const int versionHeight = static_cast<int>(1.3 * s32);
   // Each label takes the height its text needs (Thai lines are higher than the design's),
   // the notice staying below the version and the support lines at the bottom.
   HWND version = addLabel(window, module, wide(aboutVersionText(lookup)), SS_CENTER, 0, versionTop, width, versionHeight, s32);
   fitLabelToText(version, false);
-  RECT below{0, versionTop + versionHeight, 0, 0};
-  if (version != nullptr) {
-    GetWindowRect(version, &below);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&below), 2);
-  }
+  const RECT below = version != nullptr ? Panels::rectInParent(version) : RECT{0, versionTop + versionHeight, 0, 0};
   HWND notice = addLabel(window, module, wide(aboutNoticeText(lookup(418))), SS_CENTER, 0, below.bottom + s16, width, 2 * s16, s16);
   fitLabelToText(notice, false);
   RECT client{};
   GetClientRect(window, &client);
-  HWND support = addLabel(window, module, wide(aboutSupportText(lookup, about)), WS_SYSMENU, scaled(20),
-                          client.bottom - scaled(5) - 3 * s16, scaled(800), 3 * s16, s16);
+  HWND support = addLabel(window, module, wide(aboutSupportText(lookup, about)), WS_SYSMENU, px(20),
+                          client.bottom - px(5) - 3 * s16, px(800), 3 * s16, s16);
   fitLabelToText(support, true);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
@@ -196,25 +132,13 @@ void AboutDialog::start(const Service::ServiceResponseAbout& about, HMODULE modu
     if (window == nullptr) return;
     aboutWindow = window;
     if (dialog != nullptr) EnableWindow(dialog, FALSE);
-    bool quit = false;
-    WPARAM quitCode = 0;
-    MSG msg;
-    while (IsWindow(window)) {
-      const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-      if (got == 0) {
-        quit = true;
-        quitCode = msg.wParam;
-        break;
-      }
-      if (got == -1) break;
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+    TopLevel::ModalLoop loop;
+    loop.run(window);
     if (IsWindow(window)) closeAbout(window);
     if (dialog != nullptr && IsWindow(dialog)) EnableWindow(dialog, TRUE);
     aboutWindow = nullptr;
     // The dialog's loop must see the quit message too (the dialog closed meanwhile).
-    if (quit) PostQuitMessage(static_cast<int>(quitCode));
+    loop.repostQuit();
   } catch (const std::exception& e) {
     KV_LOG_ERROR("%s::start - exception - e.what(): %s", kAbout, e.what());
   }

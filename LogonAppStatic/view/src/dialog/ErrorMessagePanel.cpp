@@ -8,7 +8,6 @@
 #include <exception>
 
 #include "Korvath/Logger.h"
-#include "Korvath/Utils/LanguageUtil.h"
 #include "Korvath/View/Button.h"
 #include "Korvath/View/CommonControls.h"
 #include "Korvath/View/DialogMessages.h"
@@ -16,6 +15,7 @@
 #include "Korvath/View/Panels.h"
 #include "Korvath/View/ViewUtils.h"
 #include "TextFit.h"
+#include "panels/PanelCommon.h"
 
 namespace Korvath {
 namespace View {
@@ -25,12 +25,7 @@ namespace {
 const char* const kPanel = "Korvath::View::ErrorMessagePanel";
 constexpr UINT_PTR kOkSubclassId = 0x4B564550;
 
-int scaled(double designPixels) { return static_cast<int>(Utils::getScaleFactor() * designPixels); }
-
-HBRUSH panelBrush() {
-  static const HBRUSH brush = CreateSolidBrush(kBackgroundColour);
-  return brush;
-}
+using Panels::px;
 
 }  // namespace
 
@@ -73,15 +68,8 @@ LRESULT CALLBACK ErrorMessagePanel::State::panelProc(HWND window, UINT message, 
             return 0;
           }
           break;
-        case WM_CTLCOLORSTATIC: {
-          HDC dc = reinterpret_cast<HDC>(wParam);
-          SetBkColor(dc, kBackgroundColour);
-          const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-          if (id == static_cast<int>(kErrorMessageLabelId) || id == static_cast<int>(kRequestIdLabelId)) {
-            SetTextColor(dc, kErrorTextColour);
-          }
-          return reinterpret_cast<LRESULT>(panelBrush());
-        }
+        case WM_CTLCOLORSTATIC:
+          return Panels::colourStatic(wParam, lParam);
         case WM_NCDESTROY:
           SetWindowLongPtrW(window, GWLP_USERDATA, 0);
           state->panel = nullptr;
@@ -128,36 +116,18 @@ HRESULT ErrorMessagePanel::create(HWND dialog, HMODULE module, const Model::KvRe
   state.module = module;
   state.result = result;
   CommonControlsScope controls(module);
+  Panels::registerWindowClass(module, kErrorMessagePanelClass, State::panelProc, kPanel,
+                              "%s: Failed to register error message panel class [0x%08x]");
+  HRESULT error = S_OK;
+  state.panel = Panels::createPanelWindow(dialog, module, kErrorMessagePanelClass, kErrorMessagePanelId, &state, kPanel,
+                                          "%s: Failed to create error message panel [0x%08x]", error);
+  if (state.panel == nullptr) return error;
 
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = State::panelProc;
-  wc.hInstance = module;
-  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-  wc.hbrBackground = panelBrush();
-  wc.lpszClassName = kErrorMessagePanelClass;
-  if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    KV_LOG_ERROR("%s: Failed to register error message panel class [0x%08x]", kPanel,
-                 static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
-  }
-  state.panel = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, kErrorMessagePanelClass, L"", WS_CHILD | WS_VISIBLE,
-                                scaled(440), scaled(10), scaled(380), scaled(360), dialog,
-                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kErrorMessagePanelId)), module, &state);
-  if (state.panel == nullptr) {
-    const HRESULT error = HRESULT_FROM_WIN32(GetLastError());
-    KV_LOG_ERROR("%s: Failed to create error message panel [0x%08x]", kPanel, static_cast<unsigned>(error));
-    return error;
-  }
-
-  const std::wstring okText = Korvath::Utils::LanguageUtil::GetWText(445);
-  const int s16 = scaled(16);
+  const int s16 = px(16);
   // Centred under the message, as the other panels' Enter buttons.
-  state.ok.createButtonWindow(okText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, scaled(380) / 2 - scaled(100) / 2,
-                              scaled(200), scaled(100), scaled(22), state.panel, kErrorPanelOkButtonId, module, SvgSource{});
-  const int messageHeight = 4 * s16 - 2;
-  const HRESULT labels = state.error.createErrorMessageComponent(
-      state.panel, module, ErrorKind::ErrorPanel, scaled(200) - (s16 + 4 * s16 - 3), scaled(360) - s16, messageHeight);
+  Panels::createCentredButton(state.ok, state.panel, module, 445, px(200), px(100), kErrorPanelOkButtonId);
+  const HRESULT labels =
+      Panels::createErrorLabels(state.error, state.panel, module, ErrorKind::ErrorPanel, px(200) - (s16 + 4 * s16 - 3));
   if (state.ok.button != nullptr) SetWindowSubclass(state.ok.button, State::okProc, kOkSubclassId, reinterpret_cast<DWORD_PTR>(&state));
   return FAILED(state.ok.error) ? state.ok.error : labels;
 }

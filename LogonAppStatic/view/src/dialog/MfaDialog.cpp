@@ -19,6 +19,9 @@
 #include "Korvath/View/ViewUtils.h"
 #include "ResourceIds.h"
 #include "TextFit.h"
+#include "TopLevelWindow.h"
+#include "Win32Helpers.h"
+#include "panels/PanelCommon.h"
 
 namespace Korvath {
 namespace View {
@@ -36,15 +39,7 @@ constexpr COLORREF kLineColour = 0xDDDDDD;
 // The module the dialog was made with (the recorded one may be forgotten by closeWindow first).
 HMODULE moduleOf(HWND window) { return reinterpret_cast<HMODULE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)); }
 
-int scaled(double designPixels) { return static_cast<int>(Utils::getScaleFactor() * designPixels); }
-
-HRESULT lastErrorResult() { return HRESULT_FROM_WIN32(GetLastError()); }
-
-// One brush for every static of the dialog, made once per process and never deleted.
-HBRUSH staticBrush() {
-  static const HBRUSH brush = CreateSolidBrush(kBackgroundColour);
-  return brush;
-}
+using Panels::px;
 
 // Marks the option of `method` as the selected one (bold label) and records it as current.
 void selectMethodButton(std::uint32_t method) {
@@ -143,36 +138,27 @@ void onCommand(HWND dialog, UINT command, LPARAM lParam) {
 void drawDialog(HWND dialog, HDC dc) {
   const HMODULE module = moduleOf(dialog);
   DrawRect artwork;
-  artwork.width = static_cast<std::uint16_t>(scaled(420));
-  artwork.height = static_cast<std::uint16_t>(scaled(500));
+  artwork.width = static_cast<std::uint16_t>(px(420));
+  artwork.height = static_cast<std::uint16_t>(px(500));
   drawSvgImage(dc, loadSvgResource(module, KV_IDR_SVG_DIALOG_ARTWORK), artwork);
   HPEN pen = CreatePen(PS_SOLID, 2, kLineColour);
   HGDIOBJ old = SelectObject(dc, pen);
-  MoveToEx(dc, scaled(435), scaled(390), nullptr);
-  LineTo(dc, scaled(435) + scaled(380), scaled(390));
+  MoveToEx(dc, px(435), px(390), nullptr);
+  LineTo(dc, px(435) + px(380), px(390));
   SelectObject(dc, old);
   DeleteObject(pen);
-}
-
-void paintDialog(HWND dialog) {
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(dialog, &paint);
-  if (dc == nullptr) return;
-  drawDialog(dialog, dc);
-  EndPaint(dialog, &paint);
 }
 
 LRESULT handleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
-      paintDialog(dialog);
+      paintWindow(dialog, [dialog](HDC dc) { drawDialog(dialog, dc); });
       return 0;
     case WM_PRINTCLIENT:
       drawDialog(dialog, reinterpret_cast<HDC>(wParam));
       return 0;
     case WM_CTLCOLORSTATIC:
-      SetBkColor(reinterpret_cast<HDC>(wParam), kBackgroundColour);
-      return reinterpret_cast<LRESULT>(staticBrush());
+      return Panels::colourStatic(wParam, lParam);
     case WM_CHANGEUISTATE:
       return DefWindowProcW(dialog, message, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), lParam);
     case WM_CLOSE:
@@ -216,34 +202,6 @@ LRESULT CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   return message == WM_CLOSE ? 0 : DefWindowProcW(dialog, message, wParam, lParam);
 }
 
-void registerClass(HMODULE module) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = dialogProc;
-  wc.hInstance = module;
-  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  wc.hbrBackground = staticBrush();
-  wc.lpszClassName = kMfaDialogClass;
-  if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    KV_LOG_ERROR("%s: Failed to register MFA dialog class [0x%08x]", kCreate, static_cast<unsigned>(lastErrorResult()));
-  }
-}
-
-HWND createWindow(HMODULE module) {
-  const double s = Utils::getScaleFactor();
-  const int width = scaled(840);
-  const int height = scaled(500);
-  const int x = static_cast<int>(GetSystemMetrics(SM_CXSCREEN) / 2 - s * 840 * 0.5);
-  const int y = static_cast<int>(GetSystemMetrics(SM_CYSCREEN) / 2 - s * 500 * 0.5);
-  HWND dialog = CreateWindowExW(WS_EX_TOPMOST, kMfaDialogClass, kDialogTitle, WS_POPUP | WS_BORDER | WS_SYSMENU, x, y,
-                                width, height, nullptr, nullptr, module, nullptr);
-  if (dialog == nullptr) {
-    KV_LOG_ERROR("%s: Failed to create MFA dialog window [0x%08x]", kCreate, static_cast<unsigned>(lastErrorResult()));
-  }
-  return dialog;
-}
-
 void addApplicationIcon(HWND dialog, HMODULE module) {
   // Shared icons belong to the system's cache: loading them again costs no handle.
   auto icon = [&](int size) {
@@ -254,13 +212,13 @@ void addApplicationIcon(HWND dialog, HMODULE module) {
 }
 
 void addSignInOptionsLabel(HWND dialog, HMODULE module) {
-  const int height = scaled(16) + 1;
+  const int height = px(16) + 1;
   const std::wstring text = GetWText(442);
-  HWND label = CreateWindowExW(WS_EX_APPWINDOW, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, scaled(15) + scaled(420),
-                               scaled(390) - scaled(20), scaled(200), height, dialog,
+  HWND label = CreateWindowExW(WS_EX_APPWINDOW, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, px(15) + px(420),
+                               px(390) - px(20), px(200), height, dialog,
                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kIdSignInOptionsLabel)), module, nullptr);
   if (label == nullptr) {
-    KV_LOG_ERROR("%s: Failed to create sign-in label [0x%08x]", kCreate, static_cast<unsigned>(lastErrorResult()));
+    KV_LOG_LAST_ERROR("%s: Failed to create sign-in label [0x%08x]", kCreate);
     return;
   }
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(Utils::Font::createFont(height, 400)), TRUE);
@@ -277,7 +235,7 @@ int optionLabelFontSize(HWND dialog, const std::vector<OptionButton>& options) {
   GetClientRect(dialog, &client);
   const int room = client.bottom - (options.front().y + options.front().height);
   const int designSize = options.front().labelFontSize;
-  const int smallest = designSize - scaled(3) > 6 ? designSize - scaled(3) : 6;
+  const int smallest = designSize - px(3) > 6 ? designSize - px(3) : 6;
   int size = designSize;
   for (; size > smallest; --size) {
     HFONT bold = Utils::Font::createFont(size, 900);
@@ -327,8 +285,10 @@ void createMfaDialog(HMODULE module, bool isRdpSession, HWND& dialog) {
   }
 
   CommonControlsScope controls(module);
-  registerClass(module);
-  dialog = createWindow(module);
+  Panels::registerWindowClass(module, kMfaDialogClass, dialogProc, kCreate,
+                              "%s: Failed to register MFA dialog class [0x%08x]");
+  dialog = TopLevel::createCentred(module, kMfaDialogClass, nullptr, kCreate,
+                                   "%s: Failed to create MFA dialog window [0x%08x]");
   if (dialog == nullptr) {
     // No window, no loop: the attempt is refused at once instead of waiting for a close
     // that can never come.
@@ -344,13 +304,13 @@ void createMfaDialog(HMODULE module, bool isRdpSession, HWND& dialog) {
     addOptionButtons(dialog, module);
   }
   KV_LOG_DEBUG("%s - Creating button about.", kCreate);
-  window.about.createButtonWindow(L"About", WS_CHILD | WS_VISIBLE | BS_BITMAP, scaled(810), scaled(470), scaled(20),
-                                  scaled(20), dialog, kCmdAbout, module, loadSvgResource(module, KV_IDR_SVG_ABOUT));
+  window.about.createButtonWindow(L"About", WS_CHILD | WS_VISIBLE | BS_BITMAP, px(810), px(470), px(20), px(20), dialog,
+                                  kCmdAbout, module, loadSvgResource(module, KV_IDR_SVG_ABOUT));
   if (!isRdpSession) {
     // Back refuses the sign-in; a remote session has no way back to the tile, so it has none.
     KV_LOG_DEBUG("%s - Creating button back.", kCreate);
-    window.back.createButtonWindow(L"back", WS_CHILD | WS_VISIBLE | BS_BITMAP, scaled(10), scaled(10), scaled(30),
-                                   scaled(30), dialog, kCmdBack, module, loadSvgResource(module, KV_IDR_SVG_BACK));
+    window.back.createButtonWindow(L"back", WS_CHILD | WS_VISIBLE | BS_BITMAP, px(10), px(10), px(30), px(30), dialog,
+                                   kCmdBack, module, loadSvgResource(module, KV_IDR_SVG_BACK));
   }
   KV_LOG_DEBUG("%s - Creating panels manager instance.", kCreate);
   DialogState& state = dialogState();
@@ -488,7 +448,7 @@ void MfaDialog::start() {
   try {
     HANDLE thread = CreateThread(nullptr, 0, threadProc, this, 0, nullptr);
     if (thread == nullptr) {
-      KV_LOG_ERROR("Failed in %s: 0x%08x", "Korvath::View::MfaDialog::start", static_cast<unsigned>(lastErrorResult()));
+      KV_LOG_LAST_ERROR("Failed in %s: 0x%08x", "Korvath::View::MfaDialog::start");
       return;
     }
     waitPumping(thread);

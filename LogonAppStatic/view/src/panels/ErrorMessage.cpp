@@ -6,6 +6,7 @@
 #include "Korvath/View/DialogMessages.h"
 #include "Korvath/View/ViewUtils.h"
 #include "PanelCommon.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
@@ -51,9 +52,7 @@ HRESULT ErrorMessage::createErrorMessageComponent(HWND parent, HMODULE module, E
     *label.window = CreateWindowExW(WS_EX_WINDOWEDGE, L"Static", L"", style, 0, label.top, width, label.height, parent,
                                     reinterpret_cast<HMENU>(static_cast<UINT_PTR>(label.id)), module, nullptr);
     if (*label.window == nullptr) {
-      const DWORD last = GetLastError();
-      error_ = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
-      KV_LOG_ERROR("%s: Failed to create error message box [0x%08x]", kClass, static_cast<unsigned>(error_));
+      error_ = KV_LOG_LAST_ERROR("%s: Failed to create error message box [0x%08x]", kClass);
       continue;
     }
     HFONT font = Utils::Font::createFont(label.fontHeight, FW_NORMAL);

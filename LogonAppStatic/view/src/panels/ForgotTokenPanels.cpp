@@ -16,14 +16,15 @@
 #include "Korvath/View/Panels.h"
 #include "PanelCommon.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
 
 namespace {
 
-const char* const kActivationClass = "Korvath::View::ForgotTokenActivationPanel";
-const char* const kAuthenticationClass = "Korvath::View::ForgotTokenAuthenticationPanel";
+constexpr const char* kActivationClass = "Korvath::View::ForgotTokenActivationPanel";
+constexpr const char* kAuthenticationClass = "Korvath::View::ForgotTokenAuthenticationPanel";
 constexpr UINT kLoginInformationId = 0;  // a plain label, never addressed
 constexpr UINT kCountdownPeriodMs = 30000;
 
@@ -38,9 +39,7 @@ HWND createHowToLink(HWND panel, HMODULE module, const char* where) {
     SetWindowPos(link, nullptr, 0, Panels::usableBottom(panel) - (r.bottom - r.top), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   } else {
-    const DWORD last = GetLastError();
-    KV_LOG_ERROR("%s: Failed to create \"How to use forgot token mode\" link [0x%08x]", where,
-                 static_cast<unsigned>(last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL));
+    KV_LOG_LAST_ERROR("%s: Failed to create \"How to use forgot token mode\" link [0x%08x]", where);
   }
   return link;
 }
@@ -51,32 +50,32 @@ void openHowTo(HWND panel, HMODULE module) {
   if (HWND howTo = HowToUseForgotTokenDialog::window()) PostMessageW(howTo, WM_CLOSE, 0, 0);
 }
 
-HRESULT labelResult(HWND label, const char* where) {
-  if (label != nullptr) return S_OK;
-  const DWORD last = GetLastError();
-  const HRESULT error = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
-  KV_LOG_ERROR("Failed in %s: 0x%08x", where, static_cast<unsigned>(error));
-  return error;
+// WM_COMMAND of a forgot-token panel: its Enter button (`enterId`, `enterAction` on `enter`) and
+// the how-to link, once the click timer has run out. False for any other command.
+bool onEnterOrHowTo(const Panels::PanelState& state, WPARAM command, UINT enterId, HWND enter,
+                    const Panels::ControlAction& enterAction) {
+  if (command != enterId && command != kHowToLinkId) return false;
+  if (!Panels::clickTimerRunOut(state.clickTimer)) return true;
+  if (command == enterId) {
+    Panels::runAction(enter, enterAction);
+  } else {
+    openHowTo(state.panel, state.module);
+  }
+  return true;
 }
 
-HWND editOf(const Editbox& box) { return box.window(); }
-
-RECT rectInParent(HWND window) {
-  RECT r{0, 0, 0, 0};
-  if (window == nullptr) return r;
-  GetWindowRect(window, &r);
-  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
-  return r;
+HRESULT labelResult(HWND label, const char* where) {
+  return label != nullptr ? S_OK : KV_LOG_LAST_ERROR("Failed in %s: 0x%08x", where);
 }
 
 // The hours and verification-code boxes, one above the other, as wide as the wider of them.
 void sameWidth(HWND a, HWND b) {
   if (a == nullptr || b == nullptr) return;
-  const RECT ra = rectInParent(a);
-  const RECT rb = rectInParent(b);
+  const RECT ra = Panels::rectInParent(a);
+  const RECT rb = Panels::rectInParent(b);
   const RECT& wider = (ra.right - ra.left) >= (rb.right - rb.left) ? ra : rb;
   for (HWND box : {a, b}) {
-    const RECT r = rectInParent(box);
+    const RECT r = Panels::rectInParent(box);
     SetWindowPos(box, nullptr, wider.left, r.top, wider.right - wider.left, r.bottom - r.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -131,11 +130,8 @@ struct ActivationCodeBoxes {
   }
 };
 
-struct ForgotTokenActivationPanel::State {
-  HWND dialog = nullptr;
-  HMODULE module = nullptr;
-  Korvath::Utils::Timer* clickTimer = nullptr;
-  HWND panel = nullptr;
+struct ForgotTokenActivationPanel::State : Panels::PanelState {
+  static constexpr const char* kWhere = kActivationClass;
   HWND activationLabel = nullptr;
   ActivationCodeBoxes codeBoxes;
   Editbox verificationBox;
@@ -150,7 +146,6 @@ struct ForgotTokenActivationPanel::State {
   HRESULT addComponents();
   void generateActivationCode();
   void buttonEnterOnClick();
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
@@ -162,32 +157,30 @@ HRESULT ForgotTokenActivationPanel::State::addComponents() {
                                         0, Panels::px(20), Panels::px(380), Panels::px(35), kActivationCodeLabelId,
                                         Panels::px(16) + 12, FW_SEMIBOLD);
   result |= labelResult(activationLabel, kActivationClass);
-  int top = std::max(Panels::px(65), activationLabel != nullptr ? static_cast<int>(rectInParent(activationLabel).bottom) + 4 : 0);
+  int top =
+      std::max(Panels::px(65),
+               activationLabel != nullptr ? static_cast<int>(Panels::rectInParent(activationLabel).bottom) + 4 : 0);
   result |= codeBoxes.create(panel, module, top);
   top = std::max(Panels::px(130), top + codeBoxes.side + 4);
-  hoursBox = Editbox(Panels::kCodeBoxStyle, Panels::px(90), top, Panels::px(196), Panels::px(20), panel,
-                     kTimeDurationBoxId, module, L" " + Panels::text(401));
+  const int hoursHeight = Panels::createCodeBox(hoursBox, panel, module, Panels::px(90), top, kTimeDurationBoxId, 401);
   result |= hoursBox.error;
-  top = std::max(Panels::px(160), top + Panels::fitEditBox(hoursBox.window(), L" " + Panels::text(401)) + 4);
-  verificationBox = Editbox(Panels::kCodeBoxStyle, Panels::px(90), top, Panels::px(196), Panels::px(20), panel,
-                            kActivationVerificationBoxId, module, L" " + Panels::text(400));
+  top = std::max(Panels::px(160), top + hoursHeight + 4);
+  const int verificationHeight =
+      Panels::createCodeBox(verificationBox, panel, module, Panels::px(90), top, kActivationVerificationBoxId, 400);
   result |= verificationBox.error;
-  top = std::max(Panels::px(200), top + Panels::fitEditBox(verificationBox.window(), L" " + Panels::text(400)) + 4);
+  top = std::max(Panels::px(200), top + verificationHeight + 4);
   sameWidth(hoursBox.window(), verificationBox.window());
-  const std::wstring enterText = Panels::text(443);
-  result |= enter.createButtonWindow(enterText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                     Panels::px(380) / 2 - Panels::px(100) / 2, top, Panels::px(100),
-                                     Panels::px(22), panel, kActivationEnterButtonId, module, SvgSource());
+  result |= Panels::createEnterButton(enter, panel, module, top, kActivationEnterButtonId);
   top = std::max(Panels::px(240), top + Panels::px(22) + 4);
   link = createHowToLink(panel, module, kActivationClass);
-  const int linkTop = link != nullptr ? static_cast<int>(rectInParent(link).top) : Panels::px(360) - (Panels::px(16) + 1);
+  const int linkTop =
+      link != nullptr ? static_cast<int>(Panels::rectInParent(link).top) : Panels::px(360) - (Panels::px(16) + 1);
   // The request-ID line stands above the link, one line of its font high.
   const int requestIdLine = std::max(Panels::px(16), Panels::textHeight(panel, Utils::Font::createFont(Panels::px(16) - 2, FW_NORMAL),
                                                                         L"Ag", Panels::px(380)));
-  result |= errorMessage.createErrorMessageComponent(
-      panel, module, ErrorKind::ForgotTokenActivation, top,
-      std::min(Panels::px(360) - (Panels::px(16) + 1) - (Panels::px(16) + 10), linkTop - requestIdLine - 2),
-      4 * Panels::px(16) - 2);
+  result |= Panels::createErrorLabels(
+      errorMessage, panel, module, ErrorKind::ForgotTokenActivation, top,
+      std::min(Panels::px(360) - (Panels::px(16) + 1) - (Panels::px(16) + 10), linkTop - requestIdLine - 2));
   if (link == nullptr) result |= E_FAIL;
   return result;
 }
@@ -196,10 +189,7 @@ void ForgotTokenActivationPanel::State::generateActivationCode() {
   errorMessage.hide();
   const ErrorText error = logic->generateActivationCode();
   codeBoxes.setCode(logic->activationCode());
-  if (!error.empty()) {
-    errorMessage.text() = error;
-    errorMessage.show();
-  }
+  Panels::showError(errorMessage, error);
 }
 
 void ForgotTokenActivationPanel::State::buttonEnterOnClick() {
@@ -210,85 +200,53 @@ void ForgotTokenActivationPanel::State::buttonEnterOnClick() {
   const PanelOutcome outcome = logic->buttonEnterOnClick(hoursBox.getText(), verificationBox.getText());
   if (outcome.signedIn) {
     PostMessageW(dialog, WM_CLOSE, 0, 0);
-  } else if (!outcome.error.empty()) {
-    errorMessage.text() = outcome.error;
-    errorMessage.show();
+  } else {
+    Panels::showError(errorMessage, outcome.error);
   }
   Panels::enable(enter.button, enter.label, true);
 }
 
 LRESULT ForgotTokenActivationPanel::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case kMsgDigitToPanel: {
-      HWND hours = editOf(hoursBox);
-      HWND focus = GetFocus();
-      if (hours != nullptr && focus != hours && focus != editOf(verificationBox)) Panels::appendDigit(hours, wParam);
+    case kMsgDigitToPanel:
+      // Into the hours box, unless one of the boxes has the focus (the digit reached it itself).
+      if (GetFocus() != verificationBox.window()) Panels::appendDigit(hoursBox.window(), wParam);
       return 0;
-    }
     case WM_COMMAND:
-      if (wParam != kActivationEnterButtonId && wParam != kHowToLinkId) break;
-      if (!Panels::clickTimerRunOut(clickTimer)) return 0;
-      if (wParam == kActivationEnterButtonId) {
-        buttonEnterOnClick();
-        if (enter.button != nullptr) SetFocus(enter.button);
-      } else {
-        openHowTo(panel, module);
-      }
-      return 0;
-    case WM_CTLCOLORSTATIC:
-      return Panels::colourStatic(wParam, lParam);
+      if (onEnterOrHowTo(*this, wParam, kActivationEnterButtonId, enter.button, enterAction)) return 0;
+      break;
     default:
       break;
   }
   return DefWindowProcW(panel, message, wParam, lParam);
 }
 
-LRESULT CALLBACK ForgotTokenActivationPanel::State::windowProc(HWND window, UINT message, WPARAM wParam,
-                                                                LPARAM lParam) {
-  Panels::keepStateOnCreate(window, message, lParam);
-  return Panels::guarded(kActivationClass, window, message, wParam, lParam, [&]() -> LRESULT {
-    State* state = Panels::stateOf<State>(window);
-    if (state == nullptr || state->panel != window) return DefWindowProcW(window, message, wParam, lParam);
-    return state->handle(message, wParam, lParam);
-  });
-}
-
 ForgotTokenActivationPanel::ForgotTokenActivationPanel() : state_(new State) {}
 
 ForgotTokenActivationPanel::~ForgotTokenActivationPanel() {
   KV_LOG_DEBUG("%s - Destroying forgot token activation panel.", kActivationClass);
-  if (state_->panel != nullptr && IsWindow(state_->panel)) {
-    DestroyWindow(state_->panel);
-    if (IsWindow(state_->panel)) SetWindowLongPtrW(state_->panel, GWLP_USERDATA, 0);
-  }
+  Panels::closePanel(state_->panel);
 }
 
 HRESULT ForgotTokenActivationPanel::create(HWND dialog, HMODULE module, Service::KvService* service,
                                            Korvath::Utils::Timer* clickTimer, std::atomic<bool>* internetStatus,
                                            const std::string& userName) {
   State& s = *state_;
-  s.dialog = dialog;
-  s.module = module;
-  s.clickTimer = clickTimer;
   s.logic.reset(new ForgotTokenActivationLogic(service, internetStatus, userName));
-  Panels::registerPanelClass(module, kForgotTokenActivationPanelClass, &State::windowProc, kActivationClass,
-                             "%s: Failed to register forgot token activation panel class [0x%08x]");
-  HRESULT error = S_OK;
-  s.panel = Panels::createPanelWindow(dialog, module, kForgotTokenActivationPanelClass, kForgotTokenActivationPanelId,
-                                      &s, kActivationClass, "%s: Create forgot token activation panel failed [0x%08x]",
-                                      error);
-  if (s.panel == nullptr) return error;
+  const HRESULT opened = Panels::openPanel(s, dialog, module, clickTimer,
+                                           {kForgotTokenActivationPanelClass, kForgotTokenActivationPanelId,
+                                            "%s: Failed to register forgot token activation panel class [0x%08x]",
+                                            "%s: Create forgot token activation panel failed [0x%08x]"});
+  if (s.panel == nullptr) return opened;
   const HRESULT components = s.addComponents();
+  s.enterAction.onEnter = [&s]() { s.buttonEnterOnClick(); };
+  s.enterAction.keepsFocus = true;
   if (components == S_OK) {
     s.boxAction.digitsOnly = true;
     s.boxAction.onEnter = [&s]() {
       HWND focus = GetFocus();
       s.buttonEnterOnClick();
       if (focus != nullptr && IsWindow(focus)) SetFocus(focus);
-    };
-    s.enterAction.onEnter = [&s]() {
-      s.buttonEnterOnClick();
-      if (s.enter.button != nullptr) SetFocus(s.enter.button);
     };
     Panels::subclassControl(s.hoursBox.window(), &s.boxAction);
     Panels::subclassControl(s.verificationBox.window(), &s.boxAction);
@@ -300,9 +258,8 @@ HRESULT ForgotTokenActivationPanel::create(HWND dialog, HMODULE module, Service:
 HWND ForgotTokenActivationPanel::window() const { return state_->panel; }
 
 void ForgotTokenActivationPanel::clearBoxes() {
-  for (const Editbox* box : {&state_->verificationBox, &state_->hoursBox}) {
-    if (HWND edit = box->window()) SetWindowTextW(edit, L"");
-  }
+  Panels::clearText(state_->verificationBox);
+  Panels::clearText(state_->hoursBox);
 }
 
 void ForgotTokenActivationPanel::generateActivationCode() {
@@ -311,11 +268,8 @@ void ForgotTokenActivationPanel::generateActivationCode() {
 
 // ==================================================================== authentication panel
 
-struct ForgotTokenAuthenticationPanel::State {
-  HWND dialog = nullptr;
-  HMODULE module = nullptr;
-  Korvath::Utils::Timer* clickTimer = nullptr;
-  HWND panel = nullptr;
+struct ForgotTokenAuthenticationPanel::State : Panels::PanelState {
+  static constexpr const char* kWhere = kAuthenticationClass;
   Button enter;
   HWND activatedLabel = nullptr;
   HWND expiresInLabel = nullptr;
@@ -334,17 +288,13 @@ struct ForgotTokenAuthenticationPanel::State {
   void layout();
   int placeCountdown(int top);
   void buttonEnterOnClick();
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
   HRESULT result = S_OK;
   const int s16 = Panels::px(16);
-  const std::wstring enterText = Panels::text(443);
-  result |= enter.createButtonWindow(enterText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                     Panels::px(380) / 2 - Panels::px(100) / 2, Panels::px(270), Panels::px(100),
-                                     Panels::px(22), panel, kForgotTokenEnterButtonId, module, SvgSource());
+  result |= Panels::createEnterButton(enter, panel, module, Panels::px(270), kForgotTokenEnterButtonId);
   const DWORD labelStyle = WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
   activatedLabel = Panels::createLabel(panel, module, Panels::text(444), 0, labelStyle, 0, Panels::px(30),
                                        Panels::px(380), 2 * s16 + 28, kActivatedLabelId,
@@ -384,15 +334,12 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
 // link, the whole column moves up into the top margin.
 void ForgotTokenAuthenticationPanel::State::layout() {
   auto heightOf = [](HWND window) {
-    RECT r{0, 0, 0, 0};
-    if (window != nullptr) GetWindowRect(window, &r);
+    const RECT r = Panels::rectInParent(window);
     return static_cast<int>(r.bottom - r.top);
   };
   auto place = [](HWND window, int top) {
     if (window == nullptr) return;
-    RECT r;
-    GetWindowRect(window, &r);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = Panels::rectInParent(window);
     SetWindowPos(window, nullptr, r.left, top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
   };
   for (int pass = 0, shift = 0; pass < 2; ++pass) {
@@ -406,11 +353,7 @@ void ForgotTokenAuthenticationPanel::State::layout() {
     place(loginInformation, top);
     top = std::max(Panels::px(270) - shift, top + heightOf(loginInformation) + 4);
     place(enter.button, top);
-    RECT linkRect{0, Panels::px(360), 0, Panels::px(360)};
-    if (link != nullptr) {
-      GetWindowRect(link, &linkRect);
-      MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&linkRect), 2);
-    }
+    const RECT linkRect = link != nullptr ? Panels::rectInParent(link) : RECT{0, Panels::px(360), 0, Panels::px(360)};
     const int overflow = top + heightOf(enter.button) + 4 - linkRect.top;
     if (overflow <= 0 || pass == 1) break;
     shift = std::min(overflow, Panels::px(30) - Panels::px(5));
@@ -482,17 +425,8 @@ LRESULT ForgotTokenAuthenticationPanel::State::handle(UINT message, WPARAM wPara
       refreshExpiresIn();
       return 0;
     case WM_COMMAND:
-      if (wParam != kForgotTokenEnterButtonId && wParam != kHowToLinkId) break;
-      if (!Panels::clickTimerRunOut(clickTimer)) return 0;
-      if (wParam == kForgotTokenEnterButtonId) {
-        buttonEnterOnClick();
-        if (enter.button != nullptr) SetFocus(enter.button);
-      } else {
-        openHowTo(panel, module);
-      }
-      return 0;
-    case WM_CTLCOLORSTATIC:
-      return Panels::colourStatic(wParam, lParam);
+      if (onEnterOrHowTo(*this, wParam, kForgotTokenEnterButtonId, enter.button, enterAction)) return 0;
+      break;
     case WM_DESTROY:
       KillTimer(panel, kExpiryTimerId);
       break;
@@ -502,45 +436,25 @@ LRESULT ForgotTokenAuthenticationPanel::State::handle(UINT message, WPARAM wPara
   return DefWindowProcW(panel, message, wParam, lParam);
 }
 
-LRESULT CALLBACK ForgotTokenAuthenticationPanel::State::windowProc(HWND window, UINT message, WPARAM wParam,
-                                                                    LPARAM lParam) {
-  Panels::keepStateOnCreate(window, message, lParam);
-  return Panels::guarded(kAuthenticationClass, window, message, wParam, lParam, [&]() -> LRESULT {
-    State* state = Panels::stateOf<State>(window);
-    if (state == nullptr || state->panel != window) return DefWindowProcW(window, message, wParam, lParam);
-    return state->handle(message, wParam, lParam);
-  });
-}
-
 ForgotTokenAuthenticationPanel::ForgotTokenAuthenticationPanel() : state_(new State) {}
 
 ForgotTokenAuthenticationPanel::~ForgotTokenAuthenticationPanel() {
   KV_LOG_DEBUG("%s - Destroying forgot token authentication panel.", kAuthenticationClass);
-  if (state_->panel != nullptr && IsWindow(state_->panel)) {
-    DestroyWindow(state_->panel);
-    if (IsWindow(state_->panel)) SetWindowLongPtrW(state_->panel, GWLP_USERDATA, 0);
-  }
+  Panels::closePanel(state_->panel);
 }
 
 HRESULT ForgotTokenAuthenticationPanel::create(HWND dialog, HMODULE module, Service::KvService* service,
                                                Korvath::Utils::Timer* clickTimer, const std::string& userName) {
   State& s = *state_;
-  s.dialog = dialog;
-  s.module = module;
-  s.clickTimer = clickTimer;
   s.logic.reset(new ForgotTokenAuthenticationLogic(service, userName));
-  Panels::registerPanelClass(module, kForgotTokenAuthenticationPanelClass, &State::windowProc, kAuthenticationClass,
-                             "%s: Register forgot token authentication panel failed [0x%08x]");
-  HRESULT error = S_OK;
-  s.panel = Panels::createPanelWindow(dialog, module, kForgotTokenAuthenticationPanelClass,
-                                      kForgotTokenAuthenticationPanelId, &s, kAuthenticationClass,
-                                      "%s: Create Forgot Token Authentication Panel failed [0x%08x]", error);
-  if (s.panel == nullptr) return error;
+  const HRESULT opened = Panels::openPanel(s, dialog, module, clickTimer,
+                                           {kForgotTokenAuthenticationPanelClass, kForgotTokenAuthenticationPanelId,
+                                            "%s: Register forgot token authentication panel failed [0x%08x]",
+                                            "%s: Create Forgot Token Authentication Panel failed [0x%08x]"});
+  if (s.panel == nullptr) return opened;
   const HRESULT components = s.addComponents();
-  s.enterAction.onEnter = [&s]() {
-    s.buttonEnterOnClick();
-    if (s.enter.button != nullptr) SetFocus(s.enter.button);
-  };
+  s.enterAction.onEnter = [&s]() { s.buttonEnterOnClick(); };
+  s.enterAction.keepsFocus = true;
   Panels::subclassControl(s.enter.button, &s.enterAction);
   SetTimer(s.panel, kExpiryTimerId, kCountdownPeriodMs, nullptr);
   return components;

@@ -10,6 +10,7 @@
 #include "Korvath/View/DialogMessages.h"
 #include "Korvath/View/Images.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
@@ -20,11 +21,6 @@ namespace {
 constexpr UINT_PTR kControlSubclassId = 0x4B565043;  // "KVPC"
 constexpr int kAuthenticationImageId = 120;
 constexpr int kMinLabelFontHeight = 8;
-
-HRESULT lastErrorResult() {
-  const DWORD error = GetLastError();
-  return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 std::wstring withoutTrailingBreaks(std::wstring caption) {
   while (!caption.empty() && (caption.back() == L'\n' || caption.back() == L'\r')) caption.pop_back();
@@ -38,7 +34,7 @@ LRESULT CALLBACK controlProc(HWND control, UINT message, WPARAM wParam, LPARAM l
       RemoveWindowSubclass(control, controlProc, kControlSubclassId);
     } else if (action != nullptr) {
       if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-        if (action->onEnter) action->onEnter();
+        runAction(control, *action);
         return 0;
       }
       if (action->digitsOnly && message == WM_CHAR && !(wParam >= L'0' && wParam <= L'9') && wParam != VK_BACK) {
@@ -66,8 +62,8 @@ HBRUSH backgroundBrush() {
   return brush;
 }
 
-bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
-                        const char* failureFormat) {
+bool registerWindowClass(HMODULE module, const wchar_t* className, WNDPROC proc, const char* where,
+                         const char* failureFormat) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -77,7 +73,7 @@ bool registerPanelClass(HMODULE module, const wchar_t* className, WNDPROC proc, 
   wc.hbrBackground = backgroundBrush();
   wc.lpszClassName = className;
   if (RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return true;
-  KV_LOG_ERROR(failureFormat, where, static_cast<unsigned>(lastErrorResult()));
+  if (failureFormat != nullptr) KV_LOG_LAST_ERROR(failureFormat, where);
   return false;
 }
 
@@ -86,11 +82,22 @@ HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UI
   HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, className, L"", WS_CHILD | WS_VISIBLE, px(440),
                                px(10), px(380), px(360), dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
                                module, state);
-  if (panel == nullptr) {
-    error = lastErrorResult();
-    KV_LOG_ERROR(failureFormat, where, static_cast<unsigned>(error));
-  }
+  if (panel == nullptr) error = KV_LOG_LAST_ERROR(failureFormat, where);
   return panel;
+}
+
+void closePanel(HWND panel) {
+  if (panel == nullptr || !IsWindow(panel)) return;
+  DestroyWindow(panel);
+  if (IsWindow(panel)) SetWindowLongPtrW(panel, GWLP_USERDATA, 0);
+}
+
+RECT rectInParent(HWND window) {
+  RECT r{0, 0, 0, 0};
+  if (window == nullptr) return r;
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
 int usableBottom(HWND panel) {
@@ -202,10 +209,8 @@ int editHeightFor(HWND window, HFONT font) {
 
 int fitEditBox(HWND edit, const std::wstring& cue) {
   if (edit == nullptr) return 0;
-  RECT r;
-  GetWindowRect(edit, &r);
+  const RECT r = rectInParent(edit);
   HWND parent = GetParent(edit);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
   const int height = std::max<int>(r.bottom - r.top, editHeightFor(edit, font));
   int left = r.left;
@@ -229,6 +234,36 @@ int fitEditBox(HWND edit, const std::wstring& cue) {
   return height;
 }
 
+int createCodeBox(Editbox& box, HWND panel, HMODULE module, int x, int top, UINT id, int cueTextId) {
+  const std::wstring cue = L" " + text(cueTextId);
+  box = Editbox(kCodeBoxStyle, x, top, px(196), px(20), panel, id, module, cue);
+  return fitEditBox(box.window(), cue);
+}
+
+void clearText(const Editbox& box) {
+  if (HWND edit = box.window()) SetWindowTextW(edit, L"");
+}
+
+HRESULT createCentredButton(Button& button, HWND panel, HMODULE module, int textId, int top, int width, UINT id) {
+  const std::wstring caption = text(textId);
+  return button.createButtonWindow(caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, px(380) / 2 - width / 2, top,
+                                   width, px(22), panel, id, module, SvgSource());
+}
+
+HRESULT createEnterButton(Button& enter, HWND panel, HMODULE module, int top, UINT id) {
+  return createCentredButton(enter, panel, module, 443, top, px(100), id);
+}
+
+HRESULT createErrorLabels(ErrorMessage& labels, HWND panel, HMODULE module, ErrorKind kind, int top, int requestIdTop) {
+  return labels.createErrorMessageComponent(panel, module, kind, top, requestIdTop, 4 * px(16) - 2);
+}
+
+void showError(ErrorMessage& labels, const ErrorText& error) {
+  if (error.empty()) return;
+  labels.text() = error;
+  labels.show();
+}
+
 HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x, int y,
                  int width, int height, UINT id, int fontHeight, int fontWeight) {
   HFONT font = Utils::Font::createFont(fontHeight, fontWeight);
@@ -242,18 +277,20 @@ HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD
   return label;
 }
 
-void drawAuthenticationImage(HWND, HDC dc, HMODULE module) {
-  KV_LOG_DEBUG("%s - Setting authentication image.", "Korvath::View::Panels::drawAuthenticationImage");
-  DrawRect rect;
-  rect.x = static_cast<std::uint16_t>(scale() * 380 / 2 - scale() * 112 / 2);
-  rect.y = static_cast<std::uint16_t>(px(23));
-  rect.width = static_cast<std::uint16_t>(px(112));
-  rect.height = rect.width;
-  drawSvgImage(dc, loadSvgResource(module, kAuthenticationImageId), rect);
+void paintAuthenticationImage(HWND panel, HMODULE module) {
+  paintWindow(panel, [module](HDC dc) {
+    KV_LOG_DEBUG("%s - Setting authentication image.", "Korvath::View::Panels::drawAuthenticationImage");
+    DrawRect rect;
+    rect.x = static_cast<std::uint16_t>(scale() * 380 / 2 - scale() * 112 / 2);
+    rect.y = static_cast<std::uint16_t>(px(23));
+    rect.width = static_cast<std::uint16_t>(px(112));
+    rect.height = rect.width;
+    drawSvgImage(dc, loadSvgResource(module, kAuthenticationImageId), rect);
+  });
 }
 
 bool appendDigit(HWND edit, WPARAM digit) {
-  if (edit == nullptr || digit > 9) return false;
+  if (edit == nullptr || digit > 9 || GetFocus() == edit) return false;
   const wchar_t text[2] = {static_cast<wchar_t>(L'0' + digit), L'\0'};
   const LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
   SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
@@ -267,6 +304,29 @@ bool appendDigit(HWND edit, WPARAM digit) {
 bool subclassControl(HWND control, ControlAction* action) {
   return control != nullptr && SetWindowSubclass(control, controlProc, kControlSubclassId,
                                                  reinterpret_cast<DWORD_PTR>(action)) != FALSE;
+}
+
+void runAction(HWND control, const ControlAction& action) {
+  if (action.onEnter) action.onEnter();
+  if (action.keepsFocus && control != nullptr) SetFocus(control);
+}
+
+HRESULT CodeEntry::create(HWND panel, HMODULE module, int boxTop, UINT boxId, int enterTop, UINT enterId,
+                          ErrorKind kind, int errorTop, const std::function<void()>& submit) {
+  createCodeBox(box, panel, module, px(380) / 2 - px(196) / 2, boxTop, boxId, 400);
+  HRESULT result = box.error;
+  result |= createEnterButton(enter, panel, module, enterTop, enterId);
+  result |= createErrorLabels(errorMessage, panel, module, kind, errorTop);
+  boxAction.onEnter = submit;
+  boxAction.digitsOnly = true;
+  boxAction.keepsFocus = true;
+  enterAction.onEnter = submit;
+  enterAction.keepsFocus = true;
+  if (result == S_OK) {
+    subclassControl(box.window(), &boxAction);
+    subclassControl(enter.button, &enterAction);
+  }
+  return result;
 }
 
 bool clickTimerRunOut(Korvath::Utils::Timer* clickTimer) { return clickTimer == nullptr || clickTimer->isTimeOut(); }

@@ -14,19 +14,17 @@
 #include "Korvath/View/PushPanelLogic.h"
 #include "PanelCommon.h"
 #include "Korvath/View/ViewUtils.h"
+#include "Win32Helpers.h"
 
 namespace Korvath {
 namespace View {
 
 namespace {
-const char* const kClass = "Korvath::View::PushPanel";
+constexpr const char* kClass = "Korvath::View::PushPanel";
 }  // namespace
 
-struct PushPanel::State {
-  HWND dialog = nullptr;
-  HMODULE module = nullptr;
-  Korvath::Utils::Timer* clickTimer = nullptr;
-  HWND panel = nullptr;
+struct PushPanel::State : Panels::PanelState {
+  static constexpr const char* kWhere = kClass;
   Button sendPush;
   Checkbox checkbox;
   ErrorMessage errorMessage;
@@ -39,20 +37,17 @@ struct PushPanel::State {
 
   HRESULT addInternalComponents(bool isInitialPanel);
   void sendPushButtonOnClick();
+  void pressSendPush();
   void handleAuthenticationResult();
   void onCheckbox(HWND from);
-  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 HRESULT PushPanel::State::addInternalComponents(bool isInitialPanel) {
   KV_LOG_DEBUG("%s - Adding internal components.", kClass);
   HRESULT result = S_OK;
-  const int width = Panels::px(14) + Panels::px(100);
-  const std::wstring sendText = Panels::text(421);
-  result |= sendPush.createButtonWindow(sendText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                        Panels::px(380) / 2 - width / 2, Panels::px(200), width, Panels::px(22), panel,
-                                        kSendPushButtonId, module, SvgSource());
+  result |= Panels::createCentredButton(sendPush, panel, module, 421, Panels::px(200), Panels::px(14) + Panels::px(100),
+                                        kSendPushButtonId);
   if (sendPush.button != nullptr && logic->sendPushStartsDisabled(isInitialPanel)) {
     // The dialog sends the push itself right after showing the panel.
     Panels::enable(sendPush.button, sendPush.label, false);
@@ -64,17 +59,13 @@ HRESULT PushPanel::State::addInternalComponents(bool isInitialPanel) {
     SendMessageW(checkbox.checkbox, BM_SETCHECK, logic->autoSendPush() ? BST_CHECKED : BST_UNCHECKED, 0);
     InvalidateRect(checkbox.checkbox, nullptr, TRUE);
   }
-  result |= errorMessage.createErrorMessageComponent(panel, module, ErrorKind::Push, Panels::px(267),
-                                                     Panels::px(360) - Panels::px(16), 4 * Panels::px(16) - 2);
+  result |= Panels::createErrorLabels(errorMessage, panel, module, ErrorKind::Push, Panels::px(267));
   KV_LOG_DEBUG("%s - Creating Waiting Response message box.", kClass);
   waiting = Panels::createLabel(panel, module, Panels::text(404), 0, WS_CHILD | SS_CENTER | SS_NOPREFIX, 0,
                                 Panels::px(165), Panels::px(380), Panels::px(16), kWaitingTextId,
                                 Panels::px(16), FW_NORMAL);
   if (waiting == nullptr) {
-    const DWORD last = GetLastError();
-    const HRESULT error = last != 0 ? HRESULT_FROM_WIN32(last) : E_FAIL;
-    KV_LOG_ERROR("%s: Failed to create waiting response message box [0x%08x]", kClass, static_cast<unsigned>(error));
-    result |= error;
+    result |= KV_LOG_LAST_ERROR("%s: Failed to create waiting response message box [0x%08x]", kClass);
   }
   return result;
 }
@@ -94,6 +85,13 @@ void PushPanel::State::sendPushButtonOnClick() {
   Panels::startClickTimer(clickTimer);
   if (waiting != nullptr) ShowWindow(waiting, SW_SHOW);
   UpdateWindow(panel);
+}
+
+// Send Push clicked, or Enter on it or on the panel.
+void PushPanel::State::pressSendPush() {
+  if (sendPush.button != nullptr) SetFocus(sendPush.button);
+  sendPushButtonOnClick();
+  SetFocus(panel);
 }
 
 void PushPanel::State::handleAuthenticationResult() {
@@ -136,24 +134,16 @@ LRESULT PushPanel::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       if (message == WM_KEYDOWN || wParam == kSendPushButtonId) {
-        if (sendPush.button != nullptr) SetFocus(sendPush.button);
-        sendPushButtonOnClick();
-        SetFocus(panel);
+        pressSendPush();
         return 0;
       }
       break;
     case WM_SETFOCUS:
       if (sendPush.button != nullptr && IsWindowEnabled(sendPush.button)) SetFocus(sendPush.button);
       return 0;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(panel, &ps);
-      Panels::drawAuthenticationImage(panel, dc, module);
-      EndPaint(panel, &ps);
+    case WM_PAINT:
+      Panels::paintAuthenticationImage(panel, module);
       return 0;
-    }
-    case WM_CTLCOLORSTATIC:
-      return Panels::colourStatic(wParam, lParam);
     case WM_DESTROY:
       logic->safeCleanupAsyncTask();
       break;
@@ -161,15 +151,6 @@ LRESULT PushPanel::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   return DefWindowProcW(panel, message, wParam, lParam);
-}
-
-LRESULT CALLBACK PushPanel::State::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Panels::keepStateOnCreate(window, message, lParam);
-  return Panels::guarded(kClass, window, message, wParam, lParam, [&]() -> LRESULT {
-    State* state = Panels::stateOf<State>(window);
-    if (state == nullptr || state->panel != window) return DefWindowProcW(window, message, wParam, lParam);
-    return state->handle(message, wParam, lParam);
-  });
 }
 
 PushPanel::PushPanel() : state_(new State) {}
@@ -185,24 +166,15 @@ PushPanel::~PushPanel() {
 HRESULT PushPanel::create(HWND dialog, HMODULE module, Service::KvService* service, Korvath::Utils::Timer* clickTimer,
                           std::atomic<bool>* internetStatus, const std::string& userName, bool isInitialPanel) {
   State& s = *state_;
-  s.dialog = dialog;
-  s.module = module;
-  s.clickTimer = clickTimer;
   s.logic.reset(new PushPanelLogic(service, internetStatus, userName));
-  Panels::registerPanelClass(module, kPushPanelClass, &State::windowProc, kClass,
-                             "%s: Failed to register push panel class [0x%08x]");
-  HRESULT error = S_OK;
-  // The state goes with the window's creation, so messages sent while it is created find it.
-  s.panel = Panels::createPanelWindow(dialog, module, kPushPanelClass, kPushPanelId, &s, kClass,
-                                      "%s: Failed to create push panel [0x%08x]", error);
-  if (s.panel == nullptr) return error;
+  const HRESULT opened =
+      Panels::openPanel(s, dialog, module, clickTimer,
+                        {kPushPanelClass, kPushPanelId, "%s: Failed to register push panel class [0x%08x]",
+                         "%s: Failed to create push panel [0x%08x]"});
+  if (s.panel == nullptr) return opened;
   const HRESULT components = s.addInternalComponents(isInitialPanel);
   if (components == S_OK) {
-    s.enterAction.onEnter = [&s]() {
-      if (s.sendPush.button != nullptr) SetFocus(s.sendPush.button);
-      s.sendPushButtonOnClick();
-      SetFocus(s.panel);
-    };
+    s.enterAction.onEnter = [&s]() { s.pressSendPush(); };
     Panels::subclassControl(s.sendPush.button, &s.enterAction);
   }
   return components;

@@ -124,9 +124,11 @@ TEST_F(DialogFrame, DigitsReachThePanelShortcutsSwitchEnabledOptionsFastCommands
   ASSERT_EQ(kOtpPanelId, shown.panel());
   // A remote session has no way back to the tile: no Back button.
   EXPECT_EQ(nullptr, shown.item(kCmdBack));
-  // A digit typed anywhere (here on an option button) goes to the panel's box.
+  // A digit typed anywhere (here on an option button) goes to the panel's box, which takes the
+  // focus so that the next digits are typed into it.
   shown.driver->type(shown.item(kCmdQrCode), L"7");
   EXPECT_EQ(L"7", shown.shown(kOtpBoxId, kOtpPanelId));
+  EXPECT_EQ(shown.item(kOtpBoxId, kOtpPanelId), shown.driver->focus());
   // Shortcuts switch only to an option the user has (bob has no push); the chosen one is bold.
   const struct {
     UINT key, panel, bold;
