@@ -274,6 +274,8 @@ WindowDriver::~WindowDriver() {
   CloseHandle(synced_);
 }
 
+HWND WindowDriver::item(int id, HWND parent) const { return GetDlgItem(parent != nullptr ? parent : window_, id); }
+
 bool WindowDriver::sync(DWORD timeoutMs) {
   if (hook_ == nullptr) return false;
   ResetEvent(synced_);

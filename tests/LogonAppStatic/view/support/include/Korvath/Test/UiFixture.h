@@ -101,6 +101,10 @@ class WindowDriver {
   WindowDriver(const WindowDriver&) = delete;
   WindowDriver& operator=(const WindowDriver&) = delete;
 
+  HWND window() const { return window_; }
+  // Child control `id` of `parent` (default: the top-level window).
+  HWND item(int id, HWND parent = nullptr) const;
+
   // Waits (at most `timeoutMs`) until the window's thread has handled every message posted
   // to it before this call. False on time-out: that thread is blocked.
   bool sync(DWORD timeoutMs = 10000);
@@ -123,6 +127,7 @@ class WindowDriver {
   bool command(int id, HWND target = nullptr);
 
   // The window with the keyboard focus on the driven thread.
+  bool isEnabled(HWND target) const { return IsWindowEnabled(target) != FALSE; }
   HWND focus() const;
 
  private:
