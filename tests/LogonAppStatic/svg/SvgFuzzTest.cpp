@@ -22,18 +22,74 @@ void renderAnything(const std::string& text, std::uint32_t w = 40, std::uint32_t
 }
 
 // Fragments that steer mutations towards the parser's corners...
-const std::vector<std::string> kMarkup = {
-    "<g>", "</g>", "<g opacity='.5'>", "/>", "<", ">", "'", "\"", "&", "&#x", ";", "=", "<!--", "-->", "<![CDATA[",
-    "<g transform='scale(1e30)'>", "<linearGradient id='g' href='#g'>", "<stop offset='2' stop-color='red'/>",
-    "<circle r='1e300' stroke='#000'/>", "<path d='M0 0c1e300 0 0 1e300 1 1'/>",
-};
+const std::vector<std::string> kMarkup = {"<g>",
+                                          "</g>",
+                                          "<g opacity='.5'>",
+                                          "/>",
+                                          "<",
+                                          ">",
+                                          "'",
+                                          "\"",
+                                          "&",
+                                          "&#x",
+                                          ";",
+                                          "=",
+                                          "<!--",
+                                          "-->",
+                                          "<![CDATA[",
+                                          "<g transform='scale(1e30)'>",
+                                          "<linearGradient id='g' href='#g'>",
+                                          "<stop offset='2' stop-color='red'/>",
+                                          "<circle r='1e300' stroke='#000'/>",
+                                          "<path d='M0 0c1e300 0 0 1e300 1 1'/>"};
 // ...and, inside attribute values (so that the document still loads), towards the renderer's.
-const std::vector<std::string> kValues = {
-    " ", ",", "-", ".", "e", "e-", "1e308", "-1e308", "1e-308", "NaN", "inf", "0", "9999999999999999999999", "M",
-    "m", "z", "A", "a", "C", "s", "Q", "t", "H", "v", "0 0 1 1", "1 1 0 0 0 1e9 1e9", "1 1 0 1 1 0 0", "scale(1e30)",
-    "matrix(0 0 0 0 0 0)", "rotate(1e308 5 5)", "skewX(90)", "url(#g)", "url(#", "rgb(1e9,-5,50%)", "#12", "none",
-    "inherit", "currentColor", "%", "px", "em", ";fill:red;", ":", "round", "evenodd", "slice", "xMaxYMin",
-};
+const std::vector<std::string> kValues = {" ",
+                                          ",",
+                                          "-",
+                                          ".",
+                                          "e",
+                                          "e-",
+                                          "1e308",
+                                          "-1e308",
+                                          "1e-308",
+                                          "NaN",
+                                          "inf",
+                                          "0",
+                                          "9999999999999999999999",
+                                          "M",
+                                          "m",
+                                          "z",
+                                          "A",
+                                          "a",
+                                          "C",
+                                          "s",
+                                          "Q",
+                                          "t",
+                                          "H",
+                                          "v",
+                                          "0 0 1 1",
+                                          "1 1 0 0 0 1e9 1e9",
+                                          "1 1 0 1 1 0 0",
+                                          "scale(1e30)",
+                                          "matrix(0 0 0 0 0 0)",
+                                          "rotate(1e308 5 5)",
+                                          "skewX(90)",
+                                          "url(#g)",
+                                          "url(#",
+                                          "rgb(1e9,-5,50%)",
+                                          "#12",
+                                          "none",
+                                          "inherit",
+                                          "currentColor",
+                                          "%",
+                                          "px",
+                                          "em",
+                                          ";fill:red;",
+                                          ":",
+                                          "round",
+                                          "evenodd",
+                                          "slice",
+                                          "xMaxYMin"};
 
 std::string mutate(std::string s, std::mt19937& rng) {
   auto pick = [&](const std::vector<std::string>& list) { return list[rng() % list.size()]; };
@@ -47,43 +103,23 @@ std::string mutate(std::string s, std::mt19937& rng) {
       i = end;
     }
   }
-  bool inValues = !values.empty() && rng() % 4 != 0;
-  int edits = 1 + int(rng() % 6);
-  for (int i = 0; i < edits; ++i) {
-    if (inValues) {  // one edit, as it moves the ranges after it
-      auto range = values[rng() % values.size()];
-      std::size_t pos = range.first + rng() % (range.second - range.first + 1);
-      switch (rng() % 3) {
-        case 0:
-          s.insert(pos, pick(kValues));
-          break;
-        case 1:
-          s.erase(pos, std::min<std::size_t>(rng() % 6, range.second - pos));
-          break;
-        case 2:
-          s.insert(pos, s.substr(range.first, range.second - range.first));
-          break;
-      }
-      return s;
-    }
-    std::size_t pos = s.empty() ? 0 : rng() % s.size();
-    switch (rng() % 5) {
-      case 0:
-        if (!s.empty()) s[pos] = char(rng());
-        break;
-      case 1:
-        s.erase(pos, rng() % 12);
-        break;
-      case 2:
-        s.insert(pos, pick(kMarkup));
-        break;
-      case 3:
-        if (!s.empty()) s.insert(pos, s.substr(rng() % s.size(), rng() % 64));
-        break;
-      case 4:
-        s.resize(pos);
-        break;
-    }
+  if (!values.empty() && rng() % 4 != 0) {  // one edit, as it moves the ranges after it
+    const auto range = values[rng() % values.size()];
+    const std::size_t pos = range.first + rng() % (range.second - range.first + 1);
+    const unsigned kind = rng() % 3;
+    if (kind == 0) s.insert(pos, pick(kValues));
+    if (kind == 1) s.erase(pos, std::min<std::size_t>(rng() % 6, range.second - pos));
+    if (kind == 2) s.insert(pos, s.substr(range.first, range.second - range.first));
+    return s;
+  }
+  for (int edits = 1 + int(rng() % 6); edits > 0; --edits) {
+    const std::size_t pos = s.empty() ? 0 : rng() % s.size();
+    const unsigned kind = rng() % 5;
+    if (kind == 0 && !s.empty()) s[pos] = char(rng());
+    if (kind == 1) s.erase(pos, rng() % 12);
+    if (kind == 2) s.insert(pos, pick(kMarkup));
+    if (kind == 3 && !s.empty()) s.insert(pos, s.substr(rng() % s.size(), rng() % 64));
+    if (kind == 4) s.resize(pos);
   }
   return s;
 }

@@ -49,9 +49,9 @@ TEST(SvgIconTest, AppIcoHoldsOurRenderingOfAppIconSvg) {
     EXPECT_EQ(read32(ico, entry + 4), 0x00200001u);  // 1 plane, 32 bits
     std::uint32_t length = read32(ico, entry + 8), offset = read32(ico, entry + 12);
     ASSERT_LE(std::size_t(offset) + length, ico.size());
-    Bitmap stored = size == 256 ? loadPng(std::vector<std::uint8_t>(ico.begin() + offset,
-                                                                     ico.begin() + offset + length))
-                                : decodeBmp(ico, offset, size);
+    Bitmap stored = size == 256
+                        ? loadPng(std::vector<std::uint8_t>(ico.begin() + offset, ico.begin() + offset + length))
+                        : decodeBmp(ico, offset, size);
     ASSERT_TRUE(stored.valid()) << size;
     // Un-premultiplying and premultiplying again may move a channel by one.
     EXPECT_LE(compare(stored, render(appIconSvg(), size, size)).max, 1) << size << " px";

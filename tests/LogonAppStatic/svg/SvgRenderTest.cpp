@@ -1,6 +1,6 @@
-// What callers of the renderer rely on, in both flavours: which documents load, the size and
-// layout of the pixels (premultiplied B, G, R, A, top row first), how the viewBox is fitted, and
-// that every one of our images draws.
+// What callers of the renderer rely on, in both flavours: which documents load, exact area
+// coverage at the edges, and sizes with nothing to draw. (How everything is drawn, layout of the
+// pixels included, is the librsvg oracle's; the dialog's images under Wine are the view tests'.)
 
 #include <gtest/gtest.h>
 
@@ -60,8 +60,9 @@ TEST(SvgRenderTest, WellFormedVariationsLoadAndDraw) {
       {"declaration, comment, doctype", "<?xml version='1.0'?><!-- c --><!DOCTYPE svg [<!ENTITY x 'y'>]>" +
                                             svg("viewBox='0 0 4 4'", rect) + "<!-- after -->"},
       {"byte-order mark", "\xEF\xBB\xBF" + svg("viewBox='0 0 4 4'", rect)},
-      {"namespace prefix", "<s:svg xmlns:s='http://www.w3.org/2000/svg' viewBox='0 0 4 4'><s:rect width='4' "
-                           "height='4' fill='#f00'/></s:svg>"},
+      {"namespace prefix",
+       "<s:svg xmlns:s='http://www.w3.org/2000/svg' viewBox='0 0 4 4'><s:rect width='4' "
+       "height='4' fill='#f00'/></s:svg>"},
       {"character reference", svg("viewBox='0 0 4 4'", "<rect width='4' height='4' fill='&#x23;f00'/>")},
       {"CDATA and text", svg("viewBox='0 0 4 4'", "<![CDATA[ <not markup> ]]> text " + rect)},
       {"no viewBox, pixel units", svg("", rect)},
@@ -78,20 +79,6 @@ TEST(SvgRenderTest, WellFormedVariationsLoadAndDraw) {
   }
 }
 
-TEST(SvgRenderTest, PixelsArePremultipliedBgraTopRowFirst) {
-  // Top half opaque orange, bottom half blue at half opacity.
-  std::string doc = svg("viewBox='0 0 2 2'",
-                        "<rect width='2' height='1' fill='#ff8000'/>"
-                        "<rect y='1' width='2' height='1' fill='#0000ff' fill-opacity='0.5'/>");
-  Bitmap b = render(doc, 2, 2);
-  ASSERT_TRUE(b.valid());
-  EXPECT_EQ(b.stride, 8u);
-  EXPECT_EQ(b.pixels.size(), 16u);
-  Pixel top = at(b, 1, 0), bottom = at(b, 0, 1);
-  EXPECT_EQ((std::vector<int>{top.b, top.g, top.r, top.a}), (std::vector<int>{0, 128, 255, 255}));
-  EXPECT_EQ((std::vector<int>{bottom.b, bottom.g, bottom.r, bottom.a}), (std::vector<int>{128, 0, 0, 128}));
-}
-
 TEST(SvgRenderTest, EdgeCoverageIsTheCoveredArea) {
   // A rectangle covering a quarter, a half and three quarters of pixels.
   Bitmap b = render(svg("viewBox='0 0 4 1'", "<rect x='0.75' width='2.75' height='1' fill='#000'/>"), 4, 1);
@@ -100,36 +87,6 @@ TEST(SvgRenderTest, EdgeCoverageIsTheCoveredArea) {
   EXPECT_EQ(at(b, 1, 0).a, 255);
   EXPECT_EQ(at(b, 2, 0).a, 255);
   EXPECT_EQ(at(b, 3, 0).a, 128);
-}
-
-TEST(SvgRenderTest, ViewBoxIsFittedAsPreserveAspectRatioSays) {
-  const std::string body = "<rect width='2' height='1' fill='#000'/>";
-  struct Case {
-    const char* aspect;
-    std::vector<int> rowAlpha;  // alpha down column 0 of the 4x4 bitmap
-    std::vector<int> colAlpha;  // alpha along row 1
-  };
-  const std::vector<Case> cases = {
-      {"", {0, 255, 255, 0}, {255, 255, 255, 255}},
-      {"preserveAspectRatio='xMidYMin meet'", {255, 255, 0, 0}, {255, 255, 255, 255}},
-      {"preserveAspectRatio='xMidYMax'", {0, 0, 255, 255}, {0, 0, 0, 0}},
-      {"preserveAspectRatio='none'", {255, 255, 255, 255}, {255, 255, 255, 255}},
-  };
-  for (const auto& c : cases) {
-    Bitmap b = render(svg(std::string("viewBox='0 0 2 1' ") + c.aspect, body), 4, 4);
-    ASSERT_TRUE(b.valid()) << c.aspect;
-    std::vector<int> rows, cols;
-    for (std::uint32_t i = 0; i < 4; ++i) {
-      rows.push_back(at(b, 0, i).a);
-      cols.push_back(at(b, i, 1).a);
-    }
-    EXPECT_EQ(rows, c.rowAlpha) << c.aspect;
-    EXPECT_EQ(cols, c.colAlpha) << c.aspect;
-  }
-  // Slice crops: xMinYMid keeps the left half of a half-filled viewBox, xMaxYMid the right one.
-  std::string half = "<rect width='1' height='1' fill='#000'/>";
-  EXPECT_EQ(at(render(svg("viewBox='0 0 2 1' preserveAspectRatio='xMinYMid slice'", half), 4, 4), 3, 0).a, 255);
-  EXPECT_EQ(at(render(svg("viewBox='0 0 2 1' preserveAspectRatio='xMaxYMid slice'", half), 4, 4), 0, 0).a, 0);
 }
 
 TEST(SvgRenderTest, SizesWithNothingToDrawGiveEmptyOrTransparentBitmaps) {
@@ -154,27 +111,6 @@ TEST(SvgRenderTest, SizesWithNothingToDrawGiveEmptyOrTransparentBitmaps) {
     Bitmap b = render(empty, 4, 4);
     ASSERT_TRUE(b.valid());
     EXPECT_EQ(std::count(b.pixels.begin(), b.pixels.end(), 0), 64) << empty;
-  }
-}
-
-TEST(SvgRenderTest, MalformedPathDrawsWhatCameBeforeTheError) {
-  Bitmap b = render(svg("viewBox='0 0 4 4'", "<path d='M0 0H2V4H0z M2 0 H4 x V4 H2z'/>"), 4, 4);
-  ASSERT_TRUE(b.valid());
-  EXPECT_EQ(at(b, 0, 2).a, 255);  // the first subpath
-  EXPECT_EQ(at(b, 3, 2).a, 0);    // the second one broke before it closed anything
-}
-
-TEST(SvgRenderTest, EachOfOurImagesDrawsTheSameEveryTime) {
-  for (const auto& image : dialogImages()) {
-    auto doc = Document::loadFromData(image.text->data(), image.text->size());
-    ASSERT_NE(doc, nullptr) << image.file;
-    Bitmap first = doc->renderToBitmap(image.width, image.height);
-    Bitmap second = doc->renderToBitmap(image.width, image.height);
-    ASSERT_TRUE(first.valid()) << image.file;
-    EXPECT_EQ(first.pixels, second.pixels) << image.file;
-    std::size_t covered = 0;
-    for (std::size_t i = 3; i < first.pixels.size(); i += 4) covered += first.pixels[i] != 0;
-    EXPECT_GT(covered, first.pixels.size() / 4 / 10) << image.file << ": draws almost nothing";
   }
 }
 

@@ -71,36 +71,6 @@ Difference compare(const Bitmap& a, const Bitmap& b) {
   return d;
 }
 
-Bitmap solid(std::uint32_t width, std::uint32_t height, std::uint32_t rgb) {
-  Bitmap b;
-  b.width = width;
-  b.height = height;
-  b.stride = 4 * width;
-  b.pixels.resize(std::size_t(b.stride) * height);
-  for (std::size_t i = 0; i < b.pixels.size(); i += 4) {
-    b.pixels[i] = rgb & 0xFF;
-    b.pixels[i + 1] = (rgb >> 8) & 0xFF;
-    b.pixels[i + 2] = (rgb >> 16) & 0xFF;
-    b.pixels[i + 3] = 255;
-  }
-  return b;
-}
-
-void drawOver(Bitmap& dst, const Bitmap& src, int x, int y) {
-  for (std::uint32_t sy = 0; sy < src.height; ++sy) {
-    int dy = y + int(sy);
-    if (dy < 0 || dy >= int(dst.height)) continue;
-    for (std::uint32_t sx = 0; sx < src.width; ++sx) {
-      int dx = x + int(sx);
-      if (dx < 0 || dx >= int(dst.width)) continue;
-      const std::uint8_t* s = &src.pixels[sy * src.stride + sx * 4];
-      std::uint8_t* d = &dst.pixels[std::size_t(dy) * dst.stride + std::size_t(dx) * 4];
-      int keep = 255 - s[3];
-      for (int c = 0; c < 4; ++c) d[c] = std::uint8_t(s[c] + (d[c] * keep + 127) / 255);
-    }
-  }
-}
-
 #ifdef KV_SVG_HAVE_RSVG
 Bitmap renderWithRsvg(const std::string& svg, std::uint32_t width, std::uint32_t height) {
   Bitmap out;
@@ -137,9 +107,9 @@ Bitmap renderWithRsvg(const std::string& svg, std::uint32_t width, std::uint32_t
 
 bool savePng(const Bitmap& bitmap, const std::string& path) {
   if (!bitmap.valid()) return false;
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(const_cast<unsigned char*>(bitmap.pixels.data()),
-                                                                 CAIRO_FORMAT_ARGB32, int(bitmap.width),
-                                                                 int(bitmap.height), int(bitmap.stride));
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(const_cast<unsigned char*>(bitmap.pixels.data()), CAIRO_FORMAT_ARGB32,
+                                          int(bitmap.width), int(bitmap.height), int(bitmap.stride));
   bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
   return ok;

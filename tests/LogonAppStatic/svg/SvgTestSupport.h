@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers of the SVG renderer's tests: our images (embedded at build time), pixel comparison,
-// source-over composition for previews, and (natively) the librsvg oracle and PNG files.
+// and (natively) the librsvg oracle and PNG files.
 
 #include <cstdint>
 #include <string>
@@ -39,11 +39,6 @@ struct Difference {
   std::size_t pixels = 0;
 };
 Difference compare(const Bitmap& a, const Bitmap& b);
-
-// A bitmap filled with one opaque colour (0xRRGGBB).
-Bitmap solid(std::uint32_t width, std::uint32_t height, std::uint32_t rgb);
-// Source-over of src onto dst with src's top-left corner at (x, y).
-void drawOver(Bitmap& dst, const Bitmap& src, int x, int y);
 
 #ifdef KV_SVG_HAVE_RSVG
 // librsvg's rendering of the document onto a transparent width x height surface, fitted into it

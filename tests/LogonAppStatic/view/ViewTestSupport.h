@@ -8,7 +8,7 @@
 namespace Korvath {
 namespace Test {
 
-// The test executable: its resources hold test texts (400, 401, 421, ...), test images
+// The test executable: its resources hold test texts (400, 401), test images
 // (900 square, 901 half, 902 broken) and the common controls manifest (2).
 inline HMODULE testModule() { return GetModuleHandleW(nullptr); }
 

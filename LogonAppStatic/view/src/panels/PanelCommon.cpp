@@ -107,7 +107,8 @@ int usableBottom(HWND panel) {
   int bottom = client.bottom > 0 ? client.bottom : px(360);
   HWND dialog = GetParent(panel);
   HWND label = dialog != nullptr ? GetDlgItem(dialog, static_cast<int>(kIdSignInOptionsLabel)) : nullptr;
-  if (label != nullptr && IsWindowVisible(label)) {
+  // The label's own style, not IsWindowVisible: the first panel is made before the dialog is shown.
+  if (label != nullptr && (GetWindowLongPtrW(label, GWL_STYLE) & WS_VISIBLE) != 0) {
     RECT r;
     GetWindowRect(label, &r);
     MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&r), 2);

@@ -147,7 +147,9 @@ std::wstring screenshotPath(const std::wstring& name) {
   return dir + L"\\" + name + L".png";
 }
 
-bool saveScreenshot(HWND window, const std::wstring& name) { return savePng(captureWindow(window), screenshotPath(name)); }
+bool saveScreenshot(HWND window, const std::wstring& name) {
+  return savePng(captureWindow(window), screenshotPath(name));
+}
 
 namespace {
 
@@ -171,7 +173,8 @@ BOOL CALLBACK countWindow(HWND window, LPARAM count) {
   GetWindowThreadProcessId(window, &process);
   if (process == GetCurrentProcessId()) {
     ++*reinterpret_cast<DWORD*>(count);
-    EnumChildWindows(window, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<DWORD*>(n), TRUE; }, count);
+    EnumChildWindows(
+        window, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<DWORD*>(n), TRUE; }, count);
   }
   return TRUE;
 }
@@ -336,12 +339,6 @@ bool WindowDriver::click(HWND button) {
 bool WindowDriver::command(int id, HWND target) {
   post(target != nullptr ? target : window_, WM_COMMAND, static_cast<WPARAM>(id), 0);
   return sync();
-}
-
-bool WindowDriver::isChecked(HWND target) const {
-  DWORD_PTR state = 0;
-  SendMessageTimeoutW(target, BM_GETCHECK, 0, 0, SMTO_NORMAL, 10000, &state);
-  return state == BST_CHECKED;
 }
 
 HWND WindowDriver::focus() const {

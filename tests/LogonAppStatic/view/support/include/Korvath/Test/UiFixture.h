@@ -32,9 +32,6 @@ struct Image {
   Image crop(RECT area) const;
 };
 
-// 0x00RRGGBB from a COLORREF (0x00BBGGRR) and back.
-constexpr std::uint32_t rgbOf(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
-
 // What the window shows now: its whole window rectangle (children included), or its client
 // area; read back from the window's own surface, so it works on a virtual display too.
 Image captureWindow(HWND window);
@@ -67,7 +64,6 @@ class UiThread {
   UiThread(const UiThread&) = delete;
   UiThread& operator=(const UiThread&) = delete;
 
-  DWORD id() const { return threadId_; }
   void run(const std::function<void()>& work);
   template <typename F>
   auto call(F f) -> decltype(f()) {
@@ -130,10 +126,8 @@ class WindowDriver {
   // Posts WM_COMMAND `id` to `target` (default: the top-level window), then syncs.
   bool command(int id, HWND target = nullptr);
 
-  bool isEnabled(HWND target) const { return IsWindowEnabled(target) != FALSE; }
-  bool isVisible(HWND target) const { return IsWindowVisible(target) != FALSE; }
-  bool isChecked(HWND target) const;
   // The window with the keyboard focus on the driven thread.
+  bool isEnabled(HWND target) const { return IsWindowEnabled(target) != FALSE; }
   HWND focus() const;
 
  private:

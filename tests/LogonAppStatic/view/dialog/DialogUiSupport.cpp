@@ -1,0 +1,214 @@
+#include "DialogUiSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Korvath/HttpsExchange.h"
+#include "Korvath/Utils/LanguageUtil.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/DialogState.h"
+#include "Korvath/View/MfaDialog.h"
+
+using namespace Korvath;
+using namespace Korvath::View;
+using Korvath::Test::Image;
+
+namespace DialogUi {
+
+std::wstring productText(UINT id) { return Utils::LanguageUtil::GetWText(id); }
+
+double expectedScale() {
+  const char* value = std::getenv("KV_EXPECT_SCALE");
+  return value != nullptr ? std::strtod(value, nullptr) : 1.0;
+}
+
+std::vector<HWND> statics(HWND parent, int id) {
+  struct Search {
+    int id;
+    std::vector<HWND> found;
+  } search{id, {}};
+  EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        wchar_t name[32] = {};
+        GetClassNameW(child, name, 32);
+        if (_wcsicmp(name, L"Static") == 0 && (s->id < 0 || GetDlgCtrlID(child) == s->id)) s->found.push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+Attempt::Attempt(std::vector<std::string> names, bool isRdp, bool logonUiWindow)
+    : names_(std::move(names)), isRdp_(isRdp), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  thread_ = std::thread([this, logonUiWindow] {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (logonUiWindow) logonUi = Test::createHostWindow(L"LogonUI", 200, 100);
+    threadId = GetCurrentThreadId();
+    {
+      MfaDialog gate(&isRdp_, &names_, productModule(), &clientIp_);
+      MfaDialog::closeWindow();
+      gate.start();
+      passed = dialogState().validated.load();
+      quitSeenAfterStart = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+      tearDownMfaDialog();
+    }
+    if (logonUi != nullptr) DestroyWindow(logonUi);
+    SetEvent(done_);
+  });
+  for (int i = 0; i < 4000 && dialog == nullptr && !finished(5); ++i) {
+    HWND window = FindWindowW(kMfaDialogClass, nullptr);
+    if (window != nullptr && IsWindowVisible(window)) dialog = window;
+  }
+  if (dialog != nullptr) driver.reset(new Test::WindowDriver(dialog));
+  if (driver) driver->sync();
+}
+
+Attempt::~Attempt() {
+  driver.reset();
+  for (int i = 0; i < 600 && !finished(100); ++i) {
+    for (const wchar_t* name : {kAboutDialogClass, kHowToDialogClass, kMfaDialogClass}) {
+      if (HWND window = FindWindowW(name, nullptr)) PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+  }
+  thread_.join();
+  CloseHandle(done_);
+}
+
+bool Attempt::finished(DWORD timeoutMs) { return WaitForSingleObject(done_, timeoutMs) == WAIT_OBJECT_0; }
+
+UINT Attempt::panel() const {
+  for (UINT id : {kPushPanelId, kQrCodePanelId, kOtpPanelId, kForgotTokenActivationPanelId,
+                  kForgotTokenAuthenticationPanelId, kErrorMessagePanelId}) {
+    HWND panel = GetDlgItem(dialog, static_cast<int>(id));
+    if (panel != nullptr && IsWindowVisible(panel)) return id;
+  }
+  return 0;
+}
+
+HWND Attempt::item(int id, UINT panelId) const {
+  return GetDlgItem(panelId == 0 ? dialog : GetDlgItem(dialog, static_cast<int>(panelId)), id);
+}
+
+std::wstring Attempt::shown(int id, UINT panelId) {
+  driver->sync();
+  HWND control = item(id, panelId);
+  return control != nullptr && IsWindowVisible(control) ? driver->text(control) : std::wstring();
+}
+
+bool Attempt::click(int id, UINT panelId) { return driver->click(item(id, panelId)); }
+
+bool Attempt::typeText(HWND control, const std::wstring& characters) {
+  for (wchar_t c : characters) driver->post(control, WM_CHAR, c, 1);
+  return driver->sync();
+}
+
+void DialogTest::SetUp() {
+  AgentSimTest::SetUp();
+  ASSERT_NE(productModule(), nullptr) << "KvCredProv.dll";
+  Utils::LanguageUtil::setResourceModule(productModule());
+  tearDownMfaDialog();
+  // Real time: the simulator checks QR answers and dates forgot-token periods by its clock.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  clock_.set((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+void DialogTest::TearDown() {
+  tearDownMfaDialog();
+  AgentSimTest::TearDown();
+}
+
+void DialogTest::offlineWith(const std::string& login, bool push, bool qrcode, bool otp, const std::string& last,
+                             bool forgotToken) {
+  writeAgentConfig({DialogSim::storedUser(login, push, qrcode, otp, last)},
+                   [&](ServerConfig& server) { server.setEnableForgotAuthenticator(forgotToken ? 1 : 0); });
+  pointAt(CloudTest::closedPort());
+}
+
+void DialogTest::advanceMs(std::uint64_t ms) { clock_.set(clock_.nowFileTime() + ms * 10000ull); }
+
+bool DialogTest::press(Attempt& attempt, UINT panelId, int id) {
+  advanceMs(100);
+  return attempt.click(id, panelId);
+}
+
+namespace {
+
+// The Unix path of a Windows path (Wine's own mapping).
+std::string unixPath(const std::wstring& path) {
+  using Convert = char*(__cdecl*)(const wchar_t*);
+  auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix = convert != nullptr ? convert(path.c_str()) : nullptr;
+  if (unix == nullptr) return std::string();
+  std::string result(unix);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+}  // namespace
+
+std::vector<std::string> DialogTest::pushPolls() {
+  std::vector<std::string> polls;
+  for (const CloudTest::Recorded& request : recorded()) {
+    const std::size_t at = request.path.find("/transactions/");
+    if (at != std::string::npos) polls.push_back(request.path.substr(at + 14));
+  }
+  return polls;
+}
+
+void DialogTest::decidePush(const std::string& transactionId, const std::string& decision) {
+  Cloud::HttpsExchange exchange;
+  ASSERT_EQ(0u, exchange.open("localhost", port_, "POST", "/_sim/push", {"Content-Type: application/json"}));
+  EXPECT_EQ(200u, exchange
+                      .sendAndReceive("{\"transactionId\":" + CloudTest::quote(transactionId) +
+                                      ",\"decision\":" + CloudTest::quote(decision) + "}")
+                      .httpStatus);
+}
+
+std::string DialogTest::decodeQr(const Image& image, const std::wstring& name) {
+  // The dialog's background around the code, as far as a scanner needs a quiet zone.
+  const int margin = 40;
+  Image framed;
+  framed.width = image.width + 2 * margin;
+  framed.height = image.height + 2 * margin;
+  framed.pixels.assign(static_cast<std::size_t>(framed.width) * framed.height, 0xF0F0F0);
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      framed.pixels[static_cast<std::size_t>(y + margin) * framed.width + x + margin] = image.at(x, y);
+    }
+  }
+  const std::wstring png = Korvath::Test::screenshotPath(name), out = png + L".txt";
+  DeleteFileW(out.c_str());
+  const std::string pngUnix = unixPath(png), outUnix = unixPath(out);
+  if (!Korvath::Test::savePng(framed, png) || pngUnix.empty() || outUnix.empty()) return std::string();
+  // zbarimg is a host program: Wine starts it without a handle to wait on, so the result is
+  // written under another name and renamed when complete.
+  const std::string script =
+      "zbarimg --raw -q '" + pngUnix + "' > '" + outUnix + ".part'; mv '" + outUnix + ".part' '" + outUnix + "'";
+  std::wstring commandLine = L"/bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    ADD_FAILURE() << "cannot start zbarimg: " << GetLastError();
+    return std::string();
+  }
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  for (int wait = 0; wait < 600 && GetFileAttributesW(out.c_str()) == INVALID_FILE_ATTRIBUTES; ++wait) Sleep(50);
+  std::ifstream file(std::filesystem::path(out), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string decoded = text.str();
+  while (!decoded.empty() && (decoded.back() == '\n' || decoded.back() == '\r')) decoded.pop_back();
+  return decoded;
+}
+
+}  // namespace DialogUi

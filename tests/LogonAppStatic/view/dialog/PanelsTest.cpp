@@ -1,0 +1,247 @@
+// Each panel of the dialog against the simulator, worked as a user works it: push approved,
+// denied and timed out, and left while pending; OTP right, wrong, too short, too long and checked
+// offline when the service cannot be reached; the QR code read from the screen by a scanner and
+// answered; forgot-token activation (hours that are no number refused) and the next sign-in on
+// its countdown.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DialogUiSupport.h"
+#include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Platform.h"
+#include "Korvath/Service/KvServiceForgotAuthenticator.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/ViewUtils.h"
+
+using namespace Korvath;
+using namespace Korvath::View;
+using namespace DialogUi;
+using Korvath::Test::captureClient;
+using Korvath::Test::Image;
+
+namespace {
+
+class Panels : public DialogTest {
+ protected:
+  // alice stored with every factor and her mobile authenticator, online at the simulator.
+  void onlineAlice(std::uint16_t pushTimeout = 60) {
+    writeAgentConfig({DialogSim::storedUser("alice", true, true, true, "otp")},
+                     [&](ServerConfig& server) { ASSERT_EQ(0, server.setPushTimeout(pushTimeout)); });
+  }
+  // What the QR code's area of the panel shows now.
+  Image qrArea(Attempt& shown) {
+    HWND panel = shown.item(kQrCodePanelId);
+    RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    shown.driver->sync();
+    const int left = static_cast<int>(s_ * 94), top = static_cast<int>(s_ * 5), side = static_cast<int>(s_ * 190);
+    return captureClient(panel).crop(RECT{left, top, left + side, top + side});
+  }
+};
+
+// The waiter's outcome reaches the panel (the test's clock makes the 2-second poll steps pass
+// at once); a command 226 that no push handed over lets nobody in.
+TEST_F(Panels, PushOutcomesReachThePanel) {
+  const struct {
+    const char* decision;
+    const wchar_t* sentence;  // null: signed in
+  } rows[] = {
+      {"approve", nullptr},
+      {"deny", L"The Push notification was denied.\n"},
+      {"pending", L"Advanced authentication using Push timed out.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.decision);
+    TearDown();
+    SetUp();
+    onlineAlice(10);
+    ASSERT_TRUE(sim_->planPush("alice", row.decision, 1));
+    Attempt shown({"alice"});
+    shown.driver->command(kCmdPush);
+    shown.driver->post(shown.item(kPushPanelId), WM_COMMAND, kPushResultCommand);
+    ASSERT_TRUE(shown.driver->sync());
+    EXPECT_FALSE(shown.finished(0));
+    HWND send = shown.item(kSendPushButtonId, kPushPanelId);
+    ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
+    for (int i = 0; i < 1200 && !shown.finished(50) && !IsWindowEnabled(send); ++i) {
+    }
+    EXPECT_EQ(row.sentence == nullptr, shown.finished(0));
+    if (row.sentence != nullptr) {
+      EXPECT_EQ(L"", shown.shown(kWaitingTextId, kPushPanelId));
+      EXPECT_EQ(0u, shown.shown(kErrorMessageLabelId, kPushPanelId).find(row.sentence));
+      shown.click(kCmdBack);
+    }
+    ASSERT_TRUE(shown.finished());
+    EXPECT_EQ(row.sentence == nullptr, shown.passed);
+  }
+}
+
+TEST_F(Panels, LeavingThePushPanelEndsThePushAndALateAnswerLeavesNoTrace) {
+  // The push waits its 2-second poll steps in real time here, so that only the cancellation
+  // can end it early.
+  Platform::setClock(nullptr);
+  onlineAlice(30);
+  ASSERT_TRUE(sim_->planPush("alice", "pending"));
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdPush);
+  ASSERT_TRUE(shown.click(kSendPushButtonId, kPushPanelId));
+  ASSERT_TRUE(shown.driver->waitUntil([&] { return !pushPolls().empty(); }, 20000));
+  const std::size_t pollsAtLeaving = pushPolls().size();
+  // The switch returns once the push task and its waiter have ended (sent again until the click
+  // timer of Send Push has run out).
+  ASSERT_TRUE(shown.driver->waitUntil([&] { return shown.driver->command(kCmdOtp) && shown.panel() == kOtpPanelId; }));
+  const std::vector<std::string> polls = pushPolls();
+  EXPECT_LE(polls.size(), pollsAtLeaving + 1) << "the push kept polling after the panel was left";
+  // Then the phone approves the push that was sent.
+  decidePush(polls.front(), "approve");
+  ASSERT_TRUE(shown.driver->sync());
+  EXPECT_EQ(polls.size(), pushPolls().size());
+  EXPECT_FALSE(shown.finished(0));
+  EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kOtpPanelId));
+  shown.click(kCmdBack);
+  ASSERT_TRUE(shown.finished());
+  EXPECT_FALSE(shown.passed);
+  Platform::setClock(&clock_);
+}
+
+TEST_F(Panels, OtpAsTypedAndEntered) {
+  const std::string code = ServicesTest::otpCode(0);
+  const std::wstring right(code.begin(), code.end()), failed = L"OTP authentication failed.\nType your OTP again.\n";
+  const struct {
+    const char* name;
+    std::wstring typed;
+    bool byEnterKey, unreachable, signedIn;
+    std::wstring message;
+    std::size_t sent;
+  } rows[] = {
+      // Letters do not get into the box; digits and backspace do.
+      {"right", L"a" + right + L"9\bx", true, false, true, L"", 1},
+      {"wrong", L"000000", false, false, false, failed + L"Error Code: 201.045.001\n", 1},
+      {"too short", L"123", true, false, false, failed, 0},
+      {"too long", L"12345678901", false, false, false, failed, 0},
+      // The service's own code for "unreachable" (201005003) is 5116: the stored authenticator
+      // lets the user in.
+      {"service unreachable: checked offline", right, false, true, true, L"", 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    onlineAlice();
+    if (row.unreachable) {
+      fault(
+          R"({"route":"authentication","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})");
+    }
+    Attempt shown({"alice"});
+    ASSERT_EQ(kOtpPanelId, shown.panel());
+    HWND box = shown.item(kOtpBoxId, kOtpPanelId);
+    ASSERT_TRUE(shown.typeText(box, row.typed));
+    advanceMs(100);
+    ASSERT_TRUE(row.byEnterKey ? shown.driver->key(box, VK_RETURN) : shown.click(kOtpEnterButtonId, kOtpPanelId));
+    EXPECT_EQ(row.sent, recorded("/authentication").size());
+    if (!row.signedIn) {
+      EXPECT_EQ(row.message, shown.shown(kErrorMessageLabelId, kOtpPanelId));
+      EXPECT_EQ(row.sent == 1, shown.shown(kRequestIdLabelId, kOtpPanelId).rfind(L"Request ID:", 0) == 0);
+      EXPECT_EQ(L"", shown.driver->text(box)) << "the box is emptied after every attempt";
+      press(shown, 0, kCmdBack);
+    }
+    ASSERT_TRUE(shown.finished());
+    EXPECT_EQ(row.signedIn, shown.passed);
+  }
+}
+
+// The code on the screen, read by zbarimg, is the command the service issued, and the answer to
+// it signs in; a command too long for any QR code shows 403 and leaves no old code on screen.
+TEST_F(Panels, TheQrCodeOnTheScreenIsTheIssuedCommandAndNoOldCodeStays) {
+  onlineAlice();
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdQrCode);
+  const std::string first = decodeQr(qrArea(shown), L"qrcode-read-back");
+  ASSERT_EQ(0u, first.rfind("KVQR1;", 0)) << "zbarimg read: " << first;
+
+  reply("transaction", 200,
+        "{\"transactionStatus\":\"PENDING\",\"transactionId\":\"6f1c2d3e-0000-4000-8000-000000000001\","
+        "\"command\":\"" +
+            std::string(3000, 'x') + "\"}");
+  shown.driver->command(kCmdQrCode);
+  EXPECT_EQ(0u, qrArea(shown).countOther(0xF0F0F0));
+  EXPECT_EQ(L"Could not generate QR code. Please try again.\n", shown.shown(kErrorMessageLabelId, kQrCodePanelId));
+
+  shown.driver->command(kCmdQrCode);
+  const std::string command = decodeQr(qrArea(shown), L"qrcode-read-back");
+  ASSERT_EQ(0u, command.rfind("KVQR1;", 0)) << "zbarimg read: " << command;
+  EXPECT_NE(first, command);
+  const std::string answer = ServicesTest::answerFor(ServicesTest::mobile(1001).getBlob(), command);
+  ASSERT_TRUE(shown.typeText(shown.item(kQrCodeBoxId, kQrCodePanelId), std::wstring(answer.begin(), answer.end())));
+  ASSERT_TRUE(press(shown, kQrCodePanelId, kQrEnterButtonId));
+  ASSERT_TRUE(shown.finished());
+  EXPECT_TRUE(shown.passed);
+  const auto checks = recorded("/authentication");
+  ASSERT_EQ(1u, checks.size());
+  Model::RequestAuthentication request;
+  ASSERT_EQ(0, request.fillFromJson(checks[0].opened));
+  EXPECT_NE(std::string::npos, command.find(";ti=" + request.getUserAuthentication().getTransactionId() + ";"));
+}
+
+TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
+  onlineAlice();
+  {
+    Attempt shown({"alice"});
+    shown.driver->command(kCmdForgotToken);
+    std::string challenge;
+    for (int i = 0; i < 6; ++i) {
+      const std::wstring box = shown.shown(kFirstActivationCodeBoxId + i, kForgotTokenActivationPanelId);
+      challenge += std::string(box.begin(), box.end());
+    }
+    ASSERT_EQ(6u, challenge.size()) << "the activation code fills the six boxes";
+    // Typed hours pass a digit filter; pasted ones do not, and are refused at Enter.
+    HWND hours = shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId);
+    ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard());
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, 3 * sizeof(wchar_t));
+    wcscpy(static_cast<wchar_t*>(GlobalLock(memory)), L"1x");
+    GlobalUnlock(memory);
+    SetClipboardData(CF_UNICODETEXT, memory);
+    CloseClipboard();
+    shown.driver->post(hours, WM_PASTE);
+    ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
+    EXPECT_EQ(L"The Time Duration you typed is not valid. Make sure the value you typed is correct and try again.\n",
+              shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
+    EXPECT_EQ(0u, recorded("/authenticationcode").size());
+    shown.driver->setText(hours, L"");
+    const std::string code = ServicesTest::adminCode("alice", 100, challenge);
+    ASSERT_TRUE(shown.typeText(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"100"));
+    ASSERT_TRUE(shown.typeText(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId),
+                               std::wstring(code.begin(), code.end())));
+    ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
+    ASSERT_TRUE(shown.finished());
+    EXPECT_TRUE(shown.passed);
+    EXPECT_EQ(1u, recorded("/authenticationcode").size());
+  }
+  // The next sign-in (offline) opens on the countdown: 100 hours and 5 minutes left (and half a
+  // minute, as the service dates the period by the seconds of its own clock), then half an hour
+  // later (the panel's timer).
+  pointAt(CloudTest::closedPort());
+  const Config config = readConfigFile();
+  const std::uint64_t end = Service::KvServiceForgotAuthenticator::effectiveExpiry(
+      config.getUsersConfig().at(0), config.getServerConfig().getTimeDifference());
+  clock_.set(end - 100 * ServicesTest::kHour - 330 * 10000000ull);
+  Attempt shown({"alice"});
+  ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+  const auto countdown = [&] {
+    return shown.shown(kHoursBoxId, kForgotTokenAuthenticationPanelId) + L":" +
+           shown.shown(kMinutesBoxId, kForgotTokenAuthenticationPanelId);
+  };
+  EXPECT_EQ(L"100:05", countdown());
+  advanceMs(30 * 60 * 1000);
+  shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+  EXPECT_EQ(L"99:35", countdown());
+  ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+  ASSERT_TRUE(shown.finished());
+  EXPECT_TRUE(shown.passed);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// Run once per language and scale (CMakeLists.txt): the dialog's screens as a user sees them,
+// saved for people to look at, with the checks that hold in every language: the option buttons
+// where the logic puts them with their labels inside the dialog, no control of a panel outside
+// it or over another, 999 hours shown whole.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DialogUiSupport.h"
+#include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/MfaDialog.h"
+#include "Korvath/View/OptionButtons.h"
+#include "Korvath/View/ViewUtils.h"
+
+using namespace Korvath;
+using namespace Korvath::View;
+using namespace DialogUi;
+using Korvath::Test::saveScreenshot;
+
+namespace {
+
+RECT rectIn(HWND window, HWND parent) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+class DialogScreens : public DialogTest {
+ protected:
+  // Paints what is pending, then saves the whole dialog (or About, or the help window).
+  void shoot(Attempt& shown, HWND window, const wchar_t* name) {
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ASSERT_TRUE(shown.driver->sync());
+    EXPECT_TRUE(saveScreenshot(window, name)) << name;
+  }
+  // Every visible child of the shown panel is inside it and apart from the others and from the
+  // dialog's "Sign-in Options" label, which reaches into the panel's area from below.
+  void expectLaidOut(Attempt& shown) {
+    HWND panel = shown.item(static_cast<int>(shown.panel()));
+    SCOPED_TRACE(GetDlgCtrlID(panel));
+    RECT bounds;
+    GetClientRect(panel, &bounds);
+    std::vector<std::pair<int, RECT>> children{{215, rectIn(shown.item(kIdSignInOptionsLabel), panel)}};
+    for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (!IsWindowVisible(child)) continue;
+      const RECT r = rectIn(child, panel);
+      EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= bounds.right && r.bottom <= bounds.bottom)
+          << "control " << GetDlgCtrlID(child) << " leaves the panel";
+      children.emplace_back(GetDlgCtrlID(child), r);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      for (std::size_t j = i + 1; j < children.size(); ++j) {
+        RECT overlap;
+        EXPECT_FALSE(IntersectRect(&overlap, &children[i].second, &children[j].second))
+            << "controls " << children[i].first << " and " << children[j].first << " overlap";
+      }
+    }
+  }
+  // An option, chosen once the click timer of the step before has run out.
+  void choose(Attempt& shown, UINT command) {
+    advanceMs(100);
+    shown.driver->command(static_cast<int>(command));
+  }
+  // The edit box's text in its font is no wider than the box.
+  static bool showsItsTextWhole(HWND edit) {
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    wchar_t text[64] = {};
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text, GetWindowTextW(edit, text, 64), &size);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    RECT client;
+    GetClientRect(edit, &client);
+    return size.cx <= client.right;
+  }
+};
+
+TEST_F(DialogScreens, EveryScreen) {
+  ASSERT_EQ(s_, View::Utils::getScaleFactor());
+  writeAgentConfig({DialogSim::storedUser("alice", true, true, true, "otp")});
+  {
+    Attempt shown({"alice"});
+    ASSERT_NE(nullptr, shown.dialog);
+    // The option buttons where the logic puts them, each label right below its button with the
+    // option's text, whole inside the dialog; "Sign-in Options" above the line over them.
+    RECT client;
+    GetClientRect(shown.dialog, &client);
+    for (const OptionButton& option : optionButtons(s_, true, true, true, true)) {
+      const RECT r = rectIn(shown.item(static_cast<int>(option.id)), shown.dialog);
+      EXPECT_EQ((std::vector<LONG>{option.x, option.y, option.width, option.height}),
+                (std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}));
+      HWND label = statics(shown.dialog, static_cast<int>(option.id)).at(0);
+      const RECT l = rectIn(label, shown.dialog);
+      EXPECT_EQ(r.bottom, l.top);
+      EXPECT_LE(l.bottom, client.bottom);
+      EXPECT_EQ(productText(static_cast<UINT>(option.labelTextId)), shown.driver->text(label));
+    }
+    EXPECT_EQ(productText(442), shown.driver->text(shown.item(kIdSignInOptionsLabel)));
+    EXPECT_LE(rectIn(shown.item(kIdSignInOptionsLabel), shown.dialog).bottom, static_cast<LONG>(s_ * 390));
+    shoot(shown, shown.dialog, L"dialog-options");
+    shown.click(kCmdAbout);
+    HWND about = Korvath::Test::waitForWindow(kAboutDialogClass);
+    ASSERT_NE(nullptr, about);
+    shoot(shown, about, L"about");
+    shown.driver->post(about, WM_CLOSE);
+    ASSERT_TRUE(shown.driver->waitUntil([&] { return !IsWindow(about); }));
+    // Push: idle, waiting for the answer (the first poll held back), denied.
+    choose(shown, kCmdPush);
+    shoot(shown, shown.dialog, L"push");
+    expectLaidOut(shown);
+    ASSERT_TRUE(sim_->planPush("alice", "deny", 1));
+    fault(R"({"route":"pushresult","delayMs":1500,"count":1})");
+    ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
+    shoot(shown, shown.dialog, L"push-waiting");
+    expectLaidOut(shown);
+    ASSERT_TRUE(shown.driver->waitUntil([&] { return !shown.shown(kErrorMessageLabelId, kPushPanelId).empty(); }));
+    shoot(shown, shown.dialog, L"push-denied");
+    expectLaidOut(shown);
+    // OTP refused by the service: the sentence, the service's error code and the request ID.
+    choose(shown, kCmdOtp);
+    ASSERT_TRUE(shown.typeText(shown.item(kOtpBoxId, kOtpPanelId), L"000000"));
+    ASSERT_TRUE(press(shown, kOtpPanelId, kOtpEnterButtonId));
+    shoot(shown, shown.dialog, L"otp-wrong");
+    expectLaidOut(shown);
+    // QR code: the code, then a wrong answer (a new code and the error).
+    choose(shown, kCmdQrCode);
+    shoot(shown, shown.dialog, L"qrcode");
+    ASSERT_TRUE(shown.typeText(shown.item(kQrCodeBoxId, kQrCodePanelId), L"000000"));
+    ASSERT_TRUE(press(shown, kQrCodePanelId, kQrEnterButtonId));
+    shoot(shown, shown.dialog, L"qrcode-wrong");
+    expectLaidOut(shown);
+    // Forgot token: the activation code, then a wrong verification code, and the help window.
+    choose(shown, kCmdForgotToken);
+    shoot(shown, shown.dialog, L"forgot-token-activation");
+    ASSERT_TRUE(shown.typeText(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"999"));
+    ASSERT_TRUE(shown.typeText(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId), L"000000"));
+    ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
+    shoot(shown, shown.dialog, L"forgot-token-activation-wrong");
+    expectLaidOut(shown);
+    advanceMs(100);
+    shown.driver->post(shown.item(kForgotTokenActivationPanelId), WM_COMMAND, kHowToLinkId);
+    HWND howTo = Korvath::Test::waitForWindow(kHowToDialogClass);
+    ASSERT_NE(nullptr, howTo);
+    shoot(shown, howTo, L"how-to");
+  }
+  // Forgot token active: 999 hours and 5 minutes left.
+  Model::UserConfig alice = DialogSim::storedUser("alice", true, true, true, "otp");
+  alice.setFallbackExpiration(clock_.nowFileTime() + 999 * ServicesTest::kHour + 5 * 600000000ull + 1);
+  writeAgentConfig({alice});
+  pointAt(CloudTest::closedPort());
+  {
+    Attempt shown({"alice"});
+    ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+    shoot(shown, shown.dialog, L"forgot-token-authentication");
+    EXPECT_TRUE(showsItsTextWhole(shown.item(kHoursBoxId, kForgotTokenAuthenticationPanelId))) << "999 hours";
+    expectLaidOut(shown);
+  }
+  // The longest start-up message, "User not found" (an empty name list).
+  Attempt error({});
+  shoot(error, error.dialog, L"dialog-error-panel");
+}
+
+}  // namespace
