@@ -56,7 +56,9 @@ TEST_F(Library, EachClassIdentifierWrapsItsKindOfSignIn) {
   }
 }
 
-TEST_F(Library, FactoryAnswers) {
+// The factory's answers, and the unload rule: the library stays while any object, credential
+// or server lock is alive.
+TEST_F(Library, FactoryAnswersAndTheLibraryUnloadsOnlyWhenEveryObjectAndLockIsGone) {
   void* object = reinterpret_cast<void*>(1);
   const CLSID unknown = guidOf("{0BADF00D-1234-5678-9ABC-DEF012345678}");
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(unknown, IID_IClassFactory, &object));
@@ -64,6 +66,7 @@ TEST_F(Library, FactoryAnswers) {
   EXPECT_EQ(E_NOINTERFACE, getClassObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProvider, &object));
   IClassFactory* f = nullptr;
   ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+  EXPECT_EQ(S_FALSE, canUnloadNow());
   // Another interface gets 0x80040110 (CLASS_E_NOAGGREGATION), as COM callers of these
   // factories have always seen; so does aggregation.
   const struct {
@@ -76,27 +79,17 @@ TEST_F(Library, FactoryAnswers) {
         << text(*row.iid);
     EXPECT_EQ(nullptr, object);
   }
-  f->Release();
-}
-
-TEST_F(Library, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
-  IClassFactory* f = nullptr;
-  ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
-  EXPECT_EQ(S_FALSE, canUnloadNow());
-  ICredentialProvider* provider = nullptr;
   ICredentialProviderFilter* filter = nullptr;
-  ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
   ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProviderFilter, reinterpret_cast<void**>(&filter)));
-  ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
-  DWORD count = 0;
-  DWORD defaultIndex = 0;
-  BOOL autoLogon = FALSE;
-  ASSERT_EQ(S_OK, provider->GetCredentialCount(&count, &defaultIndex, &autoLogon));
-  ICredentialProviderCredential* credential = nullptr;
-  ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &credential));
   EXPECT_EQ(S_OK, f->LockServer(TRUE));
   f->Release();
-  provider->Release();
+  ICredentialProviderCredential* credential = nullptr;
+  {
+    Tile tile(create, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
+    ASSERT_EQ(S_OK, tile.hr);
+    credential = tile.credential;
+    credential->AddRef();
+  }
   EXPECT_EQ(S_FALSE, canUnloadNow()) << "LogonUI still holds a credential of the released provider";
   credential->Release();
   EXPECT_EQ(S_FALSE, canUnloadNow()) << "the filter is alive";

@@ -12,8 +12,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 
 #include "ClassFactory.h"
+#include "DialogRunner.h"
 #include "FakeIdentity.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -22,12 +24,26 @@
 #include "ModuleState.h"
 #include "ProviderEnvironment.h"
 #include "ProviderTestSupport.h"
-#include "ScriptedDialogRunner.h"
 
 using namespace ProviderTest;
-using ScriptedDialog::Verdict;
 
 namespace {
+
+// This executable links its own runMfaDialog in place of the real dialog: every call gives the
+// scripted verdict and records what it was given.
+enum class Verdict { Approve, Refuse, Throw };
+struct Dialog {
+  std::vector<std::string> names;
+  bool rdp = false;
+};
+Verdict g_verdict = Verdict::Refuse;
+std::vector<Dialog> g_dialogs;  // since the last script()
+
+// Every following dialog gives `verdict`; forgets the dialogs so far.
+void script(Verdict verdict) {
+  g_verdict = verdict;
+  g_dialogs.clear();
+}
 
 const wchar_t* const kPassword = L"Tr0ub4dor&3 \"secret\"";
 const char* const kPasswordWrapper = "{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}";
@@ -87,7 +103,7 @@ class FreeSpy : public IMallocSpy {
 
 bool g_localSystem = false;
 
-int dialogs() { return static_cast<int>(ScriptedDialog::dialogs().size()); }
+int dialogs() { return static_cast<int>(g_dialogs.size()); }
 
 // The library's classes made in this process.
 const KvLogonUi::ObjectFactory createObject = classesOf(Korvath::Provider::getClassObject);
@@ -136,8 +152,14 @@ class Gate : public ::testing::Test {
 
 }  // namespace
 
+bool Korvath::Provider::runMfaDialog(const MfaDialogRequest& request) {
+  g_dialogs.push_back({*request.userNames, *request.isRdpSession});
+  if (g_verdict == Verdict::Throw) throw std::runtime_error("the dialog failed");
+  return g_verdict == Verdict::Approve;
+}
+
 TEST_F(Gate, PassedSignInReleasesTheSerializationOfTheUserTheDialogWasAskedAbout) {
-  ScriptedDialog::script(Verdict::Approve);
+  script(Verdict::Approve);
   KvLogonUi::SignIn request;
   request.tile = guidOf(kPasswordWrapper);
   request.user = L"alice";
@@ -156,12 +178,12 @@ TEST_F(Gate, PassedSignInReleasesTheSerializationOfTheUserTheDialogWasAskedAbout
   EXPECT_EQ(KvStandIn::negotiatePackage(), s.package);
   EXPECT_EQ(kWrappers[0].inner, text(s.provider));
   ASSERT_EQ(1, dialogs());
-  EXPECT_EQ(std::vector<std::string>{"alice"}, ScriptedDialog::dialogs()[0].names);
-  EXPECT_TRUE(ScriptedDialog::dialogs()[0].rdp);
+  EXPECT_EQ(std::vector<std::string>{"alice"}, g_dialogs[0].names);
+  EXPECT_TRUE(g_dialogs[0].rdp);
 }
 
 TEST_F(Gate, SecondSubmissionWithin200msIsAbortedWithoutADialog) {
-  ScriptedDialog::script(Verdict::Approve);
+  script(Verdict::Approve);
   Tile tile(createObject, guidOf(kPasswordWrapper), CPUS_LOGON);
   ASSERT_EQ(S_OK, tile.hr);
   tile.type(L"alice", kPassword);
@@ -194,7 +216,7 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.tile << (row.verdict == Verdict::Throw ? " threw" : " refused"));
-    ScriptedDialog::script(row.verdict);
+    script(row.verdict);
     spy_.zeroedOfSize.clear();
     seam_.calls.clear();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUserTileKey);
@@ -247,7 +269,7 @@ TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
       {kSmartCardWrapper, nullptr, Verdict::Approve, 1},
   };
   for (const auto& step : steps) {
-    ScriptedDialog::script(step.verdict);
+    script(step.verdict);
     // The tiles are taken directly: at the console the filter hides the smart-card wrapper.
     Tile tile(createObject, guidOf(step.tile), CPUS_LOGON, [&](ICredentialProvider* p) {
       if (step.user != nullptr) return;
@@ -257,7 +279,7 @@ TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
       cs.rgbSerialization = hello.data();
       EXPECT_EQ(S_OK, p->SetSerialization(&cs));
       ASSERT_EQ(1, dialogs());
-      EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, ScriptedDialog::dialogs()[0].names);
+      EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, g_dialogs[0].names);
     });
     ASSERT_EQ(S_OK, tile.hr);
     if (step.user != nullptr) tile.type(step.user, kPassword);
