@@ -176,7 +176,7 @@ TEST_F(Gate, PassedSignInReleasesTheSerializationOfTheUserTheDialogWasAskedAbout
   ASSERT_FALSE(s.bytes.empty());
   EXPECT_EQ(KvStandIn::fromHex(s.innerProduced), s.bytes);
   EXPECT_EQ(KvStandIn::negotiatePackage(), s.package);
-  EXPECT_EQ(kWrappers[0].inner, text(s.provider));
+  EXPECT_EQ(kWrappers[0].inner, guidText(s.provider));
   ASSERT_EQ(1, dialogs());
   EXPECT_EQ(std::vector<std::string>{"alice"}, g_dialogs[0].names);
   EXPECT_TRUE(g_dialogs[0].rdp);
@@ -284,7 +284,7 @@ TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
     ASSERT_EQ(S_OK, tile.hr);
     if (step.user != nullptr) tile.type(step.user, kPassword);
     EXPECT_EQ(step.verdict == Verdict::Approve ? S_OK : E_ACCESSDENIED, tile.submit().hr);
-    EXPECT_EQ(step.dialogs, dialogs()) << text(guidOf(step.tile));
+    EXPECT_EQ(step.dialogs, dialogs()) << step.tile;
     clock_.ms += 1000;
   }
 }
@@ -296,7 +296,6 @@ TEST_F(Gate, GeolocationRunsFromTheFirstProviderToTheLastAsLocalSystemAtTheConso
     std::uint32_t remote;
     bool runs;
   } rows[] = {{false, L"enabled", 0, false},
-              {true, L"disabled", 0, false},
               {true, L"Enabled", 0, false},
               {true, L"enabled", 1, false},
               {true, L"enabled", 0, true}};  // last: the task never starts twice

@@ -24,8 +24,7 @@ GUID guidOf(const char* value) {
   return out;
 }
 
-std::string text(REFGUID guid) { return KvLogonUi::guidText(guid); }
-
+// The folder of the test executables, the DLLs and the tools.
 std::wstring binDirectory() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -19,9 +19,6 @@
 
 namespace ProviderTest {
 
-// The folder of the test executables, the DLLs and the tools.
-std::wstring binDirectory();
-
 // Registers the stand-ins under Windows' provider identifiers, puts the picture-password
 // stand-in into the system folder as credprovslegacy.dll, and registers bin\KvCredProv.dll
 // as the installer does (installcfg's code). Idempotent.
@@ -40,7 +37,7 @@ struct WrapperRow {
 };
 extern const WrapperRow kWrappers[8];
 GUID guidOf(const char* text);
-std::string text(REFGUID guid);
+using KvLogonUi::guidText;
 
 // Sets a value under HKLM\SOFTWARE\Halvane\Pellora Agent; null deletes it.
 void setAgentValue(const wchar_t* name, const wchar_t* value);
