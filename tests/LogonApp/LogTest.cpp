@@ -56,10 +56,6 @@ std::future<bool> refuseTheDialog() {
 
 class LibraryLog : public Library {
  protected:
-  void SetUp() override {
-    DeleteFileW(kLogPath);
-    Library::SetUp();
-  }
   void TearDown() override {
     Library::TearDown();
     setAgentValue(L"Log", nullptr);
@@ -70,6 +66,7 @@ class LibraryLog : public Library {
 }  // namespace
 
 TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) {
+  DeleteFileW(kLogPath);
   for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"Enabled", L"disabled", L""}) {
     setAgentValue(L"Log", value);
     IClassFactory* f = nullptr;

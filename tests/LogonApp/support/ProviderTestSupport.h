@@ -33,7 +33,6 @@ HRESULT tell(IUnknown* object, const wchar_t* key, const wchar_t* value);
 struct WrapperRow {
   const char* wrapper;
   const char* inner;
-  const char* kind;  // as the stand-in names itself
 };
 extern const WrapperRow kWrappers[8];
 GUID guidOf(const char* text);
