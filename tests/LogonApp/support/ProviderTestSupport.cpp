@@ -43,10 +43,7 @@ std::string ask(IUnknown* object, const wchar_t* question) {
     return "<no probe>";
   LPWSTR answer = nullptr;
   std::string out = "<no answer>";
-  if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) {
-    std::wstring w = answer;
-    out.assign(w.begin(), w.end());
-  }
+  if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) out.assign(answer, answer + wcslen(answer));
   CoTaskMemFree(answer);
   probe->Release();
   return out;
