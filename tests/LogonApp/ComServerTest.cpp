@@ -61,16 +61,6 @@ std::vector<bool> runFilter(ICredentialProviderFilter* f, CREDENTIAL_PROVIDER_US
   return std::vector<bool>(allow.begin(), allow.end());
 }
 
-// A serialization for `provider` as a Remote Desktop client sends it (and the filter hands on).
-CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes) {
-  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = {};
-  in.clsidCredentialProvider = guidOf(provider);
-  in.ulAuthenticationPackage = 9;
-  in.cbSerialization = static_cast<ULONG>(bytes.size());
-  in.rgbSerialization = bytes.data();
-  return in;
-}
-
 // The library's log as the agent's "Log" value switches it: opened by the first request for a
 // class object (not while the DLL is being loaded), "Log opening" and "Closing log" around what
 // a sign-in writes, readable by SYSTEM and Administrators only, opened by the project's own log

@@ -257,10 +257,7 @@ TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
     // The tiles are taken directly: at the console the filter hides the smart-card wrapper.
     Tile tile(createObject, guidOf(step.tile), CPUS_LOGON, [&](ICredentialProvider* p) {
       if (step.user != nullptr) return;
-      CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
-      cs.clsidCredentialProvider = guidOf(kWrappers[7].wrapper);
-      cs.cbSerialization = static_cast<ULONG>(hello.size());
-      cs.rgbSerialization = hello.data();
+      const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[7].wrapper, hello);
       EXPECT_EQ(S_OK, p->SetSerialization(&cs));
       ASSERT_EQ(1, dialogs());
       EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, g_dialogs[0].names);

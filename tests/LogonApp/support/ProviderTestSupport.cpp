@@ -68,6 +68,15 @@ void setAgentValue(const wchar_t* name, const wchar_t* value) {
                                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
 }
 
+CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes) {
+  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = {};
+  in.clsidCredentialProvider = guidOf(provider);
+  in.ulAuthenticationPackage = 9;
+  in.cbSerialization = static_cast<ULONG>(bytes.size());
+  in.rgbSerialization = bytes.data();
+  return in;
+}
+
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(value.data());
   return std::vector<std::uint8_t>(bytes, bytes + value.size() * sizeof(wchar_t));
@@ -166,7 +175,6 @@ KvLogonUi::Submission Tile::submit() {
     SecureZeroMemory(cs.rgbSerialization, cs.cbSerialization);
     CoTaskMemFree(cs.rgbSerialization);
   }
-  if (statusText != nullptr) s.statusText = statusText;
   CoTaskMemFree(statusText);
   s.innerProduced = ask(credential, L"produced");
   return s;

@@ -41,6 +41,10 @@ using KvLogonUi::guidText;
 // Sets a value under HKLM\SOFTWARE\Halvane\Pellora Agent; null deletes it.
 void setAgentValue(const wchar_t* name, const wchar_t* value);
 
+// A serialization for `provider` (package 9) as a Remote Desktop client sends it, and the
+// filter hands on.
+CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes);
+
 // UTF-16 bytes of `text`, to look for a password in a buffer.
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& text);
 
