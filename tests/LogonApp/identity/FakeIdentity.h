@@ -60,10 +60,8 @@ class FakeIdentity : public Korvath::Authentication::IdentitySeam {
     return ask(L"netuser " + userName);
   }
   Korvath::Authentication::DirectoryNames queryDirectoryBySid(const std::wstring& sidText) override {
-    const std::wstring answer = ask(L"ldap " + sidText);
-    if (answer.empty()) return {};
-    const std::vector<std::wstring> f = fields(answer);
-    return {S_OK, f[0], f[1]};
+    const std::vector<std::wstring> f = fields(ask(L"ldap " + sidText));
+    return {f[0].empty() && f[1].empty() ? E_FAIL : S_OK, f[0], f[1]};
   }
   Korvath::Authentication::LsaLogonNames lsaLogon(ULONG, const std::uint8_t*, ULONG, ULONG logonType,
                                                   bool askUpn) override {
