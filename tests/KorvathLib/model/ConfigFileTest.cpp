@@ -52,13 +52,25 @@ bool failingReplace(const std::string&, const std::string& to) {
 
 }  // namespace
 
+// The file is sealed under the key of this machine's secret, with a fresh IV at every save.
 TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
   KvCrypto crypto;
   Config c = registered(&crypto);
   EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile(path("kvconfig.cfg")));
   ASSERT_EQ(0, c.writeFile());
-  std::string sealed = readText(path("kvconfig.cfg"));
-  EXPECT_EQ(std::string::npos, sealed.find("alice")) << "the file is sealed";
+  const std::string sealed = readText(path("kvconfig.cfg"));
+  std::vector<std::uint8_t> secret;
+  ASSERT_TRUE(Platform::machineSecret(secret));
+  CryptoSdk::SealKey machineKey, constantKey;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(secret, machineKey));
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(std::vector<std::uint8_t>(32, 0), constantKey));
+  std::string plain;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(machineKey, sealed, plain));
+  EXPECT_EQ(c.toJson(), plain);
+  EXPECT_NE(0, CryptoSdk::AgentSecurityService::open(constantKey, sealed, plain));
+  std::string again;
+  ASSERT_EQ(0, crypto.sealConfig(plain, again));
+  EXPECT_NE(sealed, again);
   KvCrypto other;
   Config back(&other);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
