@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "Korvath/Platform.h"
@@ -41,37 +39,6 @@ class ScopedClock {
  public:
   explicit ScopedClock(Korvath::Platform::IClock& c) { Korvath::Platform::setClock(&c); }
   ~ScopedClock() { Korvath::Platform::setClock(nullptr); }
-};
-
-// An in-memory agent registry.
-class MemoryRegistry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = values_.find(name);
-    if (it == values_.end()) return false;
-    value = it->second;
-    return true;
-  }
-  bool setString(const std::string& name, const std::string& value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_[name] = value;
-    return true;
-  }
-  bool deleteValue(const std::string& name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_.erase(name) == 1;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, std::string> values_;
-};
-
-class ScopedRegistry {
- public:
-  explicit ScopedRegistry(Korvath::Platform::IRegistry& r) { Korvath::Platform::setAgentRegistry(&r); }
-  ~ScopedRegistry() { Korvath::Platform::setAgentRegistry(nullptr); }
 };
 
 // The directory that KORVATH_ROOT names for this test process (native flavour); a

@@ -180,22 +180,6 @@ TEST_F(ConfigFileTest, SaveThatCannotTakeTheMutexFailsAndWritesNothing) {
 }
 #endif
 
-TEST_F(ConfigFileTest, DefaultPathIsThePlatformPath) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "the default path is the real Windows directory of the prefix";
-#else
-  KvCrypto crypto;
-  Config c(&crypto);
-  EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile());
-  ASSERT_EQ(0, c.setRegion("eu1"));
-  ASSERT_EQ(0, c.writeFile());
-  EXPECT_TRUE(std::filesystem::exists(Platform::configFilePath()));
-  Config back(&crypto);
-  EXPECT_EQ(0, back.readFile());
-  EXPECT_EQ("eu1", back.getRegion());
-#endif
-}
-
 TEST_F(ConfigFileTest, BackupPathInsertsBkpBeforeTheExtension) {
   EXPECT_EQ("/x/kvconfigbkp.cfg", Config::backupPathFor("/x/kvconfig.cfg"));
   EXPECT_EQ("/x.d/kvconfigbkp", Config::backupPathFor("/x.d/kvconfig"));
