@@ -143,10 +143,8 @@ bool SimControl::requests(std::vector<Recorded>& out) {
       record.headers.emplace_back(header[0].GetString(), header[1].GetString());
     }
     record.body.assign(item["body"].GetString(), item["body"].GetStringLength());
-    if (item.HasMember("opened") && item["opened"].IsString()) {
-      record.hasOpened = true;
+    if (item.HasMember("opened") && item["opened"].IsString())
       record.opened.assign(item["opened"].GetString(), item["opened"].GetStringLength());
-    }
     out.push_back(std::move(record));
   }
   return true;

@@ -42,8 +42,7 @@ struct Recorded {
   std::string path;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  bool hasOpened = false;
-  std::string opened;
+  std::string opened;  // the body as the simulator opened it; empty when it could not
 };
 
 class SimControl {

@@ -288,33 +288,6 @@ TEST(JsonRecords, EveryMissingOrMistypedKeyGivesItsOwnFillCode) {
   }
 }
 
-// The fill codes the product's documents give by number.
-TEST(JsonRecords, DocumentedFillCodes) {
-  const TransactionData t = sampleTransactionData();
-  ResponseTransaction r;
-  r.setTransactionId(std::string(36, 'c'));
-  const struct {
-    Filler fill;
-    std::string json;
-    const char* path;
-    std::uint16_t code;
-  } rows[] = {
-      {filler<TransactionData>(), t.toJson(), "type", 5470},
-      {filler<TransactionData>(), t.toJson(), "data", 5473},
-      {filler<TransactionData>(), t.toJson(), "data/platform", 5490},
-      {filler<TransactionData>(), t.toJson(), "data/resourceName", 5496},
-      {filler<ResponseTransaction>(), r.toJson(), "transactionStatus", 5501},
-      {filler<ResponseTransaction>(), r.toJson(), "command", 5503},
-  };
-  for (const auto& row : rows) {
-    std::string out;
-    EXPECT_EQ(row.code, row.fill(edit(row.json, row.path, true), out)) << row.path;
-  }
-  std::string out;
-  EXPECT_EQ(5497, filler<TransactionDataData>()("[]", out));
-  EXPECT_EQ(5500, filler<ResponseTransaction>()("[]", out));
-}
-
 TEST(JsonRecords, TextThatIsNotTheRecordGivesTheDocumentCode) {
   for (const auto& rc : allRecords()) {
     SCOPED_TRACE(rc.name);
