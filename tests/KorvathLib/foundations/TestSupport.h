@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Korvath/Platform.h"
 
@@ -40,6 +41,19 @@ class ScopedClock {
   explicit ScopedClock(Korvath::Platform::IClock& c) { Korvath::Platform::setClock(&c); }
   ~ScopedClock() { Korvath::Platform::setClock(nullptr); }
 };
+
+// Packed Windows structures, as the logon-message and Windows-facts tests build them:
+// a little-endian value of `bytes` bytes at `at`, and UTF-16LE text appended.
+template <int bytes>
+void put(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < bytes; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void appendText(std::vector<std::uint8_t>& b, const std::u16string& text) {
+  for (char16_t c : text) {
+    b.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    b.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+}
 
 // The directory that KORVATH_ROOT names for this test process (native flavour); a
 // fresh temporary directory removed when the process ends. Empty on Windows.

@@ -5,27 +5,20 @@
 #include <vector>
 
 #include "Korvath/WindowsFacts.h"
+#include "TestSupport.h"
 
 using namespace Korvath::Utils;
 
 namespace {
 
-void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putU64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
+const auto putU32 = KvTest::put<4>;
+const auto putU64 = KvTest::put<8>;
 
 // A packed certificate logon whose smart-card data names `reader`.
 std::vector<std::uint8_t> certificateLogon(std::uint32_t messageType, const std::u16string& reader) {
   std::vector<std::uint8_t> csp(40, 0);
   // Card name "c", then the reader name, both NUL-terminated UTF-16 in bBuffer.
-  const std::u16string names = std::u16string(u"c") + u'\0' + reader + u'\0';
-  for (char16_t ch : names) {
-    csp.push_back(static_cast<std::uint8_t>(ch & 0xFF));
-    csp.push_back(static_cast<std::uint8_t>(ch >> 8));
-  }
+  KvTest::appendText(csp, std::u16string(u"c") + u'\0' + reader + u'\0');
   putU32(csp, 0, static_cast<std::uint32_t>(csp.size()));  // dwCspInfoLen
   putU32(csp, 4, 1);
   putU32(csp, 24, 0);  // card name at 0
