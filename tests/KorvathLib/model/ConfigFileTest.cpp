@@ -41,14 +41,14 @@ class ConfigFileTest : public TempRootTest {
   KvCrypto crypto_;
 };
 
-bool failingReplace(const std::string&, const std::string& to) {
-  // Only the replacement of the main file fails (the backup is written before it).
-  if (to.find("bkp") != std::string::npos) {
-    std::error_code ec;
-    std::filesystem::rename(to + ".tmp", to, ec);
-    return !ec;
-  }
-  return false;
+// The new text is written beside the file it replaces, never into it; only the replacement
+// of the main file fails (the backup is written before it).
+bool failingReplace(const std::string& from, const std::string& to) {
+  EXPECT_EQ(to + ".tmp", from);
+  if (to.find("bkp") == std::string::npos) return false;
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  return !ec;
 }
 
 }  // namespace
