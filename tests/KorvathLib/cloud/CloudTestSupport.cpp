@@ -26,20 +26,6 @@ const char* const kAccountId = "AC1000000001";
 const char* const kResourceId = "4242";
 const char* const kIntegrationKey = "sim-integration-key-0001";
 
-bool MapRegistry::getString(const std::string& name, std::string& value) {
-  auto it = values.find(name);
-  if (it == values.end()) return false;
-  value = it->second;
-  return true;
-}
-
-bool MapRegistry::setString(const std::string& name, const std::string& value) {
-  values[name] = value;
-  return true;
-}
-
-bool MapRegistry::deleteValue(const std::string& name) { return values.erase(name) > 0; }
-
 std::string environmentValue(const char* variable) {
   const char* value = std::getenv(variable);
   return value != nullptr ? std::string(value) : std::string();
@@ -82,7 +68,7 @@ std::uint16_t closedPort() {
   return port;
 }
 
-bool SimControl::call(const std::string& method, const std::string& path, const std::string& body, std::string& reply) {
+bool SimControl::call(const std::string& method, const std::string& path, const std::string& body, std::string* reply) {
   Korvath::Cloud::HttpsExchange exchange;
   const std::uint32_t setup =
       exchange.open("localhost", port_, method, path, {"Content-Type: application/json", "Accept: application/json"});
@@ -95,7 +81,7 @@ bool SimControl::call(const std::string& method, const std::string& path, const 
     lastError_ = "control request failed: " + std::to_string(result.transportError);
     return false;
   }
-  reply = result.body;
+  if (reply != nullptr) *reply = result.body;
   if (result.httpStatus != 200) {
     lastError_ = "control request answered " + std::to_string(result.httpStatus) + ": " + result.body;
     return false;
@@ -103,27 +89,20 @@ bool SimControl::call(const std::string& method, const std::string& path, const 
   return true;
 }
 
-bool SimControl::reset() {
-  std::string reply;
-  return call("POST", "/_sim/reset", "{}", reply);
-}
+bool SimControl::reset() { return call("POST", "/_sim/reset", "{}"); }
 
 bool SimControl::reply(const std::string& route, int status, const std::string& json, unsigned count) {
-  std::string reply;
   const std::string body = "{\"route\":" + quote(route) + ",\"status\":" + std::to_string(status) +
                            ",\"json\":" + json + ",\"count\":" + std::to_string(count) + "}";
-  return call("POST", "/_sim/reply", body, reply);
+  return call("POST", "/_sim/reply", body);
 }
 
-bool SimControl::fault(const std::string& faultJson) {
-  std::string reply;
-  return call("POST", "/_sim/fault", faultJson, reply);
-}
+bool SimControl::fault(const std::string& faultJson) { return call("POST", "/_sim/fault", faultJson); }
 
 bool SimControl::requests(std::vector<Recorded>& out) {
   out.clear();
   std::string reply;
-  if (!call("GET", "/_sim/requests", "", reply)) return false;
+  if (!call("GET", "/_sim/requests", "", &reply)) return false;
   rapidjson::Document document;
   document.Parse(reply.c_str(), reply.size());
   if (document.HasParseError() || !document.IsArray()) {
@@ -143,21 +122,17 @@ bool SimControl::requests(std::vector<Recorded>& out) {
       record.headers.emplace_back(header[0].GetString(), header[1].GetString());
     }
     record.body.assign(item["body"].GetString(), item["body"].GetStringLength());
-    if (item.HasMember("opened") && item["opened"].IsString()) {
-      record.hasOpened = true;
+    if (item.HasMember("opened") && item["opened"].IsString())
       record.opened.assign(item["opened"].GetString(), item["opened"].GetStringLength());
-    }
     out.push_back(std::move(record));
   }
   return true;
 }
 
 bool SimControl::planPush(const std::string& login, const std::string& decision, unsigned afterPolls) {
-  std::string reply;
   return call("POST", "/_sim/push",
               "{\"login\":" + quote(login) + ",\"decision\":" + quote(decision) +
-                  ",\"afterPolls\":" + std::to_string(afterPolls) + "}",
-              reply);
+                  ",\"afterPolls\":" + std::to_string(afterPolls) + "}");
 }
 
 void SimTest::SetUp() {

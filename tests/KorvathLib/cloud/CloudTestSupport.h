@@ -25,9 +25,17 @@ extern const char* const kIntegrationKey;
 
 class MapRegistry : public Korvath::Platform::IRegistry {
  public:
-  bool getString(const std::string& name, std::string& value) override;
-  bool setString(const std::string& name, const std::string& value) override;
-  bool deleteValue(const std::string& name) override;
+  bool getString(const std::string& name, std::string& value) override {
+    auto it = values.find(name);
+    if (it == values.end()) return false;
+    value = it->second;
+    return true;
+  }
+  bool setString(const std::string& name, const std::string& value) override {
+    values[name] = value;
+    return true;
+  }
+  bool deleteValue(const std::string& name) override { return values.erase(name) > 0; }
   std::map<std::string, std::string> values;
 };
 
@@ -42,8 +50,7 @@ struct Recorded {
   std::string path;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  bool hasOpened = false;
-  std::string opened;
+  std::string opened;  // the body as the simulator opened it; empty when it could not
 };
 
 class SimControl {
@@ -61,7 +68,7 @@ class SimControl {
   const std::string& lastError() const { return lastError_; }
 
  private:
-  bool call(const std::string& method, const std::string& path, const std::string& body, std::string& reply);
+  bool call(const std::string& method, const std::string& path, const std::string& body, std::string* reply = nullptr);
   std::uint16_t port_;
   std::string lastError_;
 };

@@ -110,13 +110,14 @@ class TestSource : public ILocationSource {
 
 class GeolocationTest : public ::testing::Test {
  protected:
+  // The flavour's own agent registry (Wine's under Windows), given back as it was found.
   void SetUp() override {
     registry_.setString("Geolocation", "enabled");
     Utils::setRemoteLogonFlag(0);
   }
+  void TearDown() override { registry_.deleteValue("Geolocation"); }
   std::shared_ptr<TestSource::Shared> shared_ = std::make_shared<TestSource::Shared>();
-  KvTest::MemoryRegistry registry_;
-  KvTest::ScopedRegistry scopedRegistry_{registry_};
+  Platform::IRegistry& registry_ = Platform::agentRegistry();
   KvTest::FakeClock clock_;
   KvTest::ScopedClock scopedClock_{clock_};
   Korvath::Geolocation::LocationSourceFactory factory() {

@@ -3,8 +3,6 @@
 #include <rapidjson/document.h>
 
 #include <fstream>
-#include <set>
-#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -150,22 +148,4 @@ TEST_F(LoggerTest, NothingWhenNotOpen) {
   KV_LOG_ERROR("%s", "still no failure");
   std::ifstream in(logPath());
   EXPECT_FALSE(in.good());
-}
-
-TEST_F(LoggerTest, ConcurrentWritersKeepRecordsWhole) {
-  ASSERT_TRUE(Logger::open(logPath()));
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 50; ++i) KV_LOG_DEBUG("thread %d record %d", t, i);
-    });
-  }
-  for (auto& th : threads) th.join();
-  Logger::close();
-  const auto recs = records(readAll(logPath()));
-  ASSERT_EQ(recs.size(), 200u);
-  std::set<std::string> seen;
-  for (const auto& r : recs) seen.insert(openRecord(r).message);
-  EXPECT_EQ(seen.size(), 200u);
-  EXPECT_EQ(seen.count("thread 3 record 49"), 1u);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Korvath/LogonMessage.h"
+#include "TestSupport.h"
 
 using namespace Korvath::Authentication;
 
@@ -16,25 +17,15 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Little-endian value of `bytes` bytes at `at`.
-template <int bytes>
-void put(Bytes& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < bytes; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-const auto putU16 = put<2>;
-const auto putU32 = put<4>;
-const auto putU64 = put<8>;
+using KvTest::appendText;
+const auto putU16 = KvTest::put<2>;
+const auto putU32 = KvTest::put<4>;
+const auto putU64 = KvTest::put<8>;
 std::string hex(const Bytes& b) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
   for (std::uint8_t x : b) out += {digits[x >> 4], digits[x & 15]};
   return out;
-}
-void appendText(Bytes& b, const std::u16string& text) {
-  for (char16_t c : text) {
-    b.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    b.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
 }
 
 // A certificate logon (13) or certificate unlock logon (15) with the names at its end.

@@ -6,14 +6,9 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#else
-#include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 #endif
 
 #include "Korvath/Platform.h"
-#include "Korvath/Utils.h"
 #include "TestSupport.h"
 
 using namespace Korvath::Platform;
@@ -85,7 +80,8 @@ TEST(MachineSecret, StableRandomAndOwnerOnly) {
   EXPECT_EQ(a.size(), 32u);
   EXPECT_EQ(a, b);
   EXPECT_NE(a, std::vector<std::uint8_t>(32, 0));
-  // Files holding secrets are the owner's only; a missing file cannot be restricted.
+  // Files holding secrets are the owner's only (under Wine the provider's log test reads the
+  // DACL this gives the log file); a missing file cannot be restricted.
   const std::string path = windowsDirectory() + "/kv-restrict.txt";
   { std::ofstream(path) << "secret"; }
   EXPECT_TRUE(restrictFileToOwner(path));
@@ -95,74 +91,7 @@ TEST(MachineSecret, StableRandomAndOwnerOnly) {
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
   }
-#else
-  // Nobody beyond SYSTEM and the owner (Administrators; Wine shows the owning user).
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PACL dacl = nullptr;
-  LPWSTR sddl = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            GetNamedSecurityInfoW(Korvath::Utils::toWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, &dacl, nullptr, &descriptor));
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                   DACL_SECURITY_INFORMATION, &sddl, nullptr));
-  const std::wstring text = sddl;
-  LocalFree(sddl);
-  LocalFree(descriptor);
-  EXPECT_EQ(std::wstring::npos, text.find(L";;;WD)"));
-  EXPECT_EQ(std::wstring::npos, text.find(L";;;BU)"));
 #endif
   std::remove(path.c_str());
   EXPECT_FALSE(restrictFileToOwner(path));
 }
-
-#ifdef _WIN32
-// Natively the configuration's tests show the lock between processes and a timed-out wait
-// (ConfigFileTest, ConcurrentSaveTest); a Windows mutex is the holding thread's again, so here a
-// second process holds it.
-// Run as a second process by NamedMutex.ExcludesAnotherProcess: holds the mutex until
-// told to let go. Does nothing in an ordinary run.
-TEST(NamedMutexChild, HoldWhenAsked) {
-  if (GetEnvironmentVariableW(L"KV_MUTEX_CHILD", nullptr, 0) == 0) return;
-  HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"KvTestMutexHeld");
-  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, L"KvTestMutexRelease");
-  ASSERT_TRUE(held != nullptr && release != nullptr);
-  NamedMutexLock lock("Global\\KV_TEST_MUTEX_PROC", 5000);
-  ASSERT_TRUE(lock.acquired());
-  SetEvent(held);
-  ASSERT_EQ(WaitForSingleObject(release, 60000), WAIT_OBJECT_0);
-  CloseHandle(held);
-  CloseHandle(release);
-}
-
-TEST(NamedMutex, ExcludesAnotherProcess) {
-  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"KvTestMutexHeld");
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"KvTestMutexRelease");
-  ASSERT_TRUE(held != nullptr && release != nullptr);
-  wchar_t exe[MAX_PATH] = {};
-  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
-  std::wstring command = std::wstring(L"\"") + exe + L"\" --gtest_filter=NamedMutexChild.HoldWhenAsked";
-  SetEnvironmentVariableW(L"KV_MUTEX_CHILD", L"1");
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-  SetEnvironmentVariableW(L"KV_MUTEX_CHILD", nullptr);
-  ASSERT_TRUE(started);
-  ASSERT_EQ(WaitForSingleObject(held, 60000), WAIT_OBJECT_0);
-  {
-    NamedMutexLock blocked("Global\\KV_TEST_MUTEX_PROC", 50);
-    EXPECT_FALSE(blocked.acquired());
-  }
-  SetEvent(release);
-  NamedMutexLock after("Global\\KV_TEST_MUTEX_PROC", 10000);
-  EXPECT_TRUE(after.acquired());
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  EXPECT_EQ(code, 0u);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  CloseHandle(held);
-  CloseHandle(release);
-}
-#endif

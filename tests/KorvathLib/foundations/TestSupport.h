@@ -2,9 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Korvath/Platform.h"
 
@@ -43,36 +42,18 @@ class ScopedClock {
   ~ScopedClock() { Korvath::Platform::setClock(nullptr); }
 };
 
-// An in-memory agent registry.
-class MemoryRegistry : public Korvath::Platform::IRegistry {
- public:
-  bool getString(const std::string& name, std::string& value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = values_.find(name);
-    if (it == values_.end()) return false;
-    value = it->second;
-    return true;
+// Packed Windows structures, as the logon-message and Windows-facts tests build them:
+// a little-endian value of `bytes` bytes at `at`, and UTF-16LE text appended.
+template <int bytes>
+void put(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < bytes; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void appendText(std::vector<std::uint8_t>& b, const std::u16string& text) {
+  for (char16_t c : text) {
+    b.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    b.push_back(static_cast<std::uint8_t>(c >> 8));
   }
-  bool setString(const std::string& name, const std::string& value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_[name] = value;
-    return true;
-  }
-  bool deleteValue(const std::string& name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_.erase(name) == 1;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, std::string> values_;
-};
-
-class ScopedRegistry {
- public:
-  explicit ScopedRegistry(Korvath::Platform::IRegistry& r) { Korvath::Platform::setAgentRegistry(&r); }
-  ~ScopedRegistry() { Korvath::Platform::setAgentRegistry(nullptr); }
-};
+}
 
 // The directory that KORVATH_ROOT names for this test process (native flavour); a
 // fresh temporary directory removed when the process ends. Empty on Windows.

@@ -45,10 +45,7 @@ TEST(Text, Utf8WideRoundTripAndMalformedInput) {
   }
   EXPECT_EQ(static_cast<unsigned>(wide[1]), 0xE9u);
   EXPECT_EQ(Utils::toUtf8(wide), text);
-  EXPECT_EQ(Utils::toWide("a\xff"
-                          "b"),
-            std::wstring(L"a\xFFFD"
-                         L"b"));
+  EXPECT_EQ(Utils::toWide(std::string("a\xff") + 'b'), std::wstring(L"a\xFFFD") + L'b');
   EXPECT_EQ(Utils::toWide("\xe2\x82"), std::wstring(L"\xFFFD\xFFFD"));  // truncated sequence
   EXPECT_EQ(Utils::toWide("\xc0\xaf"), std::wstring(L"\xFFFD\xFFFD"));  // overlong
   std::wstring lone;

@@ -103,6 +103,13 @@ namespace {
 template <typename Interface>
 class ComBase : public Interface {
  public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = IsEqualIID(riid, IID_IUnknown) || knows(riid) ? static_cast<Interface*>(this) : nullptr;
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  virtual bool knows(REFIID riid) const = 0;
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // stack objects in tests
   ULONG refs = 1;
@@ -110,15 +117,8 @@ class ComBase : public Interface {
 
 class FakeLatLongReport : public ComBase<ILatLongReport> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ILocationReport) ||
-        IsEqualIID(riid, IID_ILatLongReport)) {
-      *out = static_cast<ILatLongReport*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+  bool knows(REFIID riid) const override {
+    return IsEqualIID(riid, IID_ILocationReport) || IsEqualIID(riid, IID_ILatLongReport);
   }
   HRESULT STDMETHODCALLTYPE GetSensorID(SENSOR_ID*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
@@ -137,15 +137,7 @@ class FakeLatLongReport : public ComBase<ILatLongReport> {
 
 class FakeLocation : public ComBase<ILocation> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ILocation)) {
-      *out = static_cast<ILocation*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
+  bool knows(REFIID riid) const override { return IsEqualIID(riid, IID_ILocation); }
   HRESULT STDMETHODCALLTYPE RegisterForReport(ILocationEvents* e, REFIID, DWORD) override {
     events = e;
     e->AddRef();

@@ -1,5 +1,6 @@
 // Two processes saving in a loop at once lose no user: each save merges what the other
-// process saved in the meantime.
+// process saved in the meantime. Under Wine this is also what shows the named mutex excluding
+// another process (a mutex that lets both in loses users here at once).
 
 #include <chrono>
 #include <cstdlib>

@@ -20,8 +20,8 @@ namespace {
 
 class ConfigFileTest : public TempRootTest {
  protected:
-  Config registered(KvCrypto* crypto) {
-    Config c(crypto);
+  Config registered() {
+    Config c(&crypto_);
     c.setFilePath(path("kvconfig.cfg"));
     EXPECT_EQ(0, c.setRegion("eu1"));
     c.setAccountId("acct-1");
@@ -38,27 +38,39 @@ class ConfigFileTest : public TempRootTest {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << text;
   }
+  KvCrypto crypto_;
 };
 
-bool failingReplace(const std::string&, const std::string& to) {
-  // Only the replacement of the main file fails (the backup is written before it).
-  if (to.find("bkp") != std::string::npos) {
-    std::error_code ec;
-    std::filesystem::rename(to + ".tmp", to, ec);
-    return !ec;
-  }
-  return false;
+// The new text is written beside the file it replaces, never into it; only the replacement
+// of the main file fails (the backup is written before it).
+bool failingReplace(const std::string& from, const std::string& to) {
+  EXPECT_EQ(to + ".tmp", from);
+  if (to.find("bkp") == std::string::npos) return false;
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  return !ec;
 }
 
 }  // namespace
 
+// The file is sealed under the key of this machine's secret, with a fresh IV at every save.
 TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile(path("kvconfig.cfg")));
   ASSERT_EQ(0, c.writeFile());
-  std::string sealed = readText(path("kvconfig.cfg"));
-  EXPECT_EQ(std::string::npos, sealed.find("alice")) << "the file is sealed";
+  const std::string sealed = readText(path("kvconfig.cfg"));
+  std::vector<std::uint8_t> secret;
+  ASSERT_TRUE(Platform::machineSecret(secret));
+  CryptoSdk::SealKey machineKey, constantKey;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(secret, machineKey));
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(std::vector<std::uint8_t>(32, 0), constantKey));
+  std::string plain;
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(machineKey, sealed, plain));
+  EXPECT_EQ(c.toJson(), plain);
+  EXPECT_NE(0, CryptoSdk::AgentSecurityService::open(constantKey, sealed, plain));
+  std::string again;
+  ASSERT_EQ(0, crypto_.sealConfig(plain, again));
+  EXPECT_NE(sealed, again);
   KvCrypto other;
   Config back(&other);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
@@ -67,8 +79,7 @@ TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
 }
 
 TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   ASSERT_EQ(0, c.writeFile());
   const std::string first = readText(path("kvconfig.cfg"));
   ASSERT_EQ(0, c.setLastUser("alice"));
@@ -77,20 +88,19 @@ TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {
   std::string sealed = readText(path("kvconfig.cfg"));
   sealed[sealed.size() / 2] = sealed[sealed.size() / 2] == 'A' ? 'B' : 'A';
   writeText(path("kvconfig.cfg"), sealed);
-  Config back(&crypto);
+  Config back(&crypto_);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ("", back.getLastUser()) << "the backup holds the first save";
   EXPECT_TRUE(back.wasReadFromBackup()) << "the caller is told that later saves may be lost";
   EXPECT_EQ(0, back.getUserIndex("alice"));
   // An empty main file (as a torn write would leave) falls back the same way.
   writeText(path("kvconfig.cfg"), "");
-  Config again(&crypto);
+  Config again(&crypto_);
   EXPECT_EQ(0, again.readFile(path("kvconfig.cfg")));
 }
 
 TEST_F(ConfigFileTest, DamagedMainFileIsNotRotatedOverAGoodBackup) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   ASSERT_EQ(0, c.writeFile());
   ASSERT_EQ(0, c.writeFile());
   const std::string goodBackup = readText(path("kvconfigbkp.cfg"));
@@ -103,32 +113,29 @@ TEST_F(ConfigFileTest, FileSealedUnderAnotherKeyGives5005) {
   std::vector<std::uint8_t> otherSecret(32, 0x5A);
   CryptoSdk::SealKey otherKey;
   ASSERT_EQ(0, CryptoSdk::AgentSecurityService::deriveConfigKey(otherSecret, otherKey));
-  KvCrypto crypto;
   std::string sealed;
-  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::seal(otherKey, registered(&crypto).toJson(), sealed));
+  ASSERT_EQ(0, CryptoSdk::AgentSecurityService::seal(otherKey, registered().toJson(), sealed));
   writeText(path("kvconfig.cfg"), sealed);
-  Config c(&crypto);
+  Config c(&crypto_);
   EXPECT_EQ(KV_ERROR_DECRYPT_CONFIG_FILE, c.readFile(path("kvconfig.cfg")));
   EXPECT_EQ(-1, c.getUserIndex("alice")) << "nothing was taken over";
 }
 
 TEST_F(ConfigFileTest, RefusedKeyGivesItsFillCodeAndKeepsTheConfiguration) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   std::string json = c.toJson();
   json.replace(json.find("\"eu1\""), 5, "\"e\"");
   std::string sealed;
-  ASSERT_EQ(0, crypto.sealConfig(json, sealed));
+  ASSERT_EQ(0, crypto_.sealConfig(json, sealed));
   writeText(path("kvconfig.cfg"), sealed);
-  Config back(&crypto);
+  Config back(&crypto_);
   ASSERT_EQ(0, back.setMachineName("kept"));
   EXPECT_EQ(KV_ERROR_FILL_CONFIG_REGION_FROM_JSON, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ("kept", back.getMachineName());
 }
 
 TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   ASSERT_EQ(0, c.writeFile());
   const std::string before = readText(path("kvconfig.cfg"));
   ASSERT_EQ(0, c.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
@@ -137,7 +144,7 @@ TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable)
   ConfigFile::setReplaceFunction(nullptr);
   EXPECT_EQ(before, readText(path("kvconfig.cfg")));
   EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg.tmp")));
-  Config back(&crypto);
+  Config back(&crypto_);
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ(0, back.getUserIndex("alice"));
   EXPECT_EQ(-1, back.getUserIndex("bob"));
@@ -145,8 +152,7 @@ TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable)
 
 #if !defined(_WIN32)
 TEST_F(ConfigFileTest, FilesHoldingSecretsAreOwnerOnly) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   ASSERT_EQ(0, c.writeFile());
   ASSERT_EQ(0, c.writeFile());
   for (const char* name : {"kvconfig.cfg", "kvconfigbkp.cfg"}) {
@@ -157,8 +163,7 @@ TEST_F(ConfigFileTest, FilesHoldingSecretsAreOwnerOnly) {
 }
 
 TEST_F(ConfigFileTest, SaveThatCannotTakeTheMutexFailsAndWritesNothing) {
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   Platform::NamedMutexLock held(Config::kMutexName, 1000);
   ASSERT_TRUE(held.acquired());
   // The lock is held by this thread's own handle; writeFile opens another and must wait it out.
@@ -168,30 +173,13 @@ TEST_F(ConfigFileTest, SaveThatCannotTakeTheMutexFailsAndWritesNothing) {
 }
 #endif
 
-TEST_F(ConfigFileTest, DefaultPathIsThePlatformPath) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "the default path is the real Windows directory of the prefix";
-#else
-  KvCrypto crypto;
-  Config c(&crypto);
-  EXPECT_EQ(KV_ERROR_CONFIG_FILE_NOT_FOUND, c.readFile());
-  ASSERT_EQ(0, c.setRegion("eu1"));
-  ASSERT_EQ(0, c.writeFile());
-  EXPECT_TRUE(std::filesystem::exists(Platform::configFilePath()));
-  Config back(&crypto);
-  EXPECT_EQ(0, back.readFile());
-  EXPECT_EQ("eu1", back.getRegion());
-#endif
-}
-
 TEST_F(ConfigFileTest, BackupPathInsertsBkpBeforeTheExtension) {
   EXPECT_EQ("/x/kvconfigbkp.cfg", Config::backupPathFor("/x/kvconfig.cfg"));
   EXPECT_EQ("/x.d/kvconfigbkp", Config::backupPathFor("/x.d/kvconfig"));
 }
 
 TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
-  KvCrypto crypto;
-  InstallConfig ic(&crypto);
+  InstallConfig ic(&crypto_);
   EXPECT_EQ(KV_ERROR_INSTALL_CONFIG_FILE_NOT_FOUND, ic.readFile(path("install.cfg")));
   ASSERT_EQ(0, ic.setRegion("eu1"));
   ASSERT_EQ(0, ic.setEnvironment("staging"));
@@ -199,7 +187,7 @@ TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
   ic.setResourceId(77);
   ASSERT_EQ(0, ic.setIntegrationKey("integration-key-1"));
   ASSERT_EQ(0, ic.writeFile(path("install.cfg")));
-  InstallConfig back(&crypto);
+  InstallConfig back(&crypto_);
   ASSERT_EQ(0, back.readFile(path("install.cfg")));
   EXPECT_EQ(ic.toJson(), back.toJson());
   writeText(path("install.cfg"), "not sealed");
@@ -209,12 +197,11 @@ TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
 TEST_F(ConfigFileTest, PathsAreUtf8) {
   const std::string dir = (dir_ / std::filesystem::u8path(u8"Se\u00f1or")).u8string();
   ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(dir)));
-  KvCrypto crypto;
-  Config c = registered(&crypto);
+  Config c = registered();
   c.setFilePath(dir + "/kvconfig.cfg");
   ASSERT_EQ(0, c.writeFile());
   ASSERT_EQ(0, c.writeFile());
-  Config back(&crypto);
+  Config back(&crypto_);
   ASSERT_EQ(0, back.readFile(dir + "/kvconfig.cfg"));
   EXPECT_EQ(c.toJson(), back.toJson());
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(dir + "/kvconfigbkp.cfg")));

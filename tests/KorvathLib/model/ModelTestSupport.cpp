@@ -6,19 +6,13 @@
 
 namespace KvModelTest {
 
-std::filesystem::path makeTempDir() {
+void TempRootTest::SetUp() {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
-  auto base = std::filesystem::temp_directory_path();
-  for (;;) {
-    auto candidate = base / ("kvmodel-" + std::to_string(rd()) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (std::filesystem::create_directory(candidate, ec)) return candidate;
-  }
-}
-
-void TempRootTest::SetUp() {
-  dir_ = makeTempDir();
+  std::error_code ec;
+  do {
+    dir_ = std::filesystem::temp_directory_path() / ("kvmodel-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+  } while (!std::filesystem::create_directory(dir_, ec));
 #if !defined(_WIN32)
   ::setenv("KORVATH_ROOT", dir_.string().c_str(), 1);
 #endif
@@ -30,13 +24,12 @@ void TempRootTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-std::string blob(std::size_t length, char fill) { return std::string(length, fill); }
 
 Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model, char fill) {
   Korvath::Model::AuthenticatorRecord a;
   EXPECT_EQ(0, a.setModel(model));
   EXPECT_EQ(0, a.setSerialNumber("SN-0001"));
-  EXPECT_EQ(0, a.setBlob(blob(model == 10 ? 280 : 172, fill)));
+  EXPECT_EQ(0, a.setBlob(std::string(model == 10 ? 280 : 172, fill)));
   a.setDeviceId(4242);
   return a;
 }
@@ -69,14 +62,8 @@ Korvath::ServerConfig sampleServerConfig() {
   EXPECT_EQ(0, s.setIntegrationKey("integration-key-1"));
   s.setLatestVersionKorvath("3.0.1.700");
   s.setTimeDifference(-17);
-  AuthenticationSdk::AuthenticationSettings a;
-  a.accountId = "acct-1";
-  a.loginAttempts = 3;
-  a.authenticationAttempts = 4;
-  a.autoUnblockTime = 30;
-  a.syncTime = 20;
-  a.timeWindow = 3;
-  s.setAuthenticationSettings(a);
+  // Account, login and authentication attempts, unblock minutes, look-ahead, clock tolerance.
+  s.setAuthenticationSettings({"acct-1", 3, 4, 30, 20, 3, ""});
   s.setAllowUnknownUsers(1);
   return s;
 }

@@ -19,7 +19,6 @@
 
 namespace KvModelTest {
 
-std::filesystem::path makeTempDir();
 
 // Sets up a fresh directory; natively KORVATH_ROOT points at it for the test's duration.
 class TempRootTest : public ::testing::Test {
@@ -30,7 +29,6 @@ class TempRootTest : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-std::string blob(std::size_t length, char fill = 'A');
 Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model = 10, char fill = 'A');
 Korvath::Model::UserConfig sampleUser(const std::string& login, const std::string& email = std::string());
 Korvath::ServerConfig sampleServerConfig();

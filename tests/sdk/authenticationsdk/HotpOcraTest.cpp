@@ -6,6 +6,7 @@
 #include "AuthenticationSdk/Hotp.h"
 #include "AuthenticationSdk/Ocra.h"
 #include "Commons/Encoding.h"
+#include "Fixtures.h"
 
 using namespace AuthenticationSdk;
 using CryptoSdk::Bytes;
@@ -18,7 +19,6 @@ Bytes hex(const std::string& text) {
   return out;
 }
 
-const Bytes kSeed20 = hex("3132333435363738393031323334353637383930");
 const Bytes kSeed32 = hex("3132333435363738393031323334353637383930313233343536373839303132");
 const Bytes kSeed64 =
     hex("31323334353637383930313233343536373839303132333435363738393031323334353637383930313233343536373839303132333435"
@@ -49,12 +49,10 @@ std::string digits8(int i) { return std::string(8, char('0' + i)); }
 }  // namespace
 
 TEST(Hotp, Rfc4226AppendixD) {
-  const char* expected[] = {"755224", "287082", "359152", "969429", "338314",
-                            "254676", "287922", "162583", "399871", "520489"};
   for (std::uint64_t c = 0; c < 10; ++c) {
     std::string code;
-    ASSERT_EQ(0, Hotp::generate(kSeed20, c, 6, CryptoSdk::HashAlgorithm::Sha1, code));
-    EXPECT_EQ(expected[c], code) << "counter " << c;
+    ASSERT_EQ(0, Hotp::generate(Fixtures::kSecret, c, 6, CryptoSdk::HashAlgorithm::Sha1, code));
+    EXPECT_EQ(Fixtures::kRfcCodes[c], code) << "counter " << c;
   }
 }
 
@@ -67,7 +65,7 @@ TEST(Ocra, Rfc6287AppendixC) {
     std::vector<const char*> expected;
   } rows[] = {
       {"OCRA-1:HOTP-SHA1-6:QN08",
-       kSeed20,
+       Fixtures::kSecret,
        [](int i) { return question(digits8(i)); },
        {"237653", "243178", "653583", "740991", "608993", "388898", "816933", "224598", "750600", "294470"}},
       {"OCRA-1:HOTP-SHA256-8:C-QN08-PSHA1",
@@ -105,8 +103,8 @@ TEST(Ocra, Rfc6287AppendixC) {
 TEST(Ocra, HexQuestionIsPaddedOnTheRight) {
   // A hex question fills the 128 question bytes from the left and is zero-padded, so
   // trailing zeros and letter case do not change the answer; leading zeros do.
-  const std::string base = ocra("OCRA-1:HOTP-SHA1-6:QH08", kSeed20, question("BC614E"));
-  EXPECT_EQ(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", kSeed20, question("BC614E00")));
-  EXPECT_EQ(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", kSeed20, question("bc614e")));
-  EXPECT_NE(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", kSeed20, question("00BC614E")));
+  const std::string base = ocra("OCRA-1:HOTP-SHA1-6:QH08", Fixtures::kSecret, question("BC614E"));
+  EXPECT_EQ(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", Fixtures::kSecret, question("BC614E00")));
+  EXPECT_EQ(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", Fixtures::kSecret, question("bc614e")));
+  EXPECT_NE(base, ocra("OCRA-1:HOTP-SHA1-6:QH08", Fixtures::kSecret, question("00BC614E")));
 }
