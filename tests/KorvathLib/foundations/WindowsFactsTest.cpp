@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,28 @@ TEST(HelloLogon, RecognisesHelloReadersInWholeMessagesOnly) {
     std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
     EXPECT_FALSE(isWindowsHelloCertificateLogon(cut.data(), cut.size())) << n;
   }
+}
+
+// Random and damaged messages: under the sanitizers, a read outside the buffer fails here.
+TEST(HelloLogon, GarbageNeverCrashes) {
+  std::mt19937 rng(12345);
+  const std::vector<std::uint8_t> good = certificateLogon(15, u"Windows Hello");
+  int accepted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<std::uint8_t> b;
+    if (round % 2 == 0) {
+      b.resize(rng() % 200);
+      for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+      if (b.size() >= 4) putU32(b, 0, 13 + 2 * (rng() % 2));  // get past the first check
+    } else {
+      b = good;
+      const int flips = 1 + static_cast<int>(rng() % 8);
+      for (int f = 0; f < flips; ++f) b[rng() % b.size()] = static_cast<std::uint8_t>(rng());
+      b.resize(rng() % (b.size() + 1));
+    }
+    accepted += isWindowsHelloCertificateLogon(b.data(), b.size()) ? 1 : 0;
+  }
+  EXPECT_LT(accepted, 20000);
 }
 
 // From build 22000 the first stand-alone "10" becomes "11".
