@@ -173,12 +173,13 @@ Korvath::Config BizState::readBackConfig() {
 
 bool BizState::fileExists() const { return std::filesystem::exists(configPath_); }
 
-void BizState::setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator) {
-  Korvath::ServerConfig server = config_.getServerConfig();
+void setServerFlags(Korvath::Config& config, std::uint8_t offline, std::uint8_t rememberPassword,
+                    std::uint8_t forgotAuthenticator) {
+  Korvath::ServerConfig server = config.getServerConfig();
   server.setOffline(offline);
   server.setEnableRememberPassword(rememberPassword);
   server.setEnableForgotAuthenticator(forgotAuthenticator);
-  ASSERT_EQ(0, config_.setServerConfig(server));
+  ASSERT_EQ(0, config.setServerConfig(server));
 }
 
 void BizState::setIntegrationKey(const std::string& key) {

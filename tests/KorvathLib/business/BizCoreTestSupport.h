@@ -84,6 +84,10 @@ Korvath::Model::UserConfig userWith(const std::string& login, const std::string&
 std::string qrAnswer(const std::string& blob, const std::string& command);
 std::string adminCode(const std::string& login, std::uint32_t hours, const std::string& challenge);
 
+// The server switches of `config`: offline checks allowed, remember password, forgot authenticator.
+void setServerFlags(Korvath::Config& config, std::uint8_t offline, std::uint8_t rememberPassword,
+                    std::uint8_t forgotAuthenticator);
+
 // Reads the configuration file at `path` into a fresh configuration; its code.
 std::uint16_t readBack(const std::string& path, Korvath::KvCrypto& crypto, Korvath::Config& out);
 
@@ -98,8 +102,9 @@ class BizState {
   Korvath::Model::UserConfig stored(const std::string& login);
   Korvath::Config readBackConfig();
   bool fileExists() const;
-  // Server switches: offline checks allowed, remember password, forgot authenticator.
-  void setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator);
+  void setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator) {
+    BizCoreTest::setServerFlags(config_, offline, rememberPassword, forgotAuthenticator);
+  }
   void setIntegrationKey(const std::string& key);
 
   FakeClock clock_;
