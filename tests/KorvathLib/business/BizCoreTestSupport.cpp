@@ -83,20 +83,6 @@ std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, boo
   return blob;
 }
 
-std::string makeBlob(std::uint8_t model, bool active) {
-  std::string secretHex;
-  for (int i = 0; i < 20; ++i) secretHex += "31";
-  return makeSecretBlob(model, secretHex, active);
-}
-
-Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial) {
-  Korvath::Model::AuthenticatorRecord record;
-  record.setModel(model);
-  record.setSerialNumber(serial);
-  record.setBlob(makeBlob(model, active));
-  return record;
-}
-
 std::string hotp(const std::string& secretHex, std::uint64_t counter) {
   CryptoSdk::Bytes secret;
   Commons::Hex::decode(secretHex, secret);

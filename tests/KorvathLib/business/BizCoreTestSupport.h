@@ -65,9 +65,6 @@ void fillSimConfig(Korvath::Config& config, const std::string& configPath);
 // A user record with the given factors; no authenticators.
 Korvath::Model::UserConfig makeUser(const std::string& login, bool push, bool qrcode, bool otp,
                                     const std::string& email = std::string());
-// A blob of the default account for a test secret.
-std::string makeBlob(std::uint8_t model, bool active);
-Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial);
 // A blob of the default account for a secret given in hex (model 10 mobile, 11-13 OATH token),
 // the code such a token shows at `counter`, and a record of such a blob with a device id.
 std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, bool active = true,

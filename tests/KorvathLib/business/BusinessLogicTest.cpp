@@ -59,10 +59,6 @@ AuthenticationSdk::AuthenticatorInfo inspect(const AuthenticatorRecord& record) 
   return info;
 }
 
-std::string answerFor(const AuthenticatorRecord& record, const std::string& command) {
-  return qrAnswer(record.getBlob(), command);
-}
-
 std::string otherThan(std::string code) {
   code[5] = code[5] == '9' ? '0' : static_cast<char>(code[5] + 1);
   return code;
@@ -117,23 +113,22 @@ TEST_F(BusinessLogic, UserViewOfTheDialog) {
 // All blocked unless one authenticator reads as active through the reader of its own model;
 // an unreadable blob, or a blob of another model than its record says, is not active.
 TEST_F(BusinessLogic, AuthenticatorStatesDecideWhetherAllAreBlocked) {
-  AuthenticatorRecord unreadable;
-  unreadable.setModel(10);
-  unreadable.setSerialNumber("BAD");
+  AuthenticatorRecord unreadable = authenticatorOf(10, kAliceSecretHex, 1);
   ASSERT_EQ(0, unreadable.setBlob(std::string(280, 'A')));
-  AuthenticatorRecord mislabelled = makeAuthenticator(9, true, "DEV");
+  AuthenticatorRecord mislabelled = authenticatorOf(9, kAliceSecretHex, 2);
   mislabelled.setModel(10);
+  const auto of = [](std::uint8_t model, bool active) { return authenticatorOf(model, kAliceSecretHex, 3, active); };
   const struct {
     std::vector<AuthenticatorRecord> list;
     bool allBlocked;
   } rows[] = {
       {{}, true},
-      {{unreadable, makeAuthenticator(10, false, "MOB-OFF")}, true},
+      {{unreadable, of(10, false)}, true},
       {{mislabelled}, true},
-      {{makeAuthenticator(13, false, "HW-OFF"), makeAuthenticator(9, false, "D")}, true},
-      {{makeAuthenticator(10, false, "MOB-OFF"), makeAuthenticator(12, true, "HW")}, false},
-      {{makeAuthenticator(9, true, "DEV")}, false},
-      {{makeAuthenticator(10, true, "MOB")}, false},
+      {{of(13, false), of(9, false)}, true},
+      {{of(10, false), of(12, true)}, false},
+      {{of(9, true)}, false},
+      {{of(10, true)}, false},
   };
   for (const auto& row : rows) {
     UserConfig user = makeUser("alice", true, true, true);
@@ -305,7 +300,7 @@ TEST_F(BusinessLogic, QrCommandMadeOnThisMachine) {
   EXPECT_EQ(std::vector<std::uint32_t>({1001}), parsed.deviceIds);
   EXPECT_EQ(json, parsed.transactionJson);
   UserConfig alice = stored("alice");
-  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(alice, "", json, answerFor(alice.getAuthenticators()[0], command)));
+  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(alice, "", json, qrAnswer(alice.getAuthenticators()[0].getBlob(), command)));
 
   online = 7;
   EXPECT_EQ(5107, qr_.generateCommandQRCode("tom", transactionId, json, command, online).getResultCode());
@@ -325,12 +320,12 @@ TEST_F(BusinessLogic, OfflineQrKeepsOnlyTheStatesThatCount) {
   UserConfig user = userWith("alice", "", {token, first, second});
   std::string json, command;
   ASSERT_EQ(0, qr_.offlineGenerateCommandQRCode(user, "", json, command));
-  EXPECT_EQ(1, qr_.offlineAuthenticateQRCode(user, "", json, otherThan(answerFor(second, command))));
+  EXPECT_EQ(1, qr_.offlineAuthenticateQRCode(user, "", json, otherThan(qrAnswer(second.getBlob(), command))));
   EXPECT_EQ(token, user.getAuthenticators()[0]);
   EXPECT_EQ(1, inspect(user.getAuthenticators()[1]).failedAttempts);
   EXPECT_EQ(1, inspect(user.getAuthenticators()[2]).failedAttempts);
   UserConfig fresh = userWith("alice", "", {token, first, second});
-  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(fresh, "", json, answerFor(second, command)));
+  EXPECT_EQ(0, qr_.offlineAuthenticateQRCode(fresh, "", json, qrAnswer(second.getBlob(), command)));
   EXPECT_EQ(first, fresh.getAuthenticators()[1]);
   UserConfig tokensOnly = userWith("alice", "", {token});
   EXPECT_EQ(5218, qr_.offlineAuthenticateQRCode(tokensOnly, "", json, "123456"));
@@ -410,8 +405,9 @@ TEST_F(BusinessLogic, OfflineActivationAcceptsTheAdministratorsCodeForItsUserPer
         << row.user.getUserLogin() << " " << row.hours << " " << row.challenge << " " << row.code;
 }
 
-// Offline the grant runs from now for the hours given (held within the FILETIME range) and the
-// remembered password is forgotten; online the service's expiry is kept instead.
+// Online the service's expiry is kept (the stored grant); offline the grant runs from now for
+// the hours given, held within the FILETIME range (what it stores: the services' offline
+// activation test).
 TEST_F(BusinessLogic, WhatAnActivationStores) {
   UserConfig alice = userWith("alice", "", {});
   ASSERT_EQ(0, alice.setPassword("remembered"));
@@ -420,15 +416,6 @@ TEST_F(BusinessLogic, WhatAnActivationStores) {
   ASSERT_EQ(0, forgot_.saveConfigUserForgotAuthenticatorByUserLogin("ALICE", 5, "push"));
   EXPECT_EQ(1234u, stored("alice").getFallbackExpiration());
   EXPECT_EQ("push", stored("alice").getLastAuthType());
-  for (std::int32_t hours : {5, 0}) {
-    UserConfig record = stored("alice");
-    ASSERT_EQ(0, forgot_.saveConfigUserForgotAuthenticatorByUserConfig(record, 0, hours, "qrcode", false));
-    const UserConfig saved = readBackConfig().getUsersConfig().at(0);
-    EXPECT_EQ(clock_.nowFileTime() + static_cast<std::uint64_t>(hours) * KvBusinessForgotAuthenticator::kFileTimeHour,
-              saved.getFallbackExpiration());
-    EXPECT_EQ("", saved.getPassword());
-    EXPECT_EQ("qrcode", saved.getLastAuthType());
-  }
   const std::uint64_t now = 133000000000000000ull, max = std::numeric_limits<std::uint64_t>::max();
   const std::uint64_t hour = KvBusinessForgotAuthenticator::kFileTimeHour;
   EXPECT_EQ(now + 24 * hour, KvBusinessForgotAuthenticator::fallbackExpirationAfter(now, 24));
