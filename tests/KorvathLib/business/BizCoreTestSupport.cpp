@@ -14,9 +14,7 @@
 
 namespace BizCoreTest {
 
-const char* const kAccountId = "AC1000000001";
 const std::int32_t kResourceId = 4242;
-const char* const kIntegrationKey = "sim-integration-key-0001";
 const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
 const char* const kBobSecretHex = "0102030405060708090a0b0c0d0e0f1011121314";
 

@@ -18,9 +18,9 @@
 
 namespace BizCoreTest {
 
-extern const char* const kAccountId;
+using CloudTest::kAccountId;
+using CloudTest::kIntegrationKey;
 extern const std::int32_t kResourceId;
-extern const char* const kIntegrationKey;
 // Secrets of the default fixture's tokens: alice's (RFC 4226's test secret) and bob's.
 extern const char* const kAliceSecretHex;
 extern const char* const kBobSecretHex;
@@ -110,19 +110,6 @@ class BizState {
   Korvath::KvCrypto crypto_;
   Korvath::Config config_{&crypto_};
   Korvath::Business::KvBusiness business_;
-};
-
-// A business test against the simulator of the CTest fixture.
-class BizSimTest : public CloudTest::SimTest, protected BizState {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    attach();
-  }
-  void TearDown() override {
-    detach();
-    SimTest::TearDown();
-  }
 };
 
 }  // namespace BizCoreTest
