@@ -370,14 +370,13 @@ TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
 }
 
 // The push task works on its own copy: nothing it does reaches the dialog's objects in memory.
+// (A business object still bound to the dialog's fails the simulator's push tests; the copy's
+// configuration still sealing with the dialog's crypto fails only here.)
 TEST_F(DispatchLogic, PushServiceWorksOnItsOwnCopyOfTheState) {
   serve({user("alice", true, true, true)});
   KvService copy(service_);  // as the push task receives it: pointing at the dialog's objects
   KvServicePush push(copy);
-  KvService& own = push.getService();
-  EXPECT_EQ(&own.getConfig(), own.getKvBusiness().getConfig());
-  EXPECT_EQ(&own.getKvCrypto(), own.getKvBusiness().getKvCrypto());
-  EXPECT_EQ(&own.getKvCrypto(), own.getConfig().getKvCrypto());
+  EXPECT_EQ(&push.getService().getKvCrypto(), push.getService().getConfig().getKvCrypto());
 }
 
 // ------------------------------------------------------------------------- refusals
