@@ -66,12 +66,8 @@ IFACEMETHODIMP_(ULONG) HalvaneCredential::AddRef() { return static_cast<ULONG>(+
 
 IFACEMETHODIMP_(ULONG) HalvaneCredential::Release() {
   const LONG left = --refs_;
-  if (left == 0) {
-    try {
-      delete this;
-    } catch (...) {
-    }
-  }
+  // Destructors are noexcept: nothing can escape the interface from here.
+  if (left == 0) delete this;
   return static_cast<ULONG>(left);
 }
 

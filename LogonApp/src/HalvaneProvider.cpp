@@ -64,12 +64,8 @@ IFACEMETHODIMP_(ULONG) HalvaneProvider::AddRef() { return static_cast<ULONG>(++r
 
 IFACEMETHODIMP_(ULONG) HalvaneProvider::Release() {
   const LONG left = --refs_;
-  if (left == 0) {
-    try {
-      delete this;
-    } catch (...) {
-    }
-  }
+  // Destructors are noexcept: nothing can escape the interface from here.
+  if (left == 0) delete this;
   return static_cast<ULONG>(left);
 }
 

@@ -1,13 +1,19 @@
-// KvCredProv.dll as COM and LogonUI see it: its exports, a class factory per class identifier
+// KvCredProv.dll as COM and LogonUI see it: a class factory per class identifier
 // carrying its tag into the provider, the factory's answers, the unload rule, the usage
-// scenarios it serves, serializations re-addressed to Windows' provider and the user array
-// matched by SID. The providers wrap the stand-ins for Windows' providers.
+// scenarios it serves, serializations re-addressed to Windows' provider, the user array
+// matched by SID, the provider filter and the library's log. The providers wrap the stand-ins
+// for Windows' providers.
 
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <future>
+
+#include "KvLogRead/SealedLog.h"
 #include "KvStandIn/PackedLogon.h"
 #include "ProviderTestSupport.h"
 
@@ -15,48 +21,131 @@ using namespace ProviderTest;
 
 namespace {
 
-// How many names the loaded image exports.
-DWORD exportedNames(HMODULE module) {
-  const auto* base = reinterpret_cast<const BYTE*>(module);
-  const auto* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exports.VirtualAddress)->NumberOfNames;
+// The provider filter: which providers LogonUI may show per scenario, and how a Remote Desktop
+// serialization is re-addressed to the matching wrapper. A remote serialization marks the
+// library's process state as a Remote Desktop sign-in, which the unload after each test forgets.
+
+struct FilterRow {
+  const char* provider;
+  bool in;      // what LogonUI passes
+  bool logon;   // after Filter in the logon (and unlock) scenario
+  bool credui;  // after Filter in the CredUI (and PLAP) scenario
+  bool hello;   // in the logon scenario after a remote Windows Hello credential
+};
+
+// clang-format off
+const FilterRow kRows[] = {
+  // The password wrapper stands for every wrapper but the smart card's and the picture password's
+  // (which wrapper is which: the remote serializations' test), Windows' password for every
+  // provider that is neither the library's nor always allowed.
+  {"{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}", true,  true,  false, true},   // password wrapper
+  {"{5D76DE6C-7F65-4431-89AC-2D43EBE72298}", false, false, false, false},  // PIN wrapper LogonUI hid
+  {"{B4841AC3-BB3F-4BBF-8F90-E25B45EF4CB4}", true,  true,  false, true},   // same family, not served
+  {"{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}", true,  false, true,  true},   // smart-card wrapper
+  {"{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", true,  true,  true,  true},   // picture password
+  {"{00002BA3-BCC4-4C7D-AEC7-363F164FD178}", true,  true,  true,  true},
+  {"{4834DBC7-4A06-424D-A67F-20DDEBCF00E1}", false, false, false, false},
+  {"{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}", true,  false, true,  false},  // Windows' password
+  {"{11111111-2222-3333-4444-555555555555}", true,  false, true,  false},  // anyone else
+};
+// clang-format on
+
+std::vector<bool> runFilter(ICredentialProviderFilter* f, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
+  std::vector<GUID> ids;
+  std::vector<BOOL> allow;
+  for (const FilterRow& row : kRows) {
+    ids.push_back(guidOf(row.provider));
+    allow.push_back(row.in ? TRUE : FALSE);
+  }
+  EXPECT_EQ(S_OK, f->Filter(scenario, 0, ids.data(), allow.data(), static_cast<DWORD>(ids.size())));
+  return std::vector<bool>(allow.begin(), allow.end());
 }
+
+// The library's log as the agent's "Log" value switches it: opened by the first request for a
+// class object (not while the DLL is being loaded), "Log opening" and "Closing log" around what
+// a sign-in writes, readable by SYSTEM and Administrators only, opened by the project's own log
+// key, and holding no password or serialization bytes.
+
+const wchar_t* const kLogPath = L"C:\\PelloraAgentForWindows.log";
+const wchar_t* const kPassword = L"Corr3ct-Horse battery";
+
+bool fileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The file's DACL in SDDL form.
+std::wstring daclText(const wchar_t* path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  LPWSTR text = nullptr;
+  std::wstring out;
+  if (GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr))
+    out = text;
+  LocalFree(text);
+  LocalFree(descriptor);
+  return out;
+}
+
+// Plays the person at the MFA dialog that a sign-in on this thread shows: presses its Back
+// button, which refuses the sign-in. True when a dialog came within a minute.
+std::future<bool> refuseTheDialog() {
+  return std::async(std::launch::async, [] {
+    for (int tries = 0; tries < 1200; ++tries) {
+      HWND dialog = FindWindowW(L"MFA_Dialog", nullptr);
+      if (dialog != nullptr && IsWindowVisible(dialog)) return PostMessageW(dialog, WM_COMMAND, 216 /* Back */, 0) != 0;
+      Sleep(50);
+    }
+    return false;
+  });
+}
+
+class LibraryLog : public Library {
+ protected:
+  void TearDown() override {
+    Library::TearDown();
+    setAgentValue(L"Log", nullptr);
+    DeleteFileW(kLogPath);
+  }
+};
 
 }  // namespace
 
-TEST_F(Library, EachClassIdentifierWrapsItsKindOfSignIn) {
-  EXPECT_EQ(2u, exportedNames(module)) << "DllGetClassObject and DllCanUnloadNow only";
-  const std::vector<std::uint8_t> bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"alice", L"pw");
+TEST_F(Library, EachClassIdentifierWrapsItsKindOfSignInInTheScenariosItServes) {
+  std::vector<std::uint8_t> bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"alice", L"pw");
   const std::string hex = KvStandIn::toHex(bytes.data(), bytes.size());
+  const std::pair<CREDENTIAL_PROVIDER_USAGE_SCENARIO, HRESULT> scenarios[] = {
+      {CPUS_LOGON, S_OK},       {CPUS_UNLOCK_WORKSTATION, S_OK}, {CPUS_CHANGE_PASSWORD, S_OK},
+      {CPUS_CREDUI, E_NOTIMPL}, {CPUS_PLAP, E_NOTIMPL},          {CPUS_INVALID, E_NOTIMPL}};
   for (const WrapperRow& row : kWrappers) {
-    SCOPED_TRACE(row.wrapper);
-    ICredentialProvider* provider = nullptr;
-    ASSERT_EQ(S_OK, create(guidOf(row.wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
-    ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
-    // The probe answers through the wrapper: the inner provider is the stand-in of this tag (the
-    // picture password's is served only by the class factory of credprovslegacy.dll in the
-    // system folder, which nothing registered with COM).
-    EXPECT_EQ(row.inner, ask(provider, L"clsid"));
-    EXPECT_EQ(row.kind, ask(provider, L"kind"));
-    // A serialization the filter addressed to the wrapper reaches Windows' provider (the smart
-    // card's would show the MFA dialog first).
-    if (&row != &kWrappers[7]) {
-      CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
-      cs.clsidCredentialProvider = guidOf(row.wrapper);
-      cs.ulAuthenticationPackage = 7;
-      cs.cbSerialization = static_cast<ULONG>(bytes.size());
-      cs.rgbSerialization = const_cast<byte*>(bytes.data());
-      EXPECT_EQ(S_OK, provider->SetSerialization(&cs));
-      EXPECT_EQ(std::string(row.inner) + " 7 " + std::to_string(bytes.size()) + " " + hex,
-                ask(provider, L"serialization"));
+    for (const auto& scenario : scenarios) {
+      SCOPED_TRACE(testing::Message() << row.wrapper << " scenario " << scenario.first);
+      ICredentialProvider* provider = nullptr;
+      ASSERT_EQ(S_OK, create(guidOf(row.wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
+      EXPECT_EQ(scenario.second, provider->SetUsageScenario(scenario.first, 0));
+      // Windows' provider gets the scenario; without a served one none is made. The probe
+      // answers through the wrapper: the inner provider is the stand-in of this tag (the picture
+      // password's is served only by the class factory of credprovslegacy.dll in the system
+      // folder, which nothing registered with COM).
+      const bool served = scenario.second == S_OK;
+      EXPECT_EQ(served ? std::to_string(scenario.first) : "<no probe>", ask(provider, L"scenario"));
+      EXPECT_EQ(served ? row.inner : "<no probe>", ask(provider, L"clsid"));
+      // A serialization the filter addressed to the wrapper reaches Windows' provider (the smart
+      // card's would show the MFA dialog first).
+      if (served && &row != &kWrappers[7]) {
+        const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(row.wrapper, bytes);
+        EXPECT_EQ(S_OK, provider->SetSerialization(&cs));
+        EXPECT_EQ(std::string(row.inner) + " 9 " + std::to_string(bytes.size()) + " " + hex,
+                  ask(provider, L"serialization"));
+      }
+      provider->Release();
     }
-    provider->Release();
   }
 }
 
-TEST_F(Library, FactoryAnswers) {
+// The factory's answers, and the unload rule: the library stays while any object, credential
+// or server lock is alive.
+TEST_F(Library, FactoryAnswersAndTheLibraryUnloadsOnlyWhenEveryObjectAndLockIsGone) {
   void* object = reinterpret_cast<void*>(1);
   const CLSID unknown = guidOf("{0BADF00D-1234-5678-9ABC-DEF012345678}");
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(unknown, IID_IClassFactory, &object));
@@ -64,6 +153,7 @@ TEST_F(Library, FactoryAnswers) {
   EXPECT_EQ(E_NOINTERFACE, getClassObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProvider, &object));
   IClassFactory* f = nullptr;
   ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+  EXPECT_EQ(S_FALSE, canUnloadNow());
   // Another interface gets 0x80040110 (CLASS_E_NOAGGREGATION), as COM callers of these
   // factories have always seen; so does aggregation.
   const struct {
@@ -73,30 +163,20 @@ TEST_F(Library, FactoryAnswers) {
   for (const auto& row : rows) {
     object = reinterpret_cast<void*>(1);
     EXPECT_EQ(0x80040110, static_cast<unsigned long>(f->CreateInstance(row.outer, *row.iid, &object)))
-        << text(*row.iid);
+        << guidText(*row.iid);
     EXPECT_EQ(nullptr, object);
   }
-  f->Release();
-}
-
-TEST_F(Library, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
-  IClassFactory* f = nullptr;
-  ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
-  EXPECT_EQ(S_FALSE, canUnloadNow());
-  ICredentialProvider* provider = nullptr;
   ICredentialProviderFilter* filter = nullptr;
-  ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
   ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_ICredentialProviderFilter, reinterpret_cast<void**>(&filter)));
-  ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
-  DWORD count = 0;
-  DWORD defaultIndex = 0;
-  BOOL autoLogon = FALSE;
-  ASSERT_EQ(S_OK, provider->GetCredentialCount(&count, &defaultIndex, &autoLogon));
-  ICredentialProviderCredential* credential = nullptr;
-  ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &credential));
   EXPECT_EQ(S_OK, f->LockServer(TRUE));
   f->Release();
-  provider->Release();
+  ICredentialProviderCredential* credential = nullptr;
+  {
+    Tile tile(create, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
+    ASSERT_EQ(S_OK, tile.hr);
+    credential = tile.credential;
+    credential->AddRef();
+  }
   EXPECT_EQ(S_FALSE, canUnloadNow()) << "LogonUI still holds a credential of the released provider";
   credential->Release();
   EXPECT_EQ(S_FALSE, canUnloadNow()) << "the filter is alive";
@@ -106,22 +186,6 @@ TEST_F(Library, UnloadsOnlyWhenEveryObjectAndLockIsGone) {
   EXPECT_EQ(S_OK, f->LockServer(FALSE));
   f->Release();
   EXPECT_EQ(S_OK, canUnloadNow());
-}
-
-TEST_F(Library, ServesLogonUnlockAndChangePasswordOnly) {
-  const struct {
-    CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario;
-    HRESULT expected;
-  } rows[] = {{CPUS_LOGON, S_OK},       {CPUS_UNLOCK_WORKSTATION, S_OK}, {CPUS_CHANGE_PASSWORD, S_OK},
-              {CPUS_CREDUI, E_NOTIMPL}, {CPUS_PLAP, E_NOTIMPL},          {CPUS_INVALID, E_NOTIMPL}};
-  for (const auto& row : rows) {
-    ICredentialProvider* provider = nullptr;
-    ASSERT_EQ(S_OK, create(guidOf(kWrappers[1].wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
-    EXPECT_EQ(row.expected, provider->SetUsageScenario(row.scenario, 0)) << row.scenario;
-    // Windows' provider gets the scenario; without a served one none is made.
-    EXPECT_EQ(row.expected == S_OK ? std::to_string(row.scenario) : "<no probe>", ask(provider, L"scenario"));
-    provider->Release();
-  }
 }
 
 TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
@@ -155,9 +219,109 @@ TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
       EXPECT_EQ("c000006d 00000000", ask(tile.credential, L"reported"));
     }
     // Only bob's user object was read for the credential's qualified name.
-    EXPECT_EQ(0, reads[0].qualifiedUserName);
-    EXPECT_EQ(version2 ? 1 : 0, reads[1].qualifiedUserName);
-    EXPECT_EQ(0, reads[2].qualifiedUserName);
+    const std::vector<int> qualifiedNameReads = {reads[0].qualifiedUserName, reads[1].qualifiedUserName,
+                                                 reads[2].qualifiedUserName};
+    EXPECT_EQ((std::vector<int>{0, version2 ? 1 : 0, 0}), qualifiedNameReads);
     array->Release();
+  }
+}
+
+// The providers shown per scenario, before and after a remote Windows Hello credential; a
+// remote serialization for Windows' provider or anyone else handed to the matching wrapper.
+TEST_F(Library, FilterShowsTheWrappersOnlyAtLogonAndHandsThemRemoteSerializations) {
+  ICredentialProviderFilter* f = nullptr;
+  ASSERT_EQ(S_OK, create(guidOf(kWrappers[0].wrapper), IID_ICredentialProviderFilter, reinterpret_cast<void**>(&f)));
+  const std::vector<bool> logon = runFilter(f, CPUS_LOGON);
+  const std::vector<bool> unlock = runFilter(f, CPUS_UNLOCK_WORKSTATION);
+  const std::vector<bool> credui = runFilter(f, CPUS_CREDUI);
+  const std::vector<bool> plap = runFilter(f, CPUS_PLAP);
+  EXPECT_EQ(S_OK, f->Filter(CPUS_LOGON, 0, nullptr, nullptr, 3));
+  std::vector<std::uint8_t> bytes;
+  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = remote(kWrappers[0].inner, bytes);
+  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out;
+  FillMemory(&out, sizeof out, 0xCC);
+  EXPECT_EQ(S_FALSE, f->UpdateRemoteCredential(&in, &out)) << "an empty one is not taken";
+  EXPECT_EQ(nullptr, out.rgbSerialization);
+  bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"alice", L"pw");
+  std::vector<WrapperRow> rows(std::begin(kWrappers), std::end(kWrappers));
+  rows.push_back({"{11111111-2222-3333-4444-555555555555}", "{11111111-2222-3333-4444-555555555555}"});  // anyone else
+  for (const WrapperRow& row : rows) {
+    in = remote(row.inner, bytes);
+    ASSERT_EQ(S_OK, f->UpdateRemoteCredential(&in, &out)) << row.inner;
+    EXPECT_EQ(row.wrapper, guidText(out.clsidCredentialProvider)) << row.inner;
+    EXPECT_EQ(9u, out.ulAuthenticationPackage);
+    ASSERT_NE(out.rgbSerialization, in.rgbSerialization);  // a copy LogonUI owns
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(out.rgbSerialization, out.rgbSerialization + out.cbSerialization));
+    CoTaskMemFree(out.rgbSerialization);
+  }
+  // Only a Windows Hello credential shows the smart-card wrapper at logon.
+  EXPECT_EQ(logon, runFilter(f, CPUS_LOGON));
+  bytes = KvStandIn::packCertificateLogon(13, L"", L"alice@example.com", L"1234", L"Windows Hello for Business 1");
+  in = remote(kWrappers[7].inner, bytes);
+  ASSERT_EQ(S_OK, f->UpdateRemoteCredential(&in, &out));
+  CoTaskMemFree(out.rgbSerialization);
+  const std::vector<bool> afterHello = runFilter(f, CPUS_LOGON);
+  for (std::size_t i = 0; i < std::size(kRows); ++i) {
+    SCOPED_TRACE(kRows[i].provider);
+    EXPECT_EQ(kRows[i].logon, logon[i]);
+    EXPECT_EQ(kRows[i].logon, unlock[i]);
+    EXPECT_EQ(kRows[i].credui, credui[i]);
+    EXPECT_EQ(kRows[i].credui, plap[i]);
+    EXPECT_EQ(kRows[i].hello, afterHello[i]);
+  }
+  f->Release();
+}
+
+TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) {
+  DeleteFileW(kLogPath);
+  for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"Enabled", L"disabled", L""}) {
+    setAgentValue(L"Log", value);
+    IClassFactory* f = nullptr;
+    ASSERT_EQ(S_OK, getClassObject(guidOf(kWrappers[0].wrapper), IID_IClassFactory, reinterpret_cast<void**>(&f)));
+    f->Release();
+    unload();
+    EXPECT_FALSE(fileExists(kLogPath)) << (value == nullptr ? "absent" : "set");
+    // Loaded with the log enabled, the library opens it at the first request, not before.
+    setAgentValue(L"Log", L"enabled");
+    load();
+    EXPECT_FALSE(fileExists(kLogPath)) << "opened while the library was being loaded";
+  }
+  KvLogonUi::LogonUi logonUi(nullptr, create);
+  KvLogonUi::SignIn request;
+  request.tile = guidOf(kWrappers[0].wrapper);
+  request.user = L"alice";
+  request.password = kPassword;
+  // The agent is not installed here: the dialog says so, and the person goes Back.
+  std::future<bool> refused = refuseTheDialog();
+  const KvLogonUi::Outcome outcome = logonUi.signIn(request);
+  EXPECT_TRUE(refused.get());
+  ASSERT_EQ(1u, outcome.submissions.size());
+  EXPECT_EQ(E_ACCESSDENIED, outcome.submissions[0].hr);
+  const std::string produced = outcome.submissions[0].innerProduced;
+  ASSERT_GT(produced.size(), 64u);
+  unload();
+
+  // SYSTEM and Administrators only (Wine keeps file permissions as the owner's Unix mode, so
+  // there the owner stands for Administrators): nobody else, not Everyone, not Users.
+  const std::wstring dacl = daclText(kLogPath);
+  EXPECT_NE(std::wstring::npos, dacl.find(L";;;SY)"));
+  for (const wchar_t* other : {L";;;WD)", L";;;BU)", L";;;AU)", L";;;IU)"}) {
+    EXPECT_EQ(std::wstring::npos, dacl.find(other)) << std::string(dacl.begin(), dacl.end());
+  }
+
+  // Opened with this machine's log key as the project's tools open it.
+  std::vector<KvLogRead::Record> records;
+  std::string error;
+  ASSERT_TRUE(KvLogRead::readSealedLog("C:/PelloraAgentForWindows.log", records, error)) << error;
+  ASSERT_GE(records.size(), 3u);
+  EXPECT_EQ("Log opening", records.front().message);
+  EXPECT_EQ("Closing log", records.back().message);
+  const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
+  for (const KvLogRead::Record& record : records) {
+    const std::string& message = record.message;
+    EXPECT_TRUE(record.opened);
+    EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
+    EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
+    EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;
   }
 }

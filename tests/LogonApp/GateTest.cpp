@@ -1,7 +1,7 @@
-// The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes (and
-// which user the dialog is asked about), when the user is refused or the dialog fails (and what
-// that does to the user tile and the session), a second submission too soon, the Windows Hello
-// shortcut, and the process's geolocation task.
+// The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes, when
+// the user is refused or the dialog fails (which user the dialog is asked about, and what a
+// refusal does to the user tile and the session), a second submission too soon, the Windows
+// Hello shortcut, and the process's geolocation task.
 
 #include <windows.h>
 #include <objbase.h>
@@ -12,8 +12,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 
 #include "ClassFactory.h"
+#include "DialogRunner.h"
 #include "FakeIdentity.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -22,16 +24,28 @@
 #include "ModuleState.h"
 #include "ProviderEnvironment.h"
 #include "ProviderTestSupport.h"
-#include "ScriptedDialogRunner.h"
 
 using namespace ProviderTest;
-using ScriptedDialog::Verdict;
 
 namespace {
 
+// This executable links its own runMfaDialog in place of the real dialog: every call gives the
+// scripted verdict and records what it was given.
+enum class Verdict { Approve, Refuse, Throw };
+struct Dialog {
+  std::vector<std::string> names;
+  bool rdp = false;
+};
+Verdict g_verdict = Verdict::Refuse;
+std::vector<Dialog> g_dialogs;  // since the last script()
+
+// Every following dialog gives `verdict`; forgets the dialogs so far.
+void script(Verdict verdict) {
+  g_verdict = verdict;
+  g_dialogs.clear();
+}
+
 const wchar_t* const kPassword = L"Tr0ub4dor&3 \"secret\"";
-const char* const kPasswordWrapper = "{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}";
-const char* const kSmartCardWrapper = "{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}";
 const wchar_t* const kUserTileKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\LogonUI\\UserTile";
 const wchar_t* const kSessionDataKey =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\LogonUI\\SessionData\\1";
@@ -87,7 +101,7 @@ class FreeSpy : public IMallocSpy {
 
 bool g_localSystem = false;
 
-int dialogs() { return static_cast<int>(ScriptedDialog::dialogs().size()); }
+int dialogs() { return static_cast<int>(g_dialogs.size()); }
 
 // The library's classes made in this process.
 const KvLogonUi::ObjectFactory createObject = classesOf(Korvath::Provider::getClassObject);
@@ -136,36 +150,25 @@ class Gate : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Gate, PassedSignInReleasesTheSerializationOfTheUserTheDialogWasAskedAbout) {
-  ScriptedDialog::script(Verdict::Approve);
-  KvLogonUi::SignIn request;
-  request.tile = guidOf(kPasswordWrapper);
-  request.user = L"alice";
-  request.password = kPassword;
-  // A Remote Desktop client sent mallory's credentials; alice is typed into the tile.
-  request.hasRemote = true;
-  request.remote.provider = guidOf(kWrappers[0].inner);
-  request.remote.bytes = KvStandIn::packInteractiveLogon(2, L"VM", L"mallory", L"other");
-  const KvLogonUi::Outcome outcome = KvLogonUi::LogonUi(nullptr, createObject).signIn(request);
-  ASSERT_EQ(1u, outcome.submissions.size());
-  const KvLogonUi::Submission& s = outcome.submissions[0];
-  EXPECT_EQ(S_OK, s.hr);
-  EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, s.response);
-  ASSERT_FALSE(s.bytes.empty());
-  EXPECT_EQ(KvStandIn::fromHex(s.innerProduced), s.bytes);
-  EXPECT_EQ(KvStandIn::negotiatePackage(), s.package);
-  EXPECT_EQ(kWrappers[0].inner, text(s.provider));
-  ASSERT_EQ(1, dialogs());
-  EXPECT_EQ(std::vector<std::string>{"alice"}, ScriptedDialog::dialogs()[0].names);
-  EXPECT_TRUE(ScriptedDialog::dialogs()[0].rdp);
+bool Korvath::Provider::runMfaDialog(const MfaDialogRequest& request) {
+  g_dialogs.push_back({*request.userNames, *request.isRdpSession});
+  if (g_verdict == Verdict::Throw) throw std::runtime_error("the dialog failed");
+  return g_verdict == Verdict::Approve;
 }
 
-TEST_F(Gate, SecondSubmissionWithin200msIsAbortedWithoutADialog) {
-  ScriptedDialog::script(Verdict::Approve);
-  Tile tile(createObject, guidOf(kPasswordWrapper), CPUS_LOGON);
+// A passed sign-in releases what Windows' credential produced, untouched; a second submission
+// within 200 ms is aborted without a dialog.
+TEST_F(Gate, PassedSignInReleasesTheSerializationAndASecondWithin200msIsAbortedWithoutADialog) {
+  script(Verdict::Approve);
+  Tile tile(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
   ASSERT_EQ(S_OK, tile.hr);
   tile.type(L"alice", kPassword);
-  EXPECT_EQ(S_OK, tile.submit().hr);
+  const KvLogonUi::Submission first = tile.submit();
+  EXPECT_EQ(S_OK, first.hr);
+  EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, first.response);
+  EXPECT_EQ(KvStandIn::fromHex(first.innerProduced), first.bytes);
+  EXPECT_EQ(KvStandIn::negotiatePackage(), first.package);
+  EXPECT_EQ(kWrappers[0].inner, guidText(first.provider));
   clock_.ms += 100;
   const KvLogonUi::Submission second = tile.submit();  // fails if an out-parameter was left unset
   EXPECT_EQ(E_ABORT, second.hr);
@@ -186,15 +189,15 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
     bool tileWritten;
     int disconnects;
   } rows[] = {
-      {kPasswordWrapper, Verdict::Refuse, false, false, 0},     // password at the console: only refused
-      {kPasswordWrapper, Verdict::Throw, false, false, 0},      // the dialog failed
-      {kPasswordWrapper, Verdict::Refuse, true, false, 1},      // password over Remote Desktop
-      {kWrappers[2].wrapper, Verdict::Refuse, false, true, 1},  // fingerprint at the console
-      {kWrappers[3].wrapper, Verdict::Refuse, false, true, 1},  // face
+      {kWrappers[0].wrapper, Verdict::Refuse, false, false, 0},  // password at the console: only refused
+      {kWrappers[0].wrapper, Verdict::Throw, false, false, 0},   // the dialog failed
+      {kWrappers[0].wrapper, Verdict::Refuse, true, false, 1},   // password over Remote Desktop
+      {kWrappers[2].wrapper, Verdict::Refuse, false, true, 1},   // fingerprint at the console
+      {kWrappers[3].wrapper, Verdict::Refuse, false, true, 1},   // face
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.tile << (row.verdict == Verdict::Throw ? " threw" : " refused"));
-    ScriptedDialog::script(row.verdict);
+    script(row.verdict);
     spy_.zeroedOfSize.clear();
     seam_.calls.clear();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUserTileKey);
@@ -208,7 +211,10 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
     EXPECT_EQ(E_ACCESSDENIED, s.hr);
     EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, s.response);
     EXPECT_TRUE(s.bytes.empty());
-    EXPECT_EQ(1, dialogs());
+    ASSERT_EQ(1, dialogs());
+    // Asked about the user typed into the tile, knowing whether it is a Remote Desktop session.
+    EXPECT_EQ(std::vector<std::string>{"alice"}, g_dialogs[0].names);
+    EXPECT_EQ(row.remote, g_dialogs[0].rdp);
     // The inner credential's buffer was wiped before it was freed; no freed block held the
     // password.
     const std::size_t produced = KvStandIn::fromHex(s.innerProduced).size();
@@ -234,35 +240,32 @@ TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
     Verdict verdict;
     int dialogs;
   } steps[] = {
-      {kPasswordWrapper, L"carol", Verdict::Approve, 1},  // no Windows Hello user has passed yet
-      {kSmartCardWrapper, L"alice", Verdict::Approve, 1},
-      {kSmartCardWrapper, L"alice", Verdict::Approve, 0},  // alice again
-      {kSmartCardWrapper, L"bob", Verdict::Approve, 1},    // another user
-      {kSmartCardWrapper, L"bob", Verdict::Approve, 0},
-      {kPasswordWrapper, L"bob", Verdict::Approve, 1},  // a password sign-in in between
-      {kSmartCardWrapper, L"bob", Verdict::Approve, 1},
+      {kWrappers[0].wrapper, L"carol", Verdict::Approve, 1},  // no Windows Hello user has passed yet
+      {kWrappers[7].wrapper, L"alice", Verdict::Approve, 1},
+      {kWrappers[7].wrapper, L"alice", Verdict::Approve, 0},  // alice again
+      {kWrappers[7].wrapper, L"bob", Verdict::Approve, 1},    // another user
+      {kWrappers[7].wrapper, L"bob", Verdict::Approve, 0},
+      {kWrappers[0].wrapper, L"bob", Verdict::Approve, 1},  // a password sign-in in between
+      {kWrappers[7].wrapper, L"bob", Verdict::Approve, 1},
       // The dialog runs before Windows' provider gets the serialization, on a credential
       // without a Windows one inside; refused, the submission asks again.
-      {kSmartCardWrapper, nullptr, Verdict::Refuse, 2},
-      {kSmartCardWrapper, nullptr, Verdict::Approve, 1},
+      {kWrappers[7].wrapper, nullptr, Verdict::Refuse, 2},
+      {kWrappers[7].wrapper, nullptr, Verdict::Approve, 1},
   };
   for (const auto& step : steps) {
-    ScriptedDialog::script(step.verdict);
+    script(step.verdict);
     // The tiles are taken directly: at the console the filter hides the smart-card wrapper.
     Tile tile(createObject, guidOf(step.tile), CPUS_LOGON, [&](ICredentialProvider* p) {
       if (step.user != nullptr) return;
-      CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = {};
-      cs.clsidCredentialProvider = guidOf(kSmartCardWrapper);
-      cs.cbSerialization = static_cast<ULONG>(hello.size());
-      cs.rgbSerialization = hello.data();
+      const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[7].wrapper, hello);
       EXPECT_EQ(S_OK, p->SetSerialization(&cs));
       ASSERT_EQ(1, dialogs());
-      EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, ScriptedDialog::dialogs()[0].names);
+      EXPECT_EQ(std::vector<std::string>{"alice@example.com"}, g_dialogs[0].names);
     });
     ASSERT_EQ(S_OK, tile.hr);
     if (step.user != nullptr) tile.type(step.user, kPassword);
     EXPECT_EQ(step.verdict == Verdict::Approve ? S_OK : E_ACCESSDENIED, tile.submit().hr);
-    EXPECT_EQ(step.dialogs, dialogs()) << text(guidOf(step.tile));
+    EXPECT_EQ(step.dialogs, dialogs()) << step.tile;
     clock_.ms += 1000;
   }
 }
@@ -274,7 +277,6 @@ TEST_F(Gate, GeolocationRunsFromTheFirstProviderToTheLastAsLocalSystemAtTheConso
     std::uint32_t remote;
     bool runs;
   } rows[] = {{false, L"enabled", 0, false},
-              {true, L"disabled", 0, false},
               {true, L"Enabled", 0, false},
               {true, L"enabled", 1, false},
               {true, L"enabled", 0, true}};  // last: the task never starts twice
@@ -285,8 +287,8 @@ TEST_F(Gate, GeolocationRunsFromTheFirstProviderToTheLastAsLocalSystemAtTheConso
     Korvath::Utils::setRemoteLogonFlag(row.remote);
     ICredentialProvider* providers[2] = {};
     for (ICredentialProvider*& provider : providers) {
-      ASSERT_EQ(S_OK,
-                createObject(guidOf(kPasswordWrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&provider)));
+      ASSERT_EQ(S_OK, createObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProvider,
+                                   reinterpret_cast<void**>(&provider)));
       EXPECT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
     }
     EXPECT_EQ(row.runs, geolocator_.isRunning());

@@ -9,7 +9,9 @@
 //   "dns" -> DNS domain                    "cache S-1-..." -> identity-cache user name
 // "sessions" answers `sessions`; "disconnect" answers nothing. No answer means "not found".
 
+#include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,10 +60,8 @@ class FakeIdentity : public Korvath::Authentication::IdentitySeam {
     return ask(L"netuser " + userName);
   }
   Korvath::Authentication::DirectoryNames queryDirectoryBySid(const std::wstring& sidText) override {
-    const std::wstring answer = ask(L"ldap " + sidText);
-    if (answer.empty()) return {};
-    const std::vector<std::wstring> f = fields(answer);
-    return {S_OK, f[0], f[1]};
+    const std::vector<std::wstring> f = fields(ask(L"ldap " + sidText));
+    return {f[0].empty() && f[1].empty() ? E_FAIL : S_OK, f[0], f[1]};
   }
   Korvath::Authentication::LsaLogonNames lsaLogon(ULONG, const std::uint8_t*, ULONG, ULONG logonType,
                                                   bool askUpn) override {
@@ -73,15 +73,12 @@ class FakeIdentity : public Korvath::Authentication::IdentitySeam {
   void disconnectCurrentSession() override { calls.push_back(L"disconnect"); }
 
  private:
+  // The '|'-separated fields of an answer, at least three.
   static std::vector<std::wstring> fields(const std::wstring& answer) {
-    std::vector<std::wstring> out(1);
-    for (wchar_t c : answer) {
-      if (c == L'|')
-        out.emplace_back();
-      else
-        out.back() += c;
-    }
-    out.resize(out.size() < 3 ? 3 : out.size());
+    std::vector<std::wstring> out;
+    std::wistringstream in(answer);
+    for (std::wstring field; std::getline(in, field, L'|');) out.push_back(field);
+    out.resize(std::max<std::size_t>(out.size(), 3));
     return out;
   }
 };

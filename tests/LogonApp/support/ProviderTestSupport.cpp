@@ -8,14 +8,14 @@
 namespace ProviderTest {
 
 const WrapperRow kWrappers[8] = {
-    {"{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}", "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}", "password"},
-    {"{5D76DE6C-7F65-4431-89AC-2D43EBE72298}", "{D6886603-9D2F-4EB2-B667-1971041FA96B}", "PIN"},
-    {"{B88420D8-BAB2-4451-A2D3-A2F99AF9854A}", "{BEC09223-B018-416D-A0AC-523971B639F5}", "fingerprint"},
-    {"{22AD5268-00F7-427E-A4F7-87C7CF161BA7}", "{8AF662BF-65A0-4D0A-A540-A338A999D36F}", "face"},
-    {"{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "picture password"},
-    {"{3AAAD06D-817D-4028-B640-06E07C903BD0}", "{F8A0B131-5F68-486C-8040-7E8FC3C85BB6}", "Microsoft account"},
-    {"{061299FA-2FD9-46D6-B300-B2E15A388636}", "{F8A1793B-7873-4046-B2A7-1F318747F427}", "FIDO security key"},
-    {"{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}", "{8FD7E19C-3BF7-489B-A72C-846AB3678C96}", "smart card"},
+    {"{BCB72349-6C97-4E3F-94B5-6EA045F85CA5}", "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"},  // password
+    {"{5D76DE6C-7F65-4431-89AC-2D43EBE72298}", "{D6886603-9D2F-4EB2-B667-1971041FA96B}"},  // PIN
+    {"{B88420D8-BAB2-4451-A2D3-A2F99AF9854A}", "{BEC09223-B018-416D-A0AC-523971B639F5}"},  // fingerprint
+    {"{22AD5268-00F7-427E-A4F7-87C7CF161BA7}", "{8AF662BF-65A0-4D0A-A540-A338A999D36F}"},  // face
+    {"{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}", "{2135F72A-90B5-4ED3-A7F1-8BB705AC276A}"},  // picture password
+    {"{3AAAD06D-817D-4028-B640-06E07C903BD0}", "{F8A0B131-5F68-486C-8040-7E8FC3C85BB6}"},  // Microsoft account
+    {"{061299FA-2FD9-46D6-B300-B2E15A388636}", "{F8A1793B-7873-4046-B2A7-1F318747F427}"},  // FIDO security key
+    {"{2BFD34AC-10D7-4C70-94F5-3F7EA9025B0E}", "{8FD7E19C-3BF7-489B-A72C-846AB3678C96}"},  // smart card
 };
 
 GUID guidOf(const char* value) {
@@ -24,8 +24,7 @@ GUID guidOf(const char* value) {
   return out;
 }
 
-std::string text(REFGUID guid) { return KvLogonUi::guidText(guid); }
-
+// The folder of the test executables, the DLLs and the tools.
 std::wstring binDirectory() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -44,10 +43,7 @@ std::string ask(IUnknown* object, const wchar_t* question) {
     return "<no probe>";
   LPWSTR answer = nullptr;
   std::string out = "<no answer>";
-  if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) {
-    std::wstring w = answer;
-    out.assign(w.begin(), w.end());
-  }
+  if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) out.assign(answer, answer + wcslen(answer));
   CoTaskMemFree(answer);
   probe->Release();
   return out;
@@ -70,6 +66,15 @@ void setAgentValue(const wchar_t* name, const wchar_t* value) {
   }
   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value,
                                            static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
+}
+
+CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes) {
+  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = {};
+  in.clsidCredentialProvider = guidOf(provider);
+  in.ulAuthenticationPackage = 9;
+  in.cbSerialization = static_cast<ULONG>(bytes.size());
+  in.rgbSerialization = bytes.data();
+  return in;
 }
 
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
@@ -170,7 +175,6 @@ KvLogonUi::Submission Tile::submit() {
     SecureZeroMemory(cs.rgbSerialization, cs.cbSerialization);
     CoTaskMemFree(cs.rgbSerialization);
   }
-  if (statusText != nullptr) s.statusText = statusText;
   CoTaskMemFree(statusText);
   s.innerProduced = ask(credential, L"produced");
   return s;

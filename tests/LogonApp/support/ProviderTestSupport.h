@@ -19,9 +19,6 @@
 
 namespace ProviderTest {
 
-// The folder of the test executables, the DLLs and the tools.
-std::wstring binDirectory();
-
 // Registers the stand-ins under Windows' provider identifiers, puts the picture-password
 // stand-in into the system folder as credprovslegacy.dll, and registers bin\KvCredProv.dll
 // as the installer does (installcfg's code). Idempotent.
@@ -36,14 +33,17 @@ HRESULT tell(IUnknown* object, const wchar_t* key, const wchar_t* value);
 struct WrapperRow {
   const char* wrapper;
   const char* inner;
-  const char* kind;  // as the stand-in names itself
 };
 extern const WrapperRow kWrappers[8];
 GUID guidOf(const char* text);
-std::string text(REFGUID guid);
+using KvLogonUi::guidText;
 
 // Sets a value under HKLM\SOFTWARE\Halvane\Pellora Agent; null deletes it.
 void setAgentValue(const wchar_t* name, const wchar_t* value);
+
+// A serialization for `provider` (package 9) as a Remote Desktop client sends it, and the
+// filter hands on.
+CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes);
 
 // UTF-16 bytes of `text`, to look for a password in a buffer.
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& text);

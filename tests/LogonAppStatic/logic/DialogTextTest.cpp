@@ -41,14 +41,9 @@ TEST(ErrorText, SentenceByResultCodeAndPanelKind) {
 }
 
 TEST(ErrorText, LabelsComposeMessageSentenceErrorCodeAndRequestId) {
-  struct Row {
-    std::uint16_t code;
-    std::int32_t cloudCode;
-    std::string requestId;
-    int messageId;
-    std::u16string message;
-    std::u16string requestIdLabel;
-  } rows[] = {
+  // clang-format off
+  struct Row { std::uint16_t code; std::int32_t cloudCode; std::string requestId; int messageId;
+               std::u16string message, requestIdLabel; } rows[] = {
       // A denied push with cloud code 0: only the sentence and the request identifier.
       {5119, 0, "req-1", 0, u"<415>\n", u"<460>req-1"},
       {5116, 0, "", 0, u"<424> [5116]\n", u""},
@@ -60,6 +55,7 @@ TEST(ErrorText, LabelsComposeMessageSentenceErrorCodeAndRequestId) {
       // A result code of 0 adds no sentence.
       {0, 0, "", 405, u"<405>\n", u""},
   };
+  // clang-format on
   for (const Row& row : rows) {
     ErrorText text = ErrorText::fromResult(ErrorKind::QrCode, KvResult(row.code, row.cloudCode, row.requestId));
     if (row.messageId != 0) text.setMessageTextId(row.messageId);
@@ -70,19 +66,16 @@ TEST(ErrorText, LabelsComposeMessageSentenceErrorCodeAndRequestId) {
 }
 
 TEST(OptionButtons, OnePerEnabledOptionSideBySideAtEveryScale) {
-  struct Row {
-    double s;
-    bool push, qr, otp, forgot;
-    std::vector<std::uint32_t> ids;
-    std::vector<int> xs;
-    int y, w, h, labelHeight, labelFont;
-  } rows[] = {
+  // clang-format off
+  struct Row { double s; bool push, qr, otp, forgot; std::vector<std::uint32_t> ids; std::vector<int> xs;
+               int y, w, h, labelHeight, labelFont; } rows[] = {
       {1.0, false, false, true, false, {212}, {425}, 400, 81, 58, 32, 15},
       {1.0, true, true, true, true, {210, 211, 212, 213}, {425, 515, 605, 695}, 400, 81, 58, 32, 15},
       // x + w + 0.12·w in double precision, then truncated: 637 + 121 + 14.52.
       {1.5, true, false, true, false, {210, 212}, {637, 772}, 600, 121, 87, 48, 23},
       {1.25, false, true, false, true, {211, 213}, {531, 644}, 500, 101, 72, 40, 19},
   };
+  // clang-format on
   for (const Row& row : rows) {
     const std::vector<OptionButton> buttons = optionButtons(row.s, row.push, row.qr, row.otp, row.forgot);
     ASSERT_EQ(row.ids.size(), buttons.size()) << row.s;

@@ -61,14 +61,11 @@ std::string randomText(Kind kind, std::size_t length, std::mt19937& random) {
   std::string text;
   for (std::size_t i = 0; i < length; ++i) {
     const unsigned r = random();
-    if (kind == Kind::Utf8)
-      text += kUtf8[r % 6];
-    else if (kind == Kind::Digits)
-      text += static_cast<char>('0' + r % 10);
-    else if (kind == Kind::Alphanumeric)
-      text += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:"[r % 45];
-    else
-      text += static_cast<char>(kind == Kind::Ascii ? 32 + r % 95 : r & 0xFF);
+    text += kind == Kind::Utf8     ? std::string(kUtf8[r % 6])
+            : kind == Kind::Digits ? std::string(1, static_cast<char>('0' + r % 10))
+            : kind == Kind::Alphanumeric
+                ? std::string(1, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ $%*+-./:"[r % 45])
+                : std::string(1, static_cast<char>(kind == Kind::Ascii ? 32 + r % 95 : r & 0xFF));
   }
   return text;
 }

@@ -13,13 +13,11 @@ namespace KvSvgTest {
 
 using Korvath::View::Svg::Bitmap;
 
-// One of our images: its file under resources/images, resource id, and the size in design
-// pixels at which the dialog draws it.
+// One of our images: its name under resources/images, and the size in design pixels at which
+// the dialog draws it.
 struct Image {
-  const char* file;
-  int resourceId;
-  std::uint32_t width;
-  std::uint32_t height;
+  const char* name;
+  std::uint32_t width, height;
   const std::string* text;
 };
 
@@ -28,14 +26,21 @@ const std::vector<Image>& dialogImages();
 // The source of the application icon.
 const std::string& appIconSvg();
 
+// Small documents that each exercise one feature of the renderer, and the size to draw them at.
+struct Feature {
+  const char* name;
+  std::string document;
+  std::uint32_t width, height;
+};
+const std::vector<Feature>& features();
+
 Bitmap render(const std::string& svg, std::uint32_t width, std::uint32_t height);
 
 // Per-channel differences over the pixels that either bitmap covers (alpha above 0), so that
 // empty space does not water the figures down.
 struct Difference {
   double mean = 0;
-  int p99 = 0;
-  int max = 0;
+  int p99 = 0, max = 0;
   std::size_t pixels = 0;
 };
 Difference compare(const Bitmap& a, const Bitmap& b);

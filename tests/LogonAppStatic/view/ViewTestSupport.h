@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace Korvath {
 namespace Test {
@@ -19,6 +20,12 @@ inline HMODULE productModule() {
 }
 
 constexpr std::uint32_t kBackground = 0xF0F0F0;
+
+// 1 on the build's display, 1.5 on the 2880x1620 screen (KV_EXPECT_SCALE).
+inline double expectedScale() {
+  const char* value = std::getenv("KV_EXPECT_SCALE");
+  return value != nullptr ? std::strtod(value, nullptr) : 1.0;
+}
 
 }  // namespace Test
 }  // namespace Korvath

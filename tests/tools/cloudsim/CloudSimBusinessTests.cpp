@@ -1,6 +1,6 @@
 // The simulator's business state: the default fixture's users and what a reset restores, and
-// the fixture's refusals. What the configuration and policy routes hand out is read by the
-// business simulator tests through the agent's own client.
+// what the fixture reads and refuses. What the configuration and policy routes hand out is read
+// by the business simulator tests through the agent's own client.
 
 #include <CloudSim/Server.h>
 
@@ -40,35 +40,49 @@ TEST(CloudSimBusinessState, ResetRestoresTheFixtureUsers) {
   EXPECT_EQ(5u, state.users(*account).size());
 }
 
-TEST(CloudSimBusinessState, FixtureRefusesBadUsersAndSettings) {
+TEST(CloudSimBusinessState, FixtureRefusesBadAccountsUsersAndSettings) {
   const std::string head = R"({"accounts":[{"accountId":"A","resourceId":"1","integrationKey":"abc",)";
   const std::string bad[] = {
-      R"("users":{}})",
-      R"("users":[{"email":"x"}]})",
-      R"("users":[{"login":")" + std::string(101, 'a') + R"("}]})",
-      R"("users":[{"login":"a"},{"login":"A"}]})",
-      R"("users":[{"login":"a","authTypes":{"otp":1}}]})",
-      R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"zz"}]}]})",
-      R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"0011"}]}]})",
-      R"("users":[{"login":"a","authenticators":[{"model":8,"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]})",
-      R"("users":[{"login":"a","authenticators":[{"secret":"00112233445566778899aabbccddeeff"}]}]})",
-      R"("settings":{"pushTimeout":5}})",
-      R"("settings":[]})",
-      R"("accountAlias":"ab"})",
+      R"([])",
+      R"({"accounts":{}})",
+      R"({"accounts":[{"resourceId":"1","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"4294967296","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"-1","integrationKey":"abc"}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"1","integrationKey":"ab"}]})",
+      head + R"("users":[]},{"accountId":"A","resourceId":"01","integrationKey":"xyz"}]})",
+      head + R"("users":{}}]})",
+      head + R"("users":[{"email":"x"}]}]})",
+      head + R"("users":[{"login":")" + std::string(101, 'a') + R"("}]}]})",
+      head + R"("users":[{"login":"a"},{"login":"A"}]}]})",
+      head + R"("users":[{"login":"a","authTypes":{"otp":1}}]}]})",
+      head + R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"zz"}]}]}]})",
+      head + R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"0011"}]}]}]})",
+      head +
+          R"("users":[{"login":"a","authenticators":[{"model":8,"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]}]})",
+      head + R"("users":[{"login":"a","authenticators":[{"secret":"00112233445566778899aabbccddeeff"}]}]}]})",
+      head + R"("settings":{"pushTimeout":5}}]})",
+      head + R"("settings":[]}]})",
+      head + R"("accountAlias":"ab"}]})",
   };
-  for (const std::string& tail : bad) {
+  for (const std::string& json : bad) {
     CloudSim::Fixture fixture;
     std::string error;
-    EXPECT_FALSE(CloudSim::parseFixture(head + tail + "]}", fixture, error)) << tail;
-    EXPECT_FALSE(error.empty()) << tail;
+    EXPECT_FALSE(CloudSim::parseFixture(json, fixture, error)) << json;
+    EXPECT_FALSE(error.empty()) << json;
   }
+  // Resource ids are normalised; keys the simulator does not know are left alone.
   CloudSim::Fixture fixture;
   std::string error;
   ASSERT_TRUE(CloudSim::parseFixture(
-      head +
-          R"("users":[{"login":"a","authenticators":[{"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]}]})",
+      R"({"accounts":[{"accountId":"A","resourceId":"007","integrationKey":"abc","users":[{"login":"a",
+                         "authenticators":[{"serialNumber":"S","secret":"00112233445566778899aabbccddeeff"}]}]},
+                      {"accountId":"A","resourceId":4294967295,"integrationKey":"abcd"}],"later":{}})",
       fixture, error))
       << error;
+  ASSERT_EQ(2u, fixture.accounts.size());
+  EXPECT_EQ("7", fixture.accounts[0].resourceId);
+  EXPECT_EQ("4294967295", fixture.accounts[1].resourceId);
+  EXPECT_EQ("abcd", fixture.accounts[1].integrationKey);
   ASSERT_EQ(1u, fixture.accounts[0].users.size());
   EXPECT_EQ(16u, fixture.accounts[0].users[0].authenticators[0].secret.size());
   EXPECT_EQ(10, fixture.accounts[0].users[0].authenticators[0].model);

@@ -17,41 +17,14 @@ std::string caFile() { return std::string(KV_CLOUDSIM_TEST_CA_DIR) + "/ca.pem"; 
 std::string certFile() { return std::string(KV_CLOUDSIM_TEST_CA_DIR) + "/server.pem"; }
 std::string keyFile() { return std::string(KV_CLOUDSIM_TEST_CA_DIR) + "/server.key"; }
 
-std::string buildRequest(const std::string& method, const std::string& path, const std::string& body,
-                         const std::vector<std::pair<std::string, std::string>>& headers) {
+std::string buildRequest(const std::string& method, const std::string& path, const std::string& body) {
   std::string out = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n";
-  for (const auto& h : headers) out += h.first + ": " + h.second + "\r\n";
   if (!body.empty() || method == "POST") out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   out += "\r\n" + body;
   return out;
 }
 
-bool sendAndHangUp(std::uint16_t port, const std::string& request) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool sent = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    SSL_CTX_load_verify_locations(ctx, caFile().c_str(), nullptr);
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    SSL* ssl = SSL_new(ctx);
-    SSL_set_fd(ssl, fd);
-    SSL_set_tlsext_host_name(ssl, "localhost");
-    sent = SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) ==
-                                        static_cast<int>(request.size());
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
-  }
-  ERR_clear_error();
-  ::close(fd);
-  return sent;
-}
-
-Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion) {
+Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVersion, bool hangUp) {
   Exchange result;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return result;
@@ -90,7 +63,7 @@ Exchange exchange(std::uint16_t port, const std::string& request, int maxTlsVers
     }
     char buf[8192];
     int n;
-    while ((n = SSL_read(ssl, buf, sizeof buf)) > 0) result.raw.append(buf, static_cast<std::size_t>(n));
+    while (!hangUp && (n = SSL_read(ssl, buf, sizeof buf)) > 0) result.raw.append(buf, static_cast<std::size_t>(n));
   }
   SSL_free(ssl);
   SSL_CTX_free(ctx);

@@ -1,11 +1,9 @@
 #include "DialogUiSupport.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
-#include "Korvath/HttpsExchange.h"
 #include "Korvath/Utils/LanguageUtil.h"
 #include "Korvath/View/DialogMessages.h"
 #include "Korvath/View/DialogState.h"
@@ -19,27 +17,12 @@ namespace DialogUi {
 
 std::wstring productText(UINT id) { return Utils::LanguageUtil::GetWText(id); }
 
-double expectedScale() {
-  const char* value = std::getenv("KV_EXPECT_SCALE");
-  return value != nullptr ? std::strtod(value, nullptr) : 1.0;
-}
-
 std::vector<HWND> statics(HWND parent, int id) {
-  struct Search {
-    int id;
-    std::vector<HWND> found;
-  } search{id, {}};
-  EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t name[32] = {};
-        GetClassNameW(child, name, 32);
-        if (_wcsicmp(name, L"Static") == 0 && (s->id < 0 || GetDlgCtrlID(child) == s->id)) s->found.push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  std::vector<HWND> found;
+  for (HWND child = nullptr; (child = FindWindowExW(parent, child, L"Static", nullptr)) != nullptr;) {
+    if (id < 0 || GetDlgCtrlID(child) == id) found.push_back(child);
+  }
+  return found;
 }
 
 Attempt::Attempt(std::vector<std::string> names, bool isRdp, bool logonUiWindow)
@@ -102,11 +85,6 @@ std::wstring Attempt::shown(int id, UINT panelId) {
 
 bool Attempt::click(int id, UINT panelId) { return driver->click(item(id, panelId)); }
 
-bool Attempt::typeText(HWND control, const std::wstring& characters) {
-  for (wchar_t c : characters) driver->post(control, WM_CHAR, c, 1);
-  return driver->sync();
-}
-
 void DialogTest::SetUp() {
   AgentSimTest::SetUp();
   ASSERT_NE(productModule(), nullptr) << "KvCredProv.dll";
@@ -153,24 +131,6 @@ std::string unixPath(const std::wstring& path) {
 
 }  // namespace
 
-std::vector<std::string> DialogTest::pushPolls() {
-  std::vector<std::string> polls;
-  for (const CloudTest::Recorded& request : recorded()) {
-    const std::size_t at = request.path.find("/transactions/");
-    if (at != std::string::npos) polls.push_back(request.path.substr(at + 14));
-  }
-  return polls;
-}
-
-void DialogTest::decidePush(const std::string& transactionId, const std::string& decision) {
-  Cloud::HttpsExchange exchange;
-  ASSERT_EQ(0u, exchange.open("localhost", port_, "POST", "/_sim/push", {"Content-Type: application/json"}));
-  EXPECT_EQ(200u, exchange
-                      .sendAndReceive("{\"transactionId\":" + CloudTest::quote(transactionId) +
-                                      ",\"decision\":" + CloudTest::quote(decision) + "}")
-                      .httpStatus);
-}
-
 std::string DialogTest::decodeQr(const Image& image, const std::wstring& name) {
   // The dialog's background around the code, as far as a scanner needs a quiet zone.
   const int margin = 40;
@@ -204,9 +164,7 @@ std::string DialogTest::decodeQr(const Image& image, const std::wstring& name) {
   if (process.hThread != nullptr) CloseHandle(process.hThread);
   for (int wait = 0; wait < 600 && GetFileAttributesW(out.c_str()) == INVALID_FILE_ATTRIBUTES; ++wait) Sleep(50);
   std::ifstream file(std::filesystem::path(out), std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string decoded = text.str();
+  std::string decoded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   while (!decoded.empty() && (decoded.back() == '\n' || decoded.back() == '\r')) decoded.pop_back();
   return decoded;
 }

@@ -18,11 +18,10 @@
 
 namespace DialogUi {
 
+using Korvath::Test::expectedScale;
 using Korvath::Test::productModule;
 // A text of KvCredProv.dll in the system's language.
 std::wstring productText(UINT id);
-// 1 on the build's display, 1.5 on the 2880x1620 screen (KV_EXPECT_SCALE).
-double expectedScale();
 
 // The "Static" children of `parent` in the order they were made; with `id` >= 0 only those of
 // that id (an option button's label shares the button's id).
@@ -45,8 +44,6 @@ class Attempt {
   std::wstring shown(int id, UINT panelId = 0);
   // BM_CLICK on control `id`, then a sync.
   bool click(int id, UINT panelId = 0);
-  // WM_CHAR for each character, as the keyboard gives them once the loop translated the keys.
-  bool typeText(HWND control, const std::wstring& characters);
 
   std::atomic<bool> passed{false};
   std::atomic<bool> quitSeenAfterStart{false};
@@ -75,10 +72,6 @@ class DialogTest : public DialogSim::AgentSimTest {
   void advanceMs(std::uint64_t ms);
   // Clicks button `id` of panel `panelId` once the click timer of an earlier action has run out.
   bool press(Attempt& attempt, UINT panelId, int id);
-  // The polls of pushes the simulator answered so far (the transaction each asked about), and
-  // a decision for one push, given at the simulator as the phone gives it.
-  std::vector<std::string> pushPolls();
-  void decidePush(const std::string& transactionId, const std::string& decision);
   // The text of the QR code in `image`, read by zbarimg on the host; empty when none.
   std::string decodeQr(const Korvath::Test::Image& image, const std::wstring& name);
 

@@ -19,16 +19,10 @@
 using namespace Korvath;
 using namespace Korvath::View;
 using namespace DialogUi;
+using Korvath::Test::rectIn;
 using Korvath::Test::saveScreenshot;
 
 namespace {
-
-RECT rectIn(HWND window, HWND parent) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
 
 class DialogScreens : public DialogTest {
  protected:
@@ -112,6 +106,10 @@ TEST_F(DialogScreens, EveryScreen) {
     ASSERT_TRUE(shown.driver->waitUntil([&] { return !IsWindow(about); }));
     // Push: idle, waiting for the answer (the first poll held back), denied.
     choose(shown, kCmdPush);
+    // A command 226 that no push handed over lets nobody in.
+    shown.driver->post(shown.item(kPushPanelId), WM_COMMAND, kPushResultCommand);
+    ASSERT_TRUE(shown.driver->sync());
+    EXPECT_FALSE(shown.finished(0));
     shoot(shown, shown.dialog, L"push");
     expectLaidOut(shown);
     ASSERT_TRUE(sim_->planPush("alice", "deny", 1));
@@ -124,22 +122,22 @@ TEST_F(DialogScreens, EveryScreen) {
     expectLaidOut(shown);
     // OTP refused by the service: the sentence, the service's error code and the request ID.
     choose(shown, kCmdOtp);
-    ASSERT_TRUE(shown.typeText(shown.item(kOtpBoxId, kOtpPanelId), L"000000"));
+    ASSERT_TRUE(shown.driver->type(shown.item(kOtpBoxId, kOtpPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kOtpPanelId, kOtpEnterButtonId));
     shoot(shown, shown.dialog, L"otp-wrong");
     expectLaidOut(shown);
     // QR code: the code, then a wrong answer (a new code and the error).
     choose(shown, kCmdQrCode);
     shoot(shown, shown.dialog, L"qrcode");
-    ASSERT_TRUE(shown.typeText(shown.item(kQrCodeBoxId, kQrCodePanelId), L"000000"));
+    ASSERT_TRUE(shown.driver->type(shown.item(kQrCodeBoxId, kQrCodePanelId), L"000000"));
     ASSERT_TRUE(press(shown, kQrCodePanelId, kQrEnterButtonId));
     shoot(shown, shown.dialog, L"qrcode-wrong");
     expectLaidOut(shown);
     // Forgot token: the activation code, then a wrong verification code, and the help window.
     choose(shown, kCmdForgotToken);
     shoot(shown, shown.dialog, L"forgot-token-activation");
-    ASSERT_TRUE(shown.typeText(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"999"));
-    ASSERT_TRUE(shown.typeText(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId), L"000000"));
+    ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"999"));
+    ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
     shoot(shown, shown.dialog, L"forgot-token-activation-wrong");
     expectLaidOut(shown);

@@ -53,13 +53,7 @@ Image readBack(HWND window, bool whole) {
   if (width <= 0 || height <= 0) return image;
   HDC source = whole ? GetWindowDC(window) : GetDC(window);
   if (source == nullptr) return image;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height /* top-down */, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
   void* bits = nullptr;
   HBITMAP dib = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HDC memory = CreateCompatibleDC(source);
@@ -100,12 +94,6 @@ std::size_t Image::count(std::uint32_t rgb, RECT area) const {
   return n;
 }
 
-std::size_t Image::countOther(std::uint32_t rgb, RECT area) const {
-  const RECT r = clampArea(*this, area);
-  const std::size_t all = static_cast<std::size_t>(r.right - r.left) * static_cast<std::size_t>(r.bottom - r.top);
-  return all - count(rgb, area);
-}
-
 Image Image::crop(RECT area) const {
   area = clampArea(*this, area);
   Image part;
@@ -115,6 +103,13 @@ Image Image::crop(RECT area) const {
     for (LONG x = area.left; x < area.right; ++x) part.pixels.push_back(at(x, y));
   }
   return part;
+}
+
+RECT rectIn(HWND window, HWND parent) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
 Image captureWindow(HWND window) { return readBack(window, true); }
@@ -151,43 +146,14 @@ bool saveScreenshot(HWND window, const std::wstring& name) {
   return savePng(captureWindow(window), screenshotPath(name));
 }
 
-namespace {
-
-constexpr DWORD kGdiProbeLimit = 65536;
-
-// The GDI handles this process can still make.
-DWORD freeGdiHandles() {
+DWORD gdiObjects() {
+  if (const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return counted;
+  // The handles this process can still make, by making brushes until none is left.
+  constexpr std::size_t kGdiSlots = 65536;
   std::vector<HBRUSH> brushes;
-  brushes.reserve(20000);
-  while (brushes.size() < kGdiProbeLimit) {
-    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    if (brush == nullptr) break;
-    brushes.push_back(brush);
-  }
+  for (HBRUSH b; brushes.size() < kGdiSlots && (b = CreateSolidBrush(RGB(1, 2, 3))) != nullptr;) brushes.push_back(b);
   for (HBRUSH brush : brushes) DeleteObject(brush);
-  return static_cast<DWORD>(brushes.size());
-}
-
-BOOL CALLBACK countWindow(HWND window, LPARAM count) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process == GetCurrentProcessId()) {
-    ++*reinterpret_cast<DWORD*>(count);
-    EnumChildWindows(
-        window, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<DWORD*>(n), TRUE; }, count);
-  }
-  return TRUE;
-}
-
-}  // namespace
-
-HandleCounts handleCounts() {
-  HandleCounts counts;
-  counts.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  counts.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-  if (counts.gdi == 0) counts.gdi = kGdiProbeLimit - freeGdiHandles();
-  if (counts.user == 0) EnumWindows(countWindow, reinterpret_cast<LPARAM>(&counts.user));
-  return counts;
+  return static_cast<DWORD>(kGdiSlots - brushes.size());
 }
 
 UiThread::UiThread() {
@@ -315,13 +281,7 @@ std::wstring WindowDriver::text(HWND target) const {
 }
 
 bool WindowDriver::type(HWND target, const std::wstring& characters) {
-  for (wchar_t c : characters) {
-    const SHORT scan = VkKeyScanW(c);
-    const UINT vk = scan != -1 ? LOBYTE(scan) : 0;
-    post(target, WM_KEYDOWN, vk, 1);
-    post(target, WM_CHAR, c, 1);
-    post(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
-  }
+  for (wchar_t c : characters) post(target, WM_CHAR, c, 1);
   return sync();
 }
 

@@ -25,12 +25,14 @@ struct Image {
 
   bool empty() const { return pixels.empty(); }
   std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-  // Pixels of the rectangle (whole image by default) that are / are not `rgb`.
+  // Pixels of the rectangle (whole image by default) that are `rgb`.
   std::size_t count(std::uint32_t rgb, RECT area = RECT{0, 0, 0, 0}) const;
-  std::size_t countOther(std::uint32_t rgb, RECT area = RECT{0, 0, 0, 0}) const;
   // The part of the image inside `area`.
   Image crop(RECT area) const;
 };
+
+// Where `window` is in the client coordinates of `parent`.
+RECT rectIn(HWND window, HWND parent);
 
 // What the window shows now: its whole window rectangle (children included), or its client
 // area; read back from the window's own surface, so it works on a virtual display too.
@@ -45,15 +47,11 @@ std::wstring screenshotPath(const std::wstring& name);
 // captureWindow + savePng to screenshotPath(name).
 bool saveScreenshot(HWND window, const std::wstring& name);
 
-// GDI and USER objects of this process: GetGuiResources where it answers (Windows). Wine's
-// answers 0 for both, so there the GDI count is the GDI handle table's slots in use (65,536 less
-// the handles that can still be made, counted by making brushes until none is left, then freeing
-// them) and the USER count is the number of windows of the process. Compare counts, not values.
-struct HandleCounts {
-  DWORD gdi = 0;
-  DWORD user = 0;
-};
-HandleCounts handleCounts();
+// GDI objects of this process: GetGuiResources where it answers (Windows). Wine's answers 0, so
+// there it is the GDI handle table's slots in use (65,536 less the handles that can still be
+// made, counted by making brushes until none is left, then freeing them). Compare counts, not
+// values. (Windows a leaked thread keeps would be USER objects; the dialog's end with its thread.)
+DWORD gdiObjects();
 
 // A thread with a message loop that owns the windows a test makes. run() carries work out on
 // it and waits; an exception thrown there is thrown again in the caller.
@@ -117,7 +115,8 @@ class WindowDriver {
 
   void setText(HWND target, const std::wstring& text);
   std::wstring text(HWND target) const;
-  // Posts WM_KEYDOWN, WM_CHAR and WM_KEYUP for each character, then syncs.
+  // Posts WM_CHAR for each character (as the keyboard gives them once a loop has translated the
+  // keys), then syncs.
   bool type(HWND target, const std::wstring& characters);
   // Posts WM_KEYDOWN and WM_KEYUP of a virtual key, then syncs.
   bool key(HWND target, UINT virtualKey);
