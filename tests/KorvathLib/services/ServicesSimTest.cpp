@@ -251,6 +251,15 @@ TEST_F(QrForgotSim, OnlineActivationRefusedThenAcceptedRecordsTheServicesExpiry)
       KvServiceForgotAuthenticator::effectiveExpiry(stored, service_.getConfig().getServerConfig().getTimeDifference());
   EXPECT_GT(expiry, clock_.nowFileTime() + 8 * kHour - 120 * 10000000ull);
   EXPECT_LT(expiry, clock_.nowFileTime() + 8 * kHour + 120 * 10000000ull);
+
+  EXPECT_EQ(0, forgot.getForgotAuthenticatorScreen(baseRequest("alice"), type_, response_, &internet_));
+  EXPECT_EQ(7, type_);
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(baseRequest("alice"), type_, response_));
+  // Nine hours later here the period is over, however far the simulator's clock is from ours.
+  clock_.set(clock_.nowFileTime() + 9 * kHour);
+  EXPECT_EQ(0, forgot.getForgotAuthenticatorScreen(baseRequest("alice"), type_, response_, &internet_));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ(5111, forgot.checkForgotAuthenticator(baseRequest("alice"), type_, response_));
 }
 
 TEST_F(QrForgotSim, ScreenSynchronizesWhenDueAndOnlineAndAddsAUserNotStoredYet) {
