@@ -14,9 +14,7 @@
 
 namespace BizCoreTest {
 
-const char* const kAccountId = "AC1000000001";
 const std::int32_t kResourceId = 4242;
-const char* const kIntegrationKey = "sim-integration-key-0001";
 const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
 const char* const kBobSecretHex = "0102030405060708090a0b0c0d0e0f1011121314";
 
@@ -81,20 +79,6 @@ std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, boo
   std::string blob;
   EXPECT_EQ(0, AuthenticationSdk::Blob::create(definition, kAccountId, kIntegrationKey, blob));
   return blob;
-}
-
-std::string makeBlob(std::uint8_t model, bool active) {
-  std::string secretHex;
-  for (int i = 0; i < 20; ++i) secretHex += "31";
-  return makeSecretBlob(model, secretHex, active);
-}
-
-Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial) {
-  Korvath::Model::AuthenticatorRecord record;
-  record.setModel(model);
-  record.setSerialNumber(serial);
-  record.setBlob(makeBlob(model, active));
-  return record;
 }
 
 std::string hotp(const std::string& secretHex, std::uint64_t counter) {
@@ -173,12 +157,13 @@ Korvath::Config BizState::readBackConfig() {
 
 bool BizState::fileExists() const { return std::filesystem::exists(configPath_); }
 
-void BizState::setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator) {
-  Korvath::ServerConfig server = config_.getServerConfig();
+void setServerFlags(Korvath::Config& config, std::uint8_t offline, std::uint8_t rememberPassword,
+                    std::uint8_t forgotAuthenticator) {
+  Korvath::ServerConfig server = config.getServerConfig();
   server.setOffline(offline);
   server.setEnableRememberPassword(rememberPassword);
   server.setEnableForgotAuthenticator(forgotAuthenticator);
-  ASSERT_EQ(0, config_.setServerConfig(server));
+  ASSERT_EQ(0, config.setServerConfig(server));
 }
 
 void BizState::setIntegrationKey(const std::string& key) {

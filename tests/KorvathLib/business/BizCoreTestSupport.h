@@ -18,9 +18,9 @@
 
 namespace BizCoreTest {
 
-extern const char* const kAccountId;
+using CloudTest::kAccountId;
+using CloudTest::kIntegrationKey;
 extern const std::int32_t kResourceId;
-extern const char* const kIntegrationKey;
 // Secrets of the default fixture's tokens: alice's (RFC 4226's test secret) and bob's.
 extern const char* const kAliceSecretHex;
 extern const char* const kBobSecretHex;
@@ -65,9 +65,6 @@ void fillSimConfig(Korvath::Config& config, const std::string& configPath);
 // A user record with the given factors; no authenticators.
 Korvath::Model::UserConfig makeUser(const std::string& login, bool push, bool qrcode, bool otp,
                                     const std::string& email = std::string());
-// A blob of the default account for a test secret.
-std::string makeBlob(std::uint8_t model, bool active);
-Korvath::Model::AuthenticatorRecord makeAuthenticator(std::uint8_t model, bool active, const std::string& serial);
 // A blob of the default account for a secret given in hex (model 10 mobile, 11-13 OATH token),
 // the code such a token shows at `counter`, and a record of such a blob with a device id.
 std::string makeSecretBlob(std::uint8_t model, const std::string& secretHex, bool active = true,
@@ -84,6 +81,10 @@ Korvath::Model::UserConfig userWith(const std::string& login, const std::string&
 std::string qrAnswer(const std::string& blob, const std::string& command);
 std::string adminCode(const std::string& login, std::uint32_t hours, const std::string& challenge);
 
+// The server switches of `config`: offline checks allowed, remember password, forgot authenticator.
+void setServerFlags(Korvath::Config& config, std::uint8_t offline, std::uint8_t rememberPassword,
+                    std::uint8_t forgotAuthenticator);
+
 // Reads the configuration file at `path` into a fresh configuration; its code.
 std::uint16_t readBack(const std::string& path, Korvath::KvCrypto& crypto, Korvath::Config& out);
 
@@ -98,8 +99,9 @@ class BizState {
   Korvath::Model::UserConfig stored(const std::string& login);
   Korvath::Config readBackConfig();
   bool fileExists() const;
-  // Server switches: offline checks allowed, remember password, forgot authenticator.
-  void setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator);
+  void setServerFlags(std::uint8_t offline, std::uint8_t rememberPassword, std::uint8_t forgotAuthenticator) {
+    BizCoreTest::setServerFlags(config_, offline, rememberPassword, forgotAuthenticator);
+  }
   void setIntegrationKey(const std::string& key);
 
   FakeClock clock_;
@@ -108,19 +110,6 @@ class BizState {
   Korvath::KvCrypto crypto_;
   Korvath::Config config_{&crypto_};
   Korvath::Business::KvBusiness business_;
-};
-
-// A business test against the simulator of the CTest fixture.
-class BizSimTest : public CloudTest::SimTest, protected BizState {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    attach();
-  }
-  void TearDown() override {
-    detach();
-    SimTest::TearDown();
-  }
 };
 
 }  // namespace BizCoreTest

@@ -2,32 +2,18 @@
 
 #include <cstdio>
 
-#include "AuthenticationSdk/AuthenticatorBlob.h"
-#include "AuthenticationSdk/ChallengeData.h"
-#include "AuthenticationSdk/Hotp.h"
-#include "AuthenticationSdk/OfflineAuthentication.h"
-#include "Commons/Encoding.h"
 #include "Korvath/HttpsExchange.h"
 #include "Korvath/InstallConfig.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
 #include "Korvath/Service/KvServiceQRCode.h"
 
-using Korvath::Model::AuthenticatorRecord;
 using Korvath::Model::UserConfig;
 using namespace Korvath::Service;
 
 namespace ServicesTest {
 
 namespace {
-
-const char* const kAliceSecretHex = "3132333435363738393031323334353637383930";
-
-CryptoSdk::Bytes aliceSecret() {
-  CryptoSdk::Bytes secret;
-  Commons::Hex::decode(kAliceSecretHex, secret);
-  return secret;
-}
 
 void removeAgentFiles() {
   for (const std::string& path : {Korvath::Platform::configFilePath(), Korvath::Platform::configBackupFilePath(),
@@ -113,15 +99,6 @@ void ServiceTestBase::serve(const std::vector<UserConfig>& users) {
   setServerFlags(1, 1, 1);
 }
 
-void ServiceTestBase::setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword,
-                                     std::uint8_t enableForgotAuthenticator) {
-  Korvath::ServerConfig server = service_.getConfig().getServerConfig();
-  server.setOffline(offline);
-  server.setEnableRememberPassword(enableRememberPassword);
-  server.setEnableForgotAuthenticator(enableForgotAuthenticator);
-  ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
-}
-
 UserConfig ServiceTestBase::saved(const std::string& login) {
   Korvath::KvCrypto crypto;
   Korvath::Config back;
@@ -167,7 +144,7 @@ std::vector<CloudTest::Recorded> ServiceSimTestBase::recorded(const std::string&
 }
 
 UserConfig user(const std::string& login, bool push, bool qrcode, bool otp, const std::string& lastAuthType,
-                const std::vector<AuthenticatorRecord>& authenticators) {
+                const std::vector<Korvath::Model::AuthenticatorRecord>& authenticators) {
   UserConfig u = BizCoreTest::makeUser(login, push, qrcode, otp, login + "@corp.example");
   u.setLastAuthType(lastAuthType);
   u.setHasPolicy(true);
@@ -176,55 +153,13 @@ UserConfig user(const std::string& login, bool push, bool qrcode, bool otp, cons
   return u;
 }
 
-AuthenticatorRecord mobile(std::uint32_t deviceId, bool active) {
-  AuthenticationSdk::Blob::Definition definition;
-  definition.model = AuthenticatorRecord::kModelMobile;
-  definition.secret = aliceSecret();
-  definition.active = active;
-  std::string blob;
-  EXPECT_EQ(0,
-            AuthenticationSdk::Blob::create(definition, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey, blob));
-  AuthenticatorRecord record;
-  EXPECT_EQ(0, record.setModel(AuthenticatorRecord::kModelMobile));
-  EXPECT_EQ(0, record.setSerialNumber("MOB-" + std::to_string(deviceId)));
-  EXPECT_EQ(0, record.setBlob(blob));
-  record.setDeviceId(deviceId);
-  return record;
-}
-
 std::string enabledFactors(const Korvath::Model::AuthFactorMap& factors) {
   std::string names;
   for (const auto& [factor, on] : factors) names += on ? (names.empty() ? "" : " ") + factor : "";
   return names;
 }
 
-std::string otpCode(std::uint64_t counter) {
-  std::string code;
-  AuthenticationSdk::Hotp::generate(aliceSecret(), counter, 6, CryptoSdk::HashAlgorithm::Sha1, code);
-  return code;
-}
-
 std::string wrongCode(const std::string& right) { return right == "000000" ? "111111" : "000000"; }
-
-std::string answerFor(const std::string& blob, const std::string& command) {
-  std::string answer;
-  EXPECT_EQ(0, AuthenticationSdk::Issuer::computeQrAnswer(blob, BizCoreTest::kAccountId, BizCoreTest::kIntegrationKey,
-                                                          command, AuthenticationSdk::currentUnixTime(), answer));
-  return answer;
-}
-
-std::string adminCode(const std::string& storedLogin, std::uint32_t hours, const std::string& challenge) {
-  AuthenticationSdk::ChallengeData data;
-  data.setType(0);
-  data.setAccountId(BizCoreTest::kAccountId);
-  data.setUserLogin(storedLogin);
-  data.setTime(hours);
-  data.setChallenge(challenge);
-  std::string code;
-  EXPECT_EQ(0, AuthenticationSdk::Issuer::computeForgotTokenCode(data.toJson(), BizCoreTest::kAccountId,
-                                                                 BizCoreTest::kIntegrationKey, code));
-  return code;
-}
 
 ServiceRequestBase baseRequest(const std::string& login) {
   ServiceRequestBase request;

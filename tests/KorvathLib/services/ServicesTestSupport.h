@@ -52,8 +52,9 @@ class ServiceTestBase : public ::testing::Test {
   // The dialog's service_ (no start-up) holding `users`, saving to configPath_ (removed), with offline
   // authentication, remember-password and forgot-token mode on and lastSync now.
   void serve(const std::vector<Korvath::Model::UserConfig>& users);
-  void setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword,
-                      std::uint8_t enableForgotAuthenticator);
+  void setServerFlags(std::uint8_t offline, std::uint8_t enableRememberPassword, std::uint8_t enableForgotAuthenticator) {
+    BizCoreTest::setServerFlags(service_.getConfig(), offline, enableRememberPassword, enableForgotAuthenticator);
+  }
   // The user as configPath_ now holds it (empty login when the file or the user is missing).
   Korvath::Model::UserConfig saved(const std::string& login);
   bool configWritten() { return std::filesystem::exists(std::filesystem::u8path(configPath_)); }
@@ -89,19 +90,22 @@ Korvath::Model::UserConfig user(const std::string& login, bool push, bool qrcode
                                 const std::string& lastAuthType = std::string(),
                                 const std::vector<Korvath::Model::AuthenticatorRecord>& authenticators = {});
 // A mobile authenticator (model 10) of the default account holding the simulator's alice's
-// secret (the RFC 4226 test secret).
-Korvath::Model::AuthenticatorRecord mobile(std::uint32_t deviceId, bool active = true);
+// secret (the RFC 4226 test secret), and the HOTP code of that secret at `counter`.
+inline Korvath::Model::AuthenticatorRecord mobile(std::uint32_t deviceId, bool active = true) {
+  return BizCoreTest::authenticatorOf(10, BizCoreTest::kAliceSecretHex, deviceId, active);
+}
+inline std::string otpCode(std::uint64_t counter) { return BizCoreTest::hotp(BizCoreTest::kAliceSecretHex, counter); }
+// What the mobile authenticator holding `blob` answers to `command` now; the verification code
+// an administrator reads out for a stored login, hours and challenge.
+inline std::string answerFor(const std::string& blob, const std::string& command) {
+  return BizCoreTest::qrAnswer(blob, command);
+}
+using BizCoreTest::adminCode;
 
 // The names of the factors that are on, in the map's order, separated by blanks.
 std::string enabledFactors(const Korvath::Model::AuthFactorMap& factors);
-// The HOTP code of that secret at `counter`.
-std::string otpCode(std::uint64_t counter);
 // A six-digit code other than `right`.
 std::string wrongCode(const std::string& right);
-// What the mobile authenticator holding `blob` answers to `command` now.
-std::string answerFor(const std::string& blob, const std::string& command);
-// The verification code an administrator reads out for that user, hours and challenge.
-std::string adminCode(const std::string& storedLogin, std::uint32_t hours, const std::string& challenge);
 
 Korvath::Service::ServiceRequestBase baseRequest(const std::string& login);
 Korvath::Service::ServiceRequestAuthOTP otpRequest(const std::string& login, const std::string& code);

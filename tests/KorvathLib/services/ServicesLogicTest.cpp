@@ -1,0 +1,746 @@
+// The services without a reachable service (the deployment values point at a closed loopback
+// port). KvService: the state its copies share, the factors and names it hands the dialog, the
+// push-task queue, the start-up paths that need no answer from the cloud, the stored status and
+// the policy decisions without the service, and About. The dispatcher and the factors' services:
+// what the dispatcher checks before any service, what every service answers to a request it
+// refuses before any check, the offline OTP and QR-code checks and what they save, the
+// forgot-token expiry, offline activation, the screen and the sign-in up to the end of a
+// forgot-token period. And what they all write to the agent's log: no password or code of any
+// factor, in a file that is its owner's alone.
+
+#include <rapidjson/document.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <limits>
+#include <thread>
+#include <tuple>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+#include "CryptoSdk/SecurityService.h"
+#include "Korvath/Logger.h"
+#include "Korvath/Model/TransactionData.h"
+#include "Korvath/PasswordHash.h"
+#include "Korvath/ResultCodes.h"
+#include "Korvath/Service/KvServiceAbout.h"
+#include "Korvath/Service/KvServiceForgotAuthenticator.h"
+#include "Korvath/Service/KvServiceOTP.h"
+#include "Korvath/Service/KvServicePassword.h"
+#include "Korvath/Service/KvServicePush.h"
+#include "Korvath/Service/KvServiceQRCode.h"
+#include "Korvath/Service/MfaAuthentication.h"
+#include "ServicesTestSupport.h"
+
+using namespace Korvath;
+using namespace Korvath::Service;
+using namespace ServicesTest;
+using Korvath::Model::AuthFactorMap;
+using Korvath::Model::KvResult;
+using Korvath::Model::UserConfig;
+
+namespace {
+
+class KvServiceLogic : public ServiceTestBase {};
+
+std::vector<UserConfig> numberedUsers(int count) {
+  std::vector<UserConfig> users;
+  for (int i = 0; i < count; ++i) {
+    users.push_back(user("user" + std::to_string(i), true, true, true));
+    users.back().setLastAuthTime(BizCoreTest::FakeClock::kStart + static_cast<std::uint64_t>(i));
+  }
+  return users;
+}
+
+// ------------------------------------------------------------------------- copies
+
+// (A logon-disabled value learnt by one copy reaches the source and the other copies: the
+// simulator's push test whose task learns that the resource is gone.)
+
+// Run by hand under ThreadSanitizer: clean; without the copy constructor's lock it reports the race.
+TEST_F(KvServiceLogic, CopiesMadeWhileTheDialogThreadChangesTheUserListSeeWholeStates) {
+  const std::vector<UserConfig> users = numberedUsers(30);
+  serve(users);
+  std::atomic<bool> stop{false};
+  std::thread dialog([&] {
+    for (int round = 0; round < 20; ++round) {
+      std::string name = "newcomer";
+      service_.getPelloraUsernameFromConfigFile(name);  // a full list loses a user and is saved
+      auto lock = service_.lockState();
+      // EXPECT, not ASSERT: an early return would leave the copying loop below running forever.
+      EXPECT_EQ(0, service_.getConfig().setUsersConfig(users));
+    }
+    stop = true;
+  });
+  int copies = 0;
+  while (!stop.load() || copies == 0) {
+    KvService copy(service_);
+    const std::size_t size = copy.getConfig().getUsersConfig().size();
+    EXPECT_TRUE(size == 29 || size == 30) << size;
+    ++copies;
+  }
+  dialog.join();
+}
+
+// ------------------------------------------------------------------------- factors and names
+
+TEST_F(KvServiceLogic, FactorsOfferedAndTheFirstPanelsFactor) {
+  serve({user("alice", true, true, true, "qrcode"), user("bob", false, true, true, "password"),
+         user("carol", false, false, true, "push"), user("dan", false, false, false, "")});
+  // Offline the stored factors (all for an unknown user), online the policy's (all off before
+  // any refresh); the last factor when it is on, else push, QR code, OTP.
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
+      {"nobody", false, "otp push qrcode", "push"},
+      {"ALICE", false, "otp push qrcode", "qrcode"},
+      {"bob", false, "otp qrcode", "qrcode"},
+      {"carol", false, "otp", "otp"},
+      {"dan", false, "", "otp"},
+      {"alice", true, "", "otp"}};
+  for (const auto& [login, online, on, expectedFirst] : cases) {
+    AuthFactorMap factors;
+    std::string first;
+    service_.getUserAuthFactors(login, factors, first, online);
+    EXPECT_EQ(on, enabledFactors(factors)) << login << " online " << online;
+    EXPECT_EQ(expectedFirst, first) << login << " online " << online;
+  }
+}
+
+// The name the dialog goes on with (the stored login; as typed when unknown) and the stored
+// status, whose check takes login@domain by the login and otherwise keeps the typed form.
+TEST_F(KvServiceLogic, TypedNamesAndTheStoredStatus) {
+  // Blocked, over-allocated, in quarantine, with a policy, allowed by it: status order.
+  auto marked = [](const char* login, bool blocked, bool over, bool quarantine, bool policy, bool allows) {
+    UserConfig u = user(login, true, true, true);
+    u.setBlocked(blocked);
+    u.setOverAllocated(over);
+    u.setQuarantine(quarantine);
+    u.setHasPolicy(policy);
+    u.setPolicyAllowsAuthentication(allows);
+    return u;
+  };
+  serve({marked("b", true, true, true, true, true), marked("o", false, true, true, true, true),
+         marked("q", false, false, true, false, true), marked("n", false, false, false, false, false),
+         marked("x", false, false, false, true, false), marked("Alice", false, false, false, true, true)});
+  // Typed; found, the dialog's name; the status, the status check's name.
+  const std::tuple<const char*, int, const char*, int, const char*> cases[] = {
+      {"b", 1, "b", 5131, "b"},
+      {"o", 1, "o", 5132, "o"},
+      {"q", 1, "q", 5133, "q"},
+      {"n", 1, "n", 5127, "n"},
+      {"x", 1, "x", 5143, "x"},
+      {"alice", 1, "Alice", 0, "alice"},
+      {"alice@corp.example", 1, "Alice", 0, "alice@corp.example"},  // the stored e-mail
+      {"ALICE@other.example", 1, "Alice", 0, "ALICE"},
+      {"zed@corp.example", 0, "zed@corp.example", 5103, "zed"},
+      {"none", 0, "none", 5103, "none"}};
+  for (const auto& [typed, found, dialogName, status, statusName] : cases) {
+    std::string name = typed;
+    EXPECT_EQ(found, service_.getPelloraUsernameFromConfigFile(name)) << typed;
+    EXPECT_EQ(dialogName, name);
+    name = typed;
+    EXPECT_EQ(status, service_.getUserStatus(name).getResultCode()) << typed;
+    EXPECT_EQ(statusName, name);
+  }
+
+  // An unknown name with 30 stored users removes the least recently authenticated one and saves.
+  serve(numberedUsers(30));
+  std::string name = "newcomer";
+  EXPECT_EQ(0, service_.getPelloraUsernameFromConfigFile(name));
+  EXPECT_EQ(29u, service_.getConfig().getUsersConfig().size());
+  EXPECT_TRUE(saved("user0").getUserLogin().empty());
+  EXPECT_EQ("user1", saved("user1").getUserLogin());
+}
+
+// ------------------------------------------------------------------------- push tasks
+
+// Deferred tasks run only when waited for, so these fail when a wait is left out (the future of
+// a started task would wait by itself when destroyed).
+TEST_F(KvServiceLogic, PushTaskQueueWaitsForTheTasksItLetsGo) {
+  int finished = 0;
+  {
+    KvService service;
+    service.getFutures().emplace_back();  // not valid: skipped
+    for (int code : {11, 22, 33}) {
+      service.getFutures().push_back(std::async(std::launch::deferred, [&finished, code] {
+        ++finished;
+        return KvResult(static_cast<std::uint16_t>(code));
+      }));
+    }
+    // No task, an index behind the queue, the task of 11.
+    for (std::uint8_t index : {std::uint8_t(255), std::uint8_t(4), std::uint8_t(1)}) {
+      service.eraseFutureTaskByIndex(index);
+      EXPECT_EQ(255, index);
+    }
+    EXPECT_EQ(1, finished);
+    ASSERT_EQ(3u, service.getFutures().size());
+    EXPECT_EQ(22, service.getFutures().at(1).get().getResultCode());
+  }
+  EXPECT_EQ(3, finished);  // the destructor waited for the last one
+}
+
+// ------------------------------------------------------------------------- start-up
+
+TEST_F(KvServiceLogic, StartUpWithoutTheService) {
+  namespace fs = std::filesystem;
+  const fs::path configFile = fs::u8path(Platform::configFilePath());
+  // What: files (0 none, 1 a directory where the file belongs, 2 the configuration of this row,
+  // 3 the install configuration), resource, master password, users, sync interval, clock, code,
+  // type. The service is unreachable: a registration or synchronization fails with 5116 or 5124.
+  const std::tuple<const char*, int, std::int32_t, const char*, int, std::uint64_t, std::uint64_t, int, int> cases[] = {
+      {"nothing installed", 0, 0, "", 0, 24, 0, 5100, 0},
+      {"a configuration that may not be opened", 1, 0, "", 0, 24, 0, 5138, 0},
+      {"a first registration, tried again for ten seconds", 3, 0, "", 0, 24, 0, 5116, 0},
+      {"not registered", 2, 0, "pw", 1, 24, 1000 * kHour, 0, 1},
+      {"no synchronization at exactly lastSync + the interval", 2, 4242, "pw", 1, 24, 24 * kHour, 0, 10},
+      {"a due synchronization: its failure is the result", 2, 4242, "pw", 1, 24, 24 * kHour + 1, 5116, 10},
+      {"an interval whose product with an hour wraps to 24 minutes", 2, 4242, "pw", 1, 512409558, 10000 * kHour, 0, 10},
+      {"no master password", 2, 4242, "", 1, 24, 0, 0, 10},
+      {"32 users", 2, 4242, "pw", 32, 24, 0, 0, 10},
+  };
+  for (const auto& [what, files, resource, password, users, interval, clock, code, expectedType] : cases) {
+    SCOPED_TRACE(what);
+    std::error_code ec;
+    fs::remove_all(configFile, ec);
+    registry_.values.erase("Password");
+    clock_.set(BizCoreTest::FakeClock::kStart);
+    if (files == 1) fs::create_directory(configFile);
+    if (files == 2) writeConfigFile(numberedUsers(users), resource, password, 0, interval);
+    if (files == 3) writeInstallConfig();
+    clock_.set(BizCoreTest::FakeClock::kStart + clock);
+    KvService service;
+    type_ = 99;
+    response_ = "x";
+    const std::int64_t before = clock_.monotonicMs();
+    const std::uint16_t result = service.initialize(type_, response_).getResultCode();
+    EXPECT_EQ(code, result == 5124 ? 5116 : result);
+    EXPECT_EQ(files == 3, clock_.monotonicMs() - before >= 9000);
+    EXPECT_LE(clock_.monotonicMs() - before, 11000);
+    EXPECT_EQ(expectedType, type_);
+    EXPECT_TRUE(response_.empty());
+    EXPECT_EQ(files == 2, fs::is_regular_file(configFile));  // a failed registration leaves no configuration
+    if (type_ != 10) continue;
+    EXPECT_EQ(*password != '\0', Utils::verifyPasswordHash(password, registry_.values["Password"]));
+    const std::size_t kept = std::min(users, 30);
+    EXPECT_EQ(kept, service.getConfig().getUsersConfig().size());
+    const Korvath::Config back = readConfigFile();
+    EXPECT_EQ(kept, back.getUsersConfig().size());
+    EXPECT_EQ(clock_.nowFileTime(), back.getLastRun());  // the clock guard ran
+  }
+  fs::remove_all(configFile);
+}
+
+TEST_F(KvServiceLogic, MasterPasswordDigestIsMadeAgainOnlyWhenThePasswordOrTheValueChanged) {
+  writeConfigFile({});
+  auto startUp = [&] {
+    KvService service;
+    start(service);
+    return registry_.values["Password"];
+  };
+  // A file without a mark (as earlier agents wrote it): the digest is made and marked.
+  const std::string first = startUp();
+  EXPECT_TRUE(Utils::verifyPasswordHash("sim-master-password-0001", first));
+  // Each digest has a fresh salt, so an unchanged value was not made again.
+  EXPECT_EQ(first, startUp());
+  registry_.values["Password"] =
+      "pbkdf2-sha256$1$AAAAAAAAAAAAAAAAAAAAAA==$AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+  EXPECT_TRUE(Utils::verifyPasswordHash("sim-master-password-0001", startUp()));
+  Korvath::Config config = readConfigFile();
+  config.setMasterPassword("a-new-master-password");
+  ASSERT_EQ(0, config.writeFile());
+  EXPECT_TRUE(Utils::verifyPasswordHash("a-new-master-password", startUp()));
+}
+
+// ------------------------------------------------------------------------- status and policies
+
+// Without the service the stored state decides: a user whose policy forbids is refused, and a
+// stored user typed as login@domain is retried by the login before the unknown-user rule, even
+// with the typed form left in the whitelist as an earlier agent let it through online.
+TEST_F(KvServiceLogic, PolicyRefreshWithoutTheServiceFallsBackToTheStoredStateByTheStoredLogin) {
+  UserConfig forbidden = user("fred", true, true, true);
+  forbidden.setPolicyAllowsAuthentication(false);
+  writeConfigFile({user("bob", true, true, true), forbidden}, 4242, "sim-master-password-0001", 1);
+  KvService service;
+  start(service);
+  ASSERT_TRUE(service.getConfig().shouldBypassMfaForNonPelloraUser("alice@ad.example", true));
+  ASSERT_EQ(0, service.getConfig().setUsersConfig({forbidden, user("alice", true, true, true)}));
+  std::string name = "alice@ad.example";
+  const std::uint16_t code = service.updateUserPolicies(name, false).getResultCode();
+  EXPECT_FALSE(isServerReachable(code)) << code;
+  EXPECT_EQ("alice", name);
+  name = "fred";
+  EXPECT_EQ(5128, service.updateUserPolicies(name, false).getResultCode());
+}
+
+// ------------------------------------------------------------------------- About
+
+TEST_F(KvServiceLogic, AboutShowsTheLongVersionOutsideProduction) {
+  for (const char* environment : {"prod", "qa"}) {
+    ASSERT_EQ(0, service_.getConfig().setEnvironment(environment));
+    ServiceResponseAbout about;
+    EXPECT_EQ(0, KvServiceAbout(&service_).about(about));
+    EXPECT_EQ(std::string(environment) == "prod" ? "3.0.1.643" : "3.0.1.643 - Release - x64",
+              about.latestVersionKorvath);
+  }
+}
+
+// ========================================================================= dispatcher and factors
+
+class DispatchLogic : public ServiceTestBase {
+ protected:
+  // What a panel hands over for `mode`: alice, a code, a challenge and valid transaction data.
+  static MfaAuthenticationRequest request(std::uint8_t mode) {
+    MfaAuthenticationRequest r;
+    r.mode = mode;
+    r.userLogin = "alice";
+    r.authData = "123456";
+    r.challenge = "123456";
+    Model::TransactionData data;
+    EXPECT_EQ(0, data.setTimestamp(1760000000));
+    EXPECT_EQ(0, data.setUser("alice"));
+    r.transactionData = data.toJson();
+    return r;
+  }
+};
+
+// ------------------------------------------------------------------------- dispatcher
+
+// The gate's 5108 shows that a request reached its service.
+TEST_F(DispatchLogic, ChecksBeforeAnyService) {
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
+  service_.getConfig().setLogonAppDisable(5108);
+  MfaAuthentication dispatcher(&service_);
+  for (std::uint8_t mode : {1, 2, 4, 5, 8}) {
+    SCOPED_TRACE(int(mode));
+    MfaAuthenticationRequest r = request(mode);
+    for (bool onLine : {true, false}) {
+      r.onLine = onLine;
+      EXPECT_EQ(5108, dispatcher.authenticate(r).getResultCode());
+    }
+    r.userLogin.assign(101, 'a');
+    EXPECT_EQ(5103, dispatcher.authenticate(r).getResultCode());
+    r.userLogin.assign(100, 'a');
+    r.userPassword.assign(301, 'p');
+    EXPECT_EQ(5112, dispatcher.authenticate(r).getResultCode());
+    r.userPassword.assign(300, 'p');
+    EXPECT_EQ(5108, dispatcher.authenticate(r).getResultCode());
+  }
+  using Change = void (*)(MfaAuthenticationRequest&);
+  const std::tuple<std::uint8_t, Change, std::uint16_t> cases[] = {
+      {1, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {4, [](MfaAuthenticationRequest& r) { r.authData.clear(); }, 5113},
+      {4, [](MfaAuthenticationRequest& r) { r.challenge.clear(); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionId.assign(35, 'x'); }, 5113},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionId = "123e4567-e89b-12d3-a456-426614174000"; }, 5108},
+      {2, [](MfaAuthenticationRequest& r) { r.transactionData = "{not json"; },
+       Model::TransactionData().fillFromJson("{not json")}};
+  for (const auto& [mode, change, code] : cases) {
+    MfaAuthenticationRequest r = request(mode);
+    change(r);
+    EXPECT_EQ(code, dispatcher.authenticate(r).getResultCode()) << int(mode) << r.challenge << r.transactionId;
+  }
+  // Modes without an operation here, and 9: the agent's resource is gone, the password suffices.
+  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9}) {
+    EXPECT_EQ(mode == 9 ? 0 : 5113, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
+  }
+  Utils::AutoTokenCancellationRelease token;
+  EXPECT_EQ(5103,
+            MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
+}
+
+TEST_F(DispatchLogic, PushTasksAreQueuedInOrderAndOutliveTheirDispatcher) {
+  serve({user("alice", true, true, true)});
+  service_.getConfig().setLogonAppDisable(5108);
+  Utils::AutoTokenCancellationRelease token;
+  {
+    MfaAuthentication dispatcher(&service_);
+    EXPECT_EQ(255u, dispatcher.authenticateAsync(request(1), token));
+    EXPECT_EQ(0u, dispatcher.authenticateAsync(request(3), token));
+    EXPECT_EQ(1u, dispatcher.authenticateAsync(request(3), token));
+  }
+  for (auto& task : service_.getFutures()) EXPECT_EQ(5108, task.get().getResultCode());
+  // Each task let go of its token reference when it ended.
+  service_.getFutures().clear();
+  EXPECT_EQ(1, token.holders());
+}
+
+// The push task works on its own copy: nothing it does reaches the dialog's objects in memory.
+// (A business object still bound to the dialog's fails the simulator's push tests; the copy's
+// configuration still sealing with the dialog's crypto fails only here.)
+TEST_F(DispatchLogic, PushServiceWorksOnItsOwnCopyOfTheState) {
+  serve({user("alice", true, true, true)});
+  KvService copy(service_);  // as the push task receives it: pointing at the dialog's objects
+  KvServicePush push(copy);
+  EXPECT_EQ(&push.getService().getKvCrypto(), push.getService().getConfig().getKvCrypto());
+}
+
+// ------------------------------------------------------------------------- refusals
+
+class ServiceRefusals : public ServiceTestBase {
+ protected:
+  // Runs operation `op` of the services for `login`.
+  std::uint16_t run(const std::string& op, const std::string& login) {
+    std::atomic<bool> internet{op == "command online"};
+    KvServiceOTP otp(&service_);
+    KvServiceQRCode qr(&service_, &internet);
+    KvServiceForgotAuthenticator forgot(&service_);
+    const auto activation = activationRequest(login, 8, op == "short challenge" ? "123" : "123456", "654321");
+    if (op == "push")
+      return KvServicePush(service_).sendPush(baseRequest(login), &type_, response_, nullptr).getResultCode();
+    if (op == "otp online") return otp.checkOTPOnline(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op == "otp") return otp.checkOTP(otpRequest(login, "123456"), type_, response_).getResultCode();
+    if (op.rfind("command", 0) == 0) return qr.genCmdQRCode(baseRequest(login), type_, response_).getResultCode();
+    if (op.rfind("qr check", 0) == 0) {
+      const auto request = qrRequest(login, "123456", offlineCommand("alice"), op == "qr check online");
+      type_ = 0;
+      response_ = kUntouched;
+      return qr.checkQRCode(request, type_, response_).getResultCode();
+    }
+    if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type_, response_, &internet);
+    if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type_, response_);
+    if (op == "activation online" || op == "short challenge") {
+      return forgot.checkActiveForgotAuthenticatorOnline(activation, type_, response_).getResultCode();
+    }
+    if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type_, response_);
+    return KvServicePassword(&service_).checkPassword(baseRequest(login));
+  }
+};
+
+// What every service answers to a request it refuses before any check: its code, the screen
+// (type, and the first factor of the reply, or the response left alone) and nothing saved.
+TEST_F(ServiceRefusals, AnswerTheirCodeAndScreenAndSaveNothing) {
+  // Operation, login, offline use allowed, forgot-token mode on; code, type, first factor of the
+  // reply (nullptr: the response is left alone).
+  const std::tuple<const char*, const char*, int, int, int, int, const char*> cases[] = {
+      // An empty login: 5013 and the screen of every factor.
+      {"push", "", 1, 1, 5013, 5, "push"},
+      {"otp online", "", 1, 1, 5013, 2, "otp"},
+      {"command", "", 1, 1, 5013, 3, "qrcode"},
+      {"command online", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "", 1, 1, 5013, 3, "qrcode"},
+      {"qr check", "mallory", 1, 1, 5013, 3, "qrcode"},  // no blobs to check against
+      {"qr check online", "", 1, 1, 5013, 3, "qrcode"},
+      {"screen", "", 1, 1, 5013, 6, "push"},
+      {"activation", "", 1, 1, 5013, 6, "push"},
+      {"activation online", "", 1, 1, 5013, 6, "push"},
+      {"sign-in", "", 1, 1, 5013, 7, "push"},
+      {"password", "", 1, 1, 5013, 0, nullptr},
+      // A factor the user may not use: 5115 and the screen of their predominant factor.
+      {"otp", "quinn", 1, 1, 5115, 4, nullptr},
+      {"command", "olive", 1, 1, 5115, 2, nullptr},
+      {"qr check", "olive", 1, 1, 5115, 2, nullptr},
+      {"password", "olive", 1, 1, 5115, 0, nullptr},
+      {"password", "pete", 1, 1, 5115, 0, nullptr},
+      {"screen", "olive", 1, 0, 5115, 2, "otp"},  // forgot-token mode off
+      {"activation", "olive", 1, 0, 5115, 2, "otp"},
+      {"activation online", "olive", 1, 0, 5115, 2, "otp"},
+      {"sign-in", "quinn", 1, 0, 5115, 4, nullptr},
+      {"activation", "olive", 0, 1, 5122, 2, "otp"},  // offline use not allowed
+      // Not stored (and not to be added without the service): 5104.
+      {"screen", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation", "mallory", 1, 1, 5104, 5, "push"},
+      {"activation online", "mallory", 1, 1, 5104, 5, "push"},
+      {"sign-in", "mallory", 1, 1, 5104, 7, nullptr},
+      {"password", "mallory", 1, 1, 5104, 0, nullptr},
+      // A challenge of 1-3 characters makes the request record throw: nothing is sent.
+      {"short challenge", "olive", 1, 1, 5206, 6, nullptr},
+  };
+  for (const auto& [op, login, offline, forgotToken, code, type, first] : cases) {
+    SCOPED_TRACE(std::string(op) + " '" + login + "'");
+    serve({user("alice", true, true, true, "push", {mobile(1001)}),
+           user("olive", false, false, true, "otp", {mobile(2)}),
+           user("quinn", false, true, false, "qrcode", {mobile(3)}), user("pete", true, false, false)});
+    setServerFlags(static_cast<std::uint8_t>(offline), 1, static_cast<std::uint8_t>(forgotToken));
+    type_ = 0;
+    response_ = kUntouched;
+    EXPECT_EQ(code, run(op, login));
+    EXPECT_EQ(type, type_);
+    EXPECT_EQ(first ? first : kUntouched, first ? parsed<ServiceResponseBase>(response_).getLastAuthType() : response_);
+    // (An unknown user's screen tries to add the user, which may save.)
+    EXPECT_TRUE(std::string(op) == "screen" || !configWritten());
+  }
+}
+
+// ------------------------------------------------------------------------- offline checks
+
+// An offline OTP or QR-code check saves the authenticator's new state after a refusal (its
+// attempts) and after an acceptance (its counter); only an acceptance ends a forgot-token period;
+// a check whose new state cannot be saved fails; what only the service can check goes there.
+TEST_F(DispatchLogic, OfflineOtpAndQrCodeChecks) {
+  for (const bool qr : {false, true}) {
+    SCOPED_TRACE(qr ? "QR code" : "OTP");
+    UserConfig alice = user("alice", false, true, true, "push", {mobile(1001)});
+    alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({alice});
+    const ServiceResponseAuthQRCode shown = offlineCommand("alice");
+    const std::string right = qr ? answerFor(alice.getAuthenticators()[0].getBlob(), shown.getCommand()) : otpCode(0);
+    auto check = [&](const char* login, const std::string& code) {
+      return qr ? KvServiceQRCode(&service_).checkQRCode(qrRequest(login, code, shown, false), type_, response_)
+                : KvServiceOTP(&service_).checkOTP(otpRequest(login, code), type_, response_);
+    };
+    const KvResult refused = check("alice", wrongCode(right));
+    EXPECT_NE(0, refused.getResultCode());
+    EXPECT_EQ(qr ? 5204 : refused.getResultCode(), refused.getResultCode());
+    // The screen again with the user's factors (and the same command).
+    EXPECT_EQ(qr ? 4 : 2, type_);
+    EXPECT_EQ("otp qrcode", enabledFactors(parsed<ServiceResponseBase>(response_).getAuthTypes()));
+    EXPECT_EQ(shown.getCommand(), qr ? parsed<ServiceResponseAuthQRCode>(response_).getCommand() : shown.getCommand());
+    EXPECT_FALSE(qr && parsed<ServiceResponseAuthQRCode>(response_).getOnLine());  // still made here
+    const UserConfig afterRefusal = saved("alice");
+    EXPECT_NE(alice.getAuthenticators()[0].getBlob(), afterRefusal.getAuthenticators()[0].getBlob());
+    EXPECT_EQ(alice.getFallbackExpiration(), afterRefusal.getFallbackExpiration());
+
+    EXPECT_EQ(0, check("ALICE", right).getResultCode());
+    EXPECT_EQ(10, type_);
+    EXPECT_EQ("", response_);
+    const UserConfig afterAcceptance = saved("alice");
+    EXPECT_EQ(qr ? "qrcode" : "otp", afterAcceptance.getLastAuthType());
+    EXPECT_EQ(0u, afterAcceptance.getFallbackExpiration());
+    EXPECT_NE(afterRefusal.getAuthenticators()[0].getBlob(), afterAcceptance.getAuthenticators()[0].getBlob());
+    // The same OTP again is a replay, refused by the saved counter.
+    EXPECT_TRUE(qr || check("alice", right).getResultCode() != 0);
+  }
+  // An accepted QR answer whose new blob state cannot be saved fails with the save's code.
+  const std::string blob = saved("alice").getAuthenticators()[0].getBlob();
+  service_.getConfig().setFilePath(dir_.file("missing/dir/kvconfig.cfg"));
+  const ServiceResponseAuthQRCode next = offlineCommand("alice");
+  const auto request = qrRequest("alice", answerFor(blob, next.getCommand()), next, false);
+  EXPECT_EQ(5102, KvServiceQRCode(&service_).checkQRCode(request, type_, response_).getResultCode());
+
+  // Only the service can check an OTP when every authenticator is blocked (it cannot be reached:
+  // nothing to show) or when offline use is not allowed.
+  serve({user("bob", true, true, true, "", {mobile(2, false)}), user("alice", true, true, true, "", {mobile(1001)})});
+  EXPECT_EQ(5135, KvServiceOTP(&service_).checkOTP(otpRequest("bob", otpCode(0)), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  EXPECT_EQ("", response_);
+  setServerFlags(0, 1, 1);
+  const KvResult asked = KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_);
+  EXPECT_FALSE(isServerReachable(asked.getResultCode())) << asked.getResultCode();
+}
+
+TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysUsed) {
+  serve({user("alice", true, true, true, "", {mobile(1001)})});
+  KvServiceOTP otp(&service_);
+  {
+    // Another process holds the configuration lock for longer than a save waits for it.
+    std::promise<void> held, release;
+    std::thread holder([&] {
+      Platform::NamedMutexLock lock(Korvath::Config::kMutexName, 1000);
+      held.set_value();
+      release.get_future().wait();
+    });
+    held.get_future().wait();
+    EXPECT_EQ(5102, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
+    release.set_value();
+    holder.join();
+  }
+  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
+  // The refusal saved the counter: the code is used up on this machine.
+  const UserConfig stored = saved("alice");
+  serve({stored});
+  EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
+}
+
+// ------------------------------------------------------------------------- forgot token
+
+TEST(ForgotTokenExpiry, TheServicesExpiryWinsMovedToTheLocalClockAndHeldAtTheEndsOfTheRange) {
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t ms = 1760000000000ull;
+  const std::uint64_t asFileTime = (ms + 11644473600000ull) * 10000ull;
+  // The service's expiry (Unix ms, 0: none), the local period, the service's clock ahead by, the expiry here.
+  const std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t> cases[] = {
+      {0, 500, 3600, 500},
+      {ms, max, 0, asFileTime},
+      {ms, 0, 3600, asFileTime - kHour},
+      {ms, 0, -3600, asFileTime + kHour},
+      {max - 5, 0, 0, max},
+      {max - 5, 0, std::numeric_limits<std::int64_t>::min(), max},
+      {1, 0, std::numeric_limits<std::int64_t>::max(), 0}};
+  for (const auto& [serviceExpiryMs, fallback, timeDifference, expected] : cases) {
+    UserConfig user;
+    user.setAuthenticatorForgottenExpiryTimestamp(serviceExpiryMs);
+    user.setFallbackExpiration(fallback);
+    EXPECT_EQ(expected, KvServiceForgotAuthenticator::effectiveExpiry(user, timeDifference))
+        << serviceExpiryMs << " " << timeDifference;
+  }
+}
+
+TEST_F(DispatchLogic, OfflineForgotTokenActivationToTheEndOfItsPeriod) {
+  auto now = [&] { return clock_.nowFileTime(); };
+  UserConfig frank = user("frank", true, true, true, "qrcode", {mobile(1001)});
+  ASSERT_EQ(0, frank.setPassword("remembered"));
+  frank.setFallbackExpiration(now() + 5 * kHour);
+  serve({frank});
+  KvServiceForgotAuthenticator forgot(&service_);
+  std::atomic<bool> offline{false};
+  auto activate = [&](const char* typed, std::uint32_t hoursOfTheCode) {
+    return forgot.checkActiveForgotAuthenticatorOffline(
+        activationRequest(typed, 8, "123456", adminCode("frank", hoursOfTheCode, "123456")), type_, response_);
+  };
+  // A code for other hours is the SDK's refusal: the running period ends and a new code is shown.
+  EXPECT_NE(0, activate("frank", 9));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ("frank", saved("frank").getUserLogin());
+  EXPECT_EQ(0u, saved("frank").getFallbackExpiration());
+
+  EXPECT_EQ(0, activate("FRANK@corp.example", 8));
+  EXPECT_EQ(10, type_);
+  EXPECT_TRUE(response_.empty());
+  UserConfig stored = saved("frank");
+  EXPECT_EQ(now() + 8 * kHour, stored.getFallbackExpiration());
+  EXPECT_EQ("qrcode", stored.getLastAuthType());
+  EXPECT_TRUE(stored.getPassword().empty());
+
+  // The sign-in up to the end of the period (an expiry equal to now still runs): recorded as any
+  // sign-in, keeping no password.
+  clock_.set(now() + 8 * kHour);
+  EXPECT_EQ(0, forgot.getForgotAuthenticatorScreen(baseRequest("frank"), type_, response_, &offline));
+  EXPECT_EQ(7, type_);
+  ServiceRequestBase signIn = baseRequest("frank");
+  signIn.setUserPassword("typed");
+  signIn.setCheckRememberPassword(true);
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(signIn, type_, response_));
+  EXPECT_EQ(7, type_);
+  stored = saved("frank");
+  EXPECT_EQ(now(), stored.getLastAuthTime());
+  EXPECT_TRUE(stored.getPassword().empty());
+  EXPECT_EQ(now(), stored.getFallbackExpiration());
+
+  clock_.set(now() + 1);
+  EXPECT_EQ(0, forgot.getForgotAuthenticatorScreen(baseRequest("frank"), type_, response_, &offline));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ(5111, forgot.checkForgotAuthenticator(baseRequest("frank"), type_, response_));
+  EXPECT_EQ(6, type_);
+  EXPECT_EQ("qrcode", parsed<ServiceResponseActiveForgotAuthenticator>(response_).getLastAuthType());
+}
+
+// ========================================================================= the log
+
+// A password with blanks, quotes and separators, the shapes a careless format string cuts.
+const char* const kPassword = "pw \"zq7\": hide, me=now";
+
+// The plain messages of the sealed log at `path`.
+std::vector<std::string> logMessages(const std::string& path) {
+  std::vector<std::uint8_t> secret;
+  CryptoSdk::SealKey key;
+  EXPECT_TRUE(Platform::machineSecret(secret));
+  EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> messages;
+  for (std::string record; std::getline(in, record);) {
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    if (record.empty()) continue;
+    rapidjson::Document doc;
+    doc.Parse(record.c_str(), record.size());
+    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("message") || !doc["message"].IsString()) {
+      ADD_FAILURE() << "unreadable record: " << record;
+      continue;
+    }
+    std::string plain;
+    EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
+    messages.push_back(plain);
+  }
+  return messages;
+}
+
+class ServiceLogSecrets : public ServiceTestBase {
+ protected:
+  void SetUp() override {
+    ServiceTestBase::SetUp();
+    logPath_ = dir_.file("agent.log");
+    UserConfig plain = user("plain", false, false, false);  // no factor: the password suffices
+    plain.setPassword("remembered");
+    plain.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
+    serve({user("alice", true, true, true, "", {alice_}), plain});
+    Logger::close();
+    ASSERT_TRUE(Logger::open(logPath_));
+  }
+  void TearDown() override {
+    Logger::close();
+    ServiceTestBase::TearDown();
+  }
+  static MfaAuthenticationRequest request(std::uint8_t mode) {
+    MfaAuthenticationRequest r;
+    r.mode = mode;
+    r.userLogin = "alice";
+    r.userPassword = kPassword;
+    r.checkRememberPassword = true;
+    return r;
+  }
+
+  std::string logPath_;
+  const Model::AuthenticatorRecord alice_ = mobile(1001);
+};
+
+TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
+  MfaAuthentication dispatcher(&service_);
+  // The password whole and its distinctive middle, which a cut value would still show.
+  std::vector<std::string> secrets = {kPassword, "zq7"};
+  const auto shown = offlineCommand("alice");
+  const std::string rightQr = answerFor(alice_.getBlob(), shown.getCommand()), challenge = "482913";
+  // Mode, code, the dialog online, the result (-1: the service could not be reached). A QR code
+  // made here answered wrongly, then rightly (the service's own code stands once its response was
+  // read as the QR-code screen); OTP online (the service cannot be reached: the offline check
+  // follows, whose refusal stands) and offline; forgot-token activation with a code for other
+  // hours, then the administrator's code online (only the service may check it then) and offline,
+  // then the sign-in.
+  const std::tuple<std::uint8_t, std::string, bool, int> cases[] = {
+      {MFAAuthenticationQRCode, rightQr == "804617" ? "804618" : "804617", false, 5204},
+      {MFAAuthenticationQRCode, rightQr, false, 0},
+      {MFAAuthenticationOTP, "739146", true, 1},
+      {MFAAuthenticationOTP, "739146", false, 1},
+      {MFAAuthenticationForgotTokenActivate, adminCode("alice", 4, challenge), false, 1},
+      {MFAAuthenticationForgotTokenActivate, adminCode("alice", 8, challenge), true, -1},
+      {MFAAuthenticationForgotTokenActivate, adminCode("alice", 8, challenge), false, 0},
+      {MFAAuthenticationForgotTokenAuthentication, "", true, 0}};
+  for (const auto& [mode, code, onLine, expected] : cases) {
+    MfaAuthenticationRequest r = request(mode);
+    r.authData = code;
+    r.onLine = onLine;
+    r.command = shown.getCommand();
+    r.transactionData = shown.getTransactionData().toJson();
+    r.transactionId = shown.getTransactionId();
+    r.time = 8;
+    r.challenge = challenge;
+    if (!code.empty()) secrets.push_back(code);
+    const std::uint16_t result = dispatcher.authenticate(r).getResultCode();
+    EXPECT_TRUE(expected < 0 ? !isServerReachable(result) : result == expected) << int(mode) << " " << result;
+  }
+
+  // Push (the service cannot be reached) and the password alone.
+  Utils::AutoTokenCancellationRelease token;
+  const std::uint32_t index = dispatcher.authenticateAsync(request(MFAAuthenticationPush), token);
+  ASSERT_EQ(0u, index);
+  EXPECT_NE(0, service_.getFutures().at(index).get().getResultCode());
+  MfaAuthenticationRequest password = request(MFAAuthenticationPassword);
+  password.userLogin = "plain@corp.example";
+  EXPECT_EQ(0, dispatcher.authenticate(password).getResultCode());
+  const Model::UserConfig signedIn = saved("plain");
+  EXPECT_EQ("password", signedIn.getLastAuthType());
+  EXPECT_EQ("", signedIn.getPassword());  // neither the remembered nor the typed one is kept
+  EXPECT_EQ(BizCoreTest::FakeClock::kStart, signedIn.getLastAuthTime());
+  EXPECT_EQ(0u, signedIn.getFallbackExpiration());
+
+  Logger::close();
+#if !defined(_WIN32)
+  // Like the configuration, the log is readable by its owner only.
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(logPath_.c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 077u);
+#endif
+  const std::vector<std::string> messages = logMessages(logPath_);
+  // The services did write: their request and response lines are among the records.
+  ASSERT_GT(messages.size(), 100u);
+  for (const std::string& message : messages) {
+    for (const std::string& secret : secrets) {
+      EXPECT_EQ(std::string::npos, message.find(secret)) << "\"" << secret << "\" in: " << message;
+    }
+  }
+}
+
+}  // namespace
