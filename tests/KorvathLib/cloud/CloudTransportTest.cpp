@@ -16,6 +16,7 @@
 #include "Korvath/RESTClient.h"
 #include "Korvath/RequestId.h"
 
+using namespace std::string_literals;
 using CloudTest::Recorded;
 using Korvath::RESTClient;
 using Korvath::Model::KvResult;
@@ -115,8 +116,9 @@ TEST_F(CloudTransport, EachOperationOnTheWire) {
   Korvath::clearRequestId();
   ASSERT_TRUE(sim_->reset()) << sim_->lastError();
   std::string out;
-  const std::string next =
-      RESTClient("localhost", "prod").postConfig(CloudTest::kAccountId, "4242", CloudTest::seal("{}"), out).getRequestId();
+  const std::string next = RESTClient("localhost", "prod")
+                               .postConfig(CloudTest::kAccountId, "4242", CloudTest::seal("{}"), out)
+                               .getRequestId();
   EXPECT_NE(next, id);
   EXPECT_EQ(clientHeaders(recorded().at(0)).front(), "Request-Id: " + next);
 }
@@ -179,15 +181,13 @@ TEST_F(CloudTransport, EveryKindOfAnswer) {
   // to exhaust a recursive parser included.
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   for (const std::string& body :
-       {std::string(), std::string("{"), std::string(R"({"dat":"x"})"), std::string(R"({"data":1})"), std::string("[]"),
-        std::string(R"({"data":"x"}{})"), std::string(R"({"data":{"a":"b"}})"), deep})
+       {""s, "{"s, R"({"dat":"x"})"s, R"({"data":1})"s, "[]"s, R"({"data":"x"}{})"s, R"({"data":{"a":"b"}})"s, deep})
     for (const char* route : {"config", "policy"}) add(route, 200, body, 5116, 0);
   for (const std::string& body :
-       {std::string("{}"), std::string(R"({"errors":["201015008"]})"), std::string(R"({"errors":[{"message":"m"}]})"),
-        std::string(R"({"errors":[{"code":""}]})"), std::string(R"({"errors":[{"code":" 12"}]})"),
-        std::string(R"({"errors":[{"code":"2147483648"}]})"), std::string(R"({"errors":[{"code":1.5}]})"),
-        std::string(R"({"errors":[{"code":"1","message":3}]})"),
-        std::string(R"({"errors":[{"code":"43"},{"code":"x"}]})"), "{\"errors\":" + deep + "}"})
+       {"{}"s, R"({"errors":["201015008"]})"s, R"({"errors":[{"message":"m"}]})"s, R"({"errors":[{"code":""}]})"s,
+        R"({"errors":[{"code":" 12"}]})"s, R"({"errors":[{"code":"2147483648"}]})"s, R"({"errors":[{"code":1.5}]})"s,
+        R"({"errors":[{"code":"1","message":3}]})"s, R"({"errors":[{"code":"43"},{"code":"x"}]})"s,
+        "{\"errors\":" + deep + "}"})
     add("transaction", 500, body, 5114, 0);
   RESTClient client("localhost", "prod");
   for (const Row& row : rows) {
@@ -240,9 +240,9 @@ TEST_F(CloudTransport, NetworkFailures) {
 TEST_F(CloudTransport, OversizedReplyIsAnError) {
   // Sealed and wrapped, 900 000 characters of plain text grow beyond 1 MiB.
   reply("config", 200, "{\"x\":\"" + std::string(900000, 'a') + "\"}");
-  RESTClient client("localhost", "prod");
   std::string out;
-  const KvResult big = client.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
+  const KvResult big = RESTClient("localhost", "prod")
+                           .postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
   EXPECT_EQ(big.getResultCode(), 5114);
   EXPECT_EQ(big.getCloudErrorCode(), 0);
   EXPECT_EQ(out, "");

@@ -26,19 +26,6 @@ class RegistryScope {
   CloudTest::MapRegistry registry;
 };
 
-HttpsResult answer(std::uint32_t status, const std::string& body) {
-  HttpsResult result;
-  result.httpStatus = status;
-  result.body = body;
-  return result;
-}
-
-HttpsResult failure(std::uint32_t error) {
-  HttpsResult result;
-  result.transportError = error;
-  return result;
-}
-
 struct Outcome {
   std::uint16_t code;
   std::int32_t cloud;
@@ -134,13 +121,14 @@ TEST(RESTClientOutcome, TransportErrors) {
                                                           {12004, 5114}, {404, 5114}};
   for (Op op : kAll)
     for (const auto& row : rows) {
-      const Outcome outcome = decide(op, failure(row.first));
+      const Outcome outcome = decide(op, {row.first, 0, ""});  // the transport error alone
       EXPECT_EQ(outcome.code, row.second) << row.first;
       EXPECT_EQ(outcome.cloud, 0);
       EXPECT_EQ(outcome.reply, "");
     }
   // A 12029 "status" is an answer to be read, not a connection failure.
-  const Outcome status = decide(Op::PostConfig, answer(12029, R"({"errors":[{"code":"201015008","message":"m"}]})"));
+  const Outcome status = decide(
+      Op::PostConfig, {Korvath::Cloud::kHttpsNoError, 12029, R"({"errors":[{"code":"201015008","message":"m"}]})"});
   EXPECT_EQ(status.code, 5103);
   EXPECT_EQ(status.cloud, 201015008);
 }

@@ -20,6 +20,7 @@ using Korvath::Geolocation::Position;
 
 namespace {
 struct ScriptedSource : IRemoteAddressSource {
+  ScriptedSource(std::wstring e, std::wstring s, std::wstring t) : eventLog(e), session(s), tcp(t) {}
   std::wstring eventLog, session, tcp;
   std::wstring fromEventLog() override { return eventLog; }
   std::wstring fromSessionInformation() override { return session; }
@@ -29,10 +30,7 @@ struct ScriptedSource : IRemoteAddressSource {
 
 // The event log first, then the session, then the TCP table.
 TEST(RemoteAddress, SourcesInOrder) {
-  ScriptedSource s;
-  s.eventLog = L"192.0.2.10";
-  s.session = L"192.0.2.20";
-  s.tcp = L"192.0.2.30";
+  ScriptedSource s(L"192.0.2.10", L"192.0.2.20", L"192.0.2.30");
   // Each source answers until it is emptied, then the next one does.
   for (std::wstring* source : {&s.eventLog, &s.session, &s.tcp}) {
     EXPECT_EQ(getRemoteClientIpAddress(s), *source);
@@ -83,10 +81,8 @@ class TestSource : public ILocationSource {
     std::mutex mutex;
     bool has = false;
     Position position;
-    std::atomic<int> opens{0};
-    std::atomic<int> closes{0};
+    std::atomic<int> opens{0}, closes{0}, stuck{0};
     std::atomic<bool> available{true};
-    std::atomic<int> stuck{0};
   };
   explicit TestSource(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
   bool open() override {

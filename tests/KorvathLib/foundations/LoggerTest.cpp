@@ -81,8 +81,7 @@ Opened openRecord(const std::string& record) {
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Logger::close();
-    std::remove(logPath().c_str());
+    TearDown();  // no log left open or on disk by an earlier test
     clock_.setUnixMs(1712345678901LL);
   }
   void TearDown() override {

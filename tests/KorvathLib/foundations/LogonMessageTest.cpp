@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Commons/Encoding.h"
 #include "Korvath/LogonMessage.h"
 #include "TestSupport.h"
 
@@ -21,12 +22,7 @@ using KvTest::appendText;
 const auto putU16 = KvTest::put<2>;
 const auto putU32 = KvTest::put<4>;
 const auto putU64 = KvTest::put<8>;
-std::string hex(const Bytes& b) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t x : b) out += {digits[x >> 4], digits[x & 15]};
-  return out;
-}
+const auto hex = [](const Bytes& b) { return Commons::Hex::encode(b); };
 
 // A certificate logon (13) or certificate unlock logon (15) with the names at its end.
 Bytes certificateLogon(std::uint32_t type, const std::u16string& domain, const std::u16string& user) {

@@ -47,13 +47,9 @@ TEST(ResultCodes, TextChosenByRangeAndReachability) {
 }
 
 TEST(KvException, CarriesCodeAndNamedText) {
-  try {
-    throw Exception::KvException(5013);
-  } catch (const std::exception& e) {
-    EXPECT_STREQ(e.what(), "KV_ERROR_INVALID_USER_LOGIN_LENGTH (5013)");
-    const auto* kv = dynamic_cast<const Exception::KvException*>(&e);
-    ASSERT_NE(kv, nullptr);
-    EXPECT_EQ(kv->code(), 5013);
-  }
+  const Exception::KvException kv(5013);
+  const std::exception& e = kv;  // what callers catch
+  EXPECT_STREQ(e.what(), "KV_ERROR_INVALID_USER_LOGIN_LENGTH (5013)");
+  EXPECT_EQ(kv.code(), 5013);
   EXPECT_STREQ(Exception::KvException(4000).what(), "Unexpected error. (4000)");
 }

@@ -36,12 +36,7 @@ std::string ocra(const std::string& suiteText, const Bytes& key, const Ocra::Inp
 
 Ocra::Inputs question(const std::string& q, std::uint64_t counter = 0, const Bytes& pin = Bytes(),
                       std::uint64_t time = 0) {
-  Ocra::Inputs in;
-  in.question = q;
-  in.counter = counter;
-  in.passwordHash = pin;
-  in.timeSteps = time;
-  return in;
+  return {counter, q, pin, Bytes(), time};
 }
 
 std::string digits8(int i) { return std::string(8, char('0' + i)); }

@@ -13,14 +13,6 @@ using namespace Fixtures;
 
 namespace {
 
-const std::int64_t kNow = 1767225600;  // 2026-01-01 00:00:00 UTC
-
-AuthenticatorInfo infoOf(const std::string& blob) {
-  AuthenticatorInfo info;
-  EXPECT_EQ(0, Blob::inspect(blob, info));
-  return info;
-}
-
 void failThreeTimes(std::string& blob, const AuthenticationSettings& s, std::int64_t now = kNow) {
   for (const char* wrong : {"000000", "111111", "222222"})
     EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(blob, wrong, s, now));

@@ -13,15 +13,13 @@ using namespace Fixtures;
 
 namespace {
 
-const std::int64_t kNow = 1767225600;
 const std::string kTransaction =
     "{\"type\":3,\"timestamp\":1767225600,\"user\":\"alice\",\"data\":{\"platform\":1,\"location\":\"\","
     "\"osVersion\":\"Windows 11 Pro\",\"computer\":\"PC-01\",\"domain\":\"CORP\",\"clientIp\":\"10.1.2.3\","
     "\"resourceName\":\"desk\"}}";
 
 MobileAuthenticatorEntry entry(const std::string& blob, const std::string& deviceId) {
-  MobileAuthenticatorEntry e;
-  std::memset(&e, 0, sizeof(e));
+  MobileAuthenticatorEntry e{};
   std::memcpy(e.blob, blob.data(), std::min(blob.size(), sizeof(e.blob) - 1));
   std::memcpy(e.deviceId, deviceId.data(), std::min(deviceId.size(), sizeof(e.deviceId)));
   return e;
@@ -70,13 +68,10 @@ TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
   const std::string wrong = code == "000000" ? "000001" : "000000";
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, txId, other, code, settings(), kNow));
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
-  AuthenticatorInfo info;
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(2, info.failedAttempts);
+  EXPECT_EQ(2, infoOf(blob).failedAttempts);
   EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(0, info.failedAttempts);
-  EXPECT_EQ(0u, info.counter) << "an OCRA answer does not move the counter";
+  EXPECT_EQ(0, infoOf(blob).failedAttempts);
+  EXPECT_EQ(0u, infoOf(blob).counter) << "an OCRA answer does not move the counter";
   for (int i = 0; i < 3; ++i) Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
             Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
