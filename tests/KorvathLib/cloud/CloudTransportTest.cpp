@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <cctype>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,33 +45,30 @@ std::vector<std::string> clientHeaders(const Recorded& record) {
 
 using CloudTransport = CloudTest::SimTest;
 
+using Operation = KvResult (RESTClient::*)(const std::string&, const std::string&, const std::string&, std::string&);
+
 struct Call {
   const char* route;
   const char* method;
   std::string path;
-  std::function<KvResult(RESTClient&, const std::string&, std::string&)> run;
+  Operation operation;
+  // For the fixture account; the push result's poll sends the transaction's identifier instead.
+  KvResult run(RESTClient& client, const std::string& sealed, std::string& out) const {
+    const bool poll = operation == &RESTClient::getPushResult;
+    return (client.*operation)(CloudTest::kAccountId, CloudTest::kResourceId, poll ? kTransactionId : sealed, out);
+  }
 };
 
 std::vector<Call> everyOperation() {
-  const std::string a = CloudTest::kAccountId;
-  const std::string r = CloudTest::kResourceId;
   return {
-      {"config", "POST", "/desktoplogon" + kBase + "/config",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postConfig(a, r, s, out); }},
-      {"transaction", "POST", "/desktoplogon" + kBase + "/transaction",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postTransaction(a, r, s, out); }},
-      {"authentication", "POST", "/desktoplogon" + kBase + "/authentication",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postAuthentication(a, r, s, out); }},
+      {"config", "POST", "/desktoplogon" + kBase + "/config", &RESTClient::postConfig},
+      {"transaction", "POST", "/desktoplogon" + kBase + "/transaction", &RESTClient::postTransaction},
+      {"authentication", "POST", "/desktoplogon" + kBase + "/authentication", &RESTClient::postAuthentication},
       {"authenticationcode", "POST", "/desktoplogon" + kBase + "/authenticationcode",
-       [=](RESTClient& c, const std::string& s, std::string& out) {
-         return c.postForgotTokenAuthenticationCode(a, r, s, out);
-       }},
-      {"pushresult", "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
-       [=](RESTClient& c, const std::string&, std::string& out) { return c.getPushResult(a, r, kTransactionId, out); }},
-      {"policy", "POST", "/v1" + kBase + "/policy",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postGetUserPolicy(a, r, s, out); }},
-      {"policyoffline", "POST", "/v1" + kBase + "/policy/offline",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postGetUserPolicyOffline(a, r, s, out); }},
+       &RESTClient::postForgotTokenAuthenticationCode},
+      {"pushresult", "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId, &RESTClient::getPushResult},
+      {"policy", "POST", "/v1" + kBase + "/policy", &RESTClient::postGetUserPolicy},
+      {"policyoffline", "POST", "/v1" + kBase + "/policy/offline", &RESTClient::postGetUserPolicyOffline},
   };
 }
 

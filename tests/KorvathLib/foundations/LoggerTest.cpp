@@ -3,7 +3,6 @@
 #include <rapidjson/document.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,23 +17,14 @@ namespace {
 
 std::string logPath() { return Platform::windowsDirectory() + "/kv-test-log.log"; }
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> records(const std::string& content) {
+// The records of the log file, each without the CR LF that must end it.
+std::vector<std::string> records() {
+  std::ifstream in(logPath(), std::ios::binary);
   std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = content.find("\r\n", start);
-    if (end == std::string::npos) break;
-    out.push_back(content.substr(start, end - start));
-    start = end + 2;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_TRUE(!in.eof() && !line.empty() && line.back() == '\r') << "every record ends with CR LF";
+    out.push_back(line.substr(0, line.size() - 1));
   }
-  EXPECT_EQ(start, content.size()) << "every record ends with CR LF";
   return out;
 }
 
@@ -123,7 +113,7 @@ TEST_F(LoggerTest, EveryCallIsOneSealedRecord) {
       {"trace", "Korvath::KvService::sync [out] <05/04/2024 19:34:38>"},
       {"trace", "[OUT] Korvath::KvService::initialize"},
   };
-  const auto recs = records(readAll(logPath()));
+  const auto recs = records();
   ASSERT_EQ(recs.size(), 9u);
   for (std::size_t i = 0; i < recs.size(); ++i) {
     const Opened o = openRecord(recs[i]);

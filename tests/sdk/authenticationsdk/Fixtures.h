@@ -9,6 +9,7 @@
 #include "AuthenticationSdk/AuthenticationSettings.h"
 #include "AuthenticationSdk/AuthenticatorBlob.h"
 #include "AuthenticationSdk/OfflineAuthentication.h"
+#include "Commons/Encoding.h"
 
 namespace Fixtures {
 
@@ -19,6 +20,12 @@ inline const CryptoSdk::Bytes kSecret{'1', '2', '3', '4', '5', '6', '7', '8', '9
                                       '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
 inline const char* const kRfcCodes[] = {"755224", "287082", "359152", "969429", "338314",
                                         "254676", "287922", "162583", "399871", "520489"};
+
+inline CryptoSdk::Bytes hex(const std::string& text) {
+  CryptoSdk::Bytes out;
+  EXPECT_TRUE(Commons::Hex::decode(text, out)) << text;
+  return out;
+}
 
 // 3 attempts, unblock after 10 minutes, look-ahead 5, clock tolerance 2 minutes.
 inline AuthenticationSdk::AuthenticationSettings settings() { return {kAccount, 5, 3, 10, 5, 2, kIntegrationKey}; }
