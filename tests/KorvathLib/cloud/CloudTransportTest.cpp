@@ -8,6 +8,7 @@
 #include <cctype>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CloudTestSupport.h"
@@ -125,15 +126,8 @@ TEST_F(CloudTransport, EachOperationOnTheWire) {
 // default; 400/401/404 of a policy operation take the table value of the highest code alone;
 // an empty or unreadable body is communication failure without a cloud code.
 TEST_F(CloudTransport, EveryKindOfAnswer) {
-  struct Row {
-    std::string route;
-    int status;
-    std::string body;
-    std::uint16_t code;
-    std::int32_t cloud;
-    std::string out;  // what the caller gets back
-  };
-  std::vector<Row> rows;
+  // Route, status, body, result code, cloud code, and what the caller gets back.
+  std::vector<std::tuple<std::string, int, std::string, std::uint16_t, std::int32_t, std::string>> rows;
   const auto add = [&rows](const std::string& route, int status, const std::string& body, std::uint16_t code,
                            std::int32_t cloud) {
     rows.push_back({route, status, body, code, cloud, body});
@@ -186,15 +180,15 @@ TEST_F(CloudTransport, EveryKindOfAnswer) {
         "{\"errors\":" + deep + "}"})
     add("transaction", 500, body, 5114, 0);
   RESTClient client("localhost", "prod");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.route + " " + std::to_string(row.status) + " " + row.body);
-    fault("{\"route\":\"" + row.route + "\",\"status\":" + std::to_string(row.status) +
-          ",\"body\":" + CloudTest::quote(row.body) + ",\"count\":1}");
+  for (const auto& [route, status, body, code, cloud, expected] : rows) {
+    SCOPED_TRACE(route + " " + std::to_string(status) + " " + body);
+    fault("{\"route\":\"" + route + "\",\"status\":" + std::to_string(status) + ",\"body\":" + CloudTest::quote(body) +
+          ",\"count\":1}");
     std::string out;
-    const KvResult result = operation(row.route).run(client, CloudTest::seal("{}"), out);
-    EXPECT_EQ(result.getResultCode(), row.code);
-    EXPECT_EQ(result.getCloudErrorCode(), row.cloud);
-    EXPECT_EQ(out, row.out);
+    const KvResult result = operation(route).run(client, CloudTest::seal("{}"), out);
+    EXPECT_EQ(result.getResultCode(), code);
+    EXPECT_EQ(result.getCloudErrorCode(), cloud);
+    EXPECT_EQ(out, expected);
   }
 }
 
@@ -214,22 +208,19 @@ TEST_F(CloudTransport, InvalidTransactionIdentifierIsNotSent) {
 TEST_F(CloudTransport, NetworkFailures) {
   fault(R"({"route":"pushresult","close":true,"count":1})");
   fault(R"({"route":"pushresult","delayMs":7000,"count":1})");
-  const struct {
-    std::string host;
-    std::uint16_t port;
-    std::uint32_t number;
-  } rows[] = {{"localhost", CloudTest::closedPort(), 12029u},
-              {"localhost.kv-test.invalid", port_, 12007u},
-              {"localhost", port_, 12152u},  // dropped without an answer
-              {"localhost", port_, static_cast<std::uint32_t>(Korvath::Cloud::kHttpsErrorTimeout)}};
-  for (const auto& row : rows) {
+  const std::tuple<std::string, std::uint16_t, std::uint32_t> rows[] = {
+      {"localhost", CloudTest::closedPort(), 12029u},
+      {"localhost.kv-test.invalid", port_, 12007u},
+      {"localhost", port_, 12152u},  // dropped without an answer
+      {"localhost", port_, static_cast<std::uint32_t>(Korvath::Cloud::kHttpsErrorTimeout)}};
+  for (const auto& [host, port, number] : rows) {
     Korvath::Cloud::HttpsExchange exchange;
-    ASSERT_EQ(exchange.open(row.host, row.port, "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
+    ASSERT_EQ(exchange.open(host, port, "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
                             RESTClient::requestHeaders("x")),
               0u);
     const Korvath::Cloud::HttpsResult result = exchange.sendAndReceive("");
     EXPECT_EQ(result.httpStatus, 0u);
-    EXPECT_EQ(result.transportError, row.number);
+    EXPECT_EQ(result.transportError, number);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -129,26 +130,23 @@ class GeolocationTest : public ::testing::Test {
 TEST_F(GeolocationTest, DefaultsAtOnceWhenIgnoredOrWithoutASource) {
   shared_->has = true;
   shared_->position = Position{48.1f, 11.5f, 30.0f};
-  const struct {
-    const char* value;
-    std::uint32_t remote;
-    bool available;
-  } rows[] = {
+  // The registry value (none: nullptr), the remote flag, whether a source opens.
+  const std::tuple<const char*, std::uint32_t, bool> rows[] = {
       {nullptr, 0, true}, {"disabled", 0, true}, {"Enabled", 0, true}, {"enabled", 1, true}, {"enabled", 0, false}};
-  for (const auto& row : rows) {
-    if (row.value != nullptr)
-      registry_.setString("Geolocation", row.value);
+  for (const auto& [value, remote, available] : rows) {
+    if (value != nullptr)
+      registry_.setString("Geolocation", value);
     else
       registry_.deleteValue("Geolocation");
-    Utils::setRemoteLogonFlag(row.remote);
-    shared_->available = row.available;
+    Utils::setRemoteLogonFlag(remote);
+    shared_->available = available;
     KvGeolocator g(factory());
     g.startGeolocationProcessing();
-    while (!row.available && g.isRunning() && !g.stopGeolocationProcessing()) {
+    while (!available && g.isRunning() && !g.stopGeolocationProcessing()) {
     }
     float lat = 1, lon = 1, acc = 1;
     g.getGeolocation(lat, lon, acc);
-    EXPECT_TRUE(lat == 0.0f && lon == 0.0f && acc == -1.0f) << (row.value ? row.value : "none") << row.remote;
+    EXPECT_TRUE(lat == 0.0f && lon == 0.0f && acc == -1.0f) << (value ? value : "none") << remote;
     EXPECT_EQ(clock_.sleeps(), 0);
     EXPECT_TRUE(g.stopGeolocationProcessing());
   }
