@@ -26,20 +26,15 @@ namespace {
 const char* const kTransactionId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 const std::string kBase = std::string("/accounts/") + "AC1000000001" + "/resources/" + "4242";
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // The client's five headers as they arrived, in arrival order, as "Name: value" lines.
 std::vector<std::string> clientHeaders(const Recorded& record) {
   static const std::vector<std::string> names = {"request-id", "charset", "cache-control", "accept", "content-type"};
   std::vector<std::string> lines;
   for (const auto& header : record.headers) {
-    if (std::find(names.begin(), names.end(), lower(header.first)) != names.end()) {
+    std::string name = header.first;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::find(names.begin(), names.end(), name) != names.end())
       lines.push_back(header.first + ": " + header.second);
-    }
   }
   return lines;
 }
@@ -74,9 +69,8 @@ std::vector<Call> everyOperation() {
 }
 
 Call operation(const std::string& route) {
-  for (auto& call : everyOperation()) {
+  for (auto& call : everyOperation())
     if (route == call.route) return call;
-  }
   return everyOperation().front();
 }
 

@@ -166,10 +166,6 @@ HRESULT fakeCreator(ILocation** out) {
   *out = g_location;
   return S_OK;
 }
-HRESULT missingCreator(ILocation** out) {
-  *out = nullptr;
-  return REGDB_E_CLASSNOTREG;
-}
 
 }  // namespace
 
@@ -201,4 +197,6 @@ TEST(LocationApiSource, ReportsPushedAndPolled) {
   g_location = nullptr;
 }
 
-TEST(LocationApiSource, MissingApiMeansNoSource) { EXPECT_FALSE(createLocationApiSource(missingCreator)->open()); }
+TEST(LocationApiSource, MissingApiMeansNoSource) {
+  EXPECT_FALSE(createLocationApiSource([](ILocation**) { return REGDB_E_CLASSNOTREG; })->open());
+}
