@@ -118,8 +118,7 @@ class GeolocationTest : public ::testing::Test {
   KvTest::FakeClock clock_;
   KvTest::ScopedClock scopedClock_{clock_};
   Korvath::Geolocation::LocationSourceFactory factory() {
-    auto s = shared_;
-    return [s] { return std::unique_ptr<ILocationSource>(new TestSource(s)); };
+    return [s = shared_] { return std::unique_ptr<ILocationSource>(new TestSource(s)); };
   }
 };
 

@@ -59,13 +59,8 @@ Opened openRecord(const std::string& record) {
   EXPECT_STREQ(doc["service"].GetString(), "application");
   EXPECT_STREQ(doc["component"].GetString(), "Pellora Agent for Windows");
   EXPECT_STREQ(doc["app_version"].GetString(), "3.0.1.643");
-  Opened o;
-  o.level = doc["level_name"].GetString();
-  o.asctime = doc["asctime"].GetString();
-  o.message = openField(doc["message"].GetString());
-  o.file = openField(doc["file_name"].GetString());
-  o.line = openField(doc["line_number"].GetString());
-  return o;
+  return {openField(doc["message"].GetString()), openField(doc["file_name"].GetString()),
+          openField(doc["line_number"].GetString()), doc["level_name"].GetString(), doc["asctime"].GetString()};
 }
 
 class LoggerTest : public ::testing::Test {
@@ -135,6 +130,5 @@ TEST_F(LoggerTest, NothingWhenNotOpen) {
   EXPECT_FALSE(Logger::open(Platform::windowsDirectory() + "/no/such/dir/x.log"));
   EXPECT_FALSE(Logger::isOpen());
   KV_LOG_ERROR("%s", "still no failure");
-  std::ifstream in(logPath());
-  EXPECT_FALSE(in.good());
+  EXPECT_FALSE(std::ifstream(logPath()).good());
 }
