@@ -176,15 +176,11 @@ std::vector<Recorded> SimTest::recordedTo(const std::string& route) {
   return matching;
 }
 
-namespace {
-
-CryptoSdk::SealKey accountKey() {
+static CryptoSdk::SealKey accountKey() {
   CryptoSdk::SealKey key;
   CryptoSdk::AgentSecurityService::deriveRequestKey(kAccountId, kResourceId, kIntegrationKey, key);
   return key;
 }
-
-}  // namespace
 
 std::string seal(const std::string& plain) {
   std::string sealed;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <climits>
 #include <cctype>
-#include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CloudTestSupport.h"
@@ -16,6 +16,7 @@
 #include "Korvath/RESTClient.h"
 #include "Korvath/RequestId.h"
 
+using namespace std::string_literals;
 using CloudTest::Recorded;
 using Korvath::RESTClient;
 using Korvath::Model::KvResult;
@@ -25,60 +26,51 @@ namespace {
 const char* const kTransactionId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 const std::string kBase = std::string("/accounts/") + "AC1000000001" + "/resources/" + "4242";
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // The client's five headers as they arrived, in arrival order, as "Name: value" lines.
 std::vector<std::string> clientHeaders(const Recorded& record) {
   static const std::vector<std::string> names = {"request-id", "charset", "cache-control", "accept", "content-type"};
   std::vector<std::string> lines;
   for (const auto& header : record.headers) {
-    if (std::find(names.begin(), names.end(), lower(header.first)) != names.end()) {
+    std::string name = header.first;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::find(names.begin(), names.end(), name) != names.end())
       lines.push_back(header.first + ": " + header.second);
-    }
   }
   return lines;
 }
 
 using CloudTransport = CloudTest::SimTest;
 
+using Operation = KvResult (RESTClient::*)(const std::string&, const std::string&, const std::string&, std::string&);
+
 struct Call {
   const char* route;
   const char* method;
   std::string path;
-  std::function<KvResult(RESTClient&, const std::string&, std::string&)> run;
+  Operation operation;
+  // For the fixture account; the push result's poll sends the transaction's identifier instead.
+  KvResult run(RESTClient& client, const std::string& sealed, std::string& out) const {
+    const bool poll = operation == &RESTClient::getPushResult;
+    return (client.*operation)(CloudTest::kAccountId, CloudTest::kResourceId, poll ? kTransactionId : sealed, out);
+  }
 };
 
 std::vector<Call> everyOperation() {
-  const std::string a = CloudTest::kAccountId;
-  const std::string r = CloudTest::kResourceId;
   return {
-      {"config", "POST", "/desktoplogon" + kBase + "/config",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postConfig(a, r, s, out); }},
-      {"transaction", "POST", "/desktoplogon" + kBase + "/transaction",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postTransaction(a, r, s, out); }},
-      {"authentication", "POST", "/desktoplogon" + kBase + "/authentication",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postAuthentication(a, r, s, out); }},
+      {"config", "POST", "/desktoplogon" + kBase + "/config", &RESTClient::postConfig},
+      {"transaction", "POST", "/desktoplogon" + kBase + "/transaction", &RESTClient::postTransaction},
+      {"authentication", "POST", "/desktoplogon" + kBase + "/authentication", &RESTClient::postAuthentication},
       {"authenticationcode", "POST", "/desktoplogon" + kBase + "/authenticationcode",
-       [=](RESTClient& c, const std::string& s, std::string& out) {
-         return c.postForgotTokenAuthenticationCode(a, r, s, out);
-       }},
-      {"pushresult", "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
-       [=](RESTClient& c, const std::string&, std::string& out) { return c.getPushResult(a, r, kTransactionId, out); }},
-      {"policy", "POST", "/v1" + kBase + "/policy",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postGetUserPolicy(a, r, s, out); }},
-      {"policyoffline", "POST", "/v1" + kBase + "/policy/offline",
-       [=](RESTClient& c, const std::string& s, std::string& out) { return c.postGetUserPolicyOffline(a, r, s, out); }},
+       &RESTClient::postForgotTokenAuthenticationCode},
+      {"pushresult", "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId, &RESTClient::getPushResult},
+      {"policy", "POST", "/v1" + kBase + "/policy", &RESTClient::postGetUserPolicy},
+      {"policyoffline", "POST", "/v1" + kBase + "/policy/offline", &RESTClient::postGetUserPolicyOffline},
   };
 }
 
 Call operation(const std::string& route) {
-  for (auto& call : everyOperation()) {
+  for (auto& call : everyOperation())
     if (route == call.route) return call;
-  }
   return everyOperation().front();
 }
 
@@ -115,8 +107,9 @@ TEST_F(CloudTransport, EachOperationOnTheWire) {
   Korvath::clearRequestId();
   ASSERT_TRUE(sim_->reset()) << sim_->lastError();
   std::string out;
-  const std::string next =
-      RESTClient("localhost", "prod").postConfig(CloudTest::kAccountId, "4242", CloudTest::seal("{}"), out).getRequestId();
+  const std::string next = RESTClient("localhost", "prod")
+                               .postConfig(CloudTest::kAccountId, "4242", CloudTest::seal("{}"), out)
+                               .getRequestId();
   EXPECT_NE(next, id);
   EXPECT_EQ(clientHeaders(recorded().at(0)).front(), "Request-Id: " + next);
 }
@@ -127,15 +120,8 @@ TEST_F(CloudTransport, EachOperationOnTheWire) {
 // default; 400/401/404 of a policy operation take the table value of the highest code alone;
 // an empty or unreadable body is communication failure without a cloud code.
 TEST_F(CloudTransport, EveryKindOfAnswer) {
-  struct Row {
-    std::string route;
-    int status;
-    std::string body;
-    std::uint16_t code;
-    std::int32_t cloud;
-    std::string out;  // what the caller gets back
-  };
-  std::vector<Row> rows;
+  // Route, status, body, result code, cloud code, and what the caller gets back.
+  std::vector<std::tuple<std::string, int, std::string, std::uint16_t, std::int32_t, std::string>> rows;
   const auto add = [&rows](const std::string& route, int status, const std::string& body, std::uint16_t code,
                            std::int32_t cloud) {
     rows.push_back({route, status, body, code, cloud, body});
@@ -179,26 +165,24 @@ TEST_F(CloudTransport, EveryKindOfAnswer) {
   // to exhaust a recursive parser included.
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   for (const std::string& body :
-       {std::string(), std::string("{"), std::string(R"({"dat":"x"})"), std::string(R"({"data":1})"), std::string("[]"),
-        std::string(R"({"data":"x"}{})"), std::string(R"({"data":{"a":"b"}})"), deep})
+       {""s, "{"s, R"({"dat":"x"})"s, R"({"data":1})"s, "[]"s, R"({"data":"x"}{})"s, R"({"data":{"a":"b"}})"s, deep})
     for (const char* route : {"config", "policy"}) add(route, 200, body, 5116, 0);
   for (const std::string& body :
-       {std::string("{}"), std::string(R"({"errors":["201015008"]})"), std::string(R"({"errors":[{"message":"m"}]})"),
-        std::string(R"({"errors":[{"code":""}]})"), std::string(R"({"errors":[{"code":" 12"}]})"),
-        std::string(R"({"errors":[{"code":"2147483648"}]})"), std::string(R"({"errors":[{"code":1.5}]})"),
-        std::string(R"({"errors":[{"code":"1","message":3}]})"),
-        std::string(R"({"errors":[{"code":"43"},{"code":"x"}]})"), "{\"errors\":" + deep + "}"})
+       {"{}"s, R"({"errors":["201015008"]})"s, R"({"errors":[{"message":"m"}]})"s, R"({"errors":[{"code":""}]})"s,
+        R"({"errors":[{"code":" 12"}]})"s, R"({"errors":[{"code":"2147483648"}]})"s, R"({"errors":[{"code":1.5}]})"s,
+        R"({"errors":[{"code":"1","message":3}]})"s, R"({"errors":[{"code":"43"},{"code":"x"}]})"s,
+        "{\"errors\":" + deep + "}"})
     add("transaction", 500, body, 5114, 0);
   RESTClient client("localhost", "prod");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.route + " " + std::to_string(row.status) + " " + row.body);
-    fault("{\"route\":\"" + row.route + "\",\"status\":" + std::to_string(row.status) +
-          ",\"body\":" + CloudTest::quote(row.body) + ",\"count\":1}");
+  for (const auto& [route, status, body, code, cloud, expected] : rows) {
+    SCOPED_TRACE(route + " " + std::to_string(status) + " " + body);
+    fault("{\"route\":\"" + route + "\",\"status\":" + std::to_string(status) + ",\"body\":" + CloudTest::quote(body) +
+          ",\"count\":1}");
     std::string out;
-    const KvResult result = operation(row.route).run(client, CloudTest::seal("{}"), out);
-    EXPECT_EQ(result.getResultCode(), row.code);
-    EXPECT_EQ(result.getCloudErrorCode(), row.cloud);
-    EXPECT_EQ(out, row.out);
+    const KvResult result = operation(route).run(client, CloudTest::seal("{}"), out);
+    EXPECT_EQ(result.getResultCode(), code);
+    EXPECT_EQ(result.getCloudErrorCode(), cloud);
+    EXPECT_EQ(out, expected);
   }
 }
 
@@ -218,31 +202,28 @@ TEST_F(CloudTransport, InvalidTransactionIdentifierIsNotSent) {
 TEST_F(CloudTransport, NetworkFailures) {
   fault(R"({"route":"pushresult","close":true,"count":1})");
   fault(R"({"route":"pushresult","delayMs":7000,"count":1})");
-  const struct {
-    std::string host;
-    std::uint16_t port;
-    std::uint32_t number;
-  } rows[] = {{"localhost", CloudTest::closedPort(), 12029u},
-              {"localhost.kv-test.invalid", port_, 12007u},
-              {"localhost", port_, 12152u},  // dropped without an answer
-              {"localhost", port_, static_cast<std::uint32_t>(Korvath::Cloud::kHttpsErrorTimeout)}};
-  for (const auto& row : rows) {
+  const std::tuple<std::string, std::uint16_t, std::uint32_t> rows[] = {
+      {"localhost", CloudTest::closedPort(), 12029u},
+      {"localhost.kv-test.invalid", port_, 12007u},
+      {"localhost", port_, 12152u},  // dropped without an answer
+      {"localhost", port_, static_cast<std::uint32_t>(Korvath::Cloud::kHttpsErrorTimeout)}};
+  for (const auto& [host, port, number] : rows) {
     Korvath::Cloud::HttpsExchange exchange;
-    ASSERT_EQ(exchange.open(row.host, row.port, "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
+    ASSERT_EQ(exchange.open(host, port, "GET", "/v1/desktoplogon" + kBase + "/transactions/" + kTransactionId,
                             RESTClient::requestHeaders("x")),
               0u);
     const Korvath::Cloud::HttpsResult result = exchange.sendAndReceive("");
     EXPECT_EQ(result.httpStatus, 0u);
-    EXPECT_EQ(result.transportError, row.number);
+    EXPECT_EQ(result.transportError, number);
   }
 }
 
 TEST_F(CloudTransport, OversizedReplyIsAnError) {
   // Sealed and wrapped, 900 000 characters of plain text grow beyond 1 MiB.
   reply("config", 200, "{\"x\":\"" + std::string(900000, 'a') + "\"}");
-  RESTClient client("localhost", "prod");
   std::string out;
-  const KvResult big = client.postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
+  const KvResult big = RESTClient("localhost", "prod")
+                           .postConfig(CloudTest::kAccountId, CloudTest::kResourceId, CloudTest::seal("{}"), out);
   EXPECT_EQ(big.getResultCode(), 5114);
   EXPECT_EQ(big.getCloudErrorCode(), 0);
   EXPECT_EQ(out, "");

@@ -26,31 +26,6 @@ class RegistryScope {
   CloudTest::MapRegistry registry;
 };
 
-HttpsResult answer(std::uint32_t status, const std::string& body) {
-  HttpsResult result;
-  result.httpStatus = status;
-  result.body = body;
-  return result;
-}
-
-HttpsResult failure(std::uint32_t error) {
-  HttpsResult result;
-  result.transportError = error;
-  return result;
-}
-
-struct Outcome {
-  std::uint16_t code;
-  std::int32_t cloud;
-  std::string reply;
-};
-
-Outcome decide(Op op, const HttpsResult& exchange) {
-  std::string reply = "stale";
-  auto result = RESTClient::decideOutcome(op, exchange, reply);
-  return {result.getResultCode(), result.getCloudErrorCode(), reply};
-}
-
 const Op kAll[] = {
     Op::PostConfig,    Op::PostTransaction,   Op::PostAuthentication,      Op::PostForgotTokenAuthenticationCode,
     Op::GetPushResult, Op::PostGetUserPolicy, Op::PostGetUserPolicyOffline};
@@ -132,15 +107,19 @@ TEST(RESTClientOutcome, TransportErrors) {
   const std::pair<std::uint32_t, std::uint16_t> rows[] = {{12002, 5124}, {183, 5124},   {12029, 5124}, {12005, 5116},
                                                           {12007, 5137}, {12175, 5114}, {12030, 5114}, {12152, 5114},
                                                           {12004, 5114}, {404, 5114}};
+  std::string reply;
   for (Op op : kAll)
     for (const auto& row : rows) {
-      const Outcome outcome = decide(op, failure(row.first));
-      EXPECT_EQ(outcome.code, row.second) << row.first;
-      EXPECT_EQ(outcome.cloud, 0);
-      EXPECT_EQ(outcome.reply, "");
+      reply = "stale";
+      const auto outcome = RESTClient::decideOutcome(op, {row.first, 0, ""}, reply);  // the transport error alone
+      EXPECT_EQ(outcome.getResultCode(), row.second) << row.first;
+      EXPECT_EQ(outcome.getCloudErrorCode(), 0);
+      EXPECT_EQ(reply, "");
     }
   // A 12029 "status" is an answer to be read, not a connection failure.
-  const Outcome status = decide(Op::PostConfig, answer(12029, R"({"errors":[{"code":"201015008","message":"m"}]})"));
-  EXPECT_EQ(status.code, 5103);
-  EXPECT_EQ(status.cloud, 201015008);
+  const auto status = RESTClient::decideOutcome(
+      Op::PostConfig, {Korvath::Cloud::kHttpsNoError, 12029, R"({"errors":[{"code":"201015008","message":"m"}]})"},
+      reply);
+  EXPECT_EQ(status.getResultCode(), 5103);
+  EXPECT_EQ(status.getCloudErrorCode(), 201015008);
 }

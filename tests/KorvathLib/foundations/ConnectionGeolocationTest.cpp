@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -20,6 +21,7 @@ using Korvath::Geolocation::Position;
 
 namespace {
 struct ScriptedSource : IRemoteAddressSource {
+  ScriptedSource(std::wstring e, std::wstring s, std::wstring t) : eventLog(e), session(s), tcp(t) {}
   std::wstring eventLog, session, tcp;
   std::wstring fromEventLog() override { return eventLog; }
   std::wstring fromSessionInformation() override { return session; }
@@ -29,10 +31,7 @@ struct ScriptedSource : IRemoteAddressSource {
 
 // The event log first, then the session, then the TCP table.
 TEST(RemoteAddress, SourcesInOrder) {
-  ScriptedSource s;
-  s.eventLog = L"192.0.2.10";
-  s.session = L"192.0.2.20";
-  s.tcp = L"192.0.2.30";
+  ScriptedSource s(L"192.0.2.10", L"192.0.2.20", L"192.0.2.30");
   // Each source answers until it is emptied, then the next one does.
   for (std::wstring* source : {&s.eventLog, &s.session, &s.tcp}) {
     EXPECT_EQ(getRemoteClientIpAddress(s), *source);
@@ -83,10 +82,8 @@ class TestSource : public ILocationSource {
     std::mutex mutex;
     bool has = false;
     Position position;
-    std::atomic<int> opens{0};
-    std::atomic<int> closes{0};
+    std::atomic<int> opens{0}, closes{0}, stuck{0};
     std::atomic<bool> available{true};
-    std::atomic<int> stuck{0};
   };
   explicit TestSource(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
   bool open() override {
@@ -121,8 +118,7 @@ class GeolocationTest : public ::testing::Test {
   KvTest::FakeClock clock_;
   KvTest::ScopedClock scopedClock_{clock_};
   Korvath::Geolocation::LocationSourceFactory factory() {
-    auto s = shared_;
-    return [s] { return std::unique_ptr<ILocationSource>(new TestSource(s)); };
+    return [s = shared_] { return std::unique_ptr<ILocationSource>(new TestSource(s)); };
   }
 };
 
@@ -133,26 +129,23 @@ class GeolocationTest : public ::testing::Test {
 TEST_F(GeolocationTest, DefaultsAtOnceWhenIgnoredOrWithoutASource) {
   shared_->has = true;
   shared_->position = Position{48.1f, 11.5f, 30.0f};
-  const struct {
-    const char* value;
-    std::uint32_t remote;
-    bool available;
-  } rows[] = {
+  // The registry value (none: nullptr), the remote flag, whether a source opens.
+  const std::tuple<const char*, std::uint32_t, bool> rows[] = {
       {nullptr, 0, true}, {"disabled", 0, true}, {"Enabled", 0, true}, {"enabled", 1, true}, {"enabled", 0, false}};
-  for (const auto& row : rows) {
-    if (row.value != nullptr)
-      registry_.setString("Geolocation", row.value);
+  for (const auto& [value, remote, available] : rows) {
+    if (value != nullptr)
+      registry_.setString("Geolocation", value);
     else
       registry_.deleteValue("Geolocation");
-    Utils::setRemoteLogonFlag(row.remote);
-    shared_->available = row.available;
+    Utils::setRemoteLogonFlag(remote);
+    shared_->available = available;
     KvGeolocator g(factory());
     g.startGeolocationProcessing();
-    while (!row.available && g.isRunning() && !g.stopGeolocationProcessing()) {
+    while (!available && g.isRunning() && !g.stopGeolocationProcessing()) {
     }
     float lat = 1, lon = 1, acc = 1;
     g.getGeolocation(lat, lon, acc);
-    EXPECT_TRUE(lat == 0.0f && lon == 0.0f && acc == -1.0f) << (row.value ? row.value : "none") << row.remote;
+    EXPECT_TRUE(lat == 0.0f && lon == 0.0f && acc == -1.0f) << (value ? value : "none") << remote;
     EXPECT_EQ(clock_.sleeps(), 0);
     EXPECT_TRUE(g.stopGeolocationProcessing());
   }

@@ -3,7 +3,6 @@
 #include <rapidjson/document.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,23 +17,14 @@ namespace {
 
 std::string logPath() { return Platform::windowsDirectory() + "/kv-test-log.log"; }
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> records(const std::string& content) {
+// The records of the log file, each without the CR LF that must end it.
+std::vector<std::string> records() {
+  std::ifstream in(logPath(), std::ios::binary);
   std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = content.find("\r\n", start);
-    if (end == std::string::npos) break;
-    out.push_back(content.substr(start, end - start));
-    start = end + 2;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_TRUE(!in.eof() && !line.empty() && line.back() == '\r') << "every record ends with CR LF";
+    out.push_back(line.substr(0, line.size() - 1));
   }
-  EXPECT_EQ(start, content.size()) << "every record ends with CR LF";
   return out;
 }
 
@@ -69,20 +59,14 @@ Opened openRecord(const std::string& record) {
   EXPECT_STREQ(doc["service"].GetString(), "application");
   EXPECT_STREQ(doc["component"].GetString(), "Pellora Agent for Windows");
   EXPECT_STREQ(doc["app_version"].GetString(), "3.0.1.643");
-  Opened o;
-  o.level = doc["level_name"].GetString();
-  o.asctime = doc["asctime"].GetString();
-  o.message = openField(doc["message"].GetString());
-  o.file = openField(doc["file_name"].GetString());
-  o.line = openField(doc["line_number"].GetString());
-  return o;
+  return {openField(doc["message"].GetString()), openField(doc["file_name"].GetString()),
+          openField(doc["line_number"].GetString()), doc["level_name"].GetString(), doc["asctime"].GetString()};
 }
 
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Logger::close();
-    std::remove(logPath().c_str());
+    TearDown();  // no log left open or on disk by an earlier test
     clock_.setUnixMs(1712345678901LL);
   }
   void TearDown() override {
@@ -124,7 +108,7 @@ TEST_F(LoggerTest, EveryCallIsOneSealedRecord) {
       {"trace", "Korvath::KvService::sync [out] <05/04/2024 19:34:38>"},
       {"trace", "[OUT] Korvath::KvService::initialize"},
   };
-  const auto recs = records(readAll(logPath()));
+  const auto recs = records();
   ASSERT_EQ(recs.size(), 9u);
   for (std::size_t i = 0; i < recs.size(); ++i) {
     const Opened o = openRecord(recs[i]);
@@ -146,6 +130,5 @@ TEST_F(LoggerTest, NothingWhenNotOpen) {
   EXPECT_FALSE(Logger::open(Platform::windowsDirectory() + "/no/such/dir/x.log"));
   EXPECT_FALSE(Logger::isOpen());
   KV_LOG_ERROR("%s", "still no failure");
-  std::ifstream in(logPath());
-  EXPECT_FALSE(in.good());
+  EXPECT_FALSE(std::ifstream(logPath()).good());
 }

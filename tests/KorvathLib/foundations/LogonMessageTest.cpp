@@ -6,8 +6,10 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "Commons/Encoding.h"
 #include "Korvath/LogonMessage.h"
 #include "TestSupport.h"
 
@@ -21,12 +23,7 @@ using KvTest::appendText;
 const auto putU16 = KvTest::put<2>;
 const auto putU32 = KvTest::put<4>;
 const auto putU64 = KvTest::put<8>;
-std::string hex(const Bytes& b) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t x : b) out += {digits[x >> 4], digits[x & 15]};
-  return out;
-}
+const auto hex = [](const Bytes& b) { return Commons::Hex::encode(b); };
 
 // A certificate logon (13) or certificate unlock logon (15) with the names at its end.
 Bytes certificateLogon(std::uint32_t type, const std::u16string& domain, const std::u16string& user) {
@@ -84,14 +81,8 @@ TEST(LogonMessage, ReadsNamesOnlyFromWellFormedMessages) {
     change(b);
     return b;
   };
-  struct Row {
-    const char* what;
-    Bytes message;
-    std::uint32_t type;
-    std::u16string domain, user;  // expected names; both empty: malformed
-    bool readable;
-  };
-  const Row rows[] = {
+  // What, the message, its type, the names expected (both empty: malformed), readable.
+  const std::tuple<const char*, Bytes, std::uint32_t, std::u16string, std::u16string, bool> rows[] = {
       {"interactive", logon, 2, u"CORP", u"alice", true},
       {"unlock", packInteractiveLogon(u".", u"carol", u"", 7), 7, u".", u"carol", true},
       {"empty names", packInteractiveLogon(u"", u"", u""), 2, u"", u"", true},
@@ -120,11 +111,11 @@ TEST(LogonMessage, ReadsNamesOnlyFromWellFormedMessages) {
        513, u"", u"", false},
       {"513 shorter than its fixed part", Bytes(after.begin(), after.begin() + 47), 513, u"", u"", false},
   };
-  for (const Row& row : rows) {
-    const LogonMessageNames names = read(row.message);
-    EXPECT_EQ(names.messageType, row.type) << row.what;
-    EXPECT_EQ(names.readable, row.readable) << row.what;
-    EXPECT_TRUE(names.domain == row.domain && names.userName == row.user) << row.what;
+  for (const auto& [what, message, type, domain, user, readable] : rows) {
+    const LogonMessageNames names = read(message);
+    EXPECT_EQ(names.messageType, type) << what;
+    EXPECT_EQ(names.readable, readable) << what;
+    EXPECT_TRUE(names.domain == domain && names.userName == user) << what;
   }
   // Messages whose names end them: cut anywhere, they give no names.
   for (const Bytes& whole : {packInteractiveLogon(u"CORP", u"alice", u""), certificateLogon(15, u"", u"c@d"),

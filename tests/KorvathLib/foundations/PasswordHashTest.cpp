@@ -7,23 +7,21 @@
 
 using namespace Korvath::Utils;
 
-namespace {
-std::string hex(const std::vector<std::uint8_t>& b) { return Commons::Hex::encode(b); }
-}  // namespace
+using Commons::Hex::encode;
 
 TEST(Pbkdf2, KnownAnswers) {
   const std::vector<std::uint8_t> salt = {'s', 'a', 'l', 't'};
   std::vector<std::uint8_t> out;
   ASSERT_TRUE(pbkdf2HmacSha256("password", salt, 1, 32, out));
-  EXPECT_EQ(hex(out), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+  EXPECT_EQ(encode(out), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
   ASSERT_TRUE(pbkdf2HmacSha256("password", salt, 2, 32, out));
-  EXPECT_EQ(hex(out), "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+  EXPECT_EQ(encode(out), "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
   ASSERT_TRUE(pbkdf2HmacSha256("password", salt, 4096, 32, out));
-  EXPECT_EQ(hex(out), "c5e478d59288c841aa530db6845c4c8d962893a001ce4e11a4963873aa98134a");
+  EXPECT_EQ(encode(out), "c5e478d59288c841aa530db6845c4c8d962893a001ce4e11a4963873aa98134a");
   // More than one block.
   ASSERT_TRUE(pbkdf2HmacSha256("password", salt, 1, 40, out));
   EXPECT_EQ(out.size(), 40u);
-  EXPECT_EQ(hex(out).substr(0, 64), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+  EXPECT_EQ(encode(out).substr(0, 64), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
   EXPECT_FALSE(pbkdf2HmacSha256("password", salt, 0, 32, out));
 }
 

@@ -2,6 +2,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 #include "Korvath/KvException.h"
 #include "Korvath/ResultCodes.h"
@@ -10,21 +11,17 @@ using namespace Korvath;
 
 // The compiler refuses a name used twice, not a code used twice.
 TEST(ResultCodes, BothTablesTogetherHaveUniqueCodesInTheSystemsRange) {
-  struct Entry {
-    std::uint16_t code;
-    const char* name;
-  };
-  const Entry all[] = {
+  const std::pair<std::uint16_t, const char*> all[] = {
 #define KV_RESULT_CODE(value, name) {value, #name},
 #include "Korvath/ResultCodes.def"
 #include "Korvath/FillCodes.def"
 #undef KV_RESULT_CODE
   };
   std::set<std::uint16_t> codes;
-  for (const Entry& e : all) {
-    EXPECT_TRUE(codes.insert(e.code).second) << "code used twice: " << e.code;
-    EXPECT_TRUE(e.code >= 5000 && e.code < 8000) << e.code;
-    EXPECT_EQ(getResultName(e.code), e.name);
+  for (const auto& [code, name] : all) {
+    EXPECT_TRUE(codes.insert(code).second) << "code used twice: " << code;
+    EXPECT_TRUE(code >= 5000 && code < 8000) << code;
+    EXPECT_EQ(getResultName(code), name);
   }
   // The success text, and "Unexpected error." outside the system's own range even where another
   // library uses the number.
@@ -47,13 +44,9 @@ TEST(ResultCodes, TextChosenByRangeAndReachability) {
 }
 
 TEST(KvException, CarriesCodeAndNamedText) {
-  try {
-    throw Exception::KvException(5013);
-  } catch (const std::exception& e) {
-    EXPECT_STREQ(e.what(), "KV_ERROR_INVALID_USER_LOGIN_LENGTH (5013)");
-    const auto* kv = dynamic_cast<const Exception::KvException*>(&e);
-    ASSERT_NE(kv, nullptr);
-    EXPECT_EQ(kv->code(), 5013);
-  }
+  const Exception::KvException kv(5013);
+  const std::exception& e = kv;  // what callers catch
+  EXPECT_STREQ(e.what(), "KV_ERROR_INVALID_USER_LOGIN_LENGTH (5013)");
+  EXPECT_EQ(kv.code(), 5013);
   EXPECT_STREQ(Exception::KvException(4000).what(), "Unexpected error. (4000)");
 }

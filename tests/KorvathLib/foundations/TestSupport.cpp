@@ -14,8 +14,9 @@ namespace KvTest {
 
 namespace {
 
+std::string g_root;  // stays empty on Windows
+
 #ifndef _WIN32
-std::string g_root;
 
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
@@ -30,9 +31,7 @@ class RootEnvironment : public ::testing::Environment {
     ::setenv("KORVATH_ROOT", g_root.c_str(), 1);
   }
   void TearDown() override {
-    if (!g_root.empty()) {
-      ::nftw(g_root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
+    if (!g_root.empty()) ::nftw(g_root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
   }
 };
 
@@ -44,12 +43,6 @@ const bool g_registered = [] {
 
 }  // namespace
 
-std::string testRoot() {
-#ifndef _WIN32
-  return g_root;
-#else
-  return std::string();
-#endif
-}
+std::string testRoot() { return g_root; }
 
 }  // namespace KvTest

@@ -23,10 +23,6 @@ class FakeClock : public Korvath::Platform::IClock {
     unixMs_.fetch_add(ms);
   }
   void setUnixMs(std::int64_t ms) { unixMs_.store(ms); }
-  void advanceMs(std::int64_t ms) {
-    monotonicMs_.fetch_add(ms);
-    unixMs_.fetch_add(ms);
-  }
   int sleeps() const { return sleeps_.load(); }
 
  private:

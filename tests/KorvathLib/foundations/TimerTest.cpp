@@ -26,11 +26,19 @@ TEST(Token, SharedRecordCountsHolders) {
   EXPECT_EQ(a.holders(), 2);
 }
 
+namespace {
+
+class TimerTest : public ::testing::Test {
+ protected:
+  KvTest::FakeClock clock;
+  KvTest::ScopedClock scoped{clock};
+};
+
+}  // namespace
+
 // Without a token each call sleeps one step until the waiting time has passed on the monotonic
 // clock: a wall clock set back stretches nothing (the push's polling shows the steps too).
-TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
-  KvTest::FakeClock clock;
-  KvTest::ScopedClock scoped(clock);
+TEST_F(TimerTest, WallClockSetBackDoesNotStretchTheWait) {
   Timer timer;
   timer.start(1000, 500);
   clock.setUnixMs(clock.nowUnixMs() - 3600 * 1000);  // an hour back
@@ -40,9 +48,7 @@ TEST(Timer, WallClockSetBackDoesNotStretchTheWait) {
   EXPECT_EQ(clock.sleeps(), 2);
 }
 
-TEST(Timer, CancelledTokenAndHugeTimesEndTheStepWithoutOverflow) {
-  KvTest::FakeClock clock;
-  KvTest::ScopedClock scoped(clock);
+TEST_F(TimerTest, CancelledTokenAndHugeTimesEndTheStepWithoutOverflow) {
   AutoTokenCancellationRelease token;
   Timer timer(token);
   timer.start(INT64_MAX, INT64_MAX);
@@ -80,15 +86,13 @@ TEST(Timer, WithTokenAStepEndsAfterTheSliceInWhichItWasCancelled) {
   EXPECT_TRUE(cut.isCancelled());
 }
 
-TEST(TimeUtils, FileTimeTextAndTheCurrentTime) {
+TEST_F(TimerTest, FileTimeTextAndTheCurrentTime) {
   using Korvath::Utils::TimeUtils::fileTimeToString;
   EXPECT_EQ(fileTimeToString(0), "01/01/1601 00:00:00");
   EXPECT_EQ(fileTimeToString(116444736000000000ULL), "01/01/1970 00:00:00");
   // 2024-02-29 23:59:59 UTC = 1709251199 s.
   EXPECT_EQ(fileTimeToString((1709251199ULL + 11644473600ULL) * 10000000ULL + 9999999ULL), "29/02/2024 23:59:59");
   EXPECT_EQ(fileTimeToString((4102444800ULL + 11644473600ULL) * 10000000ULL), "01/01/2100 00:00:00");
-  KvTest::FakeClock clock;
-  KvTest::ScopedClock scoped(clock);
   clock.setUnixMs(1000000000000LL);  // 2001-09-09 01:46:40 UTC
   EXPECT_EQ(Korvath::Utils::TimeUtils::getCurrentTimeString(), "09/09/2001 01:46:40");
 }

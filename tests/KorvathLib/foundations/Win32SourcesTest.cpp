@@ -23,8 +23,7 @@ namespace {
 // ---- event log stand-in -------------------------------------------------------------
 struct FakeLog {
   std::wstring xmlByChannel[2];
-  int closes = 0;
-  int opens = 0;
+  int closes = 0, opens = 0;
   bool hugeSize = false;
 };
 FakeLog* g_log = nullptr;
@@ -61,14 +60,7 @@ BOOL WINAPI fakeClose(EVT_HANDLE) {
   return TRUE;
 }
 
-EventLogApi fakeApi() {
-  EventLogApi api;
-  api.query = fakeQuery;
-  api.next = fakeNext;
-  api.render = fakeRender;
-  api.close = fakeClose;
-  return api;
-}
+EventLogApi fakeApi() { return {fakeQuery, fakeNext, fakeRender, fakeClose}; }
 
 }  // namespace
 
@@ -174,10 +166,6 @@ HRESULT fakeCreator(ILocation** out) {
   *out = g_location;
   return S_OK;
 }
-HRESULT missingCreator(ILocation** out) {
-  *out = nullptr;
-  return REGDB_E_CLASSNOTREG;
-}
 
 }  // namespace
 
@@ -209,4 +197,6 @@ TEST(LocationApiSource, ReportsPushedAndPolled) {
   g_location = nullptr;
 }
 
-TEST(LocationApiSource, MissingApiMeansNoSource) { EXPECT_FALSE(createLocationApiSource(missingCreator)->open()); }
+TEST(LocationApiSource, MissingApiMeansNoSource) {
+  EXPECT_FALSE(createLocationApiSource([](ILocation**) { return REGDB_E_CLASSNOTREG; })->open());
+}

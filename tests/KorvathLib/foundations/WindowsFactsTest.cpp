@@ -38,12 +38,9 @@ std::vector<std::uint8_t> certificateLogon(std::uint32_t messageType, const std:
 // is checked against the buffer, and the reader name must end inside the record.
 TEST(HelloLogon, RecognisesHelloReadersInWholeMessagesOnly) {
   const std::vector<std::uint8_t> good = certificateLogon(13, u"Windows Hello");
-  auto with = [&](std::size_t at, std::uint64_t v, bool wide) {
+  auto with = [&](std::size_t at, std::uint64_t v, auto put) {
     std::vector<std::uint8_t> b = good;
-    if (wide)
-      putU64(b, at, v);
-    else
-      putU32(b, at, static_cast<std::uint32_t>(v));
+    put(b, at, v);
     return b;
   };
   std::vector<std::uint8_t> unterminated = good;  // a reader name without its terminating NUL
@@ -55,14 +52,14 @@ TEST(HelloLogon, RecognisesHelloReadersInWholeMessagesOnly) {
       {certificateLogon(15, u"Microsoft Windows Hello reader"), true},
       {certificateLogon(13, u"Gemalto USB Smart Card Reader 0"), false},
       {certificateLogon(2, u"Windows Hello"), false},  // password logon
-      {with(64, ~0ULL, true), false},                  // CSP offset wraps around
-      {with(64, good.size(), true), false},            // CSP offset at the end
-      {with(64, 1ULL << 40, true), false},             // far away
-      {with(60, 0xFFFFFFFFu, false), false},           // CSP length too large
-      {with(60, 39, false), false},                    // CSP shorter than its header
-      {with(72 + 0, 0xFFFFFFFFu, false), false},       // CSP record claims too much
-      {with(72 + 28, 0x7FFFFFFFu, false), false},      // reader offset far past the end
-      {with(72 + 28, 0xFFFFFFFFu, false), false},      // reader offset overflow
+      {with(64, ~0ULL, putU64), false},                // CSP offset wraps around
+      {with(64, good.size(), putU64), false},          // CSP offset at the end
+      {with(64, 1ULL << 40, putU64), false},           // far away
+      {with(60, 0xFFFFFFFFu, putU32), false},          // CSP length too large
+      {with(60, 39, putU32), false},                   // CSP shorter than its header
+      {with(72 + 0, 0xFFFFFFFFu, putU32), false},      // CSP record claims too much
+      {with(72 + 28, 0x7FFFFFFFu, putU32), false},     // reader offset far past the end
+      {with(72 + 28, 0xFFFFFFFFu, putU32), false},     // reader offset overflow
       {unterminated, false},
   };
   for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
@@ -29,13 +30,11 @@ std::string forge(const std::string& blob, std::size_t at) {
 // The size follows the model and, for hardware tokens, the smallest record that holds the
 // secret; the secret is sealed for its account and integration key only.
 TEST(Blob, SizeOfModelAndSecretAndTheSecretSealedForItsAccountOnly) {
-  const struct {
-    std::uint8_t model;
-    std::size_t secret;
-    std::size_t length;
-  } rows[] = {{10, 20, 280}, {9, 20, 280}, {10, 64, 280}, {11, 20, 152}, {12, 32, 152}, {12, 48, 172}, {13, 64, 216}};
-  for (const auto& row : rows)
-    EXPECT_EQ(row.length, makeBlob(row.model, Bytes(row.secret, 1)).size()) << int(row.model);
+  // Model, secret size, blob length.
+  const std::tuple<std::uint8_t, std::size_t, std::size_t> rows[] = {
+      {10, 20, 280}, {9, 20, 280}, {10, 64, 280}, {11, 20, 152}, {12, 32, 152}, {12, 48, 172}, {13, 64, 216}};
+  for (const auto& [model, size, length] : rows)
+    EXPECT_EQ(length, makeBlob(model, Bytes(size, 1)).size()) << int(model);
 
   const Bytes secret{0x5e, 0xc7, 0x37, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd};
   for (std::uint8_t model : {std::uint8_t{10}, std::uint8_t{11}}) {

@@ -9,6 +9,7 @@
 #include "AuthenticationSdk/AuthenticationSettings.h"
 #include "AuthenticationSdk/AuthenticatorBlob.h"
 #include "AuthenticationSdk/OfflineAuthentication.h"
+#include "Commons/Encoding.h"
 
 namespace Fixtures {
 
@@ -20,20 +21,32 @@ inline const CryptoSdk::Bytes kSecret{'1', '2', '3', '4', '5', '6', '7', '8', '9
 inline const char* const kRfcCodes[] = {"755224", "287082", "359152", "969429", "338314",
                                         "254676", "287922", "162583", "399871", "520489"};
 
+inline CryptoSdk::Bytes hex(const std::string& text) {
+  CryptoSdk::Bytes out;
+  EXPECT_TRUE(Commons::Hex::decode(text, out)) << text;
+  return out;
+}
+
 // 3 attempts, unblock after 10 minutes, look-ahead 5, clock tolerance 2 minutes.
 inline AuthenticationSdk::AuthenticationSettings settings() { return {kAccount, 5, 3, 10, 5, 2, kIntegrationKey}; }
 
-inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret = kSecret, bool active = true,
-                            std::uint64_t counter = 0) {
+inline std::string makeBlob(std::uint8_t model, const CryptoSdk::Bytes& secret = kSecret, bool active = true) {
   AuthenticationSdk::Blob::Definition d;
   d.model = model;
   d.secret = secret;
   d.active = active;
-  d.counter = counter;
   std::string blob;
   EXPECT_EQ(0, AuthenticationSdk::Blob::create(d, kAccount, kIntegrationKey, blob));
   return blob;
 }
+
+inline AuthenticationSdk::AuthenticatorInfo infoOf(const std::string& blob) {
+  AuthenticationSdk::AuthenticatorInfo info;
+  EXPECT_EQ(0, AuthenticationSdk::Blob::inspect(blob, info));
+  return info;
+}
+
+inline const std::int64_t kNow = 1767225600;  // 2026-01-01 00:00:00 UTC
 
 // Routes the SDK's local clock for one test and gives the system clock back after it,
 // also when an assertion ends the test early.

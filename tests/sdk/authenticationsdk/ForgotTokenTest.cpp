@@ -13,13 +13,8 @@ namespace {
 
 std::string challengeJson(const std::string& login = "alice", std::uint32_t hours = 8,
                           const std::string& challenge = "482913", const std::string& account = kAccount) {
-  ChallengeData data;
-  data.setType(0);
-  data.setAccountId(account);
-  data.setUserLogin(login);
-  data.setTime(hours);
-  data.setChallenge(challenge);
-  return data.toJson();
+  return "{\"tp\":0,\"ac\":\"" + account + "\",\"ul\":\"" + login + "\",\"ti\":" + std::to_string(hours) +
+         ",\"ch\":\"" + challenge + "\"}";
 }
 
 std::string adminCode(const std::string& json, const std::string& integrationKey = kIntegrationKey) {

@@ -13,11 +13,7 @@ using CryptoSdk::Bytes;
 
 namespace {
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  EXPECT_TRUE(Commons::Hex::decode(text, out));
-  return out;
-}
+using Fixtures::hex;
 
 const Bytes kSeed32 = hex("3132333435363738393031323334353637383930313233343536373839303132");
 const Bytes kSeed64 =
@@ -36,12 +32,7 @@ std::string ocra(const std::string& suiteText, const Bytes& key, const Ocra::Inp
 
 Ocra::Inputs question(const std::string& q, std::uint64_t counter = 0, const Bytes& pin = Bytes(),
                       std::uint64_t time = 0) {
-  Ocra::Inputs in;
-  in.question = q;
-  in.counter = counter;
-  in.passwordHash = pin;
-  in.timeSteps = time;
-  return in;
+  return {counter, q, pin, Bytes(), time};
 }
 
 std::string digits8(int i) { return std::string(8, char('0' + i)); }
@@ -58,12 +49,7 @@ TEST(Hotp, Rfc4226AppendixD) {
 
 TEST(Ocra, Rfc6287AppendixC) {
   const char* sig[] = {"SIG10000", "SIG11000", "SIG12000", "SIG13000", "SIG14000"};
-  const struct {
-    const char* suite;
-    const Bytes& key;
-    std::function<Ocra::Inputs(int)> inputs;
-    std::vector<const char*> expected;
-  } rows[] = {
+  const std::tuple<const char*, const Bytes&, std::function<Ocra::Inputs(int)>, std::vector<const char*>> rows[] = {
       {"OCRA-1:HOTP-SHA1-6:QN08",
        Fixtures::kSecret,
        [](int i) { return question(digits8(i)); },
@@ -95,9 +81,9 @@ TEST(Ocra, Rfc6287AppendixC) {
        [&sig](int i) { return question(std::string(sig[i]) + "00", 0, Bytes(), kRfcTime); },
        {"77537423", "31970405", "10235557", "95213541", "65360607"}},
   };
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.expected.size(); ++i)
-      EXPECT_EQ(row.expected[i], ocra(row.suite, row.key, row.inputs(static_cast<int>(i)))) << row.suite << " " << i;
+  for (const auto& [suite, key, inputs, expected] : rows)
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      EXPECT_EQ(expected[i], ocra(suite, key, inputs(static_cast<int>(i)))) << suite << " " << i;
 }
 
 TEST(Ocra, HexQuestionIsPaddedOnTheRight) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
@@ -12,14 +13,6 @@ using namespace AuthenticationSdk::Exception;
 using namespace Fixtures;
 
 namespace {
-
-const std::int64_t kNow = 1767225600;  // 2026-01-01 00:00:00 UTC
-
-AuthenticatorInfo infoOf(const std::string& blob) {
-  AuthenticatorInfo info;
-  EXPECT_EQ(0, Blob::inspect(blob, info));
-  return info;
-}
 
 void failThreeTimes(std::string& blob, const AuthenticationSettings& s, std::int64_t now = kNow) {
   for (const char* wrong : {"000000", "111111", "222222"})
@@ -32,12 +25,7 @@ void failThreeTimes(std::string& blob, const AuthenticationSettings& s, std::int
 // the attempts, so the same code fails next time and a token pressed ahead resynchronises.
 TEST(OfflineOtp, CounterAndLookAheadWindow) {
   std::string blob = makeBlob(11, kSecret);  // hardware token, 152 characters
-  const struct {
-    const char* code;
-    std::uint16_t result;
-    std::uint64_t counter;
-    std::uint8_t attempts;
-  } steps[] = {
+  const std::tuple<const char*, std::uint16_t, std::uint64_t, std::uint8_t> steps[] = {
       {kRfcCodes[0], AUTH_OK, 1, 0},
       {kRfcCodes[0], AUTH_ERROR_CODE_REJECTED, 1, 1},
       {kRfcCodes[7], AUTH_ERROR_CODE_REJECTED, 1, 2},
@@ -45,10 +33,10 @@ TEST(OfflineOtp, CounterAndLookAheadWindow) {
       {kRfcCodes[2], AUTH_ERROR_CODE_REJECTED, 7, 1},
       {kRfcCodes[7], AUTH_OK, 8, 0},
   };
-  for (const auto& step : steps) {
-    EXPECT_EQ(step.result, Offline::checkOtp(blob, step.code, settings(), kNow)) << step.code;
-    EXPECT_EQ(step.counter, infoOf(blob).counter) << step.code;
-    EXPECT_EQ(step.attempts, infoOf(blob).failedAttempts) << step.code;
+  for (const auto& [code, result, counter, attempts] : steps) {
+    EXPECT_EQ(result, Offline::checkOtp(blob, code, settings(), kNow)) << code;
+    EXPECT_EQ(counter, infoOf(blob).counter) << code;
+    EXPECT_EQ(attempts, infoOf(blob).failedAttempts) << code;
   }
 }
 
@@ -105,12 +93,7 @@ TEST(OfflineOtp, RefusedInputsLeaveTheBlobUnchanged) {
   AuthenticationSettings foreign = settings(), keyless = settings();
   foreign.integrationKey = "ik-other-account";
   keyless.integrationKey.clear();
-  const struct {
-    std::string blob;
-    const char* code;
-    AuthenticationSettings settings;
-    std::uint16_t result;
-  } rows[] = {
+  const std::tuple<std::string, const char*, AuthenticationSettings, std::uint16_t> rows[] = {
       {good, "", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
       {good, "12345", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
       {good, "1234567", settings(), AUTH_ERROR_INVALID_CODE_FORMAT},
@@ -122,10 +105,10 @@ TEST(OfflineOtp, RefusedInputsLeaveTheBlobUnchanged) {
       {good, kRfcCodes[0], keyless, AUTH_ERROR_ACCOUNT_KEY_MISSING},
       {good.substr(0, 236), kRfcCodes[0], settings(), AUTH_ERROR_BLOB_LENGTH},
   };
-  for (const auto& row : rows) {
-    std::string blob = row.blob;
-    EXPECT_EQ(row.result, Offline::checkOtp(blob, row.code, row.settings, kNow)) << row.code;
-    EXPECT_EQ(row.blob, blob);
+  for (const auto& [given, code, s, result] : rows) {
+    std::string blob = given;
+    EXPECT_EQ(result, Offline::checkOtp(blob, code, s, kNow)) << code;
+    EXPECT_EQ(given, blob);
   }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/OstraSdkService.h"
@@ -13,15 +14,13 @@ using namespace Fixtures;
 
 namespace {
 
-const std::int64_t kNow = 1767225600;
 const std::string kTransaction =
     "{\"type\":3,\"timestamp\":1767225600,\"user\":\"alice\",\"data\":{\"platform\":1,\"location\":\"\","
     "\"osVersion\":\"Windows 11 Pro\",\"computer\":\"PC-01\",\"domain\":\"CORP\",\"clientIp\":\"10.1.2.3\","
     "\"resourceName\":\"desk\"}}";
 
 MobileAuthenticatorEntry entry(const std::string& blob, const std::string& deviceId) {
-  MobileAuthenticatorEntry e;
-  std::memset(&e, 0, sizeof(e));
+  MobileAuthenticatorEntry e{};
   std::memcpy(e.blob, blob.data(), std::min(blob.size(), sizeof(e.blob) - 1));
   std::memcpy(e.deviceId, deviceId.data(), std::min(deviceId.size(), sizeof(e.deviceId)));
   return e;
@@ -70,13 +69,10 @@ TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
   const std::string wrong = code == "000000" ? "000001" : "000000";
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, txId, other, code, settings(), kNow));
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkQrAnswer(blob, 3, "", kTransaction, code, settings(), kNow));
-  AuthenticatorInfo info;
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(2, info.failedAttempts);
+  EXPECT_EQ(2, infoOf(blob).failedAttempts);
   EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
-  ASSERT_EQ(0, Blob::inspect(blob, info));
-  EXPECT_EQ(0, info.failedAttempts);
-  EXPECT_EQ(0u, info.counter) << "an OCRA answer does not move the counter";
+  EXPECT_EQ(0, infoOf(blob).failedAttempts);
+  EXPECT_EQ(0u, infoOf(blob).counter) << "an OCRA answer does not move the counter";
   for (int i = 0; i < 3; ++i) Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
             Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
@@ -85,14 +81,12 @@ TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
 TEST(QrCode, ClockToleranceFollowsTimeWindow) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   const std::string text = command({entry(blob, "77")});
-  const struct {
-    std::int64_t answeredAt;
-    std::uint16_t result;
-  } rows[] = {{kNow - 120, AUTH_OK}, {kNow - 180, AUTH_ERROR_CODE_REJECTED}, {kNow + 180, AUTH_ERROR_CODE_REJECTED}};
-  for (const auto& row : rows)
-    EXPECT_EQ(row.result,
-              Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, row.answeredAt), settings(), kNow))
-        << row.answeredAt - kNow;
+  const std::pair<std::int64_t, std::uint16_t> rows[] = {
+      {kNow - 120, AUTH_OK}, {kNow - 180, AUTH_ERROR_CODE_REJECTED}, {kNow + 180, AUTH_ERROR_CODE_REJECTED}};
+  for (const auto& [answeredAt, result] : rows)
+    EXPECT_EQ(result,
+              Offline::checkQrAnswer(blob, 3, "", kTransaction, answer(blob, text, answeredAt), settings(), kNow))
+        << answeredAt - kNow;
   // The service-side entry point corrects the local clock by the time difference.
   const ClockOverride clock(kNow - 3600);
   EXPECT_EQ(AUTH_OK, OstraSdkService::checkAdvancedAuthenticationLogonApp(blob, 3, "", kTransaction,
@@ -103,26 +97,21 @@ TEST(QrCode, RefusesWhatCannotTakePart) {
   const std::string active = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   MobileAuthenticatorEntry unterminated = entry(active, "1");
   unterminated.blob[280] = 'A';
-  const struct {
-    std::vector<MobileAuthenticatorEntry> entries;
-    std::uint8_t type;
-    const char* id;
-    std::string json;
-    std::uint16_t result;
-  } rows[] = {
-      {{entry(active, "1")}, 2, "", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_TYPE},
-      {{entry(active, "1")}, 3, "", "", AUTH_ERROR_INVALID_TRANSACTION_DATA},
-      {{entry(active, "1")}, 3, "a;b", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_ID},
-      {{}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
-      {{entry(makeBlob(10, kSecret, false), "1")}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
-      {{entry(active, "12a")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
-      {{entry(active.substr(0, 279), "1")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
-      {{entry(active, "4294967296")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
-      {{unterminated}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
-  };
-  for (const auto& row : rows) {
+  const std::tuple<std::vector<MobileAuthenticatorEntry>, std::uint8_t, const char*, std::string, std::uint16_t>
+      rows[] = {
+          {{entry(active, "1")}, 2, "", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_TYPE},
+          {{entry(active, "1")}, 3, "", "", AUTH_ERROR_INVALID_TRANSACTION_DATA},
+          {{entry(active, "1")}, 3, "a;b", kTransaction, AUTH_ERROR_INVALID_TRANSACTION_ID},
+          {{}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
+          {{entry(makeBlob(10, kSecret, false), "1")}, 3, "", kTransaction, AUTH_ERROR_NO_ACTIVE_MOBILE_AUTHENTICATOR},
+          {{entry(active, "12a")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+          {{entry(active.substr(0, 279), "1")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+          {{entry(active, "4294967296")}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+          {{unterminated}, 3, "", kTransaction, AUTH_ERROR_INVALID_AUTHENTICATOR_ENTRY},
+      };
+  for (const auto& [entries, type, id, json, result] : rows) {
     std::string text = "left over";
-    EXPECT_EQ(row.result, OstraSdkService::generateQRCodeCommand(row.entries, row.type, row.id, row.json, text));
+    EXPECT_EQ(result, OstraSdkService::generateQRCodeCommand(entries, type, id, json, text));
     EXPECT_TRUE(text.empty());
   }
   for (std::uint8_t model : {11, 9}) {  // hardware token, device

@@ -2,19 +2,18 @@
 // SP 800-38A (AES), NIST CAVP counter-mode KDF with HMAC-SHA-512.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Commons/Encoding.h"
 #include "CryptoSdk/CryptoException.h"
 #include "CryptoSdk/Primitives.h"
+#include "../authenticationsdk/Fixtures.h"
 
 using namespace CryptoSdk;
 
 namespace {
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  EXPECT_TRUE(Commons::Hex::decode(text, out)) << text;
-  return out;
-}
+using Fixtures::hex;
 
 Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -26,11 +25,7 @@ const HashAlgorithm kSha1 = HashAlgorithm::Sha1, kSha256 = HashAlgorithm::Sha256
 }  // namespace
 
 TEST(Sha, Fips180Vectors) {
-  const struct {
-    HashAlgorithm algorithm;
-    std::string message;
-    const char* digest;
-  } rows[] = {
+  const std::tuple<HashAlgorithm, std::string, const char*> rows[] = {
       {kSha1, "abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
       {kSha1, kAbc448, "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
       {kSha1, std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
@@ -44,22 +39,17 @@ TEST(Sha, Fips180Vectors) {
        "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
        "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [algorithm, message, expected] : rows) {
     Bytes digest;
-    ASSERT_EQ(0, Hash::compute(row.algorithm, row.message, digest));
-    EXPECT_EQ(row.digest, Commons::Hex::encode(digest)) << row.message.substr(0, 20);
+    ASSERT_EQ(0, Hash::compute(algorithm, message, digest));
+    EXPECT_EQ(expected, Commons::Hex::encode(digest)) << message.substr(0, 20);
   }
 }
 
 // RFC 4231 cases 1, 2, 3 and 6 (a key longer than the block), and the empty key (a master
 // password may be empty), which HMAC pads with zeros as it pads a single zero byte.
 TEST(Hmac, Rfc4231Vectors) {
-  const struct {
-    Bytes key;
-    Bytes message;
-    const char* sha256;
-    const char* sha512;
-  } rows[] = {
+  const std::tuple<Bytes, Bytes, const char*, const char*> rows[] = {
       {Bytes(20, 0x0b), bytes("Hi There"), "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7",
        "87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cde"
        "daa833b7d6b8a702038b274eaea3f4e4be9d914eeb61f1702e696c203a126854"},
@@ -75,12 +65,12 @@ TEST(Hmac, Rfc4231Vectors) {
        "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f352"
        "6b56d037e05f2598bd0fd2215d6a1e5295e64f73f63f0aec8b915a985d786598"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [key, message, sha256, sha512] : rows) {
     Bytes mac256, mac512;
-    ASSERT_EQ(0, Hmac::compute(kSha256, row.key, row.message, mac256));
-    ASSERT_EQ(0, Hmac::compute(kSha512, row.key, row.message, mac512));
-    EXPECT_EQ(row.sha256, Commons::Hex::encode(mac256));
-    EXPECT_EQ(row.sha512, Commons::Hex::encode(mac512));
+    ASSERT_EQ(0, Hmac::compute(kSha256, key, message, mac256));
+    ASSERT_EQ(0, Hmac::compute(kSha512, key, message, mac512));
+    EXPECT_EQ(sha256, Commons::Hex::encode(mac256));
+    EXPECT_EQ(sha512, Commons::Hex::encode(mac512));
   }
   Bytes empty;
   ASSERT_EQ(0, Hmac::compute(kSha256, Bytes(), Bytes{'x'}, empty));
@@ -94,11 +84,7 @@ TEST(Aes, Sp80038aVectorsAndPadding) {
       "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e5130c81c46a35ce411e5fbc1191a0a52ef"
       "f69f2445df4f9b17ad2b417be66c3710";
   const char* const key256 = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
-  const struct {
-    Aes::Mode mode;
-    const char* key;
-    const char* cipher;
-  } rows[] = {
+  const std::tuple<Aes::Mode, const char*, const char*> rows[] = {
       {Aes::Mode::Cbc, key256,
        "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
        "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b"},
@@ -109,12 +95,12 @@ TEST(Aes, Sp80038aVectorsAndPadding) {
        "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
        "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7"},
   };
-  for (const auto& row : rows) {
-    const Bytes iv = row.mode == Aes::Mode::Cbc ? hex("000102030405060708090a0b0c0d0e0f") : Bytes();
+  for (const auto& [mode, key, expected] : rows) {
+    const Bytes iv = mode == Aes::Mode::Cbc ? hex("000102030405060708090a0b0c0d0e0f") : Bytes();
     Bytes cipher, plain;
-    ASSERT_EQ(0, Aes::encrypt(row.mode, hex(row.key), iv, hex(plain38A), cipher));
-    EXPECT_EQ(row.cipher, Commons::Hex::encode(cipher));
-    ASSERT_EQ(0, Aes::decrypt(row.mode, hex(row.key), iv, cipher, plain));
+    ASSERT_EQ(0, Aes::encrypt(mode, hex(key), iv, hex(plain38A), cipher));
+    EXPECT_EQ(expected, Commons::Hex::encode(cipher));
+    ASSERT_EQ(0, Aes::decrypt(mode, hex(key), iv, cipher, plain));
     EXPECT_EQ(plain38A, Commons::Hex::encode(plain));
   }
   const Bytes key(32, 7), iv(16, 9);
@@ -134,12 +120,7 @@ TEST(Aes, Sp80038aVectorsAndPadding) {
 // NIST CAVP KBKDF, counter before the fixed input, 32-bit counter, HMAC-SHA512 (COUNT 0
 // and COUNT 30, which spans blocks); deriveKey's fixed input is label || 0x00 || context || [L]_32.
 TEST(Kdf, CavpVectorsAndTheFixedInputOfDeriveKey) {
-  const struct {
-    const char* key;
-    const char* fixed;
-    std::size_t size;
-    const char* out;
-  } rows[] = {
+  const std::tuple<const char*, const char*, std::size_t, const char*> rows[] = {
       {"dd5dbd45593ee2ac139748e7645b450f223d2ff297b73fd71cbcebe71d41653c950b88500de5322d99ef18dfdd30428294c4b3094f4c95"
        "4334e593bd982ec614",
        "b50b0c963c6b3034b8cf19cd3f5c4ebe4f4985af0c03e575db62e6fdf1ecfe4f28b95d7ce16df85843246e1557ce95bb26cc9a21974bbd"
@@ -151,10 +132,10 @@ TEST(Kdf, CavpVectorsAndTheFixedInputOfDeriveKey) {
        "7b40de435f",
        40, "6db880daac98b078ee389a2164252ded61322d661e2b49247ea921e544675d8f17af2bf66dd40d81"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [key, fixed, size, expected] : rows) {
     Bytes out;
-    ASSERT_EQ(0, Kdf::counterHmacSha512(hex(row.key), hex(row.fixed), row.size, out));
-    EXPECT_EQ(row.out, Commons::Hex::encode(out));
+    ASSERT_EQ(0, Kdf::counterHmacSha512(hex(key), hex(fixed), size, out));
+    EXPECT_EQ(expected, Commons::Hex::encode(out));
   }
   Bytes manual, viaLabel, refused{1};
   ASSERT_EQ(0, Kdf::counterHmacSha512(Bytes(32, 1), Bytes{'x', 0x00, 0xab, 0, 0, 0x01, 0x00}, 32, manual));
