@@ -19,12 +19,6 @@ class ConfigBehaviourTest : public TempRootTest {
     config_.setFilePath(path("kvconfig.cfg"));
     ASSERT_EQ(0, config_.setServerConfig(sampleServerConfig()));
   }
-  Config reread() {
-    Config c(&crypto_);
-    EXPECT_EQ(0, c.readFile(path("kvconfig.cfg")));
-    return c;
-  }
-  KvCrypto crypto_;
   Config config_;
 };
 

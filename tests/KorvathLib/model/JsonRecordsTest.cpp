@@ -106,22 +106,19 @@ std::vector<RecordCase> allRecords() {
   c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
   c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
                KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
-  {
-    UserPolicy p;
-    p.username = "alice";
-    p.email = "alice@example.test";
-    p.hasPolicy = true;
-    p.isAllowedToAuthenticate = true;
-    p.isInForgotToken = true;
-    p.authTypes = {{"push", true}, {"otp", false}};
-    ResponseGetUserPolicy r;
-    r.setUserPolicies({p, p});
-    c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
-                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON});
-  }
   c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
                KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
   // The dialog messages and the smaller cloud records as their JSON, keys in their order.
+  const std::string tx = sampleTransactionData().toJson();
+  const std::string request = R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,)";
+  const std::string reply =
+      R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+      R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+      R"("autoSendPush":false,"policyAllowsAuthentication":true)";
+  const std::string policy =
+      R"({"username":"alice","email":"alice@example.test","hasPolicy":true,"isAllowedToAuthenticate":true,)"
+      R"("isInSafeLocation":false,"isInForgotToken":true,"isBlocked":false,"isOverallocated":false,)"
+      R"("isInQuarantine":false,"authTypes":{"otp":false,"push":true}})";
   const struct {
     const char* name;
     Filler fill;
@@ -134,45 +131,31 @@ std::vector<RecordCase> allRecords() {
       {"ServiceRequestBase", filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
        R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":true})"},
       {"ServiceRequestAuthOTP", filler<ServiceRequestAuthOTP>(), KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456"})"},
+       request + R"("authData":"123456"})"},
       {"ServiceRequestAuthQRCode", filler<ServiceRequestAuthQRCode>(),
        KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456","command":")"
-       R"(cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","onLine":false,"transactionData":{")"
-       R"(type":3,"timestamp":1700000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":")"
-       R"(Windows 11 Pro","computer":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName")"
-       R"(:"Front desk"}}})"},
+       request +
+           R"("authData":"123456","command":"cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",)"
+           R"("onLine":false,"transactionData":)" +
+           tx + "}"},
       {"ServiceRequestActiveForgotAuthenticator", filler<ServiceRequestActiveForgotAuthenticator>(),
        KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"time":48,"challenge":"123456",)"
-       R"("authData":"654321"})"},
+       request + R"("time":48,"challenge":"123456","authData":"654321"})"},
       {"ServiceResponseBase", filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true})"},
+       reply + "}"},
       {"ServiceResponseAuthOTP", filler<ServiceResponseAuthOTP>(), KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":8})"},
+       reply + R"(,"authDataSize":8})"},
       {"ServiceResponseAuthQRCode", filler<ServiceResponseAuthQRCode>(),
        KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":6,"command":"cmd","transaction)"
-       R"(Id":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb","onLine":true,"transactionData":{"type":3,"timestamp":170)"
-       R"(0000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","comput)"
-       R"(er":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+       reply +
+           R"(,"authDataSize":6,"command":"cmd","transactionId":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb",)"
+           R"("onLine":true,"transactionData":)" +
+           tx + "}"},
       {"ServiceResponseActiveForgotAuthenticator", filler<ServiceResponseActiveForgotAuthenticator>(),
        KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"time":12,"challenge":"482913","onLine":false)"
-       R"(,"authDataSize":6})"},
+       reply + R"(,"time":12,"challenge":"482913","onLine":false,"authDataSize":6})"},
       {"ServiceResponseAuthForgotAuthenticator", filler<ServiceResponseAuthForgotAuthenticator>(),
-       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"onLine":false})"},
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON, reply + R"(,"onLine":false})"},
       {"ServiceResponseAbout", filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
        R"({"region":"eu1","environment":"qa","accountAlias":"ACME","resourceAlias":"Front desk","machineName":)"
        R"("DESKTOP-01","latestVersionKorvath":"3.0.1.643 - Release - x64","supportMessage":"Call","version":"3)"
@@ -181,13 +164,10 @@ std::vector<RecordCase> allRecords() {
       {"RequestTransaction", filler<RequestTransaction>(), KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON,
        R"({"machineName":"DESKTOP-01","platform":1,"authenticationFactor":"QRCODE","clientIp":"10.0.0.9","isRdp")"
        R"(:true,"geolocationData":"{\"latitude\":38.7,\"longitude\":-9.1,\"accuracy\":25.0}","userTransa)"
-       R"(ction":{"loginType":"EMAIL","login":"alice@example.test","transactionData":{"type":3,"timestamp":17)"
-       R"(00000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","compu)"
-       R"(ter":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}}})"},
+       R"(ction":{"loginType":"EMAIL","login":"alice@example.test","transactionData":)" +
+           tx + "}}"},
       {"UserTransaction", filler<UserTransaction>(), KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON,
-       R"({"loginType":"EMAIL","login":"alice@example.test","transactionData":{"type":3,"timestamp":1700000000)"
-       R"(,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","computer":"DE)"
-       R"(SKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+       R"({"loginType":"EMAIL","login":"alice@example.test","transactionData":)" + tx + "}"},
       {"RequestConfig", filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
        R"({"accountId":"acct-1","resourceId":77,"machineName":"DESKTOP-01","userLogins":["alice","bob"],"platf)"
        R"(orm":1})"},
@@ -214,6 +194,8 @@ std::vector<RecordCase> allRecords() {
       {"RequestGetUserPolicyOffline", filler<RequestGetUserPolicyOffline>(),
        KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
        R"({"accountId":"acct-1","machineName":"DESKTOP-01","resourceId":"77","platform":1,"userLogin":"alice"})"},
+      {"ResponseGetUserPolicy", filler<ResponseGetUserPolicy>(), KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON,
+       "[" + policy + "," + policy + "]"},
       {"ResponseGetUserPolicyOffline", filler<ResponseGetUserPolicyOffline>(),
        KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
        R"([{"hasPolicy":true,"policyAllowsAuthentication":true,"authTypes":{"qrcode":true}}])"},

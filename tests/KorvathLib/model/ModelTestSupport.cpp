@@ -24,6 +24,11 @@ void TempRootTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+Korvath::Config TempRootTest::reread(const std::string& name) {
+  Korvath::Config c(&crypto_);
+  EXPECT_EQ(0, c.readFile(path(name)));
+  return c;
+}
 
 Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model, char fill) {
   Korvath::Model::AuthenticatorRecord a;
