@@ -313,9 +313,7 @@ TEST(JsonRecords, TruncatedAndMutatedTextsNeverCrashAParser) {
   for (const auto& rc : allRecords()) {
     SCOPED_TRACE(rc.name);
     std::string out;
-    for (std::size_t n = 0; n < rc.json.size(); ++n) {
-      EXPECT_NE(0, rc.fill(rc.json.substr(0, n), out)) << n;
-    }
+    for (std::size_t n = 0; n < rc.json.size(); ++n) EXPECT_NE(0, rc.fill(rc.json.substr(0, n), out)) << n;
     for (int i = 0; i < mutationsPerRecord; ++i) {
       std::string text = rc.json;
       int edits = 1 + static_cast<int>(rng() % 4);

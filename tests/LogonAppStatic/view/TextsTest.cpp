@@ -68,9 +68,8 @@ TEST_F(Texts, EveryTextHasAllItsGlyphsInTheFontOfItsLanguage) {
   for (HFONT font : {Font::createFont(16, 300), Font::createFont(16, 400), Font::createFont(16, 600),
                      Font::createFont(16, 900), named}) {
     ASSERT_NE(font, nullptr);
-    for (UINT id : usedTextIds()) {
+    for (UINT id : usedTextIds())
       EXPECT_EQ(Font::missingGlyphs(font, Lang::GetWText(id)), 0u) << "text " << id << " in " << (font == named);
-    }
   }
   DeleteObject(named);
 }

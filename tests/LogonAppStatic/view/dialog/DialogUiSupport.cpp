@@ -19,9 +19,8 @@ std::wstring productText(UINT id) { return Utils::LanguageUtil::GetWText(id); }
 
 std::vector<HWND> statics(HWND parent, int id) {
   std::vector<HWND> found;
-  for (HWND child = nullptr; (child = FindWindowExW(parent, child, L"Static", nullptr)) != nullptr;) {
+  for (HWND child = nullptr; (child = FindWindowExW(parent, child, L"Static", nullptr)) != nullptr;)
     if (id < 0 || GetDlgCtrlID(child) == id) found.push_back(child);
-  }
   return found;
 }
 
@@ -54,9 +53,8 @@ Attempt::Attempt(std::vector<std::string> names, bool isRdp, bool logonUiWindow)
 Attempt::~Attempt() {
   driver.reset();
   for (int i = 0; i < 600 && !finished(100); ++i) {
-    for (const wchar_t* name : {kAboutDialogClass, kHowToDialogClass, kMfaDialogClass}) {
+    for (const wchar_t* name : {kAboutDialogClass, kHowToDialogClass, kMfaDialogClass})
       if (HWND window = FindWindowW(name, nullptr)) PostMessageW(window, WM_CLOSE, 0, 0);
-    }
   }
   thread_.join();
   CloseHandle(done_);

@@ -60,8 +60,7 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
   // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    TearDown();
-    SetUp();
+    restart();
     onlineAlice();
     if (row.unreachable) {
       fault(
