@@ -80,27 +80,6 @@ std::vector<RecordCase> allRecords() {
   c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON});
   c.push_back(
       {"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
-  {
-    Config cfg;
-    EXPECT_EQ(0, cfg.setRegion("eu1"));
-    EXPECT_EQ(0, cfg.setEnvironment("qa"));
-    EXPECT_EQ(0, cfg.setAccountAlias("ACME"));
-    cfg.setAccountId("acct-1");
-    EXPECT_EQ(0, cfg.setResourceAlias("Front desk"));
-    cfg.setResourceId(77);
-    cfg.setMasterPassword("master");
-    cfg.setLastSync(1);
-    cfg.setLastAuth(2);
-    cfg.setLastRun(3);
-    EXPECT_EQ(0, cfg.setLastUser("alice"));
-    EXPECT_EQ(0, cfg.setMachineName("DESKTOP-01"));
-    cfg.setLogonAppDisable(5108);
-    EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
-    EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
-    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser(
-        "guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
-    c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON});
-  }
   c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
                KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
   c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
@@ -109,6 +88,13 @@ std::vector<RecordCase> allRecords() {
   c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
                KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
   // The dialog messages and the smaller cloud records as their JSON, keys in their order.
+  // A registered configuration with two users and an unknown user who passed online.
+  const std::string config =
+      R"({"region":"eu1","environment":"qa","accountAlias":"ACME","accountId":"acct-1","resourceAlias":"Front desk",)"
+      R"("resourceId":77,"masterPassword":"master","masterPasswordMark":"","lastSync":1,"lastAuth":2,"lastRun":3,)"
+      R"("lastUser":"alice","machineName":"DESKTOP-01","platform":1,"logonAppDisable":5108,"serverConfig":)" +
+      sampleServerConfig().toJson() + R"(,"usersConfig":[)" + sampleUser("alice").toJson() + "," +
+      sampleUser("bob").toJson() + R"(],"unknownUsers":[{"login":"guest","authenticatedOnline":true}]})";
   const std::string tx = sampleTransactionData().toJson();
   const std::string request = R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,)";
   const std::string reply =
@@ -125,6 +111,7 @@ std::vector<RecordCase> allRecords() {
     std::uint16_t code;
     std::string json;
   } written[] = {
+      {"Config", filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON, config},
       {"InstallConfig", filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
        R"({"region":"eu1","environment":"prod","accountId":"acct-1","resourceId":77,"integrationKey":"integrat)"
        R"(ion-key-1","allowUnknownUsers":1})"},

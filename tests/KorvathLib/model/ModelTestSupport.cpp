@@ -98,10 +98,7 @@ Korvath::Model::ResponseConfig sampleResponseConfig() {
   r.setMasterPassword("master");
   r.setServerTime(0);
   EXPECT_EQ(0, r.setServerConfig(sampleServerConfig()));
-  std::vector<Korvath::Model::User> users;
-  users.push_back(sampleUser("alice"));
-  users.push_back(sampleUser("bob"));
-  EXPECT_EQ(0, r.setUsers(users));
+  EXPECT_EQ(0, r.setUsers({sampleUser("alice"), sampleUser("bob")}));
   return r;
 }
 

@@ -62,10 +62,9 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
     SCOPED_TRACE(row.name);
     restart();
     onlineAlice();
-    if (row.unreachable) {
+    if (row.unreachable)
       fault(
           R"({"route":"authentication","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})");
-    }
     Attempt shown({"alice"});
     ASSERT_EQ(kOtpPanelId, shown.panel());
     HWND box = shown.item(kOtpBoxId, kOtpPanelId);

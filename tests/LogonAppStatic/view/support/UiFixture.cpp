@@ -92,12 +92,10 @@ std::size_t Image::count(std::uint32_t rgb, RECT area) const {
 
 Image Image::crop(RECT area) const {
   area = clampArea(*this, area);
-  Image part;
-  part.width = area.right - area.left;
-  part.height = area.bottom - area.top;
-  for (LONG y = area.top; y < area.bottom; ++y) {
-    for (LONG x = area.left; x < area.right; ++x) part.pixels.push_back(at(x, y));
-  }
+  Image part{area.right - area.left, area.bottom - area.top, {}};
+  for (LONG y = area.top; y < area.bottom; ++y)
+    part.pixels.insert(part.pixels.end(), pixels.data() + y * width + area.left,
+                       pixels.data() + y * width + area.right);
   return part;
 }
 
