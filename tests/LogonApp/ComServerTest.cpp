@@ -310,10 +310,9 @@ TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) 
   EXPECT_EQ("Closing log", records.back().message);
   const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
   for (const KvLogRead::Record& record : records) {
-    const std::string& message = record.message;
     EXPECT_TRUE(record.opened);
-    EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
-    EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
-    EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;
+    EXPECT_EQ(std::string::npos, record.message.find("Horse")) << record.message;
+    EXPECT_EQ(std::string::npos, record.message.find(utf16Hex.substr(0, 24))) << record.message;
+    EXPECT_EQ(std::string::npos, record.message.find(produced.substr(0, 32))) << record.message;
   }
 }

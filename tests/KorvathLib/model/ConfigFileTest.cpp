@@ -178,11 +178,8 @@ TEST_F(ConfigFileTest, BackupPathInsertsBkpBeforeTheExtension) {
 TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
   InstallConfig ic(&crypto_);
   EXPECT_EQ(KV_ERROR_INSTALL_CONFIG_FILE_NOT_FOUND, ic.readFile(path("install.cfg")));
-  ASSERT_EQ(0, ic.setRegion("eu1"));
-  ASSERT_EQ(0, ic.setEnvironment("staging"));
-  ic.setAccountId("acct-1");
-  ic.setResourceId(77);
-  ASSERT_EQ(0, ic.setIntegrationKey("integration-key-1"));
+  ASSERT_EQ(0, ic.fillFromJson(R"({"region":"eu1","environment":"staging","accountId":"acct-1","resourceId":77,)"
+                               R"("integrationKey":"integration-key-1","allowUnknownUsers":0})"));
   ASSERT_EQ(0, ic.writeFile(path("install.cfg")));
   InstallConfig back(&crypto_);
   ASSERT_EQ(0, back.readFile(path("install.cfg")));

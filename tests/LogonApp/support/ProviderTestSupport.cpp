@@ -129,10 +129,7 @@ Tile::Tile(const KvLogonUi::ObjectFactory& create, REFCLSID clsid, CREDENTIAL_PR
   BOOL autoLogon = FALSE;
   hr = provider->GetCredentialCount(&count, &defaultIndex, &autoLogon);
   if (SUCCEEDED(hr)) hr = provider->GetCredentialAt(0, &credential);
-  if (SUCCEEDED(hr)) {
-    BOOL selectedAutoLogon = FALSE;
-    hr = credential->SetSelected(&selectedAutoLogon);
-  }
+  if (SUCCEEDED(hr)) hr = credential->SetSelected(&autoLogon);
 }
 
 Tile::~Tile() {
