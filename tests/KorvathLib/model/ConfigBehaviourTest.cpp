@@ -22,12 +22,6 @@ class ConfigBehaviourTest : public TempRootTest {
   Config config_;
 };
 
-UserConfig userAt(const std::string& login, std::uint64_t lastAuth) {
-  UserConfig u = sampleUser(login);
-  u.setLastAuthTime(lastAuth);
-  return u;
-}
-
 class FixedClock : public Platform::IClock {
  public:
   std::uint64_t nowFileTime() override { return 0; }
@@ -179,7 +173,10 @@ TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
 
 TEST_F(ConfigBehaviourTest, RemoveExtraUsersKeepsTheThirtyMostRecent) {
   std::vector<UserConfig> users;
-  for (int i = 0; i < 33; ++i) users.push_back(userAt("user" + std::to_string(i), 1000 + (i * 7) % 33));
+  for (int i = 0; i < 33; ++i) {
+    users.push_back(sampleUser("user" + std::to_string(i)));
+    users.back().setLastAuthTime(1000 + (i * 7) % 33);
+  }
   ASSERT_EQ(0, config_.setUsersConfig(users));
   ASSERT_EQ(0, config_.removeExtraUsers());
   auto kept = reread().getUsersConfig();

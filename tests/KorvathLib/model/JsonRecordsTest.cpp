@@ -36,17 +36,10 @@ Filler filler() {
 
 struct RecordCase {
   std::string name;
-  std::string json;
   Filler fill;
   std::uint16_t documentCode;
+  std::string json;
 };
-
-std::string write(const rapidjson::Document& doc) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-  doc.Accept(w);
-  return buffer.GetString();
-}
 
 // The same text with the value at `path` removed, or replaced by a value of another type.
 std::string edit(const std::string& json, const std::string& path, bool remove) {
@@ -69,25 +62,13 @@ std::string edit(const std::string& json, const std::string& path, bool remove) 
     else
       v.SetString("wrong type", doc.GetAllocator());
   }
-  return write(doc);
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+  doc.Accept(w);
+  return buffer.GetString();
 }
 
 std::vector<RecordCase> allRecords() {
-  std::vector<RecordCase> c;
-  c.push_back({"AuthenticatorRecord", sampleAuthenticator().toJson(), filler<AuthenticatorRecord>(),
-               KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON});
-  c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON});
-  c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON});
-  c.push_back(
-      {"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
-  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
-               KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
-  c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
-  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
-               KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
-  c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
-               KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
-  // The dialog messages and the smaller cloud records as their JSON, keys in their order.
   // A registered configuration with two users and an unknown user who passed online.
   const std::string config =
       R"({"region":"eu1","environment":"qa","accountAlias":"ACME","accountId":"acct-1","resourceAlias":"Front desk",)"
@@ -105,12 +86,20 @@ std::vector<RecordCase> allRecords() {
       R"({"username":"alice","email":"alice@example.test","hasPolicy":true,"isAllowedToAuthenticate":true,)"
       R"("isInSafeLocation":false,"isInForgotToken":true,"isBlocked":false,"isOverallocated":false,)"
       R"("isInQuarantine":false,"authTypes":{"otp":false,"push":true}})";
-  const struct {
-    const char* name;
-    Filler fill;
-    std::uint16_t code;
-    std::string json;
-  } written[] = {
+  // The sample records as they write themselves; the dialog messages and the smaller cloud
+  // records as their JSON, keys in their order.
+  return {
+      {"AuthenticatorRecord", filler<AuthenticatorRecord>(), KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON,
+       sampleAuthenticator().toJson()},
+      {"User", filler<User>(), KV_ERROR_FILL_USER_FROM_JSON, sampleUser("alice").User::toJson()},
+      {"UserConfig", filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON, sampleUser("alice").toJson()},
+      {"ServerConfig", filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON, sampleServerConfig().toJson()},
+      {"TransactionData", filler<TransactionData>(), KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON, tx},
+      {"TransactionDataData", filler<TransactionDataData>(), 5497, sampleTransactionData().getData().toJson()},
+      {"ResponseConfig", filler<ResponseConfig>(), KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON,
+       sampleResponseConfig().toJson()},
+      {"GeolocationData", filler<GeolocationData>(), KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON,
+       GeolocationData{38.72, -9.14, 12.5}.toJson()},
       {"Config", filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON, config},
       {"InstallConfig", filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
        R"({"region":"eu1","environment":"prod","accountId":"acct-1","resourceId":77,"integrationKey":"integrat)"
@@ -187,8 +176,6 @@ std::vector<RecordCase> allRecords() {
        KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
        R"([{"hasPolicy":true,"policyAllowsAuthentication":true,"authTypes":{"qrcode":true}}])"},
   };
-  for (const auto& w : written) c.push_back({w.name, w.json, w.fill, w.code});
-  return c;
 }
 
 }  // namespace

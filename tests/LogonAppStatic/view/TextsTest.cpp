@@ -24,9 +24,8 @@ namespace {
 // The texts the dialog shows (438 and 462 are not used).
 std::vector<UINT> usedTextIds() {
   std::vector<UINT> ids;
-  for (UINT id = 400; id <= 464; ++id) {
+  for (UINT id = 400; id <= 464; ++id)
     if (id != 438 && id != 462) ids.push_back(id);
-  }
   return ids;
 }
 
