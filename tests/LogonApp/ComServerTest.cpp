@@ -50,7 +50,8 @@ const FilterRow kRows[] = {
 };
 // clang-format on
 
-std::vector<bool> runFilter(ICredentialProviderFilter* f, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
+// Filters kRows in `scenario` and expects what the rows' `shown` column says.
+void expectFilter(ICredentialProviderFilter* f, CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario, bool FilterRow::*shown) {
   std::vector<GUID> ids;
   std::vector<BOOL> allow;
   for (const FilterRow& row : kRows) {
@@ -58,7 +59,8 @@ std::vector<bool> runFilter(ICredentialProviderFilter* f, CREDENTIAL_PROVIDER_US
     allow.push_back(row.in ? TRUE : FALSE);
   }
   EXPECT_EQ(S_OK, f->Filter(scenario, 0, ids.data(), allow.data(), static_cast<DWORD>(ids.size())));
-  return std::vector<bool>(allow.begin(), allow.end());
+  for (std::size_t i = 0; i < std::size(kRows); ++i)
+    EXPECT_EQ(kRows[i].*shown, allow[i] != FALSE) << kRows[i].provider << " in scenario " << scenario;
 }
 
 // The library's log as the agent's "Log" value switches it: opened by the first request for a
@@ -219,9 +221,8 @@ TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
       EXPECT_EQ("c000006d 00000000", ask(tile.credential, L"reported"));
     }
     // Only bob's user object was read for the credential's qualified name.
-    const std::vector<int> qualifiedNameReads = {reads[0].qualifiedUserName, reads[1].qualifiedUserName,
-                                                 reads[2].qualifiedUserName};
-    EXPECT_EQ((std::vector<int>{0, version2 ? 1 : 0, 0}), qualifiedNameReads);
+    EXPECT_EQ((std::vector<int>{0, version2 ? 1 : 0, 0}),
+              (std::vector<int>{reads[0].qualifiedUserName, reads[1].qualifiedUserName, reads[2].qualifiedUserName}));
     array->Release();
   }
 }
@@ -231,10 +232,10 @@ TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
 TEST_F(Library, FilterShowsTheWrappersOnlyAtLogonAndHandsThemRemoteSerializations) {
   ICredentialProviderFilter* f = nullptr;
   ASSERT_EQ(S_OK, create(guidOf(kWrappers[0].wrapper), IID_ICredentialProviderFilter, reinterpret_cast<void**>(&f)));
-  const std::vector<bool> logon = runFilter(f, CPUS_LOGON);
-  const std::vector<bool> unlock = runFilter(f, CPUS_UNLOCK_WORKSTATION);
-  const std::vector<bool> credui = runFilter(f, CPUS_CREDUI);
-  const std::vector<bool> plap = runFilter(f, CPUS_PLAP);
+  expectFilter(f, CPUS_LOGON, &FilterRow::logon);
+  expectFilter(f, CPUS_UNLOCK_WORKSTATION, &FilterRow::logon);
+  expectFilter(f, CPUS_CREDUI, &FilterRow::credui);
+  expectFilter(f, CPUS_PLAP, &FilterRow::credui);
   EXPECT_EQ(S_OK, f->Filter(CPUS_LOGON, 0, nullptr, nullptr, 3));
   std::vector<std::uint8_t> bytes;
   CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = remote(kWrappers[0].inner, bytes);
@@ -255,20 +256,12 @@ TEST_F(Library, FilterShowsTheWrappersOnlyAtLogonAndHandsThemRemoteSerialization
     CoTaskMemFree(out.rgbSerialization);
   }
   // Only a Windows Hello credential shows the smart-card wrapper at logon.
-  EXPECT_EQ(logon, runFilter(f, CPUS_LOGON));
+  expectFilter(f, CPUS_LOGON, &FilterRow::logon);
   bytes = KvStandIn::packCertificateLogon(13, L"", L"alice@example.com", L"1234", L"Windows Hello for Business 1");
   in = remote(kWrappers[7].inner, bytes);
   ASSERT_EQ(S_OK, f->UpdateRemoteCredential(&in, &out));
   CoTaskMemFree(out.rgbSerialization);
-  const std::vector<bool> afterHello = runFilter(f, CPUS_LOGON);
-  for (std::size_t i = 0; i < std::size(kRows); ++i) {
-    SCOPED_TRACE(kRows[i].provider);
-    EXPECT_EQ(kRows[i].logon, logon[i]);
-    EXPECT_EQ(kRows[i].logon, unlock[i]);
-    EXPECT_EQ(kRows[i].credui, credui[i]);
-    EXPECT_EQ(kRows[i].credui, plap[i]);
-    EXPECT_EQ(kRows[i].hello, afterHello[i]);
-  }
+  expectFilter(f, CPUS_LOGON, &FilterRow::hello);
   f->Release();
 }
 
@@ -305,9 +298,8 @@ TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) 
   // there the owner stands for Administrators): nobody else, not Everyone, not Users.
   const std::wstring dacl = daclText(kLogPath);
   EXPECT_NE(std::wstring::npos, dacl.find(L";;;SY)"));
-  for (const wchar_t* other : {L";;;WD)", L";;;BU)", L";;;AU)", L";;;IU)"}) {
+  for (const wchar_t* other : {L";;;WD)", L";;;BU)", L";;;AU)", L";;;IU)"})
     EXPECT_EQ(std::wstring::npos, dacl.find(other)) << std::string(dacl.begin(), dacl.end());
-  }
 
   // Opened with this machine's log key as the project's tools open it.
   std::vector<KvLogRead::Record> records;
@@ -318,10 +310,9 @@ TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) 
   EXPECT_EQ("Closing log", records.back().message);
   const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
   for (const KvLogRead::Record& record : records) {
-    const std::string& message = record.message;
     EXPECT_TRUE(record.opened);
-    EXPECT_EQ(std::string::npos, message.find("Horse")) << message;
-    EXPECT_EQ(std::string::npos, message.find(utf16Hex.substr(0, 24))) << message;
-    EXPECT_EQ(std::string::npos, message.find(produced.substr(0, 32))) << message;
+    EXPECT_EQ(std::string::npos, record.message.find("Horse")) << record.message;
+    EXPECT_EQ(std::string::npos, record.message.find(utf16Hex.substr(0, 24))) << record.message;
+    EXPECT_EQ(std::string::npos, record.message.find(produced.substr(0, 32))) << record.message;
   }
 }

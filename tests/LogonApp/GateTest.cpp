@@ -120,11 +120,7 @@ class Gate : public ::testing::Test {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     installTestMachine();
     Korvath::Platform::setClock(&clock_);
-    Korvath::Provider::ProviderEnvironment environment;
-    environment.identity = &seam_;
-    environment.geolocator = &geolocator_;
-    environment.runningAsLocalSystem = [] { return g_localSystem; };
-    Korvath::Provider::setProviderEnvironment(environment);
+    Korvath::Provider::setProviderEnvironment({&seam_, &geolocator_, [] { return g_localSystem; }});
     Korvath::Utils::setRemoteLogonFlag(0);
     spy_.secret = utf16Bytes(kPassword);
     ASSERT_EQ(S_OK, CoRegisterMallocSpy(&spy_));

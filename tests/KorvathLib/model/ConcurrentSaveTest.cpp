@@ -75,11 +75,11 @@ class ConcurrentSaveTest : public TempRootTest {};
 
 TEST_F(ConcurrentSaveTest, TwoProcessesLoseNoUser) {
   const std::string file = path("kvconfig.cfg");
+  const char* prefixes[2] = {"left", "right"};
 #if defined(_WIN32)
   const std::string exe = ::testing::internal::GetArgvs()[0];
   int status[2] = {-1, -1};
   intptr_t pids[2];
-  const char* prefixes[2] = {"left", "right"};
   for (int p = 0; p < 2; ++p) {
     ASSERT_EQ(0, _putenv_s("KV_MODEL_SAVE_FILE", file.c_str()));
     ASSERT_EQ(0, _putenv_s("KV_MODEL_SAVE_PREFIX", prefixes[p]));
@@ -93,7 +93,6 @@ TEST_F(ConcurrentSaveTest, TwoProcessesLoseNoUser) {
   }
 #else
   pid_t pids[2];
-  const char* prefixes[2] = {"left", "right"};
   for (int p = 0; p < 2; ++p) {
     pids[p] = ::fork();
     ASSERT_GE(pids[p], 0);
@@ -109,9 +108,7 @@ TEST_F(ConcurrentSaveTest, TwoProcessesLoseNoUser) {
     EXPECT_EQ(0, WEXITSTATUS(status)) << "child " << p;
   }
 #endif
-  KvCrypto crypto;
-  Config result(&crypto);
-  ASSERT_EQ(0, result.readFile(file));
+  Config result = reread();
   EXPECT_EQ(static_cast<std::size_t>(2 * kUsersPerProcess), result.getUsersConfig().size());
   for (const char* prefix : prefixes)
     for (int i = 0; i < kUsersPerProcess; ++i)
@@ -119,8 +116,7 @@ TEST_F(ConcurrentSaveTest, TwoProcessesLoseNoUser) {
 }
 
 TEST_F(ConcurrentSaveTest, TwoCopiesInOneProcessKeepEachOthersUsers) {
-  KvCrypto crypto;
-  Config dialog(&crypto);
+  Config dialog(&crypto_);
   dialog.setFilePath(path("kvconfig.cfg"));
   ASSERT_EQ(0, dialog.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
   ASSERT_EQ(0, dialog.writeFile());
@@ -132,8 +128,7 @@ TEST_F(ConcurrentSaveTest, TwoCopiesInOneProcessKeepEachOthersUsers) {
   ASSERT_EQ(0, pushTask.writeFile());
   // The dialog, which has not seen those changes, removes alice and saves.
   ASSERT_EQ(0, dialog.removeDeletedUserFromPellora("alice"));
-  Config back(&crypto);
-  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  Config back = reread();
   EXPECT_EQ(-1, back.getUserIndex("alice"));
   ASSERT_GE(back.getUserIndex("bob"), 0);
   EXPECT_EQ(42u, back.getUsersConfig()[static_cast<std::size_t>(back.getUserIndex("bob"))].getLastAuthTime());
@@ -142,13 +137,11 @@ TEST_F(ConcurrentSaveTest, TwoCopiesInOneProcessKeepEachOthersUsers) {
 }
 
 TEST_F(ConcurrentSaveTest, SaveKeepsTheIndicesThisCopyHoldsAndDoesNotBringBackARemovedUser) {
-  KvCrypto crypto;
-  Config session1(&crypto);
+  Config session1(&crypto_);
   session1.setFilePath(path("kvconfig.cfg"));
   ASSERT_EQ(0, session1.setUsersConfig({sampleUser("alice"), sampleUser("bob"), sampleUser("carol")}));
   ASSERT_EQ(0, session1.writeFile());
-  Config session2(&crypto);
-  ASSERT_EQ(0, session2.readFile(path("kvconfig.cfg")));
+  Config session2 = reread();
   ASSERT_EQ(0, session2.removeDeletedUserFromPellora("alice"));
 
   const int carol = session1.getUserIndex("carol");
@@ -162,8 +155,7 @@ TEST_F(ConcurrentSaveTest, SaveKeepsTheIndicesThisCopyHoldsAndDoesNotBringBackAR
   ASSERT_EQ(0, session1.setUsersConfig(users));
   ASSERT_EQ(0, session1.writeFile());
 
-  Config back(&crypto);
-  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  Config back = reread();
   EXPECT_EQ(-1, back.getUserIndex("alice")) << "removed by the other session, unchanged here";
   ASSERT_EQ(2u, back.getUsersConfig().size());
   EXPECT_EQ(99u, back.getUsersConfig()[static_cast<std::size_t>(back.getUserIndex("carol"))].getLastAuthTime());

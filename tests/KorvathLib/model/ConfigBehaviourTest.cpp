@@ -19,20 +19,8 @@ class ConfigBehaviourTest : public TempRootTest {
     config_.setFilePath(path("kvconfig.cfg"));
     ASSERT_EQ(0, config_.setServerConfig(sampleServerConfig()));
   }
-  Config reread() {
-    Config c(&crypto_);
-    EXPECT_EQ(0, c.readFile(path("kvconfig.cfg")));
-    return c;
-  }
-  KvCrypto crypto_;
   Config config_;
 };
-
-UserConfig userAt(const std::string& login, std::uint64_t lastAuth) {
-  UserConfig u = sampleUser(login);
-  u.setLastAuthTime(lastAuth);
-  return u;
-}
 
 class FixedClock : public Platform::IClock {
  public:
@@ -185,7 +173,10 @@ TEST_F(ConfigBehaviourTest, MergeUserPolicyCopiesTheSwitchesAndSaves) {
 
 TEST_F(ConfigBehaviourTest, RemoveExtraUsersKeepsTheThirtyMostRecent) {
   std::vector<UserConfig> users;
-  for (int i = 0; i < 33; ++i) users.push_back(userAt("user" + std::to_string(i), 1000 + (i * 7) % 33));
+  for (int i = 0; i < 33; ++i) {
+    users.push_back(sampleUser("user" + std::to_string(i)));
+    users.back().setLastAuthTime(1000 + (i * 7) % 33);
+  }
   ASSERT_EQ(0, config_.setUsersConfig(users));
   ASSERT_EQ(0, config_.removeExtraUsers());
   auto kept = reread().getUsersConfig();

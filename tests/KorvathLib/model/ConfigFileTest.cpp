@@ -38,7 +38,6 @@ class ConfigFileTest : public TempRootTest {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << text;
   }
-  KvCrypto crypto_;
 };
 
 // The new text is written beside the file it replaces, never into it; only the replacement
@@ -88,8 +87,7 @@ TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {
   std::string sealed = readText(path("kvconfig.cfg"));
   sealed[sealed.size() / 2] = sealed[sealed.size() / 2] == 'A' ? 'B' : 'A';
   writeText(path("kvconfig.cfg"), sealed);
-  Config back(&crypto_);
-  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  Config back = reread();
   EXPECT_EQ("", back.getLastUser()) << "the backup holds the first save";
   EXPECT_TRUE(back.wasReadFromBackup()) << "the caller is told that later saves may be lost";
   EXPECT_EQ(0, back.getUserIndex("alice"));
@@ -144,8 +142,7 @@ TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable)
   ConfigFile::setReplaceFunction(nullptr);
   EXPECT_EQ(before, readText(path("kvconfig.cfg")));
   EXPECT_FALSE(std::filesystem::exists(path("kvconfig.cfg.tmp")));
-  Config back(&crypto_);
-  ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
+  Config back = reread();
   EXPECT_EQ(0, back.getUserIndex("alice"));
   EXPECT_EQ(-1, back.getUserIndex("bob"));
 }
@@ -181,11 +178,8 @@ TEST_F(ConfigFileTest, BackupPathInsertsBkpBeforeTheExtension) {
 TEST_F(ConfigFileTest, InstallConfigurationRoundTripsThroughItsFile) {
   InstallConfig ic(&crypto_);
   EXPECT_EQ(KV_ERROR_INSTALL_CONFIG_FILE_NOT_FOUND, ic.readFile(path("install.cfg")));
-  ASSERT_EQ(0, ic.setRegion("eu1"));
-  ASSERT_EQ(0, ic.setEnvironment("staging"));
-  ic.setAccountId("acct-1");
-  ic.setResourceId(77);
-  ASSERT_EQ(0, ic.setIntegrationKey("integration-key-1"));
+  ASSERT_EQ(0, ic.fillFromJson(R"({"region":"eu1","environment":"staging","accountId":"acct-1","resourceId":77,)"
+                               R"("integrationKey":"integration-key-1","allowUnknownUsers":0})"));
   ASSERT_EQ(0, ic.writeFile(path("install.cfg")));
   InstallConfig back(&crypto_);
   ASSERT_EQ(0, back.readFile(path("install.cfg")));

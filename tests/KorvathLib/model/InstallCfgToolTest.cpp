@@ -15,15 +15,11 @@ TEST_F(InstallCfgToolTest, WritesASealedInstallConfigurationTheAgentReads) {
                         " --region eu1 --environment qa --account-id acct-9 --resource-id 4294967295"
                         " --integration-key integration-key-9 --allow-unknown-users 1 > /dev/null";
   ASSERT_EQ(0, std::system(command.c_str()));
-  KvCrypto crypto;
-  InstallConfig ic(&crypto);
+  InstallConfig ic(&crypto_);
   ASSERT_EQ(0, ic.readFile());
-  EXPECT_EQ("eu1", ic.getRegion());
-  EXPECT_EQ("qa", ic.getEnvironment());
-  EXPECT_EQ("acct-9", ic.getAccountId());
-  EXPECT_EQ(4294967295u, ic.getResourceId());
-  EXPECT_EQ("integration-key-9", ic.getIntegrationKey());
-  EXPECT_EQ(1, ic.getAllowUnknownUsers());
+  EXPECT_EQ(R"({"region":"eu1","environment":"qa","accountId":"acct-9","resourceId":4294967295,)"
+            R"("integrationKey":"integration-key-9","allowUnknownUsers":1})",
+            ic.toJson());
 }
 
 TEST_F(InstallCfgToolTest, RefusesValuesTheAgentWouldRefuse) {
@@ -31,8 +27,8 @@ TEST_F(InstallCfgToolTest, RefusesValuesTheAgentWouldRefuse) {
   EXPECT_NE(0, std::system((base + "--region eu 2> /dev/null").c_str()));
   EXPECT_NE(0, std::system((base + "--region eu1 --integration-key ab 2> /dev/null").c_str()));
   EXPECT_NE(0, std::system((std::string(KV_INSTALLCFG_PATH) +
-                            " --region eu1 --environment live --account-id a --resource-id 1 2> /dev/null").c_str()));
-  KvCrypto crypto;
-  InstallConfig ic(&crypto);
+                            " --region eu1 --environment live --account-id a --resource-id 1 2> /dev/null")
+                               .c_str()));
+  InstallConfig ic(&crypto_);
   EXPECT_EQ(KV_ERROR_INSTALL_CONFIG_FILE_NOT_FOUND, ic.readFile());
 }

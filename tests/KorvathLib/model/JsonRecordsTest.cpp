@@ -36,17 +36,10 @@ Filler filler() {
 
 struct RecordCase {
   std::string name;
-  std::string json;
   Filler fill;
   std::uint16_t documentCode;
+  std::string json;
 };
-
-std::string write(const rapidjson::Document& doc) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-  doc.Accept(w);
-  return buffer.GetString();
-}
 
 // The same text with the value at `path` removed, or replaced by a value of another type.
 std::string edit(const std::string& json, const std::string& path, bool remove) {
@@ -69,110 +62,76 @@ std::string edit(const std::string& json, const std::string& path, bool remove) 
     else
       v.SetString("wrong type", doc.GetAllocator());
   }
-  return write(doc);
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+  doc.Accept(w);
+  return buffer.GetString();
 }
 
 std::vector<RecordCase> allRecords() {
-  std::vector<RecordCase> c;
-  c.push_back({"AuthenticatorRecord", sampleAuthenticator().toJson(), filler<AuthenticatorRecord>(),
-               KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON});
-  c.push_back({"User", sampleUser("alice").User::toJson(), filler<User>(), KV_ERROR_FILL_USER_FROM_JSON});
-  c.push_back({"UserConfig", sampleUser("alice").toJson(), filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON});
-  c.push_back(
-      {"ServerConfig", sampleServerConfig().toJson(), filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON});
-  {
-    Config cfg;
-    EXPECT_EQ(0, cfg.setRegion("eu1"));
-    EXPECT_EQ(0, cfg.setEnvironment("qa"));
-    EXPECT_EQ(0, cfg.setAccountAlias("ACME"));
-    cfg.setAccountId("acct-1");
-    EXPECT_EQ(0, cfg.setResourceAlias("Front desk"));
-    cfg.setResourceId(77);
-    cfg.setMasterPassword("master");
-    cfg.setLastSync(1);
-    cfg.setLastAuth(2);
-    cfg.setLastRun(3);
-    EXPECT_EQ(0, cfg.setLastUser("alice"));
-    EXPECT_EQ(0, cfg.setMachineName("DESKTOP-01"));
-    cfg.setLogonAppDisable(5108);
-    EXPECT_EQ(0, cfg.setServerConfig(sampleServerConfig()));
-    EXPECT_EQ(0, cfg.setUsersConfig({sampleUser("alice"), sampleUser("bob")}));
-    EXPECT_TRUE(cfg.shouldBypassMfaForNonPelloraUser(
-        "guest", true));  // adds a whitelist entry; no crypto object, so nothing is saved
-    c.push_back({"Config", cfg.toJson(), filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON});
-  }
-  c.push_back({"TransactionData", sampleTransactionData().toJson(), filler<TransactionData>(),
-               KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON});
-  c.push_back({"TransactionDataData", sampleTransactionData().getData().toJson(), filler<TransactionDataData>(), 5497});
-  c.push_back({"ResponseConfig", sampleResponseConfig().toJson(), filler<ResponseConfig>(),
-               KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON});
-  {
-    UserPolicy p;
-    p.username = "alice";
-    p.email = "alice@example.test";
-    p.hasPolicy = true;
-    p.isAllowedToAuthenticate = true;
-    p.isInForgotToken = true;
-    p.authTypes = {{"push", true}, {"otp", false}};
-    ResponseGetUserPolicy r;
-    r.setUserPolicies({p, p});
-    c.push_back({"ResponseGetUserPolicy", r.toJson(), filler<ResponseGetUserPolicy>(),
-                 KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON});
-  }
-  c.push_back({"GeolocationData", GeolocationData{38.72, -9.14, 12.5}.toJson(), filler<GeolocationData>(),
-               KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON});
-  // The dialog messages and the smaller cloud records as their JSON, keys in their order.
-  const struct {
-    const char* name;
-    Filler fill;
-    std::uint16_t code;
-    std::string json;
-  } written[] = {
+  // A registered configuration with two users and an unknown user who passed online.
+  const std::string config =
+      R"({"region":"eu1","environment":"qa","accountAlias":"ACME","accountId":"acct-1","resourceAlias":"Front desk",)"
+      R"("resourceId":77,"masterPassword":"master","masterPasswordMark":"","lastSync":1,"lastAuth":2,"lastRun":3,)"
+      R"("lastUser":"alice","machineName":"DESKTOP-01","platform":1,"logonAppDisable":5108,"serverConfig":)" +
+      sampleServerConfig().toJson() + R"(,"usersConfig":[)" + sampleUser("alice").toJson() + "," +
+      sampleUser("bob").toJson() + R"(],"unknownUsers":[{"login":"guest","authenticatedOnline":true}]})";
+  const std::string tx = sampleTransactionData().toJson();
+  const std::string request = R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,)";
+  const std::string reply =
+      R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
+      R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
+      R"("autoSendPush":false,"policyAllowsAuthentication":true)";
+  const std::string policy =
+      R"({"username":"alice","email":"alice@example.test","hasPolicy":true,"isAllowedToAuthenticate":true,)"
+      R"("isInSafeLocation":false,"isInForgotToken":true,"isBlocked":false,"isOverallocated":false,)"
+      R"("isInQuarantine":false,"authTypes":{"otp":false,"push":true}})";
+  // The sample records as they write themselves; the dialog messages and the smaller cloud
+  // records as their JSON, keys in their order.
+  return {
+      {"AuthenticatorRecord", filler<AuthenticatorRecord>(), KV_ERROR_FILL_AUTHENTICATOR_FROM_JSON,
+       sampleAuthenticator().toJson()},
+      {"User", filler<User>(), KV_ERROR_FILL_USER_FROM_JSON, sampleUser("alice").User::toJson()},
+      {"UserConfig", filler<UserConfig>(), KV_ERROR_FILL_USER_CONFIG_FROM_JSON, sampleUser("alice").toJson()},
+      {"ServerConfig", filler<ServerConfig>(), KV_ERROR_FILL_SERVER_CONFIG_FROM_JSON, sampleServerConfig().toJson()},
+      {"TransactionData", filler<TransactionData>(), KV_ERROR_FILL_TRANSACTION_DATA_FROM_JSON, tx},
+      {"TransactionDataData", filler<TransactionDataData>(), 5497, sampleTransactionData().getData().toJson()},
+      {"ResponseConfig", filler<ResponseConfig>(), KV_ERROR_FILL_RESPONSE_CONFIG_FROM_JSON,
+       sampleResponseConfig().toJson()},
+      {"GeolocationData", filler<GeolocationData>(), KV_ERROR_FILL_GEOLOCATION_DATA_FROM_JSON,
+       GeolocationData{38.72, -9.14, 12.5}.toJson()},
+      {"Config", filler<Config>(), KV_ERROR_FILL_CONFIG_FROM_JSON, config},
       {"InstallConfig", filler<InstallConfig>(), KV_ERROR_FILL_INSTALL_CONFIG_FROM_JSON,
        R"({"region":"eu1","environment":"prod","accountId":"acct-1","resourceId":77,"integrationKey":"integrat)"
        R"(ion-key-1","allowUnknownUsers":1})"},
       {"ServiceRequestBase", filler<ServiceRequestBase>(), KV_ERROR_FILL_SERVICE_REQUEST_BASE_FROM_JSON,
        R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":true})"},
       {"ServiceRequestAuthOTP", filler<ServiceRequestAuthOTP>(), KV_ERROR_FILL_SERVICE_REQUEST_AUTH_OTP_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456"})"},
+       request + R"("authData":"123456"})"},
       {"ServiceRequestAuthQRCode", filler<ServiceRequestAuthQRCode>(),
        KV_ERROR_FILL_SERVICE_REQUEST_AUTH_QRCODE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"authData":"123456","command":")"
-       R"(cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","onLine":false,"transactionData":{")"
-       R"(type":3,"timestamp":1700000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":")"
-       R"(Windows 11 Pro","computer":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName")"
-       R"(:"Front desk"}}})"},
+       request +
+           R"("authData":"123456","command":"cmd-text","transactionId":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",)"
+           R"("onLine":false,"transactionData":)" +
+           tx + "}"},
       {"ServiceRequestActiveForgotAuthenticator", filler<ServiceRequestActiveForgotAuthenticator>(),
        KV_ERROR_FILL_SERVICE_REQUEST_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"","checkRememberPassword":false,"time":48,"challenge":"123456",)"
-       R"("authData":"654321"})"},
+       request + R"("time":48,"challenge":"123456","authData":"654321"})"},
       {"ServiceResponseBase", filler<ServiceResponseBase>(), KV_ERROR_FILL_SERVICE_RESPONSE_BASE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true})"},
+       reply + "}"},
       {"ServiceResponseAuthOTP", filler<ServiceResponseAuthOTP>(), KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_OTP_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":8})"},
+       reply + R"(,"authDataSize":8})"},
       {"ServiceResponseAuthQRCode", filler<ServiceResponseAuthQRCode>(),
        KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_QRCODE_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"authDataSize":6,"command":"cmd","transaction)"
-       R"(Id":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb","onLine":true,"transactionData":{"type":3,"timestamp":170)"
-       R"(0000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","comput)"
-       R"(er":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+       reply +
+           R"(,"authDataSize":6,"command":"cmd","transactionId":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb",)"
+           R"("onLine":true,"transactionData":)" +
+           tx + "}"},
       {"ServiceResponseActiveForgotAuthenticator", filler<ServiceResponseActiveForgotAuthenticator>(),
        KV_ERROR_FILL_SERVICE_RESPONSE_ACTIVE_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"time":12,"challenge":"482913","onLine":false)"
-       R"(,"authDataSize":6})"},
+       reply + R"(,"time":12,"challenge":"482913","onLine":false,"authDataSize":6})"},
       {"ServiceResponseAuthForgotAuthenticator", filler<ServiceResponseAuthForgotAuthenticator>(),
-       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON,
-       R"({"userLogin":"alice","userPassword":"secret","checkRememberPassword":false,"enableRememberPassword":)"
-       R"(true,"enableForgotAuthenticator":true,"authTypes":{"otp":true,"push":false},"lastAuthType":"qrcode",)"
-       R"("autoSendPush":false,"policyAllowsAuthentication":true,"onLine":false})"},
+       KV_ERROR_FILL_SERVICE_RESPONSE_AUTH_FORGOT_AUTHENTICATOR_FROM_JSON, reply + R"(,"onLine":false})"},
       {"ServiceResponseAbout", filler<ServiceResponseAbout>(), KV_ERROR_FILL_SERVICE_RESPONSE_ABOUT_FROM_JSON,
        R"({"region":"eu1","environment":"qa","accountAlias":"ACME","resourceAlias":"Front desk","machineName":)"
        R"("DESKTOP-01","latestVersionKorvath":"3.0.1.643 - Release - x64","supportMessage":"Call","version":"3)"
@@ -181,13 +140,10 @@ std::vector<RecordCase> allRecords() {
       {"RequestTransaction", filler<RequestTransaction>(), KV_ERROR_FILL_REQUEST_TRANSACTION_FROM_JSON,
        R"({"machineName":"DESKTOP-01","platform":1,"authenticationFactor":"QRCODE","clientIp":"10.0.0.9","isRdp")"
        R"(:true,"geolocationData":"{\"latitude\":38.7,\"longitude\":-9.1,\"accuracy\":25.0}","userTransa)"
-       R"(ction":{"loginType":"EMAIL","login":"alice@example.test","transactionData":{"type":3,"timestamp":17)"
-       R"(00000000,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","compu)"
-       R"(ter":"DESKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}}})"},
+       R"(ction":{"loginType":"EMAIL","login":"alice@example.test","transactionData":)" +
+           tx + "}}"},
       {"UserTransaction", filler<UserTransaction>(), KV_ERROR_FILL_USER_TRANSACTION_FROM_JSON,
-       R"({"loginType":"EMAIL","login":"alice@example.test","transactionData":{"type":3,"timestamp":1700000000)"
-       R"(,"user":"alice","data":{"platform":1,"location":"Lisbon","osVersion":"Windows 11 Pro","computer":"DE)"
-       R"(SKTOP-01","domain":"corp.example","clientIp":"10.1.2.3","resourceName":"Front desk"}}})"},
+       R"({"loginType":"EMAIL","login":"alice@example.test","transactionData":)" + tx + "}"},
       {"RequestConfig", filler<RequestConfig>(), KV_ERROR_FILL_REQUEST_CONFIG_FROM_JSON,
        R"({"accountId":"acct-1","resourceId":77,"machineName":"DESKTOP-01","userLogins":["alice","bob"],"platf)"
        R"(orm":1})"},
@@ -214,12 +170,12 @@ std::vector<RecordCase> allRecords() {
       {"RequestGetUserPolicyOffline", filler<RequestGetUserPolicyOffline>(),
        KV_ERROR_FILL_REQUEST_GET_USER_POLICY_OFFLINE_FROM_JSON,
        R"({"accountId":"acct-1","machineName":"DESKTOP-01","resourceId":"77","platform":1,"userLogin":"alice"})"},
+      {"ResponseGetUserPolicy", filler<ResponseGetUserPolicy>(), KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_FROM_JSON,
+       "[" + policy + "," + policy + "]"},
       {"ResponseGetUserPolicyOffline", filler<ResponseGetUserPolicyOffline>(),
        KV_ERROR_FILL_RESPONSE_GET_USER_POLICY_OFFLINE_FROM_JSON,
        R"([{"hasPolicy":true,"policyAllowsAuthentication":true,"authTypes":{"qrcode":true}}])"},
   };
-  for (const auto& w : written) c.push_back({w.name, w.json, w.fill, w.code});
-  return c;
 }
 
 }  // namespace
@@ -331,9 +287,7 @@ TEST(JsonRecords, TruncatedAndMutatedTextsNeverCrashAParser) {
   for (const auto& rc : allRecords()) {
     SCOPED_TRACE(rc.name);
     std::string out;
-    for (std::size_t n = 0; n < rc.json.size(); ++n) {
-      EXPECT_NE(0, rc.fill(rc.json.substr(0, n), out)) << n;
-    }
+    for (std::size_t n = 0; n < rc.json.size(); ++n) EXPECT_NE(0, rc.fill(rc.json.substr(0, n), out)) << n;
     for (int i = 0; i < mutationsPerRecord; ++i) {
       std::string text = rc.json;
       int edits = 1 + static_cast<int>(rng() % 4);

@@ -24,6 +24,11 @@ void TempRootTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+Korvath::Config TempRootTest::reread(const std::string& name) {
+  Korvath::Config c(&crypto_);
+  EXPECT_EQ(0, c.readFile(path(name)));
+  return c;
+}
 
 Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model, char fill) {
   Korvath::Model::AuthenticatorRecord a;
@@ -53,34 +58,21 @@ Korvath::Model::UserConfig sampleUser(const std::string& login, const std::strin
 
 Korvath::ServerConfig sampleServerConfig() {
   Korvath::ServerConfig s;
-  EXPECT_EQ(0, s.setPushTimeout(45));
-  s.setOffline(1);
-  s.setSyncInterval(12);
-  s.setSupportMessage("Call the desk");
-  s.setEnableRememberPassword(1);
-  s.setEnableForgotAuthenticator(1);
-  EXPECT_EQ(0, s.setIntegrationKey("integration-key-1"));
-  s.setLatestVersionKorvath("3.0.1.700");
-  s.setTimeDifference(-17);
-  // Account, login and authentication attempts, unblock minutes, look-ahead, clock tolerance.
-  s.setAuthenticationSettings({"acct-1", 3, 4, 30, 20, 3, ""});
-  s.setAllowUnknownUsers(1);
+  EXPECT_EQ(0, s.fillFromJson(
+                   R"({"pushTimeout":45,"offline":1,"syncInterval":12,"supportMessage":"Call the desk",)"
+                   R"("enableRememberPassword":1,"enableForgotAuthenticator":1,"integrationKey":"integration-key-1",)"
+                   R"("latestVersionKorvath":"3.0.1.700","timeDifference":-17,"authenticationSettings":{"accountId":)"
+                   R"("acct-1","loginAttempts":3,"authenticationAttempts":4,"autoUnblockTime":30,"syncTime":20,)"
+                   R"("timeWindow":3},"allowUnknownUsers":1})"));
   return s;
 }
 
 Korvath::Model::TransactionData sampleTransactionData() {
-  Korvath::Model::TransactionDataData d;
-  EXPECT_EQ(0, d.setPlatform(1));
-  d.setLocation("Lisbon");
-  d.setOsVersion("Windows 11 Pro");
-  EXPECT_EQ(0, d.setComputer("DESKTOP-01"));
-  d.setDomain("corp.example");
-  d.setClientIp("10.1.2.3");
-  EXPECT_EQ(0, d.setResourceName("Front desk"));
   Korvath::Model::TransactionData t;
-  EXPECT_EQ(0, t.setData(d));
-  EXPECT_EQ(0, t.setTimestamp(1700000000));
-  EXPECT_EQ(0, t.setUser("alice"));
+  EXPECT_EQ(0, t.fillFromJson(
+                   R"({"type":3,"timestamp":1700000000,"user":"alice","data":{"platform":1,"location":"Lisbon",)"
+                   R"("osVersion":"Windows 11 Pro","computer":"DESKTOP-01","domain":"corp.example",)"
+                   R"("clientIp":"10.1.2.3","resourceName":"Front desk"}})"));
   return t;
 }
 
@@ -93,10 +85,7 @@ Korvath::Model::ResponseConfig sampleResponseConfig() {
   r.setMasterPassword("master");
   r.setServerTime(0);
   EXPECT_EQ(0, r.setServerConfig(sampleServerConfig()));
-  std::vector<Korvath::Model::User> users;
-  users.push_back(sampleUser("alice"));
-  users.push_back(sampleUser("bob"));
-  EXPECT_EQ(0, r.setUsers(users));
+  EXPECT_EQ(0, r.setUsers({sampleUser("alice"), sampleUser("bob")}));
   return r;
 }
 

@@ -26,7 +26,10 @@ class TempRootTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // The configuration saved at path(name), read with crypto_.
+  Korvath::Config reread(const std::string& name = "kvconfig.cfg");
   std::filesystem::path dir_;
+  Korvath::KvCrypto crypto_;
 };
 
 Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model = 10, char fill = 'A');

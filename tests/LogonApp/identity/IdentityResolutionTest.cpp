@@ -146,9 +146,8 @@ TEST(IdentityResolution, EachSourceInItsTurn) {
       in.serialization = row.serialization.data();
       in.serializationSize = in.serializationSize == kSizeZero ? 0 : static_cast<ULONG>(row.serialization.size());
     }
-    if (in.readInnerStringField) {
+    if (in.readInnerStringField)
       in.readInnerStringField = [&os](DWORD id) { return os.ask(L"field " + std::to_wstring(id)); };
-    }
     const ResolvedIdentity out = resolveUserLogin(in, os);
     EXPECT_EQ((Texts{out.username, out.userUpn, out.domain}), row.expected) << row.what;
     EXPECT_EQ(os.calls, row.calls) << row.what;

@@ -69,12 +69,7 @@ void setAgentValue(const wchar_t* name, const wchar_t* value) {
 }
 
 CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION remote(const char* provider, std::vector<std::uint8_t>& bytes) {
-  CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in = {};
-  in.clsidCredentialProvider = guidOf(provider);
-  in.ulAuthenticationPackage = 9;
-  in.cbSerialization = static_cast<ULONG>(bytes.size());
-  in.rgbSerialization = bytes.data();
-  return in;
+  return {9, guidOf(provider), static_cast<ULONG>(bytes.size()), bytes.data()};
 }
 
 std::vector<std::uint8_t> utf16Bytes(const std::wstring& value) {
@@ -134,10 +129,7 @@ Tile::Tile(const KvLogonUi::ObjectFactory& create, REFCLSID clsid, CREDENTIAL_PR
   BOOL autoLogon = FALSE;
   hr = provider->GetCredentialCount(&count, &defaultIndex, &autoLogon);
   if (SUCCEEDED(hr)) hr = provider->GetCredentialAt(0, &credential);
-  if (SUCCEEDED(hr)) {
-    BOOL selectedAutoLogon = FALSE;
-    hr = credential->SetSelected(&selectedAutoLogon);
-  }
+  if (SUCCEEDED(hr)) hr = credential->SetSelected(&autoLogon);
 }
 
 Tile::~Tile() {

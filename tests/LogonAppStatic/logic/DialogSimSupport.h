@@ -23,6 +23,11 @@ std::string alicePolicy(bool safeNetwork, bool qrcode);
 
 class AgentSimTest : public ServicesTest::ServiceSimTestBase {
  protected:
+  // A fresh fixture for the next row of a table-driven test.
+  void restart() {
+    TearDown();
+    SetUp();
+  }
   // The configuration file at its default place: the simulator's account, resource
   // `resourceId`, `users`, offline checks and forgot-token mode on, then whatever `adjust` sets.
   void writeAgentConfig(const std::vector<Korvath::Model::UserConfig>& users,

@@ -49,10 +49,6 @@ class LogicSim : public DialogSim::AgentSimTest {
     tearDownDialogState();
     AgentSimTest::TearDown();
   }
-  void restart() {
-    TearDown();
-    SetUp();
-  }
   std::atomic<bool> internet_{true};
 };
 
@@ -110,9 +106,8 @@ TEST_F(LogicSim, StartUpDecisionsByResult) {
     clock_.set(BizCoreTest::FakeClock::kStart);
     UserConfig user = storedUser(c.user.login, c.user.push, c.user.qrcode, c.user.otp, c.user.lastAuthType);
     if (c.setup & kForgotRunning) user.setFallbackExpiration(clock_.nowFileTime() + kHour);
-    if (!(c.setup & kNothingStored)) {
+    if (!(c.setup & kNothingStored))
       writeAgentConfig({user}, [&](ServerConfig& s) { s.setAllowUnknownUsers(c.setup & kUnknownAllowed ? 1 : 0); });
-    }
     if (c.setup & kBadInstall) std::ofstream(Platform::installConfigFilePath(), std::ios::binary) << "not sealed";
     if (c.passedOnlineBefore[0] != '\0') {
       ASSERT_TRUE(readConfigFile().shouldBypassMfaForNonPelloraUser(c.passedOnlineBefore, true));

@@ -35,9 +35,8 @@ TEST(ErrorText, SentenceByResultCodeAndPanelKind) {
       {5113, K::Push, 413}, {5113, K::ForgotTokenActivation, 430}, {5113, K::ErrorPanel, 437}, {5218, K::Push, 413},
       {9999, K::Otp, 436}};
   // clang-format on
-  for (const Row& row : rows) {
+  for (const Row& row : rows)
     EXPECT_EQ(row.textId, errorTextId(row.code, row.kind)) << row.code << " kind " << static_cast<int>(row.kind);
-  }
 }
 
 TEST(ErrorText, LabelsComposeMessageSentenceErrorCodeAndRequestId) {

@@ -25,9 +25,8 @@ std::string repeat(const std::string& unit, std::size_t length) {
 // FNV-1a over the modules, row by row, 1 for dark.
 std::uint64_t gridHash(const QrCode& code) {
   std::uint64_t hash = 1469598103934665603ull;
-  for (int y = 0; y < code.size(); ++y) {
+  for (int y = 0; y < code.size(); ++y)
     for (int x = 0; x < code.size(); ++x) hash = (hash ^ (code.isDark(x, y) ? 1u : 0u)) * 1099511628211ull;
-  }
   return hash;
 }
 

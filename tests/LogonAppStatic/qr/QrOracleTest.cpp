@@ -30,9 +30,8 @@ std::vector<QrSegment> referenceSegments(const std::string& text) {
 template <typename Code>
 std::string describe(const Code& code, int version, int level, int mask, int size) {
   std::string out = std::to_string(version) + "/" + std::to_string(level) + "/" + std::to_string(mask) + ":";
-  for (int y = 0; y < size; ++y) {
+  for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x) out += code(x, y) ? '1' : '0';
-  }
   return out;
 }
 

@@ -33,9 +33,7 @@ TEST(SvgRenderTest, DocumentsThatAreNotWellFormedSvgDoNotLoad) {
       {"unterminated comment", "<svg/><!-- "}, {"attributes without space", "<svg a='1'b='2'/>"},
       {"character reference to nothing", "<svg a='&#0;'/>"}};
   // clang-format on
-  for (const auto& c : cases) {
-    EXPECT_EQ(Document::loadFromData(c.second.data(), c.second.size()), nullptr) << c.first;
-  }
+  for (const auto& c : cases) EXPECT_EQ(Document::loadFromData(c.second.data(), c.second.size()), nullptr) << c.first;
   EXPECT_EQ(Document::loadFromData(nullptr, 10), nullptr);
   std::string huge = svg("", std::string(Korvath::View::Svg::kMaxDocumentBytes, ' '));
   EXPECT_EQ(Document::loadFromData(huge.data(), huge.size()), nullptr);

@@ -204,10 +204,9 @@ Bitmap fromSurface(cairo_surface_t* surface) {
   out.stride = 4 * out.width;
   out.pixels.resize(std::size_t(out.stride) * out.height);
   const unsigned char* data = cairo_image_surface_get_data(surface);
-  for (std::uint32_t y = 0; y < out.height; ++y) {
+  for (std::uint32_t y = 0; y < out.height; ++y)
     std::memcpy(&out.pixels[y * out.stride], data + std::size_t(y) * cairo_image_surface_get_stride(surface),
                 out.stride);
-  }
   return out;
 }
 }  // namespace

@@ -44,10 +44,9 @@ TEST_F(Controls, ImageButtonComesBackAfterEveryKindOfRepaint) {
   const std::size_t before = imageButtonCount();
   Button a, b;
   ui_.run([&] {
-    for (Button* button : {&a, &b}) {
+    for (Button* button : {&a, &b})
       button->createButtonWindow(L"Push", WS_CHILD | WS_VISIBLE | BS_BITMAP, button == &a ? 20 : 120, 20, 81, 58, host_,
                                  210, testModule(), loadSvgResource(testModule(), 900));
-    }
   });
   ASSERT_EQ(a.error, S_OK);
   EXPECT_EQ(imageButtonCount(), before + 2);

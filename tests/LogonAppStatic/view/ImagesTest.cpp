@@ -61,11 +61,9 @@ TEST_F(Images, SvgIsRenderedAtTheRectangleSizeAndBlendedOverTheBackground) {
   } cases[] = {
       // 20x20 design drawn at 40x40: the square fills exactly the rectangle, the circle (radius
       // 6 of 20) is centred; transparent parts leave the background as it was.
-      {"square",
-       900,
-       {10, 10, 40, 40},
-       true,
-       {{10, 10, kBlue}, {49, 49, kBlue}, {30, 30, kRed}, {50, 50, kBackground}}},
+      // clang-format off
+      {"square", 900, {10, 10, 40, 40}, true, {{10, 10, kBlue}, {49, 49, kBlue}, {30, 30, kRed}, {50, 50, kBackground}}},
+      // clang-format on
       {"half", 901, {0, 0, 40, 40}, true, {{5, 20, kGreen}, {19, 20, kGreen}, {20, 20, kBackground}}},
       // A document that does not parse draws nothing, and says so.
       {"broken", 902, {0, 0, 40, 40}, false, {{20, 20, kBackground}}},

@@ -24,9 +24,8 @@ namespace {
 // The texts the dialog shows (438 and 462 are not used).
 std::vector<UINT> usedTextIds() {
   std::vector<UINT> ids;
-  for (UINT id = 400; id <= 464; ++id) {
+  for (UINT id = 400; id <= 464; ++id)
     if (id != 438 && id != 462) ids.push_back(id);
-  }
   return ids;
 }
 
@@ -68,9 +67,8 @@ TEST_F(Texts, EveryTextHasAllItsGlyphsInTheFontOfItsLanguage) {
   for (HFONT font : {Font::createFont(16, 300), Font::createFont(16, 400), Font::createFont(16, 600),
                      Font::createFont(16, 900), named}) {
     ASSERT_NE(font, nullptr);
-    for (UINT id : usedTextIds()) {
+    for (UINT id : usedTextIds())
       EXPECT_EQ(Font::missingGlyphs(font, Lang::GetWText(id)), 0u) << "text " << id << " in " << (font == named);
-    }
   }
   DeleteObject(named);
 }

@@ -1,5 +1,6 @@
 #include "DialogUiSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,9 +20,8 @@ std::wstring productText(UINT id) { return Utils::LanguageUtil::GetWText(id); }
 
 std::vector<HWND> statics(HWND parent, int id) {
   std::vector<HWND> found;
-  for (HWND child = nullptr; (child = FindWindowExW(parent, child, L"Static", nullptr)) != nullptr;) {
+  for (HWND child = nullptr; (child = FindWindowExW(parent, child, L"Static", nullptr)) != nullptr;)
     if (id < 0 || GetDlgCtrlID(child) == id) found.push_back(child);
-  }
   return found;
 }
 
@@ -54,9 +54,8 @@ Attempt::Attempt(std::vector<std::string> names, bool isRdp, bool logonUiWindow)
 Attempt::~Attempt() {
   driver.reset();
   for (int i = 0; i < 600 && !finished(100); ++i) {
-    for (const wchar_t* name : {kAboutDialogClass, kHowToDialogClass, kMfaDialogClass}) {
+    for (const wchar_t* name : {kAboutDialogClass, kHowToDialogClass, kMfaDialogClass})
       if (HWND window = FindWindowW(name, nullptr)) PostMessageW(window, WM_CLOSE, 0, 0);
-    }
   }
   thread_.join();
   CloseHandle(done_);
@@ -134,15 +133,12 @@ std::string unixPath(const std::wstring& path) {
 std::string DialogTest::decodeQr(const Image& image, const std::wstring& name) {
   // The dialog's background around the code, as far as a scanner needs a quiet zone.
   const int margin = 40;
-  Image framed;
-  framed.width = image.width + 2 * margin;
-  framed.height = image.height + 2 * margin;
-  framed.pixels.assign(static_cast<std::size_t>(framed.width) * framed.height, 0xF0F0F0);
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      framed.pixels[static_cast<std::size_t>(y + margin) * framed.width + x + margin] = image.at(x, y);
-    }
-  }
+  const int width = image.width + 2 * margin;
+  Image framed{width, image.height + 2 * margin,
+               std::vector<std::uint32_t>(static_cast<std::size_t>(width) * (image.height + 2 * margin), 0xF0F0F0)};
+  for (int y = 0; y < image.height; ++y)
+    std::copy_n(&image.pixels[static_cast<std::size_t>(y) * image.width], image.width,
+                &framed.pixels[static_cast<std::size_t>(y + margin) * width + margin]);
   const std::wstring png = Korvath::Test::screenshotPath(name), out = png + L".txt";
   DeleteFileW(out.c_str());
   const std::string pngUnix = unixPath(png), outUnix = unixPath(out);

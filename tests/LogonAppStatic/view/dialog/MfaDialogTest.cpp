@@ -46,18 +46,16 @@ struct RefusedDialogClass {
   RefusedDialogClass() {
     refusedWindows = 0;
     UnregisterClassW(kMfaDialogClass, productModule());
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-      if (message != WM_NCCREATE) return DefWindowProcW(window, message, wParam, lParam);
-      ++refusedWindows;
-      return FALSE;
-    };
-    wc.hInstance = productModule();
-    wc.lpszClassName = kMfaDialogClass;
+    const WNDCLASSEXW wc{sizeof(WNDCLASSEXW), 0,      refuse, 0, 0, productModule(), nullptr, nullptr, nullptr, nullptr,
+                         kMfaDialogClass,     nullptr};
     registered = RegisterClassExW(&wc) != 0;
   }
   ~RefusedDialogClass() { UnregisterClassW(kMfaDialogClass, productModule()); }
+  static LRESULT CALLBACK refuse(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_NCCREATE) return DefWindowProcW(window, message, wParam, lParam);
+    ++refusedWindows;
+    return FALSE;
+  }
   bool registered = false;
 };
 
@@ -92,8 +90,7 @@ TEST_F(DialogFrame, TheWindowDoesWhatTheStartUpDecided) {
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
+    restart();
     c.prepare();
     std::unique_ptr<RefusedDialogClass> refusing(c.refused >= 0 ? new RefusedDialogClass() : nullptr);
     ASSERT_TRUE(!refusing || refusing->registered);
@@ -136,9 +133,8 @@ TEST_F(DialogFrame, DigitsReachThePanelShortcutsSwitchEnabledOptionsFastCommands
     SCOPED_TRACE(static_cast<char>(step.key));
     shown.driver->key(dialog, step.key);
     EXPECT_EQ(step.panel, shown.panel());
-    for (int id : {kCmdQrCode, kCmdOtp, kCmdForgotToken}) {
+    for (int id : {kCmdQrCode, kCmdOtp, kCmdForgotToken})
       EXPECT_EQ(static_cast<UINT>(id) == step.bold ? 900 : 300, fontWeight(statics(dialog, id).at(0))) << id;
-    }
   }
   // The activation panel takes a digit into the hours, but not while its verification code has
   // the focus.

@@ -60,13 +60,11 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
   // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    TearDown();
-    SetUp();
+    restart();
     onlineAlice();
-    if (row.unreachable) {
+    if (row.unreachable)
       fault(
           R"({"route":"authentication","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})");
-    }
     Attempt shown({"alice"});
     ASSERT_EQ(kOtpPanelId, shown.panel());
     HWND box = shown.item(kOtpBoxId, kOtpPanelId);

@@ -32,6 +32,11 @@ class DialogScreens : public DialogTest {
     ASSERT_TRUE(shown.driver->sync());
     EXPECT_TRUE(saveScreenshot(window, name)) << name;
   }
+  // The dialog saved as shoot does, and the shown panel checked as expectLaidOut does.
+  void shootPanel(Attempt& shown, const wchar_t* name) {
+    shoot(shown, shown.dialog, name);
+    expectLaidOut(shown);
+  }
   // Every visible child of the shown panel is inside it and apart from the others and from the
   // dialog's "Sign-in Options" label, which reaches into the panel's area from below.
   void expectLaidOut(Attempt& shown) {
@@ -110,37 +115,31 @@ TEST_F(DialogScreens, EveryScreen) {
     shown.driver->post(shown.item(kPushPanelId), WM_COMMAND, kPushResultCommand);
     ASSERT_TRUE(shown.driver->sync());
     EXPECT_FALSE(shown.finished(0));
-    shoot(shown, shown.dialog, L"push");
-    expectLaidOut(shown);
+    shootPanel(shown, L"push");
     ASSERT_TRUE(sim_->planPush("alice", "deny", 1));
     fault(R"({"route":"pushresult","delayMs":1500,"count":1})");
     ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
-    shoot(shown, shown.dialog, L"push-waiting");
-    expectLaidOut(shown);
+    shootPanel(shown, L"push-waiting");
     ASSERT_TRUE(shown.driver->waitUntil([&] { return !shown.shown(kErrorMessageLabelId, kPushPanelId).empty(); }));
-    shoot(shown, shown.dialog, L"push-denied");
-    expectLaidOut(shown);
+    shootPanel(shown, L"push-denied");
     // OTP refused by the service: the sentence, the service's error code and the request ID.
     choose(shown, kCmdOtp);
     ASSERT_TRUE(shown.driver->type(shown.item(kOtpBoxId, kOtpPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kOtpPanelId, kOtpEnterButtonId));
-    shoot(shown, shown.dialog, L"otp-wrong");
-    expectLaidOut(shown);
+    shootPanel(shown, L"otp-wrong");
     // QR code: the code, then a wrong answer (a new code and the error).
     choose(shown, kCmdQrCode);
     shoot(shown, shown.dialog, L"qrcode");
     ASSERT_TRUE(shown.driver->type(shown.item(kQrCodeBoxId, kQrCodePanelId), L"000000"));
     ASSERT_TRUE(press(shown, kQrCodePanelId, kQrEnterButtonId));
-    shoot(shown, shown.dialog, L"qrcode-wrong");
-    expectLaidOut(shown);
+    shootPanel(shown, L"qrcode-wrong");
     // Forgot token: the activation code, then a wrong verification code, and the help window.
     choose(shown, kCmdForgotToken);
     shoot(shown, shown.dialog, L"forgot-token-activation");
     ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"999"));
     ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
-    shoot(shown, shown.dialog, L"forgot-token-activation-wrong");
-    expectLaidOut(shown);
+    shootPanel(shown, L"forgot-token-activation-wrong");
     advanceMs(100);
     shown.driver->post(shown.item(kForgotTokenActivationPanelId), WM_COMMAND, kHowToLinkId);
     HWND howTo = Korvath::Test::waitForWindow(kHowToDialogClass);

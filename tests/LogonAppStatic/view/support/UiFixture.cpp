@@ -86,22 +86,16 @@ RECT clampArea(const Image& image, RECT area) {
 }  // namespace
 
 std::size_t Image::count(std::uint32_t rgb, RECT area) const {
-  area = clampArea(*this, area);
-  std::size_t n = 0;
-  for (LONG y = area.top; y < area.bottom; ++y) {
-    for (LONG x = area.left; x < area.right; ++x) n += at(x, y) == rgb ? 1 : 0;
-  }
-  return n;
+  const Image part = crop(area);
+  return static_cast<std::size_t>(std::count(part.pixels.begin(), part.pixels.end(), rgb));
 }
 
 Image Image::crop(RECT area) const {
   area = clampArea(*this, area);
-  Image part;
-  part.width = area.right - area.left;
-  part.height = area.bottom - area.top;
-  for (LONG y = area.top; y < area.bottom; ++y) {
-    for (LONG x = area.left; x < area.right; ++x) part.pixels.push_back(at(x, y));
-  }
+  Image part{area.right - area.left, area.bottom - area.top, {}};
+  for (LONG y = area.top; y < area.bottom; ++y)
+    part.pixels.insert(part.pixels.end(), pixels.data() + y * width + area.left,
+                       pixels.data() + y * width + area.right);
   return part;
 }
 
@@ -136,9 +130,8 @@ std::wstring screenshotPath(const std::wstring& name) {
   if (GetEnvironmentVariableW(L"KV_SCREENSHOT_DIR", buffer, MAX_PATH) > 0) dir = buffer;
   if (dir.empty()) return name + L".png";
   // Make every missing folder of the path.
-  for (std::size_t at = 3; at <= dir.size(); ++at) {
+  for (std::size_t at = 3; at <= dir.size(); ++at)
     if (at == dir.size() || dir[at] == L'\\' || dir[at] == L'/') CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
-  }
   return dir + L"\\" + name + L".png";
 }
 
@@ -202,17 +195,12 @@ void UiThread::run(const std::function<void()>& work) {
 }
 
 HWND createHostWindow(const wchar_t* title, int width, int height, int x, int y) {
-  static const ATOM registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    wc.hbrBackground = CreateSolidBrush(RGB(0xF0, 0xF0, 0xF0));
-    wc.lpszClassName = L"KvTestHost";
-    return RegisterClassExW(&wc);
-  }();
+  // clang-format off
+  static const WNDCLASSEXW wc{sizeof(WNDCLASSEXW), CS_HREDRAW | CS_VREDRAW, DefWindowProcW, 0, 0,
+                              GetModuleHandleW(nullptr), nullptr, LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)),
+                              CreateSolidBrush(RGB(0xF0, 0xF0, 0xF0)), nullptr, L"KvTestHost", nullptr};
+  // clang-format on
+  static const ATOM registered = RegisterClassExW(&wc);
   (void)registered;
   HWND window = CreateWindowExW(0, L"KvTestHost", title, WS_POPUP | WS_BORDER | WS_VISIBLE, x, y, width, height,
                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -263,7 +251,7 @@ void WindowDriver::post(HWND target, UINT message, WPARAM wParam, LPARAM lParam)
   PostMessageW(target, message, wParam, lParam);
 }
 
-LRESULT WindowDriver::send(HWND target, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT WindowDriver::send(HWND target, UINT message, WPARAM wParam, LPARAM lParam) const {
   DWORD_PTR result = 0;
   SendMessageTimeoutW(target, message, wParam, lParam, SMTO_NORMAL, 10000, &result);
   return static_cast<LRESULT>(result);
@@ -275,9 +263,8 @@ void WindowDriver::setText(HWND target, const std::wstring& text) {
 
 std::wstring WindowDriver::text(HWND target) const {
   wchar_t buffer[2048] = {};
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(target, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 10000, &copied);
-  return std::wstring(buffer, copied);
+  return std::wstring(buffer,
+                      static_cast<std::size_t>(send(target, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer))));
 }
 
 bool WindowDriver::type(HWND target, const std::wstring& characters) {

@@ -111,7 +111,7 @@ class WindowDriver {
   bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
   void post(HWND target, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-  LRESULT send(HWND target, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  LRESULT send(HWND target, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
   void setText(HWND target, const std::wstring& text);
   std::wstring text(HWND target) const;
