@@ -199,9 +199,8 @@ Record parsed(const std::string& json) {
 // The userLogins of each configuration request among `records`, in order.
 inline std::vector<std::vector<std::string>> configLogins(const std::vector<CloudTest::Recorded>& records) {
   std::vector<std::vector<std::string>> all;
-  for (const CloudTest::Recorded& r : records) {
+  for (const CloudTest::Recorded& r : records)
     all.push_back(parsed<Korvath::Model::RequestConfig>(r.opened).getUserLogins());
-  }
   return all;
 }
 

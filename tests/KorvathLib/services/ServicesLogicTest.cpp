@@ -339,9 +339,8 @@ TEST_F(DispatchLogic, ChecksBeforeAnyService) {
     EXPECT_EQ(code, dispatcher.authenticate(r).getResultCode()) << int(mode) << r.challenge << r.transactionId;
   }
   // Modes without an operation here, and 9: the agent's resource is gone, the password suffices.
-  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9}) {
+  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9})
     EXPECT_EQ(mode == 9 ? 0 : 5113, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
-  }
   Utils::AutoTokenCancellationRelease token;
   EXPECT_EQ(5103,
             MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
@@ -715,9 +714,8 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
     std::string plain;
     EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
     ++records;
-    for (const std::string& secret : secrets) {
+    for (const std::string& secret : secrets)
       EXPECT_EQ(std::string::npos, plain.find(secret)) << "\"" << secret << "\" in: " << plain;
-    }
   }
   // The services did write: their request and response lines are among the records.
   EXPECT_GT(records, 100u);

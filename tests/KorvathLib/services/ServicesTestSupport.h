@@ -116,9 +116,8 @@ class ServiceState {
   }
   static void removeAgentFiles() {
     for (const std::string& path : {Korvath::Platform::configFilePath(), Korvath::Platform::configBackupFilePath(),
-                                    Korvath::Platform::installConfigFilePath()}) {
+                                    Korvath::Platform::installConfigFilePath()})
       if (!path.empty()) std::remove(path.c_str());
-    }
   }
   // Writes the configuration file at its default place: the simulator's account (region
   // "localhost", "prod"), resource `resourceId`, the given users; lastSync and lastRun now.
