@@ -11,15 +11,12 @@
 #include <limits>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AuthenticationSdk/AuthenticatorBlob.h"
 #include "AuthenticationSdk/OfflineAuthentication.h"
 #include "BizCoreTestSupport.h"
-#include "Korvath/Business/KvBusinessForgotAuthenticator.h"
-#include "Korvath/Business/KvBusinessOTP.h"
-#include "Korvath/Business/KvBusinessPush.h"
-#include "Korvath/Business/KvBusinessQRCode.h"
 #include "Korvath/ResultCodes.h"
 
 using namespace BizCoreTest;
@@ -47,10 +44,6 @@ class BusinessLogic : public ::testing::Test, protected BizState {
     Korvath::Platform::setAgentRegistry(nullptr);
   }
   CloudTest::MapRegistry registry_;
-  Korvath::Business::KvBusinessOTP otp_{&config_, &crypto_, &business_};
-  Korvath::Business::KvBusinessPush push_{&config_, &crypto_, &business_};
-  Korvath::Business::KvBusinessQRCode qr_{&config_, &crypto_, &business_};
-  KvBusinessForgotAuthenticator forgot_{&config_, &crypto_, &business_};
 };
 
 AuthenticationSdk::AuthenticatorInfo inspect(const AuthenticatorRecord& record) {
@@ -75,10 +68,8 @@ TEST_F(BusinessLogic, FirstFactorOfTheDialog) {
   UserConfig qrOnly;
   qrOnly.setUserLogin("m");
   qrOnly.setAuthTypes({{"qrcode", true}});
-  const struct {
-    UserConfig user;
-    const char* initial;
-  } rows[] = {
+  // Each row: user, initial.
+  const std::tuple<UserConfig, const char*> rows[] = {
       {withLast(makeUser("a", false, false, true), "push"), "password"},
       {withLast(makeUser("a", false, false, true), ""), "otp"},
       {withLast(makeUser("a", true, true, true), "password"), "password"},
@@ -87,7 +78,7 @@ TEST_F(BusinessLogic, FirstFactorOfTheDialog) {
       {qrOnly, "qrcode"},
       {makeUser("a", false, false, false), "password"},
   };
-  for (const auto& row : rows) EXPECT_EQ(row.initial, business_.getInitialAuthFactor(row.user)) << row.user.toJson();
+  for (const auto& [user, initial] : rows) EXPECT_EQ(initial, business_.getInitialAuthFactor(user)) << user.toJson();
 }
 
 TEST_F(BusinessLogic, UserViewOfTheDialog) {
@@ -160,25 +151,20 @@ TEST_F(BusinessLogic, AutoSendPushOptionIsStoredAndSavedForAStoredUserOnly) {
 TEST_F(BusinessLogic, ChecksBeforeAnyRequest) {
   store({makeUser("bob", true, true, true)});
   config_.setLogonAppDisable(5108);
-  Korvath::Config fresh(&crypto_);
-  fresh.setFilePath(configPath_);
-  Korvath::Business::KvBusiness registering(&fresh, &crypto_);
-  const struct {
-    std::uint16_t code;
-    std::uint16_t expected;
-  } rows[] = {
-      {registering.iniConfig("eu", "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
-      {registering.iniConfig(std::string(26, 'r'), "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
-      {registering.iniConfig("localhost", "test", kAccountId, 4242, kIntegrationKey).getResultCode(), 5033},
-      {registering.iniConfig("localhost", "prod", kAccountId, 4242, "ab").getResultCode(), 5020},
+  // Each row: code, expected.
+  const std::tuple<std::uint16_t, std::uint16_t> rows[] = {
+      {registering_.iniConfig("eu", "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
+      {registering_.iniConfig(std::string(26, 'r'), "prod", kAccountId, 4242, kIntegrationKey).getResultCode(), 5032},
+      {registering_.iniConfig("localhost", "test", kAccountId, 4242, kIntegrationKey).getResultCode(), 5033},
+      {registering_.iniConfig("localhost", "prod", kAccountId, 4242, "ab").getResultCode(), 5020},
       {business_.updateConfig(std::string(101, 'x')).getResultCode(), 5013},
   };
-  for (const auto& row : rows) EXPECT_EQ(row.expected, row.code);
+  for (const auto& [code, expected] : rows) EXPECT_EQ(expected, code);
   EXPECT_EQ(5108, config_.getLogonAppDisable());
   EXPECT_FALSE(fileExists());
   // Valid inputs do go out (to the closed port): an empty region is allowed.
-  EXPECT_FALSE(
-      Korvath::isServerReachable(registering.iniConfig("", "prod", kAccountId, 4242, kIntegrationKey).getResultCode()));
+  EXPECT_FALSE(Korvath::isServerReachable(
+      registering_.iniConfig("", "prod", kAccountId, 4242, kIntegrationKey).getResultCode()));
 }
 
 TEST_F(BusinessLogic, SavingAUserRecordsTheAuthenticationOutcome) {
@@ -209,12 +195,8 @@ TEST_F(BusinessLogic, SavingAUserRecordsTheAuthenticationOutcome) {
 // agent is never checked.
 TEST_F(BusinessLogic, ClockRollbackGuard) {
   const std::uint64_t floor = Korvath::Business::kTimeTamperFloorFileTime, start = FakeClock::kStart;
-  const struct {
-    std::uint64_t lastRun, now;
-    std::int32_t resource;
-    bool tamper;
-    std::uint64_t lastRunAfter;
-  } rows[] = {
+  // Each row: lastRun, now, resource, tamper, lastRunAfter.
+  const std::tuple<std::uint64_t, std::uint64_t, std::int32_t, bool, std::uint64_t> rows[] = {
       {start, start - 1, kResourceId, true, start},
       {start, start, kResourceId, false, start},
       {start, start + 5, kResourceId, false, start + 5},
@@ -222,18 +204,18 @@ TEST_F(BusinessLogic, ClockRollbackGuard) {
       {0, floor - 1, kResourceId, true, 0},
       {0, floor, kResourceId, false, floor},
   };
-  for (const auto& row : rows) {
+  for (const auto& [lastRun, now, resource, tamper, lastRunAfter] : rows) {
     UserConfig alice = makeUser("alice", true, true, true);
     alice.setFallbackExpiration(999);
     store({alice, makeUser("bob", true, true, true)});
-    config_.setLastRun(row.lastRun);
-    config_.setResourceId(row.resource);
-    clock_.set(row.now);
-    EXPECT_EQ(row.tamper, business_.timeTamperDetect()) << row.now;
-    EXPECT_EQ(row.tamper ? 0u : 999u, stored("alice").getFallbackExpiration());
-    EXPECT_EQ(row.lastRunAfter, config_.getLastRun());
-    if (row.resource != 0) {
-      EXPECT_EQ(row.tamper ? 0u : 999u, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
+    config_.setLastRun(lastRun);
+    config_.setResourceId(resource);
+    clock_.set(now);
+    EXPECT_EQ(tamper, business_.timeTamperDetect()) << now;
+    EXPECT_EQ(tamper ? 0u : 999u, stored("alice").getFallbackExpiration());
+    EXPECT_EQ(lastRunAfter, config_.getLastRun());
+    if (resource != 0) {
+      EXPECT_EQ(tamper ? 0u : 999u, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
     }
   }
 }
@@ -340,8 +322,7 @@ TEST_F(BusinessLogic, EveryScreenReply) {
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(expected[i].type);
     EXPECT_EQ(expected[i].type, type[i]);
-    Korvath::Service::ServiceResponseBase reply;
-    ASSERT_EQ(0, reply.fillFromJson(text[i])) << text[i];
+    const auto reply = parsed<ServiceResponseBase>(text[i]);
     EXPECT_EQ(expected[i].last, reply.getLastAuthType());
     EXPECT_EQ(expected[i].forgot ? given : filled, reply.getAuthTypes());
     EXPECT_EQ(!expected[i].forgot, reply.getCheckRememberPassword());
@@ -366,13 +347,8 @@ TEST_F(BusinessLogic, OfflineActivationAcceptsTheAdministratorsCodeForItsUserPer
   store({userWith("alice", "alice@sim.example", {authenticatorOf(10, kAliceSecretHex, 1001)})});
   const UserConfig alice = stored("alice");
   const std::string code = adminCode("alice", 8, "123456");
-  const struct {
-    UserConfig user;
-    std::uint32_t hours;
-    std::string challenge;
-    std::string code;
-    std::uint16_t result;
-  } rows[] = {
+  // Each row: user, hours, challenge, code, result.
+  const std::tuple<UserConfig, std::uint32_t, std::string, std::string, std::uint16_t> rows[] = {
       {alice, 8, "123456", code, 0},
       {alice, 9, "123456", code, 1},
       {alice, 8, "123457", code, 1},
@@ -383,10 +359,9 @@ TEST_F(BusinessLogic, OfflineActivationAcceptsTheAdministratorsCodeForItsUserPer
       {alice, 8, "", "123456", 5037},
       {alice, 8, "12", adminCode("alice", 8, "12"), 0},
   };
-  for (const auto& row : rows)
-    EXPECT_EQ(row.result,
-              forgot_.offlineAuthenticateActiveForgotAuthenticator(row.user, row.hours, row.challenge, row.code))
-        << row.user.getUserLogin() << " " << row.hours << " " << row.challenge << " " << row.code;
+  for (const auto& [user, hours, challenge, code, result] : rows)
+    EXPECT_EQ(result, forgot_.offlineAuthenticateActiveForgotAuthenticator(user, hours, challenge, code))
+        << user.getUserLogin() << " " << hours << " " << challenge << " " << code;
 }
 
 // An offline grant runs from now for the hours given, held within the FILETIME range (what it
@@ -411,10 +386,9 @@ TEST_F(BusinessLogic, NormalScreen) {
   setServerFlags(1, 1, 1);
   std::uint16_t type = 0;
   std::string text;
-  Korvath::Service::ServiceResponseBase reply;
   for (const char* login : {"zoe", "ALICE@sim.example"}) {
     ASSERT_EQ(0, forgot_.loadUser(login, type, text));
-    ASSERT_EQ(0, reply.fillFromJson(text));
+    const auto reply = parsed<ServiceResponseBase>(text);
     EXPECT_EQ(5, type);  // every factor on, none used yet: the push screen
     EXPECT_EQ(login[0] == 'z' ? "" : "alice", reply.getUserLogin());
     EXPECT_EQ(login[0] == 'z' ? "" : "remembered", reply.getUserPassword());

@@ -13,10 +13,6 @@
 
 #include "AuthenticationSdk/OfflineAuthentication.h"
 #include "BizCoreTestSupport.h"
-#include "Korvath/Business/KvBusinessForgotAuthenticator.h"
-#include "Korvath/Business/KvBusinessOTP.h"
-#include "Korvath/Business/KvBusinessPush.h"
-#include "Korvath/Business/KvBusinessQRCode.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Timer.h"
@@ -57,59 +53,28 @@ class BusinessSim : public CloudTest::SimTest, protected BizState {
     detach();
     SimTest::TearDown();
   }
-  void setPushTimeout(std::uint16_t seconds) {
-    Korvath::ServerConfig server = config_.getServerConfig();
-    ASSERT_EQ(0, server.setPushTimeout(seconds));
-    ASSERT_EQ(0, config_.setServerConfig(server));
-  }
   template <typename Record>
   Record lastSent(const std::string& route) {
-    Record record;
     const std::vector<CloudTest::Recorded> sent = recordedTo(route);
     EXPECT_FALSE(sent.empty()) << route;
-    if (!sent.empty()) {
-      EXPECT_EQ(0, record.fillFromJson(sent.back().opened)) << sent.back().opened;
-    }
-    return record;
+    return parsed<Record>(sent.empty() ? "" : sent.back().opened);
   }
-  std::uint16_t savedLogonAppDisable() { return readBackConfig().getLogonAppDisable(); }
-
-  Korvath::Business::KvBusinessPush push_{&config_, &crypto_, &business_};
-  Korvath::Business::KvBusinessOTP otp_{&config_, &crypto_, &business_};
-  Korvath::Business::KvBusinessQRCode qr_{&config_, &crypto_, &business_};
-  Korvath::Business::KvBusinessForgotAuthenticator forgot_{&config_, &crypto_, &business_};
 };
-
-// The userLogins of every configuration request received so far, in order.
-std::vector<Logins> configLogins(const std::vector<CloudTest::Recorded>& records) {
-  std::vector<Logins> all;
-  for (const CloudTest::Recorded& r : records) {
-    Korvath::Model::RequestConfig request;
-    EXPECT_EQ(0, request.fillFromJson(r.opened)) << r.opened;
-    all.push_back(request.getUserLogins());
-  }
-  return all;
-}
 
 // A refused registration keeps no resource (and leaves no file: the services' start-up table).
 TEST_F(BusinessSim, FirstRegistrationTakesTheServiceConfiguration) {
-  Korvath::KvCrypto crypto;
-  Korvath::Config fresh(&crypto);
-  fresh.setFilePath(configPath_);
-  Korvath::Business::KvBusiness business(&fresh, &crypto);
   // An unknown resource: the service answers 404 with its resource-not-found code.
-  EXPECT_EQ(5108, business.iniConfig("localhost", "prod", kAccountId, 9999, kIntegrationKey).getResultCode());
-  EXPECT_EQ(0, fresh.getResourceId());
-  ASSERT_EQ(0, business.iniConfig("localhost", "prod", kAccountId, 4242, kIntegrationKey).getResultCode());
-  EXPECT_EQ("sim-master-password-0001", fresh.getMasterPassword());
-  EXPECT_EQ(FakeClock::kStart, fresh.getLastSync());
+  EXPECT_EQ(5108, registering_.iniConfig("localhost", "prod", kAccountId, 9999, kIntegrationKey).getResultCode());
+  EXPECT_EQ(0, fresh_.getResourceId());
+  ASSERT_EQ(0, registering_.iniConfig("localhost", "prod", kAccountId, 4242, kIntegrationKey).getResultCode());
+  EXPECT_EQ("sim-master-password-0001", fresh_.getMasterPassword());
+  EXPECT_EQ(FakeClock::kStart, fresh_.getLastSync());
   EXPECT_EQ(2u, recordedTo("config").size());
   const auto request = lastSent<Korvath::Model::RequestConfig>("config");
   EXPECT_TRUE(request.getUserLogins().empty());
   EXPECT_EQ(Korvath::Utils::getComputerName(), request.getMachineName());
   EXPECT_EQ(1, request.getPlatform());
-  Korvath::Config back;
-  ASSERT_EQ(0, readBack(configPath_, crypto, back));
+  const Korvath::Config back = readBackConfig();
   EXPECT_EQ(kResourceId, back.getResourceId());
   EXPECT_EQ(kIntegrationKey, back.getServerConfig().getIntegrationKey());
 }
@@ -176,8 +141,13 @@ Korvath::Model::RequestGetUserPolicy policyRequest(const std::string& login) {
 
 const AuthFactorMap kAllOff = {{"push", false}, {"qrcode", false}, {"otp", false}};
 
-std::string element(const std::string& user, const std::string& flags, const std::string& authTypes = "{}") {
-  return R"({"username":")" + user + R"(","email":"",)" + flags + R"(,"authTypes":)" + authTypes + "}";
+// A policy element whose flags are the bits of `flags`, in the order of `names`.
+std::string element(const std::string& user, const char* flags, const std::string& authTypes = "{}") {
+  const char* names[] = {"hasPolicy", "isAllowedToAuthenticate", "isInSafeLocation", "isInForgotToken",
+                         "isBlocked", "isOverallocated",         "isInQuarantine"};
+  std::string text = R"({"username":")" + user + R"(","email":"","authTypes":)" + authTypes;
+  for (int i = 0; i < 7; ++i) text += std::string(",\"") + names[i] + "\":" + (flags[i] == '1' ? "true" : "false");
+  return text + "}";
 }
 
 // Only the first element counts. The states decide in their order and merge nothing: blocked,
@@ -186,32 +156,22 @@ std::string element(const std::string& user, const std::string& flags, const std
 TEST_F(BusinessSim, PolicyStatesDecideInTheirOrder) {
   store({makeUser("bob", true, true, true), makeUser("alice", true, true, true)});
   // hasPolicy, isAllowedToAuthenticate, isInSafeLocation, isInForgotToken, isBlocked, isOverallocated, isInQuarantine
-  const auto flags = [](const char* bits) {
-    const char* names[] = {"hasPolicy", "isAllowedToAuthenticate", "isInSafeLocation", "isInForgotToken",
-                           "isBlocked", "isOverallocated",         "isInQuarantine"};
-    std::string text;
-    for (int i = 0; i < 7; ++i)
-      text += std::string(i ? "," : "") + "\"" + names[i] + "\":" + (bits[i] == '1' ? "true" : "false");
-    return text;
+  // Each row: json, code.
+  const std::tuple<std::string, std::uint16_t> rows[] = {
+      {"[" + element("bob", "1110100") + "]", 5131},
+      {"[" + element("bob", "0110000") + "]", 5129},
+      {"[" + element("bob", "1001000") + "]", 5128},
+      {"[" + element("bob", "1100011") + "]", 5132},
+      {"[" + element("bob", "1100001") + "]", 5133},
+      {"[" + element("bob", "0000000") + "]", 5127},
+      {"[" + element("alice", "1100000", R"({"otp":true})") + "," + element("bob", "1100100") + "]", 0},
   };
-  const struct {
-    std::string json;
-    std::uint16_t code;
-  } rows[] = {
-      {"[" + element("bob", flags("1110100")) + "]", 5131},
-      {"[" + element("bob", flags("0110000")) + "]", 5129},
-      {"[" + element("bob", flags("1001000")) + "]", 5128},
-      {"[" + element("bob", flags("1100011")) + "]", 5132},
-      {"[" + element("bob", flags("1100001")) + "]", 5133},
-      {"[" + element("bob", flags("0000000")) + "]", 5127},
-      {"[" + element("alice", flags("1100000"), R"({"otp":true})") + "," + element("bob", flags("1100100")) + "]", 0},
-  };
-  for (const auto& row : rows) {
+  for (const auto& [json, code] : rows) {
     config_.setLogonAppDisable(5108);
-    reply("policy", 200, row.json, 1);
+    reply("policy", 200, json, 1);
     AuthFactorMap factors = kAllOff;
-    EXPECT_EQ(row.code, business_.postUserPolicy(policyRequest("bob"), factors).getResultCode()) << row.json;
-    EXPECT_EQ(row.code == 0 ? AuthFactorMap({{"push", false}, {"qrcode", false}, {"otp", true}}) : kAllOff, factors);
+    EXPECT_EQ(code, business_.postUserPolicy(policyRequest("bob"), factors).getResultCode()) << json;
+    EXPECT_EQ(code == 0 ? AuthFactorMap({{"push", false}, {"qrcode", false}, {"otp", true}}) : kAllOff, factors);
     EXPECT_TRUE(stored("bob").isAuthTypeEnabled("qrcode"));
     EXPECT_EQ(0, readBackConfig().getLogonAppDisable());
   }
@@ -264,50 +224,47 @@ TEST_F(BusinessSim, OfflinePolicyIsStoredForTheUser) {
 // that is no transaction, or does not open, or names no transaction ends before any poll; a
 // connectivity failure while polling is retried once after 200 ms with a fresh polling run.
 TEST_F(BusinessSim, HowAPushEnds) {
-  const struct {
-    const char* name;
-    std::function<void()> prepare;
-    std::uint16_t timeout;
-    std::uint16_t code;
-    std::int32_t cloud;
-    std::size_t polls;
-    std::int64_t slept;
-  } rows[] = {
-      {"approved at once", [&] { sim_->planPush("alice", "approve"); }, 60, 0, 0, 1, 0},
-      // A token cancelled before the start: one poll, no sleep (a token cancelled during a step
-      // ends the step early: the timer's tests).
-      {"cancelled before the start", [] {}, 60, 5121, 0, 1, 0},
-      {"approved after three waits", [&] { sim_->planPush("alice", "approve", 3); }, 60, 0, 0, 4, 6000},
-      {"denied", [&] { sim_->planPush("alice", "deny", 1); }, 60, 5119, 201055008, 2, 2000},
-      {"nobody answers in 10 s", [] {}, 10, 5118, 0, 6, 10000},
-      {"no transaction identifier",
-       [&] { reply("transaction", 200, R"({"transactionStatus":"PENDING","transactionId":"","command":""})", 1); }, 60,
-       5117, 0, 0, 0},
-      {"no transaction reply", [&] { reply("transaction", 200, "[]", 1); }, 60, 5500, 0, 0, 0},
-      {"a reply that does not open", [&] { fault(notSealed("transaction")); }, 60, 5007, 0, 0, 0},
-      {"connectivity failures", [&] { fault(statusError("pushresult", 2)); }, 60, 5116, 0, 2, 200},
-      {"one connectivity failure",
-       [&] {
-         fault(statusError("pushresult"));
-         sim_->planPush("alice", "approve", 1);
-       },
-       60, 0, 0, 3, 2200},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  // Each row: name, prepare, timeout, code, cloud, polls, slept.
+  const std::tuple<const char*, std::function<void()>, std::uint16_t, std::uint16_t, std::int32_t, std::size_t,
+                   std::int64_t>
+      rows[] = {
+          {"approved at once", [&] { sim_->planPush("alice", "approve"); }, 60, 0, 0, 1, 0},
+          // A token cancelled before the start: one poll, no sleep (a token cancelled during a step
+          // ends the step early: the timer's tests).
+          {"cancelled before the start", [] {}, 60, 5121, 0, 1, 0},
+          {"approved after three waits", [&] { sim_->planPush("alice", "approve", 3); }, 60, 0, 0, 4, 6000},
+          {"denied", [&] { sim_->planPush("alice", "deny", 1); }, 60, 5119, 201055008, 2, 2000},
+          {"nobody answers in 10 s", [] {}, 10, 5118, 0, 6, 10000},
+          {"no transaction identifier",
+           [&] { reply("transaction", 200, R"({"transactionStatus":"PENDING","transactionId":"","command":""})", 1); },
+           60, 5117, 0, 0, 0},
+          {"no transaction reply", [&] { reply("transaction", 200, "[]", 1); }, 60, 5500, 0, 0, 0},
+          {"a reply that does not open", [&] { fault(notSealed("transaction")); }, 60, 5007, 0, 0, 0},
+          {"connectivity failures", [&] { fault(statusError("pushresult", 2)); }, 60, 5116, 0, 2, 200},
+          {"one connectivity failure",
+           [&] {
+             fault(statusError("pushresult"));
+             sim_->planPush("alice", "approve", 1);
+           },
+           60, 0, 0, 3, 2200},
+      };
+  for (const auto& [name, prepare, timeout, code, cloud, polls, slept] : rows) {
+    SCOPED_TRACE(name);
     ASSERT_TRUE(sim_->reset());
-    setPushTimeout(row.timeout);
-    row.prepare();
+    Korvath::ServerConfig server = config_.getServerConfig();
+    ASSERT_EQ(0, server.setPushTimeout(timeout));
+    ASSERT_EQ(0, config_.setServerConfig(server));
+    prepare();
     Korvath::Utils::AutoTokenCancellationRelease token;
-    const bool cancelled = row.code == 5121;  // the row whose token is cancelled
+    const bool cancelled = code == 5121;  // the row whose token is cancelled
     if (cancelled) token.cancel();
     const std::int64_t before = clock_.sleptMs();
     const KvResult result = push_.authenticatePush("alice", cancelled ? &token : nullptr);
-    EXPECT_EQ(row.code, result.getResultCode());
-    EXPECT_EQ(row.cloud, result.getCloudErrorCode());
+    EXPECT_EQ(code, result.getResultCode());
+    EXPECT_EQ(cloud, result.getCloudErrorCode());
     EXPECT_FALSE(result.getRequestId().empty());
-    EXPECT_EQ(row.polls, recordedTo("pushresult").size());
-    EXPECT_EQ(row.slept, clock_.sleptMs() - before);
+    EXPECT_EQ(polls, recordedTo("pushresult").size());
+    EXPECT_EQ(slept, clock_.sleptMs() - before);
     EXPECT_EQ(1, token.holders()) << "the token given back";
   }
 }
@@ -364,14 +321,8 @@ TEST_F(BusinessSim, WhatAPushRequestCarries) {
 // a connectivity failure keeps it; a request that cannot be sealed sends nothing and, being no
 // connectivity result, ends it too. The code goes out as typed when 4 to 10 characters long.
 TEST_F(BusinessSim, OnlineOtpAndTheLogonDisabledState) {
-  const struct {
-    const char* name;
-    std::string fault;
-    std::string code;
-    std::uint16_t result;
-    std::uint16_t disabledAfter;
-    std::string sentCode;
-  } rows[] = {
+  // Each row: name, lost, code, result, disabledAfter, sentCode.
+  const std::tuple<const char*, std::string, std::string, std::uint16_t, std::uint16_t, std::string> rows[] = {
       {"accepted", "", hotp(kAliceSecretHex, 0), 0, 0, hotp(kAliceSecretHex, 0)},
       {"refused", "", "000000", 5113, 0, "000000"},
       {"overlong code", "", "12345678901", 5113, 0, ""},
@@ -379,25 +330,25 @@ TEST_F(BusinessSim, OnlineOtpAndTheLogonDisabledState) {
       {"no answer", statusError("authentication"), hotp(kAliceSecretHex, 0), 5116, 5108, hotp(kAliceSecretHex, 0)},
       {"not sealed", "", hotp(kAliceSecretHex, 0), 5006, 0, ""},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, lost, code, result, disabledAfter, sentCode] : rows) {
+    SCOPED_TRACE(name);
     ASSERT_TRUE(sim_->reset());
-    config_.setLogonAppDisable(row.result == 5108 ? 0 : 5108);
-    if (!row.fault.empty()) fault(row.fault);
-    if (row.result == 5006) setIntegrationKey("");
-    EXPECT_EQ(row.result, otp_.onlineAuthenticateOtp("ALICE@SIM.EXAMPLE", row.code).getResultCode());
-    EXPECT_EQ(row.disabledAfter, config_.getLogonAppDisable());
-    if (row.result == 5006) {
+    config_.setLogonAppDisable(result == 5108 ? 0 : 5108);
+    if (!lost.empty()) fault(lost);
+    if (result == 5006) setIntegrationKey("");
+    EXPECT_EQ(result, otp_.onlineAuthenticateOtp("ALICE@SIM.EXAMPLE", code).getResultCode());
+    EXPECT_EQ(disabledAfter, config_.getLogonAppDisable());
+    if (result == 5006) {
       EXPECT_TRUE(recorded().empty());
       continue;
     }
-    if (row.result != 5116) {
-      EXPECT_EQ(row.disabledAfter, savedLogonAppDisable());
+    if (result != 5116) {
+      EXPECT_EQ(disabledAfter, readBackConfig().getLogonAppDisable());
     }
     const auto sent = lastSent<Korvath::Model::RequestAuthentication>("authentication");
     EXPECT_EQ("OTP", sent.getAuthenticationFactor());
     EXPECT_EQ("EMAIL", sent.getUserAuthentication().getLoginType());
-    EXPECT_EQ(row.sentCode, sent.getUserAuthentication().getAuthenticationData());
+    EXPECT_EQ(sentCode, sent.getUserAuthentication().getAuthenticationData());
     EXPECT_EQ("", sent.getUserAuthentication().getTransactionId());
   }
 }
@@ -413,11 +364,8 @@ TEST_F(BusinessSim, QrCommandFromTheServiceAndItsAnswer) {
   std::string transactionId, json, command;
   for (std::uint8_t offline : {1, 0}) {
     SCOPED_TRACE(offline);
-    if (offline) {
-      store({});
-    } else {
-      store({userWith("alice", "alice@sim.example", {authenticatorOf(10, kAliceSecretHex, 1001)})});
-    }
+    store({});
+    if (!offline) store({userWith("alice", "alice@sim.example", {authenticatorOf(10, kAliceSecretHex, 1001)})});
     setServerFlags(offline, 1, 1);
     std::uint8_t online = 0;
     const KvResult generated =
@@ -437,8 +385,9 @@ TEST_F(BusinessSim, QrCommandFromTheServiceAndItsAnswer) {
   // The answer's check goes out with the transaction (the services' online QR test checks the
   // outcome); an identifier of 35 characters goes out empty.
   EXPECT_EQ(0, qr_.onlineAuthenticateQRCode("alice", transactionId, answerFor(command)).getResultCode());
-  EXPECT_EQ(transactionId,
-            lastSent<Korvath::Model::RequestAuthentication>("authentication").getUserAuthentication().getTransactionId());
+  EXPECT_EQ(
+      transactionId,
+      lastSent<Korvath::Model::RequestAuthentication>("authentication").getUserAuthentication().getTransactionId());
   qr_.onlineAuthenticateQRCode("alice", std::string(35, 'a'), "123456");
   EXPECT_EQ(
       "", lastSent<Korvath::Model::RequestAuthentication>("authentication").getUserAuthentication().getTransactionId());
@@ -456,7 +405,7 @@ TEST_F(BusinessSim, QrAnswersAndInactiveAuthenticators) {
   EXPECT_EQ("kept", command);
   fault(resourceGone("transaction"));
   EXPECT_EQ(5108, qr_.onlineGenerateCommandQRCode("alice", transactionId, json, command).getResultCode());
-  EXPECT_EQ(5108, savedLogonAppDisable());
+  EXPECT_EQ(5108, readBackConfig().getLogonAppDisable());
 
   const Korvath::Model::AuthenticatorRecord inactive = authenticatorOf(10, kAliceSecretHex, 1001, false);
   UserConfig alice = userWith("alice", "", {inactive});

@@ -3,6 +3,8 @@
 // leaves and the offline pass it gives later, a stored user typed as login@domain who is not
 // such a user, and a deleted user who becomes one.
 
+#include <algorithm>
+
 #include "ServicesTestSupport.h"
 
 using Korvath::Service::KvService;
@@ -18,11 +20,9 @@ class KvServiceUnknownUsers : public ServiceSimTestBase {
     start(service_);
   }
   bool whitelisted(const std::string& login) {
-    const Korvath::Config back = readConfigFile();
-    for (const Korvath::UnknownUserEntry& e : back.getUnknownUsers()) {
-      if (e.login == login) return e.authenticatedOnline;
-    }
-    return false;
+    const auto entries = readConfigFile().getUnknownUsers();
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const Korvath::UnknownUserEntry& e) { return e.login == login && e.authenticatedOnline; });
   }
   std::uint16_t policy(KvService& service, std::string name) {
     return service.updateUserPolicies(name, false).getResultCode();
@@ -41,8 +41,7 @@ TEST_F(KvServiceUnknownUsers, WhitelistedUsersPassLaterWithoutTheNetwork) {
   pointAt(CloudTest::closedPort());
   KvService offline;
   start(offline);
-  EXPECT_EQ(7000, policy(offline, "zed"));
-  EXPECT_EQ(7000, policy(offline, "ghost"));
+  for (const char* login : {"zed", "ghost"}) EXPECT_EQ(7000, policy(offline, login)) << login;
   EXPECT_EQ(5134, policy(offline, "yves"));
 }
 

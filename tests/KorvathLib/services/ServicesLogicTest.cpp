@@ -114,18 +114,16 @@ TEST_F(KvServiceLogic, FactorsOfferedAndTheFirstPanelsFactor) {
 // status, whose check takes login@domain by the login and otherwise keeps the typed form.
 TEST_F(KvServiceLogic, TypedNamesAndTheStoredStatus) {
   // Blocked, over-allocated, in quarantine, with a policy, allowed by it: status order.
-  auto marked = [](const char* login, bool blocked, bool over, bool quarantine, bool policy, bool allows) {
+  auto marked = [](const char* login, const char* bits) {
     UserConfig u = user(login, true, true, true);
-    u.setBlocked(blocked);
-    u.setOverAllocated(over);
-    u.setQuarantine(quarantine);
-    u.setHasPolicy(policy);
-    u.setPolicyAllowsAuthentication(allows);
+    void (UserConfig::*const marks[])(bool) = {&UserConfig::setBlocked, &UserConfig::setOverAllocated,
+                                               &UserConfig::setQuarantine, &UserConfig::setHasPolicy,
+                                               &UserConfig::setPolicyAllowsAuthentication};
+    for (int i = 0; i < 5; ++i) (u.*marks[i])(bits[i] == '1');
     return u;
   };
-  serve({marked("b", true, true, true, true, true), marked("o", false, true, true, true, true),
-         marked("q", false, false, true, false, true), marked("n", false, false, false, false, false),
-         marked("x", false, false, false, true, false), marked("Alice", false, false, false, true, true)});
+  serve({marked("b", "11111"), marked("o", "01111"), marked("q", "00101"), marked("n", "00000"), marked("x", "00010"),
+         marked("Alice", "00011")});
   // Typed; found, the dialog's name; the status, the status check's name.
   const std::tuple<const char*, int, const char*, int, const char*> cases[] = {
       {"b", 1, "b", 5131, "b"},
@@ -294,16 +292,12 @@ class DispatchLogic : public ServiceTestBase {
  protected:
   // What a panel hands over for `mode`: alice, a code, a challenge and valid transaction data.
   static MfaAuthenticationRequest request(std::uint8_t mode) {
-    MfaAuthenticationRequest r;
-    r.mode = mode;
-    r.userLogin = "alice";
-    r.authData = "123456";
-    r.challenge = "123456";
     Model::TransactionData data;
     EXPECT_EQ(0, data.setTimestamp(1760000000));
     EXPECT_EQ(0, data.setUser("alice"));
-    r.transactionData = data.toJson();
-    return r;
+    // Mode, login, password, remember it, code, command, transaction data and identifier, hours,
+    // challenge, online, automatic push.
+    return {mode, "alice", "", false, "123456", "", data.toJson(), "", 0, "123456", true, true};
   }
 };
 
@@ -345,9 +339,8 @@ TEST_F(DispatchLogic, ChecksBeforeAnyService) {
     EXPECT_EQ(code, dispatcher.authenticate(r).getResultCode()) << int(mode) << r.challenge << r.transactionId;
   }
   // Modes without an operation here, and 9: the agent's resource is gone, the password suffices.
-  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9}) {
+  for (std::uint8_t mode : {0, 3, 6, 7, 10, 9})
     EXPECT_EQ(mode == 9 ? 0 : 5113, dispatcher.authenticate(request(mode)).getResultCode()) << int(mode);
-  }
   Utils::AutoTokenCancellationRelease token;
   EXPECT_EQ(5103,
             MfaAuthentication::checkPush(std::string(101, 'a'), "", false, true, service_, token).getResultCode());
@@ -403,9 +396,8 @@ class ServiceRefusals : public ServiceTestBase {
     }
     if (op == "screen") return forgot.getForgotAuthenticatorScreen(baseRequest(login), type_, response_, &internet);
     if (op == "activation") return forgot.checkActiveForgotAuthenticatorOffline(activation, type_, response_);
-    if (op == "activation online" || op == "short challenge") {
+    if (op == "activation online" || op == "short challenge")
       return forgot.checkActiveForgotAuthenticatorOnline(activation, type_, response_).getResultCode();
-    }
     if (op == "sign-in") return forgot.checkForgotAuthenticator(baseRequest(login), type_, response_);
     return KvServicePassword(&service_).checkPassword(baseRequest(login));
   }
@@ -549,8 +541,7 @@ TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysU
 // ------------------------------------------------------------------------- forgot token
 
 TEST(ForgotTokenExpiry, TheServicesExpiryWinsMovedToTheLocalClockAndHeldAtTheEndsOfTheRange) {
-  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-  const std::uint64_t ms = 1760000000000ull;
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max(), ms = 1760000000000ull;
   const std::uint64_t asFileTime = (ms + 11644473600000ull) * 10000ull;
   // The service's expiry (Unix ms, 0: none), the local period, the service's clock ahead by, the expiry here.
   const std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint64_t> cases[] = {
@@ -624,35 +615,10 @@ TEST_F(DispatchLogic, OfflineForgotTokenActivationToTheEndOfItsPeriod) {
 // A password with blanks, quotes and separators, the shapes a careless format string cuts.
 const char* const kPassword = "pw \"zq7\": hide, me=now";
 
-// The plain messages of the sealed log at `path`.
-std::vector<std::string> logMessages(const std::string& path) {
-  std::vector<std::uint8_t> secret;
-  CryptoSdk::SealKey key;
-  EXPECT_TRUE(Platform::machineSecret(secret));
-  EXPECT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(secret, key));
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> messages;
-  for (std::string record; std::getline(in, record);) {
-    if (!record.empty() && record.back() == '\r') record.pop_back();
-    if (record.empty()) continue;
-    rapidjson::Document doc;
-    doc.Parse(record.c_str(), record.size());
-    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("message") || !doc["message"].IsString()) {
-      ADD_FAILURE() << "unreadable record: " << record;
-      continue;
-    }
-    std::string plain;
-    EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
-    messages.push_back(plain);
-  }
-  return messages;
-}
-
-class ServiceLogSecrets : public ServiceTestBase {
+class ServiceLogSecrets : public DispatchLogic {
  protected:
   void SetUp() override {
-    ServiceTestBase::SetUp();
-    logPath_ = dir_.file("agent.log");
+    DispatchLogic::SetUp();
     UserConfig plain = user("plain", false, false, false);  // no factor: the password suffices
     plain.setPassword("remembered");
     plain.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
@@ -662,18 +628,16 @@ class ServiceLogSecrets : public ServiceTestBase {
   }
   void TearDown() override {
     Logger::close();
-    ServiceTestBase::TearDown();
+    DispatchLogic::TearDown();
   }
   static MfaAuthenticationRequest request(std::uint8_t mode) {
-    MfaAuthenticationRequest r;
-    r.mode = mode;
-    r.userLogin = "alice";
+    MfaAuthenticationRequest r = DispatchLogic::request(mode);
     r.userPassword = kPassword;
     r.checkRememberPassword = true;
     return r;
   }
 
-  std::string logPath_;
+  const std::string logPath_ = dir_.file("agent.log");
   const Model::AuthenticatorRecord alice_ = mobile(1001);
 };
 
@@ -733,14 +697,28 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   ASSERT_EQ(0, ::stat(logPath_.c_str(), &st));
   EXPECT_EQ(0u, st.st_mode & 077u);
 #endif
-  const std::vector<std::string> messages = logMessages(logPath_);
-  // The services did write: their request and response lines are among the records.
-  ASSERT_GT(messages.size(), 100u);
-  for (const std::string& message : messages) {
-    for (const std::string& secret : secrets) {
-      EXPECT_EQ(std::string::npos, message.find(secret)) << "\"" << secret << "\" in: " << message;
-    }
+  // Every record's message, opened with the log key of this machine, holds no secret.
+  std::vector<std::uint8_t> machineSecret;
+  CryptoSdk::SealKey key;
+  ASSERT_TRUE(Platform::machineSecret(machineSecret));
+  ASSERT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(machineSecret, key));
+  std::ifstream in(logPath_, std::ios::binary);
+  std::size_t records = 0;
+  for (std::string record; std::getline(in, record);) {
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    if (record.empty()) continue;
+    rapidjson::Document doc;
+    doc.Parse(record.c_str(), record.size());
+    ASSERT_TRUE(!doc.HasParseError() && doc.IsObject() && doc.HasMember("message") && doc["message"].IsString())
+        << "unreadable record: " << record;
+    std::string plain;
+    EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
+    ++records;
+    for (const std::string& secret : secrets)
+      EXPECT_EQ(std::string::npos, plain.find(secret)) << "\"" << secret << "\" in: " << plain;
   }
+  // The services did write: their request and response lines are among the records.
+  EXPECT_GT(records, 100u);
 }
 
 }  // namespace

@@ -38,14 +38,6 @@ class KvServiceSim : public ServiceSimTestBase {
     ServiceSimTestBase::SetUp();
     configPath_ = Platform::configFilePath();
   }
-  // The logins of each configuration request, in order.
-  std::vector<std::vector<std::string>> configLogins() {
-    std::vector<std::vector<std::string>> all;
-    for (const CloudTest::Recorded& r : recorded("/config")) {
-      all.push_back(parsed<Model::RequestConfig>(r.opened).getUserLogins());
-    }
-    return all;
-  }
 };
 
 // ------------------------------------------------------------------------- start-up
@@ -61,7 +53,8 @@ TEST_F(KvServiceSim, FirstRunRegistersOnceAndADueStartUpSynchronizes) {
   writeConfigFile({user("bob", true, false, true), user("alice", true, true, true)});
   clock_.set(BizCoreTest::FakeClock::kStart + 24 * kHour + 1);
   start(service_);
-  EXPECT_EQ((std::vector<std::vector<std::string>>{{}, {"bob", "alice"}}), configLogins());
+  EXPECT_EQ((std::vector<std::vector<std::string>>{{}, {"bob", "alice"}}),
+            BizCoreTest::configLogins(recorded("/config")));
   EXPECT_EQ(clock_.nowFileTime(), readConfigFile().getLastSync());
 }
 
@@ -136,8 +129,8 @@ TEST_F(KvServiceSim, PolicyOutcomesThatSayNothingKeepTheStoredMarks) {
 }
 
 // The simulator's alice, stored here with her mobile authenticator (same secret as there).
-UserConfig storedAlice(bool qrcode = true, bool active = true) {
-  UserConfig alice = user("alice", true, qrcode, true, "", {mobile(1001, active)});
+UserConfig storedAlice(bool qrcode = true, bool active = true, bool push = true) {
+  UserConfig alice = user("alice", push, qrcode, true, "", {mobile(1001, active)});
   alice.setEmail("alice@sim.example");
   return alice;
 }
@@ -291,19 +284,12 @@ TEST_F(QrForgotSim, ScreenSynchronizesWhenDueAndOnlineAndAddsAUserNotStoredYet) 
 
 // ========================================================================= dispatcher, push and OTP
 
-// The service's own code for "unreachable" (201005003, mapped to 5116) and for "resource not found".
+// The service's own code for "unreachable" (201005003, mapped to 5116).
 const char* const kUnreachable =
     R"({"route":"pushresult","status":400,"body":"{\"errors\":[{\"code\":\"201005003\",\"message\":\"x\"}]}"})";
-const char* const kResourceGone =
-    R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"x\"}]}"})";
 
 class DispatchSim : public ServiceSimTestBase {
  protected:
-  // Decides every push made afterwards for `login` after `afterPolls` waiting answers.
-  void planPush(const std::string& login, const std::string& decision, unsigned afterPolls = 0) {
-    ASSERT_TRUE(sim_->planPush(login, decision, afterPolls)) << sim_->lastError();
-  }
-
   KvResult sendPush(const std::string& login, Utils::AutoTokenCancellationRelease* token = nullptr) {
     return KvServicePush(service_).sendPush(baseRequest(login), &type_, response_, token);
   }
@@ -334,7 +320,7 @@ TEST_F(DispatchSim, WhatAPushRecords) {
     alice.setFallbackExpiration(BizCoreTest::FakeClock::kStart + kHour);
     serve({alice});
     ASSERT_EQ(0, service_.getConfig().writeFile());
-    planPush(login, decision, 1);
+    ASSERT_TRUE(sim_->planPush(login, decision, 1)) << sim_->lastError();
     if (*fault) this->fault(fault);
     Utils::AutoTokenCancellationRelease token;
     if (cancel) token.cancel();
@@ -351,9 +337,10 @@ TEST_F(DispatchSim, WhatAPushRecords) {
 
 TEST_F(DispatchSim, ResourceGoneLearntByAPushTaskDisablesTheDialogAndSurvivesItsSaves) {
   serve({user("alice", true, true, true, "", {mobile(1001)})});
-  planPush("alice", "approve");
-  // The exchange after the approval learns that the service no longer knows the resource.
-  fault(kResourceGone);
+  ASSERT_TRUE(sim_->planPush("alice", "approve")) << sim_->lastError();
+  // The exchange after the approval learns that the service no longer knows the resource (its
+  // own code for "resource not found").
+  fault(R"({"route":"config","status":404,"body":"{\"errors\":[{\"code\":\"201005012\",\"message\":\"x\"}]}"})");
   sendPush("alice");
   EXPECT_EQ(1u, configRequests());
   Config back;
@@ -383,7 +370,7 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
   zed.setAutoSendPush(false);
   serve({user("alice", true, true, true, "", {mobile(1001)}), zed});
   ASSERT_EQ(0, service_.getConfig().writeFile());
-  planPush("alice", "approve", 12);
+  ASSERT_TRUE(sim_->planPush("alice", "approve", 12)) << sim_->lastError();
 
   MfaAuthentication dispatcher(&service_);
   MfaAuthenticationRequest request;
@@ -433,9 +420,7 @@ TEST_F(DispatchSim, OnlineOtp) {
   for (const auto& [typed, stored, right, lost, expected, expectedType, recorded] : cases) {
     SCOPED_TRACE(std::string(typed) + (stored ? " stored" : "") + (right ? " right" : "") + (lost ? " lost" : ""));
     ASSERT_TRUE(sim_->reset()) << sim_->lastError();
-    UserConfig alice = user("alice", false, true, true, "", {mobile(1001)});
-    alice.setEmail("alice@sim.example");
-    serve(stored ? std::vector<UserConfig>{alice} : std::vector<UserConfig>{});
+    serve(stored ? std::vector<UserConfig>{storedAlice(true, true, false)} : std::vector<UserConfig>{});
     if (lost) fault(R"({"route":"authentication","status":200,"body":"not an envelope"})");
     const std::string code = right ? otpCode(0) : wrongCode(otpCode(0));
     const KvResult result = KvServiceOTP(&service_).checkOTPOnline(otpRequest(typed, code), type_, response_);
