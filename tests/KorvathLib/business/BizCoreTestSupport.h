@@ -260,4 +260,11 @@ class BizState {
   Korvath::Business::KvBusiness registering_{&fresh_, &crypto_};
 };
 
+// The agent's deployment values for a service that cannot be reached: a closed loopback port.
+inline void pointAtClosedPort(CloudTest::MapRegistry& registry) {
+  registry.values = {{"DesktopLogonHostPrefix", ""}, {"PolicyHostPrefix", ""}, {"DomainSuffix", ""},
+                     {"Port", std::to_string(CloudTest::closedPort())}};
+  Korvath::Platform::setAgentRegistry(&registry);
+}
+
 }  // namespace BizCoreTest

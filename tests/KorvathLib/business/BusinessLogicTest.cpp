@@ -21,9 +21,7 @@
 
 using namespace BizCoreTest;
 using Korvath::Business::KvBusinessForgotAuthenticator;
-using Korvath::Model::AuthenticatorRecord;
-using Korvath::Model::AuthFactorMap;
-using Korvath::Model::UserConfig;
+using namespace Korvath::Model;
 using Korvath::Service::ServiceResponseBase;
 
 namespace {
@@ -31,11 +29,7 @@ namespace {
 class BusinessLogic : public ::testing::Test, protected BizState {
  protected:
   void SetUp() override {
-    registry_.values = {{"DesktopLogonHostPrefix", ""},
-                        {"PolicyHostPrefix", ""},
-                        {"DomainSuffix", ""},
-                        {"Port", std::to_string(CloudTest::closedPort())}};
-    Korvath::Platform::setAgentRegistry(&registry_);
+    pointAtClosedPort(registry_);
     attach();
     setServerFlags(1, 0, 1);
   }

@@ -19,9 +19,7 @@
 #include "Korvath/WindowsFacts.h"
 
 using namespace BizCoreTest;
-using Korvath::Model::AuthFactorMap;
-using Korvath::Model::KvResult;
-using Korvath::Model::UserConfig;
+using namespace Korvath::Model;
 
 namespace {
 

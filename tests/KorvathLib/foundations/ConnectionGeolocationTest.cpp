@@ -14,10 +14,7 @@
 
 using namespace Korvath;
 using namespace Korvath::Utils::ConnectionUtils;
-using Korvath::Geolocation::GeolocationBusiness;
-using Korvath::Geolocation::ILocationSource;
-using Korvath::Geolocation::KvGeolocator;
-using Korvath::Geolocation::Position;
+using namespace Korvath::Geolocation;
 
 namespace {
 struct ScriptedSource : IRemoteAddressSource {

@@ -40,9 +40,7 @@
 using namespace Korvath;
 using namespace Korvath::Service;
 using namespace ServicesTest;
-using Korvath::Model::AuthFactorMap;
-using Korvath::Model::KvResult;
-using Korvath::Model::UserConfig;
+using namespace Korvath::Model;
 
 namespace {
 

@@ -213,11 +213,7 @@ class ServiceState {
 class ServiceTestBase : public ::testing::Test, protected ServiceState {
  protected:
   void SetUp() override {
-    registry_.values = {{"DesktopLogonHostPrefix", ""},
-                        {"PolicyHostPrefix", ""},
-                        {"DomainSuffix", ""},
-                        {"Port", std::to_string(CloudTest::closedPort())}};
-    Korvath::Platform::setAgentRegistry(&registry_);
+    BizCoreTest::pointAtClosedPort(registry_);
     Korvath::clearRequestId();
     attach();
   }

@@ -28,8 +28,7 @@
 using namespace Korvath;
 using namespace Korvath::View;
 using DialogSim::storedUser;
-using Korvath::Model::KvResult;
-using Korvath::Model::UserConfig;
+using namespace Korvath::Model;
 using ServicesTest::kHour;
 
 namespace {

@@ -10,9 +10,7 @@
 #include "Korvath/View/QrCode.h"
 
 using Korvath::View::QRCodePainter;
-using Korvath::View::Qr::Ecc;
-using Korvath::View::Qr::encodeText;
-using Korvath::View::Qr::QrCode;
+using namespace Korvath::View::Qr;
 
 namespace {
 

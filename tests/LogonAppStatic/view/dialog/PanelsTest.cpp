@@ -13,6 +13,7 @@
 
 #include "DialogUiSupport.h"
 #include "Korvath/Model/CloudRecords.h"
+#include "Korvath/Platform.h"
 #include "Korvath/Service/KvServiceForgotAuthenticator.h"
 #include "Korvath/View/DialogMessages.h"
 #include "Korvath/View/ViewUtils.h"
@@ -41,6 +42,67 @@ class Panels : public DialogTest {
     return captureClient(panel).crop(RECT{left, top, left + side, top + side});
   }
 };
+
+// The waiter's outcome reaches the panel (the test's clock makes the 2-second poll steps pass
+// at once): approved signs in, denied and timed out say so on the panel.
+TEST_F(Panels, PushOutcomesReachThePanel) {
+  const struct {
+    const char* decision;
+    const wchar_t* sentence;  // null: signed in
+  } rows[] = {
+      {"approve", nullptr},
+      {"deny", L"The Push notification was denied.\n"},
+      {"pending", L"Advanced authentication using Push timed out.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.decision);
+    restart();
+    onlineAlice(10);
+    ASSERT_TRUE(sim_->planPush("alice", row.decision, 1));
+    Attempt shown({"alice"});
+    shown.driver->command(kCmdPush);
+    HWND send = shown.item(kSendPushButtonId, kPushPanelId);
+    ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
+    for (int i = 0; i < 1200 && !shown.finished(50) && !IsWindowEnabled(send); ++i) {
+    }
+    EXPECT_EQ(row.sentence == nullptr, shown.finished(0));
+    if (row.sentence != nullptr) {
+      EXPECT_EQ(L"", shown.shown(kWaitingTextId, kPushPanelId));
+      EXPECT_EQ(0u, shown.shown(kErrorMessageLabelId, kPushPanelId).find(row.sentence));
+      shown.click(kCmdBack);
+    }
+    ASSERT_TRUE(shown.finished());
+    EXPECT_EQ(row.sentence == nullptr, shown.passed);
+  }
+}
+
+TEST_F(Panels, LeavingThePushPanelEndsThePushAndALateAnswerLeavesNoTrace) {
+  // The push waits its 2-second poll steps in real time here, so that only the cancellation
+  // can end it early.
+  Platform::setClock(nullptr);
+  onlineAlice(30);
+  ASSERT_TRUE(sim_->planPush("alice", "pending"));
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdPush);
+  ASSERT_TRUE(shown.click(kSendPushButtonId, kPushPanelId));
+  ASSERT_TRUE(shown.driver->waitUntil([&] { return !recordedTo("pushresult").empty(); }, 20000));
+  const std::size_t pollsAtLeaving = recordedTo("pushresult").size();
+  // The switch returns once the push task and its waiter have ended (sent again until the click
+  // timer of Send Push has run out).
+  ASSERT_TRUE(shown.driver->waitUntil([&] { return shown.driver->command(kCmdOtp) && shown.panel() == kOtpPanelId; }));
+  const std::size_t polls = recordedTo("pushresult").size();
+  EXPECT_LE(polls, pollsAtLeaving + 1) << "the push kept polling after the panel was left";
+  // Then the phone approves the push that was sent: nobody is waiting for it any more.
+  ASSERT_TRUE(sim_->planPush("alice", "approve"));
+  ASSERT_TRUE(shown.driver->sync());
+  EXPECT_EQ(polls, recordedTo("pushresult").size());
+  EXPECT_FALSE(shown.finished(0));
+  EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kOtpPanelId));
+  shown.click(kCmdBack);
+  ASSERT_TRUE(shown.finished());
+  EXPECT_FALSE(shown.passed);
+  Platform::setClock(&clock_);
+}
 
 TEST_F(Panels, OtpAsTypedAndEntered) {
   const std::string code = ServicesTest::otpCode(0);
