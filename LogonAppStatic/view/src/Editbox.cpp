@@ -4,6 +4,7 @@
 
 #include "Korvath/Logger.h"
 #include "Korvath/Utils.h"
+#include "Korvath/Utils/LanguageUtil.h"
 #include "Korvath/View/CommonControls.h"
 #include "Korvath/View/ViewUtils.h"
 #include "Win32Helpers.h"
@@ -39,7 +40,7 @@ Editbox::Editbox(DWORD style, int x, int y, int width, int height, HWND parentWi
     error = KV_LOG_LAST_ERROR("%s: Failed to create editbox - [0x%08x]", "Korvath::View::Editbox::Editbox");
     return;
   }
-  const bool thai = Utils::getSystemPrimaryLanguageId() == Utils::kThaiPrimaryLanguageId;
+  const bool thai = PRIMARYLANGID(Korvath::Utils::LanguageUtil::getDisplayLanguage()) == Utils::kThaiPrimaryLanguageId;
   const int height16 = static_cast<int>(s * 16);
   HFONT font = Utils::Font::createFont(thai ? height16 - 2 : height16, FW_NORMAL);
   if (font != nullptr) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

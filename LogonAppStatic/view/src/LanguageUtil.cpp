@@ -12,6 +12,7 @@ namespace {
 constexpr LANGID kEnglishUnitedStates = 0x0409;
 
 std::atomic<HMODULE> g_module{nullptr};
+std::atomic<LANGID> g_displayLanguage{0};
 
 HMODULE moduleOfThisCode() {
   HMODULE module = nullptr;
@@ -75,6 +76,13 @@ HMODULE getResourceModule() {
 
 LANGID getSystemLanguage() { return GetSystemDefaultLangID(); }
 
+LANGID getDisplayLanguage() {
+  const LANGID chosen = g_displayLanguage.load();
+  return chosen != 0 ? chosen : getSystemLanguage();
+}
+
+void setDisplayLanguage(LANGID language) { g_displayLanguage.store(language); }
+
 LANGID resolveLanguage(UINT id, LANGID wanted) {
   HMODULE module = getResourceModule();
   for (LANGID language : candidates(module, id, wanted)) {
@@ -92,7 +100,7 @@ std::wstring GetWText(UINT id, LANGID language) {
   return std::wstring();
 }
 
-std::wstring GetWText(UINT id) { return GetWText(id, getSystemLanguage()); }
+std::wstring GetWText(UINT id) { return GetWText(id, getDisplayLanguage()); }
 
 }  // namespace LanguageUtil
 }  // namespace Utils

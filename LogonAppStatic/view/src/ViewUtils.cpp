@@ -1,5 +1,6 @@
 #include "Korvath/View/ViewUtils.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -16,10 +17,18 @@ double scaleFactorForScreenHeight(int screenHeight) {
   return screenHeight > 1080 ? static_cast<double>(screenHeight) / 1080.0 : 1.0;
 }
 
+namespace {
+std::atomic<double> g_chosenScale{0.0};
+}  // namespace
+
 double getScaleFactor() {
+  const double chosen = g_chosenScale.load();
+  if (chosen > 0.0) return chosen;
   static const double factor = scaleFactorForScreenHeight(GetSystemMetrics(SM_CYSCREEN));
   return factor;
 }
+
+void setScaleFactor(double factor) { g_chosenScale.store(factor > 0.0 ? factor : 0.0); }
 
 namespace Font {
 
@@ -207,7 +216,7 @@ HFONT createFontForLanguage(int height, int weight, LANGID language) {
 }
 
 HFONT createFont(int height, int weight) {
-  return createFontForLanguage(height, weight, Korvath::Utils::LanguageUtil::getSystemLanguage());
+  return createFontForLanguage(height, weight, Korvath::Utils::LanguageUtil::getDisplayLanguage());
 }
 
 std::size_t cachedFontCount() {

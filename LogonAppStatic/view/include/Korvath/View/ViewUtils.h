@@ -13,8 +13,11 @@ namespace View {
 namespace Utils {
 
 // UI scale factor: primary-screen height / 1080 when the screen is higher than 1080 pixels,
-// else 1.0. Computed on first use and kept for the process.
+// else 1.0. Computed on first use and kept for the process, unless setScaleFactor chose
+// another factor (0 returns to the screen's). The product never chooses; tests lay the dialog
+// out at every scale within one process.
 double getScaleFactor();
+void setScaleFactor(double factor);
 // The rule above for a given screen height.
 double scaleFactorForScreenHeight(int screenHeight);
 
@@ -26,7 +29,7 @@ constexpr std::uint16_t kThaiPrimaryLanguageId = 0x1E;
 namespace Font {
 
 // A font of `height` pixels (character height, already scaled by the caller) and `weight`
-// for the texts of the system language: face "Noto Sans" with that language's character
+// for the texts of the display language: face "Noto Sans" with that language's character
 // set, or, when that face lacks glyphs of the language's texts, the first face of the
 // language's fall-back list that has them all (docs/toolkit.md, "Fonts").
 // Fonts are created once per face, height and weight and owned by this cache: callers
