@@ -1,5 +1,6 @@
 #include "Korvath/View/MfaDialog.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -214,15 +215,20 @@ void addApplicationIcon(HWND dialog, HMODULE module) {
 void addSignInOptionsLabel(HWND dialog, HMODULE module) {
   const int height = px(16) + 1;
   const std::wstring text = GetWText(442);
+  HFONT font = Utils::Font::createFont(height, 400);
+  // One line: as wide as its text needs where a translation is longer than the design's width,
+  // up to the length of the line under it.
+  const int width = std::min(px(380), std::max(px(200), Panels::textWidth(dialog, font, text) + 1));
   HWND label = CreateWindowExW(WS_EX_APPWINDOW, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, px(15) + px(420),
-                               px(390) - px(20), px(200), height, dialog,
+                               px(390) - px(20), width, height, dialog,
                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kIdSignInOptionsLabel)), module, nullptr);
   if (label == nullptr) {
     KV_LOG_LAST_ERROR("%s: Failed to create sign-in label [0x%08x]", kCreate);
     return;
   }
-  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(Utils::Font::createFont(height, 400)), TRUE);
-  // Its bottom stays just above the line; a script with tall glyphs makes it grow upwards.
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  // Its bottom stays just above the line; a script with tall glyphs makes it grow upwards (the
+  // panels end above it).
   fitLabelToText(label, true);
 }
 

@@ -11,18 +11,8 @@ namespace {
 
 const char* const kManager = "Korvath::View::PanelsManager";
 
-// A script with tall glyphs makes the "Sign-in Options" label grow up into the panel's empty
-// bottom margin: the label stays above the panel, which never paints over it.
-void keepSignInLabelVisible(HWND dialog, HWND panel) {
-  SetWindowLongPtrW(panel, GWL_STYLE, GetWindowLongPtrW(panel, GWL_STYLE) | WS_CLIPSIBLINGS);
-  if (HWND label = GetDlgItem(dialog, static_cast<int>(kIdSignInOptionsLabel))) {
-    SetWindowPos(label, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  }
-}
-
-void showAndUpdate(HWND dialog, HWND panel) {
+void showAndUpdate(HWND panel) {
   if (panel == nullptr) return;
-  keepSignInLabelVisible(dialog, panel);
   UpdateWindow(panel);
   ShowWindow(panel, SW_SHOW);
   UpdateWindow(panel);
@@ -64,7 +54,7 @@ void PanelsManager::showPushPanel(const std::string& userName, bool isInitialPan
   HWND panel = pushPanel_->window();
   if (panel != nullptr) {
     pushPanel_->hideErrorLabels();
-    showAndUpdate(dialog_, panel);
+    showAndUpdate(panel);
     pushPanel_->focusSendPush();
     focus(panel);
   }
@@ -86,7 +76,7 @@ void PanelsManager::showQrCodePanel(const std::string& userName) {
     if (qrCodePanel_->window() != nullptr) {
       qrCodePanel_->clearCode();
       qrCodePanel_->generateQrCode();
-      showAndUpdate(dialog_, qrCodePanel_->window());
+      showAndUpdate(qrCodePanel_->window());
     }
   }
   focus(qrCodePanel_->window());
@@ -104,7 +94,7 @@ void PanelsManager::showOtpPanel(const std::string& userName) {
   HWND panel = otpPanel_->window();
   if (panel != nullptr) {
     otpPanel_->clearCode();
-    showAndUpdate(dialog_, panel);
+    showAndUpdate(panel);
     focus(panel);
   }
   currentPanelId_ = kOtpPanelId;
@@ -123,7 +113,7 @@ void PanelsManager::showForgotTokenActivationPanel() {
     HWND panel = forgotTokenAuthenticationPanel_->window();
     if (panel != nullptr) {
       forgotTokenAuthenticationPanel_->refreshExpiresIn();
-      showAndUpdate(dialog_, panel);
+      showAndUpdate(panel);
       focus(panel);
     }
     currentPanelId_ = kForgotTokenAuthenticationPanelId;
@@ -140,7 +130,7 @@ void PanelsManager::showForgotTokenActivationPanel() {
   if (panel != nullptr) {
     forgotTokenActivationPanel_->clearBoxes();
     forgotTokenActivationPanel_->generateActivationCode();
-    showAndUpdate(dialog_, panel);
+    showAndUpdate(panel);
     focus(panel);
   }
   currentPanelId_ = kForgotTokenActivationPanelId;

@@ -79,8 +79,13 @@ bool registerWindowClass(HMODULE module, const wchar_t* className, WNDPROC proc,
 
 HWND createPanelWindow(HWND dialog, HMODULE module, const wchar_t* className, UINT id, void* state,
                        const char* where, const char* failureFormat, HRESULT& error) {
+  // The panel ends above the dialog's "Sign-in Options" label where that grows up into the
+  // panel's bottom margin (a tall script, two lines): under a panel, the label's top is painted over.
+  int height = px(360);
+  HWND label = dialog != nullptr ? GetDlgItem(dialog, static_cast<int>(kIdSignInOptionsLabel)) : nullptr;
+  if (label != nullptr) height = std::min<int>(height, rectInParent(label).top - px(10));
   HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_WINDOWEDGE, className, L"", WS_CHILD | WS_VISIBLE, px(440),
-                               px(10), px(380), px(360), dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                               px(10), px(380), height, dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
                                module, state);
   if (panel == nullptr) error = KV_LOG_LAST_ERROR(failureFormat, where);
   return panel;
