@@ -5,16 +5,75 @@
 namespace Korvath {
 namespace View {
 
-int wrappedTextHeight(HWND window, HFONT font, const std::wstring& text, int width) {
-  if (text.empty() || width <= 0) return 0;
+namespace {
+
+// The rectangle DrawText gives `text` wrapped at `width`.
+SIZE wrapped(HWND window, HFONT font, const std::wstring& text, int width, UINT align) {
+  SIZE size{0, 0};
+  if (text.empty() || width <= 0) return size;
   HDC dc = GetDC(window);
-  if (dc == nullptr) return 0;
+  if (dc == nullptr) return size;
   HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
   RECT r{0, 0, width, 0};
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | align);
   if (old != nullptr) SelectObject(dc, old);
   ReleaseDC(window, dc);
-  return r.bottom - r.top;
+  size.cx = r.right - r.left;
+  size.cy = r.bottom - r.top;
+  return size;
+}
+
+bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; }
+
+// A vowel or tone mark drawn over or under the character before it.
+bool isMark(wchar_t c) {
+  WORD type = 0;
+  return GetStringTypeW(CT_CTYPE3, &c, 1, &type) && (type & C3_NONSPACING) != 0;
+}
+
+std::wstring withoutTrailingBlanks(std::wstring text) {
+  while (!text.empty() && isBlank(text.back())) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+int wrappedTextHeight(HWND window, HFONT font, const std::wstring& text, int width) {
+  return wrapped(window, font, text, width, DT_CENTER).cy;
+}
+
+bool endsWithLoneCharacter(HWND window, HFONT font, const std::wstring& text, int width, UINT align) {
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring paragraph = withoutTrailingBlanks(text.substr(start, end - start));
+    start = end + 1;
+    std::size_t last = paragraph.size();
+    while (last > 0 && isMark(paragraph[last - 1])) --last;
+    if (last == 0) continue;
+    const std::wstring rest = withoutTrailingBlanks(paragraph.substr(0, last - 1));
+    // The paragraph takes a line more than it does without its last character: that line holds
+    // the character alone.
+    if (rest.empty()) continue;
+    if (wrapped(window, font, paragraph, width, align).cy > wrapped(window, font, rest, width, align).cy) return true;
+  }
+  return false;
+}
+
+int balancedWidth(HWND window, HFONT font, const std::wstring& text, int width, UINT align) {
+  const int height = wrapped(window, font, text, width, align).cy;
+  int low = 1;
+  int high = width;
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    const SIZE size = wrapped(window, font, text, middle, align);
+    if (size.cy <= height && size.cx <= middle) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return high;
 }
 
 void fitLabelToText(HWND label, bool keepBottom, bool exact) {
