@@ -11,6 +11,7 @@
 #include "Korvath/View/Images.h"
 #include "Korvath/View/ViewUtils.h"
 #include "Win32Helpers.h"
+#include "dialog/TextFit.h"
 
 namespace Korvath {
 namespace View {
@@ -271,8 +272,22 @@ void showError(ErrorMessage& labels, const ErrorText& error) {
 
 HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x, int y,
                  int width, int height, UINT id, int fontHeight, int fontWeight) {
+  const DWORD type = style & SS_TYPEMASK;
+  const UINT align = type == SS_CENTER ? DT_CENTER : type == SS_RIGHT ? DT_RIGHT : DT_LEFT;
   HFONT font = Utils::Font::createFont(fontHeight, fontWeight);
-  while (fontHeight > kMinLabelFontHeight && wrappedWidth(parent, font, caption, width) > width) {
+  for (;;) {
+    if (wrappedWidth(parent, font, caption, width) <= width) {
+      if (!endsWithLoneCharacter(parent, font, caption, width, align)) break;
+      // A last line of one character (Japanese and Chinese break anywhere): the same lines
+      // balanced in a narrower label, in the same place.
+      const int narrower = balancedWidth(parent, font, caption, width, align);
+      if (!endsWithLoneCharacter(parent, font, caption, narrower, align)) {
+        x += align == DT_CENTER ? (width - narrower) / 2 : align == DT_RIGHT ? width - narrower : 0;
+        width = narrower;
+        break;
+      }
+    }
+    if (fontHeight <= kMinLabelFontHeight) break;
     font = Utils::Font::createFont(--fontHeight, fontWeight);
   }
   height = std::max(height, textHeight(parent, font, caption, width));

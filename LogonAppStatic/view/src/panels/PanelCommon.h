@@ -127,7 +127,8 @@ void closePanel(HWND panel);
 // A "STATIC" label at (x, y), `width` wide and at least `height` high: as high as its text
 // needs when wrapped at `width`, in the font of `fontHeight` and `fontWeight`, or a smaller one
 // (a pixel at a time, down to 8) when a word of it is wider than the label (Wine breaks Thai
-// lines only at spaces).
+// lines only at spaces). Where a paragraph would end in a line of one character, the label is
+// narrower (the lines balanced) about the same place, as its alignment keeps it.
 HWND createLabel(HWND parent, HMODULE module, const std::wstring& caption, DWORD exStyle, DWORD style, int x,
                  int y, int width, int height, UINT id, int fontHeight, int fontWeight);
 // Height of `caption` wrapped at `width` in `font` (DrawText's own measure), 0 when unknown.
