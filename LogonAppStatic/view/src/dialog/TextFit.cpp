@@ -1,5 +1,6 @@
 #include "TextFit.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace Korvath {
@@ -74,6 +75,24 @@ int balancedWidth(HWND window, HFONT font, const std::wstring& text, int width, 
     }
   }
   return high;
+}
+
+void inkExtent(HWND window, HFONT font, const std::wstring& text, int& rise, int& drop) {
+  rise = 0;
+  drop = 0;
+  HDC dc = GetDC(window);
+  if (dc == nullptr) return;
+  HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+  const MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+  for (wchar_t c : text) {
+    if (isBlank(c) || c == L'\n') continue;
+    GLYPHMETRICS glyph{};
+    if (GetGlyphOutlineW(dc, c, GGO_METRICS, &glyph, 0, nullptr, &identity) == GDI_ERROR) continue;
+    rise = std::max<int>(rise, glyph.gmptGlyphOrigin.y);
+    drop = std::max<int>(drop, static_cast<int>(glyph.gmBlackBoxY) - glyph.gmptGlyphOrigin.y);
+  }
+  if (old != nullptr) SelectObject(dc, old);
+  ReleaseDC(window, dc);
 }
 
 void fitLabelToText(HWND label, bool keepBottom, bool exact) {

@@ -23,6 +23,11 @@ bool endsWithLoneCharacter(HWND window, HFONT font, const std::wstring& text, in
 // company.
 int balancedWidth(HWND window, HFONT font, const std::wstring& text, int width, UINT align);
 
+// How far the glyphs of `text` in `font` reach above the baseline (`rise`) and below it (`drop`):
+// marks over a letter (accents, Thai vowels and tone marks) sit in the font's internal leading,
+// descenders below the baseline.
+void inkExtent(HWND window, HFONT font, const std::wstring& text, int& rise, int& drop);
+
 // Makes `label` as high as its text needs (never lower than it is). With `keepBottom` the
 // label grows upwards, its bottom edge staying where it is; else it grows downwards.
 // With `exact` it also shrinks to the text's height.

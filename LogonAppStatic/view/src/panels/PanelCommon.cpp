@@ -250,10 +250,43 @@ void clearText(const Editbox& box) {
   if (HWND edit = box.window()) SetWindowTextW(edit, L"");
 }
 
+namespace {
+// A caption longer than the design's width (a translation) or taller than its height (an accent,
+// a descender, a Thai mark): the button grows about the panel's centre, its top staying, until
+// the caption's ink lies inside its two-pixel frame, as the button centres it.
+void growToCaption(HWND button, const std::wstring& caption, int width, int top) {
+  constexpr int kFrame = 2;
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
+  TEXTMETRICW metrics{};
+  if (HDC dc = GetDC(button)) {
+    HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+    GetTextMetricsW(dc, &metrics);
+    if (old != nullptr) SelectObject(dc, old);
+    ReleaseDC(button, dc);
+  }
+  int rise = 0;
+  int drop = 0;
+  inkExtent(button, font, caption, rise, drop);
+  const int neededWidth = std::max(width, textWidth(button, font, caption) + 2 * (kFrame + px(3)));
+  int height = px(22);
+  for (; height < 4 * px(22); ++height) {
+    const int cellTop = kFrame + (height - 2 * kFrame - static_cast<int>(metrics.tmHeight)) / 2;
+    if (cellTop + metrics.tmAscent - rise >= kFrame && cellTop + metrics.tmAscent + drop <= height - kFrame) break;
+  }
+  if (neededWidth != width || height != px(22)) {
+    SetWindowPos(button, nullptr, px(380) / 2 - neededWidth / 2, top, neededWidth, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+}  // namespace
+
 HRESULT createCentredButton(Button& button, HWND panel, HMODULE module, int textId, int top, int width, UINT id) {
   const std::wstring caption = text(textId);
-  return button.createButtonWindow(caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, px(380) / 2 - width / 2, top,
-                                   width, px(22), panel, id, module, SvgSource());
+  const HRESULT created =
+      button.createButtonWindow(caption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, px(380) / 2 - width / 2, top,
+                                width, px(22), panel, id, module, SvgSource());
+  if (button.button != nullptr) growToCaption(button.button, caption, width, top);
+  return created;
 }
 
 HRESULT createEnterButton(Button& enter, HWND panel, HMODULE module, int top, UINT id) {

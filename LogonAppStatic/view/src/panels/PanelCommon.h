@@ -154,7 +154,8 @@ int createCodeBox(Editbox& box, HWND panel, HMODULE module, int x, int top, UINT
 // Empties an edit box.
 void clearText(const Editbox& box);
 
-// A push button of text `textId`, `width` wide and 22·s high, centred across the panel at `top`.
+// A push button of text `textId`, `width` wide and 22·s high, centred across the panel at `top`;
+// wider and higher where its caption needs it (inside the button's frame).
 HRESULT createCentredButton(Button& button, HWND panel, HMODULE module, int textId, int top, int width, UINT id);
 // The panels' Enter button (text 443, 100·s wide), centred at `top`.
 HRESULT createEnterButton(Button& enter, HWND panel, HMODULE module, int top, UINT id);
