@@ -143,7 +143,16 @@ void ErrorMessagePanel::show() {
   if (state.ok.button != nullptr) SetFocus(state.ok.button);
   KV_LOG_DEBUG("%s::show - There was a fail that will bypass the MFA!", kPanel);
   if (state.result != nullptr) state.error.showResult(*state.result);
-  // The message ends just above the OK button however many lines it takes.
+  // The message ends just above the OK button however many lines it takes: showing it grew it
+  // downwards from its design top, over the button, where it takes more than four lines.
+  if (HWND message = state.error.messageLabel()) {
+    const RECT r = Panels::rectInParent(message);
+    const int okTop =
+        state.ok.button != nullptr ? static_cast<int>(Panels::rectInParent(state.ok.button).top) : px(200);
+    const int bottom = okTop - px(16) + 1;
+    SetWindowPos(message, nullptr, r.left, bottom - (r.bottom - r.top), r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   fitLabelToText(state.error.messageLabel(), true, true);
   if (state.ok.button != nullptr) EnableWindow(state.ok.button, TRUE);
 }
