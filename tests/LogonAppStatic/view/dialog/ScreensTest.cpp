@@ -1,16 +1,21 @@
 // Run once per language and scale (CMakeLists.txt): the dialog's screens as a user sees them,
 // saved for people to look at, with the checks that hold in every language: the option buttons
 // where the logic puts them with their labels inside the dialog, no control of a panel outside
-// it or over another, 999 hours shown whole.
+// it or over another, 999 hours shown whole. The same screens once more in all sixteen languages
+// at both scales within one process, every label measured (DialogLabels).
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "DialogUiSupport.h"
+#include "Korvath/Utils/LanguageUtil.h"
+#include "LabelFit.h"
 #include "Korvath/View/DialogMessages.h"
 #include "Korvath/View/MfaDialog.h"
 #include "Korvath/View/OptionButtons.h"
@@ -26,16 +31,15 @@ namespace {
 
 class DialogScreens : public DialogTest {
  protected:
+  // What is done at each screen of walk(): the attempt, the window to look at (the dialog, About
+  // or the help window), the screen's name, and whether a panel is shown that must be laid out.
+  using Visit = std::function<void(Attempt&, HWND, const wchar_t*, bool)>;
+  void walk(const Visit& visit, bool holdPush);
   // Paints what is pending, then saves the whole dialog (or About, or the help window).
   void shoot(Attempt& shown, HWND window, const wchar_t* name) {
     RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     ASSERT_TRUE(shown.driver->sync());
     EXPECT_TRUE(saveScreenshot(window, name)) << name;
-  }
-  // The dialog saved as shoot does, and the shown panel checked as expectLaidOut does.
-  void shootPanel(Attempt& shown, const wchar_t* name) {
-    shoot(shown, shown.dialog, name);
-    expectLaidOut(shown);
   }
   // Every visible child of the shown panel is inside it and apart from the others and from the
   // dialog's "Sign-in Options" label, which reaches into the panel's area from below.
@@ -80,8 +84,12 @@ class DialogScreens : public DialogTest {
   }
 };
 
-TEST_F(DialogScreens, EveryScreen) {
-  ASSERT_EQ(s_, View::Utils::getScaleFactor());
+// Every screen of the dialog, in the order a user meets them, each handed to `visit` once it is
+// shown: the first panel with the options, About, push (idle, waiting for the answer when
+// `holdPush`, denied), OTP and QR code refused, forgot-token activation refused, the help window,
+// the countdown of a forgot-token period, and the error panel.
+void DialogScreens::walk(const Visit& visit, bool holdPush) {
+  const double s = View::Utils::getScaleFactor();
   writeAgentConfig({DialogSim::storedUser("alice", true, true, true, "otp")});
   {
     Attempt shown({"alice"});
@@ -90,7 +98,7 @@ TEST_F(DialogScreens, EveryScreen) {
     // option's text, whole inside the dialog; "Sign-in Options" above the line over them.
     RECT client;
     GetClientRect(shown.dialog, &client);
-    for (const OptionButton& option : optionButtons(s_, true, true, true, true)) {
+    for (const OptionButton& option : optionButtons(s, true, true, true, true)) {
       const RECT r = rectIn(shown.item(static_cast<int>(option.id)), shown.dialog);
       EXPECT_EQ((std::vector<LONG>{option.x, option.y, option.width, option.height}),
                 (std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}));
@@ -101,12 +109,12 @@ TEST_F(DialogScreens, EveryScreen) {
       EXPECT_EQ(productText(static_cast<UINT>(option.labelTextId)), shown.driver->text(label));
     }
     EXPECT_EQ(productText(442), shown.driver->text(shown.item(kIdSignInOptionsLabel)));
-    EXPECT_LE(rectIn(shown.item(kIdSignInOptionsLabel), shown.dialog).bottom, static_cast<LONG>(s_ * 390));
-    shoot(shown, shown.dialog, L"dialog-options");
+    EXPECT_LE(rectIn(shown.item(kIdSignInOptionsLabel), shown.dialog).bottom, static_cast<LONG>(s * 390));
+    visit(shown, shown.dialog, L"dialog-options", false);
     shown.click(kCmdAbout);
     HWND about = Korvath::Test::waitForWindow(kAboutDialogClass);
     ASSERT_NE(nullptr, about);
-    shoot(shown, about, L"about");
+    visit(shown, about, L"about", false);
     shown.driver->post(about, WM_CLOSE);
     ASSERT_TRUE(shown.driver->waitUntil([&] { return !IsWindow(about); }));
     // Push: idle, waiting for the answer (the first poll held back), denied.
@@ -115,36 +123,36 @@ TEST_F(DialogScreens, EveryScreen) {
     shown.driver->post(shown.item(kPushPanelId), WM_COMMAND, kPushResultCommand);
     ASSERT_TRUE(shown.driver->sync());
     EXPECT_FALSE(shown.finished(0));
-    shootPanel(shown, L"push");
+    visit(shown, shown.dialog, L"push", true);
     ASSERT_TRUE(sim_->planPush("alice", "deny", 1));
-    fault(R"({"route":"pushresult","delayMs":1500,"count":1})");
+    if (holdPush) fault(R"({"route":"pushresult","delayMs":1500,"count":1})");
     ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
-    shootPanel(shown, L"push-waiting");
+    if (holdPush) visit(shown, shown.dialog, L"push-waiting", true);
     ASSERT_TRUE(shown.driver->waitUntil([&] { return !shown.shown(kErrorMessageLabelId, kPushPanelId).empty(); }));
-    shootPanel(shown, L"push-denied");
+    visit(shown, shown.dialog, L"push-denied", true);
     // OTP refused by the service: the sentence, the service's error code and the request ID.
     choose(shown, kCmdOtp);
     ASSERT_TRUE(shown.driver->type(shown.item(kOtpBoxId, kOtpPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kOtpPanelId, kOtpEnterButtonId));
-    shootPanel(shown, L"otp-wrong");
+    visit(shown, shown.dialog, L"otp-wrong", true);
     // QR code: the code, then a wrong answer (a new code and the error).
     choose(shown, kCmdQrCode);
-    shoot(shown, shown.dialog, L"qrcode");
+    visit(shown, shown.dialog, L"qrcode", false);
     ASSERT_TRUE(shown.driver->type(shown.item(kQrCodeBoxId, kQrCodePanelId), L"000000"));
     ASSERT_TRUE(press(shown, kQrCodePanelId, kQrEnterButtonId));
-    shootPanel(shown, L"qrcode-wrong");
+    visit(shown, shown.dialog, L"qrcode-wrong", true);
     // Forgot token: the activation code, then a wrong verification code, and the help window.
     choose(shown, kCmdForgotToken);
-    shoot(shown, shown.dialog, L"forgot-token-activation");
+    visit(shown, shown.dialog, L"forgot-token-activation", false);
     ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"999"));
     ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId), L"000000"));
     ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
-    shootPanel(shown, L"forgot-token-activation-wrong");
+    visit(shown, shown.dialog, L"forgot-token-activation-wrong", true);
     advanceMs(100);
     shown.driver->post(shown.item(kForgotTokenActivationPanelId), WM_COMMAND, kHowToLinkId);
     HWND howTo = Korvath::Test::waitForWindow(kHowToDialogClass);
     ASSERT_NE(nullptr, howTo);
-    shoot(shown, howTo, L"how-to");
+    visit(shown, howTo, L"how-to", false);
   }
   // Forgot token active: 999 hours and 5 minutes left.
   Model::UserConfig alice = DialogSim::storedUser("alice", true, true, true, "otp");
@@ -154,13 +162,60 @@ TEST_F(DialogScreens, EveryScreen) {
   {
     Attempt shown({"alice"});
     ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
-    shoot(shown, shown.dialog, L"forgot-token-authentication");
+    visit(shown, shown.dialog, L"forgot-token-authentication", true);
     EXPECT_TRUE(showsItsTextWhole(shown.item(kHoursBoxId, kForgotTokenAuthenticationPanelId))) << "999 hours";
-    expectLaidOut(shown);
   }
   // The longest start-up message, "User not found" (an empty name list).
   Attempt error({});
-  shoot(error, error.dialog, L"dialog-error-panel");
+  visit(error, error.dialog, L"dialog-error-panel", false);
+}
+
+TEST_F(DialogScreens, EveryScreen) {
+  ASSERT_EQ(s_, View::Utils::getScaleFactor());
+  walk(
+      [this](Attempt& shown, HWND window, const wchar_t* name, bool panelShown) {
+        shoot(shown, window, name);
+        if (panelShown) expectLaidOut(shown);
+      },
+      true);
+}
+
+// The same screens in every language of the string tables at both scales, in this one process
+// (the display language and the scale chosen for it): every label and button caption shows all
+// of its text (LabelFit.h).
+class DialogLabels : public DialogScreens {
+ protected:
+  void TearDown() override {
+    Korvath::Utils::LanguageUtil::setDisplayLanguage(0);
+    View::Utils::setScaleFactor(0);
+    DialogScreens::TearDown();
+  }
+};
+
+TEST_F(DialogLabels, EveryLabelShowsAllOfItsText) {
+  const struct {
+    const char* locale;
+    LANGID language;
+  } languages[] = {{"en-US", 0x0409}, {"de-DE", 0x0407}, {"fr-FR", 0x040C}, {"es-ES", 0x0C0A},
+                   {"it-IT", 0x0410}, {"pt-BR", 0x0416}, {"pt-PT", 0x0816}, {"nl-NL", 0x0413},
+                   {"pl-PL", 0x0415}, {"ru-RU", 0x0419}, {"tr-TR", 0x041F}, {"ja-JP", 0x0411},
+                   {"ko-KR", 0x0412}, {"zh-CN", 0x0804}, {"zh-TW", 0x0404}, {"th-TH", 0x041E}};
+  for (double scale : {1.0, 1.5}) {
+    for (const auto& language : languages) {
+      SCOPED_TRACE(std::string(language.locale) + " at scale " + std::to_string(scale));
+      restart();
+      View::Utils::setScaleFactor(scale);
+      Korvath::Utils::LanguageUtil::setDisplayLanguage(language.language);
+      std::set<LabelFault> faults;
+      walk(
+          [&](Attempt& shown, HWND window, const wchar_t*, bool) {
+            ASSERT_TRUE(shown.driver->sync());
+            for (const LabelFault& found : labelFaults(window)) faults.insert(found);
+          },
+          false);
+      for (const LabelFault& found : faults) ADD_FAILURE() << found;
+    }
+  }
 }
 
 }  // namespace
