@@ -32,6 +32,14 @@ bool isMark(wchar_t c) {
   return GetStringTypeW(CT_CTYPE3, &c, 1, &type) && (type & C3_NONSPACING) != 0;
 }
 
+// Punctuation that ends what comes before it ("。", "」", "."): after a single character, a line
+// still reads as that character alone.
+bool isClosingPunctuation(wchar_t c) {
+  WORD type = 0;
+  return GetStringTypeW(CT_CTYPE1, &c, 1, &type) && (type & C1_PUNCT) != 0 &&
+         std::wstring(L"([{\u3008\u300A\u300C\u300E\u3010\uFF08\"'").find(c) == std::wstring::npos;
+}
+
 std::wstring withoutTrailingBlanks(std::wstring text) {
   while (!text.empty() && isBlank(text.back())) text.pop_back();
   return text;
@@ -50,6 +58,7 @@ bool endsWithLoneCharacter(HWND window, HFONT font, const std::wstring& text, in
     const std::wstring paragraph = withoutTrailingBlanks(text.substr(start, end - start));
     start = end + 1;
     std::size_t last = paragraph.size();
+    while (last > 0 && isClosingPunctuation(paragraph[last - 1])) --last;
     while (last > 0 && isMark(paragraph[last - 1])) --last;
     if (last == 0) continue;
     const std::wstring rest = withoutTrailingBlanks(paragraph.substr(0, last - 1));

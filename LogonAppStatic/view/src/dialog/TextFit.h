@@ -15,8 +15,9 @@ namespace View {
 int wrappedTextHeight(HWND window, HFONT font, const std::wstring& text, int width);
 
 // True when a paragraph of `text`, wrapped at `width` in `font` and aligned by `align` (DT_LEFT,
-// DT_CENTER or DT_RIGHT), ends in a line holding a single character (with its marks): Japanese
-// and Chinese break between any two characters, so a last character can be left on its own.
+// DT_CENTER or DT_RIGHT), ends in a line holding a single character (with its marks and the
+// punctuation after it, "た。"): Japanese and Chinese break between any two characters, so a
+// last character can be left on its own.
 bool endsWithLoneCharacter(HWND window, HFONT font, const std::wstring& text, int width, UINT align);
 // The narrowest width, at most `width`, at which `text` takes no more lines than at `width` and
 // no word is wider than the width: the same lines balanced, which gives a lone last character

@@ -7,6 +7,7 @@
 #include "Korvath/View/ViewUtils.h"
 #include "PanelCommon.h"
 #include "Win32Helpers.h"
+#include "dialog/TextFit.h"
 
 namespace Korvath {
 namespace View {
@@ -97,7 +98,13 @@ void ErrorMessage::show() {
     while (!fits(font, needed) && fontHeight > kMinMessageFontHeight) font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
     if (font != nullptr) SendMessageW(messageLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     const int height = std::min(std::max(messageHeight_, needed), std::max(room, 0));
-    SetWindowPos(messageLabel_, nullptr, 0, messageTop_, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // A sentence whose last line would hold one character (Japanese and Chinese break anywhere):
+    // the same lines balanced in a narrower label, centred.
+    const int messageWidth = endsWithLoneCharacter(messageLabel_, font, message, width, DT_CENTER)
+                                 ? balancedWidth(messageLabel_, font, message, width, DT_CENTER)
+                                 : width;
+    SetWindowPos(messageLabel_, nullptr, (width - messageWidth) / 2, messageTop_, messageWidth, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowTextW(messageLabel_, message.c_str());
     ShowWindow(messageLabel_, SW_SHOW);
   }

@@ -155,14 +155,24 @@ bool isMark(wchar_t c) {
   return GetStringTypeW(CT_CTYPE3, &c, 1, &type) && (type & C3_NONSPACING) != 0;
 }
 
-// The characters of `text` (with their marks) that stand alone on a line of their own where the
-// text wraps: drawing the text with breaks of its own around one of them gives the same pixels.
+// Punctuation that ends what comes before it ("。", "」", "."): with a single character before
+// it, a line still reads as that character alone.
+bool isClosingPunctuation(wchar_t c) {
+  WORD type = 0;
+  return GetStringTypeW(CT_CTYPE1, &c, 1, &type) && (type & C1_PUNCT) != 0 &&
+         std::wstring(L"([{\u3008\u300A\u300C\u300E\u3010\uFF08\"'").find(c) == std::wstring::npos;
+}
+
+// The characters of `text` (with their marks and the punctuation after them) that stand alone on
+// a line of their own where the text wraps: drawing the text with breaks of its own around one of
+// them gives the same pixels.
 std::vector<std::wstring> loneCharacters(const Pen& pen, const std::wstring& text, int width, UINT format, SIZE whole) {
   std::vector<std::wstring> found;
   std::vector<std::uint32_t> drawn;
   for (std::size_t i = 0, next = 0; i < text.size(); i = next) {
     next = i + 1;
     while (next < text.size() && isMark(text[next])) ++next;
+    while (next < text.size() && isClosingPunctuation(text[next])) ++next;
     if (isBlank(text[i]) || text[i] == L'\n' || text[i] == L'\r') continue;
     std::wstring before = text.substr(0, i);
     while (!before.empty() && isBlank(before.back())) before.pop_back();
