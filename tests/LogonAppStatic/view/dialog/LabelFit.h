@@ -21,8 +21,9 @@ using LabelFault = std::string;
 //   where those marks sit;
 // - any of that ink outside the client area of a window it lies in, or under a visible sibling of
 //   the label or of a window it lies in (another control, a panel);
-// - a line that holds a single character where the text wraps (the character alone and the
-//   lines around it drawn with breaks of their own give the same pixels as the text itself).
+// - a line that holds a single character (with its marks and the punctuation after it) where the
+//   text wraps: the character and the lines around it drawn with breaks of their own give the
+//   same pixels as the text itself.
 // Hidden labels count for their size, not for what covers them.
 std::vector<LabelFault> labelFaults(HWND window);
 
