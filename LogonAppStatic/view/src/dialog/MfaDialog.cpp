@@ -180,7 +180,9 @@ LRESULT handleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     default:
       if (message == kMsgBypass) {
-        dialogState().validated = true;
+        // The bypass is decided before any window exists, so this message only ever comes
+        // from outside: it may end the dialog, but as a refusal, never as a way in.
+        dialogState().validated = false;
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         return 0;
       }
