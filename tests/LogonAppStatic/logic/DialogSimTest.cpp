@@ -22,6 +22,7 @@
 #include "Korvath/View/DialogState.h"
 #include "Korvath/View/ForgotTokenLogic.h"
 #include "Korvath/View/MfaDialogLogic.h"
+#include "Korvath/View/OtpPanelLogic.h"
 #include "Korvath/View/PushPanelLogic.h"
 #include "Korvath/View/QrCodePanelLogic.h"
 
@@ -310,6 +311,25 @@ TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoT
   EXPECT_FALSE(internet_.load());
   EXPECT_FALSE(dialogState().validated.load());
   EXPECT_FALSE(saved("alice").getAutoSendPush());
+}
+
+// ------------------------------------------------------------------------- OTP
+
+// A dialog that is offline stays offline: a code the stored authenticator refuses says nothing
+// about the service, so the next code is checked on the machine too, without a request.
+TEST_F(LogicSim, AnOfflineDialogStaysOfflineAfterAWrongOtp) {
+  serve({storedUser("alice", true, true, true)});
+  internet_ = false;
+  OtpPanelLogic otp(&service_, &internet_, "alice");
+  PanelOutcome outcome = otp.buttonEnterOnClick("000000");
+  EXPECT_FALSE(outcome.signedIn);
+  EXPECT_NE(0, outcome.error.resultCode());
+  EXPECT_FALSE(internet_.load());
+
+  outcome = otp.buttonEnterOnClick(ServicesTest::otpCode(0));
+  EXPECT_TRUE(outcome.signedIn);
+  EXPECT_FALSE(internet_.load());
+  EXPECT_TRUE(recorded("/authentication").empty());
 }
 
 }  // namespace
