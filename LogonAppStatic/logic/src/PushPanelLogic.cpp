@@ -130,15 +130,23 @@ PanelOutcome PushPanelLogic::handleAuthenticationResult() {
   return outcome;
 }
 
-Model::KvResult PushPanelLogic::updateAutoSendPushOptionByUserName(bool checked) {
-  if (service_ == nullptr) return Model::KvResult(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
-  try {
-    auto lock = service_->lockState();
-    return service_->getKvBusiness().updateAutoSendPushOptionByUserName(userName_, checked);
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s::updateAutoSendPushOptionByUserName - exception - e.what(): %s", kClass, e.what());
+PanelOutcome PushPanelLogic::updateAutoSendPushOptionByUserName(bool checked) {
+  Model::KvResult result(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
+  if (service_ != nullptr) {
+    try {
+      auto lock = service_->lockState();
+      result = service_->getKvBusiness().updateAutoSendPushOptionByUserName(userName_, checked);
+      autoSendPush_ = result.getResultCode() == KV_SUCCESS
+                          ? checked
+                          : service_->getKvBusiness().getAutoSendPushStatusByUsername(userName_);
+    } catch (const std::exception& e) {
+      KV_LOG_ERROR("%s::updateAutoSendPushOptionByUserName - exception - e.what(): %s", kClass, e.what());
+    }
   }
-  return Model::KvResult(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
+  PanelOutcome outcome;
+  outcome.error = ErrorText(ErrorKind::Push);
+  if (result.getResultCode() != KV_SUCCESS) outcome.error = ErrorText::fromResult(ErrorKind::Push, result);
+  return outcome;
 }
 
 void PushPanelLogic::safeCleanupAsyncTask() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DialogSimSupport.h"
+#include "Korvath/Config.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
@@ -281,6 +282,8 @@ TEST_F(LogicSim, PushAnsweredAtThePhoneReachesThePanelThroughTheWaiterOnce) {
   }
 }
 
+bool refuseReplace(const std::string&, const std::string&) { return false; }
+
 TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoTrace) {
   UserConfig alice = storedUser("alice", true, true, true);
   alice.setAutoSendPush(true);
@@ -300,8 +303,14 @@ TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoT
     // A second click while the waiter runs changes nothing.
     EXPECT_FALSE(push.sendPushButtonOnClick(true, post.callback()));
     EXPECT_EQ(1u, service_.getFutures().size());
-    // Unticking the box stores the option at once.
-    EXPECT_EQ(0, push.updateAutoSendPushOptionByUserName(false).getResultCode());
+    // Unticking the box stores the option at once. A save that fails is said, and the option
+    // stays as stored, in the service's memory too.
+    EXPECT_TRUE(push.updateAutoSendPushOptionByUserName(false).error.empty());
+    ConfigFile::setReplaceFunction(refuseReplace);
+    const PanelOutcome refused = push.updateAutoSendPushOptionByUserName(true);
+    ConfigFile::setReplaceFunction(nullptr);
+    EXPECT_EQ(KV_ERROR_UPDATE_AUTO_SEND_PUSH_OPTION, refused.error.resultCode());
+    EXPECT_FALSE(push.autoSendPush());
   }  // the user switches to another panel
   EXPECT_TRUE(service_.getFutures().empty());
   ASSERT_EQ(std::future_status::ready, task.wait_for(std::chrono::seconds(0)));

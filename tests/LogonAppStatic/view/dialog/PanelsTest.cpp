@@ -1,6 +1,6 @@
 // Each panel of the dialog against the simulator, worked as a user works it: push approved,
-// denied and timed out, and left while pending; OTP right, wrong, too short, too long and checked
-// offline when the service cannot be reached; the QR code read from the screen by a scanner and
+// denied and timed out, and left while pending; the auto-send option that cannot be saved; OTP
+// right, wrong, too short, too long and checked offline when the service cannot be reached; the QR code read from the screen by a scanner and
 // answered; forgot-token activation (hours that are no number refused) and the next sign-in on
 // its countdown.
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DialogUiSupport.h"
+#include "Korvath/Config.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/Platform.h"
 #include "Korvath/Service/KvServiceForgotAuthenticator.h"
@@ -102,6 +103,36 @@ TEST_F(Panels, LeavingThePushPanelEndsThePushAndALateAnswerLeavesNoTrace) {
   ASSERT_TRUE(shown.finished());
   EXPECT_FALSE(shown.passed);
   Platform::setClock(&clock_);
+}
+
+bool refuseReplace(const std::string&, const std::string&) { return false; }
+
+// The auto-send box when its save fails: the box shows the stored option again and the panel
+// says so; the next save that works takes the message away.
+TEST_F(Panels, AFailedSaveOfTheAutoSendOptionIsShownAndTheBoxKeepsTheStoredOption) {
+  onlineAlice();
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdPush);
+  HWND box = nullptr;
+  for (HWND child = nullptr; (child = FindWindowExW(shown.item(kPushPanelId), child, L"Button", nullptr)) != nullptr;)
+    if (GetDlgCtrlID(child) == static_cast<int>(kAutoSendCheckboxId)) box = child;
+  ASSERT_NE(nullptr, box);
+  ASSERT_EQ(BST_CHECKED, shown.driver->send(box, BM_GETCHECK)) << "alice's stored option";
+
+  ConfigFile::setReplaceFunction(refuseReplace);
+  shown.driver->click(box);
+  ConfigFile::setReplaceFunction(nullptr);
+  EXPECT_EQ(BST_CHECKED, shown.driver->send(box, BM_GETCHECK));
+  EXPECT_EQ(productText(436) + L" [6000]\n", shown.shown(kErrorMessageLabelId, kPushPanelId));
+  Korvath::Test::saveScreenshot(shown.dialog, L"push-auto-send-not-stored");
+  EXPECT_TRUE(readConfigFile().getUsersConfig().at(0).getAutoSendPush());
+
+  shown.driver->click(box);
+  EXPECT_EQ(BST_UNCHECKED, shown.driver->send(box, BM_GETCHECK));
+  EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kPushPanelId));
+  EXPECT_FALSE(readConfigFile().getUsersConfig().at(0).getAutoSendPush());
+  shown.click(kCmdBack);
+  ASSERT_TRUE(shown.finished());
 }
 
 TEST_F(Panels, OtpAsTypedAndEntered) {

@@ -64,8 +64,10 @@ class PushPanelLogic {
   PanelOutcome handleAuthenticationResult();
 
   // The check box (command 225): stores the user's auto-send option in the configuration
-  // file; 0, or 6000 when the user is not stored. Nothing is shown.
-  Model::KvResult updateAutoSendPushOptionByUserName(bool checked);
+  // file. Nothing to show when it was stored. Otherwise (the user is not stored, or the file
+  // cannot be saved) the error to show, and autoSendPush() is again the stored option, which
+  // the panel puts back in the box.
+  PanelOutcome updateAutoSendPushOptionByUserName(bool checked);
 
   // Leaving the panel (WM_DESTROY and the destructor; harmless when run again): cancels the
   // push and releases its token, stops the waiter, removes the push task from the service's
