@@ -284,11 +284,15 @@ TEST_F(LogicSim, PushAnsweredAtThePhoneReachesThePanelThroughTheWaiterOnce) {
 
 bool refuseReplace(const std::string&, const std::string&) { return false; }
 
-TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoTrace) {
+// The user leaves the panel while the push's poll is held at the service (3 s): the push is
+// cancelled, the switch does not wait for the exchange, and when it returns nothing reaches the
+// panel. Meanwhile the auto-send box is changed, once with a save that fails.
+TEST_F(LogicSim, LeavingThePushPanelDoesNotWaitForThePushsExchangeAndItsAnswerLeavesNoTrace) {
   UserConfig alice = storedUser("alice", true, true, true);
   alice.setAutoSendPush(true);
   serve({alice});
   ASSERT_TRUE(sim_->planPush("alice", "pending"));
+  fault(R"({"route":"pushresult","delayMs":3000,"count":1})");
   // Real time here: a push that were not cancelled would run its whole 60 s and time out.
   Platform::setClock(nullptr);
   internet_ = false;
@@ -312,9 +316,12 @@ TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoT
     EXPECT_EQ(KV_ERROR_UPDATE_AUTO_SEND_PUSH_OPTION, refused.error.resultCode());
     EXPECT_FALSE(push.autoSendPush());
   }  // the user switches to another panel
-  EXPECT_TRUE(service_.getFutures().empty());
-  ASSERT_EQ(std::future_status::ready, task.wait_for(std::chrono::seconds(0)));
+  EXPECT_EQ(std::future_status::timeout, task.wait_for(std::chrono::seconds(0)))
+      << "leaving the panel waited for the push's exchange";
+  // The service keeps the push until it has ended, and waits for it when it goes.
+  ASSERT_EQ(1u, service_.getFutures().size());
   EXPECT_EQ(KV_ERROR_WAITING_PUSH_RESULT, task.get().getResultCode());
+  EXPECT_EQ(1u, recordedTo("pushresult").size());
 
   EXPECT_EQ(0, post.posts.load());
   EXPECT_FALSE(internet_.load());

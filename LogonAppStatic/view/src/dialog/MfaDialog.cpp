@@ -355,6 +355,13 @@ void endDialogThread(HWND dialog) {
     window.panelsManager.reset();
   }
   forgetDialogWindow(dialog);
+  // A push left while still in an exchange with the service ends here, on this thread, while
+  // LogonUI's thread goes on answering in start(); the service's destructor, on LogonUI's
+  // thread, would wait for it without dispatching anything.
+  if (Service::KvService* service = dialogState().service.get()) {
+    for (const auto& push : service->getFutures())
+      if (push.valid()) push.wait();
+  }
 }
 
 DWORD runDialogThread(bool isRdpSession) {
