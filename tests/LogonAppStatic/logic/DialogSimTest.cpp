@@ -61,6 +61,7 @@ enum Setup : unsigned {
   kBadInstall = 4,      // an install configuration that does not open
   kUnknownAllowed = 8,  // the account lets unknown users through
   kForgotRunning = 16,  // the stored user's forgot-token period runs for another hour
+  kSyncDue = 32,        // start-up has a synchronization to make
 };
 
 struct StoredUser {
@@ -95,6 +96,13 @@ TEST_F(LogicSim, StartUpDecisionsByResult) {
       {"offline known user: the stored factors", kOffline, {"carol", false, true, true, "qrcode"}, "", {"carol"}, 0, options, InitialPanel::QrCode, false, false},
       {"offline unknown user who passed online before: no window", kOffline | kUnknownAllowed, alice, "zoe", {"zoe"}, 7000, bypass, none, true, true},
       {"offline unknown user never seen online: refused", kOffline | kUnknownAllowed, alice, "", {"zoe"}, 5134, errorOnly, none, false, true},
+      // Start-up that cannot make its due synchronization answers an unknown user the same way.
+      {"offline unknown user who passed online before, a sync due: no window", kOffline | kUnknownAllowed | kSyncDue, alice, "zoe", {"zoe"}, 7000, bypass, none, true, true},
+      {"offline unknown user never seen online, a sync due: refused", kOffline | kUnknownAllowed | kSyncDue, alice, "", {"zoe"}, 5134, errorOnly, none, false, true},
+      // A stored e-mail the service no longer knows is the stored user, asked for by the login.
+      {"stored user typing an e-mail the service does not know", kUnknownAllowed, alice, "", {"alice@corp.example"}, 0, options, InitialPanel::Otp, false, true},
+      // The same account under a name the unknown-user rule lets through first: the stored name decides.
+      {"offline, whitelisted name before a stored one", kOffline | kUnknownAllowed, {"carol", false, true, true, "qrcode"}, "a.smith", {"a.smith", "carol"}, 0, options, InitialPanel::QrCode, false, false},
       {"no second factor: no window", kOffline, {"carol", false, false, false, ""}, "", {"carol"}, 0, bypass, none, true, false},
       // A last sign-in by password is no factor to show: the first enabled one is shown.
       {"last sign-in by password", kOffline, {"carol", false, true, true, "password"}, "", {"carol"}, 0, options, InitialPanel::QrCode, false, false},
@@ -114,6 +122,7 @@ TEST_F(LogicSim, StartUpDecisionsByResult) {
       ASSERT_TRUE(readConfigFile().shouldBypassMfaForNonPelloraUser(c.passedOnlineBefore, true));
     }
     if (c.setup & kOffline) pointAt(CloudTest::closedPort());
+    if (c.setup & kSyncDue) clock_.set(clock_.nowFileTime() + 24 * kHour + 1);
 
     startAttempt(false, c.names, "10.1.2.3");
     const DialogState& state = dialogState();
