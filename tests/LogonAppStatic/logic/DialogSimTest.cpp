@@ -218,24 +218,33 @@ TEST_F(LogicSim, ForgotTokenActivationFallsBackOffline) {
   ASSERT_TRUE(activation.generateActivationCode().empty());
   const std::string challenge = activation.activationCode();
   ASSERT_EQ(6u, challenge.size());
-  // The administrator's code for other hours is refused; the right one signs in.
+  // The administrator's code for other hours is refused as a wrong code, and a new activation
+  // code replaces the one shown: the code for the old one no longer signs in, the new one's does.
   PanelOutcome outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 9, challenge));
   EXPECT_FALSE(outcome.signedIn);
-  EXPECT_NE(0, outcome.error.resultCode());
+  EXPECT_EQ(430, errorTextId(outcome.error.resultCode(), ErrorKind::ForgotTokenActivation));
   EXPECT_FALSE(dialogState().validated.load());
   internet_ = true;
   outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 8, challenge));
+  EXPECT_FALSE(outcome.signedIn);
+  ASSERT_EQ(6u, activation.activationCode().size());
+  internet_ = true;
+  outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 8, activation.activationCode()));
   EXPECT_TRUE(outcome.signedIn);
   EXPECT_TRUE(dialogState().validated.load());
   EXPECT_FALSE(internet_.load());
   EXPECT_GT(saved("alice").getFallbackExpiration(), clock_.nowFileTime() + 7 * kHour);
 }
 
+// The countdown, refreshed every 30 s or when the period ends if sooner; at its end the
+// countdown stands at zero and Enter refuses with the sentence of an expired pass.
 TEST_F(LogicSim, ForgotTokenCountdownShowsTheTrueHoursAndEndsWithThePeriod) {
+  constexpr std::uint64_t kSecond = 10000000ull;
   // clang-format off
-  struct Row { std::uint64_t left; bool running; std::u16string hours, minutes; } rows[] = {
-      {2 * kHour + 5 * kHour / 60, true, u"02", u"05"}, {100 * kHour, true, u"100", u"00"},
-      {999 * kHour + kHour / 2, true, u"999", u"30"}, {kHour / 60 / 2, true, u"00", u"00"}, {0, false, u"--", u"--"}};
+  struct Row { std::uint64_t left; bool running; std::u16string hours, minutes; std::uint32_t refreshMs; } rows[] = {
+      {2 * kHour + 5 * kHour / 60, true, u"02", u"05", 30000}, {100 * kHour, true, u"100", u"00", 30000},
+      {999 * kHour + kHour / 2, true, u"999", u"30", 30000}, {30 * kSecond, true, u"00", u"00", 30000},
+      {10 * kSecond + 1, true, u"00", u"00", 10001}, {0, false, u"00", u"00", 30000}};
   // clang-format on
   for (const Row& row : rows) {
     UserConfig alice = storedUser("alice", true, true, true);
@@ -247,9 +256,16 @@ TEST_F(LogicSim, ForgotTokenCountdownShowsTheTrueHoursAndEndsWithThePeriod) {
     EXPECT_EQ(row.running, authentication.refreshExpiresIn(hours, minutes));
     EXPECT_EQ(row.hours, hours);
     EXPECT_EQ(row.minutes, minutes);
+    EXPECT_EQ(row.refreshMs, authentication.nextRefreshMs());
     // Enter lets the user in only while the period runs.
-    EXPECT_EQ(row.running, authentication.buttonEnterOnClick());
+    const PanelOutcome outcome = authentication.buttonEnterOnClick();
+    EXPECT_EQ(row.running, outcome.signedIn);
     EXPECT_EQ(row.running, dialogState().validated.load());
+    const std::u16string shown = outcome.error.messageText([](int id) {
+      const std::string text = "<" + std::to_string(id) + ">";
+      return std::u16string(text.begin(), text.end());
+    });
+    EXPECT_EQ(row.running ? u"" : u"<430>\n", shown);
   }
 }
 

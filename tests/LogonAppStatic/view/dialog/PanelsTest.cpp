@@ -2,7 +2,8 @@
 // denied and timed out, left while its poll is held, and the auto-send option that cannot be
 // saved; OTP right, wrong, too short, too long and checked offline when the service cannot be
 // reached; the QR code read from the screen by a scanner and answered; forgot-token activation
-// (hours that are no number refused) and the next sign-in on its countdown.
+// (hours that are no number refused, codes faster than the click timer, a refused code online
+// and offline) and the next sign-in on its countdown, to the end of the period.
 
 #include <windows.h>
 
@@ -26,6 +27,7 @@ using namespace Korvath;
 using namespace Korvath::View;
 using namespace DialogUi;
 using Korvath::Test::captureClient;
+using Korvath::Test::rectIn;
 using Korvath::Test::Image;
 
 namespace {
@@ -152,8 +154,9 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
       {"too short", L"123", true, false, false, failed, 0},
       {"too long", L"12345678901", false, false, false, failed, 0},
       // The service's own code for "unreachable" (201005003) is 5116: the stored authenticator
-      // lets the user in.
+      // lets the user in, or refuses a wrong code with the same sentence as the service's refusal.
       {"service unreachable: checked offline", right, false, true, true, L"", 1},
+      {"service unreachable: wrong code checked offline", L"000000", true, true, false, failed, 1},
   };
   // clang-format on
   for (const auto& row : rows) {
@@ -172,7 +175,9 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
     EXPECT_EQ(row.sent, recorded("/authentication").size());
     if (!row.signedIn) {
       EXPECT_EQ(row.message, shown.shown(kErrorMessageLabelId, kOtpPanelId));
-      EXPECT_EQ(row.sent == 1, shown.shown(kRequestIdLabelId, kOtpPanelId).rfind(L"Request ID:", 0) == 0);
+      // (A check made on this machine has no request to name.)
+      EXPECT_EQ(row.sent == 1 && !row.unreachable,
+                shown.shown(kRequestIdLabelId, kOtpPanelId).rfind(L"Request ID:", 0) == 0);
       EXPECT_EQ(L"", shown.driver->text(box)) << "the box is emptied after every attempt";
       press(shown, 0, kCmdBack);
     }
@@ -214,16 +219,27 @@ TEST_F(Panels, TheQrCodeOnTheScreenIsTheIssuedCommandAndNoOldCodeStays) {
   EXPECT_NE(std::string::npos, command.find(";ti=" + request.getUserAuthentication().getTransactionId() + ";"));
 }
 
+// The activation code in the six boxes of the activation panel.
+std::string activationCodeOn(Attempt& shown) {
+  std::string code;
+  for (int i = 0; i < 6; ++i) {
+    const std::wstring box = shown.shown(kFirstActivationCodeBoxId + i, kForgotTokenActivationPanelId);
+    code += std::string(box.begin(), box.end());
+  }
+  return code;
+}
+
+// Codes entered faster than the click timer allows are not checked, and a refused code brings a
+// new activation code, for which the administrator's code signs in. The next sign-in opens on the
+// countdown, and at the end of the period the panel says so, by its timer or at Enter, and
+// Enter refuses.
 TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
   onlineAlice();
   {
     Attempt shown({"alice"});
     shown.driver->command(kCmdForgotToken);
-    std::string challenge;
-    for (int i = 0; i < 6; ++i) {
-      const std::wstring box = shown.shown(kFirstActivationCodeBoxId + i, kForgotTokenActivationPanelId);
-      challenge += std::string(box.begin(), box.end());
-    }
+    const auto activationCode = [&] { return activationCodeOn(shown); };
+    const std::string challenge = activationCode();
     ASSERT_EQ(6u, challenge.size()) << "the activation code fills the six boxes";
     // Typed hours pass a digit filter; pasted ones (set past the filter here) do not, and are
     // refused at Enter.
@@ -234,14 +250,27 @@ TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
               shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
     EXPECT_EQ(0u, recorded("/authenticationcode").size());
     shown.driver->setText(hours, L"");
-    const std::string code = ServicesTest::adminCode("alice", 100, challenge);
-    ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"100"));
-    ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId),
-                                   std::wstring(code.begin(), code.end())));
+    ASSERT_TRUE(shown.driver->type(hours, L"100"));
+    // Two wrong codes entered in the box within 100 ms: only the first is checked.
+    HWND verification = shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId);
+    advanceMs(100);
+    const std::string right = ServicesTest::adminCode("alice", 100, challenge);
+    for (const std::string& code : {ServicesTest::wrongCode(right), std::string("123456")}) {
+      ASSERT_TRUE(shown.driver->type(verification, std::wstring(code.begin(), code.end())));
+      ASSERT_TRUE(shown.driver->key(verification, VK_RETURN));
+    }
+    EXPECT_EQ(1u, recorded("/authenticationcode").size());
+    EXPECT_EQ(L"Could not activate the 'Forgot Token' mode.\nError Code: 202.006.001\n",
+              shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
+    EXPECT_EQ(L"123456", shown.driver->text(verification)) << "typed after the refusal emptied the box";
+    EXPECT_EQ(L"100", shown.driver->text(hours));
+    shown.driver->setText(verification, L"");
+    const std::string code = ServicesTest::adminCode("alice", 100, activationCode());
+    ASSERT_TRUE(shown.driver->type(verification, std::wstring(code.begin(), code.end())));
     ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
     ASSERT_TRUE(shown.finished());
     EXPECT_TRUE(shown.passed);
-    EXPECT_EQ(1u, recorded("/authenticationcode").size());
+    EXPECT_EQ(2u, recorded("/authenticationcode").size());
   }
   // The next sign-in (offline) opens on the countdown: 100 hours and 5 minutes left (and half a
   // minute, as the service dates the period by the seconds of its own clock), then half an hour
@@ -250,20 +279,73 @@ TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
   const Config config = readConfigFile();
   const std::uint64_t end = Service::KvServiceForgotAuthenticator::effectiveExpiry(
       config.getUsersConfig().at(0), config.getServerConfig().getTimeDifference());
-  clock_.set(end - 100 * ServicesTest::kHour - 330 * 10000000ull);
-  Attempt shown({"alice"});
-  ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
-  const auto countdown = [&] {
+  const auto countdown = [](Attempt& shown) {
     return shown.shown(kHoursBoxId, kForgotTokenAuthenticationPanelId) + L":" +
            shown.shown(kMinutesBoxId, kForgotTokenAuthenticationPanelId);
   };
-  EXPECT_EQ(L"100:05", countdown());
-  advanceMs(30 * 60 * 1000);
-  shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
-  EXPECT_EQ(L"99:35", countdown());
-  ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+  {
+    clock_.set(end - 100 * ServicesTest::kHour - 330 * 10000000ull);
+    Attempt shown({"alice"});
+    ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+    EXPECT_EQ(L"100:05", countdown(shown));
+    advanceMs(30 * 60 * 1000);
+    shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+    EXPECT_EQ(L"99:35", countdown(shown));
+    // The hours box narrowed to two digits and its unit label with it: the screen shows the
+    // label as it paints itself afresh, nothing of the wider one left over.
+    HWND panel = shown.item(kForgotTokenAuthenticationPanelId);
+    HWND unit = shown.item(kHoursLabelId, kForgotTokenAuthenticationPanelId);
+    const auto unitOnScreen = [&](UINT redraw) {
+      RedrawWindow(redraw == 0 ? panel : unit, nullptr, nullptr, redraw | RDW_UPDATENOW | RDW_ALLCHILDREN);
+      shown.driver->sync();
+      return captureClient(panel).crop(rectIn(unit, panel)).pixels;
+    };
+    const auto shownNow = unitOnScreen(0);
+    EXPECT_TRUE(shownNow == unitOnScreen(RDW_INVALIDATE | RDW_ERASE)) << "stale pixels under \"Hours\"";
+    ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+    ASSERT_TRUE(shown.finished());
+    EXPECT_TRUE(shown.passed);
+  }
+  const std::wstring expired = L"Could not activate the 'Forgot Token' mode.";
+  for (const bool byTimer : {true, false}) {
+    SCOPED_TRACE(byTimer ? "timer" : "Enter");
+    clock_.set(end - 10 * 10000000ull);
+    Attempt shown({"alice"});
+    ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+    EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    clock_.set(end + 1);
+    if (byTimer) {
+      shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+      EXPECT_EQ(expired, shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    }
+    ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+    EXPECT_EQ(expired, shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    EXPECT_EQ(L"00:00", countdown(shown));
+    EXPECT_FALSE(shown.finished(0));
+    shown.click(kCmdBack);
+    ASSERT_TRUE(shown.finished());
+    EXPECT_FALSE(shown.passed);
+  }
+}
+
+// Offline a wrong verification code gets the sentence of the service's refusal, counts against
+// the user in the stored configuration and brings a new activation code.
+TEST_F(Panels, ForgotTokenCodeRefusedOfflineIsCountedAndSaysSo) {
+  offlineWith("alice", true, true, true, "otp");
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdForgotToken);
+  ASSERT_EQ(kForgotTokenActivationPanelId, shown.panel());
+  ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"8"));
+  const std::string wrong = ServicesTest::wrongCode(ServicesTest::adminCode("alice", 8, activationCodeOn(shown)));
+  ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId),
+                                 std::wstring(wrong.begin(), wrong.end())));
+  ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
+  EXPECT_EQ(L"Could not activate the 'Forgot Token' mode.\n",
+            shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
+  EXPECT_EQ(1, readConfigFile().getUsersConfig().at(0).getForgotTokenFailures());
+  press(shown, 0, kCmdBack);
   ASSERT_TRUE(shown.finished());
-  EXPECT_TRUE(shown.passed);
+  EXPECT_FALSE(shown.passed);
 }
 
 }  // namespace

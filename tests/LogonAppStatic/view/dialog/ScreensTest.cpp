@@ -157,6 +157,11 @@ TEST_F(DialogScreens, EveryScreen) {
     shoot(shown, shown.dialog, L"forgot-token-authentication");
     EXPECT_TRUE(showsItsTextWhole(shown.item(kHoursBoxId, kForgotTokenAuthenticationPanelId))) << "999 hours";
     expectLaidOut(shown);
+    // The period over: the countdown at zero and the sentence of an expired pass.
+    clock_.set(alice.getFallbackExpiration() + 1);
+    shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+    ASSERT_TRUE(shown.driver->sync());
+    shootPanel(shown, L"forgot-token-expired");
   }
   // The longest start-up message, "User not found" (an empty name list).
   Attempt error({});
