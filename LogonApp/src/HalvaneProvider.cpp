@@ -53,9 +53,11 @@ IFACEMETHODIMP HalvaneProvider::QueryInterface(REFIID riid, void** ppv) {
         {&IID_ICredentialProvider, interfaceOffset<ICredentialProvider, HalvaneProvider>()},
         {&IID_ICredentialProviderSetUserArray, interfaceOffset<ICredentialProviderSetUserArray, HalvaneProvider>()},
     };
-    HRESULT hr = searchInterfaces(this, table, riid, ppv);
-    // What the wrapper does not know, the Windows provider may.
-    if (FAILED(hr) && inner_ && ppv != nullptr) hr = inner_->QueryInterface(riid, ppv);
+    // Nothing else is answered, and nothing is passed on to Windows' provider: its
+    // credentials would reach LogonUI unwrapped.
+    const HRESULT hr = searchInterfaces(this, table, riid, ppv);
+    if (hr == E_NOINTERFACE)
+      KV_LOG_DEBUG("%s - no interface %s", "HalvaneProvider::QueryInterface", guidText(riid).c_str());
     return hr;
   });
 }
