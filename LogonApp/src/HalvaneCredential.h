@@ -72,7 +72,8 @@ class HalvaneCredential : public ICredentialProviderCredential2,
 
   // The gate's verdict on the serialization the inner credential produced (may be null):
   // true when the user may sign in. Runs the MFA dialog unless a Windows Hello sign-in of
-  // the user who passed last time is repeated. Never throws.
+  // the user who passed last time is repeated. False at once, with nothing done, while
+  // another attempt of the process runs. Never throws.
   bool checkMFAAuthentication(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* serialization);
 
   // Resolves username, userUpn and domain for the attempt from the serialization (may be

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -38,6 +39,8 @@ struct Dialog {
 };
 Verdict g_verdict = Verdict::Refuse;
 std::vector<Dialog> g_dialogs;  // since the last script()
+// Runs once inside the next dialog, as a message LogonUI's thread dispatches while it waits.
+std::function<void()> g_whileShown;
 
 // Every following dialog gives `verdict`; forgets the dialogs so far.
 void script(Verdict verdict) {
@@ -148,6 +151,7 @@ class Gate : public ::testing::Test {
 
 bool Korvath::Provider::runMfaDialog(const MfaDialogRequest& request) {
   g_dialogs.push_back({*request.userNames, *request.isRdpSession});
+  if (g_whileShown) std::exchange(g_whileShown, nullptr)();
   if (g_verdict == Verdict::Throw) throw std::runtime_error("the dialog failed");
   return g_verdict == Verdict::Approve;
 }
@@ -225,6 +229,51 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
     clock_.ms += 1000;
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSessionDataKey);
+}
+
+// A second attempt while a dialog is up: the same tile submitted again, another tile, a smart-card
+// serialization. Each is refused at once: no second dialog, nothing released, Windows'
+// serialization wiped, no disconnect although the session is remote. The first attempt goes on
+// and releases its own serialization, and the next attempt after it runs.
+TEST_F(Gate, ASecondAttemptWhileOneRunsIsRefusedAtOnceAndLeavesTheFirstAlone) {
+  script(Verdict::Approve);
+  Korvath::Utils::setRemoteLogonFlag(1);
+  Tile first(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON),
+      other(createObject, guidOf(kWrappers[1].wrapper), CPUS_LOGON);
+  ICredentialProvider* smartCard = nullptr;
+  ASSERT_EQ(S_OK,
+            createObject(guidOf(kWrappers[7].wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&smartCard)));
+  ASSERT_EQ(S_OK, smartCard->SetUsageScenario(CPUS_LOGON, 0));
+  first.type(L"alice", kPassword);
+  other.type(L"bob", kPassword);
+  std::vector<std::uint8_t> hello =
+      KvStandIn::packCertificateLogon(13, L"", L"carol@example.com", L"1234", L"Windows Hello for Business 1");
+  std::vector<KvLogonUi::Submission> nested;
+  HRESULT smartCardHr = E_FAIL;
+  g_whileShown = [&] {
+    nested.push_back(first.submit());
+    nested.push_back(other.submit());
+    const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[7].wrapper, hello);
+    smartCardHr = smartCard->SetSerialization(&cs);
+  };
+  const KvLogonUi::Submission released = first.submit();
+  smartCard->Release();
+  EXPECT_EQ(S_OK, released.hr);
+  EXPECT_EQ(KvStandIn::fromHex(released.innerProduced), released.bytes);
+  EXPECT_EQ(1, dialogs());
+  ASSERT_EQ(2u, nested.size());
+  for (const KvLogonUi::Submission& s : nested) {
+    EXPECT_EQ(E_ACCESSDENIED, s.hr);
+    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, s.response);
+    EXPECT_TRUE(s.bytes.empty());
+    EXPECT_GE(spy_.zeroedOfSize[KvStandIn::fromHex(s.innerProduced).size()], 1);
+  }
+  EXPECT_EQ(0, spy_.holdingSecret);
+  EXPECT_EQ(S_OK, smartCardHr) << "Windows' smart-card provider still gets the serialization";
+  EXPECT_EQ(0, std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
+  clock_.ms += 1000;
+  EXPECT_EQ(S_OK, other.submit().hr);
+  EXPECT_EQ(2, dialogs());
 }
 
 TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {
