@@ -152,6 +152,7 @@ void HalvaneCredential::setUserLoginForLocalLogin(const CREDENTIAL_PROVIDER_CRED
   username_ = out.username;
   userUpn_ = out.userUpn;
   domain_ = out.domain;
+  samNameFirst_ = out.samNameFirst;
 }
 
 IFACEMETHODIMP HalvaneCredential::Advise(ICredentialProviderCredentialEvents* events) {

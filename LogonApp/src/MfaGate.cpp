@@ -154,9 +154,10 @@ std::vector<std::string> HalvaneCredential::setUserDataLocalLogin(
   setUserLoginForLocalLogin(serialization);
   KV_LOG_DEBUG("%s - domain %s, username %s, upn %s", kClass, Utils::toUtf8(domain_).c_str(),
                Utils::toUtf8(username_).c_str(), Utils::toUtf8(userUpn_).c_str());
+  // The dialog asks the service about the first name it knows.
   std::vector<std::string> names;
   if (!userUpn_.empty()) names.push_back(Utils::toUtf8(userUpn_));
-  if (!username_.empty()) names.push_back(Utils::toUtf8(username_));
+  if (!username_.empty()) names.insert(samNameFirst_ ? names.begin() : names.end(), Utils::toUtf8(username_));
   return names;
 }
 

@@ -231,6 +231,69 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSessionDataKey);
 }
 
+// The dialog is asked about the account whose serialization is released, by its own name first:
+// LogonUI's tile user and a Remote Desktop client's names are added only when the account
+// database resolves them to that account.
+TEST_F(Gate, TheDialogIsAskedAboutTheAccountThatSignsIn) {
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  ASSERT_TRUE(GetComputerNameW(computer, &size));
+  const std::wstring local = std::wstring(computer) + L"\\";
+  const std::wstring dave = L"S-1-5-21-100-200-300-1104", u06 = L"S-1-5-21-100-200-300-1126",
+                     u16 = L"S-1-5-21-100-200-300-1136", mallory = L"S-1-5-21-100-200-300-1113",
+                     nina = L"S-1-5-21-100-200-300-1114";
+  const struct {
+    const char* what;
+    const wchar_t* typed;
+    const wchar_t* remoteUser;  // what a Remote Desktop client sent, or null
+    std::map<std::wstring, std::wstring> answers;
+    std::vector<std::string> names;
+  } rows[] = {
+      // clang-format off
+      {"u06 typed on dave's tile", L"u06", nullptr,
+       {{L"name " + local + L"u06", u06}, {L"inet " + dave, L"dave@corp.example"}, {L"name dave@corp.example", dave}},
+       {"u06"}},
+      {"dave on his own tile", L"dave", nullptr,
+       {{L"name " + local + L"dave", dave}, {L"inet " + dave, L"dave@corp.example"}},
+       {"dave", "dave@corp.example"}},
+      {"u16 typed at the remote sign-in screen of u16@mallory.example", L"u16", L"u16@mallory.example",
+       {{L"name " + local + L"u16", u16}, {L"name u16@mallory.example", mallory}}, {"u16"}},
+      {"nina typed at the remote sign-in screen of her own UPN", L"nina", L"Nina@corp.example",
+       {{L"name " + local + L"nina", nina}, {L"name Nina@corp.example", nina}}, {"nina", "Nina@corp.example"}},
+      // clang-format on
+  };
+  std::vector<KvLogonUi::UserReads> reads;
+  ICredentialProviderUserArray* users = KvLogonUi::createUserArray({{dave, L"dave", L"dave@corp.example"}}, &reads);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    script(Verdict::Approve);
+    seam_.answers = row.answers;
+    Korvath::Utils::setRemoteLogonFlag(row.remoteUser != nullptr ? 1 : 0);
+    Korvath::Provider::setRemoteCredential(row.remoteUser != nullptr);
+    std::vector<std::uint8_t> sent =
+        KvStandIn::packInteractiveLogon(2, L"", row.remoteUser != nullptr ? row.remoteUser : L"", L"x");
+    Tile tile(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+      if (row.remoteUser != nullptr) {
+        const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[0].wrapper, sent);
+        EXPECT_EQ(S_OK, p->SetSerialization(&cs));
+        return;
+      }
+      ICredentialProviderSetUserArray* setter = nullptr;
+      ASSERT_EQ(S_OK, p->QueryInterface(IID_ICredentialProviderSetUserArray, reinterpret_cast<void**>(&setter)));
+      EXPECT_EQ(S_OK, setter->SetUserArray(users));
+      setter->Release();
+      tell(p, L"credentials", dave.c_str());
+    });
+    ASSERT_EQ(S_OK, tile.hr);
+    tile.type(row.typed, kPassword);
+    EXPECT_EQ(S_OK, tile.submit().hr);
+    ASSERT_EQ(1, dialogs());
+    EXPECT_EQ(row.names, g_dialogs[0].names);
+    clock_.ms += 1000;
+  }
+  users->Release();
+}
+
 // A second attempt while a dialog is up: the same tile submitted again, another tile, a smart-card
 // serialization. Each is refused at once: no second dialog, nothing released, Windows'
 // serialization wiped, no disconnect although the session is remote. The first attempt goes on
