@@ -96,7 +96,7 @@ IFACEMETHODIMP HalvaneProvider::SetUsageScenario(CREDENTIAL_PROVIDER_USAGE_SCENA
 }
 
 void HalvaneProvider::startGeolocationOnce() {
-  if (g_geolocationStarted.load() || !isRunningAsLocalSystem()) return;
+  if (g_geolocationStarted.load() || !isRunningAsLocalSystem() || isRemoteSignIn()) return;
   if (Geolocation::GeolocationBusiness::shouldIgnoreGeolocation()) return;
   if (g_geolocationStarted.exchange(true)) return;
   KV_LOG_DEBUG("%s - starting the geolocation task", kClass);
@@ -120,7 +120,7 @@ IFACEMETHODIMP HalvaneProvider::SetSerialization(const CREDENTIAL_PROVIDER_CREDE
       auto* temporary = new (std::nothrow) HalvaneCredential(kTagSmartCard);
       if (temporary != nullptr) {
         temporary->Initialize(nullptr, nullptr, this, username_, domain_, userUpn_, hasRemoteCredential(),
-                              Utils::isRemoteLogon(), remoteClientAddress());
+                              isRemoteSignIn(), remoteClientAddress());
         // Its verdict is not used here: what counts is the dialog and the list of users
         // who last passed a Windows Hello sign-in, which the real credential finds.
         temporary->checkMFAAuthentication(pcpcs);
@@ -230,7 +230,7 @@ HRESULT HalvaneProvider::createCredentials(DWORD index, ICredentialProviderUser*
   auto* credential = new (std::nothrow) HalvaneCredential(tag_);
   if (credential == nullptr) return E_OUTOFMEMORY;
   hr = credential->Initialize(inner.get(), user, this, username_, domain_, userUpn_, hasRemoteCredential(),
-                              Utils::isRemoteLogon(), remoteClientAddress());
+                              isRemoteSignIn(), remoteClientAddress());
   if (FAILED(hr)) {
     credential->Release();
     return hr;

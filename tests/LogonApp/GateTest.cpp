@@ -17,6 +17,7 @@
 
 #include "ClassFactory.h"
 #include "DialogRunner.h"
+#include "HalvaneProviderFilter.h"
 #include "FakeIdentity.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -36,6 +37,7 @@ enum class Verdict { Approve, Refuse, Throw };
 struct Dialog {
   std::vector<std::string> names;
   bool rdp = false;
+  std::string clientIp;
 };
 Verdict g_verdict = Verdict::Refuse;
 std::vector<Dialog> g_dialogs;  // since the last script()
@@ -135,6 +137,7 @@ class Gate : public ::testing::Test {
     setAgentValue(L"Geolocation", nullptr);
     Korvath::Utils::setRemoteLogonFlag(0);
     Korvath::Provider::setRemoteCredential(false);
+    Korvath::Provider::setRemoteClientAddress("");
     Korvath::Provider::setProviderEnvironment(Korvath::Provider::ProviderEnvironment());
     Korvath::Platform::setClock(nullptr);
     EXPECT_EQ(S_OK, Korvath::Provider::canUnloadNow()) << "references left: " << Korvath::Provider::objectCount();
@@ -150,7 +153,7 @@ class Gate : public ::testing::Test {
 }  // namespace
 
 bool Korvath::Provider::runMfaDialog(const MfaDialogRequest& request) {
-  g_dialogs.push_back({*request.userNames, *request.isRdpSession});
+  g_dialogs.push_back({*request.userNames, *request.isRdpSession, *request.sessionClientIpAddress});
   if (g_whileShown) std::exchange(g_whileShown, nullptr)();
   if (g_verdict == Verdict::Throw) throw std::runtime_error("the dialog failed");
   return g_verdict == Verdict::Approve;
@@ -292,6 +295,39 @@ TEST_F(Gate, TheDialogIsAskedAboutTheAccountThatSignsIn) {
     clock_.ms += 1000;
   }
   users->Release();
+}
+
+// A sign-in typed at a remote sign-in screen comes with no remote credential: the session itself
+// says it is remote. The dialog is told so (no Back, the remote flag in the cloud requests) with
+// the client's address, not the server's own, and a refusal disconnects the session.
+TEST_F(Gate, ARemoteDesktopSessionIsKnownFromTheSessionItself) {
+  const struct {
+    const wchar_t* session;  // client protocol | client address
+    bool remote;
+  } rows[] = {{L"2|203.0.113.7", true}, {L"0|", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.remote);
+    script(Verdict::Refuse);
+    seam_.answers = {{L"session", row.session}};
+    seam_.calls.clear();
+    Korvath::Provider::setRemoteClientAddress("");
+    Korvath::Utils::setRemoteLogonFlag(0);
+    ICredentialProviderFilter* filter = nullptr;
+    ASSERT_EQ(S_OK, createObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProviderFilter,
+                                 reinterpret_cast<void**>(&filter)));
+    EXPECT_EQ(S_OK, filter->Filter(CPUS_LOGON, 0, nullptr, nullptr, 0));
+    filter->Release();
+    Tile tile(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
+    ASSERT_EQ(S_OK, tile.hr);
+    tile.type(L"alice", kPassword);
+    EXPECT_EQ(E_ACCESSDENIED, tile.submit().hr);
+    ASSERT_EQ(1, dialogs());
+    EXPECT_EQ(row.remote, g_dialogs[0].rdp);
+    EXPECT_EQ(row.remote ? "203.0.113.7" : Korvath::Provider::localIpAddress(), g_dialogs[0].clientIp);
+    EXPECT_EQ(row.remote, Korvath::Utils::isRemoteLogon());
+    EXPECT_EQ(row.remote ? 1 : 0, std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
+    clock_.ms += 1000;
+  }
 }
 
 // A second attempt while a dialog is up: the same tile submitted again, another tile, a smart-card

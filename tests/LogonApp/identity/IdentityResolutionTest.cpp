@@ -210,5 +210,6 @@ TEST(SystemIdentity, EveryCallAnswersGracefullyUnderWine) {
   const LsaLogonNames lsa = os.lsaLogon(0, logon.data(), static_cast<ULONG>(logon.size()), kLogonTypeNetwork, true);
   EXPECT_FALSE(lsa.loggedOn || !lsa.userName.empty() || !lsa.upn.empty());
   os.computerDnsDomain();
+  EXPECT_FALSE(os.currentSession().remote) << "Wine's session is the console";
   os.disconnectCurrentSession();
 }
