@@ -68,7 +68,8 @@ std::wstring accountName(const std::wstring& sam, const std::wstring& domain) {
 const std::vector<std::uint8_t>& serializationAccount(IdentitySeam& os, Names& n) {
   if (!n.accountLooked) {
     n.accountLooked = true;
-    n.account = os.lookupAccountName(n.sam.empty() ? n.upn : accountName(n.sam, n.domain));
+    const std::wstring name = n.sam.empty() ? n.upn : accountName(n.sam, n.domain);
+    if (!name.empty()) n.account = os.lookupAccountName(name);
   }
   return n.account;
 }
@@ -94,7 +95,8 @@ void fromSerialization(const CredentialIdentity& in, IdentitySeam& os, Names& n)
   n.sam = checkedSam(sam);
   n.samOwn = !n.sam.empty();
   n.upnOwn = !n.upn.empty();
-  n.named = n.samOwn || n.upnOwn;
+  // A name that is no SAM name still names someone: nobody else takes its place.
+  n.named = !sam.empty() || n.upnOwn;
 }
 
 // The Remote Desktop data comes from the client, not from what LogonUI submits: a user may
