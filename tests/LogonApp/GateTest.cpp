@@ -1,7 +1,8 @@
 // The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes, when
-// the user is refused or the dialog fails (which user the dialog is asked about, and what a
-// refusal does to the user tile and the session), a second submission too soon, the Windows
-// Hello shortcut, and the process's geolocation task.
+// the user is refused or the dialog fails (which account the dialog is asked about, whether the
+// session is remote, and what a refusal does to the user tile and the session), a second
+// submission too soon or while an attempt runs, the Windows Hello shortcut, and the process's
+// geolocation task.
 
 #include <windows.h>
 #include <objbase.h>
