@@ -56,8 +56,11 @@ IFACEMETHODIMP HalvaneCredential::QueryInterface(REFIID riid, void** ppv) {
         {&IID_ICredentialProviderCredentialWithFieldOptions,
          interfaceOffset<ICredentialProviderCredentialWithFieldOptions, HalvaneCredential>()},
     };
-    HRESULT hr = searchInterfaces(this, table, riid, ppv);
-    if (FAILED(hr) && inner_ && ppv != nullptr) hr = inner_->QueryInterface(riid, ppv);
+    // Nothing else is answered, and nothing is passed on to Windows' credential: what came
+    // back would be that credential itself, whose serialization skips the gate.
+    const HRESULT hr = searchInterfaces(this, table, riid, ppv);
+    if (hr == E_NOINTERFACE)
+      KV_LOG_DEBUG("%s - no interface %s", "HalvaneCredential::QueryInterface", guidText(riid).c_str());
     return hr;
   });
 }
@@ -149,6 +152,7 @@ void HalvaneCredential::setUserLoginForLocalLogin(const CREDENTIAL_PROVIDER_CRED
   username_ = out.username;
   userUpn_ = out.userUpn;
   domain_ = out.domain;
+  samNameFirst_ = out.samNameFirst;
 }
 
 IFACEMETHODIMP HalvaneCredential::Advise(ICredentialProviderCredentialEvents* events) {

@@ -72,7 +72,8 @@ class HalvaneCredential : public ICredentialProviderCredential2,
 
   // The gate's verdict on the serialization the inner credential produced (may be null):
   // true when the user may sign in. Runs the MFA dialog unless a Windows Hello sign-in of
-  // the user who passed last time is repeated. Never throws.
+  // the user who passed last time is repeated. False at once, with nothing done, while
+  // another attempt of the process runs. Never throws.
   bool checkMFAAuthentication(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* serialization);
 
   // Resolves username, userUpn and domain for the attempt from the serialization (may be
@@ -94,8 +95,8 @@ class HalvaneCredential : public ICredentialProviderCredential2,
  private:
   virtual ~HalvaneCredential();
 
-  // The user names of the attempt for the dialog: the UPN, then the SAM name (UTF-8),
-  // each when known.
+  // The user names of the attempt for the dialog (UTF-8), each when known: the UPN, then the
+  // SAM name; the SAM name first when only it came from the serialization.
   std::vector<std::string> setUserDataLocalLogin(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* serialization);
   // What a refusal does beyond saying no: for fingerprint and face the user tile goes back
   // to this wrapper and the session is disconnected; a refused Remote Desktop session is
@@ -116,6 +117,7 @@ class HalvaneCredential : public ICredentialProviderCredential2,
   std::wstring username_;
   std::wstring domain_;
   std::wstring userUpn_;
+  bool samNameFirst_ = false;
   std::uint32_t tag_;
   // The owning provider's usage scenario, copied at Initialize: LogonUI may release the
   // provider before the last reference to one of its credentials.

@@ -53,9 +53,11 @@ IFACEMETHODIMP HalvaneProvider::QueryInterface(REFIID riid, void** ppv) {
         {&IID_ICredentialProvider, interfaceOffset<ICredentialProvider, HalvaneProvider>()},
         {&IID_ICredentialProviderSetUserArray, interfaceOffset<ICredentialProviderSetUserArray, HalvaneProvider>()},
     };
-    HRESULT hr = searchInterfaces(this, table, riid, ppv);
-    // What the wrapper does not know, the Windows provider may.
-    if (FAILED(hr) && inner_ && ppv != nullptr) hr = inner_->QueryInterface(riid, ppv);
+    // Nothing else is answered, and nothing is passed on to Windows' provider: its
+    // credentials would reach LogonUI unwrapped.
+    const HRESULT hr = searchInterfaces(this, table, riid, ppv);
+    if (hr == E_NOINTERFACE)
+      KV_LOG_DEBUG("%s - no interface %s", "HalvaneProvider::QueryInterface", guidText(riid).c_str());
     return hr;
   });
 }
@@ -94,7 +96,7 @@ IFACEMETHODIMP HalvaneProvider::SetUsageScenario(CREDENTIAL_PROVIDER_USAGE_SCENA
 }
 
 void HalvaneProvider::startGeolocationOnce() {
-  if (g_geolocationStarted.load() || !isRunningAsLocalSystem()) return;
+  if (g_geolocationStarted.load() || !isRunningAsLocalSystem() || isRemoteSignIn()) return;
   if (Geolocation::GeolocationBusiness::shouldIgnoreGeolocation()) return;
   if (g_geolocationStarted.exchange(true)) return;
   KV_LOG_DEBUG("%s - starting the geolocation task", kClass);
@@ -118,7 +120,7 @@ IFACEMETHODIMP HalvaneProvider::SetSerialization(const CREDENTIAL_PROVIDER_CREDE
       auto* temporary = new (std::nothrow) HalvaneCredential(kTagSmartCard);
       if (temporary != nullptr) {
         temporary->Initialize(nullptr, nullptr, this, username_, domain_, userUpn_, hasRemoteCredential(),
-                              Utils::isRemoteLogon(), remoteClientAddress());
+                              isRemoteSignIn(), remoteClientAddress());
         // Its verdict is not used here: what counts is the dialog and the list of users
         // who last passed a Windows Hello sign-in, which the real credential finds.
         temporary->checkMFAAuthentication(pcpcs);
@@ -228,7 +230,7 @@ HRESULT HalvaneProvider::createCredentials(DWORD index, ICredentialProviderUser*
   auto* credential = new (std::nothrow) HalvaneCredential(tag_);
   if (credential == nullptr) return E_OUTOFMEMORY;
   hr = credential->Initialize(inner.get(), user, this, username_, domain_, userUpn_, hasRemoteCredential(),
-                              Utils::isRemoteLogon(), remoteClientAddress());
+                              isRemoteSignIn(), remoteClientAddress());
   if (FAILED(hr)) {
     credential->Release();
     return hr;

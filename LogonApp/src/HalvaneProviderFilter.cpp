@@ -12,7 +12,9 @@
 #include "Korvath/Logger.h"
 #include "Korvath/Utils.h"
 #include "Korvath/WindowsFacts.h"
+#include "Korvath/Authentication/IdentitySeam.h"
 #include "ModuleState.h"
+#include "ProviderEnvironment.h"
 
 namespace Korvath {
 namespace Provider {
@@ -106,11 +108,14 @@ IFACEMETHODIMP HalvaneProviderFilter::Filter(CREDENTIAL_PROVIDER_USAGE_SCENARIO 
     if (!active) KV_LOG_DEBUG("%s - scenario not handled", kClass);
     if (active && remoteClientAddress().empty()) {
       std::string address;
-      if (!Utils::isRemoteLogon()) {
+      if (!isRemoteSignIn()) {
         address = localIpAddress();
         KV_LOG_DEBUG("%s - Local IP: %s", kClass, address.c_str());
       } else {
-        address = Utils::toUtf8(Utils::ConnectionUtils::getRemoteClientIpAddress());
+        // This session's own client first: the event logs may name another session's.
+        address = Utils::toUtf8(identitySeam().currentSession().clientAddress);
+        if (address.empty()) address = Utils::toUtf8(Utils::ConnectionUtils::getRemoteClientIpAddress());
+        KV_LOG_DEBUG("%s - Remote client IP: %s", kClass, address.c_str());
       }
       setRemoteClientAddress(address);
     }

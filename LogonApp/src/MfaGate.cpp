@@ -13,6 +13,7 @@
 #include "CredentialTypes.h"
 #include "DialogRunner.h"
 #include "HalvaneCredential.h"
+#include "Korvath/AttemptSlot.h"
 #include "Korvath/Authentication/IdentitySeam.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Utils.h"
@@ -42,6 +43,12 @@ struct LastValidated {
 LastValidated& lastValidated() {
   static LastValidated* state = new LastValidated;  // outlives every credential
   return *state;
+}
+
+// The process's one attempt at a time: the dialog's state is process-wide.
+Utils::AttemptSlot& attempts() {
+  static Utils::AttemptSlot* slot = new Utils::AttemptSlot;  // outlives every credential
+  return *slot;
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -147,14 +154,24 @@ std::vector<std::string> HalvaneCredential::setUserDataLocalLogin(
   setUserLoginForLocalLogin(serialization);
   KV_LOG_DEBUG("%s - domain %s, username %s, upn %s", kClass, Utils::toUtf8(domain_).c_str(),
                Utils::toUtf8(username_).c_str(), Utils::toUtf8(userUpn_).c_str());
+  // The dialog asks the service about the first name it knows.
   std::vector<std::string> names;
   if (!userUpn_.empty()) names.push_back(Utils::toUtf8(userUpn_));
-  if (!username_.empty()) names.push_back(Utils::toUtf8(username_));
+  if (!username_.empty()) names.insert(samNameFirst_ ? names.begin() : names.end(), Utils::toUtf8(username_));
   return names;
 }
 
 bool HalvaneCredential::checkMFAAuthentication(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* serialization) {
   LastValidated& last = lastValidated();
+  // A second attempt while one runs (started from a message that LogonUI's thread dispatches
+  // while it waits for the dialog, or from another thread) would rebuild the service that the
+  // first dialog is using. It is refused at once and touches nothing of the first: no dialog,
+  // no names, no user tile, no disconnect, the Windows Hello list as it was.
+  const Utils::AttemptSlot::Turn turn = attempts().tryBegin();
+  if (!turn) {
+    KV_LOG_ERROR("%s - another sign-in attempt is running; this one is refused", kClass);
+    return false;
+  }
   try {
     const bool hello = serialization != nullptr && serialization->rgbSerialization != nullptr &&
                        Utils::isWindowsHelloCertificateLogon(serialization->rgbSerialization,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Korvath/Authentication/IdentitySeam.h"
+#include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
 #include "Korvath/Logger.h"
 
@@ -57,6 +58,14 @@ Geolocation::KvGeolocator& geolocator() {
 
 bool isRunningAsLocalSystem() {
   return current().runningAsLocalSystem != nullptr ? current().runningAsLocalSystem() : processTokenIsLocalSystem();
+}
+
+bool isRemoteSignIn() {
+  if (Utils::isRemoteLogon()) return true;
+  if (!identitySeam().currentSession().remote) return false;
+  KV_LOG_DEBUG("%s - the session is a Remote Desktop session", "Korvath::Provider::isRemoteSignIn");
+  Utils::setRemoteLogonFlag(1);
+  return true;
 }
 
 void setProviderEnvironment(const ProviderEnvironment& environment) { current() = environment; }

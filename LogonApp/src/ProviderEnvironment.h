@@ -25,6 +25,12 @@ Authentication::IdentitySeam& identitySeam();
 Geolocation::KvGeolocator& geolocator();
 bool isRunningAsLocalSystem();
 
+// Whether this sign-in comes over Remote Desktop: a remote credential said so (the filter set
+// the process's remote-logon flag), or the session itself does, as for a sign-in typed at a
+// remote sign-in screen; then the flag is set here, for the cloud requests and the
+// geolocation rule.
+bool isRemoteSignIn();
+
 // For tests that link the library: replaces the environment (a default-constructed one
 // restores the system's).
 void setProviderEnvironment(const ProviderEnvironment& environment);

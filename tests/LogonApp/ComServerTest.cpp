@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include "KvLogRead/SealedLog.h"
@@ -227,6 +228,51 @@ TEST_F(Library, CredentialTakesTheUserWhoseSidItReports) {
   }
 }
 
+// No caller gets Windows' provider or credential through a wrapper: each wrapper answers its
+// documented interfaces itself, all with its own IUnknown, and nothing else, not even what
+// Windows' object behind it answers (the stand-ins' probe, a second user-array interface).
+TEST_F(Library, WrappersAnswerOnlyTheirOwnInterfacesAndKeepTheirIdentity) {
+  Tile tile(create, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
+  ASSERT_EQ(S_OK, tile.hr);
+  const IID* const asked[] = {&IID_IUnknown,
+                              &IID_ICredentialProvider,
+                              &IID_ICredentialProviderSetUserArray,
+                              &IID_ICredentialProviderCredential,
+                              &IID_ICredentialProviderCredential2,
+                              &IID_IConnectableCredentialProviderCredential,
+                              &IID_ICredentialProviderCredentialWithFieldOptions,
+                              &IID_ICredentialProviderFilter,
+                              &IID_IStandInProbe,
+                              &IID_IClassFactory};
+  const struct {
+    IUnknown* wrapper;
+    std::vector<const IID*> own;
+  } rows[] = {
+      {tile.provider, {asked[0], asked[1], asked[2]}},
+      {tile.credential, {asked[0], asked[3], asked[4], asked[5], asked[6]}},
+  };
+  for (const auto& row : rows) {
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(S_OK, row.wrapper->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    for (const IID* iid : asked) {
+      const bool own = std::find(row.own.begin(), row.own.end(), iid) != row.own.end();
+      IUnknown* answer = reinterpret_cast<IUnknown*>(1);
+      EXPECT_EQ(own ? S_OK : E_NOINTERFACE, row.wrapper->QueryInterface(*iid, reinterpret_cast<void**>(&answer)))
+          << guidText(*iid);
+      if (!own) {
+        EXPECT_EQ(nullptr, answer) << guidText(*iid);
+        continue;
+      }
+      IUnknown* answerIdentity = nullptr;
+      ASSERT_EQ(S_OK, answer->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&answerIdentity)));
+      EXPECT_EQ(identity, answerIdentity) << guidText(*iid);
+      answerIdentity->Release();
+      answer->Release();
+    }
+    identity->Release();
+  }
+}
+
 // The providers shown per scenario, before and after a remote Windows Hello credential; a
 // remote serialization for Windows' provider or anyone else handed to the matching wrapper.
 TEST_F(Library, FilterShowsTheWrappersOnlyAtLogonAndHandsThemRemoteSerializations) {
@@ -309,6 +355,11 @@ TEST_F(LibraryLog, OnlyAnEnabledLogIsWrittenAndItFramesASignInAndHoldsNoSecret) 
   EXPECT_EQ("Log opening", records.front().message);
   EXPECT_EQ("Closing log", records.back().message);
   const std::string utf16Hex = KvStandIn::toHex(utf16Bytes(kPassword).data(), utf16Bytes(kPassword).size());
+  // LogonUI's stand-in asked the credential for the stand-ins' probe: the field log says what.
+  EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const KvLogRead::Record& record) {
+    return record.level == "debug" &&
+           record.message.find("no interface " + guidText(IID_IStandInProbe)) != std::string::npos;
+  }));
   for (const KvLogRead::Record& record : records) {
     EXPECT_TRUE(record.opened);
     EXPECT_EQ(std::string::npos, record.message.find("Horse")) << record.message;

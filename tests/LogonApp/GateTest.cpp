@@ -1,7 +1,8 @@
 // The MFA gate, linked with a scripted dialog: what LogonUI receives when the user passes, when
-// the user is refused or the dialog fails (which user the dialog is asked about, and what a
-// refusal does to the user tile and the session), a second submission too soon, the Windows
-// Hello shortcut, and the process's geolocation task.
+// the user is refused or the dialog fails (which account the dialog is asked about, whether the
+// session is remote, and what a refusal does to the user tile and the session), a second
+// submission too soon or while an attempt runs, the Windows Hello shortcut, and the process's
+// geolocation task.
 
 #include <windows.h>
 #include <objbase.h>
@@ -10,12 +11,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 
 #include "ClassFactory.h"
 #include "DialogRunner.h"
+#include "HalvaneProviderFilter.h"
 #include "FakeIdentity.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/KvGeolocator.h"
@@ -35,9 +38,12 @@ enum class Verdict { Approve, Refuse, Throw };
 struct Dialog {
   std::vector<std::string> names;
   bool rdp = false;
+  std::string clientIp;
 };
 Verdict g_verdict = Verdict::Refuse;
 std::vector<Dialog> g_dialogs;  // since the last script()
+// Runs once inside the next dialog, as a message LogonUI's thread dispatches while it waits.
+std::function<void()> g_whileShown;
 
 // Every following dialog gives `verdict`; forgets the dialogs so far.
 void script(Verdict verdict) {
@@ -132,6 +138,7 @@ class Gate : public ::testing::Test {
     setAgentValue(L"Geolocation", nullptr);
     Korvath::Utils::setRemoteLogonFlag(0);
     Korvath::Provider::setRemoteCredential(false);
+    Korvath::Provider::setRemoteClientAddress("");
     Korvath::Provider::setProviderEnvironment(Korvath::Provider::ProviderEnvironment());
     Korvath::Platform::setClock(nullptr);
     EXPECT_EQ(S_OK, Korvath::Provider::canUnloadNow()) << "references left: " << Korvath::Provider::objectCount();
@@ -147,7 +154,8 @@ class Gate : public ::testing::Test {
 }  // namespace
 
 bool Korvath::Provider::runMfaDialog(const MfaDialogRequest& request) {
-  g_dialogs.push_back({*request.userNames, *request.isRdpSession});
+  g_dialogs.push_back({*request.userNames, *request.isRdpSession, *request.sessionClientIpAddress});
+  if (g_whileShown) std::exchange(g_whileShown, nullptr)();
   if (g_verdict == Verdict::Throw) throw std::runtime_error("the dialog failed");
   return g_verdict == Verdict::Approve;
 }
@@ -225,6 +233,147 @@ TEST_F(Gate, RefusalReleasesNoPasswordAndResetsTheTileOrDisconnectsWhereItMust) 
     clock_.ms += 1000;
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSessionDataKey);
+}
+
+// The dialog is asked about the account whose serialization is released, by its own name first:
+// LogonUI's tile user and a Remote Desktop client's names are added only when the account
+// database resolves them to that account.
+TEST_F(Gate, TheDialogIsAskedAboutTheAccountThatSignsIn) {
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  ASSERT_TRUE(GetComputerNameW(computer, &size));
+  const std::wstring local = std::wstring(computer) + L"\\";
+  const std::wstring dave = L"S-1-5-21-100-200-300-1104", u06 = L"S-1-5-21-100-200-300-1126",
+                     u16 = L"S-1-5-21-100-200-300-1136", mallory = L"S-1-5-21-100-200-300-1113",
+                     nina = L"S-1-5-21-100-200-300-1114";
+  const struct {
+    const char* what;
+    const wchar_t* typed;
+    const wchar_t* remoteUser;  // what a Remote Desktop client sent, or null
+    std::map<std::wstring, std::wstring> answers;
+    std::vector<std::string> names;
+  } rows[] = {
+      // clang-format off
+      {"u06 typed on dave's tile", L"u06", nullptr,
+       {{L"name " + local + L"u06", u06}, {L"inet " + dave, L"dave@corp.example"}, {L"name dave@corp.example", dave}},
+       {"u06"}},
+      {"dave on his own tile", L"dave", nullptr,
+       {{L"name " + local + L"dave", dave}, {L"inet " + dave, L"dave@corp.example"}},
+       {"dave", "dave@corp.example"}},
+      {"u16 typed at the remote sign-in screen of u16@mallory.example", L"u16", L"u16@mallory.example",
+       {{L"name " + local + L"u16", u16}, {L"name u16@mallory.example", mallory}}, {"u16"}},
+      {"nina typed at the remote sign-in screen of her own UPN", L"nina", L"Nina@corp.example",
+       {{L"name " + local + L"nina", nina}, {L"name Nina@corp.example", nina}}, {"nina", "Nina@corp.example"}},
+      // clang-format on
+  };
+  std::vector<KvLogonUi::UserReads> reads;
+  ICredentialProviderUserArray* users = KvLogonUi::createUserArray({{dave, L"dave", L"dave@corp.example"}}, &reads);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    script(Verdict::Approve);
+    seam_.answers = row.answers;
+    Korvath::Utils::setRemoteLogonFlag(row.remoteUser != nullptr ? 1 : 0);
+    Korvath::Provider::setRemoteCredential(row.remoteUser != nullptr);
+    std::vector<std::uint8_t> sent =
+        KvStandIn::packInteractiveLogon(2, L"", row.remoteUser != nullptr ? row.remoteUser : L"", L"x");
+    Tile tile(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON, [&](ICredentialProvider* p) {
+      if (row.remoteUser != nullptr) {
+        const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[0].wrapper, sent);
+        EXPECT_EQ(S_OK, p->SetSerialization(&cs));
+        return;
+      }
+      ICredentialProviderSetUserArray* setter = nullptr;
+      ASSERT_EQ(S_OK, p->QueryInterface(IID_ICredentialProviderSetUserArray, reinterpret_cast<void**>(&setter)));
+      EXPECT_EQ(S_OK, setter->SetUserArray(users));
+      setter->Release();
+      tell(p, L"credentials", dave.c_str());
+    });
+    ASSERT_EQ(S_OK, tile.hr);
+    tile.type(row.typed, kPassword);
+    EXPECT_EQ(S_OK, tile.submit().hr);
+    ASSERT_EQ(1, dialogs());
+    EXPECT_EQ(row.names, g_dialogs[0].names);
+    clock_.ms += 1000;
+  }
+  users->Release();
+}
+
+// A sign-in typed at a remote sign-in screen comes with no remote credential: the session itself
+// says it is remote. The dialog is told so (no Back, the remote flag in the cloud requests) with
+// the client's address, not the server's own, and a refusal disconnects the session.
+TEST_F(Gate, ARemoteDesktopSessionIsKnownFromTheSessionItself) {
+  const struct {
+    const wchar_t* session;  // client protocol | client address
+    bool remote;
+  } rows[] = {{L"2|203.0.113.7", true}, {L"0|", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.remote);
+    script(Verdict::Refuse);
+    seam_.answers = {{L"session", row.session}};
+    seam_.calls.clear();
+    Korvath::Provider::setRemoteClientAddress("");
+    Korvath::Utils::setRemoteLogonFlag(0);
+    ICredentialProviderFilter* filter = nullptr;
+    ASSERT_EQ(S_OK, createObject(guidOf(kWrappers[0].wrapper), IID_ICredentialProviderFilter,
+                                 reinterpret_cast<void**>(&filter)));
+    EXPECT_EQ(S_OK, filter->Filter(CPUS_LOGON, 0, nullptr, nullptr, 0));
+    filter->Release();
+    Tile tile(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON);
+    ASSERT_EQ(S_OK, tile.hr);
+    tile.type(L"alice", kPassword);
+    EXPECT_EQ(E_ACCESSDENIED, tile.submit().hr);
+    ASSERT_EQ(1, dialogs());
+    EXPECT_EQ(row.remote, g_dialogs[0].rdp);
+    EXPECT_EQ(row.remote ? "203.0.113.7" : Korvath::Provider::localIpAddress(), g_dialogs[0].clientIp);
+    EXPECT_EQ(row.remote, Korvath::Utils::isRemoteLogon());
+    EXPECT_EQ(row.remote ? 1 : 0, std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
+    clock_.ms += 1000;
+  }
+}
+
+// A second attempt while a dialog is up: the same tile submitted again, another tile, a smart-card
+// serialization. Each is refused at once: no second dialog, nothing released, Windows'
+// serialization wiped, no disconnect although the session is remote. The first attempt goes on
+// and releases its own serialization, and the next attempt after it runs.
+TEST_F(Gate, ASecondAttemptWhileOneRunsIsRefusedAtOnceAndLeavesTheFirstAlone) {
+  script(Verdict::Approve);
+  Korvath::Utils::setRemoteLogonFlag(1);
+  Tile first(createObject, guidOf(kWrappers[0].wrapper), CPUS_LOGON),
+      other(createObject, guidOf(kWrappers[1].wrapper), CPUS_LOGON);
+  ICredentialProvider* smartCard = nullptr;
+  ASSERT_EQ(S_OK,
+            createObject(guidOf(kWrappers[7].wrapper), IID_ICredentialProvider, reinterpret_cast<void**>(&smartCard)));
+  ASSERT_EQ(S_OK, smartCard->SetUsageScenario(CPUS_LOGON, 0));
+  first.type(L"alice", kPassword);
+  other.type(L"bob", kPassword);
+  std::vector<std::uint8_t> hello =
+      KvStandIn::packCertificateLogon(13, L"", L"carol@example.com", L"1234", L"Windows Hello for Business 1");
+  std::vector<KvLogonUi::Submission> nested;
+  HRESULT smartCardHr = E_FAIL;
+  g_whileShown = [&] {
+    nested.push_back(first.submit());
+    nested.push_back(other.submit());
+    const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION cs = remote(kWrappers[7].wrapper, hello);
+    smartCardHr = smartCard->SetSerialization(&cs);
+  };
+  const KvLogonUi::Submission released = first.submit();
+  smartCard->Release();
+  EXPECT_EQ(S_OK, released.hr);
+  EXPECT_EQ(KvStandIn::fromHex(released.innerProduced), released.bytes);
+  EXPECT_EQ(1, dialogs());
+  ASSERT_EQ(2u, nested.size());
+  for (const KvLogonUi::Submission& s : nested) {
+    EXPECT_EQ(E_ACCESSDENIED, s.hr);
+    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, s.response);
+    EXPECT_TRUE(s.bytes.empty());
+    EXPECT_GE(spy_.zeroedOfSize[KvStandIn::fromHex(s.innerProduced).size()], 1);
+  }
+  EXPECT_EQ(0, spy_.holdingSecret);
+  EXPECT_EQ(S_OK, smartCardHr) << "Windows' smart-card provider still gets the serialization";
+  EXPECT_EQ(0, std::count(seam_.calls.begin(), seam_.calls.end(), L"disconnect"));
+  clock_.ms += 1000;
+  EXPECT_EQ(S_OK, other.submit().hr);
+  EXPECT_EQ(2, dialogs());
 }
 
 TEST_F(Gate, WindowsHelloSignInSkipsTheDialogOnlyForTheUserWhoPassedIt) {

@@ -5,6 +5,7 @@
 
 #include "BusinessSupport.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -29,6 +30,9 @@ constexpr std::size_t kAuthenticationCodeLength = 6;
 constexpr std::size_t kChallengeMaxLength = 10;
 // The challenge record's type of a forgot-token activation.
 constexpr std::uint8_t kChallengeType = 0;
+// Wrong forgot-token codes are counted up to this, as an authenticator blob counts wrong OTPs.
+constexpr std::uint8_t kMaxFailures = 0xFF;
+constexpr std::uint64_t kFileTimeMinute = 600000000ull;
 
 bool isValidChallengeLength(const std::string& challenge) {
   return !challenge.empty() && challenge.size() <= kChallengeMaxLength;
@@ -142,6 +146,39 @@ std::uint16_t KvBusinessForgotAuthenticator::offlineAuthenticateActiveForgotAuth
       challengeJson, authenticationCode, settings, timeDifference);
   KV_LOG_INFO("%s - result %d %s", kName, result, OstraSdkService::getErrorMessage(result).c_str());
   return result;
+}
+
+bool KvBusinessForgotAuthenticator::isForgotTokenBlocked(Model::UserConfig& user, std::uint64_t nowFileTime) const {
+  static const char* const kName = "Korvath::Business::KvBusinessForgotAuthenticator::isForgotTokenBlocked";
+  const std::uint64_t blockedAt = user.getForgotTokenBlockedAt();
+  if (blockedAt == 0) return false;
+  if (blockedAt > nowFileTime) {
+    // A block from the future would outlast its time by as long as the clock went back.
+    user.setForgotTokenBlockedAt(nowFileTime);
+    return true;
+  }
+  const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
+  if (settings.autoUnblockTime == 0) return true;
+  const std::uint64_t minutes = (nowFileTime - blockedAt) / kFileTimeMinute;
+  if (minutes < settings.autoUnblockTime) return true;
+  KV_LOG_INFO("%s - the block of %s is lifted", kName, user.getUserLogin().c_str());
+  user.setForgotTokenBlockedAt(0);
+  user.setForgotTokenFailures(0);
+  return false;
+}
+
+void KvBusinessForgotAuthenticator::countForgotTokenFailure(Model::UserConfig& user, std::uint64_t nowFileTime) const {
+  static const char* const kName = "Korvath::Business::KvBusinessForgotAuthenticator::countForgotTokenFailure";
+  const std::uint8_t failures = user.getForgotTokenFailures();
+  if (failures < kMaxFailures) user.setForgotTokenFailures(static_cast<std::uint8_t>(failures + 1));
+  // As the authenticator blob: a limit above what is counted blocks there rather than never.
+  const std::uint32_t limit = std::min<std::uint32_t>(Detail::offlineSettings(*config_).authenticationAttempts, kMaxFailures);
+  KV_LOG_INFO("%s - %u wrong codes of %u", kName, static_cast<unsigned>(user.getForgotTokenFailures()),
+              static_cast<unsigned>(limit));
+  if (limit != 0 && user.getForgotTokenFailures() >= limit) {
+    KV_LOG_INFO("%s - offline activation blocked for %s", kName, user.getUserLogin().c_str());
+    user.setForgotTokenBlockedAt(nowFileTime == 0 ? 1 : nowFileTime);
+  }
 }
 
 Model::KvResult KvBusinessForgotAuthenticator::onlineAuthenticateActiveForgotAuthenticator(
@@ -273,6 +310,8 @@ std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorBy
     user.setFallbackExpiration(fallbackExpirationAfter(Platform::clock().nowFileTime(), hours));
     KV_LOG_DEBUG("%s - fallbackExpiration %llu", kName, static_cast<unsigned long long>(user.getFallbackExpiration()));
   }
+  user.setForgotTokenFailures(0);
+  user.setForgotTokenBlockedAt(0);
   return kvBusiness_->saveConfigUserByUserConfig(user, userIndex, std::string(), false, lastAuthType, false);
 }
 

@@ -347,6 +347,7 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
     settings.setTimeDifference(difference);
     code = next.setServerConfig(settings);
     if (code != 0) return code;
+    const std::size_t storedBefore = next.usersConfig_.size();
     for (const auto& user : response.getUsers()) {
       auto it = std::find_if(next.usersConfig_.begin(), next.usersConfig_.end(), [&](const UserConfig& u) {
         return J::equalsIgnoreCase(u.getUserLogin(), user.getUserLogin());
@@ -360,6 +361,7 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
         next.usersConfig_.emplace_back(user);
       }
     }
+    next.makeRoomForNewUsers(storedBefore);
     commitFrom(next);
     return KV_SUCCESS;
   } catch (const Exception::KvException& e) {
@@ -429,6 +431,20 @@ std::uint16_t Config::removeExtraUsers() {
     if (keep[i]) kept.push_back(std::move(usersConfig_[i]));
   usersConfig_ = std::move(kept);
   return writeFile();
+}
+
+// The users from `firstNew` on were just added. While the list is over the cap, the least
+// recently authenticated of the users stored before them goes (the first in stored order
+// among equals); a user just added is never the one evicted for itself.
+void Config::makeRoomForNewUsers(std::size_t firstNew) {
+  while (usersConfig_.size() > kMaxUsers && firstNew > 0) {
+    const auto end = usersConfig_.begin() + static_cast<std::ptrdiff_t>(firstNew);
+    const auto oldest = std::min_element(usersConfig_.begin(), end, [](const UserConfig& a, const UserConfig& b) {
+      return a.getLastAuthTime() < b.getLastAuthTime();
+    });
+    usersConfig_.erase(oldest);
+    --firstNew;
+  }
 }
 
 std::uint16_t Config::removeLastAuthUser() {

@@ -234,13 +234,16 @@ UserConfig& UserConfig::operator=(const UserConfig& other) {
   autoSendPush_ = other.autoSendPush_;
   policyAllowsAuthentication_ = other.policyAllowsAuthentication_;
   lastAuthTime_ = other.lastAuthTime_;
+  forgotTokenFailures_ = other.forgotTokenFailures_;
+  forgotTokenBlockedAt_ = other.forgotTokenBlockedAt_;
   return *this;
 }
 
 bool UserConfig::operator==(const UserConfig& o) const {
   return User::operator==(o) && password_ == o.password_ && fallbackExpiration_ == o.fallbackExpiration_ &&
          lastAuthType_ == o.lastAuthType_ && autoSendPush_ == o.autoSendPush_ &&
-         policyAllowsAuthentication_ == o.policyAllowsAuthentication_ && lastAuthTime_ == o.lastAuthTime_;
+         policyAllowsAuthentication_ == o.policyAllowsAuthentication_ && lastAuthTime_ == o.lastAuthTime_ &&
+         forgotTokenFailures_ == o.forgotTokenFailures_ && forgotTokenBlockedAt_ == o.forgotTokenBlockedAt_;
 }
 
 std::uint16_t UserConfig::validate() const {
@@ -279,7 +282,9 @@ void UserConfig::writeTo(Json::Writer& w) const {
       .field("lastAuthType", lastAuthType_)
       .field("autoSendPush", autoSendPush_)
       .field("policyAllowsAuthentication", policyAllowsAuthentication_)
-      .field("lastAuthTime", lastAuthTime_);
+      .field("lastAuthTime", lastAuthTime_)
+      .field("forgotTokenFailures", forgotTokenFailures_)
+      .field("forgotTokenBlockedAt", forgotTokenBlockedAt_);
   w.endObject();
 }
 
@@ -309,6 +314,13 @@ std::uint16_t UserConfig::fillFromValue(const rapidjson::Value& obj) {
   if (!Json::getBool(obj, "policyAllowsAuthentication", u.policyAllowsAuthentication_))
     return KV_ERROR_FILL_USER_CONFIG_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON;
   if (!Json::getUint64(obj, "lastAuthTime", u.lastAuthTime_)) return KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TIME_FROM_JSON;
+  // Files written before the forgot-token count lack these two keys: no count, no block.
+  if (Json::member(obj, "forgotTokenFailures") != nullptr &&
+      !Json::getUint8(obj, "forgotTokenFailures", u.forgotTokenFailures_))
+    return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_FAILURES_FROM_JSON;
+  if (Json::member(obj, "forgotTokenBlockedAt") != nullptr &&
+      !Json::getUint64(obj, "forgotTokenBlockedAt", u.forgotTokenBlockedAt_))
+    return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_BLOCKED_AT_FROM_JSON;
   *this = std::move(u);
   return KV_SUCCESS;
 }

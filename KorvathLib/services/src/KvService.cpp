@@ -302,11 +302,8 @@ int KvService::getPelloraUsernameFromConfigFile(std::string& userLogin) {
         found = 1;
       }
     }
-    if (found == 0 && config_.getUsersConfig().size() == Config::kMaxUsers) {
-      // Room for the new user once it has authenticated.
-      const std::uint16_t code = config_.removeLastAuthUser();
-      KV_LOG_INFO("%s::%s - user list full, least recently authenticated user removed: %d", kClass, __func__, code);
-    }
+    // An unknown name makes no room in a full list: a stored user is evicted only when a new
+    // one is stored (Config::mergeResponseConfig), never for a name the service may not know.
     if (found == 1) userLogin = answer;
   } catch (const std::exception& e) {
     logServiceException(kClass, __func__, &e);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "AuthenticationSdk/AuthenticationException.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
@@ -317,8 +318,15 @@ std::uint16_t KvServiceForgotAuthenticator::checkActiveForgotAuthenticatorOfflin
       // Everything from here is memory and the configuration file: one lock throughout.
       auto lock = service_->lockState();
       service_->syncLogonAppDisable();
-      const std::uint16_t checked = businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
-          user, request.getTime(), request.getChallenge(), request.getAuthData());
+      // Wrong codes are counted in the user's record, which every outcome below saves: a
+      // blocked user's code is not checked at all, not even the right one.
+      const std::uint64_t now = Platform::clock().nowFileTime();
+      const bool blocked = businessForgot_->isForgotTokenBlocked(user, now);
+      const std::uint16_t checked =
+          blocked ? static_cast<std::uint16_t>(KV_ERROR_USER_LOCKED)
+                  : businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
+                        user, request.getTime(), request.getChallenge(), request.getAuthData());
+      if (checked == AuthenticationSdk::Exception::AUTH_ERROR_CODE_REJECTED) businessForgot_->countForgotTokenFailure(user, now);
       KV_LOG_INFO("%s::%s - offline check: %d - %s", kClass, __func__, static_cast<int>(checked),
                   getResultText(checked).c_str());
       if (checked == KV_SUCCESS) {

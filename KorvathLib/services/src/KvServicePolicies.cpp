@@ -69,6 +69,11 @@ Model::KvResult KvService::updateUserPolicies(std::string& userName, bool isRdpS
     if (!prefix.empty()) userName = prefix;
   }
 
+  // The service knows the name in none of its forms: only now may the unknown-user rule let
+  // it through. Decided earlier, a user the service knows by another form (the login of a
+  // login@domain, the stored login of a stored e-mail) would pass without a second factor.
+  if (onlineResult.getResultCode() == KV_ERROR_USER_NOT_FOUND) validateBypassWithInternet(userName, onlineResult);
+
   offlineResult = updateOfflineUserPolicy(userName);
 
   if (!hasInternet && offlineResult.getResultCode() == KV_ERROR_USER_IS_NOT_ALLOWED_TO_AUTHENTICATE) {
@@ -81,12 +86,42 @@ Model::KvResult KvService::updateUserPolicies(std::string& userName, bool isRdpS
   return result;
 }
 
-Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, bool isRdp) {
+Model::KvResult KvService::askUserPolicy(Model::RequestGetUserPolicy request, const std::string& userName,
+                                         bool& found, bool& answered) {
+  Model::KvResult result(KV_SUCCESS);
+  request.setUserLogins(std::vector<std::string>{userName});  // a refused name leaves the list empty
+  {
+    auto lock = lockState();
+    found = config_.getUserIndex(userName) >= 0;
+  }
+  if (!found) {
+    result = kvBusiness_.updateConfig(userName);
+    auto lock = lockState();
+    syncLogonAppDisable();
+    found = config_.getUserIndex(userName) >= 0;
+  }
+
+  answered = false;
+  if (result.getResultCode() == KV_SUCCESS) {
+    Model::AuthFactorMap factors;
+    {
+      auto lock = lockState();
+      if (found) request.setLoginType(config_.getLoginType(userName));
+      factors = authFactors_;
+    }
+    result = kvBusiness_.postUserPolicy(request, factors);
+    answered = isPolicyVerdict(result.getResultCode());
+    auto lock = lockState();
+    authFactors_ = factors;
+  }
+  return result;
+}
+
+Model::KvResult KvService::updateOnlineUserPolicy(std::string& userName, bool isRdp) {
   KV_TRACE_SCOPE("Korvath::Service::KvService::updateOnlineUserPolicy");
   Model::KvResult result(KV_SUCCESS);
   try {
     Model::RequestGetUserPolicy request;
-    request.setUserLogins(std::vector<std::string>{userName});  // a refused name leaves the list empty
     request.setIsRdp(isRdp);
     std::string clientIp;
     {
@@ -105,37 +140,37 @@ Model::KvResult KvService::updateOnlineUserPolicy(const std::string& userName, b
     geolocation.accuracy = accuracy;
     request.setGeolocationData(geolocation.toJson());
 
-    bool found;
-    {
-      auto lock = lockState();
-      found = config_.getUserIndex(userName) >= 0;
-    }
-    if (!found) {
-      result = kvBusiness_.updateConfig(userName);
-      auto lock = lockState();
-      syncLogonAppDisable();
-      found = config_.getUserIndex(userName) >= 0;
-    }
-
+    bool found = false;
     bool policyAnswered = false;
-    if (result.getResultCode() == KV_SUCCESS) {
-      Model::AuthFactorMap factors;
+    result = askUserPolicy(request, userName, found, policyAnswered);
+
+    if (found && result.getResultCode() == KV_ERROR_USER_NOT_FOUND) {
+      // The name is a stored user's login or e-mail. The service may know that user by the
+      // stored login only (an e-mail changed at the service): it is asked again under it, and
+      // the user counts as gone only when it does not know the stored login either.
+      std::string storedLogin;
       {
         auto lock = lockState();
-        if (found) request.setLoginType(config_.getLoginType(userName));
-        factors = authFactors_;
+        const int index = config_.getUserIndex(userName);
+        if (index >= 0) storedLogin = config_.getUserConfig(static_cast<std::size_t>(index)).getUserLogin();
       }
-      result = kvBusiness_.postUserPolicy(request, factors);
-      policyAnswered = isPolicyVerdict(result.getResultCode());
-      auto lock = lockState();
-      authFactors_ = factors;
+      if (!storedLogin.empty() && storedLogin != userName) {
+        KV_LOG_INFO("%s::%s - %s unknown to the service; asking for the stored login %s", kClass, __func__,
+                    userName.c_str(), storedLogin.c_str());
+        bool storedFound = false;
+        result = askUserPolicy(request, storedLogin, storedFound, policyAnswered);
+        if (result.getResultCode() != KV_ERROR_USER_NOT_FOUND) {
+          userName = storedLogin;
+          found = storedFound;
+        }
+      }
     }
 
     const bool reachable = isServerReachable(result.getResultCode());
     if (!reachable) {
       validateBypassWithNoInternet(found, userName, result);
-    } else if (result.getResultCode() == KV_ERROR_USER_NOT_FOUND) {
-      validateBypassWithInternet(found, userName, reachable, result);
+    } else if (found && result.getResultCode() == KV_ERROR_USER_NOT_FOUND) {
+      removeDeletedUser(userName);
     }
 
     // The marks follow the service's verdict, and only a verdict: a reply that said nothing
@@ -189,21 +224,22 @@ void KvService::validateBypassWithNoInternet(bool found, const std::string& user
   }
 }
 
-void KvService::validateBypassWithInternet(bool found, const std::string& userName, bool reachable,
-                                           Model::KvResult& result) {
+void KvService::removeDeletedUser(const std::string& userName) {
+  auto lock = lockState();
+  if (config_.getUserIndex(userName) < 0) return;
+  const std::uint16_t saved = config_.removeDeletedUserFromPellora(userName);
+  KV_LOG_INFO("user %s removed from local machine", userName.c_str());
+  if (saved == KV_SUCCESS) {
+    KV_LOG_INFO("config file saved");
+  } else {
+    KV_LOG_ERROR("%s::%s - config file not saved: %d", kClass, __func__, saved);
+  }
+}
+
+void KvService::validateBypassWithInternet(const std::string& userName, Model::KvResult& result) {
   KV_TRACE_SCOPE("Korvath::Service::KvService::validateBypassWithInternet");
   auto lock = lockState();
-  if (found && config_.getUserIndex(userName) >= 0) {
-    // The service no longer knows this user: its record goes.
-    const std::uint16_t saved = config_.removeDeletedUserFromPellora(userName);
-    KV_LOG_INFO("user %s removed from local machine", userName.c_str());
-    if (saved == KV_SUCCESS) {
-      KV_LOG_INFO("config file saved");
-    } else {
-      KV_LOG_ERROR("%s::%s - config file not saved: %d", kClass, __func__, saved);
-    }
-  }
-  if (config_.shouldBypassMfaForNonPelloraUser(userName, reachable)) {
+  if (config_.shouldBypassMfaForNonPelloraUser(userName, true)) {
     result.setResultCode(KV_ERROR_BYPASS_UNKNOWN_USER);
   }
 }

@@ -24,6 +24,7 @@
 
 #include "Korvath/Authentication/IdentitySeam.h"
 #include "Korvath/Authentication/WindowsAuthentication.h"
+#include "Korvath/ConnectionUtils.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Utils.h"
 #include "Korvath/WindowsFacts.h"
@@ -132,6 +133,9 @@ class SystemIdentity final : public IdentitySeam {
   std::wstring identityCacheUserName(const std::wstring& sidText) override {
     return guarded([&] { return identityCacheNow(sidText); });
   }
+  SessionInfo currentSession() override {
+    return guarded([&] { return currentSessionNow(); });
+  }
   void disconnectCurrentSession() override {
     if (!WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, FALSE)) {
       KV_LOG_ERROR("%s - WTSDisconnectSession error %lu", kSeam, GetLastError());
@@ -148,6 +152,24 @@ class SystemIdentity final : public IdentitySeam {
       KV_LOG_ERROR("%s - exception - e.what(): %s", kSeam, e.what());
       return decltype(fn())();
     }
+  }
+
+  static SessionInfo currentSessionNow() {
+    SessionInfo session;
+    LPWSTR buffer = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSClientProtocolType, &buffer,
+                                     &bytes)) {
+      KV_LOG_ERROR("%s - WTSQuerySessionInformation(WTSClientProtocolType) error %lu", kSeam, GetLastError());
+      return session;
+    }
+    const auto free = finally([&] { WTSFreeMemory(buffer); });
+    USHORT protocol = 0;
+    if (buffer != nullptr && bytes >= sizeof protocol) std::memcpy(&protocol, buffer, sizeof protocol);
+    session.remote = protocol != 0;
+    if (session.remote)
+      session.clientAddress = Utils::ConnectionUtils::systemRemoteAddressSource().fromSessionInformation();
+    return session;
   }
 
   static std::vector<std::uint8_t> lookupAccountNameNow(const std::wstring& name) {

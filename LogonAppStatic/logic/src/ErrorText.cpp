@@ -97,6 +97,10 @@ int errorTextId(std::uint16_t resultCode, ErrorKind kind) {
       return 449;
     case 5136:
       return 451;
+    // The offline checks' own "wrong code" (1) and "not a code of the token's digits" (4): the
+    // user typed a code that is not the right one, as with the service's refusals below.
+    case 1:
+    case 4:
     case 6:
     case 7:
     case 9:

@@ -26,6 +26,9 @@ constexpr std::uint16_t kPreset = 999;
 constexpr std::size_t kMaxHoursLength = 3;
 constexpr std::uint64_t kFileTimeHour = 36000000000ull;
 constexpr std::uint64_t kFileTimeMinute = 600000000ull;
+constexpr std::uint64_t kFileTimeMillisecond = 10000ull;
+// The countdown's refresh period.
+constexpr std::uint32_t kCountdownPeriodMs = 30000;
 
 // The English sentences of the two activation-code failures, for the log.
 const char* logText(int textId) {
@@ -156,6 +159,8 @@ PanelOutcome ForgotTokenActivationLogic::buttonEnterOnClick(const std::string& h
   }
   KV_LOG_DEBUG("%s::handleAuthenticationResult - The forgot token authentication returned FAIL!", kActivation);
   outcome.error = ErrorText::fromResult(ErrorKind::ForgotTokenActivation, result);
+  const ErrorText generation = generateActivationCode();
+  if (activationCode_.empty()) outcome.error = generation;
   return outcome;
 }
 
@@ -184,7 +189,10 @@ std::uint64_t ForgotTokenAuthenticationLogic::getForgotTokenExpiry() const {
 bool ForgotTokenAuthenticationLogic::refreshExpiresIn(std::u16string& hours, std::u16string& minutes) const {
   const std::uint64_t expiry = getForgotTokenExpiry();
   const std::uint64_t now = Platform::clock().nowFileTime();
-  if (expiry <= now) return false;
+  if (expiry <= now) {
+    hours = minutes = u"00";
+    return false;
+  }
   const std::uint64_t left = expiry - now;
   const std::uint64_t wholeHours = left / kFileTimeHour;
   hours = twoDigitsAtLeast(wholeHours);
@@ -192,12 +200,30 @@ bool ForgotTokenAuthenticationLogic::refreshExpiresIn(std::u16string& hours, std
   return true;
 }
 
-bool ForgotTokenAuthenticationLogic::buttonEnterOnClick() {
+std::uint32_t ForgotTokenAuthenticationLogic::nextRefreshMs() const {
+  const std::uint64_t expiry = getForgotTokenExpiry();
+  const std::uint64_t now = Platform::clock().nowFileTime();
+  if (expiry <= now || expiry - now >= kCountdownPeriodMs * kFileTimeMillisecond) return kCountdownPeriodMs;
+  // Rounded up: a timer that fires before the end would find the period still running.
+  return static_cast<std::uint32_t>((expiry - now + kFileTimeMillisecond - 1) / kFileTimeMillisecond);
+}
+
+PanelOutcome ForgotTokenAuthenticationLogic::buttonEnterOnClick() {
   KV_LOG_DEBUG("%s::buttonEnterOnClick - Authenticated with Forgot Token!", kAuthentication);
   const std::uint64_t expiry = getForgotTokenExpiry();
-  if (expiry == 0 || expiry <= Platform::clock().nowFileTime()) return false;
-  dialogState().validated = true;
-  return true;
+  if (expiry == 0 || expiry <= Platform::clock().nowFileTime()) {
+    KV_LOG_DEBUG("%s::buttonEnterOnClick - The forgot token period is over.", kAuthentication);
+    PanelOutcome outcome;
+    outcome.error = expiredError();
+    return outcome;
+  }
+  return signInOutcome(ErrorKind::ForgotTokenActivation);
+}
+
+ErrorText ForgotTokenAuthenticationLogic::expiredError() {
+  // The error table knows one forgot-token panel; its sentence for 5111 fits both.
+  return ErrorText::fromResult(ErrorKind::ForgotTokenActivation,
+                               Model::KvResult(KV_ERROR_FORGOT_TOKEN_EXPIRATED, 0, std::string()));
 }
 
 }  // namespace View

@@ -32,24 +32,50 @@ bool userHasAnyAuthFactor(const Service::ServiceResponseBase& response) {
   return false;
 }
 
-// The policy refresh of the first name the service knows; the names as the service knows them.
+// The unknown-user rule's answers: the name is neither stored nor known to the service.
+bool isUnknownUserAnswer(std::uint16_t code) {
+  return code == KV_ERROR_BYPASS_UNKNOWN_USER || code == KV_ERROR_FIRST_LOGIN_OFFLINE;
+}
+
+// The policy refresh of the first name the service (or, offline, the configuration) knows; the
+// names as the service knows them. All names are the same account: one that the unknown-user
+// rule answers stands only when no later name is known, so the rule never passes a user whom
+// the service knows under another of the names.
 void refreshPolicies(DialogState& state, const std::vector<std::string>& userNames, bool isRdpSession) {
   KV_LOG_TRACE("%s - Updating user policies!", kConstructor);
   state.result = Model::KvResult(KV_ERROR_USER_NOT_FOUND);
-  bool found = false;
+  bool unknownAnswered = false;
+  Model::KvResult unknownResult;
+  std::string unknownName;
   for (const std::string& name : userNames) {
     std::string candidate = name;
-    state.result = state.service->updateUserPolicies(candidate, isRdpSession);
-    if (state.result.getResultCode() != KV_ERROR_USER_NOT_FOUND) {
-      state.currentUserName = candidate;
-      found = true;
-      break;
+    const Model::KvResult result = state.service->updateUserPolicies(candidate, isRdpSession);
+    const std::uint16_t code = result.getResultCode();
+    if (code == KV_ERROR_USER_NOT_FOUND) continue;
+    if (isUnknownUserAnswer(code)) {
+      if (!unknownAnswered) {
+        unknownAnswered = true;
+        unknownResult = result;
+        unknownName = candidate;
+      }
+      continue;
     }
+    state.result = result;
+    state.currentUserName = candidate;
+    return;
   }
-  if (!found && !userNames.empty()) state.currentUserName = userNames.front();
+  if (unknownAnswered) {
+    state.result = unknownResult;
+    state.currentUserName = unknownName;
+  } else if (!userNames.empty()) {
+    state.currentUserName = userNames.front();
+  }
 }
 
-// Offline: the stored status of the first name the configuration holds.
+// Offline: the stored status of the first name the configuration holds. When it holds none,
+// the first name gets the answer the policy refresh gives an unknown user without the service
+// (a disabled agent's code, else the unknown-user rule: 7000 or 5134), so the answer does not
+// depend on whether start-up had a synchronization to make.
 void storedStatus(DialogState& state, const std::vector<std::string>& userNames) {
   state.result = Model::KvResult(KV_ERROR_USER_NOT_FOUND);
   for (const std::string& name : userNames) {
@@ -57,9 +83,12 @@ void storedStatus(DialogState& state, const std::vector<std::string>& userNames)
     state.result = state.service->getUserStatus(candidate);
     if (state.result.getResultCode() != KV_ERROR_USER_NOT_FOUND) {
       state.currentUserName = candidate;
-      break;
+      return;
     }
   }
+  if (userNames.empty()) return;
+  state.currentUserName = userNames.front();
+  state.service->validateBypassWithNoInternet(false, state.currentUserName, state.result);
 }
 
 void startUp(DialogState& state, bool isRdpSession, const std::vector<std::string>& userNames,

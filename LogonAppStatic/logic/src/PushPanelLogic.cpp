@@ -92,11 +92,19 @@ void PushPanelLogic::processPushAuthentication(bool autoSendPush) {
   pushInProgress_ = true;
 }
 
+// Up to kWaitStepMs for the push; false early once the panel has been left.
+bool PushPanelLogic::waitForPush(const std::shared_future<Model::KvResult>& push) const {
+  for (std::int64_t waited = 0; waited < kWaitStepMs && pushInProgress_.load(); waited += kStopCheckMs) {
+    if (push.wait_for(std::chrono::milliseconds(kStopCheckMs)) == std::future_status::ready) return true;
+  }
+  return false;
+}
+
 void PushPanelLogic::processPushAuthenticationResult(std::shared_future<Model::KvResult> push,
                                                      const ResultReady& onResult) {
   for (int attempt = 1; pushInProgress_.load(); ++attempt) {
     KV_LOG_DEBUG("%s::processPushAuthenticationResult - Processing push result. Attempt: %d", kClass, attempt);
-    if (push.wait_for(std::chrono::milliseconds(kWaitStepMs)) != std::future_status::ready) continue;
+    if (!waitForPush(push)) continue;
     // Whoever clears the flag first owns the outcome: a clean-up that came first leaves no trace.
     if (!pushInProgress_.exchange(false)) return;
     Model::KvResult result(KV_ERROR_FAIL_SERVICE_SEND_PUSH_KORVATH, 0, std::string());
@@ -130,15 +138,23 @@ PanelOutcome PushPanelLogic::handleAuthenticationResult() {
   return outcome;
 }
 
-Model::KvResult PushPanelLogic::updateAutoSendPushOptionByUserName(bool checked) {
-  if (service_ == nullptr) return Model::KvResult(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
-  try {
-    auto lock = service_->lockState();
-    return service_->getKvBusiness().updateAutoSendPushOptionByUserName(userName_, checked);
-  } catch (const std::exception& e) {
-    KV_LOG_ERROR("%s::updateAutoSendPushOptionByUserName - exception - e.what(): %s", kClass, e.what());
+PanelOutcome PushPanelLogic::updateAutoSendPushOptionByUserName(bool checked) {
+  Model::KvResult result(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
+  if (service_ != nullptr) {
+    try {
+      auto lock = service_->lockState();
+      result = service_->getKvBusiness().updateAutoSendPushOptionByUserName(userName_, checked);
+      autoSendPush_ = result.getResultCode() == KV_SUCCESS
+                          ? checked
+                          : service_->getKvBusiness().getAutoSendPushStatusByUsername(userName_);
+    } catch (const std::exception& e) {
+      KV_LOG_ERROR("%s::updateAutoSendPushOptionByUserName - exception - e.what(): %s", kClass, e.what());
+    }
   }
-  return Model::KvResult(KV_ERROR_UNKNOWN_CLOUD_CODE, 0, std::string());
+  PanelOutcome outcome;
+  outcome.error = ErrorText(ErrorKind::Push);
+  if (result.getResultCode() != KV_SUCCESS) outcome.error = ErrorText::fromResult(ErrorKind::Push, result);
+  return outcome;
 }
 
 void PushPanelLogic::safeCleanupAsyncTask() {
@@ -148,8 +164,6 @@ void PushPanelLogic::safeCleanupAsyncTask() {
     cancellationToken_.reset();
   }
   pushInProgress_ = false;
-  if (service_ != nullptr && pushTaskIndex_ != Service::kNoTaskIndex) service_->eraseFutureTaskByIndex(pushTaskIndex_);
-  pushTaskIndex_ = Service::kNoTaskIndex;
   if (resultWaiter_.valid()) {
     try {
       resultWaiter_.get();
@@ -160,6 +174,17 @@ void PushPanelLogic::safeCleanupAsyncTask() {
           kClass, e.what());
     }
   }
+  if (service_ != nullptr && pushTaskIndex_ != Service::kNoTaskIndex) {
+    // Only a push that has ended is removed (removing waits for it). One still in an exchange
+    // with the service stays queued behind this panel: waiting here would freeze the dialog for
+    // as long as the exchange lasts.
+    Service::KvService::FutureQueue& futures = service_->getFutures();
+    if (pushTaskIndex_ < futures.size() &&
+        futures[pushTaskIndex_].wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+      service_->eraseFutureTaskByIndex(pushTaskIndex_);
+    }
+  }
+  pushTaskIndex_ = Service::kNoTaskIndex;
 }
 
 }  // namespace View

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "Korvath/AttemptSlot.h"
 #include "Korvath/RequestId.h"
 #include "Korvath/Utils.h"
 
@@ -30,6 +31,27 @@ TEST(RequestId, OnePerAttempt) {
   EXPECT_EQ(currentRequestId(), "");
   EXPECT_NE(ensureRequestId(), first);
   clearRequestId();
+}
+
+// While one attempt holds its turn, no other gets one: not one nested on the same thread (as
+// from a message LogonUI's thread dispatches while it waits), not one from another thread; and
+// the refused ones leave the first attempt's turn as it was.
+TEST(AttemptSlot, OneAttemptAtATime) {
+  Utils::AttemptSlot slot;
+  {
+    Utils::AttemptSlot::Turn first = slot.tryBegin();
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(slot.tryBegin());
+    bool other = true;
+    std::thread([&] { other = static_cast<bool>(slot.tryBegin()); }).join();
+    EXPECT_FALSE(other);
+    EXPECT_TRUE(slot.running());
+    const Utils::AttemptSlot::Turn moved(std::move(first));
+    EXPECT_FALSE(slot.tryBegin());
+  }
+  EXPECT_FALSE(slot.running());
+  EXPECT_TRUE(slot.tryBegin());
+  EXPECT_TRUE(slot.tryBegin()) << "the turn of an ended attempt is free again";
 }
 
 TEST(Text, Utf8WideRoundTripAndMalformedInput) {

@@ -53,6 +53,8 @@ Korvath::Model::UserConfig sampleUser(const std::string& login, const std::strin
   u.setAutoSendPush(false);
   u.setPolicyAllowsAuthentication(true);
   u.setLastAuthTime(133000000000000001ull);
+  u.setForgotTokenFailures(3);
+  u.setForgotTokenBlockedAt(133000000000000002ull);
   return u;
 }
 

@@ -1,10 +1,13 @@
 // The unknown-user rules of KvService against a simulator whose account lets users through
 // that it does not know (fixtures/unknown-users.json): the whitelist entry an online sign-in
-// leaves and the offline pass it gives later, a stored user typed as login@domain who is not
-// such a user, and a deleted user who becomes one.
+// leaves and the offline pass it gives later, a deleted user (typed by login or by e-mail) who
+// becomes one, and names the service knows in another form (login@domain, a stored e-mail the
+// service no longer has) that are never such users.
 
 #include <algorithm>
+#include <tuple>
 
+#include "Korvath/Model/CloudRecords.h"
 #include "ServicesTestSupport.h"
 
 using Korvath::Service::KvService;
@@ -29,28 +32,61 @@ class KvServiceUnknownUsers : public ServiceSimTestBase {
   }
 };
 
-// An unknown user passes online and is whitelisted, and so is a deleted user once removed; both
-// pass later without the network, a user never seen online does not.
+// An unknown user passes online and is whitelisted, and so is a deleted user once removed (also
+// when typed by the stored e-mail: the service knows neither it nor the stored login); all pass
+// later without the network, a user never seen online does not.
 TEST_F(KvServiceUnknownUsers, WhitelistedUsersPassLaterWithoutTheNetwork) {
-  startWith({user("alice", true, true, true), user("ghost", true, true, true)});
-  for (const char* login : {"zed", "ghost"}) {
+  startWith({user("alice", true, true, true), user("ghost", true, true, true), user("wraith", true, true, true)});
+  const char* const passing[] = {"zed", "ghost", "wraith@corp.example"};
+  for (const char* login : passing) {
     EXPECT_EQ(7000, policy(service_, login)) << login;
     EXPECT_TRUE(whitelisted(login)) << login;
   }
   EXPECT_LT(readConfigFile().getUserIndex("ghost"), 0);
+  EXPECT_LT(readConfigFile().getUserIndex("wraith"), 0);
   pointAt(CloudTest::closedPort());
   KvService offline;
   start(offline);
-  for (const char* login : {"zed", "ghost"}) EXPECT_EQ(7000, policy(offline, login)) << login;
+  for (const char* login : passing) EXPECT_EQ(7000, policy(offline, login)) << login;
   EXPECT_EQ(5134, policy(offline, "yves"));
 }
 
-TEST_F(KvServiceUnknownUsers, StoredUserTypedAsAUserPrincipalNameIsNeverLetThroughAsUnknown) {
-  startWith({user("alice", true, true, true)});
-  std::string name = "alice@ad.example";
-  EXPECT_EQ(0, service_.updateUserPolicies(name, false).getResultCode());
-  EXPECT_EQ("alice", name);
-  EXPECT_FALSE(whitelisted("alice@ad.example"));
+// A name the service knows in another form is that user, asked for under the login and never
+// let through as unknown: a stored user typed as login@domain, a stored user typing the stored
+// e-mail that the service no longer has (its alice is alice@sim.example), and a user the
+// service knows by the login alone who is not stored yet.
+TEST_F(KvServiceUnknownUsers, NamesTheServiceKnowsInAnotherFormAreNeverLetThroughAsUnknown) {
+  // Stored alice (e-mail alice@corp.example), typed, the policy requests (login type and login).
+  const std::tuple<bool, const char*, const char*> cases[] = {
+      {true, "alice@ad.example", "USERNAME alice@ad.example, USERNAME alice"},
+      {true, "alice@corp.example", "EMAIL alice@corp.example, USERNAME alice"},
+      {false, "alice@ad.example", "USERNAME alice@ad.example, USERNAME alice"}};
+  for (const auto& [stored, typed, asked] : cases) {
+    SCOPED_TRACE(std::string(typed) + (stored ? " stored" : ""));
+    ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+    removeAgentFiles();
+    Korvath::Model::UserConfig alice = user("alice", true, true, true);
+    alice.setLastAuthTime(BizCoreTest::FakeClock::kStart - kHour);
+    writeConfigFile(stored ? std::vector<Korvath::Model::UserConfig>{alice} : std::vector<Korvath::Model::UserConfig>{},
+                    4242, "sim-master-password-0001", 1);
+    KvService service;
+    start(service);
+    std::string name = typed;
+    EXPECT_EQ(0, service.updateUserPolicies(name, false).getResultCode());
+    EXPECT_EQ("alice", name);
+    EXPECT_FALSE(whitelisted(typed));
+    // A stored record is kept as it was (not removed and fetched again without its local state).
+    const Korvath::Config back = readConfigFile();
+    ASSERT_GE(back.getUserIndex("alice"), 0);
+    EXPECT_EQ(stored ? alice.getLastAuthTime() : 0u,
+              back.getUserConfig(static_cast<std::size_t>(back.getUserIndex("alice"))).getLastAuthTime());
+    std::string requests;
+    for (const CloudTest::Recorded& r : recorded("/policy")) {
+      const auto request = parsed<Korvath::Model::RequestGetUserPolicy>(r.opened);
+      requests += (requests.empty() ? "" : ", ") + request.getLoginType() + " " + request.getUserLogins().at(0);
+    }
+    EXPECT_EQ(asked, requests);
+  }
 }
 
 }  // namespace

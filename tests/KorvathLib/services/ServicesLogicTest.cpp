@@ -28,6 +28,7 @@
 #include "Korvath/Model/TransactionData.h"
 #include "Korvath/PasswordHash.h"
 #include "Korvath/ResultCodes.h"
+#include "Korvath/Business/KvBusinessForgotAuthenticator.h"
 #include "Korvath/Service/KvServiceAbout.h"
 #include "Korvath/Service/KvServiceForgotAuthenticator.h"
 #include "Korvath/Service/KvServiceOTP.h"
@@ -67,9 +68,8 @@ TEST_F(KvServiceLogic, CopiesMadeWhileTheDialogThreadChangesTheUserListSeeWholeS
   std::atomic<bool> stop{false};
   std::thread dialog([&] {
     for (int round = 0; round < 20; ++round) {
-      std::string name = "newcomer";
-      service_.getPelloraUsernameFromConfigFile(name);  // a full list loses a user and is saved
       auto lock = service_.lockState();
+      service_.getConfig().removeLastAuthUser();  // the list loses a user and is saved
       // EXPECT, not ASSERT: an early return would leave the copying loop below running forever.
       EXPECT_EQ(0, service_.getConfig().setUsersConfig(users));
     }
@@ -142,14 +142,6 @@ TEST_F(KvServiceLogic, TypedNamesAndTheStoredStatus) {
     EXPECT_EQ(status, service_.getUserStatus(name).getResultCode()) << typed;
     EXPECT_EQ(statusName, name);
   }
-
-  // An unknown name with 30 stored users removes the least recently authenticated one and saves.
-  serve(numberedUsers(30));
-  std::string name = "newcomer";
-  EXPECT_EQ(0, service_.getPelloraUsernameFromConfigFile(name));
-  EXPECT_EQ(29u, service_.getConfig().getUsersConfig().size());
-  EXPECT_TRUE(saved("user0").getUserLogin().empty());
-  EXPECT_EQ("user1", saved("user1").getUserLogin());
 }
 
 // ------------------------------------------------------------------------- push tasks
@@ -606,6 +598,87 @@ TEST_F(DispatchLogic, OfflineForgotTokenActivationToTheEndOfItsPeriod) {
   EXPECT_EQ(5111, forgot.checkForgotAuthenticator(baseRequest("frank"), type_, response_));
   EXPECT_EQ(6, type_);
   EXPECT_EQ("qrcode", parsed<ServiceResponseActiveForgotAuthenticator>(response_).getLastAuthType());
+}
+
+// Wrong verification codes checked here are limited as the offline OTP's are, with the same
+// settings, and counted in the stored record: every check is made by a new dialog over the file
+// the last one saved. Once blocked, even the right code is refused until the unblock time has
+// passed (with no unblock time, until an activation the service accepts); a block dated ahead of
+// the clock (set back since) counts from now.
+TEST_F(DispatchLogic, OfflineForgotTokenCodesAreCountedAndBlockedAsTheOfflineOtp) {
+  const std::string right = adminCode("frank", 8, "123456");
+  const std::string wrong = wrongCode(right);
+  std::uint32_t attempts = 0, unblockMinutes = 0;
+  // A new dialog's service over the record as it is on disk.
+  auto newDialog = [&](const UserConfig& frank) {
+    serve({frank});
+    ServerConfig server = service_.getConfig().getServerConfig();
+    AuthenticationSdk::AuthenticationSettings settings = server.getAuthenticationSettings();
+    settings.authenticationAttempts = attempts;
+    settings.autoUnblockTime = unblockMinutes;
+    server.setAuthenticationSettings(settings);
+    ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
+  };
+  auto activate = [&](const std::string& code) {
+    newDialog(saved("frank"));
+    const std::uint16_t result = KvServiceForgotAuthenticator(&service_).checkActiveForgotAuthenticatorOffline(
+        activationRequest("frank", 8, "123456", code), type_, response_);
+    // Every refusal shows the activation screen again with a new code.
+    EXPECT_TRUE(result == 0 || parsed<ServiceResponseActiveForgotAuthenticator>(response_).getChallenge() != "123456");
+    return result;
+  };
+  // Attempts allowed, minutes of the block; wrong codes tried, those refused as wrong (then 5105).
+  const std::tuple<std::uint32_t, std::uint32_t, int, int> cases[] = {{3, 15, 5, 3}, {3, 0, 4, 3}, {0, 15, 6, 6},
+                                                                      {300, 1, 256, 255}};
+  for (const auto& [allowed, minutes, tries, refusedAsWrong] : cases) {
+    SCOPED_TRACE(std::to_string(allowed) + " attempts, " + std::to_string(minutes) + " minutes");
+    attempts = allowed;
+    unblockMinutes = minutes;
+    newDialog(user("frank", true, true, true, "otp", {mobile(1001)}));
+    ASSERT_EQ(0, service_.getConfig().writeFile());
+    for (int i = 1; i <= tries; ++i) ASSERT_EQ(i <= refusedAsWrong ? 1 : 5105, activate(wrong)) << i;
+    EXPECT_EQ(refusedAsWrong, saved("frank").getForgotTokenFailures());
+    const bool blocked = allowed != 0;
+    EXPECT_EQ(blocked ? clock_.nowFileTime() : 0u, saved("frank").getForgotTokenBlockedAt());
+    if (!blocked) {
+      EXPECT_EQ(0, activate(right));
+    } else {
+      EXPECT_EQ(5105, activate(right));
+      EXPECT_EQ(6, type_);
+      if (minutes != 0) {
+        clock_.set(clock_.nowFileTime() + minutes * 600000000ull - 1);
+        EXPECT_EQ(5105, activate(right));
+        clock_.set(clock_.nowFileTime() + 1);
+        EXPECT_EQ(0, activate(right));
+      } else {
+        clock_.set(clock_.nowFileTime() + 1000 * kHour);
+        EXPECT_EQ(5105, activate(right));
+      }
+    }
+    if (minutes == 0) {
+      // The service accepted an activation: recorded as such, it ends the count and the block.
+      UserConfig frank = saved("frank");
+      newDialog(frank);
+      ASSERT_EQ(0, Business::KvBusinessForgotAuthenticator(&service_.getConfig(), &service_.getKvCrypto(),
+                                                           &service_.getKvBusiness())
+                       .saveConfigUserForgotAuthenticatorByUserConfig(frank, 0, 8, "otp", true));
+      EXPECT_EQ(0, activate(right));
+    }
+    EXPECT_EQ(0, saved("frank").getForgotTokenFailures());
+    EXPECT_EQ(0u, saved("frank").getForgotTokenBlockedAt());
+  }
+
+  attempts = 3;
+  unblockMinutes = 15;
+  UserConfig frank = user("frank", true, true, true, "otp", {mobile(1001)});
+  frank.setForgotTokenFailures(3);
+  frank.setForgotTokenBlockedAt(clock_.nowFileTime() + 1000 * kHour);
+  newDialog(frank);
+  ASSERT_EQ(0, service_.getConfig().writeFile());
+  EXPECT_EQ(5105, activate(right));
+  EXPECT_EQ(clock_.nowFileTime(), saved("frank").getForgotTokenBlockedAt());
+  clock_.set(clock_.nowFileTime() + 15 * 600000000ull);
+  EXPECT_EQ(0, activate(right));
 }
 
 // ========================================================================= the log

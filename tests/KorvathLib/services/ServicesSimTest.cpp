@@ -95,6 +95,31 @@ TEST_F(KvServiceSim, PolicyRequestsAndTheNameTheDialogGoesOnWith) {
   }
 }
 
+// With 30 users stored, a name the service does not know evicts nobody; a user it knows, stored
+// by the policy refresh, takes the place of the least recently authenticated one.
+TEST_F(KvServiceSim, AFullUserListMakesRoomOnlyForAUserActuallyStored) {
+  std::vector<UserConfig> users;
+  for (int i = 0; i < 30; ++i) {
+    users.push_back(user("user" + std::to_string(i), true, true, true));
+    users.back().setLastAuthTime(BizCoreTest::FakeClock::kStart - static_cast<std::uint64_t>(i));
+  }
+  writeConfigFile(users);
+  start(service_);
+  // Typed, code, the user who is gone afterwards.
+  const std::tuple<const char*, int, const char*> cases[] = {{"newcomer", 5103, ""}, {"bob", 0, "user29"}};
+  for (const auto& [typed, code, evicted] : cases) {
+    SCOPED_TRACE(typed);
+    std::string name = typed;
+    service_.getPelloraUsernameFromConfigFile(name);  // as the dialog's start-up does
+    EXPECT_EQ(code, service_.updateUserPolicies(name, false).getResultCode());
+    const Korvath::Config back = readConfigFile();
+    EXPECT_EQ(30u, back.getUserCount());
+    for (const UserConfig& stored : users)
+      EXPECT_EQ(stored.getUserLogin() != evicted, back.getUserIndex(stored.getUserLogin()) >= 0) << stored.getUserLogin();
+  }
+  EXPECT_GE(readConfigFile().getUserIndex("bob"), 0);
+}
+
 // Only a policy reply that came back with a verdict changes the marks: an outcome that says
 // nothing keeps a blocked user blocked for the next offline sign-in.
 TEST_F(KvServiceSim, PolicyOutcomesThatSayNothingKeepTheStoredMarks) {

@@ -7,6 +7,7 @@
 //   "inet S-1-..." -> internet name        "netuser carol" -> internet principal name
 //   "ldap S-1-..." -> "upn|sam" (S_OK)     "lsa 11 upn" / "lsa 3" -> "name|domain|upn" (logged on)
 //   "dns" -> DNS domain                    "cache S-1-..." -> identity-cache user name
+//   "session" -> "protocol|client address" (protocol 0 is the console)
 // "sessions" answers `sessions`; "disconnect" answers nothing. No answer means "not found".
 
 #include <algorithm>
@@ -71,6 +72,10 @@ class FakeIdentity : public Korvath::Authentication::IdentitySeam {
   std::wstring computerDnsDomain() override { return ask(L"dns"); }
   std::wstring identityCacheUserName(const std::wstring& sidText) override { return ask(L"cache " + sidText); }
   void disconnectCurrentSession() override { calls.push_back(L"disconnect"); }
+  Korvath::Authentication::SessionInfo currentSession() override {
+    const std::vector<std::wstring> f = fields(ask(L"session"));
+    return {!f[0].empty() && f[0] != L"0", f[1]};
+  }
 
  private:
   // The '|'-separated fields of an answer, at least three.

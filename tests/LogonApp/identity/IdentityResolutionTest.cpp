@@ -27,7 +27,8 @@ const std::wstring kAlice = L"S-1-5-21-100-200-300-1101", kBob = L"S-1-5-21-100-
                    kDave = L"S-1-5-21-100-200-300-1104", kOther = L"S-1-5-21-100-200-300-1199",
                    kFrank = L"S-1-5-21-100-200-300-1106", kGrace = L"S-1-5-21-100-200-300-1107",
                    kMallory = L"S-1-5-21-100-200-300-1113", kHelen = L"S-1-12-1-111-222-333-444",
-                   kRita = L"S-1-12-1-555-666-777-888";
+                   kRita = L"S-1-12-1-555-666-777-888", kNina = L"S-1-5-21-100-200-300-1114",
+                   kU06 = L"S-1-5-21-100-200-300-1126", kU16 = L"S-1-5-21-100-200-300-1136";
 
 Bytes logon(const std::u16string& domain, const std::u16string& user) {
   return packInteractiveLogon(domain, user, u"Pa55-w0rd!");
@@ -102,9 +103,25 @@ const Row kRows[] = {
     {"LSA logon without a token (as under Wine): the message's names and the DNS domain", {},
      logon(u"CORP", u"hank"), {{L"dns", L"corp.example"}}, {}, {L"", L"hank@corp.example", L"CORP"},
      {L"name CORP\\hank", L"lsa 11 upn", L"dns"}},
-    {"\"defaultuser\" SAM name replaced through the SID", with([](In& in) { in.userSid = kGrace; }),
-     logon(u".", u"defaultuser0"), {{L"sid " + kGrace, L"grace|PC1"}, {L"inet " + kGrace, L"PC1\\grace"}}, {},
-     {L"grace", L"", L"PC1"}, {L"netuser defaultuser0", L"sid " + kGrace, L"inet " + kGrace, L"sessions", L"dns"}},
+    {"a SID of another account never replaces the serialization's SAM name, not even a set-up account's",
+     with([](In& in) { in.userSid = kGrace; }), logon(u".", u"defaultuser0"),
+     {{L"sid " + kGrace, L"grace|PC1"}, {L"inet " + kGrace, L"PC1\\grace"}}, {}, {L"defaultuser0", L"", L"."},
+     {L"netuser defaultuser0", L"name defaultuser0"}},
+    {"u06 typed on dave's tile: dave's SID and qualified name are not u06's",
+     with([](In& in) { in.userSid = kDave, in.qualifiedUserName = L"dave@corp.example"; }), logon(u"", u"u06"),
+     {{L"name u06", kU06}, {L"inet " + kDave, L"dave@corp.example"}, {L"name dave@corp.example", kDave}}, {},
+     {L"u06", L"", L"."},
+     {L"name u06", L"sessions", L"ldap " + kU06, L"lsa 11 upn", L"name u06", L"name dave@corp.example", L"dns",
+      L"dns"}},
+    {"a serialization's name that is no SAM name is dropped, and no tile user's name takes its place",
+     with([](In& in) { in.userSid = kDave, in.qualifiedUserName = L"dave@corp.example"; }), logon(u"", u"u06,"),
+     {{L"inet " + kDave, L"dave@corp.example"}, {L"name dave@corp.example", kDave}}, {}, {L"", L"", L"."},
+     {L"name u06,", L"lsa 11 upn", L"dns"}},
+    {"the tile's user is the serialization's: the UPN of its SID is added",
+     with([](In& in) { in.userSid = kAlice; }), logon(u"CORP", u"asmith"),
+     {{L"name CORP\\asmith", kAlice}, {L"inet " + kAlice, L"alice.smith@corp.example"}}, {},
+     {L"asmith", L"alice.smith@corp.example", L"CORP"},
+     {L"name CORP\\asmith", L"sessions", L"ldap " + kAlice, L"lsa 11 upn", L"name CORP\\asmith", L"inet " + kAlice}},
     {"UPN from the SID's internet name", with([](In& in) { in.userSid = kRita; }), {},
      {{L"sid " + kRita, L"rkhan|AzureAD"}, {L"inet " + kRita, L"rita@contoso.com"}}, {},
      {L"rkhan", L"rita@contoso.com", L"AzureAD"}, {L"sid " + kRita, L"inet " + kRita}},
@@ -121,11 +138,15 @@ const Row kRows[] = {
      rdp(L"alice", L"alice@corp.example", L"CORP"), logon(u"CORP", u"mallory"),
      {{L"name CORP\\mallory", kMallory}, {L"ldap " + kMallory, L"mal.lory@corp.example|mallory"}}, {},
      {L"mallory", L"mal.lory@corp.example", L"CORP"}, {L"name CORP\\mallory", L"sessions", L"ldap " + kMallory}},
-    {"Remote Desktop data of another user fills nothing the serialization lacks",
-     rdp(L"", L"alice@corp.example", L"ELSE"), logon(u"", u"oscar"), {}, {}, {L"oscar", L"", L"."},
-     {L"name oscar", L"lsa 11 upn", L"dns", L"dns"}},
-    {"Remote Desktop data of the same user fills the UPN and the domain", rdp(L"", L"Nina@corp.example", L"CORP"),
-     logon(u"", u"nina"), {}, {}, {L"", L"Nina@corp.example", L"CORP"}, {L"name nina", L"lsa 11 upn"}},
+    {"a remote UPN of another account fills nothing, though its prefix is the SAM name typed, which stays",
+     rdp(L"", L"u16@mallory.example", L"MALLORY"), logon(u"", u"u16"),
+     {{L"name u16", kU16}, {L"name u16@mallory.example", kMallory}}, {}, {L"u16", L"", L"."},
+     {L"name u16", L"sessions", L"ldap " + kU16, L"lsa 11 upn", L"name u16", L"name u16@mallory.example", L"dns",
+      L"dns"}},
+    {"Remote Desktop data of the same account fills the UPN and the domain", rdp(L"", L"Nina@corp.example", L"CORP"),
+     logon(u"", u"nina"), {{L"name nina", kNina}, {L"name Nina@corp.example", kNina}}, {},
+     {L"nina", L"Nina@corp.example", L"CORP"},
+     {L"name nina", L"sessions", L"ldap " + kNina, L"lsa 11 upn", L"name nina", L"name Nina@corp.example"}},
     {"password tile: its user name field when nothing else names the user",
      with([](In& in) { in.readInnerStringField = kInnerFields; }), {},
      {{L"field 4", L"paul@corp.example"}}, {}, {L"", L"paul@corp.example", L"."}, {L"field 1", L"field 4", L"dns"}},
@@ -193,5 +214,6 @@ TEST(SystemIdentity, EveryCallAnswersGracefullyUnderWine) {
   const LsaLogonNames lsa = os.lsaLogon(0, logon.data(), static_cast<ULONG>(logon.size()), kLogonTypeNetwork, true);
   EXPECT_FALSE(lsa.loggedOn || !lsa.userName.empty() || !lsa.upn.empty());
   os.computerDnsDomain();
+  EXPECT_FALSE(os.currentSession().remote) << "Wine's session is the console";
   os.disconnectCurrentSession();
 }

@@ -38,9 +38,8 @@ void installTestMachine() {
 }
 
 std::string ask(IUnknown* object, const wchar_t* question) {
-  IStandInProbe* probe = nullptr;
-  if (object == nullptr || FAILED(object->QueryInterface(IID_IStandInProbe, reinterpret_cast<void**>(&probe))))
-    return "<no probe>";
+  IStandInProbe* probe = KvStandIn::reachProbe(object);
+  if (probe == nullptr) return "<no probe>";
   LPWSTR answer = nullptr;
   std::string out = "<no answer>";
   if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) out.assign(answer, answer + wcslen(answer));
@@ -50,10 +49,9 @@ std::string ask(IUnknown* object, const wchar_t* question) {
 }
 
 HRESULT tell(IUnknown* object, const wchar_t* key, const wchar_t* value) {
-  IStandInProbe* probe = nullptr;
-  HRESULT hr = object->QueryInterface(IID_IStandInProbe, reinterpret_cast<void**>(&probe));
-  if (FAILED(hr)) return hr;
-  hr = probe->Tell(key, value);
+  IStandInProbe* probe = KvStandIn::reachProbe(object);
+  if (probe == nullptr) return E_NOINTERFACE;
+  const HRESULT hr = probe->Tell(key, value);
   probe->Release();
   return hr;
 }

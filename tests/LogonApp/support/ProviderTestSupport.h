@@ -24,7 +24,7 @@ namespace ProviderTest {
 // as the installer does (installcfg's code). Idempotent.
 void installTestMachine();
 
-// The stand-ins' probe, reached through `object` (a wrapper passes it on to its inner object).
+// The stand-ins' probe, reached through `object` (a stand-in or a wrapper of one).
 std::string ask(IUnknown* object, const wchar_t* question);
 HRESULT tell(IUnknown* object, const wchar_t* key, const wchar_t* value);
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DialogSimSupport.h"
+#include "Korvath/Config.h"
 #include "Korvath/ConnectionUtils.h"
 #include "Korvath/Platform.h"
 #include "Korvath/RequestId.h"
@@ -22,6 +23,7 @@
 #include "Korvath/View/DialogState.h"
 #include "Korvath/View/ForgotTokenLogic.h"
 #include "Korvath/View/MfaDialogLogic.h"
+#include "Korvath/View/OtpPanelLogic.h"
 #include "Korvath/View/PushPanelLogic.h"
 #include "Korvath/View/QrCodePanelLogic.h"
 
@@ -59,6 +61,7 @@ enum Setup : unsigned {
   kBadInstall = 4,      // an install configuration that does not open
   kUnknownAllowed = 8,  // the account lets unknown users through
   kForgotRunning = 16,  // the stored user's forgot-token period runs for another hour
+  kSyncDue = 32,        // start-up has a synchronization to make
 };
 
 struct StoredUser {
@@ -93,6 +96,13 @@ TEST_F(LogicSim, StartUpDecisionsByResult) {
       {"offline known user: the stored factors", kOffline, {"carol", false, true, true, "qrcode"}, "", {"carol"}, 0, options, InitialPanel::QrCode, false, false},
       {"offline unknown user who passed online before: no window", kOffline | kUnknownAllowed, alice, "zoe", {"zoe"}, 7000, bypass, none, true, true},
       {"offline unknown user never seen online: refused", kOffline | kUnknownAllowed, alice, "", {"zoe"}, 5134, errorOnly, none, false, true},
+      // Start-up that cannot make its due synchronization answers an unknown user the same way.
+      {"offline unknown user who passed online before, a sync due: no window", kOffline | kUnknownAllowed | kSyncDue, alice, "zoe", {"zoe"}, 7000, bypass, none, true, true},
+      {"offline unknown user never seen online, a sync due: refused", kOffline | kUnknownAllowed | kSyncDue, alice, "", {"zoe"}, 5134, errorOnly, none, false, true},
+      // A stored e-mail the service no longer knows is the stored user, asked for by the login.
+      {"stored user typing an e-mail the service does not know", kUnknownAllowed, alice, "", {"alice@corp.example"}, 0, options, InitialPanel::Otp, false, true},
+      // The same account under a name the unknown-user rule lets through first: the stored name decides.
+      {"offline, whitelisted name before a stored one", kOffline | kUnknownAllowed, {"carol", false, true, true, "qrcode"}, "a.smith", {"a.smith", "carol"}, 0, options, InitialPanel::QrCode, false, false},
       {"no second factor: no window", kOffline, {"carol", false, false, false, ""}, "", {"carol"}, 0, bypass, none, true, false},
       // A last sign-in by password is no factor to show: the first enabled one is shown.
       {"last sign-in by password", kOffline, {"carol", false, true, true, "password"}, "", {"carol"}, 0, options, InitialPanel::QrCode, false, false},
@@ -112,6 +122,7 @@ TEST_F(LogicSim, StartUpDecisionsByResult) {
       ASSERT_TRUE(readConfigFile().shouldBypassMfaForNonPelloraUser(c.passedOnlineBefore, true));
     }
     if (c.setup & kOffline) pointAt(CloudTest::closedPort());
+    if (c.setup & kSyncDue) clock_.set(clock_.nowFileTime() + 24 * kHour + 1);
 
     startAttempt(false, c.names, "10.1.2.3");
     const DialogState& state = dialogState();
@@ -207,24 +218,33 @@ TEST_F(LogicSim, ForgotTokenActivationFallsBackOffline) {
   ASSERT_TRUE(activation.generateActivationCode().empty());
   const std::string challenge = activation.activationCode();
   ASSERT_EQ(6u, challenge.size());
-  // The administrator's code for other hours is refused; the right one signs in.
+  // The administrator's code for other hours is refused as a wrong code, and a new activation
+  // code replaces the one shown: the code for the old one no longer signs in, the new one's does.
   PanelOutcome outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 9, challenge));
   EXPECT_FALSE(outcome.signedIn);
-  EXPECT_NE(0, outcome.error.resultCode());
+  EXPECT_EQ(430, errorTextId(outcome.error.resultCode(), ErrorKind::ForgotTokenActivation));
   EXPECT_FALSE(dialogState().validated.load());
   internet_ = true;
   outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 8, challenge));
+  EXPECT_FALSE(outcome.signedIn);
+  ASSERT_EQ(6u, activation.activationCode().size());
+  internet_ = true;
+  outcome = activation.buttonEnterOnClick("8", ServicesTest::adminCode("alice", 8, activation.activationCode()));
   EXPECT_TRUE(outcome.signedIn);
   EXPECT_TRUE(dialogState().validated.load());
   EXPECT_FALSE(internet_.load());
   EXPECT_GT(saved("alice").getFallbackExpiration(), clock_.nowFileTime() + 7 * kHour);
 }
 
+// The countdown, refreshed every 30 s or when the period ends if sooner; at its end the
+// countdown stands at zero and Enter refuses with the sentence of an expired pass.
 TEST_F(LogicSim, ForgotTokenCountdownShowsTheTrueHoursAndEndsWithThePeriod) {
+  constexpr std::uint64_t kSecond = 10000000ull;
   // clang-format off
-  struct Row { std::uint64_t left; bool running; std::u16string hours, minutes; } rows[] = {
-      {2 * kHour + 5 * kHour / 60, true, u"02", u"05"}, {100 * kHour, true, u"100", u"00"},
-      {999 * kHour + kHour / 2, true, u"999", u"30"}, {kHour / 60 / 2, true, u"00", u"00"}, {0, false, u"--", u"--"}};
+  struct Row { std::uint64_t left; bool running; std::u16string hours, minutes; std::uint32_t refreshMs; } rows[] = {
+      {2 * kHour + 5 * kHour / 60, true, u"02", u"05", 30000}, {100 * kHour, true, u"100", u"00", 30000},
+      {999 * kHour + kHour / 2, true, u"999", u"30", 30000}, {30 * kSecond, true, u"00", u"00", 30000},
+      {10 * kSecond + 1, true, u"00", u"00", 10001}, {0, false, u"00", u"00", 30000}};
   // clang-format on
   for (const Row& row : rows) {
     UserConfig alice = storedUser("alice", true, true, true);
@@ -236,9 +256,16 @@ TEST_F(LogicSim, ForgotTokenCountdownShowsTheTrueHoursAndEndsWithThePeriod) {
     EXPECT_EQ(row.running, authentication.refreshExpiresIn(hours, minutes));
     EXPECT_EQ(row.hours, hours);
     EXPECT_EQ(row.minutes, minutes);
+    EXPECT_EQ(row.refreshMs, authentication.nextRefreshMs());
     // Enter lets the user in only while the period runs.
-    EXPECT_EQ(row.running, authentication.buttonEnterOnClick());
+    const PanelOutcome outcome = authentication.buttonEnterOnClick();
+    EXPECT_EQ(row.running, outcome.signedIn);
     EXPECT_EQ(row.running, dialogState().validated.load());
+    const std::u16string shown = outcome.error.messageText([](int id) {
+      const std::string text = "<" + std::to_string(id) + ">";
+      return std::u16string(text.begin(), text.end());
+    });
+    EXPECT_EQ(row.running ? u"" : u"<430>\n", shown);
   }
 }
 
@@ -280,11 +307,17 @@ TEST_F(LogicSim, PushAnsweredAtThePhoneReachesThePanelThroughTheWaiterOnce) {
   }
 }
 
-TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoTrace) {
+bool refuseReplace(const std::string&, const std::string&) { return false; }
+
+// The user leaves the panel while the push's poll is held at the service (3 s): the push is
+// cancelled, the switch does not wait for the exchange, and when it returns nothing reaches the
+// panel. Meanwhile the auto-send box is changed, once with a save that fails.
+TEST_F(LogicSim, LeavingThePushPanelDoesNotWaitForThePushsExchangeAndItsAnswerLeavesNoTrace) {
   UserConfig alice = storedUser("alice", true, true, true);
   alice.setAutoSendPush(true);
   serve({alice});
   ASSERT_TRUE(sim_->planPush("alice", "pending"));
+  fault(R"({"route":"pushresult","delayMs":3000,"count":1})");
   // Real time here: a push that were not cancelled would run its whole 60 s and time out.
   Platform::setClock(nullptr);
   internet_ = false;
@@ -299,17 +332,45 @@ TEST_F(LogicSim, LeavingThePushPanelCancelsThePushAndAnAnswerAfterwardsLeavesNoT
     // A second click while the waiter runs changes nothing.
     EXPECT_FALSE(push.sendPushButtonOnClick(true, post.callback()));
     EXPECT_EQ(1u, service_.getFutures().size());
-    // Unticking the box stores the option at once.
-    EXPECT_EQ(0, push.updateAutoSendPushOptionByUserName(false).getResultCode());
+    // Unticking the box stores the option at once. A save that fails is said, and the option
+    // stays as stored, in the service's memory too.
+    EXPECT_TRUE(push.updateAutoSendPushOptionByUserName(false).error.empty());
+    ConfigFile::setReplaceFunction(refuseReplace);
+    const PanelOutcome refused = push.updateAutoSendPushOptionByUserName(true);
+    ConfigFile::setReplaceFunction(nullptr);
+    EXPECT_EQ(KV_ERROR_UPDATE_AUTO_SEND_PUSH_OPTION, refused.error.resultCode());
+    EXPECT_FALSE(push.autoSendPush());
   }  // the user switches to another panel
-  EXPECT_TRUE(service_.getFutures().empty());
-  ASSERT_EQ(std::future_status::ready, task.wait_for(std::chrono::seconds(0)));
+  EXPECT_EQ(std::future_status::timeout, task.wait_for(std::chrono::seconds(0)))
+      << "leaving the panel waited for the push's exchange";
+  // The service keeps the push until it has ended, and waits for it when it goes.
+  ASSERT_EQ(1u, service_.getFutures().size());
   EXPECT_EQ(KV_ERROR_WAITING_PUSH_RESULT, task.get().getResultCode());
+  EXPECT_EQ(1u, recordedTo("pushresult").size());
 
   EXPECT_EQ(0, post.posts.load());
   EXPECT_FALSE(internet_.load());
   EXPECT_FALSE(dialogState().validated.load());
   EXPECT_FALSE(saved("alice").getAutoSendPush());
+}
+
+// ------------------------------------------------------------------------- OTP
+
+// A dialog that is offline stays offline: a code the stored authenticator refuses says nothing
+// about the service, so the next code is checked on the machine too, without a request.
+TEST_F(LogicSim, AnOfflineDialogStaysOfflineAfterAWrongOtp) {
+  serve({storedUser("alice", true, true, true)});
+  internet_ = false;
+  OtpPanelLogic otp(&service_, &internet_, "alice");
+  PanelOutcome outcome = otp.buttonEnterOnClick("000000");
+  EXPECT_FALSE(outcome.signedIn);
+  EXPECT_NE(0, outcome.error.resultCode());
+  EXPECT_FALSE(internet_.load());
+
+  outcome = otp.buttonEnterOnClick(ServicesTest::otpCode(0));
+  EXPECT_TRUE(outcome.signedIn);
+  EXPECT_FALSE(internet_.load());
+  EXPECT_TRUE(recorded("/authentication").empty());
 }
 
 }  // namespace

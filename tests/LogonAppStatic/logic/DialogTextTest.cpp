@@ -33,6 +33,8 @@ TEST(ErrorText, SentenceByResultCodeAndPanelKind) {
       {5100, K::ErrorPanel, 426}, {5108, K::ErrorPanel, 428}, {5155, K::Otp, 424}, {5119, K::Push, 415},
       {5134, K::ErrorPanel, 448}, {5136, K::QrCode, 451}, {5113, K::Otp, 411}, {5113, K::QrCode, 412},
       {5113, K::Push, 413}, {5113, K::ForgotTokenActivation, 430}, {5113, K::ErrorPanel, 437}, {5218, K::Push, 413},
+      // A wrong code, or one not of the token's digits, checked on this machine.
+      {1, K::Otp, 411}, {1, K::ForgotTokenActivation, 430}, {4, K::Otp, 411},
       {9999, K::Otp, 436}};
   // clang-format on
   for (const Row& row : rows)

@@ -233,10 +233,8 @@ void findFields(ICredentialProvider* provider, DWORD& userField, DWORD& password
 }
 
 std::string probeAnswer(IUnknown* object, const wchar_t* question) {
-  IStandInProbe* probe = nullptr;
-  if (object == nullptr || FAILED(object->QueryInterface(IID_IStandInProbe, reinterpret_cast<void**>(&probe))) ||
-      probe == nullptr)
-    return std::string();
+  IStandInProbe* probe = KvStandIn::reachProbe(object);
+  if (probe == nullptr) return std::string();
   LPWSTR answer = nullptr;
   std::string out;
   if (SUCCEEDED(probe->Ask(question, &answer)) && answer != nullptr) out = narrow(answer);

@@ -11,6 +11,8 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -24,6 +26,32 @@ namespace {
 using namespace KvStandIn;
 
 std::atomic<long> g_objects{0};
+
+// Every live stand-in object under the number its probe token carries (StandInProbe.h).
+std::mutex g_probeMutex;
+std::map<ULONG, IStandInProbe*> g_probes;
+ULONG g_lastProbe = 0;
+
+ULONG registerProbe(IStandInProbe* probe) {
+  std::lock_guard<std::mutex> lock(g_probeMutex);
+  g_probes[++g_lastProbe] = probe;
+  return g_lastProbe;
+}
+
+void unregisterProbe(ULONG number) {
+  std::lock_guard<std::mutex> lock(g_probeMutex);
+  g_probes.erase(number);
+}
+
+// "KvStandInProbe <this DLL's file name> <number>".
+std::wstring probeToken(ULONG number) {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&g_objects), &self);
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(self, path, MAX_PATH);
+  return L"KvStandInProbe " + std::wstring(PathFindFileNameW(path)) + L" " + std::to_wstring(number);
+}
 
 struct Kind {
   const CLSID* clsid;
@@ -71,6 +99,7 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
       : kind_(kind), scenario_(scenario), sid_(sid), reader_(reader), incoming_(incoming),
         incomingPackage_(incomingPackage), version2_(version2) {
     ++g_objects;
+    probeNumber_ = registerProbe(this);
   }
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -128,6 +157,8 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
         return dup(password_, value);
       case kFieldLabel:
         return dup(std::wstring(kind_.name) + L" stand-in", value);
+      case kProbeField:
+        return dup(probeToken(probeNumber_), value);
       default:
         return E_INVALIDARG;
     }
@@ -227,6 +258,7 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
 
  private:
   virtual ~StandInCredential() {
+    unregisterProbe(probeNumber_);
     if (events_ != nullptr) events_->Release();
     --g_objects;
   }
@@ -244,11 +276,15 @@ class StandInCredential : public ICredentialProviderCredential2, public IStandIn
   std::vector<std::uint8_t> produced_;
   unsigned long reported_[2] = {0, 0};
   ICredentialProviderCredentialEvents* events_ = nullptr;
+  ULONG probeNumber_ = 0;
 };
 
 class StandInProvider : public ICredentialProvider, public ICredentialProviderSetUserArray, public IStandInProbe {
  public:
-  explicit StandInProvider(const Kind& kind) : kind_(kind) { ++g_objects; }
+  explicit StandInProvider(const Kind& kind) : kind_(kind) {
+    ++g_objects;
+    probeNumber_ = registerProbe(this);
+  }
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
@@ -307,14 +343,15 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
                              {CPFT_SMALL_TEXT, L"User"},        {CPFT_LARGE_TEXT, L"Provider"}};
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (index >= kFieldCount) return E_INVALIDARG;
+    if (index >= kFieldCount && index != kProbeField) return E_INVALIDARG;
     auto* descriptor =
         static_cast<CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR*>(CoTaskMemAlloc(sizeof(CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR)));
     if (descriptor == nullptr) return E_OUTOFMEMORY;
     ZeroMemory(descriptor, sizeof *descriptor);
     descriptor->dwFieldID = index;
-    descriptor->cpft = fields[index].type;
-    if (FAILED(SHStrDupW(fields[index].label, &descriptor->pszLabel))) {
+    const bool probe = index == kProbeField;
+    descriptor->cpft = probe ? CPFT_INVALID : fields[index].type;
+    if (FAILED(SHStrDupW(probe ? probeToken(probeNumber_).c_str() : fields[index].label, &descriptor->pszLabel))) {
       CoTaskMemFree(descriptor);
       return E_OUTOFMEMORY;
     }
@@ -404,6 +441,7 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
 
  private:
   virtual ~StandInProvider() {
+    unregisterProbe(probeNumber_);
     clear();
     if (users_ != nullptr) users_->Release();
     --g_objects;
@@ -425,6 +463,7 @@ class StandInProvider : public ICredentialProvider, public ICredentialProviderSe
   bool version2_ = true;
   bool configured_ = false;
   std::vector<std::wstring> configuredSids_;
+  ULONG probeNumber_ = 0;
 };
 
 class StandInFactory : public IClassFactory {
@@ -484,3 +523,14 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() { return g_objects.load() > 0 ? S_FALSE : S_OK; }
+
+// The probe of the live stand-in object whose token carries `number` (StandInProbe.h).
+extern "C" HRESULT __stdcall KvStandInProbe(ULONG number, IStandInProbe** probe) {
+  if (probe == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> lock(g_probeMutex);
+  const auto found = g_probes.find(number);
+  *probe = found == g_probes.end() ? nullptr : found->second;
+  if (*probe == nullptr) return E_INVALIDARG;
+  (*probe)->AddRef();
+  return S_OK;
+}

@@ -107,8 +107,9 @@ class Config {
 
   // ---- merges (in memory; a failure leaves the configuration as it was)
   // Takes the reply's identities, aliases, master password and server settings (with
-  // timeDifference from its serverTime) and adds or updates each user. The reply must be
-  // for `resourceId` (a reply naming another non-zero resource gives 5039).
+  // timeDifference from its serverTime) and adds or updates each user. When added users take
+  // the list over 30, the least recently authenticated users stored before them make room.
+  // The reply must be for `resourceId` (a reply naming another non-zero resource gives 5039).
   std::uint16_t mergeResponseConfig(const Model::ResponseConfig& response, std::uint32_t resourceId);
   // 5103 for a user not stored; else copies the policy into the record, writes "push",
   // "qrcode" and "otp" into `factors`, clears logonAppDisable and saves (the save's code).
@@ -144,6 +145,8 @@ class Config {
   std::uint16_t fillFromJson(const std::string& json);
 
  private:
+  // Evicts users stored before index `firstNew` until at most 30 remain (mergeResponseConfig).
+  void makeRoomForNewUsers(std::size_t firstNew);
   struct FileState;
 
   std::string mainPath() const;

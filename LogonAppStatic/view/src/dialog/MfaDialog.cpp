@@ -181,7 +181,9 @@ LRESULT handleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     default:
       if (message == kMsgBypass) {
-        dialogState().validated = true;
+        // The bypass is decided before any window exists, so this message only ever comes
+        // from outside: it may end the dialog, but as a refusal, never as a way in.
+        dialogState().validated = false;
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         return 0;
       }
@@ -380,6 +382,13 @@ void endDialogThread(HWND dialog) {
     window.panelsManager.reset();
   }
   forgetDialogWindow(dialog);
+  // A push left while still in an exchange with the service ends here, on this thread, while
+  // LogonUI's thread goes on answering in start(); the service's destructor, on LogonUI's
+  // thread, would wait for it without dispatching anything.
+  if (Service::KvService* service = dialogState().service.get()) {
+    for (const auto& push : service->getFutures())
+      if (push.valid()) push.wait();
+  }
 }
 
 DWORD runDialogThread(bool isRdpSession) {

@@ -26,7 +26,6 @@ namespace {
 constexpr const char* kActivationClass = "Korvath::View::ForgotTokenActivationPanel";
 constexpr const char* kAuthenticationClass = "Korvath::View::ForgotTokenAuthenticationPanel";
 constexpr UINT kLoginInformationId = 0;  // a plain label, never addressed
-constexpr UINT kCountdownPeriodMs = 30000;
 
 // The link to the how-to window, right-aligned along the bottom of the panel's room.
 HWND createHowToLink(HWND panel, HMODULE module, const char* where) {
@@ -193,14 +192,23 @@ void ForgotTokenActivationPanel::State::generateActivationCode() {
 }
 
 void ForgotTokenActivationPanel::State::buttonEnterOnClick() {
+  // Enter in a box or on the button arrives here without a WM_COMMAND: the click timer holds
+  // for it as well, so that codes are not tried faster than the button allows.
+  if (!Panels::clickTimerRunOut(clickTimer)) return;
   Panels::enable(enter.button, enter.label, false);
   errorMessage.hide();
   UpdateWindow(panel);
   Panels::startClickTimer(clickTimer);
+  const std::string shownCode = logic->activationCode();
   const PanelOutcome outcome = logic->buttonEnterOnClick(hoursBox.getText(), verificationBox.getText());
   if (outcome.signedIn) {
     PostMessageW(dialog, WM_CLOSE, 0, 0);
   } else {
+    if (logic->activationCode() != shownCode) {
+      // A new activation code: a verification code given for the old one cannot be right.
+      codeBoxes.setCode(logic->activationCode());
+      Panels::clearText(verificationBox);
+    }
     Panels::showError(errorMessage, outcome.error);
   }
   Panels::enable(enter.button, enter.label, true);
@@ -278,6 +286,7 @@ struct ForgotTokenAuthenticationPanel::State : Panels::PanelState {
   HWND hoursLabel = nullptr;
   HWND minutesLabel = nullptr;
   HWND loginInformation = nullptr;
+  HWND expiredLabel = nullptr;  // in the login information's place once the period is over
   HWND link = nullptr;
   std::wstring shownHours;  // what the hours box shows (or is about to)
   std::unique_ptr<ForgotTokenAuthenticationLogic> logic;
@@ -287,6 +296,7 @@ struct ForgotTokenAuthenticationPanel::State : Panels::PanelState {
   void refreshExpiresIn();
   void layout();
   int placeCountdown(int top);
+  void showExpired(bool expired);
   void buttonEnterOnClick();
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
@@ -320,8 +330,17 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
   loginInformation = Panels::createLabel(panel, module, Panels::text(454), 0, labelStyle, 0, Panels::px(195),
                                          Panels::px(380), static_cast<int>(3.5 * s16), kLoginInformationId, s16,
                                          FW_NORMAL);
+  // Hidden until the period is over; red as every panel's error label.
+  std::u16string expired = ForgotTokenAuthenticationLogic::expiredError().messageText([](int id) {
+    const std::wstring text = Panels::text(id);
+    return std::u16string(text.begin(), text.end());
+  });
+  while (!expired.empty() && expired.back() == u'\n') expired.pop_back();
+  expiredLabel = Panels::createLabel(panel, module, std::wstring(expired.begin(), expired.end()), 0,
+                                     WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, Panels::px(195), Panels::px(380), s16,
+                                     kErrorMessageLabelId, s16 - 1, FW_NORMAL);
   link = createHowToLink(panel, module, kAuthenticationClass);
-  for (HWND label : {activatedLabel, expiresInLabel, hoursLabel, minutesLabel, loginInformation, link}) {
+  for (HWND label : {activatedLabel, expiresInLabel, hoursLabel, minutesLabel, loginInformation, expiredLabel, link}) {
     result |= labelResult(label, kAuthenticationClass);
   }
   layout();
@@ -351,7 +370,8 @@ void ForgotTokenAuthenticationPanel::State::layout() {
     top = placeCountdown(top);
     top = std::max(Panels::px(195) - shift, top + 4);
     place(loginInformation, top);
-    top = std::max(Panels::px(270) - shift, top + heightOf(loginInformation) + 4);
+    place(expiredLabel, top);
+    top = std::max(Panels::px(270) - shift, top + std::max(heightOf(loginInformation), heightOf(expiredLabel)) + 4);
     place(enter.button, top);
     const RECT linkRect = link != nullptr ? Panels::rectInParent(link) : RECT{0, Panels::px(360), 0, Panels::px(360)};
     const int overflow = top + heightOf(enter.button) + 4 - linkRect.top;
@@ -391,6 +411,8 @@ int ForgotTokenAuthenticationPanel::State::placeCountdown(int top) {
                              : std::max(middle + gap + minutesWidth / 2 - width / 2, middle + gap);
     const int labelHeight = std::max(Panels::px(16) + 1, Panels::textHeight(label, unitFont, caption, width));
     SetWindowPos(label, nullptr, left, top + height + 3, width, labelHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    // A centred static does not repaint itself whole when it narrows: the old text would stay.
+    InvalidateRect(label, nullptr, TRUE);
     bottom = std::max(bottom, top + height + 3 + labelHeight);
   }
   return bottom;
@@ -399,7 +421,7 @@ int ForgotTokenAuthenticationPanel::State::placeCountdown(int top) {
 void ForgotTokenAuthenticationPanel::State::refreshExpiresIn() {
   std::u16string hours;
   std::u16string minutes;
-  if (!logic->refreshExpiresIn(hours, minutes)) return;
+  const bool running = logic->refreshExpiresIn(hours, minutes);
   const std::wstring h(hours.begin(), hours.end());
   const std::wstring m(minutes.begin(), minutes.end());
   // The boxes are sized for the new hours first: an edit box refuses text wider than itself.
@@ -407,10 +429,24 @@ void ForgotTokenAuthenticationPanel::State::refreshExpiresIn() {
   layout();
   if (HWND edit = hoursBox.window()) SetWindowTextW(edit, h.c_str());
   if (HWND edit = minutesBox.window()) SetWindowTextW(edit, m.c_str());
+  showExpired(!running);
+  // Sooner than the usual 30 s when the period ends sooner, so that its end shows when it comes.
+  SetTimer(panel, kExpiryTimerId, logic->nextRefreshMs(), nullptr);
+}
+
+// Once the period is over the panel says so where it told the user that Enter lets them in.
+void ForgotTokenAuthenticationPanel::State::showExpired(bool expired) {
+  if (loginInformation != nullptr) ShowWindow(loginInformation, expired ? SW_HIDE : SW_SHOW);
+  if (expiredLabel != nullptr) ShowWindow(expiredLabel, expired ? SW_SHOW : SW_HIDE);
 }
 
 void ForgotTokenAuthenticationPanel::State::buttonEnterOnClick() {
-  if (!logic->buttonEnterOnClick()) return;
+  const PanelOutcome outcome = logic->buttonEnterOnClick();
+  if (!outcome.signedIn) {
+    // Refused: the period is over, and the countdown shows it.
+    refreshExpiresIn();
+    return;
+  }
   PostMessageW(dialog, WM_CLOSE, 0, 0);
   Panels::startClickTimer(clickTimer);
 }
@@ -456,7 +492,7 @@ HRESULT ForgotTokenAuthenticationPanel::create(HWND dialog, HMODULE module, Serv
   s.enterAction.onEnter = [&s]() { s.buttonEnterOnClick(); };
   s.enterAction.keepsFocus = true;
   Panels::subclassControl(s.enter.button, &s.enterAction);
-  SetTimer(s.panel, kExpiryTimerId, kCountdownPeriodMs, nullptr);
+  SetTimer(s.panel, kExpiryTimerId, s.logic->nextRefreshMs(), nullptr);
   return components;
 }
 

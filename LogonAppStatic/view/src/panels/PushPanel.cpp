@@ -34,6 +34,8 @@ struct PushPanel::State : Panels::PanelState {
   // Set by the waiter right before it posts 226: only a result really handed over is taken,
   // so a stray command 226 from elsewhere lets nobody in.
   std::atomic<bool> resultHandedOver{false};
+  // The error labels say that the auto-send option could not be stored.
+  bool showingSaveFailure = false;
 
   HRESULT addInternalComponents(bool isInitialPanel);
   void sendPushButtonOnClick();
@@ -82,6 +84,7 @@ void PushPanel::State::sendPushButtonOnClick() {
   if (!started) return;  // the previous push's waiter still runs
   Panels::enable(sendPush.button, sendPush.label, false);
   errorMessage.hide();
+  showingSaveFailure = false;
   Panels::startClickTimer(clickTimer);
   if (waiting != nullptr) ShowWindow(waiting, SW_SHOW);
   UpdateWindow(panel);
@@ -105,6 +108,7 @@ void PushPanel::State::handleAuthenticationResult() {
   }
   errorMessage.text() = outcome.error;
   errorMessage.show();
+  showingSaveFailure = false;
   Panels::enable(sendPush.button, sendPush.label, true);
   Panels::enable(checkbox.checkbox, nullptr, true);
 }
@@ -116,7 +120,18 @@ void PushPanel::State::onCheckbox(HWND from) {
     const bool checked = SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     SendMessageW(checkbox.checkbox, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
   }
-  logic->updateAutoSendPushOptionByUserName(SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED);
+  const PanelOutcome saved =
+      logic->updateAutoSendPushOptionByUserName(SendMessageW(checkbox.checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED);
+  if (saved.error.empty()) {
+    // Stored now: an earlier failure to store it is no longer true (a push's error stays).
+    if (showingSaveFailure) errorMessage.hide();
+    showingSaveFailure = false;
+    return;
+  }
+  // Not stored: the box shows again what is stored, and the panel says why.
+  SendMessageW(checkbox.checkbox, BM_SETCHECK, logic->autoSendPush() ? BST_CHECKED : BST_UNCHECKED, 0);
+  Panels::showError(errorMessage, saved.error);
+  showingSaveFailure = true;
 }
 
 LRESULT PushPanel::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {

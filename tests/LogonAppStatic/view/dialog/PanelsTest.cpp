@@ -1,27 +1,33 @@
 // Each panel of the dialog against the simulator, worked as a user works it: push approved,
-// denied and timed out, and left while pending; OTP right, wrong, too short, too long and checked
-// offline when the service cannot be reached; the QR code read from the screen by a scanner and
-// answered; forgot-token activation (hours that are no number refused) and the next sign-in on
-// its countdown.
+// denied and timed out, left while its poll is held, and the auto-send option that cannot be
+// saved; OTP right, wrong, too short, too long and checked offline when the service cannot be
+// reached; the QR code read from the screen by a scanner and answered; forgot-token activation
+// (hours that are no number refused, codes faster than the click timer, a refused code online
+// and offline) and the next sign-in on its countdown, to the end of the period.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "DialogUiSupport.h"
+#include "Korvath/Config.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/Platform.h"
 #include "Korvath/Service/KvServiceForgotAuthenticator.h"
 #include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/DialogState.h"
 #include "Korvath/View/ViewUtils.h"
 
 using namespace Korvath;
 using namespace Korvath::View;
 using namespace DialogUi;
 using Korvath::Test::captureClient;
+using Korvath::Test::rectIn;
 using Korvath::Test::Image;
 
 namespace {
@@ -76,32 +82,64 @@ TEST_F(Panels, PushOutcomesReachThePanel) {
   }
 }
 
-TEST_F(Panels, LeavingThePushPanelEndsThePushAndALateAnswerLeavesNoTrace) {
-  // The push waits its 2-second poll steps in real time here, so that only the cancellation
-  // can end it early.
-  Platform::setClock(nullptr);
+// The user leaves a push whose poll is held at the service (3 s): the dialog switches panels and
+// answers the next message at once, while the push ends by itself; the phone's approval that
+// the held poll then brings back lets nobody in and shows nothing, and the push polls no more.
+TEST_F(Panels, LeavingAPendingPushKeepsTheDialogAnsweringAndItsLateApprovalLetsNobodyIn) {
   onlineAlice(30);
   ASSERT_TRUE(sim_->planPush("alice", "pending"));
+  fault(R"({"route":"pushresult","delayMs":3000,"count":1})");
   Attempt shown({"alice"});
   shown.driver->command(kCmdPush);
-  ASSERT_TRUE(shown.click(kSendPushButtonId, kPushPanelId));
-  ASSERT_TRUE(shown.driver->waitUntil([&] { return !recordedTo("pushresult").empty(); }, 20000));
-  const std::size_t pollsAtLeaving = recordedTo("pushresult").size();
-  // The switch returns once the push task and its waiter have ended (sent again until the click
-  // timer of Send Push has run out).
-  ASSERT_TRUE(shown.driver->waitUntil([&] { return shown.driver->command(kCmdOtp) && shown.panel() == kOtpPanelId; }));
-  const std::size_t polls = recordedTo("pushresult").size();
-  EXPECT_LE(polls, pollsAtLeaving + 1) << "the push kept polling after the panel was left";
-  // Then the phone approves the push that was sent: nobody is waiting for it any more.
+  ASSERT_TRUE(press(shown, kPushPanelId, kSendPushButtonId));
+  ASSERT_TRUE(shown.driver->waitUntil([&] { return !recordedTo("pushresult").empty(); }));
+  advanceMs(100);
+  shown.driver->post(shown.dialog, WM_COMMAND, kCmdOtp);
+  EXPECT_TRUE(shown.driver->sync(100)) << "the dialog did not answer while the push ended";
+  EXPECT_EQ(kOtpPanelId, shown.panel());
+
   ASSERT_TRUE(sim_->planPush("alice", "approve"));
-  ASSERT_TRUE(shown.driver->sync());
-  EXPECT_EQ(polls, recordedTo("pushresult").size());
+  const auto pushEnded = [] {
+    const Service::KvService::FutureQueue& pushes = dialogState().service->getFutures();
+    return !pushes.empty() && pushes.back().wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  ASSERT_TRUE(shown.driver->waitUntil(pushEnded));
   EXPECT_FALSE(shown.finished(0));
   EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kOtpPanelId));
   shown.click(kCmdBack);
   ASSERT_TRUE(shown.finished());
   EXPECT_FALSE(shown.passed);
-  Platform::setClock(&clock_);
+  EXPECT_EQ(1u, recordedTo("pushresult").size());
+}
+
+bool refuseReplace(const std::string&, const std::string&) { return false; }
+
+// The auto-send box when its save fails: the box shows the stored option again and the panel
+// says so; the next save that works takes the message away.
+TEST_F(Panels, AFailedSaveOfTheAutoSendOptionIsShownAndTheBoxKeepsTheStoredOption) {
+  onlineAlice();
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdPush);
+  HWND box = nullptr;
+  for (HWND child = nullptr; (child = FindWindowExW(shown.item(kPushPanelId), child, L"Button", nullptr)) != nullptr;)
+    if (GetDlgCtrlID(child) == static_cast<int>(kAutoSendCheckboxId)) box = child;
+  ASSERT_NE(nullptr, box);
+  ASSERT_EQ(BST_CHECKED, shown.driver->send(box, BM_GETCHECK)) << "alice's stored option";
+
+  ConfigFile::setReplaceFunction(refuseReplace);
+  shown.driver->click(box);
+  ConfigFile::setReplaceFunction(nullptr);
+  EXPECT_EQ(BST_CHECKED, shown.driver->send(box, BM_GETCHECK));
+  EXPECT_EQ(productText(436) + L" [6000]\n", shown.shown(kErrorMessageLabelId, kPushPanelId));
+  Korvath::Test::saveScreenshot(shown.dialog, L"push-auto-send-not-stored");
+  EXPECT_TRUE(readConfigFile().getUsersConfig().at(0).getAutoSendPush());
+
+  shown.driver->click(box);
+  EXPECT_EQ(BST_UNCHECKED, shown.driver->send(box, BM_GETCHECK));
+  EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kPushPanelId));
+  EXPECT_FALSE(readConfigFile().getUsersConfig().at(0).getAutoSendPush());
+  shown.click(kCmdBack);
+  ASSERT_TRUE(shown.finished());
 }
 
 TEST_F(Panels, OtpAsTypedAndEntered) {
@@ -116,8 +154,9 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
       {"too short", L"123", true, false, false, failed, 0},
       {"too long", L"12345678901", false, false, false, failed, 0},
       // The service's own code for "unreachable" (201005003) is 5116: the stored authenticator
-      // lets the user in.
+      // lets the user in, or refuses a wrong code with the same sentence as the service's refusal.
       {"service unreachable: checked offline", right, false, true, true, L"", 1},
+      {"service unreachable: wrong code checked offline", L"000000", true, true, false, failed, 1},
   };
   // clang-format on
   for (const auto& row : rows) {
@@ -136,7 +175,9 @@ TEST_F(Panels, OtpAsTypedAndEntered) {
     EXPECT_EQ(row.sent, recorded("/authentication").size());
     if (!row.signedIn) {
       EXPECT_EQ(row.message, shown.shown(kErrorMessageLabelId, kOtpPanelId));
-      EXPECT_EQ(row.sent == 1, shown.shown(kRequestIdLabelId, kOtpPanelId).rfind(L"Request ID:", 0) == 0);
+      // (A check made on this machine has no request to name.)
+      EXPECT_EQ(row.sent == 1 && !row.unreachable,
+                shown.shown(kRequestIdLabelId, kOtpPanelId).rfind(L"Request ID:", 0) == 0);
       EXPECT_EQ(L"", shown.driver->text(box)) << "the box is emptied after every attempt";
       press(shown, 0, kCmdBack);
     }
@@ -178,16 +219,27 @@ TEST_F(Panels, TheQrCodeOnTheScreenIsTheIssuedCommandAndNoOldCodeStays) {
   EXPECT_NE(std::string::npos, command.find(";ti=" + request.getUserAuthentication().getTransactionId() + ";"));
 }
 
+// The activation code in the six boxes of the activation panel.
+std::string activationCodeOn(Attempt& shown) {
+  std::string code;
+  for (int i = 0; i < 6; ++i) {
+    const std::wstring box = shown.shown(kFirstActivationCodeBoxId + i, kForgotTokenActivationPanelId);
+    code += std::string(box.begin(), box.end());
+  }
+  return code;
+}
+
+// Codes entered faster than the click timer allows are not checked, and a refused code brings a
+// new activation code, for which the administrator's code signs in. The next sign-in opens on the
+// countdown, and at the end of the period the panel says so, by its timer or at Enter, and
+// Enter refuses.
 TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
   onlineAlice();
   {
     Attempt shown({"alice"});
     shown.driver->command(kCmdForgotToken);
-    std::string challenge;
-    for (int i = 0; i < 6; ++i) {
-      const std::wstring box = shown.shown(kFirstActivationCodeBoxId + i, kForgotTokenActivationPanelId);
-      challenge += std::string(box.begin(), box.end());
-    }
+    const auto activationCode = [&] { return activationCodeOn(shown); };
+    const std::string challenge = activationCode();
     ASSERT_EQ(6u, challenge.size()) << "the activation code fills the six boxes";
     // Typed hours pass a digit filter; pasted ones (set past the filter here) do not, and are
     // refused at Enter.
@@ -198,14 +250,27 @@ TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
               shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
     EXPECT_EQ(0u, recorded("/authenticationcode").size());
     shown.driver->setText(hours, L"");
-    const std::string code = ServicesTest::adminCode("alice", 100, challenge);
-    ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"100"));
-    ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId),
-                                   std::wstring(code.begin(), code.end())));
+    ASSERT_TRUE(shown.driver->type(hours, L"100"));
+    // Two wrong codes entered in the box within 100 ms: only the first is checked.
+    HWND verification = shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId);
+    advanceMs(100);
+    const std::string right = ServicesTest::adminCode("alice", 100, challenge);
+    for (const std::string& code : {ServicesTest::wrongCode(right), std::string("123456")}) {
+      ASSERT_TRUE(shown.driver->type(verification, std::wstring(code.begin(), code.end())));
+      ASSERT_TRUE(shown.driver->key(verification, VK_RETURN));
+    }
+    EXPECT_EQ(1u, recorded("/authenticationcode").size());
+    EXPECT_EQ(L"Could not activate the 'Forgot Token' mode.\nError Code: 202.006.001\n",
+              shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
+    EXPECT_EQ(L"123456", shown.driver->text(verification)) << "typed after the refusal emptied the box";
+    EXPECT_EQ(L"100", shown.driver->text(hours));
+    shown.driver->setText(verification, L"");
+    const std::string code = ServicesTest::adminCode("alice", 100, activationCode());
+    ASSERT_TRUE(shown.driver->type(verification, std::wstring(code.begin(), code.end())));
     ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
     ASSERT_TRUE(shown.finished());
     EXPECT_TRUE(shown.passed);
-    EXPECT_EQ(1u, recorded("/authenticationcode").size());
+    EXPECT_EQ(2u, recorded("/authenticationcode").size());
   }
   // The next sign-in (offline) opens on the countdown: 100 hours and 5 minutes left (and half a
   // minute, as the service dates the period by the seconds of its own clock), then half an hour
@@ -214,20 +279,73 @@ TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
   const Config config = readConfigFile();
   const std::uint64_t end = Service::KvServiceForgotAuthenticator::effectiveExpiry(
       config.getUsersConfig().at(0), config.getServerConfig().getTimeDifference());
-  clock_.set(end - 100 * ServicesTest::kHour - 330 * 10000000ull);
-  Attempt shown({"alice"});
-  ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
-  const auto countdown = [&] {
+  const auto countdown = [](Attempt& shown) {
     return shown.shown(kHoursBoxId, kForgotTokenAuthenticationPanelId) + L":" +
            shown.shown(kMinutesBoxId, kForgotTokenAuthenticationPanelId);
   };
-  EXPECT_EQ(L"100:05", countdown());
-  advanceMs(30 * 60 * 1000);
-  shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
-  EXPECT_EQ(L"99:35", countdown());
-  ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+  {
+    clock_.set(end - 100 * ServicesTest::kHour - 330 * 10000000ull);
+    Attempt shown({"alice"});
+    ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+    EXPECT_EQ(L"100:05", countdown(shown));
+    advanceMs(30 * 60 * 1000);
+    shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+    EXPECT_EQ(L"99:35", countdown(shown));
+    // The hours box narrowed to two digits and its unit label with it: the screen shows the
+    // label as it paints itself afresh, nothing of the wider one left over.
+    HWND panel = shown.item(kForgotTokenAuthenticationPanelId);
+    HWND unit = shown.item(kHoursLabelId, kForgotTokenAuthenticationPanelId);
+    const auto unitOnScreen = [&](UINT redraw) {
+      RedrawWindow(redraw == 0 ? panel : unit, nullptr, nullptr, redraw | RDW_UPDATENOW | RDW_ALLCHILDREN);
+      shown.driver->sync();
+      return captureClient(panel).crop(rectIn(unit, panel)).pixels;
+    };
+    const auto shownNow = unitOnScreen(0);
+    EXPECT_TRUE(shownNow == unitOnScreen(RDW_INVALIDATE | RDW_ERASE)) << "stale pixels under \"Hours\"";
+    ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+    ASSERT_TRUE(shown.finished());
+    EXPECT_TRUE(shown.passed);
+  }
+  const std::wstring expired = L"Could not activate the 'Forgot Token' mode.";
+  for (const bool byTimer : {true, false}) {
+    SCOPED_TRACE(byTimer ? "timer" : "Enter");
+    clock_.set(end - 10 * 10000000ull);
+    Attempt shown({"alice"});
+    ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
+    EXPECT_EQ(L"", shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    clock_.set(end + 1);
+    if (byTimer) {
+      shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+      EXPECT_EQ(expired, shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    }
+    ASSERT_TRUE(press(shown, kForgotTokenAuthenticationPanelId, kForgotTokenEnterButtonId));
+    EXPECT_EQ(expired, shown.shown(kErrorMessageLabelId, kForgotTokenAuthenticationPanelId));
+    EXPECT_EQ(L"00:00", countdown(shown));
+    EXPECT_FALSE(shown.finished(0));
+    shown.click(kCmdBack);
+    ASSERT_TRUE(shown.finished());
+    EXPECT_FALSE(shown.passed);
+  }
+}
+
+// Offline a wrong verification code gets the sentence of the service's refusal, counts against
+// the user in the stored configuration and brings a new activation code.
+TEST_F(Panels, ForgotTokenCodeRefusedOfflineIsCountedAndSaysSo) {
+  offlineWith("alice", true, true, true, "otp");
+  Attempt shown({"alice"});
+  shown.driver->command(kCmdForgotToken);
+  ASSERT_EQ(kForgotTokenActivationPanelId, shown.panel());
+  ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, kForgotTokenActivationPanelId), L"8"));
+  const std::string wrong = ServicesTest::wrongCode(ServicesTest::adminCode("alice", 8, activationCodeOn(shown)));
+  ASSERT_TRUE(shown.driver->type(shown.item(kActivationVerificationBoxId, kForgotTokenActivationPanelId),
+                                 std::wstring(wrong.begin(), wrong.end())));
+  ASSERT_TRUE(press(shown, kForgotTokenActivationPanelId, kActivationEnterButtonId));
+  EXPECT_EQ(L"Could not activate the 'Forgot Token' mode.\n",
+            shown.shown(kErrorMessageLabelId, kForgotTokenActivationPanelId));
+  EXPECT_EQ(1, readConfigFile().getUsersConfig().at(0).getForgotTokenFailures());
+  press(shown, 0, kCmdBack);
   ASSERT_TRUE(shown.finished());
-  EXPECT_TRUE(shown.passed);
+  EXPECT_FALSE(shown.passed);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ class DialogScreens : public DialogTest {
 // Every screen of the dialog, in the order a user meets them, each handed to `visit` once it is
 // shown: the first panel with the options, About, push (idle, waiting for the answer when
 // `holdPush`, denied), OTP and QR code refused, forgot-token activation refused, the help window,
-// the countdown of a forgot-token period, and the error panel.
+// the countdown of a forgot-token period and its end, and the error panel.
 void DialogScreens::walk(const Visit& visit, bool holdPush) {
   const double s = View::Utils::getScaleFactor();
   writeAgentConfig({DialogSim::storedUser("alice", true, true, true, "otp")});
@@ -164,6 +164,11 @@ void DialogScreens::walk(const Visit& visit, bool holdPush) {
     ASSERT_EQ(kForgotTokenAuthenticationPanelId, shown.panel());
     visit(shown, shown.dialog, L"forgot-token-authentication", true);
     EXPECT_TRUE(showsItsTextWhole(shown.item(kHoursBoxId, kForgotTokenAuthenticationPanelId))) << "999 hours";
+    // The period over: the countdown at zero and the sentence of an expired pass.
+    clock_.set(alice.getFallbackExpiration() + 1);
+    shown.driver->post(shown.item(kForgotTokenAuthenticationPanelId), WM_TIMER, kExpiryTimerId);
+    ASSERT_TRUE(shown.driver->sync());
+    visit(shown, shown.dialog, L"forgot-token-expired", true);
   }
   // The longest start-up message, "User not found" (an empty name list).
   Attempt error({});

@@ -2,8 +2,11 @@
 
 // Test tool: what the stand-ins for Windows' own credential providers let a test ask and
 // tell, through a private interface that both their providers and their credentials answer.
-// Reaching it through a wrapper (QueryInterface passes unknown interfaces on to the inner
-// object) shows what the wrapper handed to Windows' provider.
+// Behind a wrapper, which hands out no interface of its inner object, reachProbe() finds it
+// through a field: the stand-in answers field kProbeField (a credential's GetStringValue, a
+// provider's GetFieldDescriptorAt) with a token that the stand-in DLL's export
+// "KvStandInProbe" turns back into the object. A wrapper passes that field on as it passes
+// every field, so the probe shows what the wrapper handed to Windows' provider.
 //
 // Provider questions: "kind" (e.g. "password"), "clsid" (the class it was made as),
 // "scenario", "serialization" (the last SetSerialization: "<clsid> <package> <size> <hex>"),
@@ -37,6 +40,15 @@ inline constexpr CLSID kPicturePasswordProvider = {0x2135f72a, 0x90b5, 0x4ed3, {
 inline constexpr CLSID kMicrosoftAccountProvider = {0xf8a0b131, 0x5f68, 0x486c, {0x80, 0x40, 0x7e, 0x8f, 0xc3, 0xc8, 0x5b, 0xb6}};
 inline constexpr CLSID kFidoProvider = {0xf8a1793b, 0x7873, 0x4046, {0xb2, 0xa7, 0x1f, 0x31, 0x87, 0x47, 0xf4, 0x27}};
 inline constexpr CLSID kSmartCardProvider = {0x8fd7e19c, 0x3bf7, 0x489b, {0xa7, 0x2c, 0x84, 0x6a, 0xb3, 0x67, 0x8c, 0x96}};
+
+// The stand-in behind `object` (a stand-in provider or credential, or a wrapper of one): its
+// probe with one reference, or null when there is none.
+IStandInProbe* reachProbe(IUnknown* object);
+
+// The field whose answer is the probe's token: "KvStandInProbe <dll file name> <number>".
+constexpr DWORD kProbeField = 0x4B56;
+// The stand-in DLL's export that turns a token's number into the probe (one reference).
+using ProbeExport = HRESULT(__stdcall*)(ULONG number, IStandInProbe** probe);
 
 // The fields of every stand-in credential.
 constexpr DWORD kFieldTile = 0;

@@ -88,7 +88,8 @@ class KvBusiness {
   bool hasMarletAuthenticatorActive(Model::AuthenticatorRecord authenticator);
 
   // Stores the push panel's auto-send choice for the user it shows and saves the file.
-  // Code 0, or 6000 when the user is not stored or its record is refused (nothing saved).
+  // Code 0, or 6000 when the user is not stored, its record is refused or the file cannot be
+  // saved (the option then stays as the file holds it, in memory too).
   Model::KvResult updateAutoSendPushOptionByUserName(std::string userLogin, const bool& autoSendPush);
   // The stored flag; false for a login the configuration does not hold.
   bool getAutoSendPushStatusByUsername(std::string userLogin);

@@ -54,6 +54,18 @@ class KvBusinessForgotAuthenticator {
   // challenge}. 5030 (code not 6 characters), 5037 (challenge not 1 to 10), or the SDK's code.
   std::uint16_t offlineAuthenticateActiveForgotAuthenticator(Model::UserConfig user, std::uint32_t hours,
                                                              std::string challenge, std::string authenticationCode);
+  // Wrong codes checked here are limited as the offline OTP's are, with the same numbers of
+  // the authentication settings: after `authenticationAttempts` wrong codes in a row (0: no
+  // limit; 255 at most) the user's offline activation is blocked for `autoUnblockTime`
+  // minutes (0: until the service accepts an activation). The count lives in the user's
+  // stored record, so a new dialog does not start it again.
+  //
+  // True while `user` may not have a code checked offline. A block whose time has passed is
+  // lifted in `user`; one dated after `nowFileTime` (the clock was set back) is dated now.
+  bool isForgotTokenBlocked(Model::UserConfig& user, std::uint64_t nowFileTime) const;
+  // One more wrong code for `user`, blocking at the limit.
+  void countForgotTokenFailure(Model::UserConfig& user, std::uint64_t nowFileTime) const;
+
   // The service checks the code. Ends with KvBusiness::disableKorvath unless the request
   // record refuses the login or the challenge (KvException, nothing sent).
   Model::KvResult onlineAuthenticateActiveForgotAuthenticator(std::string userLogin, std::int32_t hours,
@@ -70,6 +82,7 @@ class KvBusinessForgotAuthenticator {
                                                              std::string lastAuthType);
   // Offline (online false) the record's fallbackExpiration becomes now + hours; then the
   // record is saved through KvBusiness::saveConfigUserByUserConfig (no remembered password).
+  // An accepted activation ends the count of wrong codes and any block.
   std::uint16_t saveConfigUserForgotAuthenticatorByUserConfig(Model::UserConfig& user, std::uint16_t userIndex,
                                                               std::int32_t hours, std::string lastAuthType,
                                                               bool online);

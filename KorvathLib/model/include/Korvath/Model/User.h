@@ -150,6 +150,12 @@ class UserConfig : public User {
   bool getPolicyAllowsAuthentication() const { return policyAllowsAuthentication_; }
   void setLastAuthTime(std::uint64_t ft) { lastAuthTime_ = ft; }
   std::uint64_t getLastAuthTime() const { return lastAuthTime_; }
+  // Wrong forgot-token verification codes in a row checked on this machine, and when they
+  // blocked its offline activation (FILETIME, 0 = not blocked).
+  void setForgotTokenFailures(std::uint8_t n) { forgotTokenFailures_ = n; }
+  std::uint8_t getForgotTokenFailures() const { return forgotTokenFailures_; }
+  void setForgotTokenBlockedAt(std::uint64_t ft) { forgotTokenBlockedAt_ = ft; }
+  std::uint64_t getForgotTokenBlockedAt() const { return forgotTokenBlockedAt_; }
 
   // Replaces the fields that the service owns by those of `user`, keeping the stored-only
   // fields. Validated; 0 or the refused field's code (record unchanged then).
@@ -168,6 +174,8 @@ class UserConfig : public User {
   bool autoSendPush_ = true;
   bool policyAllowsAuthentication_ = true;
   std::uint64_t lastAuthTime_ = 0;
+  std::uint8_t forgotTokenFailures_ = 0;
+  std::uint64_t forgotTokenBlockedAt_ = 0;
 };
 
 // Validation of a factor name given as a last authentication type.

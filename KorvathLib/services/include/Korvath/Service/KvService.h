@@ -106,17 +106,22 @@ class KvService {
   // ------------------------------------------------------------ user policies and status
 
   // Online policy (retried with the part before "@"), then the stored policy; userName may
-  // be rewritten to the form the service knows.
+  // be rewritten to the form the service knows. The unknown-user rule is asked only when the
+  // service knows no form of the name.
   Model::KvResult updateUserPolicies(std::string& userName, bool isRdpSession);
   // From the stored configuration alone; never contacts the service.
   Model::KvResult getUserStatus(std::string& userName);
-  Model::KvResult updateOnlineUserPolicy(const std::string& userName, bool isRdp);
+  // The online policy of one name. A name that is a stored user's login or e-mail and that
+  // the service does not know is asked again under the stored login (userName becomes it when
+  // the service knows it); the record is removed only when the service knows neither. An
+  // online 5103 is returned as it is (updateUserPolicies decides the unknown-user rule).
+  Model::KvResult updateOnlineUserPolicy(std::string& userName, bool isRdp);
   Model::KvResult updateOfflineUserPolicy(const std::string& userName);
   // The service could not be reached: a disabled agent answers its code; an unknown user
   // passes through the whitelist (7000) or is refused (5134).
   void validateBypassWithNoInternet(bool found, const std::string& userName, Model::KvResult& result);
-  // The service answered 5103: a stored user is removed; the whitelist may turn it into 7000.
-  void validateBypassWithInternet(bool found, const std::string& userName, bool reachable, Model::KvResult& result);
+  // The service knows the name in no form (5103): the whitelist may turn it into 7000.
+  void validateBypassWithInternet(const std::string& userName, Model::KvResult& result);
 
   // ------------------------------------------------------------ members
 
@@ -139,6 +144,12 @@ class KvService {
   void waitForFuture(std::shared_future<Model::KvResult>& future);
   // The first registration, tried again while the service cannot be reached (10 s).
   Model::KvResult registerAgent(const InstallConfig& install);
+  // One policy exchange for userName (synchronized first when not stored): found tells
+  // whether it is stored afterwards, answered whether the reply gave a verdict on the user.
+  Model::KvResult askUserPolicy(Model::RequestGetUserPolicy request, const std::string& userName, bool& found,
+                                bool& answered);
+  // The service does not know this stored user: its record goes and the file is saved.
+  void removeDeletedUser(const std::string& userName);
 
   FutureQueue futures_;
   KvCrypto kvCrypto_;

@@ -31,6 +31,12 @@ struct LsaLogonNames {
   std::wstring upn;        // GetUserNameExW(NameUserPrincipal) under impersonation, when asked
 };
 
+// The current session as Remote Desktop Services know it.
+struct SessionInfo {
+  bool remote = false;         // its client protocol is not the console's
+  std::wstring clientAddress;  // its client's address, empty when unknown
+};
+
 // User names of a directory entry.
 struct DirectoryNames {
   HRESULT result = E_FAIL;
@@ -67,6 +73,10 @@ class IdentitySeam {
   virtual std::wstring identityCacheUserName(const std::wstring& sidText) = 0;
   // WTSDisconnectSession of the current session (refused remote or biometric sign-in).
   virtual void disconnectCurrentSession() = 0;
+  // WTSQuerySessionInformationW of the current session: WTSClientProtocolType (0 is the
+  // console) and WTSClientAddress. A sign-in typed at a remote sign-in screen comes with no
+  // remote credential; only the session tells it apart from the console.
+  virtual SessionInfo currentSession() = 0;
 };
 
 // The implementation that calls Windows; lives for the whole process.

@@ -4,9 +4,11 @@
 // second factor is asked for. The credential gathers its texts into a CredentialIdentity and
 // keeps what resolveUserLogin returns.
 //
-// Order of sources: the serialization that the gate releases first; the Remote Desktop data
-// only fills what it lacks, and only when it names the same user; then the SID, the qualified
-// user name, the inner credential's fields, the identity cache and the machine's DNS domain.
+// Order of sources: the serialization that the gate releases first; then the Remote Desktop
+// data, the SID, the qualified user name and the inner credential's fields, each only filling
+// what is still missing and, when the serialization named a user, only with names that the
+// account database resolves to that same account; last the identity cache and the machine's
+// DNS domain, which derive a UPN from the SAM name.
 
 #include <windows.h>
 
@@ -33,6 +35,9 @@ struct CredentialIdentity {
 
 struct ResolvedIdentity {
   std::wstring username, userUpn, domain;
+  // The SAM name is the serialization's own and the UPN came from another source: the service
+  // is asked about the SAM name first.
+  bool samNameFirst = false;
 };
 
 // The names for the MFA check. Never fails: what cannot be found stays empty; the domain is

@@ -36,7 +36,9 @@ class ForgotTokenActivationLogic {
   // Enter: the hours are checked first, then the verification code; both valid: the
   // activation (online, then offline after 5116, 5124, 5137 or 5218, the dialog going
   // offline). Success sets the validated flag (signedIn: post WM_CLOSE to the dialog);
-  // otherwise the error to show. The boxes keep their text.
+  // otherwise the error to show, and a checked code that failed also brings a new activation
+  // code (activationCode(); the error of its generation instead when there is none): a code
+  // refused for one activation code is never tried against it again.
   PanelOutcome buttonEnterOnClick(const std::string& hoursText, const std::string& verificationCode);
 
   // The hours box: 1 to 3 decimal digits, `hours` then their value. Empty: message 407; four
@@ -69,12 +71,18 @@ class ForgotTokenAuthenticationLogic {
 
   // The countdown (when the panel is shown and every 30 s): while the period runs, the whole
   // hours left (two digits at least, zero-padded; 100 h shows "100") and the minutes past them
-  // (two digits). False once the period has ended: the boxes keep what they show.
+  // (two digits). False once the period has ended, the countdown then at "00" and "00": the
+  // panel shows expiredError().
   bool refreshExpiresIn(std::u16string& hours, std::u16string& minutes) const;
+  // Milliseconds until the countdown should be refreshed: 30 s, or sooner when the period ends
+  // sooner, so that its end is shown when it comes.
+  std::uint32_t nextRefreshMs() const;
 
-  // Enter: while the period runs the validated flag is set and the answer is true (the panel
-  // posts WM_CLOSE to the dialog); afterwards nothing happens. No service call.
-  bool buttonEnterOnClick();
+  // Enter: while the period runs the validated flag is set (signedIn: the panel posts WM_CLOSE
+  // to the dialog); afterwards the refusal, expiredError(). No service call.
+  PanelOutcome buttonEnterOnClick();
+  // What the panel says once the period is over: the sentence of 5111 on a forgot-token panel.
+  static ErrorText expiredError();
 
  private:
   Service::KvService* service_;

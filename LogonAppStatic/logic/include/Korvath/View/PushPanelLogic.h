@@ -8,9 +8,13 @@
 // copy of the push task's future, taken on the dialog thread when the push starts; it never
 // reads the service's task queue. It stores the outcome before it calls the callback, and the
 // dialog thread reads it in handleAuthenticationResult after the posted command arrives.
-// Leaving the panel (safeCleanupAsyncTask, also run by the destructor) cancels the push,
-// ends the waiter within one 100 ms wait and returns only when both have ended: the callback
-// is never called once it has returned, and a push answered afterwards leaves no trace.
+// Leaving the panel (safeCleanupAsyncTask, also run by the destructor) cancels the push and
+// ends the waiter (it looks every 10 ms whether the panel was left) and returns once the
+// waiter has ended: the callback is never called once it has returned, and a push answered
+// afterwards leaves no trace. It does not wait for the push itself: a push in the middle of
+// an exchange with the service notices the cancellation only when the exchange returns, and
+// the dialog must go on answering meanwhile. Such a push stays in the service's queue, whose
+// owner waits for it (the dialog thread at its end, the service when it goes).
 
 #include <atomic>
 #include <cstdint>
@@ -34,8 +38,10 @@ class PushPanelLogic {
   // could be started, at once on the dialog thread). It must only post to the panel.
   using ResultReady = std::function<void()>;
 
-  // How long the waiter waits for the push task between two looks at the panel's state.
+  // How long the waiter waits for the push task per attempt it logs, and how often it looks
+  // meanwhile whether the panel was left.
   static constexpr std::int64_t kWaitStepMs = 100;
+  static constexpr std::int64_t kStopCheckMs = 10;
 
   // `service` and `internetStatus` are the dialog's (borrowed); `userName` the current user,
   // whose stored auto-send option is read here (off for a user the configuration lacks).
@@ -64,12 +70,15 @@ class PushPanelLogic {
   PanelOutcome handleAuthenticationResult();
 
   // The check box (command 225): stores the user's auto-send option in the configuration
-  // file; 0, or 6000 when the user is not stored. Nothing is shown.
-  Model::KvResult updateAutoSendPushOptionByUserName(bool checked);
+  // file. Nothing to show when it was stored. Otherwise (the user is not stored, or the file
+  // cannot be saved) the error to show, and autoSendPush() is again the stored option, which
+  // the panel puts back in the box.
+  PanelOutcome updateAutoSendPushOptionByUserName(bool checked);
 
   // Leaving the panel (WM_DESTROY and the destructor; harmless when run again): cancels the
-  // push and releases its token, stops the waiter, removes the push task from the service's
-  // queue (waiting for it) and waits for the waiter.
+  // push and releases its token, stops the waiter and waits for it (at most one 10 ms look),
+  // and removes the push task from the service's queue when it has ended. A push still in an
+  // exchange is left in the queue, cancelled, and is not waited for here.
   void safeCleanupAsyncTask();
 
   // A push was started and its outcome has not been handed over yet.
@@ -78,6 +87,7 @@ class PushPanelLogic {
  private:
   void processPushAuthentication(bool autoSendPush);
   void processPushAuthenticationResult(std::shared_future<Model::KvResult> push, const ResultReady& onResult);
+  bool waitForPush(const std::shared_future<Model::KvResult>& push) const;
   void storeResult(const Model::KvResult& result);
 
   Service::KvService* service_;

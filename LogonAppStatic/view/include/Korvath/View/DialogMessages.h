@@ -37,7 +37,9 @@ constexpr UINT kLastDialogCommand = 216;
 
 // Private messages.
 constexpr UINT kMsgDigitToPanel = WM_APP + 203;  // to the current panel, wParam = the digit
-constexpr UINT kMsgBypass = WM_APP + 616;        // to the dialog: let the user in and close
+// The bypass's number. The bypass itself needs no window (it is decided before one exists),
+// so whoever sends this is not the dialog: the dialog closes as a refusal.
+constexpr UINT kMsgBypass = WM_APP + 616;
 
 // Panels (window id = panel id).
 constexpr UINT kPushPanelId = 220;
