@@ -86,20 +86,23 @@ Model::KvResult KvService::updateUserPolicies(std::string& userName, bool isRdpS
   return result;
 }
 
-Model::KvResult KvService::askUserPolicy(Model::RequestGetUserPolicy request, const std::string& userName,
-                                         bool& found, bool& answered) {
-  Model::KvResult result(KV_SUCCESS);
-  request.setUserLogins(std::vector<std::string>{userName});  // a refused name leaves the list empty
+Model::KvResult KvService::findOrSyncUser(const std::string& userName, bool& found) {
   {
     auto lock = lockState();
     found = config_.getUserIndex(userName) >= 0;
   }
-  if (!found) {
-    result = kvBusiness_.updateConfig(userName);
-    auto lock = lockState();
-    syncLogonAppDisable();
-    found = config_.getUserIndex(userName) >= 0;
-  }
+  if (found) return Model::KvResult(KV_SUCCESS);
+  const Model::KvResult result = kvBusiness_.updateConfig(userName);
+  auto lock = lockState();
+  syncLogonAppDisable();
+  found = config_.getUserIndex(userName) >= 0;
+  return result;
+}
+
+Model::KvResult KvService::askUserPolicy(Model::RequestGetUserPolicy request, const std::string& userName,
+                                         bool& found, bool& answered) {
+  request.setUserLogins(std::vector<std::string>{userName});  // a refused name leaves the list empty
+  Model::KvResult result = findOrSyncUser(userName, found);
 
   answered = false;
   if (result.getResultCode() == KV_SUCCESS) {
@@ -248,17 +251,8 @@ Model::KvResult KvService::updateOfflineUserPolicy(const std::string& userName) 
   KV_TRACE_SCOPE("Korvath::Service::KvService::updateOfflineUserPolicy");
   Model::KvResult result(KV_SUCCESS);
   try {
-    bool found;
-    {
-      auto lock = lockState();
-      found = config_.getUserIndex(userName) >= 0;
-    }
-    if (!found) {
-      result = kvBusiness_.updateConfig(userName);
-      auto lock = lockState();
-      syncLogonAppDisable();
-      found = config_.getUserIndex(userName) >= 0;
-    }
+    bool found = false;
+    result = findOrSyncUser(userName, found);
 
     if (result.getResultCode() == KV_SUCCESS) {
       Model::RequestGetUserPolicyOffline request;

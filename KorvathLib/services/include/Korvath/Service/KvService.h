@@ -148,6 +148,9 @@ class KvService {
   // whether it is stored afterwards, answered whether the reply gave a verdict on the user.
   Model::KvResult askUserPolicy(Model::RequestGetUserPolicy request, const std::string& userName, bool& found,
                                 bool& answered);
+  // Whether userName is stored; when it is not, the configuration is synchronized with the
+  // service (this login first) and looked at again. The synchronization's result.
+  Model::KvResult findOrSyncUser(const std::string& userName, bool& found);
   // The service does not know this stored user: its record goes and the file is saved.
   void removeDeletedUser(const std::string& userName);
 
