@@ -447,16 +447,6 @@ void Config::makeRoomForNewUsers(std::size_t firstNew) {
   }
 }
 
-std::uint16_t Config::removeLastAuthUser() {
-  KV_TRACE_SCOPE("Korvath::Config::removeLastAuthUser");
-  if (usersConfig_.empty()) return KV_SUCCESS;
-  auto oldest = std::min_element(usersConfig_.begin(), usersConfig_.end(), [](const UserConfig& a, const UserConfig& b) {
-    return a.getLastAuthTime() < b.getLastAuthTime();
-  });
-  usersConfig_.erase(oldest);
-  return writeFile();
-}
-
 std::uint16_t Config::removeDeletedUserFromPellora(const std::string& login) {
   KV_TRACE_SCOPE("Korvath::Config::removeDeletedUserFromPellora");
   int index = getUserIndex(login);

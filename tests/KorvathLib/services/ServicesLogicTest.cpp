@@ -69,7 +69,7 @@ TEST_F(KvServiceLogic, CopiesMadeWhileTheDialogThreadChangesTheUserListSeeWholeS
   std::thread dialog([&] {
     for (int round = 0; round < 20; ++round) {
       auto lock = service_.lockState();
-      service_.getConfig().removeLastAuthUser();  // the list loses a user and is saved
+      service_.getConfig().removeDeletedUserFromPellora("user0");  // the list loses a user and is saved
       // EXPECT, not ASSERT: an early return would leave the copying loop below running forever.
       EXPECT_EQ(0, service_.getConfig().setUsersConfig(users));
     }

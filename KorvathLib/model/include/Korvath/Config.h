@@ -117,8 +117,6 @@ class Config {
   std::uint16_t mergeUserPolicyOffline(const Model::UserPolicyOffline& policy, const std::string& login);
   // Keeps the 30 most recently authenticated users; saves when it removed any.
   std::uint16_t removeExtraUsers();
-  // Removes the least recently authenticated user and saves.
-  std::uint16_t removeLastAuthUser();
   // Removes the user (login or e-mail) and saves; 5103 when not stored.
   std::uint16_t removeDeletedUserFromPellora(const std::string& login);
   // The unknown-user rule; see docs/model.md. A login that is stored, or whose part before
