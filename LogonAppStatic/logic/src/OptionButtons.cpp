@@ -1,5 +1,7 @@
 #include "Korvath/View/OptionButtons.h"
 
+#include <algorithm>
+
 #include "Korvath/View/DialogState.h"
 
 namespace Korvath {
@@ -34,13 +36,16 @@ std::vector<OptionButton> optionButtons(double s, bool push, bool qrCode, bool o
   const int y = scaled(s, 400);
   const int labelHeight = scaled(s, 16) * 2;
   const int labelFontSize = scaled(s, 16) - 1;
+  const int firstX = scaled(s, 425);
+  const int gap = static_cast<int>(firstX + width + 0.12 * width) - (firstX + width);
+  const int labelWidth = width + std::max(0, gap - scaled(s, 4));
   std::vector<OptionButton> buttons;
-  int x = scaled(s, 425);
+  int x = firstX;
   for (std::size_t i = 0; i < 4; ++i) {
     if (!enabled[i]) continue;
     const OptionKind& kind = kOptions[i];
     buttons.push_back({kind.method, kind.id, kind.windowText, kind.labelTextId, kind.imageId, x, y, width, height,
-                       labelHeight, labelFontSize});
+                       labelHeight, labelFontSize, labelWidth});
     x = static_cast<int>(x + width + 0.12 * width);
   }
   return buttons;

@@ -69,12 +69,13 @@ TEST(ErrorText, LabelsComposeMessageSentenceErrorCodeAndRequestId) {
 TEST(OptionButtons, OnePerEnabledOptionSideBySideAtEveryScale) {
   // clang-format off
   struct Row { double s; bool push, qr, otp, forgot; std::vector<std::uint32_t> ids; std::vector<int> xs;
-               int y, w, h, labelHeight, labelFont; } rows[] = {
-      {1.0, false, false, true, false, {212}, {425}, 400, 81, 58, 32, 15},
-      {1.0, true, true, true, true, {210, 211, 212, 213}, {425, 515, 605, 695}, 400, 81, 58, 32, 15},
-      // x + w + 0.12·w in double precision, then truncated: 637 + 121 + 14.52.
-      {1.5, true, false, true, false, {210, 212}, {637, 772}, 600, 121, 87, 48, 23},
-      {1.25, false, true, false, true, {211, 213}, {531, 644}, 500, 101, 72, 40, 19},
+               int y, w, h, labelHeight, labelFont, labelWidth; } rows[] = {
+      {1.0, false, false, true, false, {212}, {425}, 400, 81, 58, 32, 15, 86},
+      {1.0, true, true, true, true, {210, 211, 212, 213}, {425, 515, 605, 695}, 400, 81, 58, 32, 15, 86},
+      // x + w + 0.12·w in double precision, then truncated: 637 + 121 + 14.52; the label the
+      // button and that gap of 14 less 6.
+      {1.5, true, false, true, false, {210, 212}, {637, 772}, 600, 121, 87, 48, 23, 129},
+      {1.25, false, true, false, true, {211, 213}, {531, 644}, 500, 101, 72, 40, 19, 108},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -85,9 +86,9 @@ TEST(OptionButtons, OnePerEnabledOptionSideBySideAtEveryScale) {
       // Push, QR Code, OTP, Forgot Token: methods 1-4, labels 455-458, images 110-113.
       EXPECT_EQ((std::vector<int>{static_cast<int>(row.ids[i]), static_cast<int>(row.ids[i]) - 209,
                                   static_cast<int>(row.ids[i]) + 245, static_cast<int>(row.ids[i]) - 100, row.xs[i],
-                                  row.y, row.w, row.h, row.labelHeight, row.labelFont}),
+                                  row.y, row.w, row.h, row.labelHeight, row.labelFont, row.labelWidth}),
                 (std::vector<int>{static_cast<int>(b.id), static_cast<int>(b.method), b.labelTextId, b.imageId, b.x,
-                                  b.y, b.width, b.height, b.labelHeight, b.labelFontSize}))
+                                  b.y, b.width, b.height, b.labelHeight, b.labelFontSize, b.labelWidth}))
           << row.s << " button " << i;
     }
   }

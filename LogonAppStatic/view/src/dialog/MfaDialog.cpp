@@ -234,15 +234,6 @@ void addSignInOptionsLabel(HWND dialog, HMODULE module) {
   fitLabelToText(label, true);
 }
 
-// An option's label is centred under its button and as wide as the button and most of the gap
-// to the next one: longer words fit than under the button alone, and neighbouring labels keep
-// apart.
-int optionLabelWidth(const std::vector<OptionButton>& options) {
-  const OptionButton& first = options.front();
-  const int gap = static_cast<int>(first.x + first.width + 0.12 * first.width) - (first.x + first.width);
-  return first.width + std::max(0, gap - px(4));
-}
-
 // The option labels' font: the design size, made smaller (by at most 3 design pixels) until
 // every label's wrapped text, in bold as the selected one is shown, fits between the buttons
 // and the bottom of the dialog, has no word wider than the label and no last line of a single
@@ -252,7 +243,7 @@ int optionLabelFontSize(HWND dialog, const std::vector<OptionButton>& options) {
   RECT client{};
   GetClientRect(dialog, &client);
   const int room = client.bottom - (options.front().y + options.front().height);
-  const int width = optionLabelWidth(options);
+  const int width = options.front().labelWidth;
   const int designSize = options.front().labelFontSize;
   const int smallest = designSize - px(3) > 6 ? designSize - px(3) : 6;
   int size = designSize;
@@ -280,7 +271,6 @@ void addOptionButtons(HWND dialog, HMODULE module) {
       optionButtons(Utils::getScaleFactor(), state.pushEnabled, state.qrCodeEnabled, state.otpEnabled, state.forgotTokenEnabled);
   if (options.empty()) return;
   const int fontSize = optionLabelFontSize(dialog, options);
-  const int labelWidth = optionLabelWidth(options);
   for (const OptionButton& option : options) {
     const std::wstring label = GetWText(static_cast<UINT>(option.labelTextId));
     Button& record = window.options[option.method - 1];
@@ -289,10 +279,10 @@ void addOptionButtons(HWND dialog, HMODULE module) {
                               loadSvgResource(module, option.imageId), true, label.c_str(), option.labelHeight,
                               fontSize);
     if (record.label != nullptr) {
-      const int height =
-          std::max(option.labelHeight, wrappedTextHeight(dialog, record.labelBoldFont, label, labelWidth));
-      SetWindowPos(record.label, nullptr, option.x + option.width / 2 - labelWidth / 2, option.y + option.height,
-                   labelWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
+      const int width = option.labelWidth;
+      const int height = std::max(option.labelHeight, wrappedTextHeight(dialog, record.labelBoldFont, label, width));
+      SetWindowPos(record.label, nullptr, option.x + option.width / 2 - width / 2, option.y + option.height, width,
+                   height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
 }

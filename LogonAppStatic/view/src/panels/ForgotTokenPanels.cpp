@@ -331,12 +331,8 @@ HRESULT ForgotTokenAuthenticationPanel::State::addComponents() {
                                          Panels::px(380), static_cast<int>(3.5 * s16), kLoginInformationId, s16,
                                          FW_NORMAL);
   // Hidden until the period is over; red as every panel's error label.
-  std::u16string expired = ForgotTokenAuthenticationLogic::expiredError().messageText([](int id) {
-    const std::wstring text = Panels::text(id);
-    return std::u16string(text.begin(), text.end());
-  });
-  while (!expired.empty() && expired.back() == u'\n') expired.pop_back();
-  expiredLabel = Panels::createLabel(panel, module, std::wstring(expired.begin(), expired.end()), 0,
+  const ErrorText expired = ForgotTokenAuthenticationLogic::expiredError();
+  expiredLabel = Panels::createLabel(panel, module, Panels::text(errorTextId(expired.resultCode(), expired.kind())), 0,
                                      WS_CHILD | SS_CENTER | SS_NOPREFIX, 0, Panels::px(195), Panels::px(380), s16,
                                      kErrorMessageLabelId, s16 - 1, FW_NORMAL);
   link = createHowToLink(panel, module, kAuthenticationClass);

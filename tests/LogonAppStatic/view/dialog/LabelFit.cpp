@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "Korvath/Utils.h"
+
 namespace DialogUi {
 
 namespace {
@@ -20,14 +22,6 @@ std::wstring classOf(HWND window) {
   return name;
 }
 
-std::string utf8(const std::wstring& text) {
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, &out[0], size, nullptr, nullptr);
-  return out;
-}
-
 bool isTopLevel(HWND window) { return (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0; }
 
 // "<top-level class>/<id of each window down to the control>".
@@ -37,13 +31,13 @@ std::string pathOf(HWND control) {
   for (; !isTopLevel(window); window = GetAncestor(window, GA_PARENT)) {
     path = "/" + std::to_string(GetDlgCtrlID(window)) + path;
   }
-  return utf8(classOf(window)) + path;
+  return Korvath::Utils::toUtf8(classOf(window)) + path;
 }
 
 std::string quoted(const std::wstring& text) {
   std::wstring shown;
   for (wchar_t c : text) shown += c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
-  return "\"" + utf8(shown) + "\"";
+  return "\"" + Korvath::Utils::toUtf8(shown) + "\"";
 }
 
 // How a control draws its text (as the system's static and push-button controls do), or 0.

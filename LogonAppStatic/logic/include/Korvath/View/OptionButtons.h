@@ -21,11 +21,13 @@ struct OptionButton {
   int height;
   int labelHeight;
   int labelFontSize;
+  int labelWidth;  // centred under the button: the button and the gap to the next, less s·4
 };
 
 // The buttons for the given switches at scale factor `s` (every value truncated toward zero):
 // y = s·400, size s·81 × s·58, label height 2·(s·16), label font s·16 − 1; the first at
-// x = s·425, each next one at x + w + 0.12·w of the previous (w = the button width).
+// x = s·425, each next one at x + w + 0.12·w of the previous (w = the button width). Labels are
+// wider than their button, so that longer words fit, and keep apart from their neighbours.
 std::vector<OptionButton> optionButtons(double s, bool push, bool qrCode, bool otp, bool forgotToken);
 
 }  // namespace View
