@@ -181,6 +181,17 @@ void KvBusinessForgotAuthenticator::countForgotTokenFailure(Model::UserConfig& u
   }
 }
 
+std::uint16_t KvBusinessForgotAuthenticator::countOfflineActivationAttempt(Model::UserConfig& user,
+                                                                           const std::string& challenge,
+                                                                           const std::string& authenticationCode,
+                                                                           std::uint64_t nowFileTime) const {
+  if (isForgotTokenBlocked(user, nowFileTime)) return KV_ERROR_USER_LOCKED;
+  if (authenticationCode.size() != kAuthenticationCodeLength) return KV_ERROR_INVALID_AUTHENTICATION_DATA_LENGTH;
+  if (!isValidChallengeLength(challenge)) return KV_ERROR_INVALID_CHALLENGE_LENGTH;
+  countForgotTokenFailure(user, nowFileTime);
+  return KV_SUCCESS;
+}
+
 Model::KvResult KvBusinessForgotAuthenticator::onlineAuthenticateActiveForgotAuthenticator(
     std::string userLogin, std::int32_t hours, std::string challenge, std::string authenticationCode) {
   static const char* const kName =

@@ -52,6 +52,11 @@ std::uint16_t KvBusinessOTP::genResponseAuthOTP(std::string userLogin, std::stri
 }
 
 std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std::string otp) {
+  return offlineAuthenticateOtp(user, otp, std::vector<bool>(user.getAuthenticators().size(), true));
+}
+
+std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std::string otp,
+                                                    const std::vector<bool>& counted) {
   static const char* const kName = "Korvath::Business::KvBusinessOTP::offlineAuthenticateOtp";
   KV_TRACE_SCOPE(kName);
   std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
@@ -68,6 +73,11 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
     std::vector<Model::AuthenticatorRecord> tried;
     for (std::size_t i = 0; i < original.size(); ++i) {
       Model::AuthenticatorRecord record = original[i];
+      if (i >= counted.size() || !counted[i]) {
+        // No failed attempt against it is on record: the code is not compared with it.
+        tried.push_back(record);
+        continue;
+      }
       std::string blob = record.getBlob();
       const std::int64_t timeDifference = serverConfig.getTimeDifference();
       KV_LOG_DEBUG("%s - authenticator %u: model %u, blob of %u characters, timeDifference %s", kName,
@@ -100,6 +110,38 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
   } catch (...) {
     KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
+  return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+}
+
+std::uint16_t KvBusinessOTP::countOfflineOtpAttempt(Model::UserConfig& user, const std::string& otp,
+                                                    std::vector<bool>& counted) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::countOfflineOtpAttempt";
+  KV_TRACE_SCOPE(kName);
+  std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
+  counted.assign(list.size(), false);
+  std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+  try {
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
+    const std::int64_t timeDifference = config_->getServerConfig().getTimeDifference();
+    bool any = false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      std::string blob = list[i].getBlob();
+      const std::uint16_t code = OstraSdkService::countOtpAttemptLogonApp(blob, otp, settings, timeDifference);
+      if (list[i].setBlob(blob) != KV_SUCCESS) {
+        // A state that cannot be stored is no count: the code is not compared with it.
+        KV_LOG_ERROR("%s - the SDK returned a blob of %u characters", kName, static_cast<unsigned>(blob.size()));
+        continue;
+      }
+      counted[i] = code == KV_SUCCESS;
+      any = any || counted[i];
+      result = code;
+    }
+    user.setAuthenticators(list);
+    return any ? static_cast<std::uint16_t>(KV_SUCCESS) : result;
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
+  }
+  counted.assign(counted.size(), false);
   return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
 }
 

@@ -279,11 +279,23 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
   static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineAuthenticateQRCode";
   KV_TRACE_SCOPE(kName);
   return guarded(kName, KV_ERROR_FAIL_REQUEST_AUTHENTICATION, [&]() -> std::uint16_t {
-    std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
     if (kvBusiness_->areAllAuthenticatorsBlocked(user)) {
       KV_LOG_DEBUG("%s - All authenticators are blocked offline, trying online", kName);
       return onlineAuthenticateQRCode(user.getUserLogin(), transactionId, authenticationCode).getResultCode();
     }
+    return offlineAuthenticateQRCode(user, transactionId, jsonTransactionData, authenticationCode,
+                                     std::vector<bool>(user.getAuthenticators().size(), true));
+  });
+}
+
+std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& user, std::string transactionId,
+                                                          std::string jsonTransactionData,
+                                                          std::string authenticationCode,
+                                                          const std::vector<bool>& counted) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::offlineAuthenticateQRCode";
+  KV_TRACE_SCOPE(kName);
+  return guarded(kName, KV_ERROR_FAIL_REQUEST_AUTHENTICATION, [&]() -> std::uint16_t {
+    std::uint16_t result = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
     const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
     const std::vector<Model::AuthenticatorRecord> authenticators = user.getAuthenticators();
     // What each record becomes when no authenticator accepts the code.
@@ -291,6 +303,8 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
 
     for (std::size_t i = 0; i < authenticators.size(); ++i) {
       if (authenticators[i].getModel() != Model::AuthenticatorRecord::kModelMobile) continue;
+      // No failed attempt against it is on record: the code is not compared with it.
+      if (i >= counted.size() || !counted[i]) continue;
       Model::AuthenticatorRecord updated = authenticators[i];
       std::string blob = updated.getBlob();
       const std::int64_t timeDifference = config_->getServerConfig().getTimeDifference();
@@ -316,6 +330,38 @@ std::uint16_t KvBusinessQRCode::offlineAuthenticateQRCode(Model::UserConfig& use
     if (storeCode != KV_SUCCESS) KV_LOG_ERROR("%s - the updated authenticators were refused: %d", kName, storeCode);
     return result;
   });
+}
+
+std::uint16_t KvBusinessQRCode::countOfflineQRCodeAttempt(Model::UserConfig& user, const std::string& transactionId,
+                                                          const std::string& jsonTransactionData,
+                                                          const std::string& authenticationCode,
+                                                          std::vector<bool>& counted) {
+  static const char* const kName = "Korvath::Business::KvBusinessQRCode::countOfflineQRCodeAttempt";
+  KV_TRACE_SCOPE(kName);
+  std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
+  counted.assign(list.size(), false);
+  const std::uint16_t result = guarded(kName, KV_ERROR_FAIL_REQUEST_AUTHENTICATION, [&]() -> std::uint16_t {
+    std::uint16_t last = KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
+    const std::int64_t timeDifference = config_->getServerConfig().getTimeDifference();
+    bool any = false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (list[i].getModel() != Model::AuthenticatorRecord::kModelMobile) continue;
+      std::string blob = list[i].getBlob();
+      const std::uint16_t code = OstraSdkService::countAdvancedAuthenticationAttemptLogonApp(
+          blob, Model::TransactionData::kTypeDesktopLogon, transactionId, jsonTransactionData, authenticationCode,
+          settings, timeDifference);
+      // A state that cannot be stored is no count: the code is not compared with it.
+      if (!Model::AuthenticatorRecord::isValidBlobLength(blob.size()) || list[i].setBlob(blob) != KV_SUCCESS) continue;
+      counted[i] = code == KV_SUCCESS;
+      any = any || counted[i];
+      last = code;
+    }
+    user.setAuthenticators(list);
+    return any ? static_cast<std::uint16_t>(KV_SUCCESS) : last;
+  });
+  if (result != KV_SUCCESS) counted.assign(counted.size(), false);
+  return result;
 }
 
 // ---------------------------------------------------------------- replies

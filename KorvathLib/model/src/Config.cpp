@@ -29,11 +29,14 @@ namespace J = Model::Json;
 namespace {
 
 // Threads of one process also wait for one another: the named mutex is the machine-wide
-// guard, this one keeps two threads of the process from sharing one lock handle.
-std::mutex& processFileMutex() {
-  static std::mutex m;
+// guard, this one keeps two threads of the process from sharing one lock handle. Recursive,
+// and the named mutex counted per thread, so that a thread holding the file (FileHold) can
+// read and save it.
+std::recursive_mutex& processFileMutex() {
+  static std::recursive_mutex m;
   return m;
 }
+thread_local unsigned t_fileHolds = 0;
 
 constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
 const char* const kFactors[] = {"push", "qrcode", "otp"};
@@ -135,7 +138,7 @@ namespace ConfigFile {
 
 void setReplaceFunction(ReplaceFunction f) { g_replace.store(f); }
 
-bool writeAtomically(const std::string& path, const std::string& content) {
+bool writeTemporary(const std::string& path, const std::string& content) {
   const std::string tmp = path + ".tmp";
   std::FILE* f = openFile(tmp, L"wb", "wb");
   if (f == nullptr) return false;
@@ -144,12 +147,22 @@ bool writeAtomically(const std::string& path, const std::string& content) {
   ok = ok && std::fwrite(content.data(), 1, content.size(), f) == content.size();
   ok = ok && flushToDisk(f);
   ok = (std::fclose(f) == 0) && ok;
-  if (ok) {
-    ReplaceFunction replace = g_replace.load();
-    ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
-  }
   if (!ok) removeFile(tmp);
   return ok;
+}
+
+bool replaceWithTemporary(const std::string& path) {
+  const std::string tmp = path + ".tmp";
+  ReplaceFunction replace = g_replace.load();
+  const bool ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
+  if (!ok) removeFile(tmp);
+  return ok;
+}
+
+void discardTemporary(const std::string& path) { removeFile(path + ".tmp"); }
+
+bool writeAtomically(const std::string& path, const std::string& content) {
+  return writeTemporary(path, content) && replaceWithTemporary(path);
 }
 
 std::uint16_t readWhole(const std::string& path, std::string& content) {
@@ -574,6 +587,16 @@ std::uint16_t loadFile(const std::string& path, KvCrypto& crypto, Config& into, 
   if (code != 0) return code;
   return into.fillFromJson(plain);
 }
+
+// What the file holds now, given its bytes `mainRaw`: the main file when it opens
+// (`mainValid`), else the backup; false when neither opens.
+bool openCurrentFile(const std::string& main, const std::string& mainRaw, KvCrypto& crypto, Config& into,
+                     bool& mainValid) {
+  std::string plain;
+  mainValid = !mainRaw.empty() && crypto.openConfig(mainRaw, plain) == 0 && into.fillFromJson(plain) == 0;
+  std::string backupRaw;
+  return mainValid || loadFile(Config::backupPathFor(main), crypto, into, backupRaw) == 0;
+}
 }  // namespace
 
 bool Config::sameContent(const Config& o) const {
@@ -609,9 +632,8 @@ std::uint16_t Config::readFile(const std::string& path) {
   if (main.empty()) return KV_ERROR_CONFIG_FILE_NOT_FOUND;
   // Later saves go where this read looked, whether or not a file was there.
   filePath_ = path;
-  std::lock_guard<std::mutex> inProcess(processFileMutex());
-  Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
-  if (!lock.acquired()) {
+  FileHold hold;
+  if (!hold.held()) {
     KV_LOG_ERROR("Korvath::Config::readFile - configuration mutex not taken");
     return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
   }
@@ -646,9 +668,8 @@ std::uint16_t Config::writeFile() {
   if (kvCrypto_ == nullptr) return KV_ERROR_ENCRYPT_CONFIG_FILE;
   const std::string main = mainPath();
   if (main.empty()) return KV_ERROR_WRITE_CONFIG_FILE;
-  std::lock_guard<std::mutex> inProcess(processFileMutex());
-  Platform::NamedMutexLock lock(kMutexName, kMutexTimeoutMs);
-  if (!lock.acquired()) {
+  FileHold hold;
+  if (!hold.held()) {
     KV_LOG_ERROR("Korvath::Config::writeFile - configuration mutex not taken, nothing written");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
@@ -684,10 +705,7 @@ std::uint16_t Config::writeFile() {
       onDisk = fileState_->content;
       haveDisk = mainValid = true;
     } else {
-      std::string plain;
-      mainValid = !mainRaw.empty() && kvCrypto_->openConfig(mainRaw, plain) == 0 && onDisk.fillFromJson(plain) == 0;
-      std::string backupRaw;
-      haveDisk = mainValid || loadFile(backupPathFor(main), *kvCrypto_, onDisk, backupRaw) == 0;
+      haveDisk = openCurrentFile(main, mainRaw, *kvCrypto_, onDisk, mainValid);
     }
 
     Config snapshot;
@@ -726,16 +744,80 @@ std::uint16_t Config::writeOut(const std::string& main, const Config& content, c
                                std::string& sealed) {
   std::uint16_t code = kvCrypto_->sealConfig(content.toJson(), sealed);
   if (code != 0) return code;
+  // The new text is on disk before the backup changes: a save that cannot write it leaves
+  // both files as they were.
+  if (!ConfigFile::writeTemporary(main, sealed)) {
+    KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be written");
+    return KV_ERROR_WRITE_CONFIG_FILE;
+  }
   if (previous != nullptr && !ConfigFile::writeAtomically(backupPathFor(main), *previous)) {
+    ConfigFile::discardTemporary(main);
     KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
-  if (!ConfigFile::writeAtomically(main, sealed)) {
+  if (!ConfigFile::replaceWithTemporary(main)) {
     KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
   KV_LOG_DEBUG("Korvath::Config::writeFile - saved %u users", static_cast<unsigned>(content.usersConfig_.size()));
   return KV_SUCCESS;
+}
+
+// ---------------------------------------------------------------- holding the file
+
+struct Config::FileHold::State {
+  std::unique_lock<std::recursive_mutex> inProcess{processFileMutex()};
+  // Declared last: released first, before the in-process mutex.
+  std::unique_ptr<Platform::NamedMutexLock> named;
+};
+
+Config::FileHold::FileHold() : state_(new State) {
+  if (t_fileHolds == 0) {
+    state_->named.reset(new Platform::NamedMutexLock(kMutexName, kMutexTimeoutMs));
+    if (!state_->named->acquired()) return;
+  }
+  held_ = true;
+  ++t_fileHolds;
+}
+
+Config::FileHold::~FileHold() {
+  if (held_) --t_fileHolds;
+}
+
+std::uint16_t Config::reloadUser(std::size_t index) {
+  KV_TRACE_SCOPE("Korvath::Config::reloadUser");
+  if (index >= usersConfig_.size()) return KV_ERROR_FAIL_REQUEST_CONFIG;
+  if (kvCrypto_ == nullptr) return KV_ERROR_DECRYPT_CONFIG_FILE;
+  FileHold hold;
+  if (!hold.held()) {
+    KV_LOG_ERROR("Korvath::Config::reloadUser - configuration mutex not taken");
+    return KV_ERROR_CONFIG_FILE_ACCESS_DENIED;
+  }
+  try {
+    const std::string main = mainPath();
+    std::string mainRaw;
+    ConfigFile::readWhole(main, mainRaw);
+    const Config* onDisk = nullptr;
+    Config opened;
+    bool mainValid = false;
+    if (fileState_ && !mainRaw.empty() && mainRaw == fileState_->sealed) {
+      onDisk = &fileState_->content;
+    } else if (openCurrentFile(main, mainRaw, *kvCrypto_, opened, mainValid)) {
+      onDisk = &opened;
+    }
+    // No file that opens: this copy's record is all there is (the next save writes it).
+    if (onDisk == nullptr) return KV_SUCCESS;
+    const std::string key = userKey(usersConfig_[index]);
+    for (const UserConfig& stored : onDisk->usersConfig_) {
+      if (userKey(stored) == key) {
+        usersConfig_[index] = stored;
+        break;
+      }
+    }
+    return KV_SUCCESS;
+  } catch (const std::exception&) {
+    return KV_ERROR_FAIL_REQUEST_CONFIG;
+  }
 }
 
 }  // namespace Korvath

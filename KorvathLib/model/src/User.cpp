@@ -236,6 +236,7 @@ UserConfig& UserConfig::operator=(const UserConfig& other) {
   lastAuthTime_ = other.lastAuthTime_;
   forgotTokenFailures_ = other.forgotTokenFailures_;
   forgotTokenBlockedAt_ = other.forgotTokenBlockedAt_;
+  offlineCheckPending_ = other.offlineCheckPending_;
   return *this;
 }
 
@@ -243,7 +244,8 @@ bool UserConfig::operator==(const UserConfig& o) const {
   return User::operator==(o) && password_ == o.password_ && fallbackExpiration_ == o.fallbackExpiration_ &&
          lastAuthType_ == o.lastAuthType_ && autoSendPush_ == o.autoSendPush_ &&
          policyAllowsAuthentication_ == o.policyAllowsAuthentication_ && lastAuthTime_ == o.lastAuthTime_ &&
-         forgotTokenFailures_ == o.forgotTokenFailures_ && forgotTokenBlockedAt_ == o.forgotTokenBlockedAt_;
+         forgotTokenFailures_ == o.forgotTokenFailures_ && forgotTokenBlockedAt_ == o.forgotTokenBlockedAt_ &&
+         offlineCheckPending_ == o.offlineCheckPending_;
 }
 
 std::uint16_t UserConfig::validate() const {
@@ -284,7 +286,8 @@ void UserConfig::writeTo(Json::Writer& w) const {
       .field("policyAllowsAuthentication", policyAllowsAuthentication_)
       .field("lastAuthTime", lastAuthTime_)
       .field("forgotTokenFailures", forgotTokenFailures_)
-      .field("forgotTokenBlockedAt", forgotTokenBlockedAt_);
+      .field("forgotTokenBlockedAt", forgotTokenBlockedAt_)
+      .field("offlineCheckPending", offlineCheckPending_);
   w.endObject();
 }
 
@@ -321,6 +324,9 @@ std::uint16_t UserConfig::fillFromValue(const rapidjson::Value& obj) {
   if (Json::member(obj, "forgotTokenBlockedAt") != nullptr &&
       !Json::getUint64(obj, "forgotTokenBlockedAt", u.forgotTokenBlockedAt_))
     return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_BLOCKED_AT_FROM_JSON;
+  if (Json::member(obj, "offlineCheckPending") != nullptr &&
+      !Json::getBool(obj, "offlineCheckPending", u.offlineCheckPending_))
+    return KV_ERROR_FILL_USER_CONFIG_OFFLINE_CHECK_PENDING_FROM_JSON;
   *this = std::move(u);
   return KV_SUCCESS;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AuthenticationSdk/AuthenticationException.h"
+#include "Korvath/Business/OfflineAttempt.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
@@ -312,36 +313,46 @@ std::uint16_t KvServiceForgotAuthenticator::checkActiveForgotAuthenticatorOfflin
       const std::uint16_t code = businessForgot_->loadUser(login, responseType, response);
       result = codeUnlessFailed(code, KV_ERROR_USER_NOT_FOUND_IN_CONFIG_FILE);
     } else {
-      Model::UserConfig& user = stored.record();
       const std::uint16_t userIndex = static_cast<std::uint16_t>(stored.index);
-      lastAuthType = business.getInitialAuthFactor(user);
+      lastAuthType = business.getInitialAuthFactor(stored.record());
       // Everything from here is memory and the configuration file: one lock throughout.
       auto lock = service_->lockState();
       service_->syncLogonAppDisable();
-      // Wrong codes are counted in the user's record, which every outcome below saves: a
-      // blocked user's code is not checked at all, not even the right one.
-      const std::uint64_t now = Platform::clock().nowFileTime();
-      const bool blocked = businessForgot_->isForgotTokenBlocked(user, now);
-      const std::uint16_t checked =
-          blocked ? static_cast<std::uint16_t>(KV_ERROR_USER_LOCKED)
-                  : businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
-                        user, request.getTime(), request.getChallenge(), request.getAuthData());
-      if (checked == AuthenticationSdk::Exception::AUTH_ERROR_CODE_REJECTED) businessForgot_->countForgotTokenFailure(user, now);
-      KV_LOG_INFO("%s::%s - offline check: %d - %s", kClass, __func__, static_cast<int>(checked),
-                  getResultText(checked).c_str());
-      if (checked == KV_SUCCESS) {
-        result = businessForgot_->saveConfigUserForgotAuthenticatorByUserConfig(
-            user, userIndex, static_cast<std::int32_t>(request.getTime()), lastAuthType, false);
+      // Wrong codes are counted in the user's record, and the count is on disk before the
+      // code is checked: a blocked user's code is not checked at all, not even the right one.
+      // A refused activation ends any local period still running for the user.
+      auto saveRefusal = [&](Model::UserConfig& record) {
+        return business.saveConfigUserByUserConfig(record, userIndex, password, remember, lastAuthType, true);
+      };
+      auto saveActivation = [&](Model::UserConfig& record) {
+        return businessForgot_->saveConfigUserForgotAuthenticatorByUserConfig(
+            record, userIndex, static_cast<std::int32_t>(request.getTime()), lastAuthType, false);
+      };
+      Business::OfflineAttempt attempt(service_->getConfig(), userIndex);
+      Model::UserConfig counted = attempt.record();
+      std::uint16_t checked = businessForgot_->countOfflineActivationAttempt(
+          counted, request.getChallenge(), request.getAuthData(), Platform::clock().nowFileTime());
+      std::uint16_t saved = attempt.count(counted, saveRefusal);
+      if (saved == KV_SUCCESS) {
+        if (checked == KV_SUCCESS) {
+          checked = businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
+              attempt.record(), request.getTime(), request.getChallenge(), request.getAuthData());
+        }
+        saved =
+            checked == KV_SUCCESS ? attempt.conclude(counted, saveActivation) : attempt.conclude(counted, saveRefusal);
+      }
+      KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(checked),
+                  getResultText(checked).c_str(), static_cast<int>(saved));
+      if (saved == KV_SUCCESS && checked == KV_SUCCESS) {
+        result = KV_SUCCESS;
         responseType = Business::RESPONSE_TYPE_STORED;
         response.clear();
       } else {
-        // A refused activation ends any local period still running for the user.
-        const std::uint16_t saved =
-            business.saveConfigUserByUserConfig(user, userIndex, password, remember, lastAuthType, true);
-        KV_LOG_DEBUG("%s::%s - saveConfigUserByUserConfig: %d", kClass, __func__, static_cast<int>(saved));
+        // Without a save the answer does not depend on the code typed: the activation screen
+        // with a new activation code.
         const std::uint16_t code = businessForgot_->genResponseActiveForgotAuthenticator(
-            login, password, remember, lastAuthType, user.getAuthTypes(), responseType, response);
-        result = codeUnlessFailed(code, checked);
+            login, password, remember, lastAuthType, attempt.record().getAuthTypes(), responseType, response);
+        result = codeUnlessFailed(code, saved != KV_SUCCESS ? saved : checked);
       }
     }
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 
 #include <exception>
 
+#include "Korvath/Business/OfflineAttempt.h"
 #include "Korvath/Logger.h"
 #include "Korvath/ResultCodes.h"
 #include "ServiceLog.h"
@@ -113,6 +114,44 @@ void KvServiceOTP::reply(const ServiceRequestAuthOTP& request, const Model::Auth
   KV_LOG_DEBUG("%s - genResponseAuthOTP - result %d", kClass, built);
 }
 
+Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request, std::uint16_t index,
+                                           std::uint16_t& responseType, std::string& response) {
+  Business::KvBusiness& business = service_->getKvBusiness();
+  const std::string& code = request.getAuthData();
+  // The user's record is saved as the refusal leaves it whatever the outcome, so that the
+  // counters, attempts and blocks the SDK keeps in the blobs survive; the refusal is on disk
+  // before the code is checked.
+  auto save = [&](bool accepted) {
+    return [&, accepted](Model::UserConfig& record) {
+      return business.saveConfigUserByUserConfig(record, index, request.getUserPassword(),
+                                                 request.getCheckRememberPassword(), Business::AUTH_FACTOR_OTP,
+                                                 accepted);
+    };
+  };
+  Business::OfflineAttempt attempt(service_->getConfig(), index);
+  Model::UserConfig counted = attempt.record();
+  std::vector<bool> countedAuthenticators;
+  std::uint16_t checked = kvBusinessOTP_->countOfflineOtpAttempt(counted, code, countedAuthenticators);
+  std::uint16_t saved = attempt.count(counted, save(false));
+  bool accepted = false;
+  if (saved == KV_SUCCESS) {
+    Model::UserConfig outcome = attempt.record();
+    if (checked == KV_SUCCESS) checked = kvBusinessOTP_->offlineAuthenticateOtp(outcome, code, countedAuthenticators);
+    accepted = checked == KV_SUCCESS;
+    // An accepted code's advanced counter must be kept, or the same code could pass again:
+    // an accepted code whose state was not saved is a failure.
+    saved = attempt.conclude(accepted ? outcome : counted, save(accepted));
+  }
+  KV_LOG_DEBUG("%s::checkOTP - offline check %d, saved %d", kClass, checked, saved);
+  if (saved == KV_SUCCESS && accepted) {
+    done(responseType, response);
+    return Model::KvResult(KV_SUCCESS, 0, std::string());
+  }
+  // Without a save the answer does not depend on the code typed.
+  reply(request, attempt.record().getAuthTypes(), responseType, response);
+  return Model::KvResult(saved != KV_SUCCESS ? saved : checked, 0, std::string());
+}
+
 Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std::uint16_t& responseType,
                                              std::string& response) {
   KV_TRACE_SCOPE("Korvath::Service::KvServiceOTP::checkOTPOnline");
@@ -208,25 +247,9 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
           reply(request, user.record.getAuthTypes(), responseType, response);
         }
       } else if (!user.allBlocked) {
-        // The blobs come back with their new counters, attempts and blocks whatever the
-        // outcome, so the record is saved after a refusal too.
         auto lock = service_->lockState();
         service_->syncLogonAppDisable();
-        const std::uint16_t checked = kvBusinessOTP_->offlineAuthenticateOtp(user.record, code);
-        result = Model::KvResult(checked, 0, std::string());
-        const bool accepted = checked == KV_SUCCESS;
-        const std::uint16_t saved = business.saveConfigUserByUserConfig(
-            user.record, static_cast<std::uint16_t>(user.index), request.getUserPassword(),
-            request.getCheckRememberPassword(), Business::AUTH_FACTOR_OTP, accepted);
-        KV_LOG_DEBUG("%s::checkOTP - saveConfigUserByUserConfig - result %d", kClass, saved);
-        if (accepted) {
-          // The authenticator's advanced counter must be kept, or the same code could pass
-          // again: an accepted code whose state was not saved is a failure.
-          if (saved != KV_SUCCESS) result.setResultCode(saved);
-          done(responseType, response);
-        } else {
-          reply(request, user.record.getAuthTypes(), responseType, response);
-        }
+        result = checkOffline(request, static_cast<std::uint16_t>(user.index), responseType, response);
       } else {
         result = kvBusinessOTP_->onlineAuthenticateOtp(login, code);
         if (result.getResultCode() == KV_SUCCESS) {

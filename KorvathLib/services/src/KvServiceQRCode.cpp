@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Korvath/Business/OfflineAttempt.h"
 #include "Korvath/Logger.h"
 #include "Korvath/ResultCodes.h"
 #include "ServiceLog.h"
@@ -319,36 +320,71 @@ Model::KvResult KvServiceQRCode::checkQRCodeOffline(ServiceRequestAuthQRCode req
       const std::uint16_t userIndex = static_cast<std::uint16_t>(stored.index);
       const std::string transactionId = request.getTransactionId();
       const std::string jsonTransactionData = request.getTransactionData().toJson();
-      // With every authenticator blocked the check goes to the service: no lock across it.
-      std::uint16_t checked;
+      const std::string& code = request.getAuthData();
+      auto refusedReply = [&](const Model::UserConfig& record) {
+        const std::uint16_t built = businessQRCode_->genResponseAuthQRCode(
+            login, password, remember, record.getAuthTypes(), transactionId, jsonTransactionData, request.getCommand(),
+            0, responseType, response);
+        KV_LOG_DEBUG("%s::%s - genResponseAuthQRCode: %d", kClass, "checkQRCodeOffline", static_cast<int>(built));
+      };
       if (business.areAllAuthenticatorsBlocked(user)) {
-        checked =
-            businessQRCode_->offlineAuthenticateQRCode(user, transactionId, jsonTransactionData, request.getAuthData());
+        // Every authenticator is blocked: the check goes to the service, with no lock across it.
+        const std::uint16_t checked =
+            businessQRCode_->offlineAuthenticateQRCode(user, transactionId, jsonTransactionData, code);
+        KV_LOG_INFO("%s::%s - check: %d - %s", kClass, __func__, static_cast<int>(checked),
+                    getResultText(checked).c_str());
+        auto lock = service_->lockState();
+        service_->syncLogonAppDisable();
+        const std::uint16_t saved = business.saveConfigUserByUserConfig(user, userIndex, password, remember != 0,
+                                                                        Business::AUTH_FACTOR_QRCODE, checked == 0);
+        if (checked == KV_SUCCESS) {
+          result = preset(saved);
+          responseType = Business::RESPONSE_TYPE_STORED;
+          response.clear();
+        } else {
+          KV_LOG_DEBUG("%s::%s - saveConfigUserByUserConfig: %d", kClass, __func__, static_cast<int>(saved));
+          refusedReply(user);
+        }
       } else {
         auto lock = service_->lockState();
-        checked =
-            businessQRCode_->offlineAuthenticateQRCode(user, transactionId, jsonTransactionData, request.getAuthData());
-      }
-      KV_LOG_INFO("%s::%s - offline check: %d - %s", kClass, __func__, static_cast<int>(checked),
-                  getResultText(checked).c_str());
-      auto lock = service_->lockState();
-      service_->syncLogonAppDisable();
-      if (checked == KV_SUCCESS) {
-        const std::uint16_t saved = business.saveConfigUserByUserConfig(user, userIndex, password, remember != 0,
-                                                                        Business::AUTH_FACTOR_QRCODE, true);
-        // The authenticator's new state must be kept, or the same answer could pass again.
-        result = preset(saved);
-        responseType = Business::RESPONSE_TYPE_STORED;
-        response.clear();
-      } else {
-        // A refusal changes the blobs too (attempts, block): they are saved all the same.
-        const std::uint16_t saved = business.saveConfigUserByUserConfig(user, userIndex, password, remember != 0,
-                                                                        Business::AUTH_FACTOR_QRCODE, false);
-        KV_LOG_DEBUG("%s::%s - saveConfigUserByUserConfig: %d", kClass, __func__, static_cast<int>(saved));
-        const std::uint16_t code = businessQRCode_->genResponseAuthQRCode(
-            login, password, remember, user.getAuthTypes(), transactionId, jsonTransactionData, request.getCommand(), 0,
-            responseType, response);
-        KV_LOG_DEBUG("%s::%s - genResponseAuthQRCode: %d", kClass, __func__, static_cast<int>(code));
+        service_->syncLogonAppDisable();
+        // The blobs change with a refusal too (attempts, block): the record is saved as the
+        // refusal leaves it before the answer is checked, and again with the outcome.
+        auto save = [&](bool accepted) {
+          return [&, accepted](Model::UserConfig& record) {
+            return business.saveConfigUserByUserConfig(record, userIndex, password, remember != 0,
+                                                       Business::AUTH_FACTOR_QRCODE, accepted);
+          };
+        };
+        Business::OfflineAttempt attempt(service_->getConfig(), userIndex);
+        Model::UserConfig counted = attempt.record();
+        std::vector<bool> countedAuthenticators;
+        std::uint16_t checked = businessQRCode_->countOfflineQRCodeAttempt(counted, transactionId, jsonTransactionData,
+                                                                           code, countedAuthenticators);
+        std::uint16_t saved = attempt.count(counted, save(false));
+        bool accepted = false;
+        if (saved == KV_SUCCESS) {
+          Model::UserConfig outcome = attempt.record();
+          if (checked == KV_SUCCESS) {
+            checked = businessQRCode_->offlineAuthenticateQRCode(outcome, transactionId, jsonTransactionData, code,
+                                                                 countedAuthenticators);
+          }
+          accepted = checked == KV_SUCCESS;
+          // The authenticator's new state must be kept, or the same answer could pass again.
+          saved = attempt.conclude(accepted ? outcome : counted, save(accepted));
+        }
+        KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(checked),
+                    getResultText(checked).c_str(), static_cast<int>(saved));
+        if (saved == KV_SUCCESS && accepted) {
+          result = preset(KV_SUCCESS);
+          responseType = Business::RESPONSE_TYPE_STORED;
+          response.clear();
+        } else {
+          // Without a save the answer does not depend on the code typed; a refusal keeps the
+          // preset code.
+          if (saved != KV_SUCCESS) result = preset(saved);
+          refusedReply(attempt.record());
+        }
       }
     }
   } catch (const std::exception& e) {

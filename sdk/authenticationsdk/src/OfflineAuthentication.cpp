@@ -88,7 +88,8 @@ void countFailure(Detail::BlobRecord& record, const AuthenticationSettings& sett
 
 // Stores the record's new state in the caller's blob; the blob is left as it was if
 // the record cannot be written.
-std::uint16_t store(Detail::BlobRecord& record, const CryptoSdk::SealKey& key, std::string& blob, std::uint16_t result) {
+std::uint16_t store(Detail::BlobRecord& record, const CryptoSdk::SealKey& key, std::string& blob,
+                    std::uint16_t result) {
   std::string text;
   const std::uint16_t rc = Detail::encode(record, key, text);
   if (rc != 0) return rc;
@@ -131,6 +132,56 @@ std::uint16_t readChallenge(const std::string& json, ChallengeData& challenge) {
   return 0;
 }
 
+// What a check and the count made before it share: the opened blob, its key and the time.
+struct Attempt {
+  Detail::BlobRecord record;
+  CryptoSdk::SealKey key;
+  std::uint64_t time = 0;
+};
+
+// Everything a check does before it compares the code: 0 when the code is to be compared,
+// otherwise the check's answer without comparing it (the blob then holds a lifted block, if
+// the unblock time had come, and nothing else). The count and the check of one attempt take
+// the same steps, so they agree on whether the code is compared at all.
+std::uint16_t openOtpAttempt(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                             std::int64_t now, Attempt& attempt) {
+  Detail::BlobRecord& record = attempt.record;
+  const std::uint16_t rc = openRecord(blob, settings, record, attempt.key);
+  if (rc != 0) return rc;
+  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
+  attempt.time = clampTime(now);
+  const bool released = releaseBlock(record, settings, attempt.time);
+  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  if (!isDigits(otp, record.otpDigits))
+    return released ? store(record, attempt.key, blob, AUTH_ERROR_INVALID_CODE_FORMAT)
+                    : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+  return 0;
+}
+
+std::uint16_t openQrAttempt(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
+                            const std::string& transactionJson, const std::string& code,
+                            const AuthenticationSettings& settings, std::int64_t now, Attempt& attempt,
+                            Ocra::Suite& suite) {
+  std::uint16_t rc = checkTransaction(transactionType, transactionId, transactionJson);
+  if (rc != 0) return rc;
+  Detail::BlobRecord& record = attempt.record;
+  rc = Detail::decode(blob, record);
+  if (rc != 0) return rc;
+  if (record.model != MODEL_MOBILE_AUTHENTICATOR) return AUTH_ERROR_UNSUPPORTED_MODEL;
+  rc = Detail::authenticate(record, settings.accountId, settings.integrationKey, attempt.key);
+  if (rc != 0) return rc;
+  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
+  attempt.time = clampTime(now);
+  const bool released = releaseBlock(record, settings, attempt.time);
+  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  rc = Ocra::parseSuite(kQrCodeSuite, suite);
+  if (rc != 0) return rc;
+  if (!isDigits(code, suite.digits))
+    return released ? store(record, attempt.key, blob, AUTH_ERROR_INVALID_CODE_FORMAT)
+                    : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+  return 0;
+}
+
 }  // namespace
 
 bool makeMobileAuthenticatorEntry(const std::string& blob, std::uint32_t deviceId, MobileAuthenticatorEntry& entry) {
@@ -166,7 +217,8 @@ std::uint16_t parseQrCommand(const std::string& text, QrCommand& command) {
       first = false;
     } else {
       const std::size_t eq = part.find('=');
-      if (index >= 6 || eq == std::string::npos || part.substr(0, eq) != kKeys[index]) return AUTH_ERROR_INVALID_QR_COMMAND;
+      if (index >= 6 || eq == std::string::npos || part.substr(0, eq) != kKeys[index])
+        return AUTH_ERROR_INVALID_QR_COMMAND;
       values.push_back(part.substr(eq + 1));
       ++index;
     }
@@ -187,7 +239,8 @@ std::uint16_t parseQrCommand(const std::string& text, QrCommand& command) {
     c.deviceIds.push_back(static_cast<std::uint32_t>(std::stoull(id)));
     pos = comma + 1;
   }
-  if (values[3].empty() || values[3].size() > 3 || !isDigits(values[3], values[3].size()) || std::stoul(values[3]) > 255)
+  if (values[3].empty() || values[3].size() > 3 || !isDigits(values[3], values[3].size()) ||
+      std::stoul(values[3]) > 255)
     return AUTH_ERROR_INVALID_QR_COMMAND;
   c.transactionType = static_cast<std::uint8_t>(std::stoul(values[3]));
   c.transactionId = values[4];
@@ -205,19 +258,13 @@ namespace Offline {
 
 std::uint16_t checkOtp(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
                        std::int64_t now) {
-  Detail::BlobRecord record;
-  CryptoSdk::SealKey key;
-  std::uint16_t rc = openRecord(blob, settings, record, key);
+  Attempt attempt;
+  std::uint16_t rc = openOtpAttempt(blob, otp, settings, now, attempt);
   if (rc != 0) return rc;
-  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
-  const std::uint64_t t = clampTime(now);
-  const bool released = releaseBlock(record, settings, t);
-  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
-  if (!isDigits(otp, record.otpDigits))
-    return released ? store(record, key, blob, AUTH_ERROR_INVALID_CODE_FORMAT) : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+  Detail::BlobRecord& record = attempt.record;
 
   Bytes secret;
-  rc = Detail::openSecret(record, key, secret);
+  rc = Detail::openSecret(record, attempt.key, secret);
   if (rc != 0) return rc;
   const std::uint32_t window = std::min(settings.syncTime, kMaxLookAhead);
   bool found = false;
@@ -239,40 +286,37 @@ std::uint16_t checkOtp(std::string& blob, const std::string& otp, const Authenti
   if (found) {
     record.counter = matched + 1;
     record.failedAttempts = 0;
-    return store(record, key, blob, AUTH_OK);
+    return store(record, attempt.key, blob, AUTH_OK);
   }
-  countFailure(record, settings, t);
-  return store(record, key, blob, AUTH_ERROR_CODE_REJECTED);
+  countFailure(record, settings, attempt.time);
+  return store(record, attempt.key, blob, AUTH_ERROR_CODE_REJECTED);
+}
+
+std::uint16_t countOtpAttempt(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                              std::int64_t now) {
+  Attempt attempt;
+  const std::uint16_t rc = openOtpAttempt(blob, otp, settings, now, attempt);
+  if (rc != 0) return rc;
+  countFailure(attempt.record, settings, attempt.time);
+  return store(attempt.record, attempt.key, blob, AUTH_OK);
 }
 
 std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
                             const std::string& transactionJson, const std::string& code,
                             const AuthenticationSettings& settings, std::int64_t now) {
-  std::uint16_t rc = checkTransaction(transactionType, transactionId, transactionJson);
-  if (rc != 0) return rc;
-  Detail::BlobRecord record;
-  rc = Detail::decode(blob, record);
-  if (rc != 0) return rc;
-  if (record.model != MODEL_MOBILE_AUTHENTICATOR) return AUTH_ERROR_UNSUPPORTED_MODEL;
-  CryptoSdk::SealKey key;
-  rc = Detail::authenticate(record, settings.accountId, settings.integrationKey, key);
-  if (rc != 0) return rc;
-  if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
-  const std::uint64_t t = clampTime(now);
-  const bool released = releaseBlock(record, settings, t);
-  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  Attempt attempt;
   Ocra::Suite suite;
-  rc = Ocra::parseSuite(kQrCodeSuite, suite);
+  std::uint16_t rc =
+      openQrAttempt(blob, transactionType, transactionId, transactionJson, code, settings, now, attempt, suite);
   if (rc != 0) return rc;
-  if (!isDigits(code, suite.digits))
-    return released ? store(record, key, blob, AUTH_ERROR_INVALID_CODE_FORMAT) : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
+  Detail::BlobRecord& record = attempt.record;
 
   Bytes secret;
-  rc = Detail::openSecret(record, key, secret);
+  rc = Detail::openSecret(record, attempt.key, secret);
   if (rc != 0) return rc;
   Ocra::Inputs inputs;
   inputs.question = makeQrQuestion(transactionType, transactionId, transactionJson);
-  const std::uint64_t step = t / suite.timeStepSeconds;
+  const std::uint64_t step = attempt.time / suite.timeStepSeconds;
   const std::int64_t window = static_cast<std::int64_t>(std::min(settings.timeWindow, kMaxTimeWindow));
   bool found = false;
   for (std::int64_t d = -window; d <= window && !found; ++d) {
@@ -289,10 +333,22 @@ std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, con
   CryptoSdk::wipe(secret);
   if (found) {
     record.failedAttempts = 0;
-    return store(record, key, blob, AUTH_OK);
+    return store(record, attempt.key, blob, AUTH_OK);
   }
-  countFailure(record, settings, t);
-  return store(record, key, blob, AUTH_ERROR_CODE_REJECTED);
+  countFailure(record, settings, attempt.time);
+  return store(record, attempt.key, blob, AUTH_ERROR_CODE_REJECTED);
+}
+
+std::uint16_t countQrAttempt(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
+                             const std::string& transactionJson, const std::string& code,
+                             const AuthenticationSettings& settings, std::int64_t now) {
+  Attempt attempt;
+  Ocra::Suite suite;
+  const std::uint16_t rc =
+      openQrAttempt(blob, transactionType, transactionId, transactionJson, code, settings, now, attempt, suite);
+  if (rc != 0) return rc;
+  countFailure(attempt.record, settings, attempt.time);
+  return store(attempt.record, attempt.key, blob, AUTH_OK);
 }
 
 std::uint16_t generateQrCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
@@ -361,9 +417,8 @@ std::uint16_t computeOtp(const std::string& blob, const std::string& accountId, 
   return rc;
 }
 
-std::uint16_t computeQrAnswer(const std::string& blob, const std::string& accountId,
-                              const std::string& integrationKey, const std::string& command, std::int64_t unixTime,
-                              std::string& answer) {
+std::uint16_t computeQrAnswer(const std::string& blob, const std::string& accountId, const std::string& integrationKey,
+                              const std::string& command, std::int64_t unixTime, std::string& answer) {
   answer.clear();
   QrCommand parsed;
   std::uint16_t rc = parseQrCommand(command, parsed);

@@ -51,6 +51,21 @@ std::uint16_t checkAdvancedAuthenticationLogonApp(std::string& blob, std::uint8_
                                 serviceNow(timeDifference));
 }
 
+std::uint16_t countOtpAttemptLogonApp(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                                      std::int64_t timeDifference) {
+  return Offline::countOtpAttempt(blob, otp, settings, serviceNow(timeDifference));
+}
+
+std::uint16_t countAdvancedAuthenticationAttemptLogonApp(std::string& blob, std::uint8_t transactionType,
+                                                         const std::string& transactionId,
+                                                         const std::string& transactionJson,
+                                                         const std::string& authenticationCode,
+                                                         const AuthenticationSettings& settings,
+                                                         std::int64_t timeDifference) {
+  return Offline::countQrAttempt(blob, transactionType, transactionId, transactionJson, authenticationCode, settings,
+                                 serviceNow(timeDifference));
+}
+
 std::uint16_t generateQRCodeCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
                                     const std::string& transactionId, const std::string& transactionJson,
                                     std::string& command) {

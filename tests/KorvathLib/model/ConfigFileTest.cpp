@@ -145,6 +145,18 @@ TEST_F(ConfigFileTest, InterruptedReplaceLeavesThePreviousConfigurationReadable)
   Config back = reread();
   EXPECT_EQ(0, back.getUserIndex("alice"));
   EXPECT_EQ(-1, back.getUserIndex("bob"));
+
+  // A save that cannot even write its new text (a directory in the way of its temporary file)
+  // leaves the backup as it was too.
+  ConfigFile::setReplaceFunction(nullptr);
+  ASSERT_EQ(0, c.writeFile());
+  const std::string main = readText(path("kvconfig.cfg")), backup = readText(path("kvconfigbkp.cfg"));
+  ASSERT_NE(main, backup);
+  ASSERT_TRUE(std::filesystem::create_directory(path("kvconfig.cfg.tmp")));
+  ASSERT_EQ(0, c.setUsersConfig({sampleUser("carol")}));
+  EXPECT_EQ(KV_ERROR_WRITE_CONFIG_FILE, c.writeFile());
+  EXPECT_EQ(main, readText(path("kvconfig.cfg")));
+  EXPECT_EQ(backup, readText(path("kvconfigbkp.cfg")));
 }
 
 #if !defined(_WIN32)

@@ -208,7 +208,8 @@ void memberPaths(const rapidjson::Value& v, const std::string& at,
 // Every key, however deep, is required and typed: removed or of another type it gives a
 // fill code, the same for both, and no two keys of one object share a code. A factor
 // missing from a factor map is allowed: it reads as off; so are the keys that files of
-// earlier agents do not have (the configuration's password mark, a user's forgot-token count).
+// earlier agents do not have (the configuration's password mark, a user's forgot-token count
+// and the mark of a check whose outcome was never saved).
 TEST(JsonRecords, EveryMissingOrMistypedKeyGivesItsOwnFillCode) {
   for (const auto& rc : allRecords()) {
     SCOPED_TRACE(rc.name);
@@ -226,20 +227,24 @@ TEST(JsonRecords, EveryMissingOrMistypedKeyGivesItsOwnFillCode) {
       const bool factor = path.second.size() >= 9 && path.second.compare(path.second.size() - 9, 9, "authTypes") == 0;
       if (factor) continue;
       const std::string key = path.first.substr(path.first.find_last_of('/') + 1);
-      const bool later = key == "masterPasswordMark" || key == "forgotTokenFailures" || key == "forgotTokenBlockedAt";
+      const bool later = key == "masterPasswordMark" || key == "forgotTokenFailures" ||
+                         key == "forgotTokenBlockedAt" || key == "offlineCheckPending";
       EXPECT_EQ(later ? 0 : mistyped, rc.fill(edit(rc.json, path.first, true), out));
       EXPECT_TRUE(codesOf[path.second].insert(mistyped).second) << "shared code " << mistyped;
     }
   }
 }
 
-// A user stored before forgot-token codes were counted reads as it was, with no count and no block.
+// A user stored before forgot-token codes were counted, or before checks were marked pending,
+// reads as it was, with no count, no block and no check pending.
 TEST(JsonRecords, AUserStoredWithoutTheForgotTokenCountReadsAsBefore) {
   UserConfig before = sampleUser("alice");
   before.setForgotTokenFailures(0);
   before.setForgotTokenBlockedAt(0);
+  before.setOfflineCheckPending(false);
   std::string json = before.toJson();
-  for (const char* key : {",\"forgotTokenFailures\":0", ",\"forgotTokenBlockedAt\":0"}) {
+  for (const char* key :
+       {",\"forgotTokenFailures\":0", ",\"forgotTokenBlockedAt\":0", ",\"offlineCheckPending\":false"}) {
     ASSERT_NE(std::string::npos, json.find(key)) << key;
     json.erase(json.find(key), std::string(key).size());
   }

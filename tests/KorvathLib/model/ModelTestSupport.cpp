@@ -55,6 +55,7 @@ Korvath::Model::UserConfig sampleUser(const std::string& login, const std::strin
   u.setLastAuthTime(133000000000000001ull);
   u.setForgotTokenFailures(3);
   u.setForgotTokenBlockedAt(133000000000000002ull);
+  u.setOfflineCheckPending(true);
   return u;
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <future>
 #include <limits>
 #include <thread>
@@ -23,6 +24,8 @@
 #include <sys/stat.h>
 #endif
 
+#include "AuthenticationSdk/AuthenticationException.h"
+#include "AuthenticationSdk/AuthenticatorBlob.h"
 #include "CryptoSdk/SecurityService.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/TransactionData.h"
@@ -505,27 +508,176 @@ TEST_F(DispatchLogic, OfflineOtpAndQrCodeChecks) {
   EXPECT_FALSE(isServerReachable(asked.getResultCode())) << asked.getResultCode();
 }
 
-TEST_F(DispatchLogic, OfflineCodeWhoseAdvancedCounterCannotBeSavedFailsAndStaysUsed) {
-  serve({user("alice", true, true, true, "", {mobile(1001)})});
-  KvServiceOTP otp(&service_);
-  {
-    // Another process holds the configuration lock for longer than a save waits for it.
-    std::promise<void> held, release;
-    std::thread holder([&] {
-      Platform::NamedMutexLock lock(Korvath::Config::kMutexName, 1000);
-      held.set_value();
-      release.get_future().wait();
-    });
-    held.get_future().wait();
-    EXPECT_EQ(5102, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
-    release.set_value();
-    holder.join();
+// ------------------------------------------------------------------------- saves that fail
+
+// The configuration's test hook for the saves: with g_failEverySave every rename of a save
+// fails (the files stay as they are); otherwise the first rename over the main file in an
+// attempt goes through (the attempt's count) and the later ones fail (its outcome).
+bool g_failEverySave = false;
+std::string g_mainPath;
+int g_mainRenamesLeft = 0;
+bool failingRename(const std::string& from, const std::string& to) {
+  if (g_failEverySave || (to == g_mainPath && g_mainRenamesLeft-- <= 0)) return false;
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  return !ec;
+}
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every code checked on this machine is counted in the configuration file before it is
+// checked, each one here in a new dialog over the file (a new LogonUI process, or a restart).
+// While saves fail, the right and a wrong code get one answer: every save failing, the
+// configuration error and files left as they were, nothing counted; only the save after the
+// check failing, the same error while the count goes on to the limit, then the blocked
+// user's answer, and the right code is refused while the block lasts.
+TEST_F(DispatchLogic, OfflineCodesAreCountedBeforeTheyAreCheckedAndAnswerAlikeWhileSavesFail) {
+  enum Factor { kOtp, kQrCode, kForgotToken };
+  struct Answer {
+    std::uint16_t code;
+    std::uint16_t type;
+    std::string response;
+  };
+  constexpr std::uint32_t kLimit = 4;
+  for (const Factor factor : {kOtp, kQrCode, kForgotToken}) {
+    for (const bool everySave : {true, false}) {
+      SCOPED_TRACE(std::string(factor == kOtp      ? "OTP"
+                               : factor == kQrCode ? "QR code"
+                                                   : "forgot token") +
+                   (everySave ? ", every save fails" : ", the save after the check fails"));
+      serve({user("alice", false, true, true, "otp", {mobile(1001)})});
+      ServerConfig server = service_.getConfig().getServerConfig();
+      AuthenticationSdk::AuthenticationSettings settings = server.getAuthenticationSettings();
+      settings.authenticationAttempts = kLimit;
+      settings.autoUnblockTime = 0;
+      server.setAuthenticationSettings(settings);
+      ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
+      ASSERT_EQ(0, service_.getConfig().writeFile());
+      ASSERT_EQ(0, service_.getConfig().writeFile());  // a backup to keep
+      const ServiceResponseAuthQRCode shown = offlineCommand("alice");
+      const std::string blob = service_.getConfig().getUserConfig(0).getAuthenticators()[0].getBlob();
+      const std::string right = factor == kOtp      ? otpCode(0)
+                                : factor == kQrCode ? answerFor(blob, shown.getCommand())
+                                                    : adminCode("alice", 8, "123456");
+      const std::string backupPath = Korvath::Config::backupPathFor(configPath_);
+      const std::string mainBefore = fileBytes(configPath_), backupBefore = fileBytes(backupPath);
+
+      // One attempt in a new dialog over the file; the forgot-token screen's new activation
+      // code is left out of the answer (it is drawn anew every time, and checked here).
+      auto attempt = [&](const std::string& code) {
+        KvService dialog;
+        EXPECT_EQ(0, dialog.getConfig().readFile(configPath_));
+        dialog.getKvBusiness() = Business::KvBusiness(&dialog.getConfig(), &dialog.getKvCrypto());
+        Answer answer{0, 0, kUntouched};
+        if (factor == kOtp) {
+          answer.code =
+              KvServiceOTP(&dialog).checkOTP(otpRequest("alice", code), answer.type, answer.response).getResultCode();
+        } else if (factor == kQrCode) {
+          answer.code = KvServiceQRCode(&dialog)
+                            .checkQRCode(qrRequest("alice", code, shown, false), answer.type, answer.response)
+                            .getResultCode();
+        } else {
+          answer.code = KvServiceForgotAuthenticator(&dialog).checkActiveForgotAuthenticatorOffline(
+              activationRequest("alice", 8, "123456", code), answer.type, answer.response);
+          if (answer.type == 6) {
+            auto screen = parsed<ServiceResponseActiveForgotAuthenticator>(answer.response);
+            EXPECT_EQ(6u, screen.getChallenge().size());
+            EXPECT_NE("123456", screen.getChallenge());
+            screen.setChallenge("");
+            answer.response = screen.toJson();
+          }
+        }
+        return answer;
+      };
+      // Failed attempts on record: the authenticator's, or the forgot-token count.
+      auto failuresOnDisk = [&] {
+        const UserConfig alice = saved("alice");
+        if (factor == kForgotToken) return static_cast<int>(alice.getForgotTokenFailures());
+        AuthenticationSdk::AuthenticatorInfo info;
+        EXPECT_EQ(0, AuthenticationSdk::Blob::inspect(alice.getAuthenticators()[0].getBlob(), info));
+        return static_cast<int>(info.failedAttempts);
+      };
+
+      // What a blocked user is answered: the offline check's own refusal, without any check.
+      const std::uint16_t blockedCode = factor == kOtp ? AuthenticationSdk::Exception::AUTH_ERROR_AUTHENTICATOR_BLOCKED
+                                        : factor == kQrCode ? 5204
+                                                            : 5105;
+
+      g_failEverySave = everySave;
+      g_mainPath = configPath_;
+      ConfigFile::setReplaceFunction(failingRename);
+      for (std::uint32_t round = 0; round <= kLimit; ++round) {
+        SCOPED_TRACE("attempt " + std::to_string(round + 1));
+        // A wrong code, then the right one typed over the same files instead.
+        const std::string main = fileBytes(configPath_), backup = fileBytes(backupPath);
+        g_mainRenamesLeft = 1;
+        const Answer refused = attempt(wrongCode(right));
+        const UserConfig afterRefusal = saved("alice");
+        std::ofstream(configPath_, std::ios::binary | std::ios::trunc) << main;
+        std::ofstream(backupPath, std::ios::binary | std::ios::trunc) << backup;
+        g_mainRenamesLeft = 1;
+        const Answer accepted = attempt(right);
+        EXPECT_EQ(refused.code, accepted.code);
+        EXPECT_EQ(refused.type, accepted.type);
+        EXPECT_EQ(refused.response, accepted.response);
+        EXPECT_TRUE(afterRefusal == saved("alice"));
+        const bool blocked = !everySave && round == kLimit;
+        EXPECT_EQ(blocked ? blockedCode : 5102, accepted.code);  // 5102: "Configuration is not valid."
+        EXPECT_EQ(factor == kOtp ? 2 : factor == kQrCode ? 4 : 6, accepted.type);
+        EXPECT_EQ(everySave ? 0 : static_cast<int>(std::min(round + 1, kLimit)), failuresOnDisk());
+        // An attempt whose outcome was not saved is on record as such.
+        EXPECT_EQ(!everySave && !blocked, saved("alice").getOfflineCheckPending());
+      }
+      ConfigFile::setReplaceFunction(nullptr);
+      if (everySave) {
+        EXPECT_EQ(mainBefore, fileBytes(configPath_));
+        EXPECT_EQ(backupBefore, fileBytes(backupPath));
+        EXPECT_EQ(0, attempt(right).code);  // nothing was counted or used up
+      } else {
+        // Saves work again: the block lasts (no unblock time), even for the right code.
+        EXPECT_EQ(blockedCode, attempt(right).code);
+        EXPECT_EQ(static_cast<int>(kLimit), failuresOnDisk());
+      }
+    }
   }
-  EXPECT_NE(0, otp.checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
-  // The refusal saved the counter: the code is used up on this machine.
-  const UserConfig stored = saved("alice");
-  serve({stored});
-  EXPECT_NE(0, KvServiceOTP(&service_).checkOTP(otpRequest("alice", otpCode(0)), type_, response_).getResultCode());
+}
+
+// Two dialogs typing codes at once (two sessions, two LogonUI processes) lose no count: each
+// attempt counts on the record as the file holds it at that moment, not as its dialog last
+// read it.
+TEST_F(DispatchLogic, CodesTypedInTwoDialogsAtOnceAreAllCounted) {
+  serve({user("alice", false, true, true, "otp", {mobile(1001)})});
+  ServerConfig server = service_.getConfig().getServerConfig();
+  AuthenticationSdk::AuthenticationSettings settings = server.getAuthenticationSettings();
+  settings.authenticationAttempts = 0;  // no block: every wrong code is counted
+  server.setAuthenticationSettings(settings);
+  ASSERT_EQ(0, service_.getConfig().setServerConfig(server));
+  ASSERT_EQ(0, service_.getConfig().writeFile());
+  constexpr int kCodesEach = 12;
+  KvService dialogs[2];
+  for (KvService& dialog : dialogs) {
+    ASSERT_EQ(0, dialog.getConfig().readFile(configPath_));
+    dialog.getKvBusiness() = Business::KvBusiness(&dialog.getConfig(), &dialog.getKvCrypto());
+  }
+  std::vector<std::thread> typing;
+  for (KvService& dialog : dialogs) {
+    typing.emplace_back([&dialog] {
+      for (int i = 0; i < kCodesEach; ++i) {
+        std::uint16_t type = 0;
+        std::string response;
+        EXPECT_EQ(AuthenticationSdk::Exception::AUTH_ERROR_CODE_REJECTED,
+                  KvServiceOTP(&dialog).checkOTP(otpRequest("alice", "000000"), type, response).getResultCode());
+      }
+    });
+  }
+  for (std::thread& t : typing) t.join();
+  AuthenticationSdk::AuthenticatorInfo info;
+  ASSERT_EQ(0, AuthenticationSdk::Blob::inspect(saved("alice").getAuthenticators()[0].getBlob(), info));
+  EXPECT_EQ(2 * kCodesEach, info.failedAttempts);
+  EXPECT_FALSE(saved("alice").getOfflineCheckPending());
 }
 
 // ------------------------------------------------------------------------- forgot token

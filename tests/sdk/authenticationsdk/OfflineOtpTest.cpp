@@ -109,7 +109,37 @@ TEST(OfflineOtp, RefusedInputsLeaveTheBlobUnchanged) {
     std::string blob = given;
     EXPECT_EQ(result, Offline::checkOtp(blob, code, s, kNow)) << code;
     EXPECT_EQ(given, blob);
+    // The count before a check answers the same, counts nothing: the code is then not checked.
+    EXPECT_EQ(result, Offline::countOtpAttempt(blob, code, s, kNow)) << code;
+    EXPECT_EQ(given, blob);
   }
+}
+
+// An attempt is counted before its code is checked: the count leaves the blob just as the
+// refusal of a wrong code does, so an outcome that is never saved stays a refusal; once the
+// counts block the authenticator the count says so and nothing more is checked.
+TEST(OfflineOtp, CountedAttemptLeavesTheBlobAsItsRefusal) {
+  const ClockOverride clock(kNow);
+  const AuthenticationSettings s = settings();  // 3 attempts, unblock after 10 minutes
+  std::string counted = makeBlob(MODEL_MOBILE_AUTHENTICATOR), refused = counted;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string before = counted;
+    ASSERT_EQ(AUTH_OK, OstraSdkService::countOtpAttemptLogonApp(counted, kRfcCodes[0], s, 0)) << i;
+    EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(refused, "000000", s, kNow)) << i;
+    EXPECT_EQ(refused, counted) << i;
+    // The check runs on the blob as it was before its count: the third code is still checked.
+    std::string checked = before;
+    EXPECT_EQ(AUTH_OK, Offline::checkOtp(checked, kRfcCodes[0], s, kNow)) << i;
+  }
+  EXPECT_EQ(1, infoOf(counted).blocked);
+  const std::string blocked = counted;
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::countOtpAttempt(counted, kRfcCodes[0], s, kNow + 10 * 60 - 1));
+  EXPECT_EQ(blocked, counted);
+  // The unblock time lifts the block and the attempt counts afresh.
+  EXPECT_EQ(AUTH_OK, Offline::countOtpAttempt(counted, kRfcCodes[0], s, kNow + 10 * 60));
+  EXPECT_EQ(0, infoOf(counted).blocked);
+  EXPECT_EQ(1, infoOf(counted).failedAttempts);
+  EXPECT_EQ(0u, infoOf(counted).counter);
 }
 
 TEST(OfflineOtp, ServiceEntryUsesClockPlusTimeDifferenceAndSaturates) {

@@ -73,9 +73,20 @@ TEST(QrCode, AnswerIsCheckedAgainstItsTransaction) {
   EXPECT_EQ(AUTH_OK, Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
   EXPECT_EQ(0, infoOf(blob).failedAttempts);
   EXPECT_EQ(0u, infoOf(blob).counter) << "an OCRA answer does not move the counter";
-  for (int i = 0; i < 3; ++i) Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
+  // The count made before each check leaves the blob as the refusal does, and blocks it as well.
+  const ClockOverride clock(kNow);
+  std::string counted = blob;
+  for (int i = 0; i < 3; ++i) {
+    Offline::checkQrAnswer(blob, 3, txId, kTransaction, wrong, settings(), kNow);
+    EXPECT_EQ(AUTH_OK, OstraSdkService::countAdvancedAuthenticationAttemptLogonApp(counted, 3, txId, kTransaction, code,
+                                                                                   settings(), 0));
+    EXPECT_EQ(blob, counted);
+  }
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
             Offline::checkQrAnswer(blob, 3, txId, kTransaction, code, settings(), kNow));
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED,
+            Offline::countQrAttempt(counted, 3, txId, kTransaction, code, settings(), kNow));
+  EXPECT_EQ(blob, counted);
 }
 
 TEST(QrCode, ClockToleranceFollowsTimeWindow) {
@@ -118,7 +129,14 @@ TEST(QrCode, RefusesWhatCannotTakePart) {
     std::string blob = makeBlob(model);
     EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL,
               Offline::checkQrAnswer(blob, 3, "", kTransaction, "123456", settings(), kNow));
+    EXPECT_EQ(AUTH_ERROR_UNSUPPORTED_MODEL,
+              Offline::countQrAttempt(blob, 3, "", kTransaction, "123456", settings(), kNow));
   }
+  // A malformed answer is neither counted nor checked.
+  std::string blob = active;
+  EXPECT_EQ(AUTH_ERROR_INVALID_CODE_FORMAT,
+            Offline::countQrAttempt(blob, 3, "", kTransaction, "12345", settings(), kNow));
+  EXPECT_EQ(active, blob);
 }
 
 TEST(QrCode, TamperedCommandIsRefusedByTheAuthenticatorSide) {

@@ -139,6 +139,29 @@ class Config {
   // The backup path of a configuration path: "<name>bkp<.ext>".
   static std::string backupPathFor(const std::string& path);
 
+  // Holds the configuration file for the calling thread until it is destroyed, taken as
+  // every read and save takes it (10 s at most): no other process or thread reads or writes
+  // the file meanwhile, while this thread's own reads and saves go ahead. A change that
+  // must build on what every process saved (a count of attempts) is read, made and saved
+  // under one hold.
+  class FileHold {
+   public:
+    FileHold();
+    ~FileHold();
+    FileHold(const FileHold&) = delete;
+    FileHold& operator=(const FileHold&) = delete;
+    bool held() const { return held_; }
+
+   private:
+    struct State;
+    std::unique_ptr<State> state_;
+    bool held_ = false;
+  };
+  // The record that the file (else its backup) holds now for the user at `index`, found by
+  // login, replaces this copy's; this copy's is kept when the file holds none or does not
+  // open. 0, 5138 (the file not held), 5214 (no user at `index`).
+  std::uint16_t reloadUser(std::size_t index);
+
   std::string toJson() const;
   std::uint16_t fillFromJson(const std::string& json);
 
@@ -191,6 +214,11 @@ using ReplaceFunction = bool (*)(const std::string& from, const std::string& to)
 void setReplaceFunction(ReplaceFunction f);  // nullptr restores the real one
 // Writes `content` to `path` through "<path>.tmp"; the file gets owner-only permissions.
 bool writeAtomically(const std::string& path, const std::string& content);
+// The two steps of writeAtomically, for a caller with something to do in between: "<path>.tmp"
+// written and flushed, then renamed over `path` (or discarded).
+bool writeTemporary(const std::string& path, const std::string& content);
+bool replaceWithTemporary(const std::string& path);
+void discardTemporary(const std::string& path);
 // 0, 5101 (missing) or 5138 (present but not readable). An implausibly large file reads as
 // empty, so that it fails to open like any other damaged file.
 std::uint16_t readWhole(const std::string& path, std::string& content);

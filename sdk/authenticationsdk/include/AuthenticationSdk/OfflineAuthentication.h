@@ -57,9 +57,19 @@ namespace Offline {
 // `now` is Unix seconds on the service's clock (local time plus the time difference).
 std::uint16_t checkOtp(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
                        std::int64_t now);
+// One failed attempt counted in the blob before the code is checked: 0 when it was counted,
+// and the check may then compare the code; otherwise the answer the check would give without
+// comparing it (inactive, blocked, malformed code...), and the blob is left as the check would
+// leave it. A refusal of the code at the same time leaves the blob in the same state as the
+// count, so an attempt whose outcome is never saved stays counted as a refusal.
+std::uint16_t countOtpAttempt(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                              std::int64_t now);
 std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
                             const std::string& transactionJson, const std::string& code,
                             const AuthenticationSettings& settings, std::int64_t now);
+std::uint16_t countQrAttempt(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
+                             const std::string& transactionJson, const std::string& code,
+                             const AuthenticationSettings& settings, std::int64_t now);
 std::uint16_t generateQrCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
                                 const std::string& transactionId, const std::string& transactionJson,
                                 std::string& command);

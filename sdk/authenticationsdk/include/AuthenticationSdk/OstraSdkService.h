@@ -30,6 +30,19 @@ std::uint16_t checkAdvancedAuthenticationLogonApp(std::string& blob, std::uint8_
                                                   const AuthenticationSdk::AuthenticationSettings& settings,
                                                   std::int64_t timeDifference);
 
+// Before one of the two checks above: one failed attempt counted in the blob, as a refusal of
+// the code would count it. 0 when it was counted and the code may be checked; otherwise the
+// check's answer without comparing the code (the code must then not be checked).
+std::uint16_t countOtpAttemptLogonApp(std::string& blob, const std::string& otp,
+                                      const AuthenticationSdk::AuthenticationSettings& settings,
+                                      std::int64_t timeDifference);
+std::uint16_t countAdvancedAuthenticationAttemptLogonApp(std::string& blob, std::uint8_t transactionType,
+                                                         const std::string& transactionId,
+                                                         const std::string& transactionJson,
+                                                         const std::string& authenticationCode,
+                                                         const AuthenticationSdk::AuthenticationSettings& settings,
+                                                         std::int64_t timeDifference);
+
 // 0 when the command text was written.
 std::uint16_t generateQRCodeCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
                                     const std::string& transactionId, const std::string& transactionJson,

@@ -3,13 +3,17 @@
 // saved; OTP right, wrong, too short, too long and checked offline when the service cannot be
 // reached; the QR code read from the screen by a scanner and answered; forgot-token activation
 // (hours that are no number refused, codes faster than the click timer, a refused code online
-// and offline) and the next sign-in on its countdown, to the end of the period.
+// and offline) and the next sign-in on its countdown, to the end of the period; and codes
+// checked offline while the configuration cannot be saved.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <future>
 #include <string>
 #include <vector>
@@ -325,6 +329,68 @@ TEST_F(Panels, ForgotTokenActivationThenSignInOnTheCountdownOfTheHoursGranted) {
     shown.click(kCmdBack);
     ASSERT_TRUE(shown.finished());
     EXPECT_FALSE(shown.passed);
+  }
+}
+
+// Offline, with the configuration file unwritable (a directory in the way of its temporary
+// file, as a full disk or a read-only volume would do): a wrong and the right code get one
+// answer, the configuration error; the forgot-token panel shows a new activation code either
+// way; nothing on disk changes. Once the file can be written again the right code signs in.
+TEST_F(Panels, CodesCheckedOfflineWhileTheConfigurationCannotBeSavedGetOneAnswer) {
+  const std::wstring unsaved = productText(426) + L"\n";  // "Configuration is not valid. ..."
+  for (const bool forgotToken : {false, true}) {
+    SCOPED_TRACE(forgotToken ? "forgot-token activation" : "OTP");
+    restart();
+    offlineWith("alice", true, true, true, "otp");
+    const std::string main = Platform::configFilePath(), backup = Config::backupPathFor(main);
+    const auto bytes = [](const std::string& path) {
+      std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    Attempt shown({"alice"});
+    ASSERT_EQ(kOtpPanelId, shown.panel());
+    const UINT panel = forgotToken ? kForgotTokenActivationPanelId : kOtpPanelId;
+    const int box = forgotToken ? kActivationVerificationBoxId : kOtpBoxId;
+    const int enter = forgotToken ? kActivationEnterButtonId : kOtpEnterButtonId;
+    if (forgotToken) {
+      shown.driver->command(kCmdForgotToken);
+      ASSERT_EQ(panel, shown.panel());
+      ASSERT_TRUE(shown.driver->type(shown.item(kTimeDurationBoxId, panel), L"8"));
+    }
+    const auto rightCode = [&] {
+      return forgotToken ? ServicesTest::adminCode("alice", 8, activationCodeOn(shown)) : ServicesTest::otpCode(0);
+    };
+    const std::string mainBefore = bytes(main), backupBefore = bytes(backup);
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(main + ".tmp")));
+    std::string activationCode = forgotToken ? activationCodeOn(shown) : std::string();
+    for (const bool right : {false, true, false, true}) {
+      SCOPED_TRACE(right ? "right code" : "wrong code");
+      const std::string code = right ? rightCode() : ServicesTest::wrongCode(rightCode());
+      ASSERT_TRUE(shown.driver->type(shown.item(box, panel), std::wstring(code.begin(), code.end())));
+      ASSERT_TRUE(press(shown, panel, enter));
+      EXPECT_EQ(unsaved, shown.shown(kErrorMessageLabelId, panel));
+      EXPECT_EQ(L"", shown.shown(kRequestIdLabelId, panel));
+      EXPECT_EQ(L"", shown.driver->text(shown.item(box, panel)));
+      EXPECT_FALSE(shown.finished(0));
+      if (forgotToken) {
+        const std::string next = activationCodeOn(shown);
+        EXPECT_EQ(6u, next.size());
+        EXPECT_NE(activationCode, next);
+        activationCode = next;
+      }
+    }
+    Korvath::Test::saveScreenshot(shown.dialog, forgotToken ? L"forgot-token-configuration-not-saved"
+                                                            : L"otp-configuration-not-saved");
+    EXPECT_EQ(mainBefore, bytes(main));
+    EXPECT_EQ(backupBefore, bytes(backup));
+    EXPECT_EQ(0, readConfigFile().getUsersConfig().at(0).getForgotTokenFailures());
+
+    std::filesystem::remove(std::filesystem::u8path(main + ".tmp"));
+    const std::string code = rightCode();
+    ASSERT_TRUE(shown.driver->type(shown.item(box, panel), std::wstring(code.begin(), code.end())));
+    ASSERT_TRUE(press(shown, panel, enter));
+    ASSERT_TRUE(shown.finished());
+    EXPECT_TRUE(shown.passed);
   }
 }
 

@@ -65,6 +65,12 @@ class KvBusinessForgotAuthenticator {
   bool isForgotTokenBlocked(Model::UserConfig& user, std::uint64_t nowFileTime) const;
   // One more wrong code for `user`, blocking at the limit.
   void countForgotTokenFailure(Model::UserConfig& user, std::uint64_t nowFileTime) const;
+  // Before an offline check is made: 0 when a wrong code is counted in `user` (with the block
+  // it may bring) and the code is to be checked; otherwise the code must not be checked:
+  // 5105 while the user is blocked (a lifted or re-dated block is in `user`), 5030 or 5037
+  // for a code or challenge that the check refuses unread (nothing counted).
+  std::uint16_t countOfflineActivationAttempt(Model::UserConfig& user, const std::string& challenge,
+                                              const std::string& authenticationCode, std::uint64_t nowFileTime) const;
 
   // The service checks the code. Ends with KvBusiness::disableKorvath unless the request
   // record refuses the login or the challenge (KvException, nothing sent).

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Korvath/Business/KvBusiness.h"
 #include "Korvath/Config.h"
@@ -31,6 +32,14 @@ class KvBusinessOTP {
   // blobs is written into `user` (not saved). 0 when one accepted it, otherwise the SDK's code
   // of the last one tried, or 5218 (no authenticator, or a failure; `user` then unchanged).
   std::uint16_t offlineAuthenticateOtp(Model::UserConfig& user, std::string otp);
+  // The same, trying only the authenticators marked in `counted` (by countOfflineOtpAttempt).
+  std::uint16_t offlineAuthenticateOtp(Model::UserConfig& user, std::string otp, const std::vector<bool>& counted);
+  // Before an offline check is made: one failed attempt counted in `user` on each
+  // authenticator that the check would compare the code with, as a refusal would count it;
+  // `counted` marks them. 0 when one at least was counted; otherwise nothing is to be checked
+  // and the result is what the check would answer (the SDK's code of the last authenticator,
+  // or 5218).
+  std::uint16_t countOfflineOtpAttempt(Model::UserConfig& user, const std::string& otp, std::vector<bool>& counted);
 
   // Asks the service to check the code. Always ends with KvBusiness::disableKorvath.
   Model::KvResult onlineAuthenticateOtp(std::string userLogin, std::string otp);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Korvath/Business/KvBusiness.h"
 #include "Korvath/Config.h"
@@ -67,6 +68,18 @@ class KvBusinessQRCode {
   // authenticator tried, or 5218 (no mobile authenticator, or a failure: `user` unchanged).
   std::uint16_t offlineAuthenticateQRCode(Model::UserConfig& user, std::string transactionId,
                                           std::string jsonTransactionData, std::string authenticationCode);
+  // The same on this machine only, trying only the authenticators marked in `counted` (by
+  // countOfflineQRCodeAttempt); never the service.
+  std::uint16_t offlineAuthenticateQRCode(Model::UserConfig& user, std::string transactionId,
+                                          std::string jsonTransactionData, std::string authenticationCode,
+                                          const std::vector<bool>& counted);
+  // Before an offline check is made: one failed attempt counted in `user` on each mobile
+  // authenticator that the check would compare the code with, as a refusal would count it;
+  // `counted` marks them. 0 when one at least was counted; otherwise nothing is to be
+  // checked and the result is what the check would answer (the SDK's code, or 5218).
+  std::uint16_t countOfflineQRCodeAttempt(Model::UserConfig& user, const std::string& transactionId,
+                                          const std::string& jsonTransactionData, const std::string& authenticationCode,
+                                          std::vector<bool>& counted);
 
   // Response type 3 and a ServiceResponseBase without a command; 0 or 5215.
   std::uint16_t genResponseGenCmdQRCode(std::string userLogin, std::string userPassword,

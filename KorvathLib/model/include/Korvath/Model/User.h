@@ -156,6 +156,11 @@ class UserConfig : public User {
   std::uint8_t getForgotTokenFailures() const { return forgotTokenFailures_; }
   void setForgotTokenBlockedAt(std::uint64_t ft) { forgotTokenBlockedAt_ = ft; }
   std::uint64_t getForgotTokenBlockedAt() const { return forgotTokenBlockedAt_; }
+  // Set from the moment a code checked on this machine is counted in the file until its
+  // outcome is saved: a record read with it set holds an attempt whose outcome was never
+  // saved, already counted as a refusal.
+  void setOfflineCheckPending(bool v) { offlineCheckPending_ = v; }
+  bool getOfflineCheckPending() const { return offlineCheckPending_; }
 
   // Replaces the fields that the service owns by those of `user`, keeping the stored-only
   // fields. Validated; 0 or the refused field's code (record unchanged then).
@@ -176,6 +181,7 @@ class UserConfig : public User {
   std::uint64_t lastAuthTime_ = 0;
   std::uint8_t forgotTokenFailures_ = 0;
   std::uint64_t forgotTokenBlockedAt_ = 0;
+  bool offlineCheckPending_ = false;
 };
 
 // Validation of a factor name given as a last authentication type.

@@ -41,6 +41,11 @@ class KvServiceOTP {
                   const Model::KvResult& result);
   // Records the outcome of a check of a stored user with the service (its result is logged only).
   void updateUser(const ServiceRequestAuthOTP& request, bool success);
+  // The check against the stored blobs of the user at `index` (state mutex held), counted in
+  // the configuration file before the code is checked. Any failed save answers 5102 with the
+  // OTP screen, whatever the code.
+  Model::KvResult checkOffline(const ServiceRequestAuthOTP& request, std::uint16_t index, std::uint16_t& responseType,
+                               std::string& response);
   void reply(const ServiceRequestAuthOTP& request, const Model::AuthFactorMap& factors, std::uint16_t& responseType,
              std::string& response);
 
