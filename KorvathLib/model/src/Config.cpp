@@ -130,6 +130,9 @@ struct Config::FileState {
   bool baseIsContent = false;
   std::vector<UserConfig> baseUsers;
   std::vector<UnknownUserEntry> baseUnknownUsers;
+  // The JSON text of each of content's users, when this copy wrote the file (empty after a
+  // read): a later save writes a user it finds unchanged with the same text again.
+  std::vector<std::string> userTexts;
 };
 
 // ---------------------------------------------------------------- ConfigFile
@@ -492,6 +495,28 @@ bool Config::shouldBypassMfaForNonPelloraUser(const std::string& login, bool onl
 // ---------------------------------------------------------------- Config: JSON
 
 std::string Config::toJson() const {
+  std::vector<std::string> userTexts;
+  return toJsonReusing(nullptr, userTexts);
+}
+
+std::string Config::toJsonReusing(const FileState* previous, std::vector<std::string>& userTexts) const {
+  // A save writes the whole document, most of it users that have not changed since the
+  // last one: their text is taken again rather than written anew.
+  std::map<std::string, std::size_t> written;
+  if (previous != nullptr && previous->userTexts.size() == previous->content.usersConfig_.size()) {
+    for (std::size_t i = 0; i < previous->content.usersConfig_.size(); ++i)
+      written.emplace(userKey(previous->content.usersConfig_[i]), i);
+  }
+  userTexts.clear();
+  userTexts.reserve(usersConfig_.size());
+  for (const UserConfig& u : usersConfig_) {
+    const auto it = written.find(userKey(u));
+    if (it != written.end() && previous->content.usersConfig_[it->second] == u) {
+      userTexts.push_back(previous->userTexts[it->second]);
+    } else {
+      userTexts.push_back(u.toJson());
+    }
+  }
   J::Writer w;
   w.startObject()
       .field("region", region_)
@@ -511,7 +536,7 @@ std::string Config::toJson() const {
       .field("logonAppDisable", logonAppDisable_);
   w.key("serverConfig").raw(serverConfig_.toJson());
   w.key("usersConfig").startArray();
-  for (const auto& u : usersConfig_) u.writeTo(w);
+  for (const std::string& text : userTexts) w.raw(text);
   w.endArray();
   w.key("unknownUsers").startArray();
   for (const auto& e : unknownUsers_) e.writeTo(w);
@@ -610,9 +635,10 @@ bool Config::sameContent(const Config& o) const {
 
 // Called when the file holds `sealed`, whose content is `content`, and this copy holds its
 // lists as they are to be merged from next time.
-void Config::rememberFile(std::string sealed, const Config& content) {
+void Config::rememberFile(std::string sealed, const Config& content, std::vector<std::string> userTexts) {
   auto state = std::make_shared<FileState>();
   state->sealed = std::move(sealed);
+  state->userTexts = std::move(userTexts);
   state->content = content;
   state->content.fileState_.reset();
   // Usually this copy holds just what the file holds; the base lists are then the file's.
@@ -692,8 +718,9 @@ std::uint16_t Config::writeFile() {
         return KV_SUCCESS;
       }
       std::string sealed;
-      const std::uint16_t code = writeOut(main, *this, &mainRaw, sealed);
-      if (code == KV_SUCCESS) rememberFile(std::move(sealed), *this);
+      std::vector<std::string> userTexts;
+      const std::uint16_t code = writeOut(main, *this, &mainRaw, sealed, userTexts);
+      if (code == KV_SUCCESS) rememberFile(std::move(sealed), *this, std::move(userTexts));
       return code;
     }
 
@@ -726,11 +753,12 @@ std::uint16_t Config::writeFile() {
       snapshot.unknownUsers_ = mergeThreeWay(baseUnknown, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry);
     }
     std::string sealed;
-    const std::uint16_t code = writeOut(main, snapshot, mainValid ? &mainRaw : nullptr, sealed);
+    std::vector<std::string> userTexts;
+    const std::uint16_t code = writeOut(main, snapshot, mainValid ? &mainRaw : nullptr, sealed, userTexts);
     if (code != KV_SUCCESS) return code;
     usersConfig_ = std::move(heldUsers);
     unknownUsers_ = std::move(heldUnknown);
-    rememberFile(std::move(sealed), snapshot);
+    rememberFile(std::move(sealed), snapshot, std::move(userTexts));
     return KV_SUCCESS;
   } catch (const std::exception&) {
     return KV_ERROR_WRITE_CONFIG_FILE;
@@ -741,8 +769,8 @@ std::uint16_t Config::writeFile() {
 // backup and replaces the main file. A damaged main file must not overwrite the backup that
 // still holds a readable configuration.
 std::uint16_t Config::writeOut(const std::string& main, const Config& content, const std::string* previous,
-                               std::string& sealed) {
-  std::uint16_t code = kvCrypto_->sealConfig(content.toJson(), sealed);
+                               std::string& sealed, std::vector<std::string>& userTexts) {
+  std::uint16_t code = kvCrypto_->sealConfig(content.toJsonReusing(fileState_.get(), userTexts), sealed);
   if (code != 0) return code;
   // The new text is on disk before the backup changes: a save that cannot write it leaves
   // both files as they were.

@@ -1,6 +1,7 @@
 #include "Korvath/Model/Json.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 
@@ -148,7 +149,10 @@ Writer& Writer::value(double v) {
   return *this;
 }
 Writer& Writer::raw(const std::string& json) {
-  writer_.RawValue(json.data(), json.size(), rapidjson::kObjectType);
+  // The separator is the writer's; the text itself goes in as one block (a user record of the
+  // configuration is a kilobyte, copied once for each save).
+  writer_.RawValue("", 0, rapidjson::kObjectType);
+  if (!json.empty()) std::memcpy(buffer_.Push(json.size()), json.data(), json.size());
   return *this;
 }
 Writer& Writer::stringArray(const std::vector<std::string>& v) {

@@ -2,6 +2,7 @@
 // writes, the named mutex and the file permissions.
 
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -75,6 +76,25 @@ TEST_F(ConfigFileTest, WrittenFileReadsBackEqual) {
   ASSERT_EQ(0, back.readFile(path("kvconfig.cfg")));
   EXPECT_EQ(c.toJson(), back.toJson());
   EXPECT_FALSE(back.wasReadFromBackup());
+
+  // Later saves write the users they did not change with the text of the save before: the file
+  // still holds exactly the document, whichever user changed, was added or went.
+  const std::function<void()> changes[] = {
+      [&] { ASSERT_EQ(0, c.setUsersConfig({sampleUser("alice"), sampleUser("bob"), sampleUser("carol")})); },
+      [&] {
+        Model::UserConfig bob = c.getUserConfig(1);
+        bob.setOfflineCheckPending(false);
+        bob.setLastAuthTime(bob.getLastAuthTime() + 1);
+        ASSERT_EQ(0, c.setUserConfig(1, bob));
+      },
+      [&] { ASSERT_EQ(0, c.setUsersConfig({sampleUser("carol"), sampleUser("alice")})); },
+      [&] { c.setLastUser("carol"); }};
+  for (const auto& change : changes) {
+    change();
+    ASSERT_EQ(0, c.writeFile());
+    ASSERT_EQ(0, CryptoSdk::AgentSecurityService::open(machineKey, readText(path("kvconfig.cfg")), plain));
+    EXPECT_EQ(c.toJson(), plain);
+  }
 }
 
 TEST_F(ConfigFileTest, DamagedMainFileFallsBackToTheBackup) {

@@ -175,9 +175,12 @@ class Config {
   std::uint16_t updateUserAndSave(std::size_t index, const std::function<void(Model::UserConfig&)>& change);
   // Every field that the file holds is equal (users and unknown users included).
   bool sameContent(const Config& other) const;
-  void rememberFile(std::string sealed, const Config& content);
+  void rememberFile(std::string sealed, const Config& content, std::vector<std::string> userTexts = {});
+  // toJson, taking the text of each user found unchanged in `previous`; `userTexts` receives
+  // the text of every user written.
+  std::string toJsonReusing(const FileState* previous, std::vector<std::string>& userTexts) const;
   std::uint16_t writeOut(const std::string& main, const Config& content, const std::string* previous,
-                         std::string& sealed);
+                         std::string& sealed, std::vector<std::string>& userTexts);
 
   std::string region_;
   std::string environment_;
