@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "AuthenticationSdk/AuthenticationException.h"
 #include "Korvath/Business/OfflineAttempt.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
