@@ -105,9 +105,14 @@ void ErrorMessage::show() {
   const int width = Panels::px(380);
 
   // The request-ID line keeps its place (as high as its font needs, inside the panel); the
-  // message grows down to it, or to the panel's bottom when there is no request identifier.
+  // message grows down to it. Without a request identifier the message may take that line's
+  // place too, but no more: on the activation panel the how-to link stands right below it.
   int requestIdTop = requestIdTop_;
   int requestIdHeight = Panels::px(16);
+  if (requestIdLabel_ != nullptr && requestId.empty()) {
+    const HFONT font = Utils::Font::createFont(Panels::px(16) - 2, FW_NORMAL);
+    requestIdHeight = std::max(requestIdHeight, Panels::textHeight(requestIdLabel_, font, L"Ag", width));
+  }
   if (requestIdLabel_ != nullptr && !requestId.empty()) {
     // One line: an identifier that would wrap (at its hyphens) gets a smaller font instead.
     int fontHeight = Panels::px(16) - 2;
@@ -124,7 +129,7 @@ void ErrorMessage::show() {
     // line (the panel's bottom without an identifier).
     const bool upwards = messageBottom_ > 0;
     const int roomEnd = upwards ? messageBottom_
-                                : requestId.empty() ? bottom : requestIdTop;
+                                : requestId.empty() ? std::min(bottom, requestIdTop + requestIdHeight) : requestIdTop;
     const int top = upwards ? 0 : messageTop_;
     const int room = roomEnd - top;
     int fontHeight = Panels::px(16) - 1;
@@ -153,7 +158,8 @@ void ErrorMessage::show() {
   if (requestIdLabel_ != nullptr) {
     SetWindowPos(requestIdLabel_, nullptr, 0, requestIdTop, width, requestIdHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowTextW(requestIdLabel_, requestId.c_str());
-    ShowWindow(requestIdLabel_, SW_SHOW);
+    // An empty line is hidden: the message may stand in its place.
+    ShowWindow(requestIdLabel_, requestId.empty() ? SW_HIDE : SW_SHOW);
   }
   if (parent_ != nullptr) UpdateWindow(parent_);
 }

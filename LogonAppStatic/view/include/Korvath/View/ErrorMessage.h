@@ -39,7 +39,8 @@ class ErrorMessage {
   // The labels fit their texts (the Noto fonts are taller than the design heights, and some
   // languages need more lines): the request-ID label is one line of its font, a smaller font
   // when the identifier would wrap, moved up when it would leave the panel's room; the message
-  // label grows down to it (to the bottom of the room without an identifier), or up from the bottom it was given (endMessageAt), with a smaller font, a pixel at a time,
+  // label grows down to it (into its place when there is no identifier, the line then hidden),
+  // or up from the bottom it was given (endMessageAt), with a smaller font, a pixel at a time,
   // when the text still does not fit. The room ends above the dialog's "Sign-in Options" label
   // where that reaches into the panel.
   void show();
