@@ -130,8 +130,8 @@ void ErrorMessage::show() {
     const bool upwards = messageBottom_ > 0;
     const int roomEnd = upwards ? messageBottom_
                                 : requestId.empty() ? std::min(bottom, requestIdTop + requestIdHeight) : requestIdTop;
-    const int top = upwards ? 0 : messageTop_;
-    const int room = roomEnd - top;
+    int top = upwards ? 0 : messageTop_;
+    int room = roomEnd - top;
     int fontHeight = Panels::px(16) - 1;
     HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
     auto fits = [&](HFONT f, int& height) {
@@ -139,6 +139,12 @@ void ErrorMessage::show() {
       return height <= room && Panels::wrappedWidth(messageLabel_, f, message, width) <= width;
     };
     int needed = 0;
+    // More lines than the room below holds (a long sentence with the service's error code): the
+    // message rises into the gap above it first, keeping its font.
+    if (!fits(font, needed) && needed > room && !upwards && riseTop_ > 0 && riseTop_ < top) {
+      top = riseTop_;
+      room = roomEnd - top;
+    }
     // Too long for the room even so, or a word wider than the label (Wine breaks Thai lines only
     // at spaces): a smaller font, one pixel at a time, rather than a cut line.
     while (!fits(font, needed) && fontHeight > kMinMessageFontHeight) font = Utils::Font::createFont(--fontHeight, FW_NORMAL);

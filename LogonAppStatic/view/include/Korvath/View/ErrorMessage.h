@@ -32,6 +32,9 @@ class ErrorMessage {
   // From now on the message ends at `bottom` and grows upwards as far as its text needs, up to
   // the panel's top (the error panel's message stands just above its OK button).
   void endMessageAt(int bottom) { messageBottom_ = bottom; }
+  // From now on a message that needs more room than it has below its top first rises as far as
+  // `top` (just below the control above it), before its font gets smaller.
+  void mayRiseTo(int top) { riseTop_ = top; }
   // The text shown by the next show().
   ErrorText& text() { return text_; }
   void clear() { text_.clear(); }
@@ -40,9 +43,9 @@ class ErrorMessage {
   // languages need more lines): the request-ID label is one line of its font, a smaller font
   // when the identifier would wrap, moved up when it would leave the panel's room; the message
   // label grows down to it (into its place when there is no identifier, the line then hidden),
-  // or up from the bottom it was given (endMessageAt), with a smaller font, a pixel at a time,
-  // when the text still does not fit. The room ends above the dialog's "Sign-in Options" label
-  // where that reaches into the panel.
+  // or up from the bottom it was given (endMessageAt); it rises above its top where it may
+  // (mayRiseTo), and gets a smaller font, a pixel at a time, when the text still does not fit.
+  // The room ends above the dialog's "Sign-in Options" label where that reaches into the panel.
   void show();
   // Clears the text, takes the result's code, cloud error code and request identifier, shows.
   void showResult(const Model::KvResult& result);
@@ -70,6 +73,8 @@ class ErrorMessage {
   int requestIdTop_ = 0;
   // The message's bottom when it grows upwards (endMessageAt); 0: it grows down from its top.
   int messageBottom_ = 0;
+  // How far up the message may rise when it needs the room (mayRiseTo); 0: it stays at its top.
+  int riseTop_ = 0;
 };
 
 }  // namespace View
