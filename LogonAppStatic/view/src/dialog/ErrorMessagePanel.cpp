@@ -14,7 +14,6 @@
 #include "Korvath/View/ErrorMessage.h"
 #include "Korvath/View/Panels.h"
 #include "Korvath/View/ViewUtils.h"
-#include "TextFit.h"
 #include "panels/PanelCommon.h"
 
 namespace Korvath {
@@ -128,6 +127,10 @@ HRESULT ErrorMessagePanel::create(HWND dialog, HMODULE module, const Model::KvRe
   Panels::createCentredButton(state.ok, state.panel, module, 445, px(200), px(100), kErrorPanelOkButtonId);
   const HRESULT labels =
       Panels::createErrorLabels(state.error, state.panel, module, ErrorKind::ErrorPanel, px(200) - (s16 + 4 * s16 - 3));
+  // The message ends just above OK however many lines it takes: grown downwards from its design
+  // top it would cover the button where it takes more than four lines.
+  const int okTop = state.ok.button != nullptr ? static_cast<int>(Panels::rectInParent(state.ok.button).top) : px(200);
+  state.error.endMessageAt(okTop - s16 + 1);
   if (state.ok.button != nullptr) SetWindowSubclass(state.ok.button, State::okProc, kOkSubclassId, reinterpret_cast<DWORD_PTR>(&state));
   return FAILED(state.ok.error) ? state.ok.error : labels;
 }
@@ -143,17 +146,6 @@ void ErrorMessagePanel::show() {
   if (state.ok.button != nullptr) SetFocus(state.ok.button);
   KV_LOG_DEBUG("%s::show - There was a fail that will bypass the MFA!", kPanel);
   if (state.result != nullptr) state.error.showResult(*state.result);
-  // The message ends just above the OK button however many lines it takes: showing it grew it
-  // downwards from its design top, over the button, where it takes more than four lines.
-  if (HWND message = state.error.messageLabel()) {
-    const RECT r = Panels::rectInParent(message);
-    const int okTop =
-        state.ok.button != nullptr ? static_cast<int>(Panels::rectInParent(state.ok.button).top) : px(200);
-    const int bottom = okTop - px(16) + 1;
-    SetWindowPos(message, nullptr, r.left, bottom - (r.bottom - r.top), r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  fitLabelToText(state.error.messageLabel(), true, true);
   if (state.ok.button != nullptr) EnableWindow(state.ok.button, TRUE);
 }
 

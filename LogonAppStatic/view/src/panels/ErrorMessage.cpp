@@ -1,6 +1,8 @@
 #include "Korvath/View/ErrorMessage.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "Korvath/Logger.h"
 #include "Korvath/View/DialogMessages.h"
@@ -25,10 +27,40 @@ std::u16string lookup(int id) {
 
 std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
+// The component of each message label: a window is all that the outside of a panel can name,
+// and a text shown through the component gets the component's own layout.
+std::mutex& componentsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::map<HWND, ErrorMessage*>& components() {
+  static std::map<HWND, ErrorMessage*> byLabel;
+  return byLabel;
+}
+
+void forget(HWND label, const ErrorMessage* component) {
+  std::lock_guard<std::mutex> lock(componentsMutex());
+  auto found = components().find(label);
+  if (found != components().end() && found->second == component) components().erase(found);
+}
+
 }  // namespace
+
+ErrorMessage::~ErrorMessage() { forget(messageLabel_, this); }
+
+ErrorMessage* ErrorMessage::ofLabel(HWND label) {
+  if (label == nullptr || !IsWindow(label)) return nullptr;
+  std::lock_guard<std::mutex> lock(componentsMutex());
+  auto found = components().find(label);
+  if (found == components().end()) return nullptr;
+  // A label destroyed with its panel before the component went may have left its handle to a
+  // window of another parent.
+  return GetParent(label) == found->second->parent_ ? found->second : nullptr;
+}
 
 HRESULT ErrorMessage::createErrorMessageComponent(HWND parent, HMODULE module, ErrorKind kind, int messageTop,
                                                   int requestIdTop, int messageHeight) {
+  forget(messageLabel_, this);
   parent_ = parent;
   module_ = module;
   text_ = ErrorText(kind);
@@ -59,6 +91,10 @@ HRESULT ErrorMessage::createErrorMessageComponent(HWND parent, HMODULE module, E
     HFONT font = Utils::Font::createFont(label.fontHeight, FW_NORMAL);
     if (font != nullptr) SendMessageW(*label.window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
+  if (messageLabel_ != nullptr) {
+    std::lock_guard<std::mutex> lock(componentsMutex());
+    components()[messageLabel_] = this;
+  }
   return error_;
 }
 
@@ -69,9 +105,14 @@ void ErrorMessage::show() {
   const int width = Panels::px(380);
 
   // The request-ID line keeps its place (as high as its font needs, inside the panel); the
-  // message grows down to it, or to the panel's bottom when there is no request identifier.
+  // message grows down to it. Without a request identifier the message may take that line's
+  // place too, but no more: on the activation panel the how-to link stands right below it.
   int requestIdTop = requestIdTop_;
   int requestIdHeight = Panels::px(16);
+  if (requestIdLabel_ != nullptr && requestId.empty()) {
+    const HFONT font = Utils::Font::createFont(Panels::px(16) - 2, FW_NORMAL);
+    requestIdHeight = std::max(requestIdHeight, Panels::textHeight(requestIdLabel_, font, L"Ag", width));
+  }
   if (requestIdLabel_ != nullptr && !requestId.empty()) {
     // One line: an identifier that would wrap (at its hyphens) gets a smaller font instead.
     int fontHeight = Panels::px(16) - 2;
@@ -84,10 +125,13 @@ void ErrorMessage::show() {
     requestIdTop = std::min(requestIdTop_, bottom - requestIdHeight);
   }
   if (messageLabel_ != nullptr) {
-    const int room = (requestId.empty() ? bottom : requestIdTop) - messageTop_;
-    // Too long for the room even so (a long translation with an error code), or a word wider
-    // than the label (Wine breaks Thai lines only at spaces): a smaller font, one pixel at a
-    // time, rather than a cut line.
+    // Growing upwards the room reaches the panel's top; growing down it ends at the request-ID
+    // line (the panel's bottom without an identifier).
+    const bool upwards = messageBottom_ > 0;
+    const int roomEnd = upwards ? messageBottom_
+                                : requestId.empty() ? std::min(bottom, requestIdTop + requestIdHeight) : requestIdTop;
+    int top = upwards ? 0 : messageTop_;
+    int room = roomEnd - top;
     int fontHeight = Panels::px(16) - 1;
     HFONT font = Utils::Font::createFont(fontHeight, FW_NORMAL);
     auto fits = [&](HFONT f, int& height) {
@@ -95,23 +139,33 @@ void ErrorMessage::show() {
       return height <= room && Panels::wrappedWidth(messageLabel_, f, message, width) <= width;
     };
     int needed = 0;
+    // More lines than the room below holds (a long sentence with the service's error code): the
+    // message rises into the gap above it first, keeping its font.
+    if (!fits(font, needed) && needed > room && !upwards && riseTop_ > 0 && riseTop_ < top) {
+      top = riseTop_;
+      room = roomEnd - top;
+    }
+    // Too long for the room even so, or a word wider than the label (Wine breaks Thai lines only
+    // at spaces): a smaller font, one pixel at a time, rather than a cut line.
     while (!fits(font, needed) && fontHeight > kMinMessageFontHeight) font = Utils::Font::createFont(--fontHeight, FW_NORMAL);
     if (font != nullptr) SendMessageW(messageLabel_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    const int height = std::min(std::max(messageHeight_, needed), std::max(room, 0));
+    const int height = upwards ? std::min(needed, std::max(room, 0))
+                               : std::min(std::max(messageHeight_, needed), std::max(room, 0));
     // A sentence whose last line would hold one character (Japanese and Chinese break anywhere):
     // the same lines balanced in a narrower label, centred.
     const int messageWidth = endsWithLoneCharacter(messageLabel_, font, message, width, DT_CENTER)
                                  ? balancedWidth(messageLabel_, font, message, width, DT_CENTER)
                                  : width;
-    SetWindowPos(messageLabel_, nullptr, (width - messageWidth) / 2, messageTop_, messageWidth, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(messageLabel_, nullptr, (width - messageWidth) / 2, upwards ? messageBottom_ - height : top,
+                 messageWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowTextW(messageLabel_, message.c_str());
     ShowWindow(messageLabel_, SW_SHOW);
   }
   if (requestIdLabel_ != nullptr) {
     SetWindowPos(requestIdLabel_, nullptr, 0, requestIdTop, width, requestIdHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowTextW(requestIdLabel_, requestId.c_str());
-    ShowWindow(requestIdLabel_, SW_SHOW);
+    // An empty line is hidden: the message may stand in its place.
+    ShowWindow(requestIdLabel_, requestId.empty() ? SW_HIDE : SW_SHOW);
   }
   if (parent_ != nullptr) UpdateWindow(parent_);
 }

@@ -370,6 +370,9 @@ HRESULT CodeEntry::create(HWND panel, HMODULE module, int boxTop, UINT boxId, in
   HRESULT result = box.error;
   result |= createEnterButton(enter, panel, module, enterTop, enterId);
   result |= createErrorLabels(errorMessage, panel, module, kind, errorTop);
+  // A long sentence with the service's error code and the request ID needs more lines than the
+  // design gives it below Enter (the QR panel at scale 1).
+  if (enter.button != nullptr) errorMessage.mayRiseTo(static_cast<int>(rectInParent(enter.button).bottom) + 4);
   boxAction.onEnter = submit;
   boxAction.digitsOnly = true;
   boxAction.keepsFocus = true;

@@ -200,8 +200,9 @@ struct CodeEntry {
   ControlAction boxAction;
   ControlAction enterAction;
 
-  // The controls at their tops. The box and the button are subclassed only when every control
-  // was made. Returns S_OK or the failures, ORed.
+  // The controls at their tops; a message that needs the room rises up to just below Enter.
+  // The box and the button are subclassed only when every control was made. Returns S_OK or
+  // the failures, ORed.
   HRESULT create(HWND panel, HMODULE module, int boxTop, UINT boxId, int enterTop, UINT enterId, ErrorKind kind,
                  int errorTop, const std::function<void()>& submit);
   void press() { runAction(enter.button, enterAction); }

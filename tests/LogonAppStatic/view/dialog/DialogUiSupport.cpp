@@ -25,6 +25,36 @@ std::vector<HWND> statics(HWND parent, int id) {
   return found;
 }
 
+namespace {
+
+UINT runMessage() {
+  static const UINT message = RegisterWindowMessageW(L"Korvath.Test.RunOnThread");
+  return message;
+}
+
+// Sees every message sent to a window of the thread before its window procedure does.
+LRESULT CALLBACK runHook(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && sent->message == runMessage()) (*reinterpret_cast<const std::function<void()>*>(sent->lParam))();
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+bool runOnThreadOf(HWND window, const std::function<void()>& work) {
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, runHook, nullptr, GetWindowThreadProcessId(window, nullptr));
+  if (hook == nullptr) return false;
+  bool ran = false;
+  const std::function<void()> marked = [&] {
+    work();
+    ran = true;
+  };
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(window, runMessage(), 0, reinterpret_cast<LPARAM>(&marked), SMTO_NORMAL, 120000, &answer);
+  UnhookWindowsHookEx(hook);
+  return ran;
+}
+
 Attempt::Attempt(std::vector<std::string> names, bool isRdp, bool logonUiWindow)
     : names_(std::move(names)), isRdp_(isRdp), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   thread_ = std::thread([this, logonUiWindow] {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +23,11 @@ using Korvath::Test::expectedScale;
 using Korvath::Test::productModule;
 // A text of KvCredProv.dll in the system's language.
 std::wstring productText(UINT id);
+
+// Runs `work` on the thread of `window` (a message hook there sees a message sent to it) and
+// returns once it has run; false when it could not be run. For what only the window's own
+// thread may do, such as laying out a panel's labels again.
+bool runOnThreadOf(HWND window, const std::function<void()>& work);
 
 // The "Static" children of `parent` in the order they were made; with `id` >= 0 only those of
 // that id (an option button's label shares the button's id).

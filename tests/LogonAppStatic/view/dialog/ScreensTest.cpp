@@ -2,13 +2,18 @@
 // saved for people to look at, with the checks that hold in every language: the option buttons
 // where the logic puts them with their labels inside the dialog, no control of a panel outside
 // it or over another, 999 hours shown whole. The same screens once more in all sixteen languages
-// at both scales within one process, every label measured (DialogLabels).
+// at both scales within one process, every label measured, and in each panel's error labels
+// every sentence the error table gives that panel (DialogLabels).
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +22,8 @@
 #include "Korvath/Utils/LanguageUtil.h"
 #include "LabelFit.h"
 #include "Korvath/View/DialogMessages.h"
+#include "Korvath/View/ErrorMessage.h"
+#include "Korvath/View/ErrorText.h"
 #include "Korvath/View/MfaDialog.h"
 #include "Korvath/View/OptionButtons.h"
 #include "Korvath/View/ViewUtils.h"
@@ -40,6 +47,45 @@ class DialogScreens : public DialogTest {
     RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     ASSERT_TRUE(shown.driver->sync());
     EXPECT_TRUE(saveScreenshot(window, name)) << name;
+  }
+  // Runs `work` on the dialog's thread with the error labels of the panel shown, when they show
+  // an error; false when they do not.
+  bool withErrorLabels(Attempt& shown, const std::function<void(ErrorMessage&)>& work) {
+    HWND panel = shown.item(static_cast<int>(shown.panel()));
+    HWND label = GetDlgItem(panel, kErrorMessageLabelId);
+    if (panel == nullptr || label == nullptr || !IsWindowVisible(label)) return false;
+    bool found = false;
+    EXPECT_TRUE(runOnThreadOf(panel, [&] {
+      if (ErrorMessage* labels = ErrorMessage::ofLabel(label)) {
+        found = true;
+        work(*labels);
+      }
+    }));
+    return found;
+  }
+  // Every text the error labels of `kind` can show for a result: one result code for each
+  // sentence the error table gives the kind (the largest of the codes results carry, 1-9999,
+  // so that a sentence followed by " [code]" has four digits), as a failure found on this
+  // machine shows it (the sentence alone), as one in reaching the service does (and the request
+  // ID) and as the service's refusal does (its error code too).
+  static std::vector<ErrorText> everyResultText(ErrorKind kind) {
+    std::map<int, std::uint16_t> bySentence;
+    for (unsigned code = 1; code <= 9999; ++code) {
+      bySentence[errorTextId(static_cast<std::uint16_t>(code), kind)] = static_cast<std::uint16_t>(code);
+    }
+    const std::string requestId = "5f0e4d2c-9b8a-4c7d-8e6f-3a2b1c0d9e8f";
+    std::vector<ErrorText> texts;
+    for (const auto& sentence : bySentence) {
+      for (const Model::KvResult& result : {Model::KvResult(sentence.second), Model::KvResult(sentence.second, 0, requestId),
+                                            Model::KvResult(sentence.second, 201015009, requestId)}) {
+        texts.push_back(ErrorText::fromResult(kind, result));
+      }
+    }
+    return texts;
+  }
+  static std::u16string lookup(int id) {
+    const std::wstring text = productText(static_cast<UINT>(id));
+    return std::u16string(text.begin(), text.end());
   }
   // Every visible child of the shown panel is inside it and apart from the others and from the
   // dialog's "Sign-in Options" label, which reaches into the panel's area from below.
@@ -177,17 +223,57 @@ void DialogScreens::walk(const Visit& visit, bool holdPush) {
 
 TEST_F(DialogScreens, EveryScreen) {
   ASSERT_EQ(s_, View::Utils::getScaleFactor());
+  const std::map<ErrorKind, const wchar_t*> longestError{
+      {ErrorKind::ErrorPanel, L"error-longest-error-panel"}, {ErrorKind::Otp, L"error-longest-otp"},
+      {ErrorKind::QrCode, L"error-longest-qrcode"}, {ErrorKind::Push, L"error-longest-push"},
+      {ErrorKind::ForgotTokenActivation, L"error-longest-forgot-token-activation"}};
+  std::set<ErrorKind> shot;
   walk(
-      [this](Attempt& shown, HWND window, const wchar_t* name, bool panelShown) {
+      [&](Attempt& shown, HWND window, const wchar_t* name, bool panelShown) {
         shoot(shown, window, name);
         if (panelShown) expectLaidOut(shown);
+        // Where a panel first shows an error: the text of the table that is hardest to fit in
+        // its labels (the smallest font, then the tallest message), laid out and saved.
+        ErrorText kept;
+        bool longestShown = false;
+        withErrorLabels(shown, [&](ErrorMessage& labels) {
+          kept = labels.text();
+          if (!shot.insert(kept.kind()).second) return;
+          ErrorText longest;
+          std::pair<LONG, LONG> most{LONG_MIN, 0};
+          for (const ErrorText& text : everyResultText(kept.kind())) {
+            labels.text() = text;
+            labels.show();
+            const RECT r = rectIn(labels.messageLabel(), GetParent(labels.messageLabel()));
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(labels.messageLabel(), WM_GETFONT, 0, 0)), sizeof font, &font);
+            const std::pair<LONG, LONG> cramped{-std::labs(font.lfHeight), r.bottom - r.top};
+            if (cramped > most) {
+              most = cramped;
+              longest = text;
+            }
+          }
+          labels.text() = longest;
+          labels.show();
+          longestShown = true;
+        });
+        if (!longestShown) return;
+        shoot(shown, shown.dialog, longestError.at(kept.kind()));
+        expectLaidOut(shown);
+        withErrorLabels(shown, [&](ErrorMessage& labels) {
+          labels.text() = kept;
+          labels.show();
+        });
       },
       true);
+  EXPECT_EQ(longestError.size(), shot.size());
 }
 
 // The same screens in every language of the string tables at both scales, in this one process
 // (the display language and the scale chosen for it): every label and button caption shows all
-// of its text (LabelFit.h).
+// of its text (LabelFit.h). Where a panel first shows an error, its error labels then show
+// every text of the error table for that panel's kind (everyResultText), each laid out by the
+// panel's own component and measured in place.
 class DialogLabels : public DialogScreens {
  protected:
   void TearDown() override {
@@ -212,12 +298,48 @@ TEST_F(DialogLabels, EveryLabelShowsAllOfItsText) {
       View::Utils::setScaleFactor(scale);
       Korvath::Utils::LanguageUtil::setDisplayLanguage(language.language);
       std::set<LabelFault> faults;
+      std::set<ErrorKind> measured;
       walk(
           [&](Attempt& shown, HWND window, const wchar_t*, bool) {
             ASSERT_TRUE(shown.driver->sync());
             for (const LabelFault& found : labelFaults(window)) faults.insert(found);
+            withErrorLabels(shown, [&](ErrorMessage& labels) {
+              const ErrorText kept = labels.text();
+              if (!measured.insert(kept.kind()).second) return;
+              for (const ErrorText& text : everyResultText(kept.kind())) {
+                labels.text() = text;
+                labels.show();
+                const std::string which = "kind " + std::to_string(static_cast<int>(kept.kind())) + ", code " +
+                                          std::to_string(text.resultCode()) +
+                                          (!text.errorCode().empty()   ? " with its error code and request ID"
+                                           : !text.requestId().empty() ? " with its request ID"
+                                                                       : "");
+                const std::u16string expected = text.messageText(lookup);
+                if (shown.driver->text(labels.messageLabel()) != std::wstring(expected.begin(), expected.end())) {
+                  faults.insert(which + ": the message label shows another text");
+                }
+                for (HWND label : {labels.messageLabel(), labels.requestIdLabel()}) {
+                  for (const LabelFault& found : labelFaults(label)) faults.insert(found);
+                  // A label over another control paints its background over that one's text.
+                  if (!IsWindowVisible(label)) continue;
+                  const RECT r = rectIn(label, GetParent(label));
+                  for (HWND other = GetWindow(label, GW_HWNDFIRST); other != nullptr; other = GetWindow(other, GW_HWNDNEXT)) {
+                    RECT overlap;
+                    const RECT o = rectIn(other, GetParent(label));
+                    if (other != label && IsWindowVisible(other) && IntersectRect(&overlap, &r, &o)) {
+                      faults.insert(which + ": label " + std::to_string(GetDlgCtrlID(label)) + " lies over control " +
+                                    std::to_string(GetDlgCtrlID(other)));
+                    }
+                  }
+                }
+              }
+              labels.text() = kept;
+              labels.show();
+            });
           },
           false);
+      // The error labels of every kind of panel.
+      EXPECT_EQ(5u, measured.size());
       for (const LabelFault& found : faults) ADD_FAILURE() << found;
     }
   }
