@@ -228,18 +228,17 @@ Model::KvResult KvBusiness::updateAutoSendPushOptionByUserName(std::string userL
     Config& config = KV_BUSINESS_CONFIG();
     const int index = config.getUserIndex(userLogin);
     if (index >= 0) {
-      const std::vector<Model::UserConfig> before = config.getUsersConfig();
-      std::vector<Model::UserConfig> users = before;
-      Model::UserConfig user(users.at(static_cast<std::size_t>(index)));
+      const std::size_t at = static_cast<std::size_t>(index);
+      const Model::UserConfig before = config.getUserConfig(at);
+      Model::UserConfig user = before;
       user.setAutoSendPush(autoSendPush);
-      users[static_cast<std::size_t>(index)] = user;
-      if (config.setUsersConfig(users) == KV_SUCCESS) {
+      if (config.setUserConfig(at, user) == KV_SUCCESS) {
         const std::uint16_t saved = config.writeFile();
         KV_LOG_DEBUG("%s::%s - user %s autoSendPush %d, saved %d", kClass, __func__, userLogin.c_str(),
                      autoSendPush ? 1 : 0, static_cast<int>(saved));
         stored = saved == KV_SUCCESS;
         // The user sees the option the file holds: a later save must not write this one.
-        if (!stored) config.setUsersConfig(before);
+        if (!stored) config.setUserConfig(at, before);
       }
     }
   } catch (...) {

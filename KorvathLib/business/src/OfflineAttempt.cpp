@@ -39,8 +39,9 @@ void OfflineAttempt::restoreMemory() {
   config_.setLastUser(memoryLastUser_);
 }
 
-std::uint16_t OfflineAttempt::saveStep(Model::UserConfig record, const Save& save) {
-  const std::uint16_t saved = save(record);
+std::uint16_t OfflineAttempt::saveMarked(Model::UserConfig record, bool pending, const Step& store) {
+  record.setOfflineCheckPending(pending);
+  const std::uint16_t saved = store(record);
   if (saved == KV_SUCCESS) {
     rememberMemory();
     return KV_SUCCESS;
@@ -50,18 +51,19 @@ std::uint16_t OfflineAttempt::saveStep(Model::UserConfig record, const Save& sav
   return KV_ERROR_WRITE_CONFIG_FILE;
 }
 
-std::uint16_t OfflineAttempt::count(Model::UserConfig refused, const Save& save) {
-  if (!hold_.held()) return KV_ERROR_WRITE_CONFIG_FILE;
-  refused.setOfflineCheckPending(true);
-  const std::uint16_t saved = saveStep(refused, save);
-  counted_ = saved == KV_SUCCESS;
-  return saved;
-}
-
-std::uint16_t OfflineAttempt::conclude(Model::UserConfig outcome, const Save& save) {
-  if (!counted_) return KV_ERROR_WRITE_CONFIG_FILE;
-  outcome.setOfflineCheckPending(false);
-  return saveStep(outcome, save);
+OfflineAttempt::Outcome OfflineAttempt::run(const Step& count, const Step& check, const Step& saveRefusal,
+                                            const Step& saveAcceptance) {
+  Outcome outcome;
+  Model::UserConfig counted = record_;
+  outcome.checked = count(counted);
+  outcome.saved = KV_ERROR_WRITE_CONFIG_FILE;
+  if (hold_.held()) outcome.saved = saveMarked(counted, true, saveRefusal);
+  if (outcome.saved != KV_SUCCESS) return outcome;
+  Model::UserConfig checked = record_;
+  if (outcome.checked == KV_SUCCESS) outcome.checked = check(checked);
+  outcome.saved = outcome.checked == KV_SUCCESS ? saveMarked(checked, false, saveAcceptance)
+                                                : saveMarked(counted, false, saveRefusal);
+  return outcome;
 }
 
 }  // namespace Business

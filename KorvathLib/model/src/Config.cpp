@@ -119,6 +119,31 @@ bool sameUser(const UserConfig& a, const UserConfig& b) { return a == b; }
 std::string entryKey(const UnknownUserEntry& e) { return J::toLower(e.login); }
 bool sameEntry(const UnknownUserEntry& a, const UnknownUserEntry& b) { return a == b; }
 
+// The two steps of a write through "<path>.tmp", for a save with something to do in between:
+// the temporary file written and flushed, then renamed over `path` (or discarded).
+bool writeTemporary(const std::string& path, const std::string& content) {
+  const std::string tmp = path + ".tmp";
+  std::FILE* f = openFile(tmp, L"wb", "wb");
+  if (f == nullptr) return false;
+  // Restricted before the secret goes in, so it is never readable by others.
+  bool ok = Platform::restrictFileToOwner(tmp);
+  ok = ok && std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  ok = ok && flushToDisk(f);
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) removeFile(tmp);
+  return ok;
+}
+
+bool replaceWithTemporary(const std::string& path) {
+  const std::string tmp = path + ".tmp";
+  const ConfigFile::ReplaceFunction replace = g_replace.load();
+  const bool ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
+  if (!ok) removeFile(tmp);
+  return ok;
+}
+
+void discardTemporary(const std::string& path) { removeFile(path + ".tmp"); }
+
 }  // namespace
 
 // What this copy last read from or wrote to the file.
@@ -140,29 +165,6 @@ struct Config::FileState {
 namespace ConfigFile {
 
 void setReplaceFunction(ReplaceFunction f) { g_replace.store(f); }
-
-bool writeTemporary(const std::string& path, const std::string& content) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = openFile(tmp, L"wb", "wb");
-  if (f == nullptr) return false;
-  // Restricted before the secret goes in, so it is never readable by others.
-  bool ok = Platform::restrictFileToOwner(tmp);
-  ok = ok && std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  ok = ok && flushToDisk(f);
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) removeFile(tmp);
-  return ok;
-}
-
-bool replaceWithTemporary(const std::string& path) {
-  const std::string tmp = path + ".tmp";
-  ReplaceFunction replace = g_replace.load();
-  const bool ok = replace != nullptr ? replace(tmp, path) : realReplace(tmp, path);
-  if (!ok) removeFile(tmp);
-  return ok;
-}
-
-void discardTemporary(const std::string& path) { removeFile(path + ".tmp"); }
 
 bool writeAtomically(const std::string& path, const std::string& content) {
   return writeTemporary(path, content) && replaceWithTemporary(path);
@@ -774,16 +776,16 @@ std::uint16_t Config::writeOut(const std::string& main, const Config& content, c
   if (code != 0) return code;
   // The new text is on disk before the backup changes: a save that cannot write it leaves
   // both files as they were.
-  if (!ConfigFile::writeTemporary(main, sealed)) {
+  if (!writeTemporary(main, sealed)) {
     KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be written");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
   if (previous != nullptr && !ConfigFile::writeAtomically(backupPathFor(main), *previous)) {
-    ConfigFile::discardTemporary(main);
+    discardTemporary(main);
     KV_LOG_ERROR("Korvath::Config::writeFile - the backup could not be written");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }
-  if (!ConfigFile::replaceWithTemporary(main)) {
+  if (!replaceWithTemporary(main)) {
     KV_LOG_ERROR("Korvath::Config::writeFile - the configuration file could not be replaced");
     return KV_ERROR_WRITE_CONFIG_FILE;
   }

@@ -328,21 +328,19 @@ std::uint16_t KvServiceForgotAuthenticator::checkActiveForgotAuthenticatorOfflin
             record, userIndex, static_cast<std::int32_t>(request.getTime()), lastAuthType, false);
       };
       Business::OfflineAttempt attempt(service_->getConfig(), userIndex);
-      Model::UserConfig counted = attempt.record();
-      std::uint16_t checked = businessForgot_->countOfflineActivationAttempt(
-          counted, request.getChallenge(), request.getAuthData(), Platform::clock().nowFileTime());
-      std::uint16_t saved = attempt.count(counted, saveRefusal);
-      if (saved == KV_SUCCESS) {
-        if (checked == KV_SUCCESS) {
-          checked = businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
-              attempt.record(), request.getTime(), request.getChallenge(), request.getAuthData());
-        }
-        saved =
-            checked == KV_SUCCESS ? attempt.conclude(counted, saveActivation) : attempt.conclude(counted, saveRefusal);
-      }
-      KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(checked),
-                  getResultText(checked).c_str(), static_cast<int>(saved));
-      if (saved == KV_SUCCESS && checked == KV_SUCCESS) {
+      const Business::OfflineAttempt::Outcome outcome = attempt.run(
+          [&](Model::UserConfig& record) {
+            return businessForgot_->countOfflineActivationAttempt(record, request.getChallenge(), request.getAuthData(),
+                                                                  Platform::clock().nowFileTime());
+          },
+          [&](Model::UserConfig& record) {
+            return businessForgot_->offlineAuthenticateActiveForgotAuthenticator(
+                record, request.getTime(), request.getChallenge(), request.getAuthData());
+          },
+          saveRefusal, saveActivation);
+      KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(outcome.checked),
+                  getResultText(outcome.checked).c_str(), static_cast<int>(outcome.saved));
+      if (outcome.accepted()) {
         result = KV_SUCCESS;
         responseType = Business::RESPONSE_TYPE_STORED;
         response.clear();
@@ -351,7 +349,7 @@ std::uint16_t KvServiceForgotAuthenticator::checkActiveForgotAuthenticatorOfflin
         // with a new activation code.
         const std::uint16_t code = businessForgot_->genResponseActiveForgotAuthenticator(
             login, password, remember, lastAuthType, attempt.record().getAuthTypes(), responseType, response);
-        result = codeUnlessFailed(code, saved != KV_SUCCESS ? saved : checked);
+        result = codeUnlessFailed(code, outcome.saved != KV_SUCCESS ? outcome.saved : outcome.checked);
       }
     }
   } catch (const std::exception& e) {

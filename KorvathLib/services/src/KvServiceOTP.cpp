@@ -118,9 +118,9 @@ Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request,
                                            std::uint16_t& responseType, std::string& response) {
   Business::KvBusiness& business = service_->getKvBusiness();
   const std::string& code = request.getAuthData();
-  // The user's record is saved as the refusal leaves it whatever the outcome, so that the
-  // counters, attempts and blocks the SDK keeps in the blobs survive; the refusal is on disk
-  // before the code is checked.
+  // The blobs come back with their counters, attempts and blocks whatever the outcome, so the
+  // record is saved after a refusal too; the refusal is on disk before the code is checked.
+  // An accepted code's advanced counter must be kept, or the same code could pass again.
   auto save = [&](bool accepted) {
     return [&, accepted](Model::UserConfig& record) {
       return business.saveConfigUserByUserConfig(record, index, request.getUserPassword(),
@@ -128,28 +128,20 @@ Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request,
                                                  accepted);
     };
   };
+  std::vector<bool> counted;
   Business::OfflineAttempt attempt(service_->getConfig(), index);
-  Model::UserConfig counted = attempt.record();
-  std::vector<bool> countedAuthenticators;
-  std::uint16_t checked = kvBusinessOTP_->countOfflineOtpAttempt(counted, code, countedAuthenticators);
-  std::uint16_t saved = attempt.count(counted, save(false));
-  bool accepted = false;
-  if (saved == KV_SUCCESS) {
-    Model::UserConfig outcome = attempt.record();
-    if (checked == KV_SUCCESS) checked = kvBusinessOTP_->offlineAuthenticateOtp(outcome, code, countedAuthenticators);
-    accepted = checked == KV_SUCCESS;
-    // An accepted code's advanced counter must be kept, or the same code could pass again:
-    // an accepted code whose state was not saved is a failure.
-    saved = attempt.conclude(accepted ? outcome : counted, save(accepted));
-  }
-  KV_LOG_DEBUG("%s::checkOTP - offline check %d, saved %d", kClass, checked, saved);
-  if (saved == KV_SUCCESS && accepted) {
+  const Business::OfflineAttempt::Outcome outcome = attempt.run(
+      [&](Model::UserConfig& record) { return kvBusinessOTP_->countOfflineOtpAttempt(record, code, counted); },
+      [&](Model::UserConfig& record) { return kvBusinessOTP_->offlineAuthenticateOtp(record, code, counted); },
+      save(false), save(true));
+  KV_LOG_DEBUG("%s::checkOTP - offline check %d, saved %d", kClass, outcome.checked, outcome.saved);
+  if (outcome.accepted()) {
     done(responseType, response);
     return Model::KvResult(KV_SUCCESS, 0, std::string());
   }
   // Without a save the answer does not depend on the code typed.
   reply(request, attempt.record().getAuthTypes(), responseType, response);
-  return Model::KvResult(saved != KV_SUCCESS ? saved : checked, 0, std::string());
+  return Model::KvResult(outcome.saved != KV_SUCCESS ? outcome.saved : outcome.checked, 0, std::string());
 }
 
 Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std::uint16_t& responseType,

@@ -349,40 +349,36 @@ Model::KvResult KvServiceQRCode::checkQRCodeOffline(ServiceRequestAuthQRCode req
         auto lock = service_->lockState();
         service_->syncLogonAppDisable();
         // The blobs change with a refusal too (attempts, block): the record is saved as the
-        // refusal leaves it before the answer is checked, and again with the outcome.
+        // refusal leaves it before the answer is checked, and again with the outcome. The
+        // authenticator's new state must be kept, or the same answer could pass again.
         auto save = [&](bool accepted) {
           return [&, accepted](Model::UserConfig& record) {
             return business.saveConfigUserByUserConfig(record, userIndex, password, remember != 0,
                                                        Business::AUTH_FACTOR_QRCODE, accepted);
           };
         };
+        std::vector<bool> counted;
         Business::OfflineAttempt attempt(service_->getConfig(), userIndex);
-        Model::UserConfig counted = attempt.record();
-        std::vector<bool> countedAuthenticators;
-        std::uint16_t checked = businessQRCode_->countOfflineQRCodeAttempt(counted, transactionId, jsonTransactionData,
-                                                                           code, countedAuthenticators);
-        std::uint16_t saved = attempt.count(counted, save(false));
-        bool accepted = false;
-        if (saved == KV_SUCCESS) {
-          Model::UserConfig outcome = attempt.record();
-          if (checked == KV_SUCCESS) {
-            checked = businessQRCode_->offlineAuthenticateQRCode(outcome, transactionId, jsonTransactionData, code,
-                                                                 countedAuthenticators);
-          }
-          accepted = checked == KV_SUCCESS;
-          // The authenticator's new state must be kept, or the same answer could pass again.
-          saved = attempt.conclude(accepted ? outcome : counted, save(accepted));
-        }
-        KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(checked),
-                    getResultText(checked).c_str(), static_cast<int>(saved));
-        if (saved == KV_SUCCESS && accepted) {
+        const Business::OfflineAttempt::Outcome outcome = attempt.run(
+            [&](Model::UserConfig& record) {
+              return businessQRCode_->countOfflineQRCodeAttempt(record, transactionId, jsonTransactionData, code,
+                                                                counted);
+            },
+            [&](Model::UserConfig& record) {
+              return businessQRCode_->offlineAuthenticateQRCode(record, transactionId, jsonTransactionData, code,
+                                                                counted);
+            },
+            save(false), save(true));
+        KV_LOG_INFO("%s::%s - offline check: %d - %s, saved %d", kClass, __func__, static_cast<int>(outcome.checked),
+                    getResultText(outcome.checked).c_str(), static_cast<int>(outcome.saved));
+        if (outcome.accepted()) {
           result = preset(KV_SUCCESS);
           responseType = Business::RESPONSE_TYPE_STORED;
           response.clear();
         } else {
           // Without a save the answer does not depend on the code typed; a refusal keeps the
           // preset code.
-          if (saved != KV_SUCCESS) result = preset(saved);
+          if (outcome.saved != KV_SUCCESS) result = preset(outcome.saved);
           refusedReply(attempt.record());
         }
       }

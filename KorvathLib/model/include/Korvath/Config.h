@@ -217,11 +217,6 @@ using ReplaceFunction = bool (*)(const std::string& from, const std::string& to)
 void setReplaceFunction(ReplaceFunction f);  // nullptr restores the real one
 // Writes `content` to `path` through "<path>.tmp"; the file gets owner-only permissions.
 bool writeAtomically(const std::string& path, const std::string& content);
-// The two steps of writeAtomically, for a caller with something to do in between: "<path>.tmp"
-// written and flushed, then renamed over `path` (or discarded).
-bool writeTemporary(const std::string& path, const std::string& content);
-bool replaceWithTemporary(const std::string& path);
-void discardTemporary(const std::string& path);
 // 0, 5101 (missing) or 5138 (present but not readable). An implausibly large file reads as
 // empty, so that it fails to open like any other damaged file.
 std::uint16_t readWhole(const std::string& path, std::string& content);

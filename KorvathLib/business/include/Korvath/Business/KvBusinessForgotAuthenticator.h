@@ -60,11 +60,6 @@ class KvBusinessForgotAuthenticator {
   // minutes (0: until the service accepts an activation). The count lives in the user's
   // stored record, so a new dialog does not start it again.
   //
-  // True while `user` may not have a code checked offline. A block whose time has passed is
-  // lifted in `user`; one dated after `nowFileTime` (the clock was set back) is dated now.
-  bool isForgotTokenBlocked(Model::UserConfig& user, std::uint64_t nowFileTime) const;
-  // One more wrong code for `user`, blocking at the limit.
-  void countForgotTokenFailure(Model::UserConfig& user, std::uint64_t nowFileTime) const;
   // Before an offline check is made: 0 when a wrong code is counted in `user` (with the block
   // it may bring) and the code is to be checked; otherwise the code must not be checked:
   // 5105 while the user is blocked (a lifted or re-dated block is in `user`), 5030 or 5037
@@ -105,6 +100,12 @@ class KvBusinessForgotAuthenticator {
   static std::uint64_t fallbackExpirationAfter(std::uint64_t nowFileTime, std::int32_t hours);
 
  private:
+  // True while `user` may not have a code checked offline. A block whose time has passed is
+  // lifted in `user`; one dated after `nowFileTime` (the clock was set back) is dated now.
+  bool isForgotTokenBlocked(Model::UserConfig& user, std::uint64_t nowFileTime) const;
+  // One more wrong code for `user`, blocking at the limit.
+  void countForgotTokenFailure(Model::UserConfig& user, std::uint64_t nowFileTime) const;
+
   Config* config_;
   KvCrypto* kvCrypto_;
   KvBusiness* kvBusiness_;

@@ -22,8 +22,16 @@ namespace Business {
 
 class OfflineAttempt {
  public:
-  // Stores the record given at the user's index and saves the configuration: 0 or a code.
-  using Save = std::function<std::uint16_t(Model::UserConfig&)>;
+  // A step on a copy of the user's record: the count (the record as a refusal leaves it),
+  // the check (the record as its outcome leaves it), or a save (stores the record given at the
+  // user's index and saves the configuration). Each answers 0 or a code.
+  using Step = std::function<std::uint16_t(Model::UserConfig&)>;
+
+  struct Outcome {
+    std::uint16_t checked = 0;  // the count's code when it stopped the check, else the check's
+    std::uint16_t saved = 0;    // 0, or 5102 when the file could not be held or a save failed
+    bool accepted() const { return saved == 0 && checked == 0; }
+  };
 
   // The user at `index` of `config` (the caller holds the state mutex of its service).
   OfflineAttempt(Config& config, std::uint16_t index);
@@ -31,15 +39,15 @@ class OfflineAttempt {
   // The user's record as the file holds it now: what the code is checked against.
   const Model::UserConfig& record() const { return record_; }
 
-  // Saves `refused` (the record as a refusal of the code leaves it) through `save`, marked
-  // pending. 0, or 5102 when the file could not be held or written: the code must then not
-  // be checked.
-  std::uint16_t count(Model::UserConfig refused, const Save& save);
-  // After count gave 0: saves the outcome through `save`, no longer pending. 0 or 5102.
-  std::uint16_t conclude(Model::UserConfig outcome, const Save& save);
+  // The attempt: `count` on the record, which `saveRefusal` saves marked pending; only when
+  // that save worked and the count gave 0, `check` on the record as the file held it; then
+  // the outcome, no longer pending: the checked record through `saveAcceptance` when it gave
+  // 0, else the counted one through `saveRefusal`.
+  Outcome run(const Step& count, const Step& check, const Step& saveRefusal, const Step& saveAcceptance);
 
  private:
-  std::uint16_t saveStep(Model::UserConfig record, const Save& save);
+  // Saves `record` through `store`, marked pending or not; on failure memory is put back.
+  std::uint16_t saveMarked(Model::UserConfig record, bool pending, const Step& store);
   void rememberMemory();
   void restoreMemory();
 
@@ -47,7 +55,6 @@ class OfflineAttempt {
   std::uint16_t index_;
   Config::FileHold hold_;
   Model::UserConfig record_;
-  bool counted_ = false;
   // What the configuration held in memory before the step being saved.
   Model::UserConfig memoryRecord_;
   std::uint64_t memoryLastAuth_ = 0;
