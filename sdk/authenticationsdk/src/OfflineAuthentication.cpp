@@ -69,6 +69,14 @@ std::uint16_t openRecord(const std::string& blob, const AuthenticationSettings& 
   return rc != 0 ? rc : Detail::authenticate(record, settings.accountId, settings.integrationKey, key);
 }
 
+// A block dated after now (made while the clock ran ahead, or the clock set back since) would
+// last until the clock reached its date: it counts from now instead. True when it was re-dated.
+bool redateFutureBlock(Detail::BlobRecord& record, std::uint64_t now) {
+  if (!record.blocked() || record.blockedAt <= now) return false;
+  record.setBlocked(true, now);
+  return true;
+}
+
 // A block whose automatic release time has come is lifted; true when it was.
 bool releaseBlock(Detail::BlobRecord& record, const AuthenticationSettings& settings, std::uint64_t now) {
   if (!record.blocked() || settings.autoUnblockTime == 0) return false;
@@ -139,6 +147,13 @@ struct Attempt {
   std::uint64_t time = 0;
 };
 
+// The answer to a code for a blocked authenticator: the blob as it was, but for a block from
+// the future, which is dated now and stored so that its time runs from this check on.
+std::uint16_t settleBlocked(std::string& blob, Attempt& attempt) {
+  if (!redateFutureBlock(attempt.record, attempt.time)) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  return store(attempt.record, attempt.key, blob, AUTH_ERROR_AUTHENTICATOR_BLOCKED);
+}
+
 // Everything a check does before it compares the code: 0 when the code is to be compared,
 // otherwise the check's answer without comparing it (the blob then holds a lifted block, if
 // the unblock time had come, and nothing else). The count and the check of one attempt take
@@ -151,7 +166,7 @@ std::uint16_t openOtpAttempt(std::string& blob, const std::string& otp, const Au
   if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
   attempt.time = clampTime(now);
   const bool released = releaseBlock(record, settings, attempt.time);
-  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  if (record.blocked()) return settleBlocked(blob, attempt);
   if (!isDigits(otp, record.otpDigits))
     return released ? store(record, attempt.key, blob, AUTH_ERROR_INVALID_CODE_FORMAT)
                     : static_cast<std::uint16_t>(AUTH_ERROR_INVALID_CODE_FORMAT);
@@ -173,7 +188,7 @@ std::uint16_t openQrAttempt(std::string& blob, std::uint8_t transactionType, con
   if (!record.active()) return AUTH_ERROR_AUTHENTICATOR_INACTIVE;
   attempt.time = clampTime(now);
   const bool released = releaseBlock(record, settings, attempt.time);
-  if (record.blocked()) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  if (record.blocked()) return settleBlocked(blob, attempt);
   rc = Ocra::parseSuite(kQrCodeSuite, suite);
   if (rc != 0) return rc;
   if (!isDigits(code, suite.digits))

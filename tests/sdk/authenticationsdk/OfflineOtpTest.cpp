@@ -1,6 +1,7 @@
 // Offline OTP checks: counter, look-ahead, attempts, block and automatic unblock.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <tuple>
 
@@ -68,6 +69,65 @@ TEST(OfflineOtp, WrongCodesBlockAndTheBlockLiftsOnlyAfterItsTime) {
   std::string kept = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
   failThreeTimes(kept, forever);
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(kept, kRfcCodes[0], forever, kNow + 365 * 86400));
+}
+
+// A block made while the clock ran ten years ahead (or one the clock was set back behind since)
+// would hold until the clock reached its date. The first check or count that sees it dates it
+// at its own time and stores that, so the block lasts its 10 minutes from there, not before;
+// then three wrong codes block again. The same for the OTP and the QR-code answer.
+TEST(OfflineOtp, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
+  const std::string transaction = R"({"type":3,"timestamp":1767225600,"user":"alice","data":{}})";
+  const std::string txId = "5f0c8a7e-1b2d-4c3e-9f40-112233445566";
+  std::string qrCommand;
+  // The factor, its check and its count: blob, code (empty: the right code at `now`), time.
+  using Attempt = std::function<std::uint16_t(std::string&, const std::string&, std::int64_t)>;
+  const std::tuple<const char*, Attempt, Attempt> factors[] = {
+      {"otp",
+       [](std::string& blob, const std::string& code, std::int64_t now) {
+         std::string right;
+         EXPECT_EQ(0, Issuer::computeOtp(blob, kAccount, kIntegrationKey, infoOf(blob).counter, right));
+         return Offline::checkOtp(blob, code.empty() ? right : code, settings(), now);
+       },
+       [](std::string& blob, const std::string& code, std::int64_t now) {
+         return Offline::countOtpAttempt(blob, code.empty() ? "123456" : code, settings(), now);
+       }},
+      {"qrcode",
+       [&](std::string& blob, const std::string& code, std::int64_t now) {
+         std::string right;
+         EXPECT_EQ(0, Issuer::computeQrAnswer(blob, kAccount, kIntegrationKey, qrCommand, now, right));
+         return Offline::checkQrAnswer(blob, 3, txId, transaction, code.empty() ? right : code, settings(), now);
+       },
+       [&](std::string& blob, const std::string& code, std::int64_t now) {
+         return Offline::countQrAttempt(blob, 3, txId, transaction, code.empty() ? "123456" : code, settings(), now);
+       }},
+  };
+  const std::int64_t ahead = kNow + 10 * 365 * 86400, minutes10 = 10 * 60;
+  for (const auto& [factor, check, count] : factors) {
+    SCOPED_TRACE(factor);
+    for (const bool counting : {false, true}) {
+      std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+      MobileAuthenticatorEntry entry;
+      ASSERT_TRUE(makeMobileAuthenticatorEntry(blob, 7, entry));
+      ASSERT_EQ(0, OstraSdkService::generateQRCodeCommand({entry}, 3, txId, transaction, qrCommand));
+      for (const char* wrong : {"000000", "111111", "222222"})
+        ASSERT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, ahead));
+      ASSERT_EQ(static_cast<std::uint64_t>(ahead), infoOf(blob).blockedAt);
+      // Put right: blocked, dated now; neither the count nor the check compares the code.
+      const Attempt& first = counting ? count : check;
+      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, first(blob, "", kNow));
+      EXPECT_EQ(1, infoOf(blob).blocked);
+      EXPECT_EQ(static_cast<std::uint64_t>(kNow), infoOf(blob).blockedAt);
+      EXPECT_EQ(3, infoOf(blob).failedAttempts);
+      const std::string redated = blob;
+      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 - 1));
+      EXPECT_EQ(redated, blob);
+      EXPECT_EQ(AUTH_OK, check(blob, "", kNow + minutes10));
+      for (const char* wrong : {"000000", "111111", "222222"})
+        EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, kNow + minutes10 + 1));
+      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 + 2));
+      EXPECT_EQ(static_cast<std::uint64_t>(kNow + minutes10 + 1), infoOf(blob).blockedAt);
+    }
+  }
 }
 
 // 0 attempts never blocks; a limit above 255 blocks at 255, the most the blob counts.
