@@ -609,6 +609,21 @@ void KvBusiness::updateLogonDisabled(std::uint16_t result, bool save) {
   }
 }
 
+bool KvBusiness::isClockSetBack(std::uint64_t now) const {
+  const Config& config = KV_BUSINESS_CONFIG();
+  const std::uint64_t lastRun = config.getLastRun();
+  if (now < kTimeTamperFloorFileTime || (lastRun > kClockSetBackTolerance && now < lastRun - kClockSetBackTolerance)) {
+    return true;
+  }
+  // A clock that reads earlier than the grant of a running pass was set back since, however little.
+  for (std::size_t i = 0; i < config.getUserCount(); ++i) {
+    const Model::UserConfig& user = config.userConfigAt(i);
+    const bool hasPass = user.getFallbackExpiration() != 0 || user.getAuthenticatorForgottenExpiryTimestamp() != 0;
+    if (hasPass && now < user.getForgotTokenGrantedAt()) return true;
+  }
+  return false;
+}
+
 bool KvBusiness::timeTamperDetect() {
   try {
     Config& config = KV_BUSINESS_CONFIG();
@@ -622,34 +637,67 @@ bool KvBusiness::timeTamperDetect() {
                  Utils::TimeUtils::fileTimeToString(lastRun).c_str());
     KV_LOG_DEBUG("%s::%s - currentTime: %lld %s", kClass, __func__, static_cast<long long>(now),
                  Utils::TimeUtils::fileTimeToString(now).c_str());
-    if (now >= lastRun && now >= floor) {
-      config.setLastRun(now);
+    if (!isClockSetBack(now)) {
+      // Within the tolerance behind it, the latest time stays.
+      if (now > lastRun) config.setLastRun(now);
       const std::uint16_t saved = config.writeFile();
       KV_LOG_DEBUG("%s::%s - lastRun saved = %d", kClass, __func__, static_cast<int>(saved));
       return false;
     }
     KV_LOG_INFO("%s::%s - isDetect %d", kClass, __func__, 1);
-    try {
-      std::vector<Model::UserConfig> users = config.getUsersConfig();
-      bool changed = false;
-      for (Model::UserConfig& user : users) {
-        if (user.getFallbackExpiration() == 0) continue;
-        user.setFallbackExpiration(0);
-        changed = true;
-        KV_LOG_INFO("%s::%s - fallbackExpiration cleared for user %s", kClass, __func__, user.getUserLogin().c_str());
-      }
-      if (changed && config.setUsersConfig(users) == KV_SUCCESS) {
-        const std::uint16_t saved = config.writeFile();
-        KV_LOG_DEBUG("%s::%s - config saved = %d", kClass, __func__, static_cast<int>(saved));
-      }
-    } catch (const std::exception&) {
-      logCurrentException(__func__);
-    }
+    endEveryPass(now);
     return true;
   } catch (...) {
     logCurrentException(__func__);
   }
   return false;
+}
+
+bool KvBusiness::endPassesIfClockSetBack() {
+  try {
+    const std::uint64_t now = nowFileTime();
+    if (KV_BUSINESS_CONFIG().getResourceId() == 0 || !isClockSetBack(now)) return false;
+    endEveryPass(now);
+  } catch (...) {
+    logCurrentException(__func__);
+  }
+  return true;
+}
+
+void KvBusiness::endEveryPass(std::uint64_t now) {
+  Config& config = KV_BUSINESS_CONFIG();
+  const std::string clock = Utils::TimeUtils::fileTimeToString(now);
+  // Each record is read again under one hold of the file, so that what another process saved
+  // in it since (a count of attempts) stays.
+  Config::FileHold hold;
+  bool changed = false;
+  for (std::size_t i = 0; i < config.getUserCount(); ++i) {
+    auto hasPass = [&] {
+      const Model::UserConfig& user = config.userConfigAt(i);
+      return user.getFallbackExpiration() != 0 || user.getAuthenticatorForgottenExpiryTimestamp() != 0;
+    };
+    if (!hasPass()) continue;
+    if (hold.held()) config.reloadUser(i);
+    if (!hasPass()) continue;
+    Model::UserConfig user = config.getUserConfig(i);
+    const std::uint64_t grantedAt = user.getForgotTokenGrantedAt();
+    user.setFallbackExpiration(0);
+    user.setAuthenticatorForgottenExpiryTimestamp(0);
+    user.setForgotTokenGrantedAt(0);
+    if (config.setUserConfig(i, user) != KV_SUCCESS) {
+      KV_LOG_ERROR("%s::%s - the record of %s was refused", kClass, __func__, user.getUserLogin().c_str());
+      continue;
+    }
+    changed = true;
+    KV_LOG_INFO("%s::%s - the forgot-token pass of %s ended: the clock was set back (it reads %s; latest time "
+                "stored %s, granted %s)",
+                kClass, __func__, user.getUserLogin().c_str(), clock.c_str(),
+                Utils::TimeUtils::fileTimeToString(config.getLastRun()).c_str(),
+                Utils::TimeUtils::fileTimeToString(grantedAt).c_str());
+  }
+  if (!changed) return;
+  const std::uint16_t saved = config.writeFile();
+  if (saved != KV_SUCCESS) KV_LOG_ERROR("%s::%s - configuration not saved: %d", kClass, __func__, saved);
 }
 
 // ---------------------------------------------------------------------------- policies

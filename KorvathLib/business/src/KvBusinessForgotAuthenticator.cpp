@@ -317,10 +317,12 @@ std::uint16_t KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorBy
   static const char* const kName =
       "Korvath::Business::KvBusinessForgotAuthenticator::saveConfigUserForgotAuthenticatorByUserConfig";
   KV_TRACE_SCOPE(kName);
+  const std::uint64_t now = Platform::clock().nowFileTime();
   if (!online) {
-    user.setFallbackExpiration(fallbackExpirationAfter(Platform::clock().nowFileTime(), hours));
+    user.setFallbackExpiration(fallbackExpirationAfter(now, hours));
     KV_LOG_DEBUG("%s - fallbackExpiration %llu", kName, static_cast<unsigned long long>(user.getFallbackExpiration()));
   }
+  user.setForgotTokenGrantedAt(now);
   user.setForgotTokenFailures(0);
   user.setForgotTokenBlockedAt(0);
   return kvBusiness_->saveConfigUserByUserConfig(user, userIndex, std::string(), false, lastAuthType, false);

@@ -92,6 +92,11 @@ std::uint16_t KvBusinessOTP::offlineAuthenticateOtp(Model::UserConfig& user, std
                      static_cast<unsigned>(blob.size()));
       }
       if (result == KV_SUCCESS) {
+        // The service does not see this code: from the counter it had here on, codes were used here.
+        AuthenticationSdk::AuthenticatorInfo before;
+        if (!record.hasUsedHereFrom() && AuthenticationSdk::Blob::inspect(original[i].getBlob(), before) == 0) {
+          record.setUsedHereFrom(before.counter);
+        }
         // Only the authenticator that accepted the code keeps its new state.
         std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
         list[i] = record;
@@ -143,6 +148,31 @@ std::uint16_t KvBusinessOTP::countOfflineOtpAttempt(Model::UserConfig& user, con
   }
   counted.assign(counted.size(), false);
   return KV_ERROR_FAIL_REQUEST_AUTHENTICATION;
+}
+
+bool KvBusinessOTP::isCodeUsedHere(const Model::UserConfig& user, const std::string& otp) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::isCodeUsedHere";
+  try {
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
+    for (const Model::AuthenticatorRecord& record : user.getAuthenticators()) {
+      if (!record.hasUsedHereFrom()) continue;
+      bool used = false;
+      const std::uint16_t code =
+          OstraSdkService::isOtpUsedLogonApp(record.getBlob(), otp, settings, record.getUsedHereFrom(), used);
+      if (code != KV_SUCCESS) {
+        KV_LOG_ERROR("%s - authenticator %s not readable: %d %s", kName, record.getSerialNumber().c_str(), code,
+                     OstraSdkService::getErrorMessage(code).c_str());
+      }
+      if (used) {
+        KV_LOG_INFO("%s - the code of %s was already used on this machine (authenticator %s)", kName,
+                    user.getUserLogin().c_str(), record.getSerialNumber().c_str());
+        return true;
+      }
+    }
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
+  }
+  return false;
 }
 
 Model::KvResult KvBusinessOTP::onlineAuthenticateOtp(std::string userLogin, std::string otp) {

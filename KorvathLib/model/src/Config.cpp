@@ -16,6 +16,7 @@
 #endif
 
 #include "RecordSupport.h"
+#include "AuthenticationSdk/OstraSdkService.h"
 #include "Korvath/KvException.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Platform.h"
@@ -27,6 +28,39 @@ using Model::UserConfig;
 namespace J = Model::Json;
 
 namespace {
+
+// The service's copy of a stored user's authenticators has not seen the one-time codes this
+// machine accepted (offline, or after an online check that timed out). Where the record held
+// here is ahead of the one the service sent (same serial number, model and secret), the service's
+// blob takes the local counter, so those codes never pass here again, and the record notes where
+// the codes the service has not seen begin. Anything that cannot be compared takes the service's.
+void keepLocalCounters(Model::UserConfig& user, const std::vector<Model::AuthenticatorRecord>& held,
+                       const AuthenticationSdk::AuthenticationSettings& keySettings) {
+  std::vector<Model::AuthenticatorRecord> records = user.getAuthenticators();
+  bool changed = false;
+  for (Model::AuthenticatorRecord& record : records) {
+    const auto local = std::find_if(held.begin(), held.end(), [&](const Model::AuthenticatorRecord& h) {
+      return h.getModel() == record.getModel() && h.getSerialNumber() == record.getSerialNumber();
+    });
+    if (local == held.end()) continue;
+    // Only a local counter ahead needs the key; the counters are read without it.
+    AuthenticationSdk::AuthenticatorInfo localInfo, serviceInfo;
+    if (AuthenticationSdk::Blob::inspect(local->getBlob(), localInfo) != 0 ||
+        AuthenticationSdk::Blob::inspect(record.getBlob(), serviceInfo) != 0 || localInfo.counter <= serviceInfo.counter) {
+      continue;
+    }
+    std::string blob = record.getBlob();
+    bool kept = false;
+    std::uint64_t serviceCounter = 0;
+    if (OstraSdkService::keepLocalCounterLogonApp(local->getBlob(), blob, keySettings, kept, serviceCounter) != 0 ||
+        !kept || record.setBlob(blob) != KV_SUCCESS) {
+      continue;
+    }
+    record.setUsedHereFrom(serviceCounter);
+    changed = true;
+  }
+  if (changed) user.setAuthenticators(records);
+}
 
 // Threads of one process also wait for one another: the named mutex is the machine-wide
 // guard, this one keeps two threads of the process from sharing one lock handle. Recursive,
@@ -361,22 +395,34 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
     next.masterPassword_ = response.getMasterPassword();
     ServerConfig settings = response.getServerConfig();
     std::int64_t difference = 0;
+    const std::uint64_t now = Platform::clock().nowFileTime();
     if (response.getServerTime() != 0) difference = response.getServerTime() - Platform::clock().nowUnixMs() / 1000;
     settings.setTimeDifference(difference);
     code = next.setServerConfig(settings);
     if (code != 0) return code;
+    // The key of the account's blobs, as the reply gives it (and as the offline checks take it).
+    AuthenticationSdk::AuthenticationSettings keySettings = settings.getAuthenticationSettings();
+    if (keySettings.accountId.empty()) keySettings.accountId = next.accountId_;
     const std::size_t storedBefore = next.usersConfig_.size();
     for (const auto& user : response.getUsers()) {
       auto it = std::find_if(next.usersConfig_.begin(), next.usersConfig_.end(), [&](const UserConfig& u) {
         return J::equalsIgnoreCase(u.getUserLogin(), user.getUserLogin());
       });
+      // A forgot-token pass the service brings, new or again (after the clock guard ended it
+      // here), counts as granted now.
+      const std::uint64_t expiry = user.getAuthenticatorForgottenExpiryTimestamp();
       if (it != next.usersConfig_.end()) {
+        const std::uint64_t before = it->getAuthenticatorForgottenExpiryTimestamp();
+        const std::vector<Model::AuthenticatorRecord> held = it->getAuthenticators();
         code = it->updateFromUser(user);
         if (code != 0) return code;
+        keepLocalCounters(*it, held, keySettings);
+        if (expiry != 0 && expiry != before) it->setForgotTokenGrantedAt(now);
       } else {
         code = user.User::validate();
         if (code != 0) return code;
         next.usersConfig_.emplace_back(user);
+        if (expiry != 0) next.usersConfig_.back().setForgotTokenGrantedAt(now);
       }
     }
     next.makeRoomForNewUsers(storedBefore);
@@ -691,6 +737,13 @@ std::uint16_t Config::readFile(const std::string& path) {
   return KV_SUCCESS;
 }
 
+// Every save stores the latest clock reading seen, never an earlier one: not this copy's own
+// earlier reading, not the one another process stored since, not a clock set back.
+void Config::advanceLastRun(std::uint64_t storedLastRun) {
+  const std::uint64_t now = Platform::clock().nowFileTime();
+  lastRun_ = std::max({lastRun_, storedLastRun, now >= kClockFloorFileTime ? now : 0});
+}
+
 std::uint16_t Config::writeFile() {
   KV_TRACE_SCOPE("Korvath::Config::writeFile");
   if (kvCrypto_ == nullptr) return KV_ERROR_ENCRYPT_CONFIG_FILE;
@@ -719,6 +772,7 @@ std::uint16_t Config::writeFile() {
         }
         return KV_SUCCESS;
       }
+      advanceLastRun(fileState_->content.lastRun_);
       std::string sealed;
       std::vector<std::string> userTexts;
       const std::uint16_t code = writeOut(main, *this, &mainRaw, sealed, userTexts);
@@ -737,6 +791,7 @@ std::uint16_t Config::writeFile() {
       haveDisk = openCurrentFile(main, mainRaw, *kvCrypto_, onDisk, mainValid);
     }
 
+    advanceLastRun(haveDisk ? onDisk.lastRun_ : 0);
     Config snapshot;
     snapshot = *this;
     snapshot.fileState_.reset();
@@ -837,6 +892,8 @@ std::uint16_t Config::reloadUser(std::size_t index) {
     }
     // No file that opens: this copy's record is all there is (the next save writes it).
     if (onDisk == nullptr) return KV_SUCCESS;
+    // The latest time any process stored, for the clock guard that may follow.
+    lastRun_ = std::max(lastRun_, onDisk->lastRun_);
     const std::string key = userKey(usersConfig_[index]);
     for (const UserConfig& stored : onDisk->usersConfig_) {
       if (userKey(stored) == key) {

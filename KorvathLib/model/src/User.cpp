@@ -28,11 +28,13 @@ AuthenticatorRecord& AuthenticatorRecord::operator=(const AuthenticatorRecord& o
   serialNumber_ = other.serialNumber_;
   blob_ = other.blob_;
   deviceId_ = other.deviceId_;
+  usedHereFrom_ = other.usedHereFrom_;
   return *this;
 }
 
 bool AuthenticatorRecord::operator==(const AuthenticatorRecord& o) const {
-  return model_ == o.model_ && serialNumber_ == o.serialNumber_ && blob_ == o.blob_ && deviceId_ == o.deviceId_;
+  return model_ == o.model_ && serialNumber_ == o.serialNumber_ && blob_ == o.blob_ && deviceId_ == o.deviceId_ &&
+         usedHereFrom_ == o.usedHereFrom_;
 }
 
 std::uint16_t AuthenticatorRecord::setModel(std::uint8_t model) {
@@ -58,8 +60,9 @@ void AuthenticatorRecord::writeTo(Json::Writer& w) const {
       .field("model", model_)
       .field("serialNumber", serialNumber_)
       .field("blob", blob_)
-      .field("deviceId", deviceId_)
-      .endObject();
+      .field("deviceId", deviceId_);
+  if (hasUsedHereFrom()) w.field("usedHereFrom", usedHereFrom_);
+  w.endObject();
 }
 
 std::string AuthenticatorRecord::toJson() const {
@@ -82,6 +85,10 @@ std::uint16_t AuthenticatorRecord::fillFromValue(const rapidjson::Value& obj) {
     return KV_ERROR_FILL_AUTHENTICATOR_SERIAL_NUMBER_FROM_JSON;
   if (!Json::getString(obj, "blob", text) || r.setBlob(text) != 0) return KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON;
   if (!Json::getUint32(obj, "deviceId", r.deviceId_)) return KV_ERROR_FILL_AUTHENTICATOR_DEVICE_ID_FROM_JSON;
+  // Only this machine writes it, only when codes were used here; the service never sends it.
+  if (Json::member(obj, "usedHereFrom") != nullptr &&
+      (!Json::getUint64(obj, "usedHereFrom", r.usedHereFrom_) || !r.hasUsedHereFrom()))
+    return KV_ERROR_FILL_AUTHENTICATOR_USED_HERE_FROM_FROM_JSON;
   *this = std::move(r);
   return KV_SUCCESS;
 }
@@ -237,6 +244,7 @@ UserConfig& UserConfig::operator=(const UserConfig& other) {
   forgotTokenFailures_ = other.forgotTokenFailures_;
   forgotTokenBlockedAt_ = other.forgotTokenBlockedAt_;
   offlineCheckPending_ = other.offlineCheckPending_;
+  forgotTokenGrantedAt_ = other.forgotTokenGrantedAt_;
   return *this;
 }
 
@@ -245,7 +253,7 @@ bool UserConfig::operator==(const UserConfig& o) const {
          lastAuthType_ == o.lastAuthType_ && autoSendPush_ == o.autoSendPush_ &&
          policyAllowsAuthentication_ == o.policyAllowsAuthentication_ && lastAuthTime_ == o.lastAuthTime_ &&
          forgotTokenFailures_ == o.forgotTokenFailures_ && forgotTokenBlockedAt_ == o.forgotTokenBlockedAt_ &&
-         offlineCheckPending_ == o.offlineCheckPending_;
+         offlineCheckPending_ == o.offlineCheckPending_ && forgotTokenGrantedAt_ == o.forgotTokenGrantedAt_;
 }
 
 std::uint16_t UserConfig::validate() const {
@@ -288,6 +296,8 @@ void UserConfig::writeTo(Json::Writer& w) const {
       .field("forgotTokenFailures", forgotTokenFailures_)
       .field("forgotTokenBlockedAt", forgotTokenBlockedAt_)
       .field("offlineCheckPending", offlineCheckPending_);
+  // Only a pass has a grant time: the records of everyone else stay as they were.
+  if (forgotTokenGrantedAt_ != 0) w.field("forgotTokenGrantedAt", forgotTokenGrantedAt_);
   w.endObject();
 }
 
@@ -327,6 +337,9 @@ std::uint16_t UserConfig::fillFromValue(const rapidjson::Value& obj) {
   if (Json::member(obj, "offlineCheckPending") != nullptr &&
       !Json::getBool(obj, "offlineCheckPending", u.offlineCheckPending_))
     return KV_ERROR_FILL_USER_CONFIG_OFFLINE_CHECK_PENDING_FROM_JSON;
+  if (Json::member(obj, "forgotTokenGrantedAt") != nullptr &&
+      !Json::getUint64(obj, "forgotTokenGrantedAt", u.forgotTokenGrantedAt_))
+    return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_GRANTED_AT_FROM_JSON;
   *this = std::move(u);
   return KV_SUCCESS;
 }

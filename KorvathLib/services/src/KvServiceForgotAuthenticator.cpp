@@ -84,6 +84,21 @@ StoredUser lookUp(KvService& service, const std::string& login) {
   return stored;
 }
 
+// The stored record of a login as a pass decision needs it (the caller holds the state lock):
+// read again from the file, with the latest time any process stored, then put through the
+// clock guard, which ends every pass when the clock was set back. `setBack` tells whether it did.
+StoredUser passRecord(KvService& service, const std::string& login, bool& setBack) {
+  setBack = false;
+  StoredUser stored = lookUp(service, login);
+  if (stored.index < 0) return stored;
+  Config& config = service.getConfig();
+  const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(stored.index));
+  if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
+  setBack = service.getKvBusiness().endPassesIfClockSetBack();
+  stored.user = config.getUserConfig(static_cast<std::size_t>(stored.index));
+  return stored;
+}
+
 ServerConfig serverConfigOf(KvService& service) {
   auto lock = service.lockState();
   return service.getConfig().getServerConfig();
@@ -119,6 +134,15 @@ std::uint64_t KvServiceForgotAuthenticator::effectiveExpiry(const Model::UserCon
     expiry = saturatingAdd(expiry, behind);
   }
   return expiry;
+}
+
+std::uint64_t KvServiceForgotAuthenticator::honouredExpiry(const Model::UserConfig& user,
+                                                           std::int64_t timeDifferenceSeconds,
+                                                           std::uint64_t nowFileTime) {
+  // Within the guard's tolerance the clock may read a little behind the latest time stored,
+  // but never earlier than the grant.
+  if (nowFileTime < user.getForgotTokenGrantedAt()) return 0;
+  return effectiveExpiry(user, timeDifferenceSeconds);
 }
 
 // ---------------------------------------------------------------------------- screen
@@ -171,17 +195,21 @@ std::uint16_t KvServiceForgotAuthenticator::getForgotAuthenticatorScreen(Service
         }
       }
 
-      stored = lookUp(*service_, login);
+      auto lock = service_->lockState();
+      bool setBack = false;
+      stored = passRecord(*service_, login, setBack);
       if (stored.index < 0) {
+        // The normal screen may need a QR command from the service: no lock around it.
+        lock.unlock();
         const std::uint16_t code = businessForgot_->loadUser(login, responseType, response);
         result = codeUnlessFailed(code, KV_ERROR_USER_NOT_FOUND_IN_CONFIG_FILE);
       } else {
         const Model::UserConfig& user = stored.record();
         lastAuthType = business.getInitialAuthFactor(user);
         // The synchronization may have brought a new expiry or time difference.
-        const std::uint64_t expiry = effectiveExpiry(user, serverConfigOf(*service_).getTimeDifference());
         const std::uint64_t now = Platform::clock().nowFileTime();
-        auto lock = service_->lockState();
+        const std::uint64_t expiry =
+            setBack ? 0 : honouredExpiry(user, service_->getConfig().getServerConfig().getTimeDifference(), now);
         if (now > expiry) {
           result = businessForgot_->genResponseActiveForgotAuthenticator(login, password, remember, lastAuthType,
                                                                          defaults, responseType, response);
@@ -393,8 +421,12 @@ std::uint16_t KvServiceForgotAuthenticator::checkForgotAuthenticator(ServiceRequ
           login, password, remember, lastAuthType, defaults, responseType, response);
       result = codeUnlessFailed(code, KV_ERROR_INVALID_USER_LOGIN_LENGTH);
     } else {
-      StoredUser stored = lookUp(*service_, login);
+      // Held from the guard to the sign-in's save: no other process changes the record between.
+      Config::FileHold hold;
+      bool setBack = false;
+      StoredUser stored = passRecord(*service_, login, setBack);
       const ServerConfig serverConfig = service_->getConfig().getServerConfig();
+      const std::uint64_t now = Platform::clock().nowFileTime();
       if (stored.index < 0) {
         result = KV_ERROR_USER_NOT_FOUND_IN_CONFIG_FILE;
       } else {
@@ -403,7 +435,7 @@ std::uint16_t KvServiceForgotAuthenticator::checkForgotAuthenticator(ServiceRequ
         if (serverConfig.getEnableForgotAuthenticator() == 0) {
           responseType = business.genResponseType(lastAuthType);
           result = KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE;
-        } else if (Platform::clock().nowFileTime() > effectiveExpiry(user, serverConfig.getTimeDifference())) {
+        } else if (setBack || now > honouredExpiry(user, serverConfig.getTimeDifference(), now)) {
           const std::uint16_t code = businessForgot_->genResponseActiveForgotAuthenticator(
               login, password, remember, lastAuthType, user.getAuthTypes(), responseType, response);
           result = codeUnlessFailed(code, KV_ERROR_FORGOT_TOKEN_EXPIRATED);

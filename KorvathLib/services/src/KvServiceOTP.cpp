@@ -12,6 +12,7 @@
 
 #include "Korvath/Business/OfflineAttempt.h"
 #include "Korvath/Logger.h"
+#include "Korvath/RequestId.h"
 #include "Korvath/ResultCodes.h"
 #include "ServiceLog.h"
 
@@ -114,6 +115,23 @@ void KvServiceOTP::reply(const ServiceRequestAuthOTP& request, const Model::Auth
   KV_LOG_DEBUG("%s - genResponseAuthOTP - result %d", kClass, built);
 }
 
+bool KvServiceOTP::refuseCodeUsedHere(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
+                                      std::string& response, Model::KvResult& result) {
+  Model::UserConfig record;
+  {
+    auto lock = service_->lockState();
+    Config& config = service_->getConfig();
+    // What another dialog accepted since this one read the file counts too.
+    const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(index));
+    if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
+    record = config.getUserConfig(static_cast<std::size_t>(index));
+    if (!kvBusinessOTP_->isCodeUsedHere(record, request.getAuthData())) return false;
+  }
+  result = Model::KvResult(KV_ERROR_FAIL_AUTHENTICATION, 0, currentRequestId());
+  reply(request, record.getAuthTypes(), responseType, response);
+  return true;
+}
+
 Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request, std::uint16_t index,
                                            std::uint16_t& responseType, std::string& response) {
   Business::KvBusiness& business = service_->getKvBusiness();
@@ -166,6 +184,7 @@ Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std:
         } else {
           reply(request, business.getDefaultAuthFactors(), responseType, response);
         }
+      } else if (refuseCodeUsedHere(user.index, request, responseType, response, result)) {
       } else if (!user.allBlocked) {
         result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
         if (result.getResultCode() == KV_SUCCESS) {
@@ -229,6 +248,8 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
         responseType = business.genResponseType(authType);
         KV_LOG_ERROR("%s::checkOTP - the user may not use otp; predominant factor %s", kClass, authType.c_str());
         result.setResultCode(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE);
+      } else if ((offline == 0 || user.allBlocked) &&
+                 refuseCodeUsedHere(user.index, request, responseType, response, result)) {
       } else if (!user.allBlocked && offline == 0) {
         result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
         if (result.getResultCode() == KV_SUCCESS) {

@@ -179,7 +179,8 @@ std::uint64_t ForgotTokenAuthenticationLogic::getForgotTokenExpiry() const {
     const int index = config.getUserIndex(userName_);
     if (index < 0) return 0;
     const Model::UserConfig user = config.getUsersConfig().at(static_cast<std::size_t>(index));
-    return Service::KvServiceForgotAuthenticator::effectiveExpiry(user, server.getTimeDifference());
+    return Service::KvServiceForgotAuthenticator::honouredExpiry(user, server.getTimeDifference(),
+                                                                 Platform::clock().nowFileTime());
   } catch (const std::exception& e) {
     KV_LOG_ERROR("%s::getForgotTokenExpiry - exception - e.what(): %s", kAuthentication, e.what());
   }

@@ -316,6 +316,60 @@ std::uint16_t countOtpAttempt(std::string& blob, const std::string& otp, const A
   return store(attempt.record, attempt.key, blob, AUTH_OK);
 }
 
+std::uint16_t isOtpUsed(const std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                        std::uint64_t fromCounter, bool& used) {
+  used = false;
+  Detail::BlobRecord record;
+  CryptoSdk::SealKey key;
+  std::uint16_t rc = openRecord(blob, settings, record, key);
+  if (rc != 0) return rc;
+  if (!isDigits(otp, record.otpDigits) || fromCounter >= record.counter) return 0;
+  const std::uint64_t first = std::max(fromCounter, record.counter > kMaxUsedLookBack ? record.counter - kMaxUsedLookBack : 0);
+  Bytes secret;
+  rc = Detail::openSecret(record, key, secret);
+  if (rc != 0) return rc;
+  // Every candidate is computed, so the time taken does not tell which one matched.
+  for (std::uint64_t counter = first; counter < record.counter; ++counter) {
+    std::string expected;
+    rc = Hotp::generate(secret, counter, record.otpDigits, record.otpAlgorithm, expected);
+    if (rc != 0) break;
+    used = codesEqual(expected, otp) || used;
+  }
+  CryptoSdk::wipe(secret);
+  if (rc != 0) used = false;
+  return rc;
+}
+
+std::uint16_t keepLocalCounter(const std::string& localBlob, std::string& serviceBlob,
+                               const AuthenticationSettings& settings, bool& kept, std::uint64_t& serviceCounter) {
+  kept = false;
+  serviceCounter = 0;
+  Detail::BlobRecord local, service;
+  CryptoSdk::SealKey localKey, serviceKey;
+  std::uint16_t rc = openRecord(serviceBlob, settings, service, serviceKey);
+  if (rc != 0) return rc;
+  serviceCounter = service.counter;
+  rc = openRecord(localBlob, settings, local, localKey);
+  if (rc != 0) return rc;
+  if (local.counter <= service.counter || local.model != service.model || local.otpDigits != service.otpDigits ||
+      local.otpAlgorithm != service.otpAlgorithm) {
+    return 0;
+  }
+  // A new secret under the same serial number (the authenticator enrolled again) starts anew.
+  Bytes localSecret, serviceSecret;
+  rc = Detail::openSecret(local, localKey, localSecret);
+  if (rc == 0) rc = Detail::openSecret(service, serviceKey, serviceSecret);
+  const bool sameSecret = rc == 0 && localSecret.size() == serviceSecret.size() &&
+                          CryptoSdk::constantTimeEqual(localSecret.data(), serviceSecret.data(), localSecret.size());
+  CryptoSdk::wipe(localSecret);
+  CryptoSdk::wipe(serviceSecret);
+  if (rc != 0 || !sameSecret) return rc;
+  service.counter = local.counter;
+  rc = store(service, serviceKey, serviceBlob, 0);
+  kept = rc == 0;
+  return rc;
+}
+
 std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
                             const std::string& transactionJson, const std::string& code,
                             const AuthenticationSettings& settings, std::int64_t now) {

@@ -66,6 +66,17 @@ std::uint16_t countAdvancedAuthenticationAttemptLogonApp(std::string& blob, std:
                                  serviceNow(timeDifference));
 }
 
+std::uint16_t isOtpUsedLogonApp(const std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                                std::uint64_t fromCounter, bool& used) {
+  return Offline::isOtpUsed(blob, otp, settings, fromCounter, used);
+}
+
+std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob, std::string& serviceBlob,
+                                       const AuthenticationSettings& settings, bool& kept,
+                                       std::uint64_t& serviceCounter) {
+  return Offline::keepLocalCounter(localBlob, serviceBlob, settings, kept, serviceCounter);
+}
+
 std::uint16_t generateQRCodeCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
                                     const std::string& transactionId, const std::string& transactionJson,
                                     std::string& command) {

@@ -184,14 +184,19 @@ TEST_F(BusinessLogic, SavingAUserRecordsTheAuthenticationOutcome) {
   EXPECT_EQ(0u, saved.getFallbackExpiration());
 }
 
-// A clock behind the last run, or before 2018 (also with no last run), clears every fallback
-// expiration (saved) and keeps the last run; a later clock becomes the last run; an unregistered
-// agent is never checked.
+// A clock more than 5 minutes behind the last run, or before 2018 (also with no last run), ends
+// every forgot-token pass, the local one and the service's (saved), and keeps the last run; a
+// later clock becomes the last run, one within the 5 minutes leaves it; an unregistered agent is
+// never checked.
 TEST_F(BusinessLogic, ClockRollbackGuard) {
   const std::uint64_t floor = Korvath::Business::kTimeTamperFloorFileTime, start = FakeClock::kStart;
+  const std::uint64_t tolerance = 5ull * 60 * 10000000;
+  ASSERT_EQ(tolerance, Korvath::Business::kClockSetBackTolerance);
   // Each row: lastRun, now, resource, tamper, lastRunAfter.
   const std::tuple<std::uint64_t, std::uint64_t, std::int32_t, bool, std::uint64_t> rows[] = {
-      {start, start - 1, kResourceId, true, start},
+      {start, start - tolerance - 1, kResourceId, true, start},
+      {start, start - tolerance, kResourceId, false, start},
+      {start, start - 1, kResourceId, false, start},
       {start, start, kResourceId, false, start},
       {start, start + 5, kResourceId, false, start + 5},
       {start, floor - 1, 0, false, start},
@@ -199,17 +204,27 @@ TEST_F(BusinessLogic, ClockRollbackGuard) {
       {0, floor, kResourceId, false, floor},
   };
   for (const auto& [lastRun, now, resource, tamper, lastRunAfter] : rows) {
-    UserConfig alice = makeUser("alice", true, true, true);
+    SCOPED_TRACE(std::to_string(now) + " after " + std::to_string(lastRun));
+    for (const std::string& path : {configPath_, Korvath::Config::backupPathFor(configPath_)}) std::remove(path.c_str());
+    UserConfig alice = makeUser("alice", true, true, true), carol = makeUser("carol", true, true, true);
     alice.setFallbackExpiration(999);
-    store({alice, makeUser("bob", true, true, true)});
+    alice.setForgotTokenGrantedAt(99);
+    carol.setAuthenticatorForgottenExpiryTimestamp(1760000000000ull);
+    store({alice, makeUser("bob", true, true, true), carol});
     config_.setLastRun(lastRun);
     config_.setResourceId(resource);
     clock_.set(now);
-    EXPECT_EQ(tamper, business_.timeTamperDetect()) << now;
-    EXPECT_EQ(tamper ? 0u : 999u, stored("alice").getFallbackExpiration());
-    EXPECT_EQ(lastRunAfter, config_.getLastRun());
-    if (resource != 0) {
-      EXPECT_EQ(tamper ? 0u : 999u, readBackConfig().getUsersConfig()[0].getFallbackExpiration());
+    for (const bool atStartUp : {true, false}) {
+      if (!atStartUp) store({alice, makeUser("bob", true, true, true), carol});
+      EXPECT_EQ(tamper, atStartUp ? business_.timeTamperDetect() : business_.endPassesIfClockSetBack());
+      std::vector<std::vector<UserConfig>> memoryAndFile{config_.getUsersConfig()};
+      if (resource != 0) memoryAndFile.push_back(readBackConfig().getUsersConfig());  // unregistered: no file
+      for (const std::vector<UserConfig>& users : memoryAndFile) {
+        EXPECT_EQ(tamper ? 0u : 999u, users[0].getFallbackExpiration());
+        EXPECT_EQ(tamper ? 0u : 99u, users[0].getForgotTokenGrantedAt());
+        EXPECT_EQ(tamper ? 0u : 1760000000000ull, users[2].getAuthenticatorForgottenExpiryTimestamp());
+      }
+      EXPECT_EQ(lastRunAfter, config_.getLastRun());
     }
   }
 }

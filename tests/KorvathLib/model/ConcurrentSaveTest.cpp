@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <string>
 
 #if defined(_WIN32)
@@ -15,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
 #include "ModelTestSupport.h"
 
@@ -160,4 +162,57 @@ TEST_F(ConcurrentSaveTest, SaveKeepsTheIndicesThisCopyHoldsAndDoesNotBringBackAR
   ASSERT_EQ(2u, back.getUsersConfig().size());
   EXPECT_EQ(99u, back.getUsersConfig()[static_cast<std::size_t>(back.getUserIndex("carol"))].getLastAuthTime());
   EXPECT_EQ(7u, back.getLastAuth());
+}
+
+namespace {
+
+class SettableClock : public Platform::IClock {
+ public:
+  std::uint64_t nowFileTime() override { return now; }
+  std::int64_t nowUnixMs() override { return static_cast<std::int64_t>(now / 10000) - 11644473600000LL; }
+  std::int64_t monotonicMs() override { return 0; }
+  void sleepMs(std::uint32_t) override {}
+  std::uint64_t now = 0;
+};
+
+}  // namespace
+
+// Every save that writes stores the latest clock reading seen: the clock's, unless this copy or
+// the file (another dialog's save) already holds a later one, or the clock reads before 2018.
+// A save with nothing to write writes nothing; reading one user again takes the file's time.
+TEST_F(ConcurrentSaveTest, EverySaveStoresTheLatestTimeSeenNeverAnEarlierOne) {
+  SettableClock clock;
+  Platform::setClock(&clock);
+  const std::uint64_t day = 864000000000ull, t = 134044736000000000ull, y2017 = 131413536000000000ull;
+  Config dialog(&crypto_), other(&crypto_);
+  dialog.setFilePath(path("kvconfig.cfg"));
+  ASSERT_EQ(0, dialog.setUsersConfig({sampleUser("alice")}));
+  // Who saves (0 this dialog, 1 the other one, which read the file first), with a change or
+  // not, at what clock; the time the file then holds.
+  const std::tuple<int, bool, std::uint64_t, std::uint64_t> saves[] = {
+      {0, true, t, t},
+      {1, true, t + day, t + day},
+      {0, true, t + 2 * day, t + 2 * day},
+      {0, false, t + 3 * day, t + 2 * day},
+      {1, true, t + 3 * day - day / 2, t + 3 * day - day / 2},
+      {0, true, t - day, t + 3 * day - day / 2},
+      {0, true, y2017, t + 3 * day - day / 2},
+  };
+  std::uint64_t lastAuth = 0;
+  for (const auto& [who, change, now, stored] : saves) {
+    SCOPED_TRACE(std::to_string(who) + " at " + std::to_string(now));
+    clock.now = now;
+    if (who == 1 && other.getFilePath().empty()) other = reread();
+    Config& saver = who == 0 ? dialog : other;
+    if (change) saver.setLastAuth(++lastAuth);
+    ASSERT_EQ(0, saver.writeFile());
+    EXPECT_EQ(stored, reread().getLastRun());
+    EXPECT_EQ(stored, saver.getLastRun());
+  }
+  // A copy behind the file takes the file's later time when it reads a user again.
+  Config stale = reread();
+  stale.setLastRun(t);
+  ASSERT_EQ(0, stale.reloadUser(0));
+  EXPECT_EQ(t + 3 * day - day / 2, stale.getLastRun());
+  Platform::setClock(nullptr);
 }

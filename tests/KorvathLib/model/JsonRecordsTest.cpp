@@ -228,21 +228,31 @@ TEST(JsonRecords, EveryMissingOrMistypedKeyGivesItsOwnFillCode) {
       if (factor) continue;
       const std::string key = path.first.substr(path.first.find_last_of('/') + 1);
       const bool later = key == "masterPasswordMark" || key == "forgotTokenFailures" ||
-                         key == "forgotTokenBlockedAt" || key == "offlineCheckPending";
+                         key == "forgotTokenBlockedAt" || key == "offlineCheckPending" ||
+                         key == "forgotTokenGrantedAt" || key == "usedHereFrom";
       EXPECT_EQ(later ? 0 : mistyped, rc.fill(edit(rc.json, path.first, true), out));
       EXPECT_TRUE(codesOf[path.second].insert(mistyped).second) << "shared code " << mistyped;
     }
   }
 }
 
-// A user stored before forgot-token codes were counted, or before checks were marked pending,
-// reads as it was, with no count, no block and no check pending.
+// A user stored before forgot-token codes were counted, before checks were marked pending,
+// before passes had a grant time or authenticators their codes used here, reads as it was, with
+// no count, no block, no check pending, no grant time and no code used here; a record without
+// a grant time or codes used here is written without those keys.
 TEST(JsonRecords, AUserStoredWithoutTheForgotTokenCountReadsAsBefore) {
   UserConfig before = sampleUser("alice");
   before.setForgotTokenFailures(0);
   before.setForgotTokenBlockedAt(0);
   before.setOfflineCheckPending(false);
+  before.setForgotTokenGrantedAt(0);
   std::string json = before.toJson();
+  EXPECT_EQ(std::string::npos, json.find("forgotTokenGrantedAt"));
+  std::vector<AuthenticatorRecord> authenticators = before.getAuthenticators();
+  for (AuthenticatorRecord& a : authenticators) a.clearUsedHereFrom();
+  ASSERT_EQ(0, before.setAuthenticators(authenticators));
+  json = before.toJson();
+  EXPECT_EQ(std::string::npos, json.find("usedHereFrom"));
   for (const char* key :
        {",\"forgotTokenFailures\":0", ",\"forgotTokenBlockedAt\":0", ",\"offlineCheckPending\":false"}) {
     ASSERT_NE(std::string::npos, json.find(key)) << key;

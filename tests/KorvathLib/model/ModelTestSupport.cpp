@@ -36,6 +36,7 @@ Korvath::Model::AuthenticatorRecord sampleAuthenticator(std::uint8_t model, char
   EXPECT_EQ(0, a.setSerialNumber("SN-0001"));
   EXPECT_EQ(0, a.setBlob(std::string(model == 10 ? 280 : 172, fill)));
   a.setDeviceId(4242);
+  a.setUsedHereFrom(17);
   return a;
 }
 
@@ -56,6 +57,7 @@ Korvath::Model::UserConfig sampleUser(const std::string& login, const std::strin
   u.setForgotTokenFailures(3);
   u.setForgotTokenBlockedAt(133000000000000002ull);
   u.setOfflineCheckPending(true);
+  u.setForgotTokenGrantedAt(133000000000000003ull);
   return u;
 }
 

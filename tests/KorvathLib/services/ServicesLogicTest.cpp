@@ -8,8 +8,6 @@
 // forgot-token period. And what they all write to the agent's log: no password or code of any
 // factor, in a file that is its owner's alone.
 
-#include <rapidjson/document.h>
-
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -26,7 +24,6 @@
 
 #include "AuthenticationSdk/AuthenticationException.h"
 #include "AuthenticationSdk/AuthenticatorBlob.h"
-#include "CryptoSdk/SecurityService.h"
 #include "Korvath/Logger.h"
 #include "Korvath/Model/TransactionData.h"
 #include "Korvath/PasswordHash.h"
@@ -223,6 +220,47 @@ TEST_F(KvServiceLogic, StartUpWithoutTheService) {
     EXPECT_EQ(clock_.nowFileTime(), back.getLastRun());  // the clock guard ran
   }
   fs::remove_all(configFile);
+}
+
+// A clock moved ten years forward, back, and forward again, with a start-up at each: no stored
+// user is lost and no record changes, but for the forgot-token pass that the move back ends;
+// each start-up answers at once (nothing waited for, nothing tried again).
+TEST_F(KvServiceLogic, AClockMovedForwardAndBackLosesNoRecordAndStartUpAnswersAtOnce) {
+  const std::uint64_t t0 = BizCoreTest::FakeClock::kStart, tenYears = 3652 * 24 * kHour;
+  std::vector<UserConfig> users;
+  for (int i = 0; i < 30; ++i) {
+    UserConfig u = user("user" + std::to_string(i), true, true, true, "otp", {mobile(1000 + i)});
+    u.setLastAuthTime(t0 - kHour + static_cast<std::uint64_t>(i));
+    u.setForgotTokenFailures(static_cast<std::uint8_t>(i % 4));
+    users.push_back(u);
+  }
+  users[7].setFallbackExpiration(t0 + 8 * kHour);
+  users[7].setForgotTokenGrantedAt(t0);
+  clock_.set(t0);
+  writeConfigFile(users);
+  const std::pair<std::uint64_t, bool> moves[] = {{t0 + tenYears, false}, {t0, true}, {t0 + tenYears + 1, true}};
+  for (const auto& [at, passEnded] : moves) {
+    SCOPED_TRACE(at);
+    clock_.set(at);
+    const std::int64_t slept = clock_.sleptMs();
+    KvService dialog;
+    // Ten years on a synchronization is due: the service cannot be reached, and says so at once.
+    const std::uint16_t result = dialog.initialize(type_, response_).getResultCode();
+    EXPECT_TRUE(result == 0 || !isServerReachable(result)) << result;
+    EXPECT_EQ(10, type_);
+    EXPECT_EQ(slept, clock_.sleptMs());
+    const std::vector<UserConfig> stored = readConfigFile().getUsersConfig();
+    ASSERT_EQ(users.size(), stored.size());
+    for (std::size_t i = 0; i < users.size(); ++i) {
+      UserConfig expected = users[i];
+      if (passEnded) {
+        expected.setFallbackExpiration(0);
+        expected.setForgotTokenGrantedAt(0);
+      }
+      EXPECT_TRUE(expected == stored[i]) << stored[i].getUserLogin();
+    }
+    EXPECT_EQ(t0 + tenYears + (at > t0 + tenYears ? 1 : 0), readConfigFile().getLastRun());
+  }
 }
 
 TEST_F(KvServiceLogic, MasterPasswordDigestIsMadeAgainOnlyWhenThePasswordOrTheValueChanged) {
@@ -682,6 +720,62 @@ TEST_F(DispatchLogic, CodesTypedInTwoDialogsAtOnceAreAllCounted) {
 
 // ------------------------------------------------------------------------- forgot token
 
+// An OTP or QR-code block made while the clock ran ten years ahead holds, once the clock is put
+// right, for 15 minutes from the first check that sees it, not until the clock reaches its date;
+// then five wrong codes block again. Each code is checked by a new dialog's start-up over the
+// same files, as after a reboot, with the SDK on the same clock.
+TEST_F(DispatchLogic, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
+  const SdkOnClock sdkClock(clock_);
+  const std::uint64_t tenYears = 3652 * 24 * kHour, minute = 600000000ull, t0 = BizCoreTest::FakeClock::kStart;
+  for (const bool qrCode : {false, true}) {
+    SCOPED_TRACE(qrCode ? "QR code" : "OTP");
+    removeAgentFiles();
+    clock_.set(t0 + tenYears);
+    writeConfigFile({user("alice", false, true, true, qrCode ? "qrcode" : "otp", {mobile(1001)})});
+    allowOfflineAndForgotToken();  // 5 attempts, unblocked after 15 minutes
+    // One code in a new dialog: its result code (SDK 1 wrong, 2 blocked; QR code 5204 wrong or blocked).
+    std::uint64_t counter = 0;
+    auto check = [&](bool right) {
+      KvService dialog;
+      start(dialog);
+      MfaAuthentication dispatcher(&dialog);
+      if (!qrCode) {
+        const std::string code = right ? otpCode(counter) : wrongCode(otpCode(counter));
+        const std::uint16_t result = dispatcher.checkOtp("alice", "", false, code, false).getResultCode();
+        counter += result == 0;
+        return result;
+      }
+      const std::atomic<bool> offline{false};
+      std::uint16_t type = 0;
+      std::string response;
+      EXPECT_EQ(0, KvServiceQRCode(&dialog, &offline).genCmdQRCode(baseRequest("alice"), type, response).getResultCode());
+      const auto shown = parsed<ServiceResponseAuthQRCode>(response);
+      const std::string blob = dialog.getConfig().getUserConfig(0).getAuthenticators()[0].getBlob();
+      const std::string answer = answerFor(blob, shown.getCommand());
+      return dispatcher
+          .checkQrCode("alice", "", false, right ? answer : wrongCode(answer), shown.getCommand(),
+                       shown.getTransactionData().toJson(), shown.getTransactionId(), false)
+          .getResultCode();
+    };
+    const std::uint16_t wrong = qrCode ? 5204 : 1, blocked = qrCode ? 5204 : 2;
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(wrong, check(false)) << i;
+    EXPECT_EQ(blocked, check(true)) << "blocked ten years ahead";
+    clock_.set(t0);
+    EXPECT_EQ(blocked, check(true)) << "the first check after the clock was put right";
+    clock_.set(t0 + 15 * minute - 10000000ull);
+    EXPECT_EQ(blocked, check(true)) << "a second before the 15 minutes";
+    clock_.set(t0 + 15 * minute);
+    EXPECT_EQ(0, check(true));
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(wrong, check(false)) << i;
+    EXPECT_EQ(blocked, check(true)) << "five wrong codes block again";
+    AuthenticationSdk::AuthenticatorInfo info;
+    ASSERT_EQ(0, AuthenticationSdk::Blob::inspect(readConfigFile().getUsersConfig()[0].getAuthenticators()[0].getBlob(),
+                                                  info));
+    EXPECT_EQ(1, info.blocked);
+    EXPECT_EQ(static_cast<std::uint64_t>(clock_.nowUnixMs() / 1000), info.blockedAt);
+  }
+}
+
 TEST(ForgotTokenExpiry, TheServicesExpiryWinsMovedToTheLocalClockAndHeldAtTheEndsOfTheRange) {
   const std::uint64_t max = std::numeric_limits<std::uint64_t>::max(), ms = 1760000000000ull;
   const std::uint64_t asFileTime = (ms + 11644473600000ull) * 10000ull;
@@ -921,25 +1015,11 @@ TEST_F(ServiceLogSecrets, NoRecordHoldsThePasswordOrACodeOfAnyFactor) {
   EXPECT_EQ(0u, st.st_mode & 077u);
 #endif
   // Every record's message, opened with the log key of this machine, holds no secret.
-  std::vector<std::uint8_t> machineSecret;
-  CryptoSdk::SealKey key;
-  ASSERT_TRUE(Platform::machineSecret(machineSecret));
-  ASSERT_EQ(0, CryptoSdk::LogSecurityService::deriveLogKey(machineSecret, key));
-  std::ifstream in(logPath_, std::ios::binary);
-  std::size_t records = 0;
-  for (std::string record; std::getline(in, record);) {
-    if (!record.empty() && record.back() == '\r') record.pop_back();
-    if (record.empty()) continue;
-    rapidjson::Document doc;
-    doc.Parse(record.c_str(), record.size());
-    ASSERT_TRUE(!doc.HasParseError() && doc.IsObject() && doc.HasMember("message") && doc["message"].IsString())
-        << "unreadable record: " << record;
-    std::string plain;
-    EXPECT_EQ(0, CryptoSdk::LogSecurityService::open(key, doc["message"].GetString(), plain));
-    ++records;
+  const std::vector<std::string> messages = openedLogMessages(logPath_);
+  const std::size_t records = messages.size();
+  for (const std::string& plain : messages)
     for (const std::string& secret : secrets)
       EXPECT_EQ(std::string::npos, plain.find(secret)) << "\"" << secret << "\" in: " << plain;
-  }
   // The services did write: their request and response lines are among the records.
   EXPECT_GT(records, 100u);
 }

@@ -10,9 +10,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <memory>
 #include <tuple>
 
+#include "AuthenticationSdk/AuthenticatorBlob.h"
+#include "Korvath/Logger.h"
 #include "Korvath/Model/CloudRecords.h"
 #include "Korvath/ResultCodes.h"
 #include "Korvath/Service/KvServiceForgotAuthenticator.h"
@@ -28,6 +32,12 @@ using namespace ServicesTest;
 using namespace Korvath::Model;
 
 namespace {
+
+UserConfig storedAlice(bool qrcode = true, bool active = true, bool push = true) {
+  UserConfig alice = user("alice", push, qrcode, true, "", {mobile(1001, active)});
+  alice.setEmail("alice@sim.example");
+  return alice;
+}
 
 class KvServiceSim : public ServiceSimTestBase {
  protected:
@@ -54,6 +64,129 @@ TEST_F(KvServiceSim, FirstRunRegistersOnceAndADueStartUpSynchronizes) {
   EXPECT_EQ((std::vector<std::vector<std::string>>{{}, {"bob", "alice"}}),
             BizCoreTest::configLogins(recorded("/config")));
   EXPECT_EQ(clock_.nowFileTime(), readConfigFile().getLastSync());
+}
+
+// ------------------------------------------------------------------------- the clock set back
+
+// A forgot-token pass, granted by the service (online activation) or here (offline), is honoured
+// until the clock is set back: by a day, to 2017, or to a minute before the grant (between the
+// dialog's start and the grant, within the guard's 5 minutes of the latest time stored). Then the
+// next sign-in is refused with the reason in the log, also once the clock is right again; the
+// service's pass comes back only when the service brings it anew (a synchronization), the local
+// one never. Every step is a new dialog's start-up over the same files, as after a reboot.
+TEST_F(KvServiceSim, ClockSetBackEndsEveryForgotTokenPassUntilTheServiceBringsItAgain) {
+  const std::uint64_t t0 = BizCoreTest::FakeClock::kStart, minute = 600000000ull;
+  const std::uint64_t june2017 = 131413536000000000ull;
+  const std::string logPath = dir_.file("agent.log");
+  const std::string challenge = "123456";
+  // The forgot-token screen and sign-in of a dialog at the clock's time; of a new dialog.
+  auto signInWith = [&](KvService& dialog) {
+    KvServiceForgotAuthenticator forgot(&dialog);
+    std::atomic<bool> online{false};
+    EXPECT_EQ(0, forgot.getForgotAuthenticatorScreen(baseRequest("alice"), type_, response_, &online));
+    const std::uint16_t screen = type_;
+    const std::uint16_t code = forgot.checkForgotAuthenticator(baseRequest("alice"), type_, response_);
+    EXPECT_EQ(code == 0 ? 7 : 6, screen);
+    return code;
+  };
+  auto signIn = [&] {
+    KvService dialog;
+    start(dialog);
+    return signInWith(dialog);
+  };
+  // The dialog in which the pass was granted, at t0 + 5 minutes.
+  std::unique_ptr<KvService> granting;
+  // How the clock moves after the grant.
+  const std::pair<const char*, std::function<void()>> moves[] = {
+      {"one day back",
+       [&] {
+         clock_.set(t0 + kHour);
+         EXPECT_EQ(0, signIn());
+         clock_.set(t0 + kHour - 24 * kHour);
+       }},
+      {"six hours back, after another dialog's sign-in, while the granting dialog is still open",
+       [&] {
+         clock_.set(t0 + 7 * kHour);
+         EXPECT_EQ(0, signIn());
+         clock_.set(t0 + kHour);
+         EXPECT_EQ(5111, signInWith(*granting));
+       }},
+      {"to 2017", [&] { clock_.set(june2017); }},
+      {"between the dialog's start and the grant", [&] { clock_.set(t0 + 4 * minute); }},
+  };
+  for (const bool byTheService : {false, true}) {
+    for (const auto& [how, move] : moves) {
+      SCOPED_TRACE(std::string(byTheService ? "the service's pass, " : "a local pass, ") + how);
+      removeAgentFiles();
+      Logger::close();
+      std::remove(logPath.c_str());
+      ASSERT_TRUE(Logger::open(logPath));
+      clock_.set(t0);
+      writeConfigFile({storedAlice()});
+      allowOfflineAndForgotToken();
+      granting = std::make_unique<KvService>();
+      start(*granting);
+      clock_.set(t0 + 5 * minute);
+      KvServiceForgotAuthenticator forgot(granting.get());
+      const auto request = activationRequest("alice", 8, challenge, adminCode("alice", 8, challenge));
+      EXPECT_EQ(0, byTheService ? forgot.checkActiveForgotAuthenticatorOnline(request, type_, response_).getResultCode()
+                                : forgot.checkActiveForgotAuthenticatorOffline(request, type_, response_));
+      EXPECT_EQ(0, signInWith(*granting));
+      const UserConfig granted = saved("alice");
+      EXPECT_EQ(byTheService, granted.getAuthenticatorForgottenExpiryTimestamp() != 0);
+      EXPECT_EQ(t0 + 5 * minute, granted.getForgotTokenGrantedAt());
+      move();
+      EXPECT_EQ(5111, signIn());
+      std::size_t reasons = 0;
+      for (const std::string& message : openedLogMessages(logPath))
+        reasons += message.find("the forgot-token pass of alice ended: the clock was set back") != std::string::npos;
+      EXPECT_GE(reasons, 1u);
+      // The clock right again, past every time stored and within the 8 hours: the pass stays ended.
+      const std::uint64_t right = t0 + 7 * kHour + 30 * minute;
+      clock_.set(right);
+      EXPECT_EQ(5111, signIn());
+      EXPECT_EQ(0u, saved("alice").getFallbackExpiration());
+      // The service brings its pass again at a synchronization; nothing brings the local one back.
+      {
+        KvService dialog;
+        start(dialog);
+        EXPECT_EQ(0, dialog.getKvBusiness().updateConfig(std::string()).getResultCode());
+      }
+      EXPECT_EQ(byTheService ? 0 : 5111, signIn());
+      // Brought again, it is granted anew: a clock set back before that ends it, however little.
+      clock_.set(right - minute);
+      EXPECT_EQ(5111, signIn());
+      granting.reset();
+    }
+  }
+  Logger::close();
+}
+
+// A pass the service granted for one hour while the clock here ran three days fast is not
+// honoured past its hour once the clock is put right without the service: the clock now reads
+// three days behind the latest time stored.
+TEST_F(KvServiceSim, PassGrantedWhileTheClockRanFastEndsWhenTheClockIsPutRightOffline) {
+  const std::uint64_t t0 = BizCoreTest::FakeClock::kStart;
+  clock_.set(t0 + 72 * kHour);
+  writeConfigFile({storedAlice()});
+  allowOfflineAndForgotToken();
+  KvService dialog;
+  start(dialog);
+  KvServiceForgotAuthenticator forgot(&dialog);
+  EXPECT_EQ(0, forgot.checkActiveForgotAuthenticatorOnline(activationRequest("alice", 1, "654321",
+                                                                             adminCode("alice", 1, "654321")),
+                                                           type_, response_)
+                   .getResultCode());
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(baseRequest("alice"), type_, response_));
+  BizCoreTest::pointAtClosedPort(registry_);
+  const std::uint64_t laters[] = {0, 30 * 600000000ull, kHour + 1, 70 * kHour};
+  for (const std::uint64_t later : laters) {
+    clock_.set(t0 + later);
+    KvService next;
+    start(next);
+    EXPECT_EQ(5111, KvServiceForgotAuthenticator(&next).checkForgotAuthenticator(baseRequest("alice"), type_, response_))
+        << later;
+  }
 }
 
 // ------------------------------------------------------------------------- policies
@@ -152,11 +285,6 @@ TEST_F(KvServiceSim, PolicyOutcomesThatSayNothingKeepTheStoredMarks) {
 }
 
 // The simulator's alice, stored here with her mobile authenticator (same secret as there).
-UserConfig storedAlice(bool qrcode = true, bool active = true, bool push = true) {
-  UserConfig alice = user("alice", push, qrcode, true, "", {mobile(1001, active)});
-  alice.setEmail("alice@sim.example");
-  return alice;
-}
 
 class QrForgotSim : public ServiceSimTestBase {
  protected:
@@ -429,6 +557,54 @@ TEST_F(DispatchSim, PushTaskAndDialogThreadUseTheConfigurationAtOnce) {
 }
 
 // ------------------------------------------------------------------------- OTP
+
+// A one-time code this machine accepted, offline or after the service failed to answer an
+// online check, is never accepted here again. Online it gets the answer of a wrong code (5113
+// and the OTP screen) without the service being asked, which never saw the code and would take
+// it; offline, also once a synchronization brought the service's older counter, the stored
+// counter refuses it. The next code, which this machine has not used, goes to the service as
+// ever and is accepted.
+TEST_F(DispatchSim, ACodeUsedHereIsNotUsedHereAgain) {
+  // bob's phone as the service knows it (its only authenticator), and the codes it shows.
+  auto code = [](std::uint64_t counter) { return BizCoreTest::hotp(BizCoreTest::kBobSecretHex, counter); };
+  AuthenticatorRecord phone = BizCoreTest::authenticatorOf(10, BizCoreTest::kBobSecretHex, 1002);
+  ASSERT_EQ(0, phone.setSerialNumber("MOB-BOB-0001"));
+  for (const bool serviceFailed : {false, true}) {
+    for (const bool synchronized : {false, true}) {
+      SCOPED_TRACE(std::string(serviceFailed ? "accepted after the service failed" : "accepted offline") +
+                   (synchronized ? ", then a synchronization" : ""));
+      ASSERT_TRUE(sim_->reset()) << sim_->lastError();
+      serve({user("bob", true, false, true, "", {phone})});
+      MfaAuthentication dispatcher(&service_);
+      if (serviceFailed) fault(R"({"route":"authentication","status":200,"body":"not an envelope","count":1})");
+      EXPECT_EQ(0, dispatcher.checkOtp("bob", "", false, code(0), serviceFailed).getResultCode());
+      if (synchronized) {
+        EXPECT_EQ(0, service_.getKvBusiness().updateConfig(std::string()).getResultCode());
+      }
+      const AuthenticatorRecord stored = saved("bob").getAuthenticators().at(0);
+      AuthenticationSdk::AuthenticatorInfo info;
+      ASSERT_EQ(0, AuthenticationSdk::Blob::inspect(stored.getBlob(), info));
+      EXPECT_EQ(1u, info.counter);
+      EXPECT_EQ(0u, stored.getUsedHereFrom());
+
+      const std::size_t asked = recorded("/authentication").size();
+      const KvResult online = KvServiceOTP(&service_).checkOTPOnline(otpRequest("bob", code(0)), type_, response_);
+      const std::string answer = response_;
+      EXPECT_EQ(KV_ERROR_FAIL_AUTHENTICATION, online.getResultCode());
+      EXPECT_EQ(2, type_);
+      EXPECT_EQ(asked, recorded("/authentication").size()) << "the service was asked";
+      EXPECT_EQ(1, dispatcher.checkOtp("bob", "", false, code(0), false).getResultCode());  // the SDK's refusal
+      // A wrong code gets the same answer from the service; the next code passes there.
+      const KvResult wrong =
+          KvServiceOTP(&service_).checkOTPOnline(otpRequest("bob", wrongCode(code(1))), type_, response_);
+      EXPECT_EQ(online.getResultCode(), wrong.getResultCode());
+      EXPECT_EQ(2, type_);
+      EXPECT_EQ(answer, response_);
+      EXPECT_EQ(0, dispatcher.checkOtp("bob", "", false, code(1), true).getResultCode());
+      EXPECT_EQ(asked + 2, recorded("/authentication").size());
+    }
+  }
+}
 
 TEST_F(DispatchSim, OnlineOtp) {
   // Typed, stored, right code, service lost, code, type, recorded (one configuration request).

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "AuthenticationSdk/OfflineAuthentication.h"
 #include "BizCoreTestSupport.h"
 #include "CloudTestSupport.h"
 #include "Korvath/Config.h"
@@ -101,6 +102,22 @@ inline Korvath::Service::ServiceRequestActiveForgotAuthenticator activationReque
   return request;
 }
 
+// Puts the SDK's offline checks on the test's clock for its lifetime (they read the system
+// clock otherwise), then gives them the system clock back.
+class SdkOnClock {
+ public:
+  explicit SdkOnClock(BizCoreTest::FakeClock& clock) {
+    AuthenticationSdk::setUnixTimeSource([&clock] { return clock.nowUnixMs() / 1000; });
+  }
+  ~SdkOnClock() { AuthenticationSdk::setUnixTimeSource(nullptr); }
+  SdkOnClock(const SdkOnClock&) = delete;
+  SdkOnClock& operator=(const SdkOnClock&) = delete;
+};
+
+// The messages of the agent's sealed log at `path`, each opened with this machine's log key;
+// fails the test on a record that does not open.
+std::vector<std::string> openedLogMessages(const std::string& path);
+
 // What every services test works on, whether the cloud is reachable or not.
 class ServiceState {
  protected:
@@ -138,6 +155,15 @@ class ServiceState {
     server.setSyncInterval(syncIntervalHours);
     ASSERT_EQ(0, config.setServerConfig(server));
     ASSERT_EQ(0, config.setUsersConfig(users));
+    ASSERT_EQ(0, config.writeFile());
+  }
+  // Turns offline authentication, remember-password and forgot-token mode on in the
+  // configuration file at its default place.
+  void allowOfflineAndForgotToken() {
+    Korvath::KvCrypto crypto;
+    Korvath::Config config(&crypto);
+    ASSERT_EQ(0, BizCoreTest::readBack(Korvath::Platform::configFilePath(), crypto, config));
+    BizCoreTest::setServerFlags(config, 1, 1, 1);
     ASSERT_EQ(0, config.writeFile());
   }
   // Writes the install configuration of the simulator's account at its default place.

@@ -130,6 +130,74 @@ TEST(OfflineOtp, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
   }
 }
 
+// The codes this machine moved past (accepted, or skipped by a token pressed ahead) are known as
+// used from a given counter on; a blob the service sends in place of one whose counter this
+// machine moved ahead keeps the local counter and the service's other state, unless it holds
+// another secret (the token enrolled again) or the service is as far or further.
+TEST(OfflineOtp, CodesBehindTheCounterAreKnownAsUsedAndTheLocalCounterOutlivesTheServicesBlob) {
+  const AuthenticationSettings s = settings();
+  std::string local = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  ASSERT_EQ(AUTH_OK, Offline::checkOtp(local, kRfcCodes[0], s, kNow));
+  ASSERT_EQ(AUTH_OK, Offline::checkOtp(local, kRfcCodes[3], s, kNow));  // pressed ahead: 1 and 2 skipped
+  ASSERT_EQ(4u, infoOf(local).counter);
+  for (const std::uint64_t from : {0, 2, 4}) {
+    for (int c = 0; c < 10; ++c) {
+      bool used = true;
+      EXPECT_EQ(0, OstraSdkService::isOtpUsedLogonApp(local, kRfcCodes[c], s, from, used));
+      EXPECT_EQ(c >= static_cast<int>(from) && c < 4, used) << "from " << from << " code " << c;
+    }
+  }
+  bool used = true;
+  EXPECT_EQ(0, Offline::isOtpUsed(local, "75522", s, 0, used));
+  EXPECT_FALSE(used);
+  AuthenticationSettings foreign = s;
+  foreign.integrationKey = "ik-other-account";
+  EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Offline::isOtpUsed(local, kRfcCodes[0], foreign, 0, used));
+  EXPECT_FALSE(used);
+
+  auto serviceBlob = [](const CryptoSdk::Bytes& secret, std::uint64_t counter) {
+    Blob::Definition d;
+    d.secret = secret;
+    d.counter = counter;
+    std::string blob;
+    EXPECT_EQ(0, Blob::create(d, kAccount, kIntegrationKey, blob));
+    return blob;
+  };
+  // The service's blob, its counter, blocked there; kept, the counter sent, the counter after.
+  const CryptoSdk::Bytes otherSecret = hex("3132333435363738393031323334353637383930313233343536373839303132");
+  const std::tuple<std::string, std::uint64_t, bool, bool, std::uint64_t, std::uint64_t> rows[] = {
+      {"behind", 1, false, true, 1, 4},
+      {"behind and blocked there", 0, true, true, 0, 4},
+      {"as far", 4, false, false, 4, 4},
+      {"further", 6, false, false, 6, 6},
+      {"another secret", 0, false, false, 0, 0},
+  };
+  for (const auto& [what, counter, blocked, kept, sent, after] : rows) {
+    SCOPED_TRACE(what);
+    std::string service = serviceBlob(what == "another secret" ? otherSecret : kSecret, counter);
+    if (blocked) failThreeTimes(service, s);
+    const std::string before = service;
+    bool wasKept = !kept;
+    std::uint64_t serviceCounter = 99;
+    EXPECT_EQ(0, OstraSdkService::keepLocalCounterLogonApp(local, service, s, wasKept, serviceCounter));
+    EXPECT_EQ(kept, wasKept);
+    EXPECT_EQ(sent, serviceCounter);
+    EXPECT_EQ(after, infoOf(service).counter);
+    EXPECT_EQ(blocked, infoOf(service).blocked == 1);
+    if (!kept) {
+      EXPECT_EQ(before, service);
+    } else if (!blocked) {
+      EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(service, kRfcCodes[3], s, kNow));
+      EXPECT_EQ(AUTH_OK, Offline::checkOtp(service, kRfcCodes[4], s, kNow));
+    }
+  }
+  std::string unreadable = local;
+  std::uint64_t serviceCounter = 0;
+  EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Offline::keepLocalCounter(makeBlob(10), unreadable, foreign, used,
+                                                                      serviceCounter));
+  EXPECT_EQ(local, unreadable);
+}
+
 // 0 attempts never blocks; a limit above 255 blocks at 255, the most the blob counts.
 TEST(OfflineOtp, AttemptLimits) {
   std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);

@@ -38,6 +38,9 @@ class Config {
   static constexpr std::size_t kMaxUsers = 30;
   static constexpr const char* kMutexName = "Global\\PELLORA_MUTEX_CFG";
   static constexpr std::uint32_t kMutexTimeoutMs = 10000;
+  // 2018-01-01 00:00:00 UTC as a FILETIME: a clock earlier than this has been set back, and
+  // its readings are not stored as the latest time.
+  static constexpr std::uint64_t kClockFloorFileTime = 131592384000000000ull;
 
   Config() = default;
   explicit Config(KvCrypto* crypto) : kvCrypto_(crypto) {}
@@ -73,6 +76,8 @@ class Config {
   std::uint64_t getLastSync() const { return lastSync_; }
   void setLastAuth(std::uint64_t ft) { lastAuth_ = ft; }
   std::uint64_t getLastAuth() const { return lastAuth_; }
+  // The latest clock reading the agent stored. Every save that writes moves it to the latest of
+  // itself, the file's and the clock (never back), so a clock behind it has been set back.
   void setLastRun(std::uint64_t ft) { lastRun_ = ft; }
   std::uint64_t getLastRun() const { return lastRun_; }
   std::uint16_t setLastUser(const std::string& v);  // 0..100, else 5013
@@ -94,6 +99,8 @@ class Config {
   // record's code with nothing replaced; KV_ERROR_FAIL_REQUEST_CONFIG outside the list).
   std::size_t getUserCount() const { return usersConfig_.size(); }
   Model::UserConfig getUserConfig(std::size_t index) const { return usersConfig_.at(index); }
+  // The stored user itself, valid until the list next changes.
+  const Model::UserConfig& userConfigAt(std::size_t index) const { return usersConfig_.at(index); }
   std::uint16_t setUserConfig(std::size_t index, const Model::UserConfig& user);
   const std::vector<UnknownUserEntry>& getUnknownUsers() const { return unknownUsers_; }
   void setKvCrypto(KvCrypto* crypto) { kvCrypto_ = crypto; }
@@ -159,7 +166,8 @@ class Config {
   };
   // The record that the file (else its backup) holds now for the user at `index`, found by
   // login, replaces this copy's; this copy's is kept when the file holds none or does not
-  // open. 0, 5138 (the file not held), 5214 (no user at `index`).
+  // open. The file's lastRun is taken when later than this copy's. 0, 5138 (the file not
+  // held), 5214 (no user at `index`).
   std::uint16_t reloadUser(std::size_t index);
 
   std::string toJson() const;
@@ -172,6 +180,8 @@ class Config {
 
   std::string mainPath() const;
   void commitFrom(Config& other);
+  // lastRun := the latest of itself, `storedLastRun` and the clock.
+  void advanceLastRun(std::uint64_t storedLastRun);
   std::uint16_t updateUserAndSave(std::size_t index, const std::function<void(Model::UserConfig&)>& change);
   // Every field that the file holds is equal (users and unknown users included).
   bool sameContent(const Config& other) const;

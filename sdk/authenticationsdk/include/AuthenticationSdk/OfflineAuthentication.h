@@ -64,6 +64,19 @@ std::uint16_t checkOtp(std::string& blob, const std::string& otp, const Authenti
 // count, so an attempt whose outcome is never saved stays counted as a refusal.
 std::uint16_t countOtpAttempt(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
                               std::int64_t now);
+// Whether `otp` is the code of a counter from `fromCounter` up to (not including) the blob's
+// counter, that is a code this machine has moved past (at most the last kMaxUsedLookBack
+// counters are looked at). 0 with `used` set, or the code of a blob that does not open.
+constexpr std::uint64_t kMaxUsedLookBack = 1000;
+std::uint16_t isOtpUsed(const std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                        std::uint64_t fromCounter, bool& used);
+// A blob the service sent in place of `localBlob` for the same authenticator: when both open
+// under the account's key with the same secret, model, digits and hash, and the local counter
+// is ahead, `serviceBlob` comes back with the local counter (its other state kept) and `kept`
+// set, `serviceCounter` being the counter the service sent. 0, or the code of a blob that does
+// not open (nothing changed then).
+std::uint16_t keepLocalCounter(const std::string& localBlob, std::string& serviceBlob,
+                               const AuthenticationSettings& settings, bool& kept, std::uint64_t& serviceCounter);
 std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
                             const std::string& transactionJson, const std::string& code,
                             const AuthenticationSettings& settings, std::int64_t now);

@@ -43,6 +43,17 @@ std::uint16_t countAdvancedAuthenticationAttemptLogonApp(std::string& blob, std:
                                                          const AuthenticationSdk::AuthenticationSettings& settings,
                                                          std::int64_t timeDifference);
 
+// A one-time code this machine has used: whether `otp` is the code of a counter from
+// `fromCounter` up to the blob's counter (0, `used` set), or the code of a blob that does not open.
+std::uint16_t isOtpUsedLogonApp(const std::string& blob, const std::string& otp,
+                                const AuthenticationSdk::AuthenticationSettings& settings, std::uint64_t fromCounter,
+                                bool& used);
+// The service's blob of an authenticator whose counter this machine moved ahead keeps the local
+// counter (AuthenticationSdk::Offline::keepLocalCounter).
+std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob, std::string& serviceBlob,
+                                       const AuthenticationSdk::AuthenticationSettings& settings, bool& kept,
+                                       std::uint64_t& serviceCounter);
+
 // 0 when the command text was written.
 std::uint16_t generateQRCodeCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,
                                     const std::string& transactionId, const std::string& transactionJson,

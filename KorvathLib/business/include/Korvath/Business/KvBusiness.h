@@ -47,7 +47,11 @@ enum ResponseType : std::uint16_t {
 };
 
 // 2018-01-01 00:00:00 UTC as a FILETIME: a clock earlier than this has been set back.
-constexpr std::uint64_t kTimeTamperFloorFileTime = 131592384000000000ull;
+constexpr std::uint64_t kTimeTamperFloorFileTime = Config::kClockFloorFileTime;
+// How far the clock may read behind the latest time the agent stored (the configuration's
+// lastRun) without counting as set back: 5 minutes as FILETIME, room for the corrections of a
+// time synchronization. A pass can be stretched by no more than this.
+constexpr std::uint64_t kClockSetBackTolerance = 5ull * 60ull * 10000000ull;
 
 class KvBusiness {
  public:
@@ -130,8 +134,15 @@ class KvBusiness {
                                            bool resetFallbackExpiration);
   // Keeps or ends the logon-disabled state after a cloud exchange and saves the file.
   void disableKorvath(std::uint16_t result);
-  // True when the clock was set back (every fallback expiration is then cleared).
+  // The start-up's clock guard: true when the clock was set back (isClockSetBack), every
+  // forgot-token pass then ended and saved; otherwise lastRun moves to now and the file is saved.
   bool timeTamperDetect();
+  // The same guard where a forgot-token pass is about to be honoured: when the clock was set
+  // back every pass is ended and saved, and the answer is true (also when the guard itself
+  // failed, so that no pass is honoured on its word); otherwise nothing changes.
+  bool endPassesIfClockSetBack();
+  // The clock reads before 2018, or more than kClockSetBackTolerance behind lastRun.
+  bool isClockSetBack(std::uint64_t nowFileTime) const;
 
   // ------------------------------------------------------------ policies
 
@@ -144,6 +155,8 @@ class KvBusiness {
   Model::KvResult exchangeConfig(Model::RequestConfig request, bool callerSavesOnSuccess);
   // disableKorvath, saving or not.
   void updateLogonDisabled(std::uint16_t result, bool save);
+  // Ends every user's forgot-token pass, the local one and the service's, and saves.
+  void endEveryPass(std::uint64_t nowFileTime);
 
   Config* config_ = nullptr;
   KvCrypto* kvCrypto_ = nullptr;

@@ -29,8 +29,9 @@ class KvBusinessOTP {
                                    std::string& response);
 
   // Tries the code against each stored authenticator in order; the SDK's updated state of the
-  // blobs is written into `user` (not saved). 0 when one accepted it, otherwise the SDK's code
-  // of the last one tried, or 5218 (no authenticator, or a failure; `user` then unchanged).
+  // blobs is written into `user` (not saved). 0 when one accepted it (its record then notes,
+  // unless it already did, the counter from which codes were used here), otherwise the SDK's
+  // code of the last one tried, or 5218 (no authenticator, or a failure; `user` then unchanged).
   std::uint16_t offlineAuthenticateOtp(Model::UserConfig& user, std::string otp);
   // The same, trying only the authenticators marked in `counted` (by countOfflineOtpAttempt).
   std::uint16_t offlineAuthenticateOtp(Model::UserConfig& user, std::string otp, const std::vector<bool>& counted);
@@ -40,6 +41,11 @@ class KvBusinessOTP {
   // and the result is what the check would answer (the SDK's code of the last authenticator,
   // or 5218).
   std::uint16_t countOfflineOtpAttempt(Model::UserConfig& user, const std::string& otp, std::vector<bool>& counted);
+
+  // Whether `otp` is a one-time code this machine already accepted (or moved past) and the
+  // service has not seen: the code of a counter from an authenticator's usedHereFrom up to its
+  // blob's counter. Such a code must not go to the service, which would take it once more.
+  bool isCodeUsedHere(const Model::UserConfig& user, const std::string& otp);
 
   // Asks the service to check the code. Always ends with KvBusiness::disableKorvath.
   Model::KvResult onlineAuthenticateOtp(std::string userLogin, std::string otp);

@@ -43,6 +43,13 @@ class AuthenticatorRecord {
   const std::string& getSerialNumber() const { return serialNumber_; }
   const std::string& getBlob() const { return blob_; }
   std::uint32_t getDeviceId() const { return deviceId_; }
+  // The first HOTP counter that this machine moved the authenticator past and that the service
+  // has not seen: the one-time codes from it up to the blob's counter were used here. Stored
+  // only on this machine; none by default.
+  bool hasUsedHereFrom() const { return usedHereFrom_ != kNotUsedHere; }
+  std::uint64_t getUsedHereFrom() const { return usedHereFrom_; }
+  void setUsedHereFrom(std::uint64_t counter) { usedHereFrom_ = counter; }
+  void clearUsedHereFrom() { usedHereFrom_ = kNotUsedHere; }
 
   std::string toJson() const;
   // The same object written into an open writer (inside a larger document).
@@ -55,6 +62,8 @@ class AuthenticatorRecord {
   std::string serialNumber_;
   std::string blob_;
   std::uint32_t deviceId_ = 0;
+  static constexpr std::uint64_t kNotUsedHere = ~std::uint64_t{0};
+  std::uint64_t usedHereFrom_ = kNotUsedHere;
 };
 
 using AuthFactorMap = std::map<std::string, bool>;
@@ -161,6 +170,11 @@ class UserConfig : public User {
   // saved, already counted as a refusal.
   void setOfflineCheckPending(bool v) { offlineCheckPending_ = v; }
   bool getOfflineCheckPending() const { return offlineCheckPending_; }
+  // The clock's reading (FILETIME) when the user's forgot-token pass was granted here or last
+  // brought, new or again, by the service; 0 = not known. A clock that reads earlier than it
+  // has been set back since the grant.
+  void setForgotTokenGrantedAt(std::uint64_t ft) { forgotTokenGrantedAt_ = ft; }
+  std::uint64_t getForgotTokenGrantedAt() const { return forgotTokenGrantedAt_; }
 
   // Replaces the fields that the service owns by those of `user`, keeping the stored-only
   // fields. Validated; 0 or the refused field's code (record unchanged then).
@@ -182,6 +196,7 @@ class UserConfig : public User {
   std::uint8_t forgotTokenFailures_ = 0;
   std::uint64_t forgotTokenBlockedAt_ = 0;
   bool offlineCheckPending_ = false;
+  std::uint64_t forgotTokenGrantedAt_ = 0;
 };
 
 // Validation of a factor name given as a last authentication type.

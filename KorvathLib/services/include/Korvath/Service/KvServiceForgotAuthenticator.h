@@ -62,6 +62,10 @@ class KvServiceForgotAuthenticator {
   // else the local fallback expiration. Held within the unsigned 64-bit range. The period is
   // running while the current time is not greater than this value.
   static std::uint64_t effectiveExpiry(const Model::UserConfig& user, std::int64_t timeDifferenceSeconds);
+  // The end of the period as honoured at `nowFileTime`: the effective expiry, or 0 (ended)
+  // while the clock reads earlier than the moment the pass was granted.
+  static std::uint64_t honouredExpiry(const Model::UserConfig& user, std::int64_t timeDifferenceSeconds,
+                                      std::uint64_t nowFileTime);
 
  private:
   KvService* service_;

@@ -48,6 +48,11 @@ class KvServiceOTP {
                                std::string& response);
   void reply(const ServiceRequestAuthOTP& request, const Model::AuthFactorMap& factors, std::uint16_t& responseType,
              std::string& response);
+  // Before the service is asked about the code of the stored user at `index`: a code this
+  // machine already accepted is refused here with the answer of a wrong code (5113 and the OTP
+  // screen), since the service never saw it and would take it once more. True when refused.
+  bool refuseCodeUsedHere(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
+                          std::string& response, Model::KvResult& result);
 
   KvService* service_;
   std::unique_ptr<Business::KvBusinessOTP> kvBusinessOTP_;
