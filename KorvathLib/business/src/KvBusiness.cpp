@@ -480,6 +480,7 @@ Model::KvResult KvBusiness::exchangeConfig(Model::RequestConfig request, bool ca
     if (result.isSuccess()) result.setResultCode(response.fillFromJson(plain));
     if (result.isSuccess()) {
       const std::uint64_t now = nowFileTime();
+      trustServiceTime(response.getServerTime(), now);
       if (now > config.getLastSync()) config.setLastSync(now);
       result.setResultCode(config.mergeResponseConfig(response, request.getResourceId()));
     }
@@ -612,16 +613,7 @@ void KvBusiness::updateLogonDisabled(std::uint16_t result, bool save) {
 bool KvBusiness::isClockSetBack(std::uint64_t now) const {
   const Config& config = KV_BUSINESS_CONFIG();
   const std::uint64_t lastRun = config.getLastRun();
-  if (now < kTimeTamperFloorFileTime || (lastRun > kClockSetBackTolerance && now < lastRun - kClockSetBackTolerance)) {
-    return true;
-  }
-  // A clock that reads earlier than the grant of a running pass was set back since, however little.
-  for (std::size_t i = 0; i < config.getUserCount(); ++i) {
-    const Model::UserConfig& user = config.userConfigAt(i);
-    const bool hasPass = user.getFallbackExpiration() != 0 || user.getAuthenticatorForgottenExpiryTimestamp() != 0;
-    if (hasPass && now < user.getForgotTokenGrantedAt()) return true;
-  }
-  return false;
+  return now < kTimeTamperFloorFileTime || (lastRun > kClockSetBackTolerance && now < lastRun - kClockSetBackTolerance);
 }
 
 bool KvBusiness::timeTamperDetect() {
@@ -638,6 +630,7 @@ bool KvBusiness::timeTamperDetect() {
     KV_LOG_DEBUG("%s::%s - currentTime: %lld %s", kClass, __func__, static_cast<long long>(now),
                  Utils::TimeUtils::fileTimeToString(now).c_str());
     if (!isClockSetBack(now)) {
+      endPasses(now, false);
       // Within the tolerance behind it, the latest time stays.
       if (now > lastRun) config.setLastRun(now);
       const std::uint16_t saved = config.writeFile();
@@ -645,7 +638,7 @@ bool KvBusiness::timeTamperDetect() {
       return false;
     }
     KV_LOG_INFO("%s::%s - isDetect %d", kClass, __func__, 1);
-    endEveryPass(now);
+    endPasses(now, true);
     return true;
   } catch (...) {
     logCurrentException(__func__);
@@ -656,15 +649,38 @@ bool KvBusiness::timeTamperDetect() {
 bool KvBusiness::endPassesIfClockSetBack() {
   try {
     const std::uint64_t now = nowFileTime();
-    if (KV_BUSINESS_CONFIG().getResourceId() == 0 || !isClockSetBack(now)) return false;
-    endEveryPass(now);
+    if (KV_BUSINESS_CONFIG().getResourceId() == 0) return false;
+    const bool setBack = isClockSetBack(now);
+    endPasses(now, setBack);
+    return setBack;
   } catch (...) {
     logCurrentException(__func__);
   }
   return true;
 }
 
-void KvBusiness::endEveryPass(std::uint64_t now) {
+void KvBusiness::trustServiceTime(std::int64_t serverTimeSeconds, std::uint64_t now) {
+  constexpr std::int64_t kMaxSeconds = 1700000000000ll;  // far beyond any date, far below overflow
+  if (serverTimeSeconds <= 0 || serverTimeSeconds > kMaxSeconds) return;
+  Config& config = KV_BUSINESS_CONFIG();
+  const std::uint64_t service = (static_cast<std::uint64_t>(serverTimeSeconds) + 11644473600ull) * 10000000ull;
+  const std::uint64_t apart = service > now ? service - now : now - service;
+  const bool runAhead = config.getLastRun() > now + kClockSetBackTolerance;
+  const bool syncAhead = config.getLastSync() > now + kClockSetBackTolerance;
+  if (apart > kClockSetBackTolerance || (!runAhead && !syncAhead)) return;
+  KV_LOG_INFO("%s::%s - the latest times stored (%s, synchronized %s) are ahead of the service's clock, which this "
+              "clock agrees with (%s): they were read from a clock that ran ahead",
+              kClass, __func__, Utils::TimeUtils::fileTimeToString(config.getLastRun()).c_str(),
+              Utils::TimeUtils::fileTimeToString(config.getLastSync()).c_str(),
+              Utils::TimeUtils::fileTimeToString(now).c_str());
+  if (runAhead) {
+    endPasses(now, true);
+    config.bringLastRunBack(now);
+  }
+  if (syncAhead) config.setLastSync(now);
+}
+
+void KvBusiness::endPasses(std::uint64_t now, bool every) {
   Config& config = KV_BUSINESS_CONFIG();
   const std::string clock = Utils::TimeUtils::fileTimeToString(now);
   // Each record is read again under one hold of the file, so that what another process saved
@@ -672,13 +688,16 @@ void KvBusiness::endEveryPass(std::uint64_t now) {
   Config::FileHold hold;
   bool changed = false;
   for (std::size_t i = 0; i < config.getUserCount(); ++i) {
-    auto hasPass = [&] {
+    // A clock that reads earlier than a pass's grant was set back since, however little: that
+    // pass ends even within the tolerance.
+    auto ends = [&] {
       const Model::UserConfig& user = config.userConfigAt(i);
-      return user.getFallbackExpiration() != 0 || user.getAuthenticatorForgottenExpiryTimestamp() != 0;
+      const bool hasPass = user.getFallbackExpiration() != 0 || user.getAuthenticatorForgottenExpiryTimestamp() != 0;
+      return hasPass && (every || now < user.getForgotTokenGrantedAt());
     };
-    if (!hasPass()) continue;
+    if (!ends()) continue;
     if (hold.held()) config.reloadUser(i);
-    if (!hasPass()) continue;
+    if (!ends()) continue;
     Model::UserConfig user = config.getUserConfig(i);
     const std::uint64_t grantedAt = user.getForgotTokenGrantedAt();
     user.setFallbackExpiration(0);
@@ -691,7 +710,7 @@ void KvBusiness::endEveryPass(std::uint64_t now) {
     changed = true;
     KV_LOG_INFO("%s::%s - the forgot-token pass of %s ended: the clock was set back (it reads %s; latest time "
                 "stored %s, granted %s)",
-                kClass, __func__, user.getUserLogin().c_str(), clock.c_str(),
+                kClass, "endPasses", user.getUserLogin().c_str(), clock.c_str(),
                 Utils::TimeUtils::fileTimeToString(config.getLastRun()).c_str(),
                 Utils::TimeUtils::fileTimeToString(grantedAt).c_str());
   }

@@ -171,6 +171,32 @@ bool KvBusinessOTP::isCodeUsedHere(const Model::UserConfig& user, const std::str
     }
   } catch (...) {
     KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
+    return true;
+  }
+  return false;
+}
+
+bool KvBusinessOTP::moveCounterPast(Model::UserConfig& user, const std::string& otp) {
+  static const char* const kName = "Korvath::Business::KvBusinessOTP::moveCounterPast";
+  try {
+    const AuthenticationSdk::AuthenticationSettings settings = Detail::offlineSettings(*config_);
+    // Every authenticator that shows the code moves: which one the service took is not known.
+    std::vector<Model::AuthenticatorRecord> list = user.getAuthenticators();
+    bool changed = false;
+    for (Model::AuthenticatorRecord& record : list) {
+      std::string blob = record.getBlob();
+      bool moved = false;
+      const std::uint16_t code = OstraSdkService::moveOtpCounterLogonApp(blob, otp, settings, moved);
+      if (code != KV_SUCCESS) {
+        KV_LOG_ERROR("%s - authenticator %s not readable: %d %s", kName, record.getSerialNumber().c_str(), code,
+                     OstraSdkService::getErrorMessage(code).c_str());
+      }
+      changed = (moved && record.setBlob(blob) == KV_SUCCESS) || changed;
+    }
+    if (changed) user.setAuthenticators(list);
+    return changed;
+  } catch (...) {
+    KV_LOG_ERROR("%s - exception - e.what(): %s", kName, Detail::currentExceptionText());
   }
   return false;
 }

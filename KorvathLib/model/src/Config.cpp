@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -29,37 +30,161 @@ namespace J = Model::Json;
 
 namespace {
 
+using Model::AuthenticatorRecord;
+using Model::UserConfig;
+using KeySettings = AuthenticationSdk::AuthenticationSettings;
+
+// The key of the account's blobs, as the offline checks take it.
+KeySettings blobKeySettings(const ServerConfig& server, const std::string& accountId) {
+  KeySettings settings = server.getAuthenticationSettings();
+  if (settings.accountId.empty()) settings.accountId = accountId;
+  return settings;
+}
+
+bool sameAuthenticator(const AuthenticatorRecord& a, const AuthenticatorRecord& b) {
+  return a.getModel() == b.getModel() && a.getSerialNumber() == b.getSerialNumber();
+}
+
+const AuthenticatorRecord* findAuthenticator(const std::vector<AuthenticatorRecord>& list,
+                                             const AuthenticatorRecord& like) {
+  for (const AuthenticatorRecord& r : list)
+    if (sameAuthenticator(r, like)) return &r;
+  return nullptr;
+}
+
+// `record` (a blob the service sent, or this copy's) against `ahead` (this machine's state of the
+// same authenticator, saved here or by another process): where `ahead`'s HOTP counter is further
+// and the secret the same, `record`'s blob takes that counter, so no code this machine moved past
+// passes here again, and `record` notes where the codes the service has not seen begin (the
+// counter its blob carried, or `ahead`'s own note when earlier). Anything that cannot be
+// compared stays as it is. True when `record` changed.
+bool keepCounterOf(AuthenticatorRecord& record, const KeySettings& recordKey, const AuthenticatorRecord& ahead,
+                   const KeySettings& aheadKey) {
+  // Only a counter further ahead needs the key; the counters are read without it.
+  AuthenticationSdk::AuthenticatorInfo recordInfo, aheadInfo;
+  if (AuthenticationSdk::Blob::inspect(ahead.getBlob(), aheadInfo) != 0 ||
+      AuthenticationSdk::Blob::inspect(record.getBlob(), recordInfo) != 0 || aheadInfo.counter <= recordInfo.counter) {
+    return false;
+  }
+  std::string blob = record.getBlob();
+  bool kept = false;
+  std::uint64_t recordCounter = 0;
+  if (OstraSdkService::keepLocalCounterLogonApp(ahead.getBlob(), aheadKey, blob, recordKey, kept, recordCounter) != 0 ||
+      !kept || record.setBlob(blob) != KV_SUCCESS) {
+    return false;
+  }
+  std::uint64_t from = recordCounter;
+  if (record.hasUsedHereFrom()) from = std::min(from, record.getUsedHereFrom());
+  if (ahead.hasUsedHereFrom()) from = std::min(from, ahead.getUsedHereFrom());
+  record.setUsedHereFrom(from);
+  return true;
+}
+
 // The service's copy of a stored user's authenticators has not seen the one-time codes this
-// machine accepted (offline, or after an online check that timed out). Where the record held
-// here is ahead of the one the service sent (same serial number, model and secret), the service's
-// blob takes the local counter, so those codes never pass here again, and the record notes where
-// the codes the service has not seen begin. Anything that cannot be compared takes the service's.
-void keepLocalCounters(Model::UserConfig& user, const std::vector<Model::AuthenticatorRecord>& held,
-                       const AuthenticationSdk::AuthenticationSettings& keySettings) {
-  std::vector<Model::AuthenticatorRecord> records = user.getAuthenticators();
+// machine accepted (offline, or after an online check that could not reach the service): each
+// keeps the counter held here when it is further (keepCounterOf).
+void keepLocalCounters(UserConfig& user, const KeySettings& serviceKey, const std::vector<AuthenticatorRecord>& held,
+                       const KeySettings& heldKey) {
+  std::vector<AuthenticatorRecord> records = user.getAuthenticators();
   bool changed = false;
-  for (Model::AuthenticatorRecord& record : records) {
-    const auto local = std::find_if(held.begin(), held.end(), [&](const Model::AuthenticatorRecord& h) {
-      return h.getModel() == record.getModel() && h.getSerialNumber() == record.getSerialNumber();
-    });
-    if (local == held.end()) continue;
-    // Only a local counter ahead needs the key; the counters are read without it.
-    AuthenticationSdk::AuthenticatorInfo localInfo, serviceInfo;
-    if (AuthenticationSdk::Blob::inspect(local->getBlob(), localInfo) != 0 ||
-        AuthenticationSdk::Blob::inspect(record.getBlob(), serviceInfo) != 0 || localInfo.counter <= serviceInfo.counter) {
-      continue;
-    }
-    std::string blob = record.getBlob();
-    bool kept = false;
-    std::uint64_t serviceCounter = 0;
-    if (OstraSdkService::keepLocalCounterLogonApp(local->getBlob(), blob, keySettings, kept, serviceCounter) != 0 ||
-        !kept || record.setBlob(blob) != KV_SUCCESS) {
-      continue;
-    }
-    record.setUsedHereFrom(serviceCounter);
-    changed = true;
+  for (AuthenticatorRecord& record : records) {
+    const AuthenticatorRecord* local = findAuthenticator(held, record);
+    if (local != nullptr) changed = keepCounterOf(record, serviceKey, *local, heldKey) || changed;
   }
   if (changed) user.setAuthenticators(records);
+}
+
+// One user that this copy and another process (the file) both changed since this copy last saw
+// the file (`base`). This copy's changes stand, field by field; the fields this copy left as
+// they were take the file's. Where both changed what guards a limit or
+// a grant, the safer of the two stays: the higher count of wrong forgot-token codes and the later
+// block, a check still pending, a forgot-token pass that either ended, the later grant time, and
+// for each authenticator the HOTP counter furthest ahead.
+UserConfig resolveUser(const UserConfig& base, const UserConfig& ours, const UserConfig& disk, const KeySettings& key) {
+  UserConfig out = ours;
+  // The file's value where this copy did not change the field; `both` where each changed it.
+  auto merge = [&](auto get, auto set, auto both) {
+    const auto mine = get(ours), theirs = get(disk);
+    if (mine == get(base)) {
+      set(out, theirs);
+    } else if (theirs != get(base)) {
+      set(out, both(mine, theirs));
+    }
+  };
+  auto mineWins = [](const auto& mine, const auto&) { return mine; };
+  auto later = [](std::uint64_t a, std::uint64_t b) { return std::max(a, b); };
+  // An end (0) by either stands; otherwise the earlier end.
+  auto ended = [](std::uint64_t a, std::uint64_t b) { return a == 0 || b == 0 ? 0 : std::min(a, b); };
+#define KV_FIELD(type, getter, setter) \
+  [](const UserConfig& u) -> type { return u.getter(); }, [](UserConfig& u, const type& v) { u.setter(v); }
+  merge(KV_FIELD(std::string, getEmail, setEmail), mineWins);
+  merge(KV_FIELD(bool, isOverAllocated, setOverAllocated), mineWins);
+  merge(KV_FIELD(bool, isQuarantine, setQuarantine), mineWins);
+  merge(KV_FIELD(bool, isBlocked, setBlocked), mineWins);
+  merge(KV_FIELD(bool, getHasPolicy, setHasPolicy), mineWins);
+  merge(KV_FIELD(Model::AuthFactorMap, getAuthTypes, setAuthTypes), mineWins);
+  merge(KV_FIELD(std::string, getPassword, setPassword), mineWins);
+  merge(KV_FIELD(std::string, getLastAuthType, setLastAuthType), mineWins);
+  merge(KV_FIELD(bool, getAutoSendPush, setAutoSendPush), mineWins);
+  merge(KV_FIELD(bool, getPolicyAllowsAuthentication, setPolicyAllowsAuthentication), mineWins);
+  merge(KV_FIELD(std::uint64_t, getLastAuthTime, setLastAuthTime), later);
+  merge(KV_FIELD(std::uint8_t, getForgotTokenFailures, setForgotTokenFailures),
+        [](std::uint8_t a, std::uint8_t b) { return std::max(a, b); });
+  merge(KV_FIELD(std::uint64_t, getForgotTokenBlockedAt, setForgotTokenBlockedAt), later);
+  merge(KV_FIELD(bool, getOfflineCheckPending, setOfflineCheckPending), [](bool a, bool b) { return a || b; });
+#undef KV_FIELD
+  // The forgot-token pass as one: a pass granted on one side since this copy saw the file (a
+  // later grant time) stands as it was granted; otherwise a pass that either side ended stays
+  // ended.
+  auto pass = [](const UserConfig& u) {
+    return std::make_tuple(u.getFallbackExpiration(), u.getAuthenticatorForgottenExpiryTimestamp(),
+                           u.getForgotTokenGrantedAt());
+  };
+  auto setPass = [&](const UserConfig& from) {
+    out.setFallbackExpiration(from.getFallbackExpiration());
+    out.setAuthenticatorForgottenExpiryTimestamp(from.getAuthenticatorForgottenExpiryTimestamp());
+    out.setForgotTokenGrantedAt(from.getForgotTokenGrantedAt());
+  };
+  if (pass(ours) == pass(base)) {
+    setPass(disk);
+  } else if (pass(disk) != pass(base)) {
+    const std::uint64_t granted = base.getForgotTokenGrantedAt();
+    const std::uint64_t mine = ours.getForgotTokenGrantedAt(), theirs = disk.getForgotTokenGrantedAt();
+    if (mine > granted || theirs > granted) {
+      setPass(mine >= theirs ? ours : disk);
+    } else {
+      out.setFallbackExpiration(ended(ours.getFallbackExpiration(), disk.getFallbackExpiration()));
+      out.setAuthenticatorForgottenExpiryTimestamp(
+          ended(ours.getAuthenticatorForgottenExpiryTimestamp(), disk.getAuthenticatorForgottenExpiryTimestamp()));
+      out.setForgotTokenGrantedAt(std::max(mine, theirs));
+    }
+  }
+
+  // Authenticators one by one: the file's where this copy left one as it was, this copy's where
+  // the file did, else this copy's with the counter furthest ahead; one the file dropped and this
+  // copy did not touch goes, one that only the file has comes.
+  const std::vector<AuthenticatorRecord>& was = base.getAuthenticators();
+  std::vector<AuthenticatorRecord> list;
+  for (const AuthenticatorRecord& mine : ours.getAuthenticators()) {
+    const AuthenticatorRecord* before = findAuthenticator(was, mine);
+    const AuthenticatorRecord* theirs = findAuthenticator(disk.getAuthenticators(), mine);
+    if (theirs == nullptr) {
+      if (before == nullptr || !(*before == mine)) list.push_back(mine);
+    } else if (before != nullptr && *before == mine) {
+      list.push_back(*theirs);
+    } else {
+      AuthenticatorRecord kept = mine;
+      if (before == nullptr || !(*before == *theirs)) keepCounterOf(kept, key, *theirs, key);
+      list.push_back(kept);
+    }
+  }
+  for (const AuthenticatorRecord& theirs : disk.getAuthenticators()) {
+    if (findAuthenticator(ours.getAuthenticators(), theirs) == nullptr && findAuthenticator(was, theirs) == nullptr) {
+      list.push_back(theirs);
+    }
+  }
+  if (out.setAuthenticators(list) != KV_SUCCESS) out.setAuthenticators(ours.getAuthenticators());
+  return out;
 }
 
 // Threads of one process also wait for one another: the named mutex is the machine-wide
@@ -121,8 +246,9 @@ bool boolOf(const Model::AuthFactorMap& m, const char* key) {
 // (refreshed from the file where unchanged here, and kept, though not written, where the
 // file dropped them), so an index a caller took before the save still names the same
 // user; the entries that only the file had follow.
-template <typename T, typename Key, typename Same>
-std::vector<T> mergeThreeWay(const std::vector<T>& base, std::vector<T>& held, const std::vector<T>& disk, Key key, Same same) {
+template <typename T, typename Key, typename Same, typename Resolve>
+std::vector<T> mergeThreeWay(const std::vector<T>& base, std::vector<T>& held, const std::vector<T>& disk, Key key,
+                             Same same, Resolve resolve) {
   std::map<std::string, const T*> baseByKey, diskByKey;
   std::set<std::string> heldKeys;
   for (const auto& e : base) baseByKey.emplace(key(e), &e);
@@ -132,7 +258,13 @@ std::vector<T> mergeThreeWay(const std::vector<T>& base, std::vector<T>& held, c
   for (auto& h : held) {
     auto b = baseByKey.find(key(h));
     auto d = diskByKey.find(key(h));
-    if (b == baseByKey.end() || !same(*b->second, h)) {
+    const T* was = b == baseByKey.end() ? nullptr : b->second;
+    if (was == nullptr || !same(*was, h)) {
+      // Changed here; where the file changed it too since this copy saw it, the two are put
+      // together. (One this copy never saw in the file is this copy's to write.)
+      if (was != nullptr && d != diskByKey.end() && !same(*d->second, h) && !same(*was, *d->second)) {
+        h = resolve(*was, h, *d->second);
+      }
       out.push_back(h);
     } else if (d != diskByKey.end()) {
       h = *d->second;
@@ -400,9 +532,9 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
     settings.setTimeDifference(difference);
     code = next.setServerConfig(settings);
     if (code != 0) return code;
-    // The key of the account's blobs, as the reply gives it (and as the offline checks take it).
-    AuthenticationSdk::AuthenticationSettings keySettings = settings.getAuthenticationSettings();
-    if (keySettings.accountId.empty()) keySettings.accountId = next.accountId_;
+    // The key of the account's blobs as the reply gives it, and as this copy held it.
+    const KeySettings serviceKey = blobKeySettings(settings, next.accountId_);
+    const KeySettings heldKey = blobKeySettings(serverConfig_, accountId_);
     const std::size_t storedBefore = next.usersConfig_.size();
     for (const auto& user : response.getUsers()) {
       auto it = std::find_if(next.usersConfig_.begin(), next.usersConfig_.end(), [&](const UserConfig& u) {
@@ -416,7 +548,7 @@ std::uint16_t Config::mergeResponseConfig(const Model::ResponseConfig& response,
         const std::vector<Model::AuthenticatorRecord> held = it->getAuthenticators();
         code = it->updateFromUser(user);
         if (code != 0) return code;
-        keepLocalCounters(*it, held, keySettings);
+        keepLocalCounters(*it, serviceKey, held, heldKey);
         if (expiry != 0 && expiry != before) it->setForgotTokenGrantedAt(now);
       } else {
         code = user.User::validate();
@@ -741,7 +873,15 @@ std::uint16_t Config::readFile(const std::string& path) {
 // earlier reading, not the one another process stored since, not a clock set back.
 void Config::advanceLastRun(std::uint64_t storedLastRun) {
   const std::uint64_t now = Platform::clock().nowFileTime();
-  lastRun_ = std::max({lastRun_, storedLastRun, now >= kClockFloorFileTime ? now : 0});
+  lastRun_ = std::max(lastRunBroughtBack_ ? lastRun_ : latestStored(storedLastRun),
+                      now >= kClockFloorFileTime ? now : std::uint64_t{0});
+}
+
+std::uint64_t Config::latestStored(std::uint64_t storedLastRun) const {
+  // The file's time lower than when this copy last saw the file: another copy brought it back
+  // (bringLastRunBack), which this copy's own earlier reading must not undo.
+  if (fileState_ && storedLastRun < fileState_->content.lastRun_ && storedLastRun != lastRun_) return storedLastRun;
+  return std::max(lastRun_, storedLastRun);
 }
 
 std::uint16_t Config::writeFile() {
@@ -776,7 +916,10 @@ std::uint16_t Config::writeFile() {
       std::string sealed;
       std::vector<std::string> userTexts;
       const std::uint16_t code = writeOut(main, *this, &mainRaw, sealed, userTexts);
-      if (code == KV_SUCCESS) rememberFile(std::move(sealed), *this, std::move(userTexts));
+      if (code == KV_SUCCESS) {
+        rememberFile(std::move(sealed), *this, std::move(userTexts));
+        lastRunBroughtBack_ = false;
+      }
       return code;
     }
 
@@ -791,7 +934,11 @@ std::uint16_t Config::writeFile() {
       haveDisk = openCurrentFile(main, mainRaw, *kvCrypto_, onDisk, mainValid);
     }
 
-    advanceLastRun(haveDisk ? onDisk.lastRun_ : 0);
+    if (haveDisk) {
+      advanceLastRun(onDisk.lastRun_);
+    } else {
+      advanceLastRun(lastRun_);  // no file: this copy's own time is the latest stored
+    }
     Config snapshot;
     snapshot = *this;
     snapshot.fileState_.reset();
@@ -806,8 +953,15 @@ std::uint16_t Config::writeFile() {
           !known ? kNoUsers : baseIsContent ? fileState_->content.usersConfig_ : fileState_->baseUsers;
       const std::vector<UnknownUserEntry>& baseUnknown =
           !known ? kNoEntries : baseIsContent ? fileState_->content.unknownUsers_ : fileState_->baseUnknownUsers;
-      snapshot.usersConfig_ = mergeThreeWay(baseUsers, heldUsers, onDisk.usersConfig_, userKey, sameUser);
-      snapshot.unknownUsers_ = mergeThreeWay(baseUnknown, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry);
+      const KeySettings key = blobKeySettings(serverConfig_, accountId_);
+      snapshot.usersConfig_ = mergeThreeWay(
+          baseUsers, heldUsers, onDisk.usersConfig_, userKey, sameUser,
+          [&](const UserConfig& was, const UserConfig& mine, const UserConfig& theirs) {
+            return resolveUser(was, mine, theirs, key);
+          });
+      snapshot.unknownUsers_ =
+          mergeThreeWay(baseUnknown, heldUnknown, onDisk.unknownUsers_, entryKey, sameEntry,
+                        [](const UnknownUserEntry&, const UnknownUserEntry& mine, const UnknownUserEntry&) { return mine; });
     }
     std::string sealed;
     std::vector<std::string> userTexts;
@@ -816,6 +970,7 @@ std::uint16_t Config::writeFile() {
     usersConfig_ = std::move(heldUsers);
     unknownUsers_ = std::move(heldUnknown);
     rememberFile(std::move(sealed), snapshot, std::move(userTexts));
+    lastRunBroughtBack_ = false;
     return KV_SUCCESS;
   } catch (const std::exception&) {
     return KV_ERROR_WRITE_CONFIG_FILE;
@@ -893,13 +1048,30 @@ std::uint16_t Config::reloadUser(std::size_t index) {
     // No file that opens: this copy's record is all there is (the next save writes it).
     if (onDisk == nullptr) return KV_SUCCESS;
     // The latest time any process stored, for the clock guard that may follow.
-    lastRun_ = std::max(lastRun_, onDisk->lastRun_);
+    if (!lastRunBroughtBack_) lastRun_ = latestStored(onDisk->lastRun_);
     const std::string key = userKey(usersConfig_[index]);
     for (const UserConfig& stored : onDisk->usersConfig_) {
-      if (userKey(stored) == key) {
-        usersConfig_[index] = stored;
-        break;
+      if (userKey(stored) != key) continue;
+      usersConfig_[index] = stored;
+      // The record now descends from the file's: the next save merges against that, so that
+      // what the file had is not taken for a change of this copy's.
+      if (fileState_ && onDisk != &fileState_->content) {
+        auto state = std::make_shared<FileState>(*fileState_);
+        if (state->baseIsContent) {
+          state->baseUsers = state->content.usersConfig_;
+          state->baseUnknownUsers = state->content.unknownUsers_;
+          state->baseIsContent = false;
+        }
+        const auto was = std::find_if(state->baseUsers.begin(), state->baseUsers.end(),
+                                      [&](const UserConfig& u) { return userKey(u) == key; });
+        if (was != state->baseUsers.end()) {
+          *was = stored;
+        } else {
+          state->baseUsers.push_back(stored);
+        }
+        fileState_ = std::move(state);
       }
+      break;
     }
     return KV_SUCCESS;
   } catch (const std::exception&) {

@@ -86,15 +86,16 @@ StoredUser lookUp(KvService& service, const std::string& login) {
 
 // The stored record of a login as a pass decision needs it (the caller holds the state lock):
 // read again from the file, with the latest time any process stored, then put through the
-// clock guard, which ends every pass when the clock was set back. `setBack` tells whether it did.
-StoredUser passRecord(KvService& service, const std::string& login, bool& setBack) {
-  setBack = false;
+// clock guard, which ends every pass when the clock was set back. `refused` tells whether no
+// pass may be honoured now: the clock was set back, or the record could not be read again.
+StoredUser passRecord(KvService& service, const std::string& login, bool& refused) {
+  refused = false;
   StoredUser stored = lookUp(service, login);
   if (stored.index < 0) return stored;
   Config& config = service.getConfig();
   const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(stored.index));
   if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
-  setBack = service.getKvBusiness().endPassesIfClockSetBack();
+  refused = service.getKvBusiness().endPassesIfClockSetBack() || reloaded != KV_SUCCESS;
   stored.user = config.getUserConfig(static_cast<std::size_t>(stored.index));
   return stored;
 }

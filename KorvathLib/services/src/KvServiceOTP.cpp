@@ -118,18 +118,44 @@ void KvServiceOTP::reply(const ServiceRequestAuthOTP& request, const Model::Auth
 bool KvServiceOTP::refuseCodeUsedHere(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
                                       std::string& response, Model::KvResult& result) {
   Model::UserConfig record;
+  std::uint16_t refusal = KV_ERROR_FAIL_AUTHENTICATION;
   {
     auto lock = service_->lockState();
     Config& config = service_->getConfig();
-    // What another dialog accepted since this one read the file counts too.
+    // What another dialog accepted since this one read the file counts too; without it the code
+    // is not sent (the answer then does not depend on it).
     const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(index));
-    if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
     record = config.getUserConfig(static_cast<std::size_t>(index));
-    if (!kvBusinessOTP_->isCodeUsedHere(record, request.getAuthData())) return false;
+    if (reloaded != KV_SUCCESS) {
+      KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
+      refusal = KV_ERROR_WRITE_CONFIG_FILE;
+    } else if (!kvBusinessOTP_->isCodeUsedHere(record, request.getAuthData())) {
+      return false;
+    }
   }
-  result = Model::KvResult(KV_ERROR_FAIL_AUTHENTICATION, 0, currentRequestId());
+  result = Model::KvResult(refusal, 0, currentRequestId());
   reply(request, record.getAuthTypes(), responseType, response);
   return true;
+}
+
+void KvServiceOTP::recordServiceAcceptance(int index, const std::string& code) {
+  auto lock = service_->lockState();
+  Config& config = service_->getConfig();
+  Config::FileHold hold;
+  const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(index));
+  if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
+  Model::UserConfig record = config.getUserConfig(static_cast<std::size_t>(index));
+  if (!kvBusinessOTP_->moveCounterPast(record, code)) return;
+  std::uint16_t saved = config.setUserConfig(static_cast<std::size_t>(index), record);
+  if (saved == KV_SUCCESS) saved = config.writeFile();
+  KV_LOG_DEBUG("%s - the counter past the accepted code saved: %d", kClass, saved);
+}
+
+void KvServiceOTP::acceptedOnline(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
+                                  std::string& response) {
+  recordServiceAcceptance(index, request.getAuthData());
+  updateUser(request, true);
+  done(responseType, response);
 }
 
 Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request, std::uint16_t index,
@@ -188,8 +214,7 @@ Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std:
       } else if (!user.allBlocked) {
         result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
         if (result.getResultCode() == KV_SUCCESS) {
-          updateUser(request, true);
-          done(responseType, response);
+          acceptedOnline(user.index, request, responseType, response);
         } else {
           if (result.getResultCode() != KV_ERROR_SERVER_IS_UNREACHABLE) updateUser(request, false);
           reply(request, user.record.getAuthTypes(), responseType, response);
@@ -197,8 +222,7 @@ Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std:
       } else {
         result = kvBusinessOTP_->onlineAuthenticateOtp(login, code);
         if (result.getResultCode() == KV_SUCCESS) {
-          updateUser(request, true);
-          done(responseType, response);
+          acceptedOnline(user.index, request, responseType, response);
         } else {
           reply(request, user.record.getAuthTypes(), responseType, response);
         }
@@ -253,8 +277,7 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
       } else if (!user.allBlocked && offline == 0) {
         result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
         if (result.getResultCode() == KV_SUCCESS) {
-          updateUser(request, true);
-          done(responseType, response);
+          acceptedOnline(user.index, request, responseType, response);
         } else {
           if (result.getResultCode() != KV_ERROR_SERVER_IS_UNREACHABLE) updateUser(request, false);
           reply(request, user.record.getAuthTypes(), responseType, response);
@@ -266,8 +289,7 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
       } else {
         result = kvBusinessOTP_->onlineAuthenticateOtp(login, code);
         if (result.getResultCode() == KV_SUCCESS) {
-          updateUser(request, true);
-          done(responseType, response);
+          acceptedOnline(user.index, request, responseType, response);
         } else if (!isServerReachable(result.getResultCode())) {
           result.setResultCode(KV_ERROR_ALL_TOKENS_BLOCKED_AND_NO_INTERNET_ACCESS);
           done(responseType, response);

@@ -79,7 +79,7 @@ bool redateFutureBlock(Detail::BlobRecord& record, std::uint64_t now) {
 
 // A block whose automatic release time has come is lifted; true when it was.
 bool releaseBlock(Detail::BlobRecord& record, const AuthenticationSettings& settings, std::uint64_t now) {
-  if (!record.blocked() || settings.autoUnblockTime == 0) return false;
+  if (!record.blocked() || settings.autoUnblockTime == 0 || record.blockedAt > now) return false;
   const std::uint64_t release = record.blockedAt + static_cast<std::uint64_t>(settings.autoUnblockTime) * 60u;
   if (now < release) return false;
   record.setBlocked(false, 0);
@@ -91,7 +91,10 @@ void countFailure(Detail::BlobRecord& record, const AuthenticationSettings& sett
   if (record.failedAttempts < 0xFF) ++record.failedAttempts;
   // The blob counts up to 255; a larger limit blocks there rather than never.
   const std::uint32_t limit = std::min<std::uint32_t>(settings.authenticationAttempts, 0xFF);
-  if (limit != 0 && record.failedAttempts >= limit) record.setBlocked(true, now);
+  // A time held at 0 (a clock before 1970) dates the block ahead, so that the first check on a
+  // sane clock dates it then, rather than at once lifting it.
+  constexpr std::uint64_t kAhead = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (limit != 0 && record.failedAttempts >= limit) record.setBlocked(true, now != 0 ? now : kAhead);
 }
 
 // Stores the record's new state in the caller's blob; the blob is left as it was if
@@ -150,7 +153,8 @@ struct Attempt {
 // The answer to a code for a blocked authenticator: the blob as it was, but for a block from
 // the future, which is dated now and stored so that its time runs from this check on.
 std::uint16_t settleBlocked(std::string& blob, Attempt& attempt) {
-  if (!redateFutureBlock(attempt.record, attempt.time)) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
+  // A time that had to be held at 0 is no reading to date a block by.
+  if (attempt.time == 0 || !redateFutureBlock(attempt.record, attempt.time)) return AUTH_ERROR_AUTHENTICATOR_BLOCKED;
   return store(attempt.record, attempt.key, blob, AUTH_ERROR_AUTHENTICATOR_BLOCKED);
 }
 
@@ -340,16 +344,49 @@ std::uint16_t isOtpUsed(const std::string& blob, const std::string& otp, const A
   return rc;
 }
 
-std::uint16_t keepLocalCounter(const std::string& localBlob, std::string& serviceBlob,
-                               const AuthenticationSettings& settings, bool& kept, std::uint64_t& serviceCounter) {
+std::uint16_t moveCounterPast(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                              bool& moved) {
+  moved = false;
+  Detail::BlobRecord record;
+  CryptoSdk::SealKey key;
+  std::uint16_t rc = openRecord(blob, settings, record, key);
+  if (rc != 0 || !isDigits(otp, record.otpDigits)) return rc;
+  Bytes secret;
+  rc = Detail::openSecret(record, key, secret);
+  if (rc != 0) return rc;
+  const std::uint32_t window = std::min(settings.syncTime, kMaxLookAhead);
+  std::uint64_t matched = 0;
+  for (std::uint32_t i = 0; i <= window && rc == 0; ++i) {
+    if (record.counter > std::numeric_limits<std::uint64_t>::max() - i - 1) break;
+    std::string expected;
+    rc = Hotp::generate(secret, record.counter + i, record.otpDigits, record.otpAlgorithm, expected);
+    if (rc == 0 && !moved && codesEqual(expected, otp)) {
+      moved = true;
+      matched = record.counter + i;
+    }
+  }
+  CryptoSdk::wipe(secret);
+  if (rc != 0 || !moved) {
+    moved = false;
+    return rc;
+  }
+  record.counter = matched + 1;
+  rc = store(record, key, blob, 0);
+  moved = rc == 0;
+  return rc;
+}
+
+std::uint16_t keepLocalCounter(const std::string& localBlob, const AuthenticationSettings& localSettings,
+                               std::string& serviceBlob, const AuthenticationSettings& serviceSettings, bool& kept,
+                               std::uint64_t& serviceCounter) {
   kept = false;
   serviceCounter = 0;
   Detail::BlobRecord local, service;
   CryptoSdk::SealKey localKey, serviceKey;
-  std::uint16_t rc = openRecord(serviceBlob, settings, service, serviceKey);
+  std::uint16_t rc = openRecord(serviceBlob, serviceSettings, service, serviceKey);
   if (rc != 0) return rc;
   serviceCounter = service.counter;
-  rc = openRecord(localBlob, settings, local, localKey);
+  rc = openRecord(localBlob, localSettings, local, localKey);
   if (rc != 0) return rc;
   if (local.counter <= service.counter || local.model != service.model || local.otpDigits != service.otpDigits ||
       local.otpAlgorithm != service.otpAlgorithm) {

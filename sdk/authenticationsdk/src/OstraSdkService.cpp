@@ -71,10 +71,15 @@ std::uint16_t isOtpUsedLogonApp(const std::string& blob, const std::string& otp,
   return Offline::isOtpUsed(blob, otp, settings, fromCounter, used);
 }
 
-std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob, std::string& serviceBlob,
-                                       const AuthenticationSettings& settings, bool& kept,
-                                       std::uint64_t& serviceCounter) {
-  return Offline::keepLocalCounter(localBlob, serviceBlob, settings, kept, serviceCounter);
+std::uint16_t moveOtpCounterLogonApp(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                                     bool& moved) {
+  return Offline::moveCounterPast(blob, otp, settings, moved);
+}
+
+std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob, const AuthenticationSettings& localSettings,
+                                       std::string& serviceBlob, const AuthenticationSettings& serviceSettings,
+                                       bool& kept, std::uint64_t& serviceCounter) {
+  return Offline::keepLocalCounter(localBlob, localSettings, serviceBlob, serviceSettings, kept, serviceCounter);
 }
 
 std::uint16_t generateQRCodeCommand(const std::vector<MobileAuthenticatorEntry>& entries, std::uint8_t transactionType,

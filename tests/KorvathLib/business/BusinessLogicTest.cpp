@@ -227,6 +227,24 @@ TEST_F(BusinessLogic, ClockRollbackGuard) {
       EXPECT_EQ(lastRunAfter, config_.getLastRun());
     }
   }
+  // Within the 5 minutes but earlier than a pass's grant: that pass ends, at start-up and where a
+  // pass is about to be honoured alike, and the others run on.
+  for (const bool atStartUp : {true, false}) {
+    for (const std::string& path : {configPath_, Korvath::Config::backupPathFor(configPath_)}) std::remove(path.c_str());
+    UserConfig alice = makeUser("alice", true, true, true), carol = makeUser("carol", true, true, true);
+    alice.setFallbackExpiration(start + 8 * 36000000000ull);
+    alice.setForgotTokenGrantedAt(start + 10);
+    carol.setAuthenticatorForgottenExpiryTimestamp(1760000000000ull);
+    carol.setForgotTokenGrantedAt(start - 36000000000ull);
+    store({alice, carol});
+    config_.setResourceId(kResourceId);
+    config_.setLastRun(start + 10);
+    clock_.set(start + 5);
+    EXPECT_FALSE(atStartUp ? business_.timeTamperDetect() : business_.endPassesIfClockSetBack());
+    const std::vector<UserConfig> users = readBackConfig().getUsersConfig();
+    EXPECT_EQ(0u, users[0].getFallbackExpiration());
+    EXPECT_EQ(1760000000000ull, users[1].getAuthenticatorForgottenExpiryTimestamp());
+  }
 }
 
 // Each authenticator in order: the first that accepts takes its new state alone (what earlier

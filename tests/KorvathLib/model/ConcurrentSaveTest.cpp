@@ -16,12 +16,15 @@
 #include <unistd.h>
 #endif
 
+#include "AuthenticationSdk/AuthenticatorBlob.h"
 #include "Korvath/Platform.h"
 #include "Korvath/ResultCodes.h"
 #include "ModelTestSupport.h"
 
 using namespace Korvath;
 using namespace KvModelTest;
+using Korvath::Model::AuthenticatorRecord;
+using Korvath::Model::UserConfig;
 
 namespace {
 
@@ -214,5 +217,163 @@ TEST_F(ConcurrentSaveTest, EverySaveStoresTheLatestTimeSeenNeverAnEarlierOne) {
   stale.setLastRun(t);
   ASSERT_EQ(0, stale.reloadUser(0));
   EXPECT_EQ(t + 3 * day - day / 2, stale.getLastRun());
+  Platform::setClock(nullptr);
+}
+
+namespace {
+
+// A blob of the sample account (accountId "acct-1", integration key "integration-key-1") for the
+// RFC 4226 secret, at `counter`; the same blob after the code of `counter` was accepted.
+std::string hotpBlob(std::uint64_t counter) {
+  AuthenticationSdk::Blob::Definition d;
+  d.secret = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+  d.counter = counter;
+  std::string blob;
+  EXPECT_EQ(0, AuthenticationSdk::Blob::create(d, "acct-1", "integration-key-1", blob));
+  return blob;
+}
+std::uint64_t counterOf(const AuthenticatorRecord& record) {
+  AuthenticationSdk::AuthenticatorInfo info;
+  EXPECT_EQ(0, AuthenticationSdk::Blob::inspect(record.getBlob(), info));
+  return info.counter;
+}
+
+}  // namespace
+
+// Two dialogs change one user between their saves (the second read the file before the first
+// saved): the second one's changes stand field by field, the first one's stay where the second
+// changed nothing, and what guards a limit or a grant never goes back: a counter this machine
+// moved (with the codes used here) is not undone by a synchronization the second one merged, the
+// wrong codes counted and the block stay, a pass the first one ended stays ended.
+TEST_F(ConcurrentSaveTest, TwoDialogsChangingOneUserKeepWhatGuardsALimit) {
+  Config first(&crypto_);
+  first.setFilePath(path("kvconfig.cfg"));
+  first.setAccountId("acct-1");
+  ASSERT_EQ(0, first.setServerConfig(sampleServerConfig()));
+  UserConfig bob = sampleUser("bob");
+  AuthenticatorRecord phone = sampleAuthenticator(10);
+  phone.clearUsedHereFrom();
+  ASSERT_EQ(0, phone.setBlob(hotpBlob(0)));
+  ASSERT_EQ(0, bob.setAuthenticators({phone}));
+  bob.setForgotTokenFailures(0);
+  bob.setForgotTokenBlockedAt(0);
+  bob.setOfflineCheckPending(false);
+  bob.setFallbackExpiration(134000000000000000ull);
+  ASSERT_EQ(0, first.setUsersConfig({bob, sampleUser("carol")}));
+  ASSERT_EQ(0, first.writeFile());
+  Config second = reread();
+
+  // The first dialog: a code accepted here (counter 1, used from 0), two wrong forgot-token codes
+  // and a block, a check pending, the pass ended.
+  UserConfig changed = first.getUserConfig(0);
+  AuthenticatorRecord advanced = phone;
+  ASSERT_EQ(0, advanced.setBlob(hotpBlob(1)));
+  advanced.setUsedHereFrom(0);
+  ASSERT_EQ(0, changed.setAuthenticators({advanced}));
+  changed.setForgotTokenFailures(2);
+  changed.setForgotTokenBlockedAt(134000000000000007ull);
+  changed.setOfflineCheckPending(true);
+  changed.setFallbackExpiration(0);
+  ASSERT_EQ(0, first.setUserConfig(0, changed));
+  ASSERT_EQ(0, first.writeFile());
+
+  // The second dialog, which has not seen that: a synchronization brought the service's blob
+  // (counter 0, made anew) and a sign-in recorded the time, a remembered password, no wrong code,
+  // the pass still running.
+  UserConfig stale = second.getUserConfig(0);
+  AuthenticatorRecord fromService = phone;
+  ASSERT_EQ(0, fromService.setBlob(hotpBlob(0)));
+  ASSERT_EQ(0, stale.setAuthenticators({fromService}));
+  stale.setLastAuthTime(99);
+  ASSERT_EQ(0, stale.setPassword("remembered"));
+  stale.setForgotTokenFailures(1);
+  stale.setFallbackExpiration(134000000000000009ull);
+  ASSERT_EQ(0, second.setUserConfig(0, stale));
+  ASSERT_EQ(0, second.writeFile());
+
+  for (const Config& copy : {reread(), second}) {
+    const UserConfig saved = copy.getUserConfig(static_cast<std::size_t>(copy.getUserIndex("bob")));
+    ASSERT_EQ(1u, saved.getAuthenticators().size());
+    EXPECT_EQ(1u, counterOf(saved.getAuthenticators()[0]));
+    EXPECT_EQ(0u, saved.getAuthenticators()[0].getUsedHereFrom());
+    EXPECT_EQ(2, saved.getForgotTokenFailures());
+    EXPECT_EQ(134000000000000007ull, saved.getForgotTokenBlockedAt());
+    EXPECT_TRUE(saved.getOfflineCheckPending());
+    EXPECT_EQ(0u, saved.getFallbackExpiration());
+    EXPECT_EQ(99u, saved.getLastAuthTime());
+    EXPECT_EQ("remembered", saved.getPassword());
+    EXPECT_GE(copy.getUserIndex("carol"), 0);
+  }
+
+  // A record read again from the file (reloadUser) descends from the file's: what the file had
+  // then is no change of this copy's, so the other dialog's later changes stand. Here the other
+  // dialog counts a third wrong code, this copy reads the record, then the other dialog's
+  // accepted code lifts the count.
+  Config third = reread();
+  const std::size_t bobAt = static_cast<std::size_t>(third.getUserIndex("bob"));
+  UserConfig counted = third.getUserConfig(bobAt);
+  counted.setForgotTokenFailures(3);
+  ASSERT_EQ(0, third.setUserConfig(bobAt, counted));
+  ASSERT_EQ(0, third.writeFile());
+  ASSERT_EQ(0, second.reloadUser(static_cast<std::size_t>(second.getUserIndex("bob"))));
+  EXPECT_EQ(3, second.getUserConfig(static_cast<std::size_t>(second.getUserIndex("bob"))).getForgotTokenFailures());
+  UserConfig accepted = third.getUserConfig(bobAt);
+  accepted.setForgotTokenFailures(0);
+  accepted.setForgotTokenBlockedAt(0);
+  ASSERT_EQ(0, third.setUserConfig(bobAt, accepted));
+  ASSERT_EQ(0, third.writeFile());
+  second.setLastAuth(5);
+  ASSERT_EQ(0, second.writeFile());
+  const UserConfig lifted = reread().getUserConfig(static_cast<std::size_t>(reread().getUserIndex("bob")));
+  EXPECT_EQ(0, lifted.getForgotTokenFailures());
+  EXPECT_EQ(0u, lifted.getForgotTokenBlockedAt());
+
+  // A pass granted anew on one side since stands against the other side's end of the old one.
+  UserConfig granted = third.getUserConfig(bobAt);
+  granted.setFallbackExpiration(134000000000000100ull);
+  granted.setForgotTokenGrantedAt(134000000000000050ull);
+  ASSERT_EQ(0, third.setUserConfig(bobAt, granted));
+  ASSERT_EQ(0, third.writeFile());
+  Config fourth = reread();
+  UserConfig newer = fourth.getUserConfig(bobAt);
+  newer.setFallbackExpiration(134000000000000200ull);
+  newer.setForgotTokenGrantedAt(134000000000000060ull);
+  ASSERT_EQ(0, fourth.setUserConfig(bobAt, newer));
+  UserConfig endedThere = third.getUserConfig(bobAt);
+  endedThere.setFallbackExpiration(0);
+  endedThere.setForgotTokenGrantedAt(0);
+  ASSERT_EQ(0, third.setUserConfig(bobAt, endedThere));
+  ASSERT_EQ(0, third.writeFile());
+  ASSERT_EQ(0, fourth.writeFile());
+  const UserConfig kept = reread().getUserConfig(bobAt);
+  EXPECT_EQ(134000000000000200ull, kept.getFallbackExpiration());
+  EXPECT_EQ(134000000000000060ull, kept.getForgotTokenGrantedAt());
+}
+
+// The latest time stored comes back only by bringLastRunBack (a synchronization that found it
+// read from a clock that ran ahead): another dialog that read the later time neither writes it
+// again at its next save nor takes it again when it reads a user.
+TEST_F(ConcurrentSaveTest, ALatestTimeBroughtBackIsNotTakenAgainFromAnotherDialog) {
+  SettableClock clock;
+  Platform::setClock(&clock);
+  const std::uint64_t day = 864000000000ull, t = 134044736000000000ull;
+  clock.now = t + 365 * day;
+  Config ahead(&crypto_);
+  ahead.setFilePath(path("kvconfig.cfg"));
+  ASSERT_EQ(0, ahead.setUsersConfig({sampleUser("alice")}));
+  ASSERT_EQ(0, ahead.writeFile());
+  Config other = reread();
+  clock.now = t;
+  ahead.bringLastRunBack(t);
+  ahead.setLastAuth(1);
+  ASSERT_EQ(0, ahead.writeFile());
+  EXPECT_EQ(t, reread().getLastRun());
+  Config reading = other;
+  ASSERT_EQ(0, reading.reloadUser(0));
+  EXPECT_EQ(t, reading.getLastRun());
+  clock.now = t + day;
+  other.setLastAuth(2);
+  ASSERT_EQ(0, other.writeFile());
+  EXPECT_EQ(t + day, reread().getLastRun());
   Platform::setClock(nullptr);
 }

@@ -189,6 +189,43 @@ TEST_F(KvServiceSim, PassGrantedWhileTheClockRanFastEndsWhenTheClockIsPutRightOf
   }
 }
 
+// One start-up while the clock ran a year ahead leaves that year as the latest time stored, and
+// with the clock right again no pass would be honoured until the year had passed. A
+// synchronization whose server time this clock agrees with shows that time came from a clock
+// that ran ahead: it comes back to now, and a pass the service then grants is honoured.
+TEST_F(KvServiceSim, TheLatestTimeFromAClockThatRanAheadComesBackWhenTheServicesClockAgreesWithThisOne) {
+  const auto realNow = [] {
+    const auto unix = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+    return (static_cast<std::uint64_t>(unix) + 11644473600ull) * 10000000ull;
+  };
+  const std::uint64_t year = 365 * 24 * kHour;
+  const std::uint64_t ahead = realNow() + year;
+  clock_.set(ahead);
+  writeConfigFile({storedAlice()});
+  allowOfflineAndForgotToken();
+  {
+    KvService aheadDialog;
+    start(aheadDialog);
+  }
+  clock_.set(realNow());
+  KvService dialog;
+  start(dialog);
+  EXPECT_EQ(ahead, readConfigFile().getLastRun());
+  KvServiceForgotAuthenticator forgot(&dialog);
+  EXPECT_EQ(0, forgot.checkActiveForgotAuthenticatorOnline(
+                         activationRequest("alice", 8, "123456", adminCode("alice", 8, "123456")), type_, response_)
+                   .getResultCode());
+  const Config back = readConfigFile();
+  EXPECT_EQ(clock_.nowFileTime(), back.getLastRun());
+  EXPECT_EQ(clock_.nowFileTime(), back.getLastSync());
+  EXPECT_EQ(0, forgot.checkForgotAuthenticator(baseRequest("alice"), type_, response_));
+  KvService next;
+  start(next);
+  EXPECT_EQ(0, KvServiceForgotAuthenticator(&next).checkForgotAuthenticator(baseRequest("alice"), type_, response_));
+}
+
 // ------------------------------------------------------------------------- policies
 
 TEST_F(KvServiceSim, PolicyRequestsAndTheNameTheDialogGoesOnWith) {
@@ -604,6 +641,25 @@ TEST_F(DispatchSim, ACodeUsedHereIsNotUsedHereAgain) {
       EXPECT_EQ(asked + 2, recorded("/authentication").size());
     }
   }
+}
+
+// A code the service accepted moves the stored counter past it at once: when the
+// synchronization that follows the sign-in fails (the network cut just then), the same code
+// still does not pass here offline.
+TEST_F(DispatchSim, ACodeTheServiceAcceptedDoesNotPassOfflineWhenTheSynchronizationAfterItFails) {
+  auto code = [](std::uint64_t counter) { return BizCoreTest::hotp(BizCoreTest::kBobSecretHex, counter); };
+  AuthenticatorRecord phone = BizCoreTest::authenticatorOf(10, BizCoreTest::kBobSecretHex, 1002);
+  ASSERT_EQ(0, phone.setSerialNumber("MOB-BOB-0001"));
+  serve({user("bob", true, false, true, "", {phone})});
+  fault(R"({"route":"config","status":500,"body":"","count":1})");
+  EXPECT_EQ(0, KvServiceOTP(&service_).checkOTPOnline(otpRequest("bob", code(2)), type_, response_).getResultCode());
+  EXPECT_EQ(10, type_);
+  AuthenticationSdk::AuthenticatorInfo info;
+  ASSERT_EQ(0, AuthenticationSdk::Blob::inspect(saved("bob").getAuthenticators().at(0).getBlob(), info));
+  EXPECT_EQ(3u, info.counter);
+  MfaAuthentication dispatcher(&service_);
+  EXPECT_EQ(1, dispatcher.checkOtp("bob", "", false, code(2), false).getResultCode());  // the SDK's refusal
+  EXPECT_EQ(0, dispatcher.checkOtp("bob", "", false, code(3), false).getResultCode());
 }
 
 TEST_F(DispatchSim, OnlineOtp) {

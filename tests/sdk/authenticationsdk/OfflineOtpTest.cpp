@@ -131,9 +131,10 @@ TEST(OfflineOtp, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
 }
 
 // The codes this machine moved past (accepted, or skipped by a token pressed ahead) are known as
-// used from a given counter on; a blob the service sends in place of one whose counter this
-// machine moved ahead keeps the local counter and the service's other state, unless it holds
-// another secret (the token enrolled again) or the service is as far or further.
+// used from a given counter on; a code the service accepted moves the stored counter past it; a
+// blob the service sends in place of one whose counter this machine moved ahead keeps the local
+// counter and the service's other state, unless it holds another secret (the token enrolled
+// again) or the service is as far or further.
 TEST(OfflineOtp, CodesBehindTheCounterAreKnownAsUsedAndTheLocalCounterOutlivesTheServicesBlob) {
   const AuthenticationSettings s = settings();
   std::string local = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
@@ -179,7 +180,7 @@ TEST(OfflineOtp, CodesBehindTheCounterAreKnownAsUsedAndTheLocalCounterOutlivesTh
     const std::string before = service;
     bool wasKept = !kept;
     std::uint64_t serviceCounter = 99;
-    EXPECT_EQ(0, OstraSdkService::keepLocalCounterLogonApp(local, service, s, wasKept, serviceCounter));
+    EXPECT_EQ(0, OstraSdkService::keepLocalCounterLogonApp(local, s, service, s, wasKept, serviceCounter));
     EXPECT_EQ(kept, wasKept);
     EXPECT_EQ(sent, serviceCounter);
     EXPECT_EQ(after, infoOf(service).counter);
@@ -191,11 +192,55 @@ TEST(OfflineOtp, CodesBehindTheCounterAreKnownAsUsedAndTheLocalCounterOutlivesTh
       EXPECT_EQ(AUTH_OK, Offline::checkOtp(service, kRfcCodes[4], s, kNow));
     }
   }
+  // A code the service accepted, here ahead of the stored counter within the look-ahead window,
+  // moves the counter past it; one outside the window, a malformed one or one behind moves nothing.
+  const std::tuple<const char*, bool, std::uint64_t> accepted[] = {
+      {kRfcCodes[6], true, 7}, {kRfcCodes[4], true, 5}, {kRfcCodes[2], false, 4}, {"12345", false, 4}};
+  for (const auto& [code, moves, after] : accepted) {
+    std::string blob = local;
+    bool moved = !moves;
+    EXPECT_EQ(0, OstraSdkService::moveOtpCounterLogonApp(blob, code, s, moved)) << code;
+    EXPECT_EQ(moves, moved) << code;
+    EXPECT_EQ(after, infoOf(blob).counter) << code;
+    EXPECT_EQ(0, infoOf(blob).failedAttempts);
+  }
+  AuthenticationSettings narrow = s;
+  narrow.syncTime = 1;
+  std::string outside = local;
+  EXPECT_EQ(0, Offline::moveCounterPast(outside, kRfcCodes[6], narrow, used));
+  EXPECT_FALSE(used);
+  EXPECT_EQ(local, outside);
+
   std::string unreadable = local;
   std::uint64_t serviceCounter = 0;
-  EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Offline::keepLocalCounter(makeBlob(10), unreadable, foreign, used,
+  EXPECT_EQ(AUTH_ERROR_BLOB_AUTHENTICATION, Offline::keepLocalCounter(makeBlob(10), s, unreadable, foreign, used,
                                                                       serviceCounter));
   EXPECT_EQ(local, unreadable);
+  // The account's key changed: the local blob opens under the old one, the service's under the
+  // new one, which the raised blob keeps.
+  Blob::Definition rekeyed;
+  rekeyed.secret = kSecret;
+  std::string service;
+  ASSERT_EQ(0, Blob::create(rekeyed, kAccount, "ik-rotated-key", service));
+  AuthenticationSettings newKey = s;
+  newKey.integrationKey = "ik-rotated-key";
+  EXPECT_EQ(0, Offline::keepLocalCounter(local, s, service, newKey, used, serviceCounter));
+  EXPECT_TRUE(used);
+  EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(service, kRfcCodes[3], newKey, kNow));
+  EXPECT_EQ(AUTH_OK, Offline::checkOtp(service, kRfcCodes[4], newKey, kNow));
+}
+
+// A block made while the time read before 1970 (held at 0) is dated ahead, not at 0: the first
+// check on a sane clock dates it then, and it lasts its 10 minutes from there.
+TEST(OfflineOtp, ABlockMadeAtATimeHeldAtZeroRunsFromTheFirstSaneCheck) {
+  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+  failThreeTimes(blob, settings(), -5);
+  EXPECT_EQ(1, infoOf(blob).blocked);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), -5));
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow));
+  EXPECT_EQ(static_cast<std::uint64_t>(kNow), infoOf(blob).blockedAt);
+  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow + 10 * 60 - 1));
+  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow + 10 * 60));
 }
 
 // 0 attempts never blocks; a limit above 255 blocks at 255, the most the blob counts.

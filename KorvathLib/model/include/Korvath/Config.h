@@ -80,6 +80,13 @@ class Config {
   // itself, the file's and the clock (never back), so a clock behind it has been set back.
   void setLastRun(std::uint64_t ft) { lastRun_ = ft; }
   std::uint64_t getLastRun() const { return lastRun_; }
+  // The one way back: a synchronization found the latest time stored ahead of the service's
+  // clock, which this clock agrees with, so it was read from a clock that ran ahead. lastRun
+  // becomes `ft`, and the next save that writes stores it in place of the file's later one.
+  void bringLastRunBack(std::uint64_t ft) {
+    lastRun_ = ft;
+    lastRunBroughtBack_ = true;
+  }
   std::uint16_t setLastUser(const std::string& v);  // 0..100, else 5013
   const std::string& getLastUser() const { return lastUser_; }
   std::uint16_t setMachineName(const std::string& v);  // 0..255, else 5022
@@ -182,6 +189,9 @@ class Config {
   void commitFrom(Config& other);
   // lastRun := the latest of itself, `storedLastRun` and the clock.
   void advanceLastRun(std::uint64_t storedLastRun);
+  // The latest time stored, given the file's: the later of it and this copy's, or the file's
+  // alone when it went down since this copy last saw the file.
+  std::uint64_t latestStored(std::uint64_t storedLastRun) const;
   std::uint16_t updateUserAndSave(std::size_t index, const std::function<void(Model::UserConfig&)>& change);
   // Every field that the file holds is equal (users and unknown users included).
   bool sameContent(const Config& other) const;
@@ -218,6 +228,8 @@ class Config {
   std::shared_ptr<const FileState> fileState_;
   std::string filePath_;
   bool readFromBackup_ = false;
+  // Set by bringLastRunBack until a save has written it.
+  bool lastRunBroughtBack_ = false;
 };
 
 // Writing of sealed files: temporary file, flush, then replace. Tests may replace the

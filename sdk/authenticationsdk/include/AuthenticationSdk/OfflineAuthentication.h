@@ -70,13 +70,20 @@ std::uint16_t countOtpAttempt(std::string& blob, const std::string& otp, const A
 constexpr std::uint64_t kMaxUsedLookBack = 1000;
 std::uint16_t isOtpUsed(const std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
                         std::uint64_t fromCounter, bool& used);
+// A code the service accepted: when `otp` is the code of a counter from the blob's counter up
+// to its look-ahead window, the counter moves past it (`moved` set, nothing else changes), so
+// the code does not pass here afterwards. 0, or the code of a blob that does not open.
+std::uint16_t moveCounterPast(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
+                              bool& moved);
 // A blob the service sent in place of `localBlob` for the same authenticator: when both open
-// under the account's key with the same secret, model, digits and hash, and the local counter
-// is ahead, `serviceBlob` comes back with the local counter (its other state kept) and `kept`
-// set, `serviceCounter` being the counter the service sent. 0, or the code of a blob that does
-// not open (nothing changed then).
-std::uint16_t keepLocalCounter(const std::string& localBlob, std::string& serviceBlob,
-                               const AuthenticationSettings& settings, bool& kept, std::uint64_t& serviceCounter);
+// (the local one under `localSettings`' key, the service's under `serviceSettings`', which
+// differ only when the account's key changed) with the same secret, model, digits and hash, and
+// the local counter is ahead, `serviceBlob` comes back with the local counter (its other state
+// kept, tagged under its own key) and `kept` set, `serviceCounter` being the counter the
+// service sent. 0, or the code of a blob that does not open (nothing changed then).
+std::uint16_t keepLocalCounter(const std::string& localBlob, const AuthenticationSettings& localSettings,
+                               std::string& serviceBlob, const AuthenticationSettings& serviceSettings, bool& kept,
+                               std::uint64_t& serviceCounter);
 std::uint16_t checkQrAnswer(std::string& blob, std::uint8_t transactionType, const std::string& transactionId,
                             const std::string& transactionJson, const std::string& code,
                             const AuthenticationSettings& settings, std::int64_t now);

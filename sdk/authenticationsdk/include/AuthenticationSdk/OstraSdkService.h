@@ -48,10 +48,15 @@ std::uint16_t countAdvancedAuthenticationAttemptLogonApp(std::string& blob, std:
 std::uint16_t isOtpUsedLogonApp(const std::string& blob, const std::string& otp,
                                 const AuthenticationSdk::AuthenticationSettings& settings, std::uint64_t fromCounter,
                                 bool& used);
+// A code the service accepted moves the blob's counter past it (Offline::moveCounterPast).
+std::uint16_t moveOtpCounterLogonApp(std::string& blob, const std::string& otp,
+                                     const AuthenticationSdk::AuthenticationSettings& settings, bool& moved);
 // The service's blob of an authenticator whose counter this machine moved ahead keeps the local
 // counter (AuthenticationSdk::Offline::keepLocalCounter).
-std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob, std::string& serviceBlob,
-                                       const AuthenticationSdk::AuthenticationSettings& settings, bool& kept,
+std::uint16_t keepLocalCounterLogonApp(const std::string& localBlob,
+                                       const AuthenticationSdk::AuthenticationSettings& localSettings,
+                                       std::string& serviceBlob,
+                                       const AuthenticationSdk::AuthenticationSettings& serviceSettings, bool& kept,
                                        std::uint64_t& serviceCounter);
 
 // 0 when the command text was written.

@@ -135,11 +135,13 @@ class KvBusiness {
   // Keeps or ends the logon-disabled state after a cloud exchange and saves the file.
   void disableKorvath(std::uint16_t result);
   // The start-up's clock guard: true when the clock was set back (isClockSetBack), every
-  // forgot-token pass then ended and saved; otherwise lastRun moves to now and the file is saved.
+  // forgot-token pass then ended and saved; otherwise a pass granted after now ends, lastRun
+  // moves to now and the file is saved.
   bool timeTamperDetect();
   // The same guard where a forgot-token pass is about to be honoured: when the clock was set
   // back every pass is ended and saved, and the answer is true (also when the guard itself
-  // failed, so that no pass is honoured on its word); otherwise nothing changes.
+  // failed, so that no pass is honoured on its word). Either way a pass granted after the
+  // clock's reading ends (the clock was set back since, if only within the tolerance).
   bool endPassesIfClockSetBack();
   // The clock reads before 2018, or more than kClockSetBackTolerance behind lastRun.
   bool isClockSetBack(std::uint64_t nowFileTime) const;
@@ -155,8 +157,13 @@ class KvBusiness {
   Model::KvResult exchangeConfig(Model::RequestConfig request, bool callerSavesOnSuccess);
   // disableKorvath, saving or not.
   void updateLogonDisabled(std::uint16_t result, bool save);
-  // Ends every user's forgot-token pass, the local one and the service's, and saves.
-  void endEveryPass(std::uint64_t nowFileTime);
+  // A synchronization's server time (Unix seconds, 0 = none) that this clock agrees with, within
+  // the tolerance, while the latest times stored (lastRun, lastSync) lie ahead of both: those
+  // were read from a clock that ran ahead. Every pass ends, and both times come back to now.
+  void trustServiceTime(std::int64_t serverTimeSeconds, std::uint64_t nowFileTime);
+  // Ends the forgot-token passes, the local one and the service's, of every user (`every`), or
+  // of the users whose pass was granted after `nowFileTime`; saves when one ended.
+  void endPasses(std::uint64_t nowFileTime, bool every);
 
   Config* config_ = nullptr;
   KvCrypto* kvCrypto_ = nullptr;

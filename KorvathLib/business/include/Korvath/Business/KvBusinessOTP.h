@@ -44,8 +44,14 @@ class KvBusinessOTP {
 
   // Whether `otp` is a one-time code this machine already accepted (or moved past) and the
   // service has not seen: the code of a counter from an authenticator's usedHereFrom up to its
-  // blob's counter. Such a code must not go to the service, which would take it once more.
+  // blob's counter. Such a code must not go to the service, which would take it once more. An
+  // unexpected failure counts as used (the code is then refused).
   bool isCodeUsedHere(const Model::UserConfig& user, const std::string& otp);
+
+  // After the service accepted `otp` for `user`: the stored authenticator that shows that code
+  // moves its counter past it, so the code does not pass here offline should the
+  // synchronization that follows never come. True when a record changed.
+  bool moveCounterPast(Model::UserConfig& user, const std::string& otp);
 
   // Asks the service to check the code. Always ends with KvBusiness::disableKorvath.
   Model::KvResult onlineAuthenticateOtp(std::string userLogin, std::string otp);

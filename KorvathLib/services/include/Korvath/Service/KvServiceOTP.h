@@ -50,9 +50,16 @@ class KvServiceOTP {
              std::string& response);
   // Before the service is asked about the code of the stored user at `index`: a code this
   // machine already accepted is refused here with the answer of a wrong code (5113 and the OTP
-  // screen), since the service never saw it and would take it once more. True when refused.
+  // screen), since the service never saw it and would take it once more. When the record cannot
+  // be read again from the file, 5102 and the OTP screen, whatever the code. True when refused.
   bool refuseCodeUsedHere(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
                           std::string& response, Model::KvResult& result);
+  // After the service accepted the code of the stored user at `index`: the stored counter moves
+  // past it at once (saved), not only when the synchronization that follows succeeds.
+  void recordServiceAcceptance(int index, const std::string& code);
+  // An online success of the stored user at `index`: the counter moved, then the record updated.
+  void acceptedOnline(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
+                      std::string& response);
 
   KvService* service_;
   std::unique_ptr<Business::KvBusinessOTP> kvBusinessOTP_;
