@@ -71,8 +71,8 @@ TEST(OfflineOtp, WrongCodesBlockAndTheBlockLiftsOnlyAfterItsTime) {
   EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(kept, kRfcCodes[0], forever, kNow + 365 * 86400));
 }
 
-// A block made while the clock ran ten years ahead (or one the clock was set back behind since)
-// would hold until the clock reached its date. The first check or count that sees it dates it
+// A block made while the clock ran ten years ahead (or one the clock was set back behind since,
+// or one made while the time read before 1970) would hold until the clock reached its date. The first check or count that sees it dates it
 // at its own time and stores that, so the block lasts its 10 minutes from there, not before;
 // then three wrong codes block again. The same for the OTP and the QR-code answer.
 TEST(OfflineOtp, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
@@ -104,29 +104,35 @@ TEST(OfflineOtp, ABlockDatedAheadOfTheClockRunsFromTheFirstCheckThatSeesIt) {
   const std::int64_t ahead = kNow + 10 * 365 * 86400, minutes10 = 10 * 60;
   for (const auto& [factor, check, count] : factors) {
     SCOPED_TRACE(factor);
-    for (const bool counting : {false, true}) {
-      std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-      MobileAuthenticatorEntry entry;
-      ASSERT_TRUE(makeMobileAuthenticatorEntry(blob, 7, entry));
-      ASSERT_EQ(0, OstraSdkService::generateQRCodeCommand({entry}, 3, txId, transaction, qrCommand));
-      for (const char* wrong : {"000000", "111111", "222222"})
-        ASSERT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, ahead));
-      ASSERT_EQ(static_cast<std::uint64_t>(ahead), infoOf(blob).blockedAt);
-      // Put right: blocked, dated now; neither the count nor the check compares the code.
-      const Attempt& first = counting ? count : check;
-      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, first(blob, "", kNow));
-      EXPECT_EQ(1, infoOf(blob).blocked);
-      EXPECT_EQ(static_cast<std::uint64_t>(kNow), infoOf(blob).blockedAt);
-      EXPECT_EQ(3, infoOf(blob).failedAttempts);
-      const std::string redated = blob;
-      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 - 1));
-      EXPECT_EQ(redated, blob);
-      EXPECT_EQ(AUTH_OK, check(blob, "", kNow + minutes10));
-      for (const char* wrong : {"000000", "111111", "222222"})
-        EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, kNow + minutes10 + 1));
-      EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 + 2));
-      EXPECT_EQ(static_cast<std::uint64_t>(kNow + minutes10 + 1), infoOf(blob).blockedAt);
-    }
+    // When the block was made, and the date it got: ten years ahead; before 1970, a time held at
+    // 0, which dates it at the end of the range rather than at 0 (lifted at once otherwise).
+    const std::pair<std::int64_t, std::uint64_t> made[] = {
+        {ahead, static_cast<std::uint64_t>(ahead)},
+        {-5, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())}};
+    for (const auto& [madeAt, datedAt] : made)
+      for (const bool counting : {false, true}) {
+        std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
+        MobileAuthenticatorEntry entry;
+        ASSERT_TRUE(makeMobileAuthenticatorEntry(blob, 7, entry));
+        ASSERT_EQ(0, OstraSdkService::generateQRCodeCommand({entry}, 3, txId, transaction, qrCommand));
+        for (const char* wrong : {"000000", "111111", "222222"})
+          ASSERT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, madeAt));
+        ASSERT_EQ(datedAt, infoOf(blob).blockedAt);
+        // Put right: blocked, dated now; neither the count nor the check compares the code.
+        const Attempt& first = counting ? count : check;
+        EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, first(blob, "", kNow));
+        EXPECT_EQ(1, infoOf(blob).blocked);
+        EXPECT_EQ(static_cast<std::uint64_t>(kNow), infoOf(blob).blockedAt);
+        EXPECT_EQ(3, infoOf(blob).failedAttempts);
+        const std::string redated = blob;
+        EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 - 1));
+        EXPECT_EQ(redated, blob);
+        EXPECT_EQ(AUTH_OK, check(blob, "", kNow + minutes10));
+        for (const char* wrong : {"000000", "111111", "222222"})
+          EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, check(blob, wrong, kNow + minutes10 + 1));
+        EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, check(blob, "", kNow + minutes10 + 2));
+        EXPECT_EQ(static_cast<std::uint64_t>(kNow + minutes10 + 1), infoOf(blob).blockedAt);
+      }
   }
 }
 
@@ -228,19 +234,6 @@ TEST(OfflineOtp, CodesBehindTheCounterAreKnownAsUsedAndTheLocalCounterOutlivesTh
   EXPECT_TRUE(used);
   EXPECT_EQ(AUTH_ERROR_CODE_REJECTED, Offline::checkOtp(service, kRfcCodes[3], newKey, kNow));
   EXPECT_EQ(AUTH_OK, Offline::checkOtp(service, kRfcCodes[4], newKey, kNow));
-}
-
-// A block made while the time read before 1970 (held at 0) is dated ahead, not at 0: the first
-// check on a sane clock dates it then, and it lasts its 10 minutes from there.
-TEST(OfflineOtp, ABlockMadeAtATimeHeldAtZeroRunsFromTheFirstSaneCheck) {
-  std::string blob = makeBlob(MODEL_MOBILE_AUTHENTICATOR);
-  failThreeTimes(blob, settings(), -5);
-  EXPECT_EQ(1, infoOf(blob).blocked);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), -5));
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow));
-  EXPECT_EQ(static_cast<std::uint64_t>(kNow), infoOf(blob).blockedAt);
-  EXPECT_EQ(AUTH_ERROR_AUTHENTICATOR_BLOCKED, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow + 10 * 60 - 1));
-  EXPECT_EQ(AUTH_OK, Offline::checkOtp(blob, kRfcCodes[0], settings(), kNow + 10 * 60));
 }
 
 // 0 attempts never blocks; a limit above 255 blocks at 255, the most the blob counts.
