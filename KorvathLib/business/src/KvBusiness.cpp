@@ -3,6 +3,7 @@
 #include "BusinessSupport.h"
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -683,9 +684,9 @@ void KvBusiness::trustServiceTime(std::int64_t serverTimeSeconds, std::uint64_t 
 void KvBusiness::endPasses(std::uint64_t now, bool every) {
   Config& config = KV_BUSINESS_CONFIG();
   const std::string clock = Utils::TimeUtils::fileTimeToString(now);
-  // Each record is read again under one hold of the file, so that what another process saved
-  // in it since (a count of attempts) stays.
-  Config::FileHold hold;
+  // Each record that may change is read again under one hold of the file (taken only then), so
+  // that what another process saved in it since (a count of attempts) stays.
+  std::optional<Config::FileHold> hold;
   bool changed = false;
   for (std::size_t i = 0; i < config.getUserCount(); ++i) {
     // A clock that reads earlier than a pass's grant was set back since, however little: that
@@ -696,7 +697,8 @@ void KvBusiness::endPasses(std::uint64_t now, bool every) {
       return hasPass && (every || now < user.getForgotTokenGrantedAt());
     };
     if (!ends()) continue;
-    if (hold.held()) config.reloadUser(i);
+    if (!hold) hold.emplace();
+    if (hold->held()) config.reloadUser(i);
     if (!ends()) continue;
     Model::UserConfig user = config.getUserConfig(i);
     const std::uint64_t grantedAt = user.getForgotTokenGrantedAt();

@@ -96,9 +96,9 @@ void keepLocalCounters(UserConfig& user, const KeySettings& serviceKey, const st
 
 // One user that this copy and another process (the file) both changed since this copy last saw
 // the file (`base`). This copy's changes stand, field by field; the fields this copy left as
-// they were take the file's. Where both changed what guards a limit or
-// a grant, the safer of the two stays: the higher count of wrong forgot-token codes and the later
-// block, a check still pending, a forgot-token pass that either ended, the later grant time, and
+// they were take the file's. Where both changed what guards a limit or a grant, the safer of the
+// two stays: the higher count of wrong forgot-token codes and the later block, a check still
+// pending, a forgot-token pass that either ended (unless one side granted a new one since), and
 // for each authenticator the HOTP counter furthest ahead.
 UserConfig resolveUser(const UserConfig& base, const UserConfig& ours, const UserConfig& disk, const KeySettings& key) {
   UserConfig out = ours;
@@ -880,7 +880,7 @@ void Config::advanceLastRun(std::uint64_t storedLastRun) {
 std::uint64_t Config::latestStored(std::uint64_t storedLastRun) const {
   // The file's time lower than when this copy last saw the file: another copy brought it back
   // (bringLastRunBack), which this copy's own earlier reading must not undo.
-  if (fileState_ && storedLastRun < fileState_->content.lastRun_ && storedLastRun != lastRun_) return storedLastRun;
+  if (fileState_ && storedLastRun < fileState_->content.lastRun_) return storedLastRun;
   return std::max(lastRun_, storedLastRun);
 }
 
@@ -1075,6 +1075,7 @@ std::uint16_t Config::reloadUser(std::size_t index) {
     }
     return KV_SUCCESS;
   } catch (const std::exception&) {
+    KV_LOG_ERROR("Korvath::Config::reloadUser - the user's record was not read again");
     return KV_ERROR_FAIL_REQUEST_CONFIG;
   }
 }

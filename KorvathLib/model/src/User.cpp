@@ -86,8 +86,8 @@ std::uint16_t AuthenticatorRecord::fillFromValue(const rapidjson::Value& obj) {
   if (!Json::getString(obj, "blob", text) || r.setBlob(text) != 0) return KV_ERROR_FILL_AUTHENTICATOR_BLOB_FROM_JSON;
   if (!Json::getUint32(obj, "deviceId", r.deviceId_)) return KV_ERROR_FILL_AUTHENTICATOR_DEVICE_ID_FROM_JSON;
   // Only this machine writes it, only when codes were used here; the service never sends it.
-  if (Json::member(obj, "usedHereFrom") != nullptr &&
-      (!Json::getUint64(obj, "usedHereFrom", r.usedHereFrom_) || !r.hasUsedHereFrom()))
+  const bool usedHereFromRead = Json::getOptional(obj, "usedHereFrom", r.usedHereFrom_, Json::getUint64);
+  if (!usedHereFromRead || (Json::member(obj, "usedHereFrom") != nullptr && !r.hasUsedHereFrom()))
     return KV_ERROR_FILL_AUTHENTICATOR_USED_HERE_FROM_FROM_JSON;
   *this = std::move(r);
   return KV_SUCCESS;
@@ -327,18 +327,14 @@ std::uint16_t UserConfig::fillFromValue(const rapidjson::Value& obj) {
   if (!Json::getBool(obj, "policyAllowsAuthentication", u.policyAllowsAuthentication_))
     return KV_ERROR_FILL_USER_CONFIG_POLICY_ALLOWS_AUTHENTICATION_FROM_JSON;
   if (!Json::getUint64(obj, "lastAuthTime", u.lastAuthTime_)) return KV_ERROR_FILL_USER_CONFIG_LAST_AUTH_TIME_FROM_JSON;
-  // Files written before the forgot-token count lack these two keys: no count, no block.
-  if (Json::member(obj, "forgotTokenFailures") != nullptr &&
-      !Json::getUint8(obj, "forgotTokenFailures", u.forgotTokenFailures_))
+  // Files written by earlier agents lack these keys: no count, no block, nothing pending, no grant time.
+  if (!Json::getOptional(obj, "forgotTokenFailures", u.forgotTokenFailures_, Json::getUint8))
     return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_FAILURES_FROM_JSON;
-  if (Json::member(obj, "forgotTokenBlockedAt") != nullptr &&
-      !Json::getUint64(obj, "forgotTokenBlockedAt", u.forgotTokenBlockedAt_))
+  if (!Json::getOptional(obj, "forgotTokenBlockedAt", u.forgotTokenBlockedAt_, Json::getUint64))
     return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_BLOCKED_AT_FROM_JSON;
-  if (Json::member(obj, "offlineCheckPending") != nullptr &&
-      !Json::getBool(obj, "offlineCheckPending", u.offlineCheckPending_))
+  if (!Json::getOptional(obj, "offlineCheckPending", u.offlineCheckPending_, Json::getBool))
     return KV_ERROR_FILL_USER_CONFIG_OFFLINE_CHECK_PENDING_FROM_JSON;
-  if (Json::member(obj, "forgotTokenGrantedAt") != nullptr &&
-      !Json::getUint64(obj, "forgotTokenGrantedAt", u.forgotTokenGrantedAt_))
+  if (!Json::getOptional(obj, "forgotTokenGrantedAt", u.forgotTokenGrantedAt_, Json::getUint64))
     return KV_ERROR_FILL_USER_CONFIG_FORGOT_TOKEN_GRANTED_AT_FROM_JSON;
   *this = std::move(u);
   return KV_SUCCESS;

@@ -94,7 +94,6 @@ StoredUser passRecord(KvService& service, const std::string& login, bool& refuse
   if (stored.index < 0) return stored;
   Config& config = service.getConfig();
   const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(stored.index));
-  if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
   refused = service.getKvBusiness().endPassesIfClockSetBack() || reloaded != KV_SUCCESS;
   stored.user = config.getUserConfig(static_cast<std::size_t>(stored.index));
   return stored;

@@ -127,7 +127,6 @@ bool KvServiceOTP::refuseCodeUsedHere(int index, const ServiceRequestAuthOTP& re
     const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(index));
     record = config.getUserConfig(static_cast<std::size_t>(index));
     if (reloaded != KV_SUCCESS) {
-      KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
       refusal = KV_ERROR_WRITE_CONFIG_FILE;
     } else if (!kvBusinessOTP_->isCodeUsedHere(record, request.getAuthData())) {
       return false;
@@ -142,8 +141,7 @@ void KvServiceOTP::recordServiceAcceptance(int index, const std::string& code) {
   auto lock = service_->lockState();
   Config& config = service_->getConfig();
   Config::FileHold hold;
-  const std::uint16_t reloaded = config.reloadUser(static_cast<std::size_t>(index));
-  if (reloaded != KV_SUCCESS) KV_LOG_ERROR("%s - the user's record was not read again: %d", kClass, reloaded);
+  config.reloadUser(static_cast<std::size_t>(index));
   Model::UserConfig record = config.getUserConfig(static_cast<std::size_t>(index));
   if (!kvBusinessOTP_->moveCounterPast(record, code)) return;
   std::uint16_t saved = config.setUserConfig(static_cast<std::size_t>(index), record);
@@ -151,11 +149,15 @@ void KvServiceOTP::recordServiceAcceptance(int index, const std::string& code) {
   KV_LOG_DEBUG("%s - the counter past the accepted code saved: %d", kClass, saved);
 }
 
-void KvServiceOTP::acceptedOnline(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
-                                  std::string& response) {
+bool KvServiceOTP::askService(int index, const std::string& askedLogin, const ServiceRequestAuthOTP& request,
+                              std::uint16_t& responseType, std::string& response, Model::KvResult& result) {
+  if (refuseCodeUsedHere(index, request, responseType, response, result)) return true;
+  result = kvBusinessOTP_->onlineAuthenticateOtp(askedLogin, request.getAuthData());
+  if (result.getResultCode() != KV_SUCCESS) return false;
   recordServiceAcceptance(index, request.getAuthData());
   updateUser(request, true);
   done(responseType, response);
+  return true;
 }
 
 Model::KvResult KvServiceOTP::checkOffline(const ServiceRequestAuthOTP& request, std::uint16_t index,
@@ -210,22 +212,13 @@ Model::KvResult KvServiceOTP::checkOTPOnline(ServiceRequestAuthOTP request, std:
         } else {
           reply(request, business.getDefaultAuthFactors(), responseType, response);
         }
-      } else if (refuseCodeUsedHere(user.index, request, responseType, response, result)) {
       } else if (!user.allBlocked) {
-        result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
-        if (result.getResultCode() == KV_SUCCESS) {
-          acceptedOnline(user.index, request, responseType, response);
-        } else {
+        if (!askService(user.index, user.record.getUserLogin(), request, responseType, response, result)) {
           if (result.getResultCode() != KV_ERROR_SERVER_IS_UNREACHABLE) updateUser(request, false);
           reply(request, user.record.getAuthTypes(), responseType, response);
         }
-      } else {
-        result = kvBusinessOTP_->onlineAuthenticateOtp(login, code);
-        if (result.getResultCode() == KV_SUCCESS) {
-          acceptedOnline(user.index, request, responseType, response);
-        } else {
-          reply(request, user.record.getAuthTypes(), responseType, response);
-        }
+      } else if (!askService(user.index, login, request, responseType, response, result)) {
+        reply(request, user.record.getAuthTypes(), responseType, response);
       }
     }
   } catch (const std::exception& e) {
@@ -272,13 +265,8 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
         responseType = business.genResponseType(authType);
         KV_LOG_ERROR("%s::checkOTP - the user may not use otp; predominant factor %s", kClass, authType.c_str());
         result.setResultCode(KV_ERROR_UNAUTHORIZED_AUTHENTICATION_TYPE);
-      } else if ((offline == 0 || user.allBlocked) &&
-                 refuseCodeUsedHere(user.index, request, responseType, response, result)) {
       } else if (!user.allBlocked && offline == 0) {
-        result = kvBusinessOTP_->onlineAuthenticateOtp(user.record.getUserLogin(), code);
-        if (result.getResultCode() == KV_SUCCESS) {
-          acceptedOnline(user.index, request, responseType, response);
-        } else {
+        if (!askService(user.index, user.record.getUserLogin(), request, responseType, response, result)) {
           if (result.getResultCode() != KV_ERROR_SERVER_IS_UNREACHABLE) updateUser(request, false);
           reply(request, user.record.getAuthTypes(), responseType, response);
         }
@@ -286,11 +274,8 @@ Model::KvResult KvServiceOTP::checkOTP(ServiceRequestAuthOTP request, std::uint1
         auto lock = service_->lockState();
         service_->syncLogonAppDisable();
         result = checkOffline(request, static_cast<std::uint16_t>(user.index), responseType, response);
-      } else {
-        result = kvBusinessOTP_->onlineAuthenticateOtp(login, code);
-        if (result.getResultCode() == KV_SUCCESS) {
-          acceptedOnline(user.index, request, responseType, response);
-        } else if (!isServerReachable(result.getResultCode())) {
+      } else if (!askService(user.index, login, request, responseType, response, result)) {
+        if (!isServerReachable(result.getResultCode())) {
           result.setResultCode(KV_ERROR_ALL_TOKENS_BLOCKED_AND_NO_INTERNET_ACCESS);
           done(responseType, response);
         } else {

@@ -143,6 +143,34 @@ std::uint16_t readChallenge(const std::string& json, ChallengeData& challenge) {
   return 0;
 }
 
+// Looks for `otp` among the codes of `count` counters from `first` on (none past the end of the
+// counter range): `matched` is the first counter that shows it. With `everyOne` every candidate
+// is computed, so the time taken does not tell which one matched.
+std::uint16_t findCounter(const Detail::BlobRecord& record, const CryptoSdk::SealKey& key, const std::string& otp,
+                          std::uint64_t first, std::uint64_t count, bool everyOne, bool& found,
+                          std::uint64_t& matched) {
+  found = false;
+  Bytes secret;
+  std::uint16_t rc = Detail::openSecret(record, key, secret);
+  for (std::uint64_t i = 0; rc == 0 && i < count && (everyOne || !found); ++i) {
+    if (first > std::numeric_limits<std::uint64_t>::max() - i - 1) break;
+    std::string expected;
+    rc = Hotp::generate(secret, first + i, record.otpDigits, record.otpAlgorithm, expected);
+    if (rc == 0 && !found && codesEqual(expected, otp)) {
+      found = true;
+      matched = first + i;
+    }
+  }
+  CryptoSdk::wipe(secret);
+  if (rc != 0) found = false;
+  return rc;
+}
+
+// The number of counters the look-ahead window covers: the stored one and syncTime after it.
+std::uint64_t lookAhead(const AuthenticationSettings& settings) {
+  return static_cast<std::uint64_t>(std::min(settings.syncTime, kMaxLookAhead)) + 1;
+}
+
 // What a check and the count made before it share: the opened blob, its key and the time.
 struct Attempt {
   Detail::BlobRecord record;
@@ -281,27 +309,10 @@ std::uint16_t checkOtp(std::string& blob, const std::string& otp, const Authenti
   std::uint16_t rc = openOtpAttempt(blob, otp, settings, now, attempt);
   if (rc != 0) return rc;
   Detail::BlobRecord& record = attempt.record;
-
-  Bytes secret;
-  rc = Detail::openSecret(record, attempt.key, secret);
-  if (rc != 0) return rc;
-  const std::uint32_t window = std::min(settings.syncTime, kMaxLookAhead);
   bool found = false;
   std::uint64_t matched = 0;
-  for (std::uint32_t i = 0; i <= window && !found; ++i) {
-    if (record.counter > std::numeric_limits<std::uint64_t>::max() - i - 1) break;
-    std::string expected;
-    rc = Hotp::generate(secret, record.counter + i, record.otpDigits, record.otpAlgorithm, expected);
-    if (rc != 0) {
-      CryptoSdk::wipe(secret);
-      return rc;
-    }
-    if (codesEqual(expected, otp)) {
-      found = true;
-      matched = record.counter + i;
-    }
-  }
-  CryptoSdk::wipe(secret);
+  rc = findCounter(record, attempt.key, otp, record.counter, lookAhead(settings), false, found, matched);
+  if (rc != 0) return rc;
   if (found) {
     record.counter = matched + 1;
     record.failedAttempts = 0;
@@ -325,23 +336,11 @@ std::uint16_t isOtpUsed(const std::string& blob, const std::string& otp, const A
   used = false;
   Detail::BlobRecord record;
   CryptoSdk::SealKey key;
-  std::uint16_t rc = openRecord(blob, settings, record, key);
-  if (rc != 0) return rc;
-  if (!isDigits(otp, record.otpDigits) || fromCounter >= record.counter) return 0;
+  const std::uint16_t rc = openRecord(blob, settings, record, key);
+  if (rc != 0 || !isDigits(otp, record.otpDigits) || fromCounter >= record.counter) return rc;
   const std::uint64_t first = std::max(fromCounter, record.counter > kMaxUsedLookBack ? record.counter - kMaxUsedLookBack : 0);
-  Bytes secret;
-  rc = Detail::openSecret(record, key, secret);
-  if (rc != 0) return rc;
-  // Every candidate is computed, so the time taken does not tell which one matched.
-  for (std::uint64_t counter = first; counter < record.counter; ++counter) {
-    std::string expected;
-    rc = Hotp::generate(secret, counter, record.otpDigits, record.otpAlgorithm, expected);
-    if (rc != 0) break;
-    used = codesEqual(expected, otp) || used;
-  }
-  CryptoSdk::wipe(secret);
-  if (rc != 0) used = false;
-  return rc;
+  std::uint64_t matched = 0;
+  return findCounter(record, key, otp, first, record.counter - first, true, used, matched);
 }
 
 std::uint16_t moveCounterPast(std::string& blob, const std::string& otp, const AuthenticationSettings& settings,
@@ -351,25 +350,10 @@ std::uint16_t moveCounterPast(std::string& blob, const std::string& otp, const A
   CryptoSdk::SealKey key;
   std::uint16_t rc = openRecord(blob, settings, record, key);
   if (rc != 0 || !isDigits(otp, record.otpDigits)) return rc;
-  Bytes secret;
-  rc = Detail::openSecret(record, key, secret);
-  if (rc != 0) return rc;
-  const std::uint32_t window = std::min(settings.syncTime, kMaxLookAhead);
+  bool found = false;
   std::uint64_t matched = 0;
-  for (std::uint32_t i = 0; i <= window && rc == 0; ++i) {
-    if (record.counter > std::numeric_limits<std::uint64_t>::max() - i - 1) break;
-    std::string expected;
-    rc = Hotp::generate(secret, record.counter + i, record.otpDigits, record.otpAlgorithm, expected);
-    if (rc == 0 && !moved && codesEqual(expected, otp)) {
-      moved = true;
-      matched = record.counter + i;
-    }
-  }
-  CryptoSdk::wipe(secret);
-  if (rc != 0 || !moved) {
-    moved = false;
-    return rc;
-  }
+  rc = findCounter(record, key, otp, record.counter, lookAhead(settings), false, found, matched);
+  if (rc != 0 || !found) return rc;
   record.counter = matched + 1;
   rc = store(record, key, blob, 0);
   moved = rc == 0;

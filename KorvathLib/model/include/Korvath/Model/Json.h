@@ -42,6 +42,12 @@ bool getStringArray(const Value& obj, const char* key, std::vector<std::string>&
                     std::size_t minLen = 0, std::size_t maxLen = SIZE_MAX);
 // Object whose every value is a bool.
 bool getBoolMap(const Value& obj, const char* key, std::map<std::string, bool>& out);
+// A key that records written before it lack: absent, `out` keeps its default; present, it must
+// read as `get` reads it.
+template <typename T>
+bool getOptional(const Value& obj, const char* key, T& out, bool (*get)(const Value&, const char*, T&)) {
+  return member(obj, key) == nullptr || get(obj, key, out);
+}
 
 // Writer of one JSON text. Keys and values are written in call order.
 class Writer {

@@ -57,9 +57,12 @@ class KvServiceOTP {
   // After the service accepted the code of the stored user at `index`: the stored counter moves
   // past it at once (saved), not only when the synchronization that follows succeeds.
   void recordServiceAcceptance(int index, const std::string& code);
-  // An online success of the stored user at `index`: the counter moved, then the record updated.
-  void acceptedOnline(int index, const ServiceRequestAuthOTP& request, std::uint16_t& responseType,
-                      std::string& response);
+  // The code of the stored user at `index` asked of the service as `askedLogin`: refused here
+  // when this machine already used it (refuseCodeUsedHere); accepted, the counter moved past it
+  // and the record updated. True when that settled the answer, false when the service refused
+  // (`result` then holds its answer).
+  bool askService(int index, const std::string& askedLogin, const ServiceRequestAuthOTP& request,
+                  std::uint16_t& responseType, std::string& response, Model::KvResult& result);
 
   KvService* service_;
   std::unique_ptr<Business::KvBusinessOTP> kvBusinessOTP_;
